@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package Corvane needs to build, test and run.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config git ninja-build
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  libvtk9-dev libnifti-dev zlib1g-dev
+  libgtest-dev libgmock-dev
+  clang libclang-rt-dev clang-format
+  xvfb xauth x11-utils imagemagick
+  python3 python3-nibabel python3-pydicom python3-numpy
+  fonts-nanum fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

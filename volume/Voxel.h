@@ -1,0 +1,160 @@
+// Voxel volumes shared by every part of Corvane.
+//
+// A volume of X x Y x Z voxels stores voxel (x, y, z) at index x + X * (y + Y * z):
+// x varies fastest, then y, then z (the slice). Whole-volume loops run z outermost.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class MessageSink;
+
+// Integer triple: a size, a position, a margin or an offset.
+struct C3DPoint {
+  int x = 0;
+  int y = 0;
+  int z = 0;
+
+  constexpr C3DPoint() = default;
+  constexpr C3DPoint(int x_, int y_, int z_) : x(x_), y(y_), z(z_) {}
+
+  constexpr void Set(int x_, int y_, int z_) {
+    x = x_;
+    y = y_;
+    z = z_;
+  }
+  // Component-wise difference this - other.
+  constexpr C3DPoint operator-(const C3DPoint& o) const { return {x - o.x, y - o.y, z - o.z}; }
+  constexpr C3DPoint operator+(const C3DPoint& o) const { return {x + o.x, y + o.y, z + o.z}; }
+  // Adds a scalar to every component.
+  constexpr C3DPoint operator+(int s) const { return {x + s, y + s, z + s}; }
+  constexpr bool operator==(const C3DPoint&) const = default;
+};
+
+// Number of voxels of an X x Y x Z volume, or -1 when the request is impossible
+// (a negative dimension, or a product that does not fit a signed 32-bit count).
+std::int64_t VoxelCount(int X, int Y, int Z);
+
+// The integer volume: MR intensities, label volumes and scribble maps.
+// Voxels are signed 16-bit. A volume may hold no data at all (after a failed
+// load, a failed allocation or Release); HasData() tells.
+class CVoxel {
+ public:
+  using value_type = std::int16_t;
+
+  // An empty volume: no data, dimensions 0, spacing and origin -1 (not set).
+  CVoxel() = default;
+  // Allocates X*Y*Z voxels. Every block is zero-filled whatever the flag says,
+  // so contents are always defined. An impossible size leaves no data.
+  CVoxel(int X, int Y, int Z, bool zeroFill = true);
+  explicit CVoxel(const C3DPoint& size);
+  // The load constructor: reads the file through the load dispatcher. A failed
+  // read leaves a volume without data; messages go to the sink (may be null).
+  explicit CVoxel(const std::string& path, MessageSink* sink = nullptr);
+
+  // Deep copy of dimensions, spacing, origin and voxels (not the min/max pair).
+  CVoxel(const CVoxel& other);
+  CVoxel& operator=(const CVoxel& other);
+  CVoxel(CVoxel&&) noexcept = default;
+  CVoxel& operator=(CVoxel&&) noexcept = default;
+  ~CVoxel() = default;
+
+  std::unique_ptr<CVoxel> Clone() const { return std::make_unique<CVoxel>(*this); }
+
+  // Frees the current block and allocates X*Y*Z zero voxels for the current
+  // dimensions. Returns false (and leaves no data) when the size is impossible
+  // or memory runs out.
+  bool Allocate();
+  // Frees the voxel block; the volume stays valid with no data. Harmless twice.
+  void Release();
+
+  bool HasData() const { return m_hasData; }
+  std::size_t VoxelCount() const { return m_data.size(); }
+  C3DPoint Size() const { return {X, Y, Z}; }
+  bool SameSize(const CVoxel& o) const { return X == o.X && Y == o.Y && Z == o.Z; }
+
+  value_type* Data() { return m_hasData ? m_data.data() : nullptr; }
+  const value_type* Data() const { return m_hasData ? m_data.data() : nullptr; }
+
+  std::size_t Index(int x, int y, int z) const {
+    return static_cast<std::size_t>(x) +
+           static_cast<std::size_t>(X) * (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
+  }
+  bool Contains(int x, int y, int z) const { return x >= 0 && y >= 0 && z >= 0 && x < X && y < Y && z < Z; }
+  value_type& At(int x, int y, int z) { return m_data[Index(x, y, z)]; }
+  value_type At(int x, int y, int z) const { return m_data[Index(x, y, z)]; }
+  value_type& operator[](std::size_t i) { return m_data[i]; }
+  value_type operator[](std::size_t i) const { return m_data[i]; }
+
+  // Number of voxels that are not 0; 0 for a volume with any dimension <= 0.
+  int CountNonZero() const;
+
+  // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside it.
+  bool SaveMetaImage(const std::string& headerPath) const;
+
+  // Dimensions.
+  int X = 0;
+  int Y = 0;
+  int Z = 0;
+  // Physical voxel size and position of voxel (0, 0, 0); -1 means not set.
+  float spacing[3] = {-1.0f, -1.0f, -1.0f};
+  float origin[3] = {-1.0f, -1.0f, -1.0f};
+  // Extremes seen while converting floating-point file data; not maintained otherwise.
+  value_type maximum = 0;
+  value_type minimum = 0;
+
+  // The smoothing kernel every volume carries: three taps, weights 1/4, 1/2, 1/4.
+  static constexpr int kKernelSize = 3;
+  static constexpr double kKernelWeights[kKernelSize] = {0.25, 0.5, 0.25};
+  static constexpr int kKernelOffsets[kKernelSize] = {-1, 0, 1};
+
+ private:
+  std::vector<value_type> m_data;
+  bool m_hasData = false;
+};
+
+// The floating-point volume: distance and probability maps. No spacing or origin.
+class CFVoxel {
+ public:
+  CFVoxel() = default;
+  CFVoxel(int X, int Y, int Z, bool zeroFill = true);
+  explicit CFVoxel(const C3DPoint& size);
+
+  // Releases the current block and allocates X*Y*Z floats, all 0.0.
+  bool Allocate();
+  void Release();
+
+  bool HasData() const { return m_hasData; }
+  std::size_t VoxelCount() const { return m_data.size(); }
+  C3DPoint Size() const { return {X, Y, Z}; }
+
+  float* Data() { return m_hasData ? m_data.data() : nullptr; }
+  const float* Data() const { return m_hasData ? m_data.data() : nullptr; }
+  std::size_t Index(int x, int y, int z) const {
+    return static_cast<std::size_t>(x) +
+           static_cast<std::size_t>(X) * (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
+  }
+  bool Contains(int x, int y, int z) const { return x >= 0 && y >= 0 && z >= 0 && x < X && y < Y && z < Z; }
+  float& At(int x, int y, int z) { return m_data[Index(x, y, z)]; }
+  float At(int x, int y, int z) const { return m_data[Index(x, y, z)]; }
+  float& operator[](std::size_t i) { return m_data[i]; }
+  float operator[](std::size_t i) const { return m_data[i]; }
+
+  int X = 0;
+  int Y = 0;
+  int Z = 0;
+
+ private:
+  std::vector<float> m_data;
+  bool m_hasData = false;
+};
+
+// Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
+// volume that could not be produced (for example a failed crop).
+using CPointArray = std::vector<C3DPoint>;
+using CIntArray = std::vector<int>;
+using CVoxelList = std::vector<std::unique_ptr<CVoxel>>;
+using CFVoxelList = std::vector<std::unique_ptr<CFVoxel>>;
