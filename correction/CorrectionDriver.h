@@ -1,0 +1,34 @@
+// The semi-automatic correction run and the reference discovery it relies on.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+
+struct CorrectionParameters {
+  C3DPoint neighbourhoodMargin{18, 18, 6};
+  C3DPoint translationRange{8, 8, 8};
+  C3DPoint translationStep{2, 2, 2};
+  double segmentationWeight = 0.005;
+  double otherScribbleWeight = 0.1;
+  double priorDistance = 10.0;
+  double pairDistance = 40.0;
+  double distanceScale = 100.0;
+  int votingReferences = 7;
+};
+
+// Appends the paths of every file below `directory` whose name contains both
+// filters, files of a folder before its sub-folders, entries sorted by name.
+// Returns false when the directory cannot be read.
+bool FindReferenceLabels(const std::string& directory, std::vector<std::string>& paths,
+                         const std::string& filterA = "mhd", const std::string& filterB = "label");
+
+// Rewrites `segmentation` in place with the corrected label (values 0 and 1).
+// Progress lines go to `log`, user messages to `messages`. Returns false, with
+// a message and the segmentation untouched, when the run is refused (empty
+// segmentation, maps of another size).
+bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
+                                const std::vector<std::string>& referencePaths,
+                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages);

@@ -1,0 +1,42 @@
+// Scribble regions, distance maps, probability maps, fusion and manual
+// correction: the voxel work of a correction run. No Qt, no VTK.
+//
+// Region lists hold the foreground regions first, then the background ones.
+// Reference lists handed in here hold no null entries.
+#pragma once
+
+#include <memory>
+
+#include "volume/Voxel.h"
+
+// Manual correction.
+// Non-zero strokes overwrite the accumulated map; zero strokes leave it alone.
+void MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
+// Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
+void ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
+
+// Regions of scribbles that contradict the segmentation: components, pair
+// unions and neighbourhood unions per scribble value. `regions` must be empty.
+void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
+                            int backgroundValue, double pairDistance, const C3DPoint& margin,
+                            CVoxelList& regions, int& foregroundCount, int& backgroundCount);
+
+// One window (enlarged bounding box) and exact Euclidean distance map per region.
+void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
+                         CPointArray& windowOrigins, CPointArray& windowEnds);
+
+// Reference votes per region window. Marks other scribbles (4, 5) in the regions.
+void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
+                            int votingReferences, int foregroundValue, int backgroundValue,
+                            double segmentationWeight, double otherScribbleWeight,
+                            const C3DPoint& translationRange, const C3DPoint& translationStep,
+                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
+                            const CVoxelList& references, const C3DPoint& boxMinimum,
+                            CFVoxelList& probabilityMaps);
+
+// Per-voxel foreground probability of the whole volume.
+std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
+                              const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
+                              const CPointArray& windowOrigins, const CPointArray& windowEnds,
+                              int foregroundCount, int backgroundCount, double priorDistance,
+                              double distanceScale);
