@@ -10,11 +10,11 @@ cmake --build build -j "$(nproc)"
 DEMO=${CORVANE_DEMO_DIR:-$PWD/demo}
 if [ ! -f "$DEMO/segmentation.mhd" ]; then
   echo "Generating the demo case in $DEMO ..."
-  build/tools/corvane-phantom/corvane-phantom --out "$DEMO" --size 256x256x24 --references 12 --seed 7
+  build/bin/corvane-phantom --out "$DEMO" --size 256x256x24 --references 12 --seed 7
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: starting Corvane on a virtual display (Xvfb)."
-  exec xvfb-run -a -s "-screen 0 1600x1000x24" build/app/corvane --demo "$DEMO" "$@"
+  exec xvfb-run -a -s "-screen 0 1600x1000x24" build/bin/corvane --demo "$DEMO" "$@"
 fi
-exec build/app/corvane --demo "$DEMO" "$@"
+exec build/bin/corvane --demo "$DEMO" "$@"
