@@ -1,0 +1,57 @@
+#include "correction/BoundaryPoints.h"
+
+namespace {
+// Face neighbours in the order x - 1, y - 1, z - 1, x + 1, y + 1, z + 1.
+constexpr C3DPoint kNeighbours[6] = {{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+}  // namespace
+
+CBoundaryPoints::CBoundaryPoints(const CVoxel& label) {
+  if (!label.HasData()) return;
+  for (int z = 0; z < label.Z; ++z)
+    for (int y = 0; y < label.Y; ++y)
+      for (int x = 0; x < label.X; ++x) {
+        const CVoxel::value_type m = label.At(x, y, z);
+        if (m == 0) continue;
+        for (const C3DPoint& d : kNeighbours) {
+          const C3DPoint q(x + d.x, y + d.y, z + d.z);
+          if (label.Contains(q.x, q.y, q.z) && label.At(q.x, q.y, q.z) != m) {
+            m_points.emplace_back(x, y, z);
+            break;
+          }
+        }
+      }
+}
+
+std::unique_ptr<CVoxel> CBoundaryPoints::Rasterise(int X, int Y, int Z) const {
+  auto volume = std::make_unique<CVoxel>(X, Y, Z);
+  if (!volume->HasData()) return volume;
+  for (const C3DPoint& p : m_points)
+    if (volume->Contains(p.x, p.y, p.z)) volume->At(p.x, p.y, p.z) = 1;
+  return volume;
+}
+
+void CBoundaryPoints::Release() {
+  m_points.clear();
+  m_points.shrink_to_fit();
+}
+
+std::unique_ptr<CVoxel> KeepSeedComponent(const CVoxel& label, const C3DPoint& seed) {
+  auto result = std::make_unique<CVoxel>(label.Size());
+  if (!result->HasData() || !label.HasData() || result->VoxelCount() == 0) return result;
+  if (!label.Contains(seed.x, seed.y, seed.z)) return result;
+
+  // Flood fill with a work list in joining order; every voxel joins once.
+  std::vector<C3DPoint> work{seed};
+  result->At(seed.x, seed.y, seed.z) = 1;
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    const C3DPoint p = work[i];
+    for (const C3DPoint& d : kNeighbours) {
+      const C3DPoint q(p.x + d.x, p.y + d.y, p.z + d.z);
+      if (!label.Contains(q.x, q.y, q.z) || result->At(q.x, q.y, q.z) != 0 || label.At(q.x, q.y, q.z) <= 0)
+        continue;
+      result->At(q.x, q.y, q.z) = 1;
+      work.push_back(q);
+    }
+  }
+  return result;
+}
