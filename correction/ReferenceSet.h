@@ -1,0 +1,35 @@
+// Registration of the reference labels onto the current segmentation. The
+// discovery of the reference files is declared in CorrectionDriver.h.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "correction/BoundaryPoints.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+
+// Reads a volume; a failed read gives null or a volume without data.
+using VolumeLoader = std::function<std::unique_ptr<CVoxel>(const std::string& path)>;
+
+// Why a reference label cannot vote.
+enum class ReferenceProblem { None, Unreadable, EmptyLabel, NotRegistrable, OutsideBox };
+
+// Registers one reference onto the segmentation whose boundary points are
+// given, resamples it into a grid of `segmentationSize` and crops it to the
+// box [boxMinimum, boxMinimum + boxSize). Null, with the reason in `problem`,
+// when the reference cannot be used.
+std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
+                                               const CBoundaryPoints& segmentationBoundary,
+                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
+                                               const C3DPoint& boxSize, ReferenceProblem& problem);
+
+// Loads, registers and crops every listed reference, in list order, appending
+// one volume of the box's size per usable reference to `registered` (never a
+// null entry). The references that cannot be used are named in one message;
+// an empty path list gives "There are no reference labels !!".
+void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
+                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
+                             CVoxelList& registered, MessageSink& messages);
