@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/ReferenceSet.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
@@ -32,3 +33,8 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, LogSink& log, MessageSink& messages);
+// The same run with the reference volumes read through `load`.
+bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
+                                const std::vector<std::string>& referencePaths,
+                                const CorrectionParameters& parameters, const VolumeLoader& load,
+                                LogSink& log, MessageSink& messages);

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 
+#include "TestLabels.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/ReferenceSet.h"
 
@@ -85,14 +86,6 @@ TEST(FindReferenceLabels, DoesNotLoopThroughALinkToAnAncestor) {
   std::vector<std::string> paths;
   ASSERT_TRUE(FindReferenceLabels(dir.path().string(), paths));
   EXPECT_EQ(paths, std::vector<std::string>{(dir.path() / "s/a_label.mhd").string()});
-}
-
-CVoxel Block(const C3DPoint& size, const C3DPoint& first, const C3DPoint& last) {
-  CVoxel label(size);
-  for (int z = first.z; z <= last.z; ++z)
-    for (int y = first.y; y <= last.y; ++y)
-      for (int x = first.x; x <= last.x; ++x) label.At(x, y, z) = 1;
-  return label;
 }
 
 TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {

@@ -4,21 +4,10 @@
 
 #include <cmath>
 
+#include "TestLabels.h"
 #include "correction/Registration.h"
 
 namespace {
-
-// A solid axis-aligned ellipsoid of value 1 centred at c with semi-axes r.
-CVoxel Ellipsoid(const C3DPoint& size, double cx, double cy, double cz, double rx, double ry, double rz) {
-  CVoxel label(size);
-  for (int z = 0; z < size.z; ++z)
-    for (int y = 0; y < size.y; ++y)
-      for (int x = 0; x < size.x; ++x) {
-        const double u = (x - cx) / rx, v = (y - cy) / ry, w = (z - cz) / rz;
-        if (u * u + v * v + w * w <= 1.0) label.At(x, y, z) = 1;
-      }
-  return label;
-}
 
 void ExpectMatrixNear(vtkMatrix4x4& m, const double expected[4][4], double tolerance) {
   for (int r = 0; r < 4; ++r)

@@ -1,0 +1,118 @@
+#include "correction/CorrectionDriver.h"
+
+#include <new>
+
+#include "correction/BoundaryPoints.h"
+#include "correction/LabelGeometry.h"
+#include "correction/ReferenceSet.h"
+#include "fusion/Fusion.h"
+
+namespace {
+
+constexpr C3DPoint kReferenceBoxMargin{20, 20, 20};
+constexpr int kForegroundScribble = 2;
+constexpr int kBackgroundScribble = 3;
+constexpr double kProbabilityThreshold = 0.5;
+
+bool HasForeground(const CVoxel& label) {
+  const CVoxel::value_type* data = label.Data();
+  for (std::size_t i = 0; i < label.VoxelCount(); ++i)
+    if (data[i] > 0) return true;
+  return false;
+}
+
+// The stages in their fixed order; the segmentation is written only at the end.
+bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
+               const std::vector<std::string>& referencePaths, const CorrectionParameters& p,
+               const VolumeLoader& load, LogSink& log, MessageSink& messages) {
+  C3DPoint boxMinimum, boxMaximum;
+  EnlargedBoundingBox(segmentation, kReferenceBoxMargin, boxMinimum, boxMaximum);
+  const C3DPoint boxSize = boxMaximum - boxMinimum + 1;
+
+  C3DPoint centre;
+  Centroid(segmentation, centre);
+  log.AppendLine("Center position is detected...");
+
+  CVoxelList references;
+  RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize, load, references, messages);
+  log.AppendLine("All reference labels are registered...");
+
+  CVoxelList regions;
+  int foregroundCount = 0;
+  int backgroundCount = 0;
+  ExtractScribbleRegions(accumulatedMap, segmentation, kForegroundScribble, kBackgroundScribble,
+                         p.pairDistance, p.neighbourhoodMargin, regions, foregroundCount, backgroundCount);
+
+  CFVoxelList distanceMaps;
+  CPointArray windowOrigins;
+  CPointArray windowEnds;
+  ComputeDistanceMaps(regions, p.neighbourhoodMargin, distanceMaps, windowOrigins, windowEnds);
+  log.AppendLine("Distance maps are computed...");
+
+  CFVoxelList probabilityMaps;
+  ComputeProbabilityMaps(regions, segmentation, accumulatedMap, p.votingReferences, kForegroundScribble,
+                         kBackgroundScribble, p.segmentationWeight, p.otherScribbleWeight, p.translationRange,
+                         p.translationStep, windowOrigins, windowEnds, references, boxMinimum,
+                         probabilityMaps);
+  references.clear();
+  log.AppendLine("Probability maps are computed...");
+
+  std::unique_ptr<CFVoxel> probabilities =
+      Fuse(accumulatedMap, segmentation, distanceMaps, probabilityMaps, windowOrigins, windowEnds,
+           foregroundCount, backgroundCount, p.priorDistance, p.distanceScale);
+  log.AppendLine("Final result is computed...");
+  distanceMaps.clear();
+  probabilityMaps.clear();
+  regions.clear();
+
+  if (!probabilities || !probabilities->HasData() || probabilities->Size() != segmentation.Size()) {
+    messages.ShowMessage("The correction could not compute its result; the segmentation is unchanged.");
+    return false;
+  }
+  const std::unique_ptr<CVoxel> thresholded = Threshold(*probabilities, kProbabilityThreshold);
+  probabilities.reset();
+  // The seed is the centre of the new label, or the old centre when it is empty.
+  Centroid(*thresholded, centre);
+  const std::unique_ptr<CVoxel> kept = KeepSeedComponent(*thresholded, centre);
+  if (!thresholded->HasData() || !kept->HasData()) {
+    messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
+    return false;
+  }
+  CopyBox(segmentation, {0, 0, 0}, segmentation.Size() + (-1), *kept);
+  return true;
+}
+
+}  // namespace
+
+bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
+                                const std::vector<std::string>& referencePaths,
+                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages) {
+  const VolumeLoader load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
+  return RunSemiAutomaticCorrection(segmentation, accumulatedMap, referencePaths, parameters, load, log,
+                                    messages);
+}
+
+bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
+                                const std::vector<std::string>& referencePaths,
+                                const CorrectionParameters& parameters, const VolumeLoader& load,
+                                LogSink& log, MessageSink& messages) {
+  if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {
+    messages.ShowMessage("Please load a segmentation first");
+    return false;
+  }
+  if (!accumulatedMap.HasData() || !accumulatedMap.SameSize(segmentation)) {
+    messages.ShowMessage("The user interaction map does not have the dimensions of the segmentation.");
+    return false;
+  }
+  // An empty label has no box, no centre and nothing the references can be registered onto.
+  if (!HasForeground(segmentation)) {
+    messages.ShowMessage("The segmentation is empty: there is nothing to correct.");
+    return false;
+  }
+  try {
+    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, load, log, messages);
+  } catch (const std::bad_alloc&) {
+    messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
+    return false;
+  }
+}
