@@ -66,21 +66,13 @@ TEST(Centroid, LeavesThePointOfAnEmptyVolumeAlone) {
 }
 
 TEST(Centroid, FollowsSinglePrecisionArithmetic) {
-  // A long row whose float sum and float division must reproduce the float
-  // result exactly; a double computation may round differently.
-  CVoxel label(4099, 1, 1);
-  for (int x = 1; x < label.X; x += 2) label.At(x, 0, 0) = 1;
-  float sum = 0.0f;
-  int count = 0;
-  for (int x = 1; x < label.X; x += 2) {
-    sum += static_cast<float>(x);
-    ++count;
-  }
-  const int expected = static_cast<int>(std::floor(sum / static_cast<float>(count) + 0.5f));
+  // A full 326 x 326 slice: the float sums lose precision and give 162 on both
+  // axes, where an exact (double) mean of 162.5 would round to 163.
+  CVoxel label(326, 326, 1);
+  for (std::size_t i = 0; i < label.VoxelCount(); ++i) label[i] = 1;
   C3DPoint centre;
   Centroid(label, centre);
-  EXPECT_EQ(centre.x, expected);
-  EXPECT_EQ(centre.y, 0);
+  EXPECT_EQ(centre, C3DPoint(162, 162, 0));
 }
 
 TEST(Crop, AcceptsWindowsUpToTheFarEdgeOnly) {
