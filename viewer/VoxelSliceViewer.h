@@ -212,8 +212,11 @@ class CVoxelSliceViewer {
     std::int64_t colStep = 0, rowStep = 0, sliceStep = 0;
   };
   bool PlaneOf(int axis, Plane& plane) const;
-  int& SliceOfAxis(int axis);
-  int SliceOfAxis(int axis) const;
+  // The slice index used by `axis`, or null for an invalid axis.
+  int* SliceOfAxis(int axis);
+  const int* SliceOfAxis(int axis) const;
+  // The image is set, holds data and its voxel count matches its dimensions.
+  bool HasUsableImage() const;
 
   void InitBitmap();
   void Repaint() const;
@@ -223,6 +226,10 @@ class CVoxelSliceViewer {
 
   // Paints a disc (or a stack of discs with the 3-D brush) of `value` around plane
   // point (h, v) of the current slice. Returns false when a layer lies wholly outside.
+  // Grey level of every 16-bit intensity under the active window (65536 entries, rebuilt
+  // only when the window changes): one table lookup per pixel instead of a division.
+  const std::uint8_t* GreyLevels();
+
   bool PaintBrush(int h, int v, std::int16_t value, bool brush3D);
   void PaintAt(const CMouseKeys& keys, int px, int py);
   void UpdateReadouts(int px, int py);
@@ -259,4 +266,6 @@ class CVoxelSliceViewer {
   // Per-render lookup: voxel index offset of each screen column and row (-1 = outside).
   std::vector<std::int64_t> m_columnOffsets;
   std::vector<std::int64_t> m_rowOffsets;
+  std::vector<std::uint8_t> m_greyLevels;
+  int m_greyLow = 0, m_greyHigh = 0;
 };

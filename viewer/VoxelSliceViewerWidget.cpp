@@ -1,0 +1,122 @@
+#include "viewer/VoxelSliceViewerWidget.h"
+
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+
+// Turns the viewer's readouts into the widget's signals.
+class CVoxelSliceViewerWidget::SignalReadouts final : public CViewerReadouts {
+ public:
+  explicit SignalReadouts(CVoxelSliceViewerWidget* owner) : m_owner(owner) {}
+  void SetPositionText(const std::string& text) override {
+    emit m_owner->positionTextChanged(QString::fromStdString(text));
+  }
+  void SetValueText(const std::string& text) override {
+    emit m_owner->valueTextChanged(QString::fromStdString(text));
+  }
+  void SetRangeText(const std::string& text) override {
+    emit m_owner->rangeTextChanged(QString::fromStdString(text));
+  }
+  void SetZoomSpinPosition(int percent) override { emit m_owner->zoomSpinPositionChanged(percent); }
+
+ private:
+  CVoxelSliceViewerWidget* m_owner;
+};
+
+namespace {
+
+CMouseKeys KeysOf(const QMouseEvent* event) {
+  CMouseKeys keys;
+  keys.shift = event->modifiers().testFlag(Qt::ShiftModifier);
+  keys.control = event->modifiers().testFlag(Qt::ControlModifier);
+  keys.leftButton = event->buttons().testFlag(Qt::LeftButton);
+  return keys;
+}
+
+}  // namespace
+
+CVoxelSliceViewerWidget::CVoxelSliceViewerWidget(QWidget* parent)
+    : QWidget(parent), m_readoutSignals(std::make_unique<SignalReadouts>(this)) {
+  // Moves without a button still update the readouts.
+  setMouseTracking(true);
+  // The whole area is covered by the picture once an image is shown.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::NoFocus);
+  // The viewer may ask for a repaint from a worker thread: always queue it to ours.
+  QPointer<CVoxelSliceViewerWidget> self(this);
+  m_viewer.SetRepaintRequest([self] {
+    if (self)
+      QMetaObject::invokeMethod(
+          self.data(),
+          [self] {
+            if (self) self->update();
+          },
+          Qt::QueuedConnection);
+  });
+  m_viewer.SetViewSize(width(), height());
+}
+
+CVoxelSliceViewerWidget::~CVoxelSliceViewerWidget() {
+  m_viewer.SetRepaintRequest({});
+  m_viewer.ClearReadoutControls();
+}
+
+CViewerReadouts* CVoxelSliceViewerWidget::ReadoutSignals() { return m_readoutSignals.get(); }
+
+QSize CVoxelSliceViewerWidget::sizeHint() const { return {630, 510}; }
+
+void CVoxelSliceViewerWidget::resizeEvent(QResizeEvent* event) {
+  // Only the size at the first SetImage counts; the bitmap keeps it afterwards.
+  m_viewer.SetViewSize(width(), height());
+  QWidget::resizeEvent(event);
+}
+
+void CVoxelSliceViewerWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  if (!m_viewer.Image() || !m_viewer.BitmapReady()) {
+    // No picture yet: the empty black-framed viewer area.
+    painter.fillRect(rect(), palette().window());
+    painter.setPen(Qt::black);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    return;
+  }
+  // A failed render (slice out of range) leaves the previous picture in the buffer.
+  m_viewer.Render();
+  const QImage picture(m_viewer.Pixels(), m_viewer.ViewWidth(), m_viewer.ViewHeight(), m_viewer.Stride(),
+                       QImage::Format_BGR888);
+  painter.drawImage(QPoint(0, 0), picture);
+}
+
+void CVoxelSliceViewerWidget::mousePressEvent(QMouseEvent* event) {
+  const QPoint p = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    m_viewer.OnLButtonDown(KeysOf(event), p.x(), p.y());
+  } else if (event->button() == Qt::RightButton) {
+    m_viewer.OnRButtonDown(p.x(), p.y());
+  }
+  event->accept();
+}
+
+void CVoxelSliceViewerWidget::mouseReleaseEvent(QMouseEvent* event) {
+  const QPoint p = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    m_viewer.OnLButtonUp(p.x(), p.y());
+  } else if (event->button() == Qt::RightButton) {
+    m_viewer.OnRButtonUp(p.x(), p.y());
+  }
+  event->accept();
+}
+
+void CVoxelSliceViewerWidget::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint p = event->position().toPoint();
+  m_viewer.OnMouseMove(KeysOf(event), p.x(), p.y());
+  event->accept();
+}
+
+void CVoxelSliceViewerWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+  // The second press of a double-click arrives here instead of as a press. A left
+  // double-click does nothing beyond that.
+  if (event->button() == Qt::RightButton) m_viewer.OnRButtonDblClk();
+  event->accept();
+}
