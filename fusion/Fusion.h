@@ -11,6 +11,8 @@
 
 // Manual correction.
 // Non-zero strokes overwrite the accumulated map; zero strokes leave it alone.
+// Both operations work position by position over the extent the two volumes
+// share (callers pass equal sizes) and do nothing if either has no data.
 void MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
 // Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
 void ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
@@ -22,10 +24,12 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
                             CVoxelList& regions, int& foregroundCount, int& backgroundCount);
 
 // One window (enlarged bounding box) and exact Euclidean distance map per region.
+// A region without voxels gets the empty window (0,0,0)..(-1,-1,-1) and a 0-size map.
 void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
                          CPointArray& windowOrigins, CPointArray& windowEnds);
 
 // Reference votes per region window. Marks other scribbles (4, 5) in the regions.
+// Without references every map is all zero.
 void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
                             int votingReferences, int foregroundValue, int backgroundValue,
                             double segmentationWeight, double otherScribbleWeight,
@@ -34,7 +38,9 @@ void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, con
                             const CVoxelList& references, const C3DPoint& boxMinimum,
                             CFVoxelList& probabilityMaps);
 
-// Per-voxel foreground probability of the whole volume.
+// Per-voxel foreground probability of the whole volume. Null when the inputs do
+// not fit together (sizes, list lengths, windows outside the volume, maps not of
+// their window's size, a distance scale that is not positive).
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
                               const CPointArray& windowOrigins, const CPointArray& windowEnds,

@@ -1,0 +1,147 @@
+// Distance maps: one window (the region's enlarged bounding box) per scribble
+// region and, inside it, the exact Euclidean distance to the region.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "correction/LabelGeometry.h"
+#include "fusion/Fusion.h"
+#include "fusion/FusionSteps.h"
+
+namespace fusion {
+
+bool IsEmptyWindow(const C3DPoint& origin, const C3DPoint& end) {
+  return origin.x > end.x || origin.y > end.y || origin.z > end.z;
+}
+
+bool WindowInside(const C3DPoint& origin, const C3DPoint& end, const C3DPoint& dimensions) {
+  return !IsEmptyWindow(origin, end) && origin.x >= 0 && origin.y >= 0 && origin.z >= 0 &&
+         end.x < dimensions.x && end.y < dimensions.y && end.z < dimensions.z;
+}
+
+namespace {
+
+// Integer square converted to float, as the parabola arithmetic takes it.
+float SquareAsFloat(int value) {
+  const std::int64_t v = value;
+  return static_cast<float>(v * v);
+}
+
+}  // namespace
+
+SquaredDistanceLine::SquaredDistanceLine(int maxLength)
+    : m_parabolas(static_cast<std::size_t>(std::max(maxLength, 1))),
+      m_bounds(static_cast<std::size_t>(std::max(maxLength, 1)) + 1) {}
+
+void SquaredDistanceLine::Transform(const float* f, int n, float* d) {
+  if (n <= 0 || static_cast<std::size_t>(n) > m_parabolas.size()) return;
+  std::vector<int>& v = m_parabolas;
+  std::vector<float>& b = m_bounds;
+
+  // Where the parabola rooted at q overtakes the one rooted at p (p < q).
+  const auto intersection = [f](int q, int p) {
+    const std::int64_t twice = 2 * static_cast<std::int64_t>(q) - 2 * static_cast<std::int64_t>(p);
+    return ((SquareAsFloat(q) + f[q]) - (SquareAsFloat(p) + f[p])) / static_cast<float>(twice);
+  };
+
+  int k = 0;
+  v[0] = 0;
+  b[0] = -kFarAway;
+  b[1] = kFarAway;
+  for (int q = 1; q < n; ++q) {
+    float s = intersection(q, v[k]);
+    // s always lies above b[0]; the k > 0 test only guards the index.
+    while (k > 0 && s <= b[k]) {
+      --k;
+      s = intersection(q, v[k]);
+    }
+    ++k;
+    v[k] = q;
+    b[k] = s;
+    b[k + 1] = kFarAway;
+  }
+
+  k = 0;
+  for (int q = 0; q < n; ++q) {
+    while (b[k + 1] < static_cast<float>(q)) ++k;
+    d[q] = SquareAsFloat(q - v[k]) + f[v[k]];
+  }
+}
+
+void DistanceTransform(const CVoxel& mask, CFVoxel& map) {
+  if (!mask.HasData()) return;
+  if (map.X != mask.X || map.Y != mask.Y || map.Z != mask.Z || !map.HasData()) {
+    map.X = mask.X;
+    map.Y = mask.Y;
+    map.Z = mask.Z;
+    if (!map.Allocate()) return;
+  }
+  const int X = mask.X;
+  const int Y = mask.Y;
+  const int Z = mask.Z;
+  if (X <= 0 || Y <= 0 || Z <= 0) return;
+
+  for (std::size_t i = 0; i < mask.VoxelCount(); ++i) map[i] = mask[i] != 0 ? 0.0f : kFarAway;
+
+  const int longest = std::max({X, Y, Z});
+  SquaredDistanceLine line(longest);
+  std::vector<float> in(static_cast<std::size_t>(longest));
+  std::vector<float> out(static_cast<std::size_t>(longest));
+
+  // Along z: x outer, y inner.
+  for (int x = 0; x < X; ++x)
+    for (int y = 0; y < Y; ++y) {
+      for (int z = 0; z < Z; ++z) in[z] = map.At(x, y, z);
+      line.Transform(in.data(), Z, out.data());
+      for (int z = 0; z < Z; ++z) map.At(x, y, z) = out[z];
+    }
+  // Along y: z outer, x inner.
+  for (int z = 0; z < Z; ++z)
+    for (int x = 0; x < X; ++x) {
+      for (int y = 0; y < Y; ++y) in[y] = map.At(x, y, z);
+      line.Transform(in.data(), Y, out.data());
+      for (int y = 0; y < Y; ++y) map.At(x, y, z) = out[y];
+    }
+  // Along x: y outer, z inner.
+  for (int y = 0; y < Y; ++y)
+    for (int z = 0; z < Z; ++z) {
+      for (int x = 0; x < X; ++x) in[x] = map.At(x, y, z);
+      line.Transform(in.data(), X, out.data());
+      for (int x = 0; x < X; ++x) map.At(x, y, z) = out[x];
+    }
+
+  for (std::size_t i = 0; i < map.VoxelCount(); ++i) map[i] = std::sqrt(map[i]);
+}
+
+}  // namespace fusion
+
+void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
+                         CPointArray& windowOrigins, CPointArray& windowEnds) {
+  for (const auto& region : regions) {
+    C3DPoint first = fusion::kEmptyWindowOrigin;
+    C3DPoint last = fusion::kEmptyWindowEnd;
+    if (region && region->HasData()) {
+      EnlargedBoundingBox(*region, margin, first, last);
+      // A region without voxels gets the canonical empty window (its
+      // inverted box would overflow every size computed from it).
+      if (fusion::IsEmptyWindow(first, last)) {
+        first = fusion::kEmptyWindowOrigin;
+        last = fusion::kEmptyWindowEnd;
+      }
+    }
+    windowOrigins.push_back(first);
+    windowEnds.push_back(last);
+
+    auto map = std::make_unique<CFVoxel>();
+    if (!fusion::IsEmptyWindow(first, last)) {
+      const C3DPoint size = last - first + 1;
+      if (auto crop = Crop(*region, first, size)) {
+        map = std::make_unique<CFVoxel>(size);
+        fusion::DistanceTransform(*crop, *map);
+      }
+    } else {
+      map = std::make_unique<CFVoxel>(C3DPoint{0, 0, 0});
+    }
+    distanceMaps.push_back(std::move(map));
+  }
+}

@@ -1,0 +1,104 @@
+// Building blocks of the fusion stages (Fusion.h), exposed for the tests and
+// for callers that need one step on its own. No Qt, no VTK.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "volume/Voxel.h"
+
+namespace fusion {
+
+// Scribble values of the maps: foreground (inside the organ) and background.
+inline constexpr int kForegroundScribble = 2;
+inline constexpr int kBackgroundScribble = 3;
+// The largest finite float: "no region voxel seen yet" in the distance transform.
+inline constexpr float kFarAway = 3.4028235e38f;
+// At most this many components are taken per scribble value.
+inline constexpr int kMaxComponents = 10000;
+// Centroids more than this many slices apart never form a pair union.
+inline constexpr int kMaxPairSlices = 3;
+// A slice difference weighs this much in the squared pair distance (3 squared).
+inline constexpr int kSliceWeightSquared = 9;
+// Markers written into a region's window for scribbles that are not its own.
+inline constexpr int kOtherForeground = 4;
+inline constexpr int kOtherBackground = 5;
+// Fusion constants.
+inline constexpr double kConfidenceFactor = 5.0;
+inline constexpr double kForegroundConfident = 0.5;  // a probability strictly above it
+inline constexpr double kBackgroundConfident = 0.1;  // a probability strictly below it
+
+// A window with a minimum above its maximum on some axis contains no voxel.
+// Regions without voxels get this window.
+inline constexpr C3DPoint kEmptyWindowOrigin{0, 0, 0};
+inline constexpr C3DPoint kEmptyWindowEnd{-1, -1, -1};
+bool IsEmptyWindow(const C3DPoint& origin, const C3DPoint& end);
+// True when [origin, end] (inclusive, not empty) lies inside an X x Y x Z volume.
+bool WindowInside(const C3DPoint& origin, const C3DPoint& end, const C3DPoint& dimensions);
+
+// New zero volume of the source's size holding `value` wherever the source
+// equals `key`. Null if the source has no data or memory runs out.
+std::unique_ptr<CVoxel> SelectValue(const CVoxel& source, int key, int value);
+
+// The 6-connected component (value 1) grown from the first non-zero voxel of
+// the mask in scan order; neighbours join where the mask is > 0. All zero when
+// the mask has no non-zero voxel. `searchFrom`, if given, is the linear index
+// where the seed search starts (every voxel before it must be zero) and
+// receives the index just after the seed. Null if memory runs out.
+std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask, std::size_t* searchFrom = nullptr);
+
+// Whether two component centroids form a pair union: at most 3 slices apart and
+// pairDistance > sqrt(dx^2 + dy^2 + 9 dz^2), strictly.
+bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance);
+
+// Components, pair unions and neighbourhood unions of one scribble value of the
+// filtered map, appended to `regions` in that order (duplicated neighbourhood
+// unions dropped).
+void ExtractRegionsOfValue(const CVoxel& filtered, int value, double pairDistance, const C3DPoint& margin,
+                           CVoxelList& regions);
+
+// One-dimensional squared distance transform (lower envelope of parabolas) in
+// single precision: d[q] = min over p of (q - p)^2 + f[p]. Holds scratch space
+// for lines of up to `maxLength` values.
+class SquaredDistanceLine {
+ public:
+  explicit SquaredDistanceLine(int maxLength);
+  // f and d hold n <= maxLength values and must not overlap.
+  void Transform(const float* f, int n, float* d);
+
+ private:
+  std::vector<int> m_parabolas;  // positions of the envelope's parabolas
+  std::vector<float> m_bounds;   // boundaries between them
+};
+
+// Exact Euclidean distance (unit spacing) of every voxel to the nearest
+// non-zero voxel of the mask; `map` is resized to the mask when needed. Voxels
+// of a mask without any non-zero voxel get sqrt(kFarAway).
+void DistanceTransform(const CVoxel& mask, CFVoxel& map);
+
+// Quicksort on positions lo..hi, descending by value, the ints moved alongside.
+// Partition: pivot = value[hi], entries >= pivot go left. Ties fall where this
+// scheme puts them, which decides the best translation and the voters.
+void DescendingPairSort(std::vector<double>& values, std::vector<int>& indices, int lo, int hi);
+
+// Inside every region's window [origin, end], region voxels that are 0 become
+// kOtherBackground where the map holds the background value and
+// kOtherForeground where it holds the foreground value.
+void MarkOtherScribbles(CVoxelList& regions, const CVoxel& interactionMap, const CPointArray& windowOrigins,
+                        const CPointArray& windowEnds, int foregroundValue, int backgroundValue);
+
+// How well `reference`, translated so that its voxel for window origin
+// `windowOrigin` is taken at `translatedOrigin - boxMinimum`, agrees over the
+// window with the region's scribbles and with the segmentation. Summed in double
+// precision, z outermost, then y, then x.
+double AgreementScore(const CVoxel& segmentation, const CVoxel& region, int foregroundValue,
+                      int backgroundValue, const C3DPoint& windowOrigin, const CVoxel& reference,
+                      const C3DPoint& boxMinimum, const C3DPoint& translatedOrigin,
+                      const C3DPoint& windowSize, double segmentationWeight, double otherScribbleWeight);
+
+// Offsets -range, -range + step, ... up to +range on one axis. A step below 1
+// counts as 1 and a negative range as 0, so the list is never empty.
+std::vector<int> TranslationOffsets(int range, int step);
+
+}  // namespace fusion
