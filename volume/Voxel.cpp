@@ -55,6 +55,25 @@ CVoxel::CVoxel(const CVoxel& other) : X(other.X), Y(other.Y), Z(other.Z) {
   }
 }
 
+CVoxel::CVoxel(CVoxel&& other) noexcept { *this = std::move(other); }
+
+CVoxel& CVoxel::operator=(CVoxel&& other) noexcept {
+  if (this != &other) {
+    X = other.X;
+    Y = other.Y;
+    Z = other.Z;
+    std::copy(std::begin(other.spacing), std::end(other.spacing), spacing);
+    std::copy(std::begin(other.origin), std::end(other.origin), origin);
+    maximum = other.maximum;
+    minimum = other.minimum;
+    m_data = std::move(other.m_data);
+    m_hasData = other.m_hasData;
+    other.m_data.clear();
+    other.m_hasData = false;
+  }
+  return *this;
+}
+
 CVoxel& CVoxel::operator=(const CVoxel& other) {
   if (this != &other) {
     CVoxel copy(other);

@@ -58,8 +58,9 @@ class CVoxel {
   // Deep copy of dimensions, spacing, origin and voxels (not the min/max pair).
   CVoxel(const CVoxel& other);
   CVoxel& operator=(const CVoxel& other);
-  CVoxel(CVoxel&&) noexcept = default;
-  CVoxel& operator=(CVoxel&&) noexcept = default;
+  // A moved-from volume holds no data.
+  CVoxel(CVoxel&& other) noexcept;
+  CVoxel& operator=(CVoxel&& other) noexcept;
   ~CVoxel() = default;
 
   std::unique_ptr<CVoxel> Clone() const { return std::make_unique<CVoxel>(*this); }
@@ -81,7 +82,8 @@ class CVoxel {
 
   std::size_t Index(int x, int y, int z) const {
     return static_cast<std::size_t>(x) +
-           static_cast<std::size_t>(X) * (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
+           static_cast<std::size_t>(X) *
+               (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
   }
   bool Contains(int x, int y, int z) const { return x >= 0 && y >= 0 && z >= 0 && x < X && y < Y && z < Z; }
   value_type& At(int x, int y, int z) { return m_data[Index(x, y, z)]; }
@@ -135,7 +137,8 @@ class CFVoxel {
   const float* Data() const { return m_hasData ? m_data.data() : nullptr; }
   std::size_t Index(int x, int y, int z) const {
     return static_cast<std::size_t>(x) +
-           static_cast<std::size_t>(X) * (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
+           static_cast<std::size_t>(X) *
+               (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
   }
   bool Contains(int x, int y, int z) const { return x >= 0 && y >= 0 && z >= 0 && x < X && y < Y && z < Z; }
   float& At(int x, int y, int z) { return m_data[Index(x, y, z)]; }

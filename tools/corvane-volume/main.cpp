@@ -1,0 +1,115 @@
+// corvane-volume: inspect any volume Corvane reads, or convert it losslessly.
+//
+//   corvane-volume info PATH
+//   corvane-volume convert IN OUT.raw     (OUT.mhd writes MetaImage MET_SHORT)
+//
+// Exit status: 0 done, 1 bad arguments, 2 the input could not be loaded,
+// 3 the output could not be written.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "volume/FileIO.h"
+#include "volume/Readers.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+#include "volume/Writers.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: corvane-volume info PATH\n"
+    "       corvane-volume convert IN OUT.raw\n"
+    "\n"
+    "info     prints size, spacing, origin, value range and the number of non-zero voxels\n"
+    "convert  writes the volume losslessly: 16-bit raw with the 40-byte header\n"
+    "         (int32 -1, spacing x y z, origin x y z, X, Y, Z, int16 voxels, little-endian),\n"
+    "         or MetaImage with MET_SHORT voxels when OUT ends in .mhd\n";
+
+// Keeps the readers' messages, one line each.
+class CollectingSink final : public MessageSink {
+ public:
+  void ShowMessage(const std::string& text) override {
+    std::string line = text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    if (!line.empty()) messages.push_back(line);
+  }
+  std::vector<std::string> messages;
+};
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "corvane-volume: %s\n", problem);
+  std::fputs(kUsage, stderr);
+  return 1;
+}
+
+// Loads the volume; on failure prints the one line that says why.
+bool Load(const std::string& path, CVoxel& volume) {
+  CollectingSink sink;
+  volume = CVoxel(path, &sink);
+  if (!volume.HasData()) {
+    std::string why;
+    for (const std::string& m : sink.messages) why += (why.empty() ? "" : "; ") + m;
+    if (why.empty()) {
+      FileCause cause = FileCause::none;
+      const bool opened = InputFile::Open(path, &cause).IsOpen();
+      why = opened ? "no volume could be read from it"
+                   : std::string("cannot open it (") + FileCauseName(cause) + ")";
+    }
+    std::fprintf(stderr, "corvane-volume: %s: %s\n", path.c_str(), why.c_str());
+    return false;
+  }
+  for (const std::string& m : sink.messages)
+    std::fprintf(stderr, "corvane-volume: %s: %s\n", path.c_str(), m.c_str());
+  return true;
+}
+
+int Info(const std::string& path) {
+  CVoxel volume;
+  if (!Load(path, volume)) return 2;
+  const CVoxel::value_type* data = volume.Data();
+  const auto [lo, hi] = std::minmax_element(data, data + volume.VoxelCount());
+  std::printf("size %d %d %d\n", volume.X, volume.Y, volume.Z);
+  std::printf("spacing %g %g %g\n", double{volume.spacing[0]}, double{volume.spacing[1]},
+              double{volume.spacing[2]});
+  std::printf("origin %g %g %g\n", double{volume.origin[0]}, double{volume.origin[1]},
+              double{volume.origin[2]});
+  std::printf("range %d %d\n", int{*lo}, int{*hi});
+  std::printf("nonzero %d\n", volume.CountNonZero());
+  return 0;
+}
+
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+}
+
+int Convert(const std::string& in, const std::string& out) {
+  CVoxel volume;
+  if (!Load(in, volume)) return 2;
+  std::string error;
+  const bool metaImage = EndsWith(out, ".mhd") || EndsWith(out, ".MHD");
+  const bool ok = metaImage ? SaveMetaImageShort(volume, out, &error) : SaveRaw16(volume, out, &error);
+  if (!ok) {
+    std::fprintf(stderr, "corvane-volume: %s\n", error.c_str());
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (args.empty()) return Usage(nullptr);
+  if (args[0] == "info") return args.size() == 2 ? Info(args[1]) : Usage("info takes one PATH");
+  if (args[0] == "convert")
+    return args.size() == 3 ? Convert(args[1], args[2]) : Usage("convert takes IN and OUT");
+  return Usage(("unknown command \"" + args[0] + "\"").c_str());
+}

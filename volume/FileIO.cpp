@@ -1,0 +1,204 @@
+#include "volume/FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+const char* FileCauseName(int code) {
+  static constexpr const char* kNames[] = {
+      "none",         "genericException", "fileNotFound",     "badPath",       "tooManyOpenFiles",
+      "accessDenied", "invalidFile",      "removeCurrentDir", "directoryFull", "badSeek",
+      "hardIO",       "sharingViolation", "lockViolation",    "diskFull",      "endOfFile",
+  };
+  if (code < 0 || code >= static_cast<int>(std::size(kNames))) return "";
+  return kNames[code];
+}
+
+std::string_view FolderOf(std::string_view path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1);
+}
+
+std::string_view FileNameOf(std::string_view path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+namespace {
+bool FolderExists(const std::string& path) {
+  std::string folder(FolderOf(path));
+  if (folder.empty()) folder = ".";
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+}  // namespace
+
+FileCause FileCauseFromErrno(int err, const std::string& path) {
+  switch (err) {
+    case 0:
+      return FileCause::none;
+    case ENOENT:
+      return FolderExists(path) ? FileCause::fileNotFound : FileCause::badPath;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return FileCause::badPath;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return FileCause::accessDenied;
+    case EMFILE:
+    case ENFILE:
+      return FileCause::tooManyOpenFiles;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return FileCause::diskFull;
+    case EIO:
+      return FileCause::hardIO;
+    case ETXTBSY:
+    case EBUSY:
+      return FileCause::sharingViolation;
+    default:
+      return FileCause::genericException;
+  }
+}
+
+InputFile InputFile::Open(const std::string& path, FileCause* cause) {
+  auto report = [&](int err) {
+    if (cause) *cause = FileCauseFromErrno(err, path);
+    return InputFile();
+  };
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return report(errno);
+  InputFile file;
+  file.m_file.reset(f);
+  struct stat st {};
+  if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) return report(EISDIR);
+  if (cause) *cause = FileCause::none;
+  return file;
+}
+
+InputFile InputFile::Borrow(std::FILE* stream) {
+  InputFile file;
+  file.m_file = std::unique_ptr<std::FILE, detail::StreamCloser>(stream, detail::StreamCloser{false});
+  return file;
+}
+
+std::int64_t InputFile::Size() const {
+  if (!m_file) return -1;
+  std::FILE* f = m_file.get();
+  const off_t here = ::ftello(f);
+  if (here < 0 || ::fseeko(f, 0, SEEK_END) != 0) return -1;
+  const off_t end = ::ftello(f);
+  ::fseeko(f, here, SEEK_SET);
+  return end;
+}
+
+std::int64_t InputFile::Tell() const { return m_file ? ::ftello(m_file.get()) : -1; }
+
+bool InputFile::Seek(std::int64_t offset) {
+  return m_file && offset >= 0 && ::fseeko(m_file.get(), static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool InputFile::ReadExact(void* dst, std::size_t n) { return ReadSome(dst, n) == n; }
+
+std::size_t InputFile::ReadSome(void* dst, std::size_t n) {
+  if (!m_file || n == 0) return 0;
+  return std::fread(dst, 1, n, m_file.get());
+}
+
+// ---------------------------------------------------------------------------
+
+StagedFile::StagedFile(std::string target) : m_target(std::move(target)) {}
+
+StagedFile::~StagedFile() {
+  if (m_fd >= 0) ::close(m_fd);
+  if (!m_temp.empty()) ::unlink(m_temp.c_str());
+}
+
+bool StagedFile::Fail(const char* what, int err) {
+  m_failed = true;
+  if (m_error.empty()) {
+    m_error = std::string(what) + " " + m_target + ": " + std::strerror(err) + " (" +
+              FileCauseName(FileCauseFromErrno(err, m_target)) + ")";
+  }
+  return false;
+}
+
+bool StagedFile::Create() {
+  static std::atomic<unsigned> counter{0};
+  const std::string base = std::string(FolderOf(m_target)) + "." + std::string(FileNameOf(m_target)) + ".tmp";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = base + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    // The kernel applies the umask to 0666, so the result gets ordinary permissions.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      m_fd = fd;
+      m_temp = std::move(name);
+      return true;
+    }
+    if (errno != EEXIST) return Fail("cannot create", errno);
+  }
+  return Fail("cannot create", EEXIST);
+}
+
+bool StagedFile::Write(const void* data, std::size_t n) {
+  if (m_failed || m_fd < 0) return false;
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t w = ::write(m_fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return Fail("cannot write", errno);
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool StagedFile::Finish() {
+  if (m_finished) return true;
+  if (m_failed || m_fd < 0) return false;
+  // fsync may be unsupported on special file systems (EINVAL); that is no failure.
+  if (::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS) return Fail("cannot write", errno);
+  const int fd = m_fd;
+  m_fd = -1;
+  if (::close(fd) != 0) return Fail("cannot write", errno);
+  m_finished = true;
+  return true;
+}
+
+bool StagedFile::Commit() {
+  if (!Finish()) return false;
+  if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+    const int err = errno;
+    m_error.clear();
+    return Fail("cannot replace", err);
+  }
+  m_temp.clear();
+  return true;
+}
+
+bool CommitStagedFiles(std::initializer_list<StagedFile*> files, std::string* error) {
+  for (StagedFile* f : files) {
+    if (!f->Finish()) {
+      if (error) *error = f->Error();
+      return false;
+    }
+  }
+  for (StagedFile* f : files) {
+    if (!f->Commit()) {
+      if (error) *error = f->Error();
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,57 @@
+// The load dispatcher: the reader is chosen by the path's last three characters.
+#include <string_view>
+
+#include "volume/Readers.h"
+#include "volume/Voxel.h"
+
+namespace {
+
+struct DispatchEntry {
+  std::string_view key;
+  VolumeFormat format;
+};
+
+// Compared exactly and in this order; the first match wins.
+constexpr DispatchEntry kDispatch[] = {
+    {"bin", VolumeFormat::ByteRaw},      {"BIN", VolumeFormat::ByteRaw},
+    {"raw", VolumeFormat::ShortRaw},     {"RAW", VolumeFormat::ShortRaw},
+    {"lab", VolumeFormat::ShortRaw},     {"LAB", VolumeFormat::ShortRaw},
+    {"mhd", VolumeFormat::MetaImage},    {"MHD", VolumeFormat::MetaImage},
+    {"mha", VolumeFormat::MetaImage},    {"MHA", VolumeFormat::MetaImage},
+    {"hdr", VolumeFormat::AnalyzeNifti}, {"HDR", VolumeFormat::AnalyzeNifti},
+    {"nii", VolumeFormat::AnalyzeNifti}, {"NII", VolumeFormat::AnalyzeNifti},
+    {".gz", VolumeFormat::AnalyzeNifti}, {".GZ", VolumeFormat::AnalyzeNifti},
+    {"img", VolumeFormat::Image2048},    {"IMG", VolumeFormat::Image2048},
+};
+
+}  // namespace
+
+VolumeFormat FormatForPath(const std::string& path) {
+  if (path.size() >= 3) {
+    const std::string_view key = std::string_view(path).substr(path.size() - 3);
+    for (const DispatchEntry& entry : kDispatch) {
+      if (entry.key == key) return entry.format;
+    }
+  }
+  return VolumeFormat::DicomSeries;
+}
+
+bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  switch (FormatForPath(path)) {
+    case VolumeFormat::ByteRaw:
+      return ReadRawVolume(volume, path, 1, sink);
+    case VolumeFormat::ShortRaw:
+      return ReadRawVolume(volume, path, 2, sink);
+    case VolumeFormat::MetaImage:
+      return ReadMetaImage(volume, path, sink);
+    case VolumeFormat::AnalyzeNifti:
+      return ReadAnalyzeNifti(volume, path, sink);
+    case VolumeFormat::Image2048:
+      return ReadImage2048(volume, path, sink);
+    case VolumeFormat::DicomSeries:
+      return ReadDicomSeries(volume, path, sink);
+  }
+  return false;
+}
+
+CVoxel::CVoxel(const std::string& path, MessageSink* sink) { LoadVolume(*this, path, sink); }

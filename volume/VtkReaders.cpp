@@ -1,0 +1,244 @@
+// The readers that go through VTK: the single 2048 x 2048 big-endian image and
+// DICOM series. VTK's own error texts are caught per reader and passed on to
+// the message sink instead of VTK's output window.
+#include <vtkCallbackCommand.h>
+#include <vtkCommand.h>
+#include <vtkDICOMImageReader.h>
+#include <vtkExecutive.h>
+#include <vtkImageData.h>
+#include <vtkImageReader.h>
+#include <vtkNew.h>
+#include <vtkSmartPointer.h>
+#include <vtkType.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "volume/ElementConvert.h"
+#include "volume/FileIO.h"
+#include "volume/ReaderSupport.h"
+#include "volume/Readers.h"
+
+using namespace volume_io;
+
+namespace {
+
+constexpr int kImageSide = 2048;
+
+// Keeps the first error or warning text an algorithm (or its executive) reports.
+class VtkErrors {
+ public:
+  explicit VtkErrors(vtkAlgorithm* algorithm) {
+    m_callback->SetClientData(this);
+    m_callback->SetCallback(&VtkErrors::Record);
+    for (vtkObject* o :
+         {static_cast<vtkObject*>(algorithm), static_cast<vtkObject*>(algorithm->GetExecutive())}) {
+      o->AddObserver(vtkCommand::ErrorEvent, m_callback);
+      o->AddObserver(vtkCommand::WarningEvent, m_callback);
+    }
+  }
+  bool Any() const { return m_seen; }
+  bool AnyError() const { return m_error; }
+  std::string Text() const { return m_text.empty() ? std::string("VTK reported an error") : m_text; }
+
+ private:
+  static void Record(vtkObject*, unsigned long event, void* self, void* callData) {
+    auto* me = static_cast<VtkErrors*>(self);
+    me->m_seen = true;
+    if (event == vtkCommand::ErrorEvent) me->m_error = true;
+    if (me->m_text.empty() && callData) {
+      std::string text = static_cast<const char*>(callData);
+      while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+      for (char& c : text) {
+        if (c == '\n') c = ' ';
+      }
+      me->m_text = text;
+    }
+  }
+  vtkNew<vtkCallbackCommand> m_callback;
+  std::string m_text;
+  bool m_seen = false;
+  bool m_error = false;
+};
+
+// Exposes how many DICOM files the reader found in its folder.
+class CountingDicomReader : public vtkDICOMImageReader {
+ public:
+  static CountingDicomReader* New() {
+    auto* reader = new CountingDicomReader;
+    reader->InitializeObjectBase();
+    return reader;
+  }
+  int FileCount() { return GetNumberOfDICOMFileNames(); }
+};
+
+bool KindOfScalarType(int type, ElementKind* kind) {
+  switch (type) {
+    case VTK_SHORT:
+      *kind = ElementKind::Int16;
+      return true;
+    case VTK_UNSIGNED_SHORT:
+      *kind = ElementKind::UInt16;
+      return true;
+    case VTK_INT:
+      *kind = ElementKind::Int32;
+      return true;
+    case VTK_FLOAT:
+      *kind = ElementKind::Float32;
+      return true;
+    // Types a DICOM reader rarely gives: converted like the float case.
+    case VTK_CHAR:
+    case VTK_SIGNED_CHAR:
+      *kind = ElementKind::Int8;
+      return true;
+    case VTK_UNSIGNED_CHAR:
+      *kind = ElementKind::UInt8;
+      return true;
+    case VTK_UNSIGNED_INT:
+      *kind = ElementKind::UInt32;
+      return true;
+    case VTK_DOUBLE:
+      *kind = ElementKind::Float64;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string FolderForDicom(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return path;
+  std::string folder(FolderOf(path));
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+// Bytes in the regular files of a folder: more voxel data than this cannot be in it.
+std::int64_t BytesInFolder(const std::string& folder) {
+  std::int64_t total = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->is_regular_file(sizeError)) {
+      const auto size = it->file_size(sizeError);
+      if (!sizeError) total += static_cast<std::int64_t>(size);
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
+bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  const std::string what = "Cannot read image";
+  volume.Release();
+  constexpr std::int64_t kBytes = std::int64_t{kImageSide} * kImageSide * 2;
+  {
+    InputFile file = InputFile::Open(path);
+    if (!file.IsOpen()) return false;
+    const std::int64_t size = file.Size();
+    if (size < kBytes) {
+      return Refuse(volume, sink, what, path,
+                    "the file holds " + std::to_string(size) + " bytes, a 2048 x 2048 16-bit image needs " +
+                        std::to_string(kBytes));
+    }
+  }
+  vtkNew<vtkImageReader> reader;
+  VtkErrors errors(reader);
+  reader->SetFileDimensionality(2);
+  reader->SetDataExtent(0, kImageSide - 1, 0, kImageSide - 1, 0, 0);
+  reader->SetNumberOfScalarComponents(1);
+  reader->SetDataScalarTypeToUnsignedShort();
+  reader->SetDataByteOrderToBigEndian();
+  reader->SetFileName(path.c_str());
+  reader->Update();
+  vtkImageData* image = reader->GetOutput();
+  int dims[3] = {0, 0, 0};
+  if (image) image->GetDimensions(dims);
+  if (errors.AnyError() || !image || dims[0] != kImageSide || dims[1] != kImageSide || dims[2] != 1 ||
+      image->GetScalarType() != VTK_UNSIGNED_SHORT || !image->GetScalarPointer()) {
+    return Refuse(volume, sink, what, path, errors.Text());
+  }
+  volume.X = kImageSide;
+  volume.Y = kImageSide;
+  volume.Z = 1;
+  if (!volume.Allocate()) return Refuse(volume, sink, what, path, "not enough memory");
+  // The reader's output index is the voxel index: its default row order has
+  // already put the file's first row at the bottom (y = 2047).
+  ConvertReport report;
+  ConvertElements(static_cast<const unsigned char*>(image->GetScalarPointer()), volume.VoxelCount(),
+                  ElementKind::UInt16, false, FloatRule::Round, volume.Data(), report);
+  return true;
+}
+
+bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  const std::string folder = FolderForDicom(path);
+  const std::string what = "Cannot read a DICOM series from";
+  volume.Release();
+  {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) return false;
+  }
+  vtkSmartPointer<CountingDicomReader> reader =
+      vtkSmartPointer<CountingDicomReader>::Take(CountingDicomReader::New());
+  VtkErrors errors(reader);
+  reader->SetDirectoryName(folder.c_str());
+  reader->UpdateInformation();
+  if (reader->FileCount() <= 0) return Refuse(volume, sink, what, folder, "the folder holds no DICOM images");
+
+  // Check the size the series claims before VTK allocates it.
+  const int* extent = reader->GetDataExtent();
+  const std::int64_t X = std::int64_t{extent[1]} - extent[0] + 1;
+  const std::int64_t Y = std::int64_t{extent[3]} - extent[2] + 1;
+  const std::int64_t Z = std::int64_t{extent[5]} - extent[4] + 1;
+  std::string why;
+  if (!CheckDimensions(X, Y, Z, &why)) return Refuse(volume, sink, what, folder, why);
+  ElementKind kind;
+  if (!KindOfScalarType(reader->GetDataScalarType(), &kind)) {
+    return Refuse(volume, sink, what, folder, "its pixel type is not supported");
+  }
+  if (reader->GetNumberOfScalarComponents() != 1) {
+    return Refuse(volume, sink, what, folder, "colour images are not supported");
+  }
+  const std::int64_t needed = X * Y * Z * ElementBytes(kind);
+  if (needed > BytesInFolder(folder)) {
+    return Refuse(volume, sink, what, folder,
+                  "its headers describe " + SizeText(X, Y, Z) + " voxels, more than the files hold");
+  }
+
+  reader->Update();
+  vtkImageData* image = reader->GetOutput();
+  int dims[3] = {0, 0, 0};
+  if (image) image->GetDimensions(dims);
+  if (errors.AnyError() || !image || dims[0] != X || dims[1] != Y || dims[2] != Z ||
+      image->GetNumberOfScalarComponents() != 1 || !image->GetScalarPointer() ||
+      !KindOfScalarType(image->GetScalarType(), &kind)) {
+    return Refuse(volume, sink, what, folder, errors.Any() ? errors.Text() : "its images cannot be read");
+  }
+
+  volume.X = dims[0];
+  volume.Y = dims[1];
+  volume.Z = dims[2];
+  const double* spacing = image->GetSpacing();
+  const double* origin = image->GetOrigin();
+  for (int i = 0; i < 3; ++i) {
+    volume.spacing[i] = static_cast<float>(spacing[i]);
+    volume.origin[i] = static_cast<float>(origin[i]);
+  }
+  if (!volume.Allocate()) return Refuse(volume, sink, what, folder, "not enough memory");
+
+  // Each slice is turned upside down: output row y becomes voxel row Y - 1 - y.
+  const auto* src = static_cast<const unsigned char*>(image->GetScalarPointer());
+  const std::size_t rowBytes = static_cast<std::size_t>(volume.X) * ElementBytes(kind);
+  ConvertReport report;
+  for (int z = 0; z < volume.Z; ++z) {
+    for (int y = 0; y < volume.Y; ++y) {
+      const std::size_t row = static_cast<std::size_t>(z) * volume.Y + y;
+      ConvertElements(src + row * rowBytes, volume.X, kind, false, FloatRule::Round,
+                      &volume.At(0, volume.Y - 1 - y, z), report);
+    }
+  }
+  if (report.wrapped) WarnWrapped(sink, folder);
+  return true;
+}
