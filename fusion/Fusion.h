@@ -2,23 +2,24 @@
 // correction: the voxel work of a correction run. No Qt, no VTK.
 //
 // Region lists hold the foreground regions first, then the background ones.
-// Reference lists handed in here hold no null entries.
+// Null entries of a reference list are skipped (never counted as voters).
 #pragma once
 
 #include <memory>
 
 #include "volume/Voxel.h"
 
-// Manual correction.
+// Manual correction. Both refuse (return false, target untouched) volumes of
+// different sizes or without data: strokes painted on another grid would land
+// on the wrong voxels.
 // Non-zero strokes overwrite the accumulated map; zero strokes leave it alone.
-// Both operations work position by position over the extent the two volumes
-// share (callers pass equal sizes) and do nothing if either has no data.
-void MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
+bool MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
 // Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
-void ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
+bool ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 
 // Regions of scribbles that contradict the segmentation: components, pair
-// unions and neighbourhood unions per scribble value. `regions` must be empty.
+// unions and neighbourhood unions per scribble value, appended to `regions`;
+// the counts are those of the appended regions.
 void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
                             int backgroundValue, double pairDistance, const C3DPoint& margin,
                             CVoxelList& regions, int& foregroundCount, int& backgroundCount);

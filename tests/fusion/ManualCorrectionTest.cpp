@@ -37,21 +37,20 @@ TEST(ManualCorrection, LaterBackgroundStrokeTurnsTheLabelOff) {
   EXPECT_EQ(label.At(1, 0, 0), 0);
 }
 
-TEST(ManualCorrection, VolumesOfDifferentSizesMeetPositionByPosition) {
-  // (1, 1) lies in both volumes; (1, 2) only in the stroke map.
-  CVoxel accumulated(3, 2, 1);
-  MergeStrokes(accumulated, VolumeWith({2, 3, 1}, {{1, 1, 0, 2}, {1, 2, 0, 3}}));
-  EXPECT_EQ(Values(accumulated), (std::vector<int>{0, 0, 0, 0, 2, 0}));
-
-  CVoxel label(2, 3, 1);
-  ApplyScribbles(label, accumulated);
-  EXPECT_EQ(Values(label), (std::vector<int>{0, 0, 0, 1, 0, 0}));
+TEST(ManualCorrection, VolumesOfDifferentSizesOrWithoutDataAreRefused) {
+  CVoxel accumulated = VolumeWith({3, 2, 1}, {{1, 1, 0, 3}});
+  CVoxel label = VolumeWith({2, 3, 1}, {{0, 0, 0, 1}});
+  const CVoxel strokes = VolumeWith({2, 3, 1}, {{1, 1, 0, 2}});
+  EXPECT_FALSE(MergeStrokes(accumulated, strokes));
+  EXPECT_FALSE(ApplyScribbles(label, accumulated));
+  EXPECT_EQ(Values(accumulated), (std::vector<int>{0, 0, 0, 0, 3, 0}));
+  EXPECT_EQ(Values(label), (std::vector<int>{1, 0, 0, 0, 0, 0}));
 
   CVoxel noData;
-  ApplyScribbles(label, noData);
-  MergeStrokes(noData, accumulated);
-  EXPECT_FALSE(noData.HasData());
-  EXPECT_EQ(Values(label), (std::vector<int>{0, 0, 0, 1, 0, 0}));
+  EXPECT_FALSE(ApplyScribbles(label, noData));
+  EXPECT_FALSE(MergeStrokes(noData, CVoxel()));
+  EXPECT_TRUE(ApplyScribbles(label, strokes));
+  EXPECT_EQ(Values(label), (std::vector<int>{1, 0, 0, 1, 0, 0}));
 }
 
 }  // namespace
