@@ -3,7 +3,6 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPointer>
 
 // Turns the viewer's readouts into the widget's signals.
 class CVoxelSliceViewerWidget::SignalReadouts final : public CViewerReadouts {
@@ -43,16 +42,11 @@ CVoxelSliceViewerWidget::CVoxelSliceViewerWidget(QWidget* parent)
   // The whole area is covered by the picture once an image is shown.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::NoFocus);
-  // The viewer may ask for a repaint from a worker thread: always queue it to ours.
-  QPointer<CVoxelSliceViewerWidget> self(this);
-  m_viewer.SetRepaintRequest([self] {
-    if (self)
-      QMetaObject::invokeMethod(
-          self.data(),
-          [self] {
-            if (self) self->update();
-          },
-          Qt::QueuedConnection);
+  // The viewer may ask for a repaint from a worker thread: always queue it to ours (a
+  // posted call is dropped if the widget is gone by the time it would run).
+  m_viewer.SetRepaintRequest([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { update(); }, Qt::QueuedConnection);
   });
   m_viewer.SetViewSize(width(), height());
 }
