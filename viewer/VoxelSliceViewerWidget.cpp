@@ -41,7 +41,13 @@ CVoxelSliceViewerWidget::CVoxelSliceViewerWidget(QWidget* parent)
   setMouseTracking(true);
   // The whole area is covered by the picture once an image is shown.
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // No keyboard input: the viewer is skipped by focus traversal.
   setFocusPolicy(Qt::NoFocus);
+  setAccessibleName(QStringLiteral("Slice viewer"));
+  setAccessibleDescription(
+      QStringLiteral("One slice of the MR image with the boundary, segmentation and scribbles overlaid. "
+                     "Left button paints while Marking is on (Shift erases, Ctrl marks background), "
+                     "right button drags the view, right double-click fits it."));
   // The viewer may ask for a repaint from a worker thread: always queue it to ours (a
   // posted call is dropped if the widget is gone by the time it would run).
   m_viewer.SetRepaintRequest([this] {
