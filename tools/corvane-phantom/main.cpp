@@ -1,0 +1,11 @@
+// corvane-phantom: writes one synthetic prostate case (see --help).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "PhantomTool.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return phantom::RunPhantomTool(args, std::cout, std::cerr);
+}
