@@ -1,0 +1,172 @@
+// Runs the corvane-correct program on small cases written as MetaImage files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "TestLabels.h"
+#include "volume/Voxel.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A MetaImage header and its 16-bit data file, written here rather than by
+// the program's own writer.
+void WriteMetaImage(const fs::path& header, const CVoxel& volume, std::size_t truncateTo = SIZE_MAX) {
+  const fs::path data = fs::path(header).replace_extension(".raw");
+  std::ofstream(header)
+      << "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
+      << "ElementSpacing = 1 1 1\nOffset = 0 0 0\nDimSize = " << volume.X << " " << volume.Y << " "
+      << volume.Z << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
+  std::ofstream out(data, std::ios::binary);
+  const std::size_t bytes = std::min(truncateTo, volume.VoxelCount() * sizeof(CVoxel::value_type));
+  out.write(reinterpret_cast<const char*>(volume.Data()), static_cast<std::streamsize>(bytes));
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class CorvaneCorrect : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "corvane-correct-XXXXXX").string();
+    dir_ = mkdtemp(pattern.data());
+    const C3DPoint size(40, 36, 14);
+    truth_ = Ellipsoid(size, 20.0, 18.0, 7.0, 11.0, 9.0, 4.5);
+    CVoxel segmentation = Ellipsoid(size, 23.0, 18.0, 7.0, 11.0, 9.0, 4.5);
+    CVoxel map(size);
+    for (int x = 10; x <= 13; ++x) map.At(x, 18, 7) = 2;
+    for (int x = 32; x <= 33; ++x) map.At(x, 18, 7) = 3;
+    WriteMetaImage(dir_ / "seg.mhd", segmentation);
+    WriteMetaImage(dir_ / "map.mhd", map);
+    WriteMetaImage(dir_ / "truth.mhd", truth_);
+    fs::create_directories(dir_ / "refs" / "more");
+    WriteMetaImage(dir_ / "refs" / "a_label.mhd", Ellipsoid(size, 19.0, 17.0, 7.0, 10.0, 9.0, 4.5));
+    WriteMetaImage(dir_ / "refs" / "more" / "b_label.mhd", Ellipsoid(size, 21.0, 19.0, 6.0, 12.0, 8.0, 4.0));
+    WriteMetaImage(dir_ / "refs" / "c_label.mhd", Ellipsoid(size, 20.0, 18.0, 7.0, 11.0, 10.0, 5.0));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  Result Run(const std::vector<std::string>& arguments) const {
+    std::string command = CORVANE_CORRECT;
+    for (const std::string& a : arguments) command += " '" + a + "'";
+    command += " >'" + (dir_ / "stdout").string() + "' 2>'" + (dir_ / "stderr").string() + "'";
+    Result r;
+    const int raw = std::system(command.c_str());
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadText(dir_ / "stdout");
+    r.err = ReadText(dir_ / "stderr");
+    return r;
+  }
+  std::string P(const std::string& name) const { return (dir_ / name).string(); }
+  std::vector<std::string> Semi(const std::string& segmentation, const std::string& map,
+                                const std::string& references) const {
+    return {"--segmentation", segmentation, "--scribbles", map,
+            "--references",   references,   "--output",    P("out")};
+  }
+
+  fs::path dir_;
+  CVoxel truth_;
+};
+
+TEST_F(CorvaneCorrect, ManualRunPrintsItsLinesAndAppliesTheScribbles) {
+  const Result r = Run({"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references",
+                        P("none"), "--output", P("manual"), "--mode", "manual", "--truth", P("truth.mhd")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string lines =
+      "Manual segmentation correction starts...\nManual segmentation correction is done...\n";
+  ASSERT_EQ(r.out.substr(0, lines.size()), lines);
+  EXPECT_NE(r.out.find("\nDice before: 0."), std::string::npos);
+  EXPECT_NE(r.out.find("\nDice after: 0."), std::string::npos);
+  EXPECT_TRUE(r.err.empty());
+
+  ASSERT_TRUE(fs::exists(P("manual.mhd")));  // the ".mhd" rule
+  const CVoxel written(P("manual.mhd"));
+  ASSERT_TRUE(written.HasData());
+  EXPECT_EQ(written.At(10, 18, 7), 1);
+  EXPECT_EQ(written.At(33, 18, 7), 0);
+}
+
+TEST_F(CorvaneCorrect, SemiAutomaticRunIsTheWindowsLogAndImproves) {
+  std::vector<std::string> arguments = Semi(P("seg.mhd"), P("map.mhd"), P("refs"));
+  arguments.insert(arguments.end(), {"--truth", P("truth.mhd"), "--threads", "2"});
+  const Result r = Run(arguments);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string lines =
+      "Semi-automatic segmentation correction starts...\nCenter position is detected...\n"
+      "All reference labels are registered...\nDistance maps are computed...\nProbability maps are "
+      "computed...\n"
+      "Final result is computed...\nSemi-automatic segmentation correction is done...\n";
+  ASSERT_EQ(r.out.substr(0, lines.size()), lines);
+  double before = 0, after = 0;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + lines.size(), "Dice before: %lf\nDice after: %lf\n", &before, &after),
+            2)
+      << r.out;
+  EXPECT_GT(after, before);
+
+  const CVoxel written(P("out.mhd"));
+  ASSERT_TRUE(written.HasData());
+  for (std::size_t i = 0; i < written.VoxelCount(); ++i) ASSERT_TRUE(written[i] == 0 || written[i] == 1);
+
+  // The number of threads never changes the result.
+  const std::string first = ReadText(P("out.raw"));
+  ASSERT_EQ(Run(Semi(P("seg.mhd"), P("map.mhd"), P("refs"))).status, 0);
+  EXPECT_EQ(ReadText(P("out.raw")), first);
+}
+
+TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
+  CVoxel other(10, 10, 10);
+  other.At(5, 5, 5) = 1;
+  WriteMetaImage(dir_ / "small.mhd", other);
+  WriteMetaImage(dir_ / "empty.mhd", CVoxel(40, 36, 14));
+  WriteMetaImage(dir_ / "cut.mhd", truth_, 100);
+  fs::create_directories(dir_ / "norefs");
+  std::ofstream(dir_ / "norefs" / "a_Label.mhd") << "x";
+
+  const std::vector<std::vector<std::string>> failing{
+      Semi(P("missing.mhd"), P("map.mhd"), P("refs")),
+      Semi(P("seg.mhd"), P("cut.mhd"), P("refs")),
+      Semi(P("seg.mhd"), P("small.mhd"), P("refs")),
+      Semi(P("empty.mhd"), P("map.mhd"), P("refs")),
+      Semi(P("seg.mhd"), P("map.mhd"), P("norefs")),
+      Semi(P("seg.mhd"), P("map.mhd"), P("no-such-folder")),
+      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output", P("out")},
+      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+       P("out"), "--mode", "auto"},
+      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+       P("out"), "--threads", "0"},
+      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+       P("out"), "--truth", P("small.mhd")},
+      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output"},
+      {"--segmentation", P("seg.mhd"), "--bogus", "1"},
+  };
+  for (const auto& arguments : failing) {
+    const Result r = Run(arguments);
+    std::string shown;
+    for (const auto& a : arguments) shown += a + " ";
+    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_EQ(r.err.rfind("corvane-correct: ", 0), 0u) << shown << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << r.err;
+    EXPECT_TRUE(r.out.empty()) << shown << r.out;
+    EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw"))) << shown;
+  }
+}
+
+}  // namespace

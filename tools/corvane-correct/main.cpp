@@ -1,0 +1,206 @@
+// corvane-correct: one correction run on files, for batch use and evaluation.
+//
+//   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
+//                   [--mode semi|manual] [--truth GT] [--threads N]
+//
+// Prints the log lines of the run as the window shows them; with --truth also
+// the Dice overlap before and after. Any failure: one line on stderr, exit
+// status 2, no output written.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "correction/CorrectionDriver.h"
+#include "fusion/Fusion.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+
+namespace {
+
+constexpr int kFailure = 2;
+constexpr int kMaximumThreads = 1024;
+
+const char kUsage[] =
+    "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
+    "                       [--mode semi|manual] [--truth GT] [--threads N]\n";
+
+// Keeps the messages of the libraries so a failure can be told on one line.
+class CollectingSink final : public MessageSink {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  std::vector<std::string> messages;
+};
+
+bool Fail(std::string& error, std::string text) {
+  error = std::move(text);
+  return false;
+}
+
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+struct Options {
+  std::string segmentation, scribbles, references, output, truth;
+  bool manual = false;
+  int threads = 1;
+};
+
+bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
+  static const std::vector<std::string> kNames{"--segmentation", "--scribbles", "--references", "--output",
+                                               "--mode",         "--truth",     "--threads"};
+  std::map<std::string, std::string> values;
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (std::find(kNames.begin(), kNames.end(), name) == kNames.end())
+      return Fail(error, "unknown argument '" + name + "' (see --help)");
+    if (i + 1 >= argc) return Fail(error, name + " needs a value");
+    if (values.count(name)) return Fail(error, name + " is given twice");
+    values[name] = argv[++i];
+  }
+  for (const char* required : {"--segmentation", "--scribbles", "--output"})
+    if (!values.count(required)) return Fail(error, std::string("missing ") + required + " (see --help)");
+  o.segmentation = values["--segmentation"];
+  o.scribbles = values["--scribbles"];
+  o.output = values["--output"];
+  o.references = values.count("--references") ? values["--references"] : "";
+  o.truth = values.count("--truth") ? values["--truth"] : "";
+  if (values.count("--mode")) {
+    const std::string& mode = values["--mode"];
+    if (mode != "semi" && mode != "manual")
+      return Fail(error, "--mode must be semi or manual, not '" + mode + "'");
+    o.manual = mode == "manual";
+  }
+  if (!o.manual && !values.count("--references"))
+    return Fail(error, "missing --references (needed by --mode semi)");
+  if (values.count("--threads")) {
+    const std::string& text = values["--threads"];
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > kMaximumThreads)
+      return Fail(error, "--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
+                             ", not '" + text + "'");
+    o.threads = static_cast<int>(n);
+  }
+  return true;
+}
+
+// Loads through the load dispatcher; a volume without voxels is a failure.
+bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVoxel>& volume,
+          std::string& error) {
+  std::error_code missing;
+  if (path.empty() || !std::filesystem::exists(path, missing))
+    return Fail(error, "cannot read the " + what + " '" + path + "': no such file or folder");
+  CollectingSink sink;
+  volume = std::make_unique<CVoxel>(path, &sink);
+  if (!volume->HasData() || volume->VoxelCount() == 0) {
+    const std::string why = sink.messages.empty() ? "it holds no voxel data" : OneLine(sink.messages.front());
+    return Fail(error, "cannot read the " + what + " '" + path + "': " + why);
+  }
+  return true;
+}
+
+// The save commands' rule: unless the text after the last "." is "mhd", ".mhd" is appended.
+std::string WithMhdExtension(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  const std::string extension = dot == std::string::npos ? path : path.substr(dot + 1);
+  return extension == "mhd" ? path : path + ".mhd";
+}
+
+// Dice overlap of the voxels > 0; two empty labels agree completely.
+double Dice(const CVoxel& a, const CVoxel& b) {
+  long long both = 0, inA = 0, inB = 0;
+  for (std::size_t i = 0; i < a.VoxelCount(); ++i) {
+    const bool x = a[i] > 0, y = b[i] > 0;
+    inA += x;
+    inB += y;
+    both += x && y;
+  }
+  return inA + inB == 0 ? 1.0 : 2.0 * static_cast<double>(both) / static_cast<double>(inA + inB);
+}
+
+bool HasForeground(const CVoxel& label) {
+  for (std::size_t i = 0; i < label.VoxelCount(); ++i)
+    if (label[i] > 0) return true;
+  return false;
+}
+
+bool Run(const Options& o, std::string& error) {
+  std::unique_ptr<CVoxel> segmentation, map, truth;
+  if (!Load("segmentation", o.segmentation, segmentation, error) ||
+      !Load("scribble map", o.scribbles, map, error))
+    return false;
+  if (!map->SameSize(*segmentation))
+    return Fail(error, "the scribble map and the segmentation differ in size");
+  if (!o.truth.empty()) {
+    if (!Load("ground truth", o.truth, truth, error)) return false;
+    if (!truth->SameSize(*segmentation))
+      return Fail(error, "the ground truth and the segmentation differ in size");
+  }
+  const CVoxel before = truth ? *segmentation : CVoxel();
+
+  StdoutLogSink log;
+  if (o.manual) {
+    log.AppendLine("Manual segmentation correction starts...");
+    ApplyScribbles(*segmentation, *map);
+    log.AppendLine("Manual segmentation correction is done...");
+  } else {
+    if (!HasForeground(*segmentation))
+      return Fail(error, "the segmentation '" + o.segmentation + "' is empty: there is nothing to correct");
+    std::vector<std::string> references;
+    if (!FindReferenceLabels(o.references, references))
+      return Fail(error, "cannot read the reference folder '" + o.references + "'");
+    if (references.empty())
+      return Fail(error, "no reference label (a file whose name contains \"mhd\" and \"label\") in '" +
+                             o.references + "'");
+    CollectingSink messages;
+    log.AppendLine("Semi-automatic segmentation correction starts...");
+    const bool done =
+        RunSemiAutomaticCorrection(*segmentation, *map, references, CorrectionParameters{}, log, messages);
+    if (!done)
+      return Fail(error,
+                  messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
+    for (const std::string& warning : messages.messages)
+      std::fprintf(stderr, "corvane-correct: warning: %s\n", OneLine(warning).c_str());
+    log.AppendLine("Semi-automatic segmentation correction is done...");
+  }
+
+  const std::string output = WithMhdExtension(o.output);
+  if (!segmentation->SaveMetaImage(output)) return Fail(error, "cannot write '" + output + "'");
+  if (truth) {
+    std::printf("Dice before: %.4f\n", Dice(before, *truth));
+    std::printf("Dice after: %.4f\n", Dice(*segmentation, *truth));
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options options;
+  std::string error;
+  bool done = false;
+  try {
+    done = ParseArguments(argc, argv, options, error) && Run(options, error);
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory";
+  }
+  if (done) return 0;
+  std::fflush(stdout);
+  std::fprintf(stderr, "corvane-correct: %s\n", error.c_str());
+  return kFailure;
+}
