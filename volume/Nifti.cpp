@@ -3,6 +3,7 @@
 // whatever a header asks for.
 #include <nifti1_io.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
@@ -70,6 +71,48 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return out;
+}
+
+// Checks the fixed part of a .nii or .hdr header (plain or gzip-compressed) as
+// nifticlib will, so that nifticlib only sees headers it accepts: it prints its
+// own complaints about the others on stderr.
+bool HeaderLooksValid(const std::string& path, std::string* why) {
+  std::string name = Lower(FileNameOf(path));
+  if (EndsWith(name, ".gz")) name.resize(name.size() - 3);
+  if (!EndsWith(name, ".nii") && !EndsWith(name, ".hdr")) return true;  // nifticlib finds the header itself
+  nifti_1_header header{};
+  gzFile file = gzopen(path.c_str(), "rb");
+  const int n = file ? gzread(file, &header, sizeof header) : -1;
+  if (file) gzclose(file);
+  if (n < static_cast<int>(sizeof header)) {
+    *why = "it is not an Analyze 7.5 or NIfTI-1 image (the file is too short for a header)";
+    return false;
+  }
+  const bool swap = header.sizeof_hdr != 348;
+  auto get16 = [&](short v) {
+    return swap ? static_cast<short>(__builtin_bswap16(static_cast<std::uint16_t>(v))) : v;
+  };
+  const auto size = swap ? static_cast<int>(__builtin_bswap32(static_cast<std::uint32_t>(header.sizeof_hdr)))
+                         : header.sizeof_hdr;
+  if (size != 348) {
+    *why = size == 540 || header.sizeof_hdr == 540 ? "NIfTI-2 files are not supported"
+                                                   : "it is not an Analyze 7.5 or NIfTI-1 image";
+    return false;
+  }
+  const int ndim = get16(header.dim[0]);
+  bool dimsOk = ndim >= 1 && ndim <= 7;
+  for (int i = 1; dimsOk && i <= ndim; ++i) dimsOk = get16(header.dim[i]) >= 1;
+  if (!dimsOk) {
+    *why = "the header's dimensions are invalid";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink) {
@@ -80,6 +123,8 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
     FileCause cause = FileCause::none;
     if (!InputFile::Open(path, &cause).IsOpen()) return false;
   }
+  std::string why;
+  if (!HeaderLooksValid(path, &why)) return Refuse(volume, sink, what, path, why);
   static std::once_flag quiet;
   std::call_once(quiet, [] { nifti_set_debug_level(0); });
 
@@ -99,7 +144,6 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
   if (image->nbyper != ElementBytes(kind))
     return Refuse(volume, sink, what, path, "the header's element size is inconsistent");
 
-  std::string why;
   if (!CheckDimensions(image->nx, image->ny, image->nz, &why)) return Refuse(volume, sink, what, path, why);
 
   // Every element of every volume in the file (nifticlib reads them all).

@@ -46,6 +46,15 @@ int Usage(const char* problem) {
   return 1;
 }
 
+// One line on stderr; the path is added when the text does not name it already.
+void Say(const std::string& path, const std::string& text) {
+  if (text.find(path) != std::string::npos) {
+    std::fprintf(stderr, "corvane-volume: %s\n", text.c_str());
+  } else {
+    std::fprintf(stderr, "corvane-volume: %s: %s\n", path.c_str(), text.c_str());
+  }
+}
+
 // Loads the volume; on failure prints the one line that says why.
 bool Load(const std::string& path, CVoxel& volume) {
   CollectingSink sink;
@@ -59,11 +68,10 @@ bool Load(const std::string& path, CVoxel& volume) {
       why = opened ? "no volume could be read from it"
                    : std::string("cannot open it (") + FileCauseName(cause) + ")";
     }
-    std::fprintf(stderr, "corvane-volume: %s: %s\n", path.c_str(), why.c_str());
+    Say(path, why);
     return false;
   }
-  for (const std::string& m : sink.messages)
-    std::fprintf(stderr, "corvane-volume: %s: %s\n", path.c_str(), m.c_str());
+  for (const std::string& m : sink.messages) Say(path, m);
   return true;
 }
 

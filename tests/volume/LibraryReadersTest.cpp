@@ -1,0 +1,199 @@
+// The readers built on nifticlib and VTK, against files written by independent
+// writers (nibabel, pydicom; see fixtures/write_fixtures.py).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+
+#include "tests/volume/TestFiles.h"
+#include "volume/Readers.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+
+using testfiles::ReadFile;
+using testfiles::TempDir;
+using testfiles::WriteFile;
+
+namespace {
+
+// value(x, y, z) of the fixtures' pattern
+int Pattern(int x, int y, int z) { return x + 10 * y + 100 * z - 50; }
+
+class Fixtures : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = std::make_unique<TempDir>();
+    const std::string command = "/usr/bin/python3 '" CORVANE_FIXTURE_SCRIPT "' '" + dir->Root() + "' > '" +
+                                dir->Path("python.log") + "' 2>&1";
+    written = std::system(command.c_str()) == 0;
+  }
+  static void TearDownTestSuite() { dir.reset(); }
+  void SetUp() override { ASSERT_TRUE(written) << ReadFile(dir->Path("python.log")); }
+
+  static std::string Path(const std::string& name) { return dir->Path(name); }
+  static std::unique_ptr<TempDir> dir;
+  static bool written;
+  RecordingSink sink;
+};
+std::unique_ptr<TempDir> Fixtures::dir;
+bool Fixtures::written = false;
+
+void ExpectPattern(const CVoxel& v) {
+  ASSERT_TRUE(v.HasData());
+  ASSERT_EQ(v.Size(), C3DPoint(5, 4, 3));
+  for (int z = 0; z < 3; ++z)
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 5; ++x) ASSERT_EQ(v.At(x, y, z), Pattern(x, y, z)) << x << " " << y << " " << z;
+}
+
+}  // namespace
+
+TEST_F(Fixtures, NiftiAndAnalyzeKeepTheFileOrderSpacingAndOrigin) {
+  for (const char* name : {"int16.nii", "int16.nii.gz", "4d.nii", "analyze.hdr"}) {
+    SCOPED_TRACE(name);
+    const CVoxel v(Path(name), &sink);
+    ExpectPattern(v);
+    EXPECT_EQ(v.spacing[0], 0.5f);
+    EXPECT_EQ(v.spacing[1], 0.75f);
+    EXPECT_EQ(v.spacing[2], 2.0f);
+    if (std::string(name) != "analyze.hdr") {
+      EXPECT_EQ(v.origin[0], 10.0f);
+      EXPECT_EQ(v.origin[1], -20.0f);
+      EXPECT_EQ(v.origin[2], 30.0f);
+    }
+  }
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(Fixtures, NiftiElementTypes) {
+  const CVoxel u8(Path("uint8.nii"));
+  EXPECT_EQ(u8.At(4, 3, 2), Pattern(4, 3, 2) + 50);
+  EXPECT_EQ(CVoxel(Path("int8.nii")).At(1, 1, 1), -5);
+
+  // 4-byte floats round to floor(v + 0.5); so do 8-byte floats.
+  for (const char* name : {"float32.nii", "float64.nii"}) {
+    const CVoxel f(Path(name));
+    ASSERT_TRUE(f.HasData()) << name;
+    EXPECT_EQ(f[0], 2) << name;
+    EXPECT_EQ(f[1], -1) << name;
+    EXPECT_EQ(f[2], 3) << name;
+    EXPECT_EQ(f[3], 0) << name;
+    EXPECT_EQ(f[4], 0) << name;  // 0.49999997 + 0.5 is below 1
+  }
+
+  // 32-bit integer labels are integers, not float bit patterns.
+  const CVoxel labels(Path("int32.nii"), &sink);
+  ASSERT_TRUE(labels.HasData());
+  EXPECT_EQ(labels.At(1, 2, 1), 1);
+  EXPECT_EQ(labels.At(2, 2, 1), 2);
+  EXPECT_EQ(labels.At(3, 2, 1), 4464);
+  EXPECT_EQ(labels.CountNonZero(), 3);
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("outside -32768..32767"), std::string::npos);
+
+  sink.messages.clear();
+  EXPECT_FALSE(CVoxel(Path("complex.nii"), &sink).HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("COMPLEX64 is not supported"), std::string::npos);
+}
+
+TEST_F(Fixtures, NiftiHeadersAreCheckedAgainstTheFileBeforeReading) {
+  TempDir work;
+  const std::string original = ReadFile(Path("int16.nii"));
+  auto patched = [&](int offset, std::int16_t value) {
+    std::string bytes = original;
+    std::memcpy(bytes.data() + offset, &value, 2);
+    return bytes;
+  };
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::string expected;
+  };
+  // dim[1..3] are signed 16-bit at bytes 42, 44, 46 of the NIfTI-1 header.
+  const std::vector<Case> cases = {
+      {"big.nii", patched(42, 30000), "the data file holds only 120"},
+      {"huge.nii", patched(44, 32000), "the data file holds only 120"},
+      {"short.nii", original.substr(0, original.size() - 10), "holds only 110"},
+      {"garbage.nii", std::string(400, 'x'), "not an Analyze 7.5 or NIfTI-1 image"},
+      {"empty.nii", "", "not an Analyze 7.5 or NIfTI-1 image"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(work.Path(c.name), c.bytes);
+    sink.messages.clear();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(CVoxel(work.Path(c.name), &sink).HasData()) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.name;
+    ASSERT_EQ(sink.messages.size(), 1u) << c.name;
+    EXPECT_NE(sink.messages[0].find(c.expected), std::string::npos) << sink.messages[0];
+  }
+
+  // A compressed file cannot claim more than deflate can expand to.
+  const std::string gz = ReadFile(Path("int16.nii.gz"));
+  WriteFile(work.Path("cut.nii.gz"), gz.substr(0, gz.size() / 2));
+  sink.messages.clear();
+  EXPECT_FALSE(CVoxel(work.Path("cut.nii.gz"), &sink).HasData());
+  EXPECT_EQ(sink.messages.size(), 1u);
+}
+
+TEST_F(Fixtures, DicomSeriesSlicesAreTurnedUpsideDown) {
+  for (const std::string& path : {Path("dicom/slice01.dcm"), Path("dicom"), Path("dicom/")}) {
+    SCOPED_TRACE(path);
+    const CVoxel v(path, &sink);
+    ASSERT_TRUE(v.HasData());
+    ASSERT_EQ(v.Size(), C3DPoint(5, 4, 3));
+    // The writer stored x + 10 * row + 100 * slice. VTK's output is bottom-up
+    // (file row 0 is its last row); turning each slice over again puts file
+    // row 0 at voxel row 0. The slice order is the one VTK sorts into.
+    std::vector<int> slices;
+    for (int z = 0; z < 3; ++z) {
+      const int slice = v.At(0, 0, z) / 100;
+      slices.push_back(slice);
+      for (int row = 0; row < 4; ++row)
+        for (int x = 0; x < 5; ++x) ASSERT_EQ(v.At(x, row, z), x + 10 * row + 100 * slice);
+    }
+    std::sort(slices.begin(), slices.end());
+    EXPECT_EQ(slices, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(v.spacing[0], 0.75f);
+    EXPECT_EQ(v.spacing[1], 0.75f);
+    EXPECT_EQ(v.spacing[2], 2.5f);
+  }
+  const CVoxel unsignedSeries(Path("dicom-unsigned"), &sink);
+  ASSERT_TRUE(unsignedSeries.HasData());
+  EXPECT_EQ(unsignedSeries.Size(), C3DPoint(5, 4, 2));
+  EXPECT_EQ(unsignedSeries[7], -25536);  // 40000 keeps its 16 bits
+  EXPECT_TRUE(sink.messages.empty());
+
+  TempDir empty;
+  WriteFile(empty.Path("notes.txt"), "no images here");
+  EXPECT_FALSE(CVoxel(empty.Path("notes.txt"), &sink).HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("holds no DICOM images"), std::string::npos);
+}
+
+TEST(Image2048, FirstFileRowBecomesTheLastVolumeRow) {
+  TempDir dir;
+  std::string bytes(2048 * 2048 * 2, '\0');
+  bytes[0] = '\x01';
+  bytes[1] = '\x02';
+  // File row 5, column 7 holds 0x8001 (big-endian); the file's very last value 0xfffe.
+  bytes[(5 * 2048 + 7) * 2] = '\x80';
+  bytes[(5 * 2048 + 7) * 2 + 1] = '\x01';
+  bytes[bytes.size() - 2] = '\xff';
+  bytes[bytes.size() - 1] = '\xfe';
+  WriteFile(dir.Path("film.IMG"), bytes);
+  const CVoxel v(dir.Path("film.IMG"));
+  ASSERT_TRUE(v.HasData());
+  EXPECT_EQ(v.Size(), C3DPoint(2048, 2048, 1));
+  EXPECT_EQ(v.At(0, 2047, 0), 258);
+  EXPECT_EQ(v.At(7, 2047 - 5, 0), static_cast<std::int16_t>(0x8001));
+  EXPECT_EQ(v.At(2047, 0, 0), -2);
+  EXPECT_EQ(v.CountNonZero(), 3);
+  EXPECT_EQ(v.spacing[0], -1.0f);
+
+  RecordingSink sink;
+  WriteFile(dir.Path("short.img"), bytes.substr(0, 1000));
+  EXPECT_FALSE(CVoxel(dir.Path("short.img"), &sink).HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("holds 1000 bytes"), std::string::npos);
+}

@@ -1,0 +1,96 @@
+// A failed save reports failure and leaves the previous files as they were.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/volume/TestFiles.h"
+#include "volume/Readers.h"
+#include "volume/Voxel.h"
+#include "volume/Writers.h"
+
+using testfiles::ReadFile;
+using testfiles::RunInChild;
+using testfiles::RunWithFileSizeLimit;
+using testfiles::TempDir;
+using testfiles::WriteFile;
+
+namespace {
+
+CVoxel Filled(int side, std::int16_t value) {
+  CVoxel v(side, side, side);
+  for (std::size_t i = 0; i < v.VoxelCount(); ++i) v[i] = value;
+  return v;
+}
+
+enum class Writer { MetaImageUChar, MetaImageShort, Raw16 };
+
+bool Save(Writer w, const CVoxel& v, const std::string& path) {
+  switch (w) {
+    case Writer::MetaImageUChar:
+      return v.SaveMetaImage(path);
+    case Writer::MetaImageShort:
+      return SaveMetaImageShort(v, path);
+    case Writer::Raw16:
+      return SaveRaw16(v, path);
+  }
+  return false;
+}
+
+const char* Target(Writer w) { return w == Writer::Raw16 ? "vol.raw" : "vol.mhd"; }
+
+class WriterFailure : public ::testing::TestWithParam<Writer> {};
+
+}  // namespace
+
+TEST_P(WriterFailure, MissingFolderIsAFailure) {
+  TempDir dir;
+  std::string error;
+  const bool ok = GetParam() == Writer::Raw16 ? SaveRaw16(Filled(2, 1), dir.Path("no/vol.raw"), &error)
+                  : GetParam() == Writer::MetaImageShort
+                      ? SaveMetaImageShort(Filled(2, 1), dir.Path("no/vol.mhd"), &error)
+                      : Filled(2, 1).SaveMetaImage(dir.Path("no/vol.mhd"));
+  EXPECT_FALSE(ok);
+  if (GetParam() != Writer::MetaImageUChar) {
+    EXPECT_NE(error.find("badPath"), std::string::npos) << error;
+  }
+  EXPECT_TRUE(dir.List().empty());
+}
+
+TEST_P(WriterFailure, ReadOnlyFolderKeepsTheOldFiles) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path("ro"));
+  const std::string target = dir.Path(std::string("ro/") + Target(GetParam()));
+  ASSERT_TRUE(Save(GetParam(), Filled(3, 5), target));
+  const std::vector<std::string> before = dir.List("ro");
+  const std::string oldBytes = ReadFile(target);
+
+  ::chmod(dir.Root().c_str(), 0755);
+  ::chmod(dir.Path("ro").c_str(), 0555);
+  const int result = RunInChild([&] { return Save(GetParam(), Filled(4, 9), target) ? 1 : 0; }, true);
+  ::chmod(dir.Path("ro").c_str(), 0755);
+  EXPECT_EQ(result, 0) << "the save must report failure";
+  EXPECT_EQ(dir.List("ro"), before);
+  EXPECT_EQ(ReadFile(target), oldBytes);
+  const CVoxel back(target);
+  ASSERT_TRUE(back.HasData());
+  EXPECT_EQ(back.Size(), C3DPoint(3, 3, 3));
+  EXPECT_EQ(back[0], 5);
+}
+
+TEST_P(WriterFailure, FullDiskKeepsTheOldFiles) {
+  TempDir dir;
+  const std::string target = dir.Path(Target(GetParam()));
+  ASSERT_TRUE(Save(GetParam(), Filled(3, 5), target));
+  const std::vector<std::string> before = dir.List();
+  const std::string oldBytes = ReadFile(target);
+
+  // 64^3 voxels cannot be written when no file may grow past 4 KiB.
+  const int result =
+      RunWithFileSizeLimit(4096, [&] { return Save(GetParam(), Filled(64, 9), target) ? 1 : 0; });
+  EXPECT_EQ(result, 0) << "the save must report failure";
+  EXPECT_EQ(dir.List(), before) << "no temporary file may be left behind";
+  EXPECT_EQ(ReadFile(target), oldBytes);
+  EXPECT_EQ(CVoxel(target)[0], 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllWriters, WriterFailure,
+                         ::testing::Values(Writer::MetaImageUChar, Writer::MetaImageShort, Writer::Raw16));
