@@ -1,0 +1,21 @@
+// The "|"-separated filter strings of the open-file dialogs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct CFileFilter {
+  std::string description;            // "MR Image Files (*.mhd)"
+  std::vector<std::string> patterns;  // {"*.mhd"}
+};
+
+// Splits "description|pattern|description|pattern|...||" into its pairs. The
+// list ends at the first empty description (the closing empty pair) or at the
+// end of the text; a description without a pattern is dropped. Several
+// patterns in one pair are separated by ";".
+std::vector<CFileFilter> ParseFileFilter(const std::string& filter);
+
+// The filter in the "description (patterns)" form of Qt's file dialog. The
+// patterns are added in parentheses unless the description already ends with
+// exactly them.
+std::string ToNameFilter(const CFileFilter& filter);

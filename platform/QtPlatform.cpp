@@ -1,0 +1,218 @@
+#include "platform/QtPlatform.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QThread>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/FileFilter.h"
+
+namespace {
+QString ToQString(const std::string& text) { return QString::fromStdString(text); }
+std::string ToStdString(const QString& text) { return text.toStdString(); }
+
+QString MessageTitle() {
+  const QString name = QGuiApplication::applicationDisplayName();
+  return name.isEmpty() ? QStringLiteral("Corvane") : name;
+}
+}  // namespace
+
+CQtPlatform::CQtPlatform() : m_context(std::make_unique<QObject>()) {}
+
+CQtPlatform::~CQtPlatform() {
+  // A worker may still be waiting for the window's thread: keep serving it.
+  if (IsWindowThread()) WaitForThreads();
+  for (auto& worker : m_workers) {
+    if (worker->thread.joinable()) worker->thread.join();
+  }
+}
+
+bool CQtPlatform::IsWindowThread() const { return QThread::currentThread() == m_context->thread(); }
+
+void CQtPlatform::RunOnWindowThread(const std::function<void()>& task) {
+  if (IsWindowThread()) {
+    task();
+    return;
+  }
+  Task posted;
+  posted.function = &task;
+  {
+    std::lock_guard lock(m_taskMutex);
+    m_tasks.push_back(&posted);
+  }
+  QMetaObject::invokeMethod(
+      m_context.get(), [this] { RunPostedTasks(); }, Qt::QueuedConnection);
+  std::unique_lock lock(m_taskMutex);
+  m_taskDone.wait(lock, [&posted] { return posted.finished; });
+}
+
+void CQtPlatform::RunPostedTasks() {
+  while (true) {
+    Task* task = nullptr;
+    {
+      std::lock_guard lock(m_taskMutex);
+      if (m_tasks.empty()) return;
+      task = m_tasks.front();
+      m_tasks.pop_front();
+    }
+    (*task->function)();
+    {
+      std::lock_guard lock(m_taskMutex);
+      task->finished = true;
+    }
+    m_taskDone.notify_all();
+  }
+}
+
+void CQtPlatform::SetOwnerWindow(QWidget* window) { m_owner = window; }
+
+QWidget* CQtPlatform::OwnerWindow() const {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (m_owner) return m_owner.data();
+  return QApplication::activeWindow();
+}
+
+void CQtPlatform::ShowMessage(const std::string& text) {
+  RunOnWindowThread([this, &text] {
+    QMessageBox box(QMessageBox::Warning, MessageTitle(), ToQString(text), QMessageBox::Ok, OwnerWindow());
+    box.exec();
+  });
+}
+
+void CQtPlatform::AppendLine(const std::string& line) {
+  RunOnWindowThread([this, &line] {
+    if (m_logTarget) m_logTarget(line);
+  });
+}
+
+void CQtPlatform::SetLogTarget(std::function<void(const std::string&)> append) {
+  m_logTarget = std::move(append);
+}
+
+void CQtPlatform::RememberFileDirectory(const std::string& chosenPath) {
+  m_fileDialogDirectory = ToStdString(QFileInfo(ToQString(chosenPath)).absolutePath());
+}
+
+std::optional<std::string> CQtPlatform::ChooseFile(const std::string& filter, FileListView view) {
+  const QString start =
+      m_fileDialogDirectory.empty() ? QDir::currentPath() : ToQString(m_fileDialogDirectory);
+  QFileDialog dialog(OwnerWindow(), QStringLiteral("Open"), start);
+  // Qt's own dialog: it accepts names of files that do not exist yet and,
+  // being an open dialog, asks no overwrite question.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setViewMode(view == FileListView::kReport ? QFileDialog::Detail : QFileDialog::List);
+  QStringList nameFilters;
+  for (const auto& entry : ParseFileFilter(filter)) nameFilters << ToQString(ToNameFilter(entry));
+  if (!nameFilters.isEmpty()) dialog.setNameFilters(nameFilters);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
+  std::string path = ToStdString(QDir::toNativeSeparators(QFileInfo(files.first()).absoluteFilePath()));
+  RememberFileDirectory(path);
+  return path;
+}
+
+std::optional<std::string> CQtPlatform::BrowseForFolder(const std::string& title) {
+  QFileDialog dialog(OwnerWindow(), ToQString(title), QDir::currentPath());
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList folders = dialog.selectedFiles();
+  if (folders.isEmpty() || folders.first().isEmpty()) return std::nullopt;
+  return ToStdString(QDir::toNativeSeparators(folders.first()));
+}
+
+void CQtPlatform::BeginWaitCursor() {
+  if (m_waitCursorDepth++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void CQtPlatform::EndWaitCursor() {
+  if (m_waitCursorDepth > 0 && --m_waitCursorDepth == 0) QApplication::restoreOverrideCursor();
+}
+
+void CQtPlatform::JoinFinishedWorkers() {
+  auto finished = std::stable_partition(m_workers.begin(), m_workers.end(),
+                                        [](const auto& worker) { return !worker->done.load(); });
+  for (auto it = finished; it != m_workers.end(); ++it) (*it)->thread.join();
+  m_workers.erase(finished, m_workers.end());
+}
+
+bool CQtPlatform::StartThread(std::function<void()> body) {
+  JoinFinishedWorkers();
+  auto worker = std::make_unique<Worker>();
+  Worker* self = worker.get();
+  QObject* context = m_context.get();
+  try {
+    worker->thread = std::thread([self, context, body = std::move(body)] {
+      body();
+      self->done.store(true);
+      // Wakes a window thread that waits in WaitForThreads.
+      QMetaObject::invokeMethod(
+          context, [] {}, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  m_workers.push_back(std::move(worker));
+  return true;
+}
+
+void CQtPlatform::WaitForThreads() {
+  auto running = [this] {
+    return std::any_of(m_workers.begin(), m_workers.end(), [](const auto& w) { return !w->done.load(); });
+  };
+  if (IsWindowThread()) {
+    while (running()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+  for (auto& worker : m_workers) {
+    if (worker->thread.joinable()) worker->thread.join();
+  }
+  m_workers.clear();
+}
+
+std::string CQtPlatform::GetCurrentDirectory() const {
+  std::error_code error;
+  const auto path = std::filesystem::current_path(error);
+  return error ? std::string() : path.string();
+}
+
+bool CQtPlatform::SetCurrentDirectory(const std::string& directory) {
+  if (directory.empty()) return false;
+  std::error_code error;
+  std::filesystem::current_path(directory, error);
+  return !error;
+}
+
+bool CQtPlatform::EnumerateDirectory(const std::string& directory,
+                                     std::vector<CDirectoryEntry>& entries) const {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator it(directory, error);
+  if (error) return false;
+  const fs::path base(directory);
+  std::vector<CDirectoryEntry> found;
+  for (const fs::directory_iterator end; it != end; it.increment(error)) {
+    if (error) return false;
+    CDirectoryEntry entry;
+    entry.name = it->path().filename().string();
+    entry.path = it->path().string();
+    std::error_code typeError;
+    entry.isDirectory = it->is_directory(typeError);
+    found.push_back(std::move(entry));
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  entries.push_back({".", (base / ".").string(), true});
+  entries.push_back({"..", (base / "..").string(), true});
+  entries.insert(entries.end(), found.begin(), found.end());
+  return true;
+}

@@ -1,0 +1,57 @@
+#include "platform/ScriptedPlatform.h"
+
+std::vector<std::string> CScriptedPlatform::Messages() const {
+  std::lock_guard lock(m_messageMutex);
+  return m_messages;
+}
+
+std::vector<std::string> CScriptedPlatform::TakeMessages() {
+  std::lock_guard lock(m_messageMutex);
+  std::vector<std::string> taken;
+  taken.swap(m_messages);
+  return taken;
+}
+
+void CScriptedPlatform::ShowMessage(const std::string& text) {
+  std::lock_guard lock(m_messageMutex);
+  m_messages.push_back(text);
+}
+
+std::optional<std::string> CScriptedPlatform::ChooseFile(const std::string& filter, FileListView view) {
+  m_fileRequests.push_back({filter, view});
+  if (m_fileAnswers.empty()) {
+    ++m_unanswered;
+    return std::nullopt;
+  }
+  auto answer = std::move(m_fileAnswers.front());
+  m_fileAnswers.pop_front();
+  return answer;
+}
+
+std::optional<std::string> CScriptedPlatform::BrowseForFolder(const std::string& title) {
+  m_folderRequests.push_back(title);
+  if (m_folderAnswers.empty()) {
+    ++m_unanswered;
+    return std::nullopt;
+  }
+  auto answer = std::move(m_folderAnswers.front());
+  m_folderAnswers.pop_front();
+  return answer;
+}
+
+void CScriptedPlatform::BeginWaitCursor() {
+  ++m_waitCursorDepth;
+  ++m_waitCursorUses;
+}
+
+void CScriptedPlatform::EndWaitCursor() {
+  if (m_waitCursorDepth > 0) --m_waitCursorDepth;
+}
+
+bool CScriptedPlatform::StartThread(std::function<void()> body) {
+  if (m_failNextThreadStart) {
+    m_failNextThreadStart = false;
+    return false;
+  }
+  return CQtPlatform::StartThread(std::move(body));
+}

@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include "platform/FileFilter.h"
+
+TEST(FileFilter, SplitsPairsAndStopsAtTheClosingEmptyPair) {
+  const auto filters = ParseFileFilter(
+      "MR Image Files (*.mhd)|*.mhd|MR Image Files (*.raw)|*.raw|Result Files(*.bin)|*.bin|"
+      "MR Image Files (*.IMG)|*.IMG|MR Image Files (*.dcm)|*.dcm|All Files(*.*)|*.*||");
+  ASSERT_EQ(filters.size(), 6u);
+  EXPECT_EQ(filters[0].description, "MR Image Files (*.mhd)");
+  EXPECT_EQ(filters[0].patterns, std::vector<std::string>{"*.mhd"});
+  EXPECT_EQ(filters[2].description, "Result Files(*.bin)");
+  EXPECT_EQ(filters[5].patterns, std::vector<std::string>{"*.*"});
+}
+
+TEST(FileFilter, SingleBarEndAndSeveralPatterns) {
+  const auto save = ParseFileFilter("Select Seed Mask Save Path(*.mhd)|*.mhd|");
+  ASSERT_EQ(save.size(), 1u);
+  EXPECT_EQ(save[0].patterns, std::vector<std::string>{"*.mhd"});
+
+  const auto several = ParseFileFilter("Volumes|*.mhd;*.raw|Dangling");
+  ASSERT_EQ(several.size(), 1u);
+  EXPECT_EQ(several[0].patterns, (std::vector<std::string>{"*.mhd", "*.raw"}));
+
+  EXPECT_TRUE(ParseFileFilter("").empty());
+  EXPECT_TRUE(ParseFileFilter("||").empty());
+}
+
+TEST(FileFilter, QtNameFilterAddsThePatternsOnlyWhenMissing) {
+  EXPECT_EQ(ToNameFilter({"Ground truth Files(*.mhd)", {"*.mhd"}}), "Ground truth Files(*.mhd)");
+  EXPECT_EQ(ToNameFilter({"Volumes", {"*.mhd", "*.raw"}}), "Volumes (*.mhd *.raw)");
+  EXPECT_EQ(ToNameFilter({"Text (*.txt)", {"*.doc"}}), "Text (*.txt) (*.doc)");
+}
