@@ -1,0 +1,136 @@
+// The command-line contract of corvane-volume.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include "tests/volume/TestFiles.h"
+#include "volume/Voxel.h"
+#include "volume/Writers.h"
+
+using testfiles::Bytes;
+using testfiles::Put;
+using testfiles::ReadFile;
+using testfiles::TempDir;
+using testfiles::WriteFile;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::vector<std::string> ErrLines() const {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = err.find('\n', start)) != std::string::npos; start = nl + 1) {
+      lines.push_back(err.substr(start, nl - start));
+    }
+    if (start < err.size()) lines.push_back(err.substr(start));
+    return lines;
+  }
+};
+
+class Tool : public ::testing::Test {
+ protected:
+  Result Call(const std::string& args) {
+    const std::string command = "'" CORVANE_VOLUME_EXE "' " + args + " > '" + dir.Path("stdout") + "' 2> '" +
+                                dir.Path("stderr") + "' < /dev/null";
+    const int raw = std::system(command.c_str());
+    Result run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadFile(dir.Path("stdout"));
+    run.err = ReadFile(dir.Path("stderr"));
+    return run;
+  }
+  std::string Quoted(const std::string& name) { return "'" + dir.Path(name) + "'"; }
+  TempDir dir;
+};
+
+std::string LongRaw(std::vector<float> spacingOrigin, int X, int Y, int Z,
+                    const std::vector<std::int16_t>& voxels) {
+  std::string out;
+  Put(out, std::int32_t{-1});
+  for (float f : spacingOrigin) Put(out, f);
+  return out + Bytes<std::int32_t>({X, Y, Z}) + Bytes(voxels);
+}
+
+}  // namespace
+
+TEST_F(Tool, InfoPrintsFiveLines) {
+  WriteFile(dir.Path("v.raw"),
+            LongRaw({0.5f, 0.25f, 3.0f, -1.5f, 2.0f, 100.25f}, 3, 2, 1, {0, -7, 12, 0, 300, 1}));
+  const Result run = Call("info " + Quoted("v.raw"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "size 3 2 1\nspacing 0.5 0.25 3\norigin -1.5 2 100.25\nrange -7 300\nnonzero 4\n");
+  EXPECT_EQ(run.err, "");
+
+  // %g of the 32-bit float, not of a decimal text.
+  WriteFile(dir.Path("w.raw"), LongRaw({0.1f, 1e-7f, 123456789.0f, 0, 0, 0}, 1, 1, 1, {5}));
+  EXPECT_EQ(Call("info " + Quoted("w.raw")).out,
+            "size 1 1 1\nspacing 0.1 1e-07 1.23457e+08\norigin 0 0 0\nrange 5 5\nnonzero 1\n");
+}
+
+TEST_F(Tool, ConvertWritesTheFortyByteRawFormatLosslessly) {
+  // A MetaImage of floats, big-endian, with spacing and origin.
+  std::string data;
+  for (float f : {1.9f, -300.2f, 32767.0f, 0.0f, 4.5f, -1.0f}) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    Put(data, __builtin_bswap32(bits));
+  }
+  WriteFile(dir.Path("in.mhd"),
+            "NDims = 3\nDimSize = 3 1 2\nElementSpacing = 0.5 0.75 1.25\nOffset = -10 20.5 3\n"
+            "ElementType = MET_FLOAT\nBinaryDataByteOrderMSB = True\nElementDataFile = in.data\n");
+  WriteFile(dir.Path("in.data"), data);
+  const Result run = Call("convert " + Quoted("in.mhd") + " " + Quoted("out.raw"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir.Path("out.raw")),
+            LongRaw({0.5f, 0.75f, 1.25f, -10.0f, 20.5f, 3.0f}, 3, 1, 2, {1, -300, 32767, 0, 4, -1}));
+
+  // Converting the result again changes nothing.
+  EXPECT_EQ(Call("convert " + Quoted("out.raw") + " " + Quoted("again.raw")).status, 0);
+  EXPECT_EQ(ReadFile(dir.Path("again.raw")), ReadFile(dir.Path("out.raw")));
+
+  // An .mhd target gets MetaImage with 16-bit voxels.
+  EXPECT_EQ(Call("convert " + Quoted("out.raw") + " " + Quoted("copy.mhd")).status, 0);
+  const CVoxel copy(dir.Path("copy.mhd"));
+  ASSERT_TRUE(copy.HasData());
+  EXPECT_EQ(copy[1], -300);
+  EXPECT_EQ(copy.origin[1], 20.5f);
+}
+
+TEST_F(Tool, AFailedLoadIsExitStatusTwoWithOneLine) {
+  WriteFile(dir.Path("cut.raw"), LongRaw({1, 1, 1, 0, 0, 0}, 4, 4, 4, {1, 2, 3}));
+  WriteFile(dir.Path("nodata.mhd"), "DimSize = 4 4 4\nElementDataFile = gone.raw\n");
+  WriteFile(dir.Path("huge.bin"), Bytes<std::int32_t>({100000, 100000, 100000}));
+  WriteFile(dir.Path("bad.nii"), std::string(500, 'x'));
+  for (const std::string& args :
+       {"info " + Quoted("cut.raw"), "info " + Quoted("nodata.mhd"), "info " + Quoted("missing.mhd"),
+        "info " + Quoted("huge.bin"), "info " + Quoted("bad.nii"), "info " + Quoted("nofolder/x.lab"),
+        "info " + Quoted("slice.dcm"), "convert " + Quoted("cut.raw") + " " + Quoted("out.raw")}) {
+    const Result run = Call(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_EQ(run.out, "") << args;
+    const auto lines = run.ErrLines();
+    ASSERT_EQ(lines.size(), 1u) << args << "\n" << run.err;
+    EXPECT_EQ(lines[0].rfind("corvane-volume: ", 0), 0u) << lines[0];
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("out.raw")));
+  EXPECT_NE(Call("info " + Quoted("nodata.mhd")).err.find("Cannot open mhd file fileNotFound"),
+            std::string::npos);
+  EXPECT_NE(Call("info " + Quoted("missing.mhd")).err.find("fileNotFound"), std::string::npos);
+}
+
+TEST_F(Tool, BadArgumentsAndWriteFailures) {
+  for (const char* args : {"", "info", "info a b", "convert a", "frobnicate x"}) {
+    const Result run = Call(args);
+    EXPECT_EQ(run.status, 1) << args;
+    EXPECT_NE(run.err.find("usage: corvane-volume info PATH"), std::string::npos) << args;
+  }
+  EXPECT_EQ(Call("--help").status, 0);
+
+  WriteFile(dir.Path("v.raw"), LongRaw({1, 1, 1, 0, 0, 0}, 1, 1, 1, {3}));
+  const Result run = Call("convert " + Quoted("v.raw") + " " + Quoted("no/such/folder/out.raw"));
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(run.err.rfind("corvane-volume: ", 0), 0u);
+  EXPECT_NE(run.err.find("badPath"), std::string::npos) << run.err;
+}
