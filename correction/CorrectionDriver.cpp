@@ -14,13 +14,6 @@ constexpr int kForegroundScribble = 2;
 constexpr int kBackgroundScribble = 3;
 constexpr double kProbabilityThreshold = 0.5;
 
-bool HasForeground(const CVoxel& label) {
-  const CVoxel::value_type* data = label.Data();
-  for (std::size_t i = 0; i < label.VoxelCount(); ++i)
-    if (data[i] > 0) return true;
-  return false;
-}
-
 // The stages in their fixed order; the segmentation is written only at the end.
 bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
                const std::vector<std::string>& referencePaths, const CorrectionParameters& p,

@@ -44,6 +44,11 @@ void EnlargedBoundingBox(const CVoxel& label, const C3DPoint& margin, C3DPoint& 
   maxCorner.Set(last[0], last[1], last[2]);
 }
 
+bool HasForeground(const CVoxel& label) {
+  const CVoxel::value_type* data = label.Data();
+  return data && std::any_of(data, data + label.VoxelCount(), [](CVoxel::value_type v) { return v > 0; });
+}
+
 void Centroid(const CVoxel& label, C3DPoint& centre) {
   if (!label.HasData()) return;
   // Float accumulators in scan order: the rounding of the result depends on it.

@@ -12,6 +12,9 @@
 // inclusive. A volume without a voxel > 0 yields an inverted box.
 void EnlargedBoundingBox(const CVoxel& label, const C3DPoint& margin, C3DPoint& minCorner, C3DPoint& maxCorner);
 
+// True when some voxel is > 0 (the label is not empty).
+bool HasForeground(const CVoxel& label);
+
 // Centroid of the non-zero voxels in single precision, each mean rounded as
 // floor(mean + 0.5f). An empty volume leaves `centre` unchanged.
 void Centroid(const CVoxel& label, C3DPoint& centre);

@@ -67,7 +67,7 @@ const char* Describe(ReferenceProblem problem) {
     case ReferenceProblem::Unreadable:
       return "cannot be read";
     case ReferenceProblem::EmptyLabel:
-      return "holds no label boundary";
+      return "holds an empty label";
     case ReferenceProblem::NotRegistrable:
       return "cannot be registered";
     case ReferenceProblem::OutsideBox:
@@ -103,12 +103,13 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
     problem = ReferenceProblem::Unreadable;
     return nullptr;
   }
-  const CBoundaryPoints referenceBoundary(reference);
-  vtkNew<vtkMatrix4x4> matrix;
-  if (referenceBoundary.Empty() || segmentationBoundary.Empty()) {
+  if (!HasForeground(reference)) {
     problem = ReferenceProblem::EmptyLabel;
     return nullptr;
   }
+  // A label without a surface (one filling its whole volume) keeps the identity.
+  const CBoundaryPoints referenceBoundary(reference);
+  vtkNew<vtkMatrix4x4> matrix;
   RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, kRegistrationIterations,
                    static_cast<int>(LandmarkMode::Affine));
   if (!IsUsableMatrix(*matrix)) {

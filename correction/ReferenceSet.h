@@ -20,7 +20,9 @@ enum class ReferenceProblem { None, Unreadable, EmptyLabel, NotRegistrable, Outs
 // Registers one reference onto the segmentation whose boundary points are
 // given, resamples it into a grid of `segmentationSize` and crops it to the
 // box [boxMinimum, boxMinimum + boxSize). Null, with the reason in `problem`,
-// when the reference cannot be used.
+// when the reference cannot be used: no data, no voxel > 0, or a registration
+// matrix that cannot be inverted. A label without boundary voxels (on either
+// side) is used with the identity.
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,

@@ -96,6 +96,7 @@ TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
   files["shifted"] = Block(size, {8, 5, 4}, {14, 11, 7});
   files["other"] = Block({16, 16, 10}, {4, 4, 3}, {10, 10, 6});
   files["empty"] = CVoxel(size);
+  files["empty"].At(3, 3, 3) = -1;  // only negative values: nothing inside
   files["nodata"] = CVoxel();
   const VolumeLoader load = [&](const std::string& path) -> std::unique_ptr<CVoxel> {
     auto it = files.find(path);
@@ -123,7 +124,7 @@ TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
   const std::string& message = sink.messages[0];
   EXPECT_NE(message.find("[missing] cannot be read"), std::string::npos);
   EXPECT_NE(message.find("[nodata] cannot be read"), std::string::npos);
-  EXPECT_NE(message.find("[empty] holds no label boundary"), std::string::npos);
+  EXPECT_NE(message.find("[empty] holds an empty label"), std::string::npos);
   EXPECT_EQ(message.find("[same]"), std::string::npos);
 }
 

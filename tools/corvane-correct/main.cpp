@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "correction/CorrectionDriver.h"
+#include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -127,12 +128,6 @@ double Dice(const CVoxel& a, const CVoxel& b) {
     both += x && y;
   }
   return inA + inB == 0 ? 1.0 : 2.0 * static_cast<double>(both) / static_cast<double>(inA + inB);
-}
-
-bool HasForeground(const CVoxel& label) {
-  for (std::size_t i = 0; i < label.VoxelCount(); ++i)
-    if (label[i] > 0) return true;
-  return false;
 }
 
 bool Run(const Options& o, std::string& error) {
