@@ -23,11 +23,10 @@ struct Outcome {
   std::vector<std::string> lines;
 };
 
-// Paths "r<i>" name the case's references; "unreadable" and "empty" stand for
-// a file without data and an all-zero label.
+// Paths "r<i>" name the case's references; the other names are those of
+// oracle::OddReference.
 std::unique_ptr<CVoxel> LoadFromCase(const oracle::RandomCase& c, const std::string& path) {
-  if (path == "unreadable") return std::make_unique<CVoxel>();
-  if (path == "empty") return std::make_unique<CVoxel>(7, 5, 3);
+  if (auto odd = oracle::OddReference(path)) return odd;
   return std::make_unique<CVoxel>(c.references[std::stoul(path.substr(1))]);
 }
 
@@ -58,8 +57,8 @@ TEST(OracleEqualityRun, SmallParameters) {
     options.strokes = 2 + static_cast<int>(seed % 7);
     const oracle::RandomCase c = oracle::MakeRandomCase(seed, options);
     std::vector<std::string> paths = ReferenceNames(c);
-    if (seed % 3 == 0) paths.insert(paths.begin() + 1, "unreadable");
-    if (seed % 4 == 0) paths.push_back("empty");
+    if (seed % 3 == 0) paths.insert(paths.begin() + 1, oracle::kOddReferences[seed % 7]);
+    if (seed % 4 == 0) paths.push_back(oracle::kOddReferences[(seed / 4) % 7]);
     ExpectSameRuns(c, paths);
   }
 }
@@ -82,7 +81,7 @@ TEST(OracleEqualityRun, WorkerParametersOnTinyVolumes) {
 TEST(OracleEqualityRun, NoReferencesAndNoScribbles) {
   oracle::RandomCase c = oracle::MakeRandomCase(300);
   ExpectSameRuns(c, {});
-  ExpectSameRuns(c, {"unreadable", "empty"});
+  ExpectSameRuns(c, oracle::kOddReferences);
   c.interactionMap = CVoxel(c.segmentation.X, c.segmentation.Y, c.segmentation.Z);
   ExpectSameRuns(c, ReferenceNames(c));
 }

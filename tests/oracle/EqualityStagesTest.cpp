@@ -202,11 +202,12 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
       EXPECT_TRUE(SameVoxels(*p, *o));
     }
 
-    // The whole reference set, with an unreadable entry and an empty label mixed in.
-    std::vector<std::string> paths = {"r0", "unreadable", "r1", "empty", "r2"};
+    // The whole reference set, with references that cannot vote mixed in.
+    std::vector<std::string> paths = {"r0", "r1"};
+    paths.insert(paths.end(), oracle::kOddReferences.begin(), oracle::kOddReferences.end());
+    paths.push_back("r2");
     auto load = [&c](const std::string& path) -> std::unique_ptr<CVoxel> {
-      if (path == "unreadable") return std::make_unique<CVoxel>();
-      if (path == "empty") return std::make_unique<CVoxel>(6, 6, 6);
+      if (auto odd = oracle::OddReference(path)) return odd;
       return std::make_unique<CVoxel>(c.references[static_cast<std::size_t>(path[1] - '0')]);
     };
     RecordingSink pSink, oSink;

@@ -78,15 +78,20 @@ std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, MessageSink& 
 // A reference takes part only when it holds data and a voxel > 0.
 bool UsableReference(const CVoxel* reference);
 
+// Finite, with a non-zero determinant and a finite inverse.
+bool UsableMatrix(const Matrix4& matrix);
+
 // One reference brought onto the segmentation: boundary lists, registration
 // (100 iterations, affine), resampling onto the segmentation's grid, crop to
-// the reference box. Null when the crop fails.
+// the reference box. Null, so that the reference does not vote, when the
+// registration matrix is not usable or the crop fails. A label without
+// boundary voxels (on either side) is taken as it is, through the identity.
 std::unique_ptr<CVoxel> RegisterReference(const CVoxel& segmentation, const CVoxel& reference,
                                           const C3DPoint& boxMinimum, const C3DPoint& boxSize,
                                           StageTimes* times = nullptr);
-// Every usable reference, in path order. Unreadable references and references
-// without a voxel > 0 are left out; an empty path list shows the message
-// "There are no reference labels !!".
+// Every usable reference, in path order. Unreadable references, references
+// without a voxel > 0 and references that cannot be registered are left out; an empty path list shows the
+// message "There are no reference labels !!".
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const ReferenceLoader& loader, const C3DPoint& boxMinimum,
                              const C3DPoint& boxSize, CVoxelList& registered, MessageSink& messages,

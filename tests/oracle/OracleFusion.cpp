@@ -15,6 +15,8 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
   const double backgroundConfident = 0.1;
   const int N = foregroundCount + backgroundCount;
   auto result = std::make_unique<CFVoxel>(interactionMap.X, interactionMap.Y, interactionMap.Z);
+  std::vector<int> containing;
+  containing.reserve(static_cast<std::size_t>(N > 0 ? N : 0));
   for (int z = 0; z < interactionMap.Z; ++z) {
     for (int y = 0; y < interactionMap.Y; ++y) {
       for (int x = 0; x < interactionMap.X; ++x) {
@@ -27,7 +29,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
           result->At(x, y, z) = 1.0f;
           continue;
         }
-        std::vector<int> containing;
+        containing.clear();
         int nF = 0;
         int nG = 0;
         for (int l = 0; l < N; ++l) {

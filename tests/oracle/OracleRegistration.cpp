@@ -93,6 +93,20 @@ std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const Matrix4& ma
   return out;
 }
 
+bool UsableMatrix(const Matrix4& matrix) {
+  for (const double e : matrix) {
+    if (!std::isfinite(e)) return false;
+  }
+  const double determinant = vtkMatrix4x4::Determinant(matrix.data());
+  if (!std::isfinite(determinant) || determinant == 0.0) return false;
+  double inverse[16];
+  vtkMatrix4x4::Invert(matrix.data(), inverse);
+  for (const double e : inverse) {
+    if (!std::isfinite(e)) return false;
+  }
+  return true;
+}
+
 bool UsableReference(const CVoxel* reference) {
   if (reference == nullptr || !reference->HasData()) return false;
   for (std::size_t i = 0; i < reference->VoxelCount(); ++i) {
@@ -110,6 +124,9 @@ std::unique_ptr<CVoxel> RegisterReference(const CVoxel& segmentation, const CVox
   timer.AddTo(times ? &times->boundaryLists : nullptr);
   const Matrix4 m = oracle::RegisterSurfaces(referencePoints, segmentationPoints, 100, 2);
   timer.AddTo(times ? &times->registration : nullptr);
+  // Points that span no volume (a flat label) make the affine fit degenerate:
+  // such a matrix cannot place the reference anywhere.
+  if (!oracle::UsableMatrix(m)) return nullptr;
   std::unique_ptr<CVoxel> resampled =
       oracle::ResampleByMatrix(reference, m, segmentation.X, segmentation.Y, segmentation.Z);
   std::unique_ptr<CVoxel> cropped = oracle::Crop(*resampled, boxMinimum, boxSize);

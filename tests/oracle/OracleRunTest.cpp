@@ -57,23 +57,33 @@ TEST(OracleRun, WritesFiveLinesAndALabelOfZerosAndOnes) {
   EXPECT_GT(segmentation.CountNonZero(), 0);
 }
 
-TEST(OracleRun, UnusableReferencesAreLeftOut) {
+TEST(OracleRun, ReferencesThatCannotVoteAreLeftOut) {
   oracle::RandomCase c = oracle::MakeRandomCase(12);
   MemoryReferences refs(c.references);
   RecordingSink plainSink, noisySink;
   CVoxel plain(c.segmentation);
   ASSERT_TRUE(oracle::SemiAutomaticCorrection(plain, c.interactionMap, refs.paths, refs.Loader(),
                                               c.parameters, plainSink, plainSink));
-  // An unreadable file and an all-zero label around the real references.
-  std::vector<CVoxel> withEmpty = c.references;
-  withEmpty.push_back(CVoxel(9, 9, 9));
-  MemoryReferences noisy(withEmpty);
-  std::vector<std::string> paths = {"missing"};
-  paths.insert(paths.end(), noisy.paths.begin(), noisy.paths.end());
+  // No data, no voxel > 0, and flat labels whose affine fit is degenerate.
+  const std::vector<std::string> odd = {"unreadable", "empty", "negative", "flat", "line"};
+  std::vector<std::string> paths = odd;
+  paths.insert(paths.begin() + 2, refs.paths.begin(), refs.paths.end());
+  const oracle::ReferenceLoader memory = refs.Loader();
+  const oracle::ReferenceLoader loader = [&memory](const std::string& path) {
+    auto volume = oracle::OddReference(path);
+    return volume ? std::move(volume) : memory(path);
+  };
   CVoxel result(c.segmentation);
-  ASSERT_TRUE(oracle::SemiAutomaticCorrection(result, c.interactionMap, paths, noisy.Loader(), c.parameters,
+  ASSERT_TRUE(oracle::SemiAutomaticCorrection(result, c.interactionMap, paths, loader, c.parameters,
                                               noisySink, noisySink));
   EXPECT_TRUE(Equal(result, plain));
+  for (const std::string& kind : odd) {
+    CVoxelList registered;
+    RecordingSink sink;
+    oracle::RegisterReferenceLabels(c.segmentation, {kind}, loader, {0, 0, 0}, c.segmentation.Size(),
+                                    registered, sink);
+    EXPECT_TRUE(registered.empty()) << kind;
+  }
 }
 
 TEST(OracleRun, NoReferencePathsShowsTheMessageAndStillRuns) {

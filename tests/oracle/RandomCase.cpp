@@ -116,6 +116,31 @@ void PaintStroke(Random& random, CVoxel& map, const CVoxel& label, int value) {
 
 }  // namespace
 
+std::unique_ptr<CVoxel> OddReference(const std::string& kind) {
+  if (kind == "unreadable") return std::make_unique<CVoxel>();
+  auto label = std::make_unique<CVoxel>(12, 12, 6);
+  for (int z = 0; z < 6; ++z) {
+    for (int y = 0; y < 12; ++y) {
+      for (int x = 0; x < 12; ++x) {
+        const bool square = z == 3 && x > 2 && x < 9 && y > 2 && y < 9;
+        const bool line = square && y == 5;
+        const bool dot = line && x == 5;
+        const bool ball = (x - 6) * (x - 6) + (y - 6) * (y - 6) + 4 * (z - 3) * (z - 3) <= 12;
+        if (kind == "negative" && ball) label->At(x, y, z) = -1;
+        if ((kind == "flat" && square) || (kind == "line" && line) || (kind == "dot" && dot) ||
+            kind == "full") {
+          label->At(x, y, z) = 1;
+        }
+      }
+    }
+  }
+  if (kind == "empty" || kind == "negative" || kind == "flat" || kind == "line" || kind == "dot" ||
+      kind == "full") {
+    return label;
+  }
+  return nullptr;
+}
+
 RandomCase MakeRandomCase(std::uint32_t seed, const RandomCaseOptions& options) {
   Random random(seed);
   RandomCase c;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,13 @@ struct RandomCase {
 };
 
 RandomCase MakeRandomCase(std::uint32_t seed, const RandomCaseOptions& options = {});
+
+// Reference labels that cannot vote or that strain the registration, by name:
+// "unreadable" (no data), "empty" (all zero), "negative" (only values < 0),
+// "flat" (a square on one slice), "line", "dot" (one voxel), "full" (no
+// boundary voxel). Null for any other name.
+std::unique_ptr<CVoxel> OddReference(const std::string& kind);
+inline const std::vector<std::string> kOddReferences = {"unreadable", "empty", "negative", "flat",
+                                                        "line",       "dot",   "full"};
 
 }  // namespace oracle
