@@ -71,18 +71,45 @@ void ConvertIntegers(const unsigned char* src, std::size_t n, bool swap, std::in
   report.wrapped |= wrapped;
 }
 
+template <typename T, bool Swap, FloatRule Rule, bool Track>
+void ConvertFloatsAs(const unsigned char* src, std::size_t n, std::int16_t* dst, ConvertReport& report) {
+  // The extremes are compared as doubles, which keeps the int-to-double
+  // conversion out of the loop-carried chain.
+  double maximum = report.maximum;
+  double minimum = report.minimum;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v = Load<T>(src + i * sizeof(T), Swap);
+    const std::int16_t s = Rule == FloatRule::Truncate ? TruncateToVoxel(v) : RoundToVoxel(v);
+    dst[i] = s;
+    if constexpr (Track) {
+      const double converted = s;
+      maximum = v > maximum ? converted : maximum;
+      minimum = v < minimum ? converted : minimum;
+    }
+  }
+  report.maximum = static_cast<std::int16_t>(maximum);
+  report.minimum = static_cast<std::int16_t>(minimum);
+}
+
+// Picks a loop with the byte order, rounding rule and range tracking fixed.
 template <typename T>
 void ConvertFloats(const unsigned char* src, std::size_t n, bool swap, FloatRule rule, std::int16_t* dst,
                    ConvertReport& report) {
-  for (std::size_t i = 0; i < n; ++i) {
-    const double v = Load<T>(src + i * sizeof(T), swap);
-    const std::int16_t s = rule == FloatRule::Truncate ? TruncateToVoxel(v) : RoundToVoxel(v);
-    dst[i] = s;
-    if (report.trackRange) {
-      if (v > report.maximum) report.maximum = s;
-      if (v < report.minimum) report.minimum = s;
+  const bool truncate = rule == FloatRule::Truncate;
+  if (report.trackRange) {
+    if (truncate) {
+      return swap ? ConvertFloatsAs<T, true, FloatRule::Truncate, true>(src, n, dst, report)
+                  : ConvertFloatsAs<T, false, FloatRule::Truncate, true>(src, n, dst, report);
     }
+    return swap ? ConvertFloatsAs<T, true, FloatRule::Round, true>(src, n, dst, report)
+                : ConvertFloatsAs<T, false, FloatRule::Round, true>(src, n, dst, report);
   }
+  if (truncate) {
+    return swap ? ConvertFloatsAs<T, true, FloatRule::Truncate, false>(src, n, dst, report)
+                : ConvertFloatsAs<T, false, FloatRule::Truncate, false>(src, n, dst, report);
+  }
+  return swap ? ConvertFloatsAs<T, true, FloatRule::Round, false>(src, n, dst, report)
+              : ConvertFloatsAs<T, false, FloatRule::Round, false>(src, n, dst, report);
 }
 
 }  // namespace

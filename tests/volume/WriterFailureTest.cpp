@@ -93,4 +93,15 @@ TEST_P(WriterFailure, FullDiskKeepsTheOldFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWriters, WriterFailure,
-                         ::testing::Values(Writer::MetaImageUChar, Writer::MetaImageShort, Writer::Raw16));
+                         ::testing::Values(Writer::MetaImageUChar, Writer::MetaImageShort, Writer::Raw16),
+                         [](const ::testing::TestParamInfo<Writer>& info) {
+                           switch (info.param) {
+                             case Writer::MetaImageUChar:
+                               return std::string("SaveMetaImage");
+                             case Writer::MetaImageShort:
+                               return std::string("SaveMetaImageShort");
+                             case Writer::Raw16:
+                               return std::string("SaveRaw16");
+                           }
+                           return std::string("unknown");
+                         });
