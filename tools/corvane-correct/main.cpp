@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +52,7 @@ std::string OneLine(std::string text) {
 struct Options {
   std::string segmentation, scribbles, references, output, truth;
   bool manual = false;
-  int threads = 1;
+  int threads = 1;  // validated; the run itself is single-threaded and its result never depends on it
 };
 
 bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
