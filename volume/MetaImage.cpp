@@ -188,7 +188,7 @@ class InflateSource final : public ElementSource {
         m_stream.next_in = m_input.data();
         m_stream.avail_in = static_cast<uInt>(m_file.ReadSome(m_input.data(), m_input.size()));
       }
-      const bool inputLeft = m_stream.avail_in > 0;
+      const uInt inputBefore = m_stream.avail_in;
       const std::size_t step = std::min<std::size_t>(n, 1u << 30);
       m_stream.next_out = dst;
       m_stream.avail_out = static_cast<uInt>(step);
@@ -198,10 +198,12 @@ class InflateSource final : public ElementSource {
       n -= produced;
       if (rc == Z_STREAM_END) {
         m_ended = true;
-      } else if (rc == Z_BUF_ERROR && !inputLeft) {
-        return Fail("the compressed data ends before the last voxel");
       } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
         return Fail("the compressed data is corrupt");
+      } else if (produced == 0 && m_stream.avail_in == inputBefore) {
+        // No progress: the file has no more input, or the stream is stuck.
+        return Fail(inputBefore == 0 ? "the compressed data ends before the last voxel"
+                                     : "the compressed data is corrupt");
       }
     }
     return true;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 std::int64_t VoxelCount(int X, int Y, int Z) {
   if (X < 0 || Y < 0 || Z < 0) return -1;
@@ -103,6 +104,21 @@ CFVoxel::CFVoxel(int X_, int Y_, int Z_, bool /*zeroFill*/) : X(X_), Y(Y_), Z(Z_
 }
 
 CFVoxel::CFVoxel(const C3DPoint& size) : CFVoxel(size.x, size.y, size.z, true) {}
+
+CFVoxel::CFVoxel(CFVoxel&& other) noexcept { *this = std::move(other); }
+
+CFVoxel& CFVoxel::operator=(CFVoxel&& other) noexcept {
+  if (this != &other) {
+    X = other.X;
+    Y = other.Y;
+    Z = other.Z;
+    m_data = std::move(other.m_data);
+    m_hasData = other.m_hasData;
+    other.m_data.clear();
+    other.m_hasData = false;
+  }
+  return *this;
+}
 
 bool CFVoxel::Allocate() {
   m_hasData = AllocateBlock(m_data, X, Y, Z);

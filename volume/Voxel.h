@@ -124,6 +124,12 @@ class CFVoxel {
   CFVoxel() = default;
   CFVoxel(int X, int Y, int Z, bool zeroFill = true);
   explicit CFVoxel(const C3DPoint& size);
+  CFVoxel(const CFVoxel&) = default;
+  CFVoxel& operator=(const CFVoxel&) = default;
+  // A moved-from volume holds no data.
+  CFVoxel(CFVoxel&& other) noexcept;
+  CFVoxel& operator=(CFVoxel&& other) noexcept;
+  ~CFVoxel() = default;
 
   // Releases the current block and allocates X*Y*Z floats, all 0.0.
   bool Allocate();

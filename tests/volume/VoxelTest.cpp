@@ -90,6 +90,9 @@ TEST(CFVoxel, AllocatesZeroedFloats) {
   EXPECT_EQ(f[5], 1.5f);
   EXPECT_TRUE(f.Allocate());
   EXPECT_EQ(f[5], 0.0f);
-  f.Release();
-  EXPECT_FALSE(f.HasData());
+  CFVoxel moved(std::move(f));
+  EXPECT_TRUE(moved.HasData());
+  EXPECT_FALSE(f.HasData());  // NOLINT(bugprone-use-after-move)
+  moved.Release();
+  EXPECT_FALSE(moved.HasData());
 }
