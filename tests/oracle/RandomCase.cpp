@@ -149,9 +149,24 @@ RandomCase MakeRandomCase(std::uint32_t seed, const RandomCaseOptions& options) 
   c.segmentation =
       Rasterise(RandomShape(random, size, false), size, random.Real(0.0, 0.25), random.Real(0, 6));
   if (c.segmentation.CountNonZero() == 0) c.segmentation.At(size[0] / 2, size[1] / 2, size[2] / 2) = 1;
+  // Labels other than 0/1: values above 1 are inside everywhere, negative
+  // values are non-zero but not > 0, which the stages tell apart differently.
+  const bool oddValues = random.Chance(0.35);
+  if (oddValues) {
+    for (std::size_t i = 0; i < c.segmentation.VoxelCount(); ++i) {
+      const double r = random.Real(0.0, 1.0);
+      if (c.segmentation[i] != 0 && r < 0.3) {
+        c.segmentation[i] = static_cast<CVoxel::value_type>(random.Int(2, 300));
+      } else if (r > 0.98) {
+        c.segmentation[i] = static_cast<CVoxel::value_type>(-random.Int(1, 3));
+      }
+    }
+  }
   c.interactionMap = CVoxel(size[0], size[1], size[2]);
   for (int s = 0; s < options.strokes; ++s) {
-    PaintStroke(random, c.interactionMap, c.segmentation, random.Chance(0.5) ? 2 : 3);
+    // Value 1 is drawn by the viewer but acted on by no stage.
+    const int value = random.Chance(0.1) ? 1 : random.Chance(0.5) ? 2 : 3;
+    PaintStroke(random, c.interactionMap, c.segmentation, value);
   }
   for (int r = 0; r < options.references; ++r) {
     int referenceSize[3];
@@ -170,7 +185,7 @@ RandomCase MakeRandomCase(std::uint32_t seed, const RandomCaseOptions& options) 
   }
   std::ostringstream text;
   text << "seed " << seed << ", volume " << size[0] << "x" << size[1] << "x" << size[2] << ", "
-       << c.references.size() << " references";
+       << c.references.size() << " references" << (oddValues ? ", odd label values" : "");
   c.description = text.str();
   return c;
 }
