@@ -41,35 +41,74 @@ std::string CheckPhantomOptions(const PhantomOptions& o) {
   return {};
 }
 
-ShapeParams WithSegmentationErrors(const ShapeParams& truth, PhantomRandom& rng) {
-  ShapeParams seg = truth;
-  // Base: leaks into the bladder neck or stops short of it.
+namespace {
+
+// The base leaks into the bladder neck or stops short of it; on one side the
+// boundary was found too far in, and on another, roughly opposite, it bulges
+// out into the neighbours.
+std::vector<Bump> SegmentationErrors(PhantomRandom& rng) {
+  std::vector<Bump> bumps;
   const double baseSign = rng.Chance(0.5) ? 1.0 : -1.0;
   const std::array<double, 3> tilt = RandomSideDirection(rng, 0.0);
-  seg.bumps.push_back({{0.25 * tilt[0], 0.25 * tilt[1], 0.9682458365518543},  // sqrt(1 - 0.25^2)
-                       0.55,
-                       baseSign * rng.Uniform(0.2, 0.3)});
-  // A side where the boundary was found too far in...
+  bumps.push_back({{0.25 * tilt[0], 0.25 * tilt[1], 0.9682458365518543},  // sqrt(1 - 0.25^2)
+                   0.55,
+                   baseSign * rng.Uniform(0.2, 0.3)});
   const std::array<double, 3> missing = RandomSideDirection(rng, 0.3);
-  seg.bumps.push_back({missing, 0.7, -rng.Uniform(0.2, 0.3)});
-  // ... and another, roughly opposite, where it bulges out into the neighbours.
+  bumps.push_back({missing, 0.7, -rng.Uniform(0.2, 0.3)});
   std::array<double, 3> bulge;
   do {
     bulge = RandomSideDirection(rng, 0.3);
   } while (bulge[0] * missing[0] + bulge[1] * missing[1] > -0.2);
-  seg.bumps.push_back({bulge, 0.75, rng.Uniform(0.2, 0.3)});
-  return seg;
+  bumps.push_back({bulge, 0.75, rng.Uniform(0.2, 0.3)});
+  return bumps;
 }
 
-void RemoveApexSlice(const CVoxel& truth, CVoxel& segmentation) {
-  if (!truth.HasData() || !segmentation.HasData()) return;
+// Clears the segmentation on the truth's lowest slice and below (automatic
+// methods often lose the apex, where the organ is small and faint). Returns
+// that slice, or -1 for an empty truth.
+int RemoveApexSlice(const CVoxel& truth, CVoxel& segmentation) {
   const std::size_t slice = static_cast<std::size_t>(truth.X) * truth.Y;
   for (int z = 0; z < truth.Z; ++z) {
     bool truthHere = false;
     for (std::size_t i = slice * z; i < slice * (z + 1) && !truthHere; ++i) truthHere = truth[i] != 0;
     for (std::size_t i = slice * z; i < slice * (z + 1); ++i) segmentation[i] = 0;
-    if (truthHere) return;
+    if (truthHere) return z;
   }
+  return -1;
+}
+
+}  // namespace
+
+FlawedSegmentation MakeFlawedSegmentation(const ShapeParams& truthParams, const ScanGeometry& geometry,
+                                          const CVoxel& truth, PhantomRandom& rng) {
+  FlawedSegmentation result;
+  ShapeParams params = truthParams;
+  params.bumps = SegmentationErrors(rng);
+  result.segmentation = ShapeField(params, geometry).Rasterize();
+  if (!truth.HasData() || !result.segmentation.HasData()) return result;
+  const int apex = RemoveApexSlice(truth, result.segmentation);
+  const CVoxel& seg = result.segmentation;
+
+  // A site per bump: where the bump alone changes the truth and the final segmentation is wrong.
+  for (const Bump& bump : params.bumps) {
+    ShapeParams alone = truthParams;
+    alone.bumps = {bump};
+    const CVoxel changed = ShapeField(alone, geometry).Rasterize();
+    if (!changed.HasData()) continue;
+    ErrorSite site{bump.amplitude > 0.0 ? kBackgroundScribble : kForegroundScribble, {}};
+    for (std::size_t i = 0; i < truth.VoxelCount(); ++i) {
+      if (changed[i] != truth[i] && seg[i] != truth[i]) site.voxels.push_back(i);
+    }
+    result.sites.push_back(std::move(site));
+  }
+  // The lost apex slice.
+  ErrorSite apexSite{kForegroundScribble, {}};
+  const std::size_t below = static_cast<std::size_t>(truth.X) * truth.Y * static_cast<std::size_t>(apex + 1);
+  for (std::size_t i = 0; i < below; ++i) {
+    if (truth[i] != 0 && seg[i] == 0) apexSite.voxels.push_back(i);
+  }
+  result.sites.push_back(std::move(apexSite));
+  return result;
 }
 
 CVoxel GenerateReference(const PhantomOptions& options, int index) {
@@ -97,8 +136,8 @@ PhantomCase GeneratePhantom(const PhantomOptions& options) {
   result.truth = truthShape.Rasterize();
 
   PhantomRandom errorRng(options.seed, kErrorStream);
-  result.segmentation = ShapeField(WithSegmentationErrors(truthParams, errorRng), geometry).Rasterize();
-  RemoveApexSlice(result.truth, result.segmentation);
+  FlawedSegmentation flawed = MakeFlawedSegmentation(truthParams, geometry, result.truth, errorRng);
+  result.segmentation = std::move(flawed.segmentation);
 
   PhantomRandom imageRng(options.seed, kImageStream);
   result.image = SynthesizeImage(truthShape, imageRng);
@@ -107,8 +146,8 @@ PhantomCase GeneratePhantom(const PhantomOptions& options) {
   SetScanSpacing(result.scribbles, geometry);
   if (result.truth.HasData() && result.segmentation.HasData() && result.scribbles.HasData()) {
     PhantomRandom scribbleRng(options.seed, kScribbleStream);
-    result.scribbleStats = DrawScribbles(result.truth, result.segmentation, truthShape, options.strokes,
-                                         options.dots, scribbleRng, result.scribbles);
+    result.scribbleStats = DrawScribbles(result.truth, result.segmentation, truthShape, flawed.sites,
+                                         options.strokes, options.dots, scribbleRng, result.scribbles);
   }
 
   for (int i = 0; i < options.references; ++i) {

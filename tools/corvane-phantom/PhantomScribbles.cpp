@@ -1,19 +1,17 @@
 // The scribbles a careful user paints on a phantom case.
 //
-// Errors are the 6-connected pieces of "truth but not segmentation" (missed
-// tissue, marked 2) and "segmentation but not truth" (extra tissue, marked 3).
-// Strokes go to the largest pieces in turn, missed and extra alternating, each
-// on the piece's slice with the largest area not used yet; a stroke follows the
-// middle of the piece's cross-section like a hand-drawn line. The brush is a
-// disc of radius 2 voxels (a 3 x 3 dab), as painted in the window. A user does
-// not paint across the true boundary: every 2 lies inside the truth and every
-// 3 outside it. Confirming strokes lie where segmentation and truth agree.
-// Dots (many separate dabs, a stress case for the region stage) lie wholly on
-// errors, each one piece of its own.
+// Every error site of the segmentation (the lost apex slice, the base, the
+// side pulled in, the bulge) gets strokes in turn, largest site first; the
+// k-th stroke on a site goes to the slice where the site's largest in-plane
+// patch is the k-th largest, and follows the middle of that patch like a
+// hand-drawn line. The brush is a disc of radius 2 voxels (a 3 x 3 dab), as
+// painted in the window. A user does not paint across the true boundary: every
+// 2 lies inside the truth and every 3 outside it. Confirming strokes lie where
+// segmentation and truth agree. Dots (many separate dabs, a stress case for the
+// region stage) lie wholly on errors, each one piece of its own.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <deque>
 #include <vector>
 
 #include "PhantomParts.h"
@@ -24,17 +22,12 @@ namespace phantom {
 namespace {
 
 constexpr double kBrushRadius = 2.0;
-// Pieces smaller than this are not worth a stroke.
+// Sites and patches smaller than this are not worth a stroke.
 constexpr std::size_t kMinimumPiece = 4;
 
 struct Pixel {
   int x;
   int y;
-};
-
-struct ErrorPiece {
-  CVoxel::value_type value;         // the scribble that fixes it
-  std::vector<std::size_t> voxels;  // in scan order
 };
 
 // Which voxels a stroke may write.
@@ -212,101 +205,54 @@ class Painter {
   CVoxel& m_scribbles;
 };
 
-// 6-connected pieces of the two error kinds, largest first (ties: the piece
-// whose first voxel comes first in scan order).
-std::vector<ErrorPiece> FindErrorPieces(const CVoxel& truth, const CVoxel& segmentation) {
-  const std::size_t n = truth.VoxelCount();
-  // 0: no error, 2: missed, 3: extra; a visited voxel is set back to 0.
-  std::vector<CVoxel::value_type> kind(n, 0);
-  for (std::size_t i = 0; i < n; ++i) {
-    const bool t = truth[i] != 0;
-    const bool s = segmentation[i] != 0;
-    if (t && !s) kind[i] = kForegroundScribble;
-    if (s && !t) kind[i] = kBackgroundScribble;
-  }
-  const std::size_t X = static_cast<std::size_t>(truth.X);
-  const std::size_t XY = X * static_cast<std::size_t>(truth.Y);
-  std::vector<ErrorPiece> pieces;
-  std::deque<std::size_t> queue;
-  for (std::size_t seed = 0; seed < n; ++seed) {
-    if (kind[seed] == 0) continue;
-    ErrorPiece piece{kind[seed], {}};
-    kind[seed] = 0;
-    queue.push_back(seed);
-    while (!queue.empty()) {
-      const std::size_t i = queue.front();
-      queue.pop_front();
-      piece.voxels.push_back(i);
-      const std::size_t x = i % X;
-      const std::size_t y = (i / X) % static_cast<std::size_t>(truth.Y);
-      const std::size_t z = i / XY;
-      const bool has[6] = {x > 0,
-                           y > 0,
-                           z > 0,
-                           x + 1 < X,
-                           y + 1 < static_cast<std::size_t>(truth.Y),
-                           z + 1 < static_cast<std::size_t>(truth.Z)};
-      const std::size_t next[6] = {i - 1, i - X, i - XY, i + 1, i + X, i + XY};
-      for (int k = 0; k < 6; ++k) {
-        if (has[k] && kind[next[k]] == piece.value) {
-          kind[next[k]] = 0;
-          queue.push_back(next[k]);
-        }
-      }
-    }
-    std::sort(piece.voxels.begin(), piece.voxels.end());
-    pieces.push_back(std::move(piece));
-  }
-  std::stable_sort(pieces.begin(), pieces.end(), [](const ErrorPiece& a, const ErrorPiece& b) {
-    return a.voxels.size() > b.voxels.size();
-  });
-  return pieces;
-}
+// The in-plane patches of a site, one per slice: the largest 4-connected patch
+// of the site on that slice, ordered by size, largest first (ties: lower slice).
+struct Patch {
+  int z;
+  std::vector<Pixel> pixels;
+};
 
-// The pieces in the order strokes visit them: missed and extra alternating,
-// each kind largest first, tiny pieces left out.
-std::vector<const ErrorPiece*> StrokeOrder(const std::vector<ErrorPiece>& pieces) {
-  std::vector<const ErrorPiece*> missed;
-  std::vector<const ErrorPiece*> extra;
-  for (const ErrorPiece& p : pieces) {
-    if (p.voxels.size() < kMinimumPiece) continue;
-    (p.value == kForegroundScribble ? missed : extra).push_back(&p);
-  }
-  std::vector<const ErrorPiece*> order;
-  for (std::size_t i = 0; i < std::max(missed.size(), extra.size()); ++i) {
-    if (i < missed.size()) order.push_back(missed[i]);
-    if (i < extra.size()) order.push_back(extra[i]);
-  }
-  return order;
-}
-
-// The piece's cross-sections, largest area first (ties: lower slice first).
-std::vector<std::vector<Pixel>> CrossSections(const ErrorPiece& piece, const CVoxel& volume,
-                                              std::vector<int>* slices) {
+std::vector<Patch> LargestPatches(const ErrorSite& site, const CVoxel& volume) {
   const std::size_t X = static_cast<std::size_t>(volume.X);
   const std::size_t XY = X * static_cast<std::size_t>(volume.Y);
-  std::vector<std::vector<Pixel>> sections;
-  slices->clear();
-  for (std::size_t i : piece.voxels) {  // scan order: slices come in ascending order
-    const int z = static_cast<int>(i / XY);
-    if (slices->empty() || slices->back() != z) {
-      slices->push_back(z);
-      sections.emplace_back();
+  std::vector<Patch> patches;
+  std::vector<char> onSite(XY, 0);
+  std::size_t k = 0;
+  while (k < site.voxels.size()) {  // scan order: one slice after another
+    const int z = static_cast<int>(site.voxels[k] / XY);
+    std::size_t end = k;
+    while (end < site.voxels.size() && static_cast<int>(site.voxels[end] / XY) == z) ++end;
+    for (std::size_t i = k; i < end; ++i) onSite[site.voxels[i] % XY] = 1;
+    Patch best{z, {}};
+    for (std::size_t i = k; i < end; ++i) {
+      const std::size_t start = site.voxels[i] % XY;
+      if (onSite[start] != 1) continue;
+      std::vector<Pixel> patch;
+      std::vector<std::size_t> stack{start};
+      onSite[start] = 2;
+      while (!stack.empty()) {
+        const std::size_t p = stack.back();
+        stack.pop_back();
+        const std::size_t x = p % X;
+        patch.push_back({static_cast<int>(x), static_cast<int>(p / X)});
+        const bool has[4] = {x > 0, x + 1 < X, p >= X, p + X < XY};
+        const std::size_t next[4] = {p - 1, p + 1, p - X, p + X};
+        for (int n = 0; n < 4; ++n) {
+          if (has[n] && onSite[next[n]] == 1) {
+            onSite[next[n]] = 2;
+            stack.push_back(next[n]);
+          }
+        }
+      }
+      if (patch.size() > best.pixels.size()) best.pixels = std::move(patch);
     }
-    sections.back().push_back({static_cast<int>(i % X), static_cast<int>((i % XY) / X)});
+    for (std::size_t i = k; i < end; ++i) onSite[site.voxels[i] % XY] = 0;
+    if (best.pixels.size() >= kMinimumPiece) patches.push_back(std::move(best));
+    k = end;
   }
-  std::vector<std::size_t> order(sections.size());
-  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return sections[a].size() > sections[b].size(); });
-  std::vector<std::vector<Pixel>> sorted;
-  std::vector<int> sortedSlices;
-  for (std::size_t k : order) {
-    sorted.push_back(std::move(sections[k]));
-    sortedSlices.push_back((*slices)[k]);
-  }
-  *slices = std::move(sortedSlices);
-  return sorted;
+  std::stable_sort(patches.begin(), patches.end(),
+                   [](const Patch& a, const Patch& b) { return a.pixels.size() > b.pixels.size(); });
+  return patches;
 }
 
 // A confirming stroke: an arc through a ring of the truth's shape (levels
@@ -357,20 +303,28 @@ bool AgreeingStroke(const CVoxel& truth, const ShapeField& shape, CVoxel::value_
 }  // namespace
 
 ScribbleStats DrawScribbles(const CVoxel& truth, const CVoxel& segmentation, const ShapeField& truthShape,
-                            int strokes, int dots, PhantomRandom& rng, CVoxel& scribbles) {
+                            const std::vector<ErrorSite>& sites, int strokes, int dots, PhantomRandom& rng,
+                            CVoxel& scribbles) {
   ScribbleStats stats;
   Painter painter(truth, segmentation, scribbles);
-  const std::vector<ErrorPiece> pieces = FindErrorPieces(truth, segmentation);
 
-  // Error strokes: the k-th visit of a piece paints its k-th largest cross-section.
-  const std::vector<const ErrorPiece*> order = StrokeOrder(pieces);
+  // Error strokes: sites in turn, largest first; each visit takes the next patch.
+  std::vector<const ErrorSite*> order;
+  for (const ErrorSite& site : sites) {
+    if (site.voxels.size() >= kMinimumPiece) order.push_back(&site);
+  }
+  std::stable_sort(order.begin(), order.end(), [](const ErrorSite* a, const ErrorSite* b) {
+    return a->voxels.size() > b->voxels.size();
+  });
+  std::vector<std::vector<Patch>> patches;
+  for (const ErrorSite* site : order) patches.push_back(LargestPatches(*site, truth));
   for (int s = 0; s < strokes && !order.empty(); ++s) {
-    const ErrorPiece& piece = *order[static_cast<std::size_t>(s) % order.size()];
-    const std::size_t visit = static_cast<std::size_t>(s) / order.size();
-    std::vector<int> slices;
-    const std::vector<std::vector<Pixel>> sections = CrossSections(piece, truth, &slices);
-    const std::size_t k = visit % sections.size();
-    if (painter.StrokeAlong(sections[k], slices[k], piece.value, Rule::kTruthSide, 0.1)) ++stats.errorStrokes;
+    const std::size_t which = static_cast<std::size_t>(s) % order.size();
+    const std::vector<Patch>& choices = patches[which];
+    if (choices.empty()) continue;
+    const Patch& patch = choices[(static_cast<std::size_t>(s) / order.size()) % choices.size()];
+    if (painter.StrokeAlong(patch.pixels, patch.z, order[which]->fix, Rule::kTruthSide, 0.1))
+      ++stats.errorStrokes;
   }
 
   // Confirming strokes, foreground and background alternating: a foreground arc
@@ -388,10 +342,10 @@ ScribbleStats DrawScribbles(const CVoxel& truth, const CVoxel& segmentation, con
   if (dots > 0) {
     std::vector<std::size_t> candidates;
     std::vector<CVoxel::value_type> values;
-    for (const ErrorPiece& piece : pieces) {
-      for (std::size_t i : piece.voxels) {
+    for (std::size_t i = 0; i < truth.VoxelCount(); ++i) {
+      if ((truth[i] != 0) != (segmentation[i] != 0)) {
         candidates.push_back(i);
-        values.push_back(piece.value);
+        values.push_back(truth[i] != 0 ? kForegroundScribble : kBackgroundScribble);
       }
     }
     // Fisher-Yates shuffle of the candidate positions (with their values).
