@@ -158,6 +158,8 @@ void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, con
 
 // ---- Fusion ---------------------------------------------------------------------
 
+// Null when the map and the segmentation differ in size or the lists hold
+// fewer than foregroundCount + backgroundCount entries.
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
                               const CPointArray& windowOrigins, const CPointArray& windowEnds,

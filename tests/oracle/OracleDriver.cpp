@@ -84,6 +84,7 @@ bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
   distanceMaps.clear();
   probabilityMaps.clear();
   regions.clear();
+  if (!fused) return false;  // not reached: the sizes were checked above
   timer.AddTo(times ? &times->fusion : nullptr);
   log.AppendLine("Final result is computed...");
 

@@ -14,6 +14,12 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
   const double foregroundConfident = 0.5;
   const double backgroundConfident = 0.1;
   const int N = foregroundCount + backgroundCount;
+  if (!interactionMap.SameSize(segmentation) || !interactionMap.HasData() || !segmentation.HasData() ||
+      N < 0 || static_cast<std::size_t>(N) > windowOrigins.size() ||
+      static_cast<std::size_t>(N) > windowEnds.size() || static_cast<std::size_t>(N) > distanceMaps.size() ||
+      static_cast<std::size_t>(N) > probabilityMaps.size()) {
+    return nullptr;
+  }
   auto result = std::make_unique<CFVoxel>(interactionMap.X, interactionMap.Y, interactionMap.Z);
   std::vector<int> containing;
   containing.reserve(static_cast<std::size_t>(N > 0 ? N : 0));

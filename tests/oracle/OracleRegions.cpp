@@ -158,6 +158,7 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
                             CVoxelList& regions, int& foregroundCount, int& backgroundCount) {
   foregroundCount = 0;
   backgroundCount = 0;
+  if (!interactionMap.SameSize(segmentation) || !interactionMap.HasData() || !segmentation.HasData()) return;
   auto filtered = std::make_unique<CVoxel>(interactionMap);
   for (int z = 0; z < interactionMap.Z; ++z) {
     for (int y = 0; y < interactionMap.Y; ++y) {
