@@ -19,7 +19,7 @@ namespace {
 // value(x, y, z) of the fixtures' pattern
 int Pattern(int x, int y, int z) { return x + 10 * y + 100 * z - 50; }
 
-class Fixtures : public ::testing::Test {
+class LibraryReaders : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir = std::make_unique<TempDir>();
@@ -35,8 +35,8 @@ class Fixtures : public ::testing::Test {
   static bool written;
   RecordingSink sink;
 };
-std::unique_ptr<TempDir> Fixtures::dir;
-bool Fixtures::written = false;
+std::unique_ptr<TempDir> LibraryReaders::dir;
+bool LibraryReaders::written = false;
 
 void ExpectPattern(const CVoxel& v) {
   ASSERT_TRUE(v.HasData());
@@ -48,7 +48,7 @@ void ExpectPattern(const CVoxel& v) {
 
 }  // namespace
 
-TEST_F(Fixtures, NiftiAndAnalyzeKeepTheFileOrderSpacingAndOrigin) {
+TEST_F(LibraryReaders, NiftiAndAnalyzeKeepTheFileOrderSpacingAndOrigin) {
   for (const char* name : {"int16.nii", "int16.nii.gz", "4d.nii", "analyze.hdr"}) {
     SCOPED_TRACE(name);
     const CVoxel v(Path(name), &sink);
@@ -65,7 +65,7 @@ TEST_F(Fixtures, NiftiAndAnalyzeKeepTheFileOrderSpacingAndOrigin) {
   EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST_F(Fixtures, NiftiElementTypes) {
+TEST_F(LibraryReaders, NiftiElementTypes) {
   const CVoxel u8(Path("uint8.nii"));
   EXPECT_EQ(u8.At(4, 3, 2), Pattern(4, 3, 2) + 50);
   EXPECT_EQ(CVoxel(Path("int8.nii")).At(1, 1, 1), -5);
@@ -97,7 +97,7 @@ TEST_F(Fixtures, NiftiElementTypes) {
   EXPECT_NE(sink.messages[0].find("COMPLEX64 is not supported"), std::string::npos);
 }
 
-TEST_F(Fixtures, NiftiHeadersAreCheckedAgainstTheFileBeforeReading) {
+TEST_F(LibraryReaders, NiftiHeadersAreCheckedAgainstTheFileBeforeReading) {
   TempDir work;
   const std::string original = ReadFile(Path("int16.nii"));
   auto patched = [&](int offset, std::int16_t value) {
@@ -136,7 +136,7 @@ TEST_F(Fixtures, NiftiHeadersAreCheckedAgainstTheFileBeforeReading) {
   EXPECT_EQ(sink.messages.size(), 1u);
 }
 
-TEST_F(Fixtures, DicomSeriesSlicesAreTurnedUpsideDown) {
+TEST_F(LibraryReaders, DicomSeriesSlicesAreTurnedUpsideDown) {
   for (const std::string& path : {Path("dicom/slice01.dcm"), Path("dicom"), Path("dicom/")}) {
     SCOPED_TRACE(path);
     const CVoxel v(path, &sink);
