@@ -2,7 +2,6 @@
 // writers (nibabel, pydicom; see fixtures/write_fixtures.py).
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 
 #include "tests/volume/TestFiles.h"
@@ -121,9 +120,7 @@ TEST_F(LibraryReaders, NiftiHeadersAreCheckedAgainstTheFileBeforeReading) {
   for (const Case& c : cases) {
     WriteFile(work.Path(c.name), c.bytes);
     sink.messages.clear();
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(CVoxel(work.Path(c.name), &sink).HasData()) << c.name;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.name;
     ASSERT_EQ(sink.messages.size(), 1u) << c.name;
     EXPECT_NE(sink.messages[0].find(c.expected), std::string::npos) << sink.messages[0];
   }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -297,9 +296,7 @@ TEST_F(MetaImage, RefusesWhatItCannotReadWithAReason) {
   };
   for (const Case& c : cases) {
     sink.messages.clear();
-    const auto start = std::chrono::steady_clock::now();
     CVoxel v = Load(c.header, c.data);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.expected;
     EXPECT_FALSE(v.HasData()) << c.expected;
     ASSERT_EQ(sink.messages.size(), 1u) << c.expected;
     EXPECT_NE(sink.messages[0].find(c.expected), std::string::npos) << sink.messages[0];

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "tests/volume/TestFiles.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -93,9 +91,7 @@ TEST(RawVolume, HostileHeadersAreRefusedBeforeAllocating) {
   for (const Case& c : cases) {
     WriteFile(dir.Path(c.name), c.bytes);
     RecordingSink sink;
-    const auto start = std::chrono::steady_clock::now();
     const CVoxel v(dir.Path(c.name), &sink);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << c.name;
     EXPECT_FALSE(v.HasData()) << c.name;
     ASSERT_EQ(sink.messages.size(), 1u) << c.name;
     EXPECT_NE(sink.messages[0].find(c.expected), std::string::npos) << sink.messages[0];
