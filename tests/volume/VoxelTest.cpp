@@ -58,7 +58,7 @@ TEST(CVoxel, ReleaseTwiceAndMovedFromVolumesHoldNoData) {
   CVoxel target(std::move(source));
   EXPECT_TRUE(target.HasData());
   EXPECT_EQ(target[3], 4);
-  EXPECT_FALSE(source.HasData());  // NOLINT(bugprone-use-after-move): the state is specified
+  EXPECT_FALSE(source.HasData());  // NOLINT(bugprone-use-after-move): a moved-from volume is empty
   CVoxel other;
   other = std::move(target);
   EXPECT_FALSE(target.HasData());  // NOLINT(bugprone-use-after-move)
