@@ -1,0 +1,14 @@
+// The About box: the program's icon, its name and version, and an OK button.
+#pragma once
+
+#include <QDialog>
+
+class CAboutDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+
+  // Text of the entry that opens the box.
+  static constexpr const char* kMenuText = "Corvane 정보(&A)...";
+};

@@ -1,0 +1,585 @@
+// The main window: its controls and layout, data exchange, the control groups,
+// the keyboard and wheel rules, the About box, the run lock and shutdown.
+#include "app/CorvaneDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QSlider>
+
+#include "app/AboutDlg.h"
+#include "app/AppIcon.h"
+#include "app/DialogLayout.h"
+#include "app/GroupFrame.h"
+#include "app/SpinControl.h"
+#include "platform/Platform.h"
+#include "viewer/VoxelSliceViewerWidget.h"
+
+namespace {
+// Members of the control groups, in the order they are switched.
+constexpr int kInputGroup[] = {ctl::kLoadSegmentation,     ctl::kLoadBoundary,    ctl::kShowSegmentation,
+                               ctl::kShowBoundary,         ctl::kReset,           ctl::kSaveSegmentation,
+                               ctl::kShowSegmentationText, ctl::kShowBoundaryText};
+constexpr int kCorrectionGroup[] = {
+    ctl::kMarking, ctl::kBrushSizeEdit,    ctl::kBrush3D,   ctl::kSaveUI,       ctl::kLoadUI,
+    ctl::kClearUI, ctl::kInteractionGroup, ctl::kBrushSpin, ctl::kSegmentation, ctl::kCancelCorrection};
+constexpr int kViewGroup[] = {ctl::kSliceZ,     ctl::kSliceY,     ctl::kSliceX,       ctl::kWindowLow,
+                              ctl::kWindowHigh, ctl::kZoomSlider, ctl::kPositionText, ctl::kIntensityText,
+                              ctl::kRangeText,  ctl::kZoomEdit,   ctl::kZoomSpin};
+constexpr int kReferenceDirControls[] = {ctl::kReferenceDirText, ctl::kReferenceDir,
+                                         ctl::kBrowseReferenceDir};
+constexpr int kAlgorithmControls[] = {ctl::kAlgorithmGroup, ctl::kSemiAutomatic, ctl::kManual};
+// Commands that could free, replace or read a volume a worker uses: disabled
+// while a worker runs.
+constexpr int kRunLockedControls[] = {ctl::kLoadImage,
+                                      ctl::kLoadSegmentation,
+                                      ctl::kLoadBoundary,
+                                      ctl::kSaveSegmentation,
+                                      ctl::kReset,
+                                      ctl::kSemiAutomatic,
+                                      ctl::kManual,
+                                      ctl::kReferenceDir,
+                                      ctl::kBrowseReferenceDir,
+                                      ctl::kMarking,
+                                      ctl::kBrush3D,
+                                      ctl::kBrushSizeEdit,
+                                      ctl::kBrushSpin,
+                                      ctl::kLoadUI,
+                                      ctl::kSaveUI,
+                                      ctl::kClearUI,
+                                      ctl::kSegmentation,
+                                      ctl::kCancelCorrection};
+
+// Keyboard order: the commands in working order, then the log, then the view controls.
+constexpr int kTabOrder[] = {ctl::kLoadImage,
+                             ctl::kLoadSegmentation,
+                             ctl::kShowSegmentation,
+                             ctl::kSaveSegmentation,
+                             ctl::kLoadBoundary,
+                             ctl::kShowBoundary,
+                             ctl::kReset,
+                             ctl::kSemiAutomatic,
+                             ctl::kManual,
+                             ctl::kReferenceDir,
+                             ctl::kBrowseReferenceDir,
+                             ctl::kMarking,
+                             ctl::kBrush3D,
+                             ctl::kBrushSizeEdit,
+                             ctl::kLoadUI,
+                             ctl::kSaveUI,
+                             ctl::kClearUI,
+                             ctl::kSegmentation,
+                             ctl::kCancelCorrection,
+                             ctl::kLog,
+                             ctl::kSliceZ,
+                             ctl::kSliceY,
+                             ctl::kSliceX,
+                             ctl::kWindowLow,
+                             ctl::kWindowHigh,
+                             ctl::kZoomEdit,
+                             ctl::kZoomSlider};
+
+constexpr int kZoomMinimum = 10;
+constexpr int kZoomMaximum = 1000;
+constexpr int kZoomTypedMaximum = 10000;
+constexpr int kBrushMinimum = 1;
+constexpr int kBrushMaximum = 50;
+constexpr int kWindowLowMinimum = -3000, kWindowLowMaximum = 1000, kWindowLowStart = 0;
+constexpr int kWindowHighMinimum = 1000, kWindowHighMaximum = 10000, kWindowHighStart = 2500;
+
+QString Qs(const std::string& text) { return QString::fromStdString(text); }
+
+// Classic integer parsing of an edit box: optional blanks and sign, digits,
+// optional blanks; nothing else.
+bool ParseInteger(const QString& text, int& value) {
+  bool ok = false;
+  const int parsed = text.trimmed().toInt(&ok, 10);
+  if (ok) value = parsed;
+  return ok;
+}
+}  // namespace
+
+CCorvaneDlg::CCorvaneDlg(CPlatform& platform, QWidget* parent) : CCorvaneDlg(platform, Options{}, parent) {}
+
+CCorvaneDlg::CCorvaneDlg(CPlatform& platform, const Options& options, QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_platform(platform),
+      m_defaultReferenceDir(options.referenceDir),
+      m_strReferenceDir(options.referenceDir),
+      m_hIcon(CorvaneIcon()) {
+  setObjectName(QStringLiteral("CorvaneDlg"));
+  setWindowTitle(QStringLiteral("Corvane"));
+  setFont(DialogFont());
+  const CDialogUnits units = DialogUnits();
+  setFixedSize(units.X(kDialogWidthDlu), units.Y(kDialogHeightDlu));
+  CreateControls();
+  ConnectControls();
+  SetUpTabOrder();
+  SetUpAccessibility();
+  m_platform.SetLogTarget([this](const std::string& line) {
+    m_log->addItem(Qs(line));
+    m_log->scrollToBottom();
+  });
+  // Keys and the wheel are screened before any control of the window sees them.
+  qApp->installEventFilter(this);
+  OnInitDialog();
+}
+
+CCorvaneDlg::~CCorvaneDlg() {
+  qApp->removeEventFilter(this);
+  WaitForWorker();
+  m_platform.SetLogTarget({});
+  // The viewer goes first, so that nothing refers to the volumes freed below.
+  delete m_viewerWidget;
+  m_viewerWidget = nullptr;
+  m_pImage.reset();
+  m_pSegmentation.reset();
+  m_pBoundary.reset();
+  m_pStrokeMap.reset();
+  m_pAccumulatedMap.reset();
+  m_pSegmentationBackup.reset();
+  m_pStrokeBackup.reset();
+}
+
+CVoxelSliceViewer& CCorvaneDlg::Viewer() const { return m_viewerWidget->Viewer(); }
+
+// ---- Controls -------------------------------------------------------------------
+
+void CCorvaneDlg::CreateControls() {
+  const CDialogUnits units = DialogUnits();
+  QWidget* previous = nullptr;
+  for (const CControlSpec& spec : MainWindowControls()) {
+    const QString text = QString::fromUtf8(spec.text);
+    QRect rect = units.Rect(spec);
+    QWidget* widget = nullptr;
+    switch (spec.kind) {
+      case ControlKind::kGroupBox:
+        widget = new CGroupFrame(text, this);
+        break;
+      case ControlKind::kViewer: {
+        m_viewerWidget = new CVoxelSliceViewerWidget(this);
+        // The right button pans the picture: no context menu there.
+        m_viewerWidget->setContextMenuPolicy(Qt::PreventContextMenu);
+        m_viewerWidget->Viewer().SetMessageSink(&m_platform);
+        widget = m_viewerWidget;
+        break;
+      }
+      case ControlKind::kLabel: {
+        auto* label = new QLabel(text, this);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case ControlKind::kSlider:
+      case ControlKind::kTickSlider: {
+        auto* slider = new QSlider(Qt::Horizontal, this);
+        if (spec.kind == ControlKind::kTickSlider) {
+          // Ticks at both ends only, as a trackbar without automatic ticks has.
+          slider->setTickPosition(QSlider::TicksBelow);
+          slider->setTickInterval(slider->maximum() - slider->minimum());
+        }
+        widget = slider;
+        break;
+      }
+      case ControlKind::kEdit:
+      case ControlKind::kDigitEdit: {
+        auto* edit = new QLineEdit(this);
+        if (spec.kind == ControlKind::kDigitEdit) {
+          edit->setValidator(
+              new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+        }
+        widget = edit;
+        break;
+      }
+      case ControlKind::kSpin: {
+        auto* spin = new CSpinControl(this);
+        auto* buddy = qobject_cast<QLineEdit*>(previous);
+        spin->SetBuddy(buddy);
+        // The arrows sit at the buddy's right end; the buddy keeps its text clear of them.
+        if (buddy && buddy->geometry().right() >= rect.left()) {
+          QRect buddyRect = buddy->geometry();
+          buddyRect.setRight(rect.left() - 1);
+          buddy->setGeometry(buddyRect);
+        }
+        widget = spin;
+        break;
+      }
+      case ControlKind::kButton: {
+        auto* button = new QPushButton(text, this);
+        button->setAutoDefault(false);
+        widget = button;
+        break;
+      }
+      case ControlKind::kCheckBox:
+        widget = new QCheckBox(text, this);
+        break;
+      case ControlKind::kRadioFirst:
+      case ControlKind::kRadio:
+        widget = new QRadioButton(text, this);
+        break;
+      case ControlKind::kListBox: {
+        m_log = new QListWidget(this);
+        m_log->setSelectionMode(QAbstractItemView::SingleSelection);
+        m_log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        m_log->setUniformItemSizes(true);
+        widget = m_log;
+        break;
+      }
+    }
+    widget->setGeometry(rect);
+    if (spec.id != ctl::kNoId) {
+      widget->setObjectName(QStringLiteral("IDC_%1").arg(spec.id));
+      widget->setProperty("controlId", spec.id);
+      m_controls[spec.id] = widget;
+    }
+    previous = widget;
+  }
+}
+
+void CCorvaneDlg::ConnectControls() {
+  const std::pair<int, void (CCorvaneDlg::*)()> commands[] = {
+      {ctl::kLoadImage, &CCorvaneDlg::OnLoadImage},
+      {ctl::kLoadBoundary, &CCorvaneDlg::OnLoadBoundary},
+      {ctl::kLoadSegmentation, &CCorvaneDlg::OnLoadSegmentation},
+      {ctl::kReset, &CCorvaneDlg::OnReset},
+      {ctl::kShowBoundary, &CCorvaneDlg::OnShowBoundary},
+      {ctl::kShowSegmentation, &CCorvaneDlg::OnShowSegmentation},
+      {ctl::kBrowseReferenceDir, &CCorvaneDlg::OnBrowseReferenceDir},
+      {ctl::kSaveSegmentation, &CCorvaneDlg::OnSaveSegmentation},
+      {ctl::kLoadUI, &CCorvaneDlg::OnLoadUI},
+      {ctl::kSaveUI, &CCorvaneDlg::OnSaveUI},
+      {ctl::kClearUI, &CCorvaneDlg::OnClearUI},
+      {ctl::kMarking, &CCorvaneDlg::OnMarking},
+      {ctl::kBrush3D, &CCorvaneDlg::On3D},
+      {ctl::kSemiAutomatic, &CCorvaneDlg::OnSemiAutomatic},
+      {ctl::kManual, &CCorvaneDlg::OnManual},
+      {ctl::kCancelCorrection, &CCorvaneDlg::OnCancelCorrection},
+      {ctl::kSegmentation, &CCorvaneDlg::OnSegmentation},
+  };
+  for (const auto& [id, handler] : commands) {
+    connect(Button(id), &QAbstractButton::clicked, this, [this, handler = handler] { (this->*handler)(); });
+  }
+
+  for (int id :
+       {ctl::kSliceZ, ctl::kSliceY, ctl::kSliceX, ctl::kZoomSlider, ctl::kWindowLow, ctl::kWindowHigh}) {
+    QSlider* slider = Slider(id);
+    connect(slider, &QAbstractSlider::actionTriggered, this, [this, slider](int action) {
+      // The trackbar's scroll codes for the slider's actions.
+      int code = -1;
+      switch (action) {
+        case QAbstractSlider::SliderSingleStepSub:
+          code = 0;
+          break;
+        case QAbstractSlider::SliderSingleStepAdd:
+          code = 1;
+          break;
+        case QAbstractSlider::SliderPageStepSub:
+          code = 2;
+          break;
+        case QAbstractSlider::SliderPageStepAdd:
+          code = 3;
+          break;
+        case QAbstractSlider::SliderMove:
+          code = 5;
+          break;
+        case QAbstractSlider::SliderToMinimum:
+          code = 6;
+          break;
+        case QAbstractSlider::SliderToMaximum:
+          code = 7;
+          break;
+        default:
+          return;
+      }
+      OnHScroll(code, slider);
+    });
+    connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { OnHScroll(4, slider); });
+  }
+  for (int id : {ctl::kZoomSpin, ctl::kBrushSpin}) {
+    CSpinControl* spin = Spin(id);
+    connect(spin, &CSpinControl::stepped, this, [this, spin](int position) { OnVScroll(position, spin); });
+  }
+}
+
+void CCorvaneDlg::SetUpTabOrder() {
+  for (const auto& [id, widget] : m_controls) {
+    if (qobject_cast<QLabel*>(widget)) widget->setFocusPolicy(Qt::NoFocus);
+  }
+  QWidget* previous = nullptr;
+  for (int id : kTabOrder) {
+    QWidget* widget = Control(id);
+    if (previous) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+}
+
+void CCorvaneDlg::SetUpAccessibility() {
+  struct Accessible {
+    int id;
+    const char* name;
+    const char* description;
+  };
+  static constexpr Accessible kAccessible[] = {
+      {ctl::kViewer, "Image viewer",
+       "Slice of the MR image with the boundary, the segmentation and the scribbles. With Marking on, "
+       "left button paints foreground, Ctrl+left background, Shift+left erases; right button pans; "
+       "right double-click fits the zoom."},
+      {ctl::kSliceZ, "Slice along Z", "Shows the axis Z view at the chosen slice"},
+      {ctl::kSliceY, "Slice along Y", "Shows the axis Y view at the chosen slice"},
+      {ctl::kSliceX, "Slice along X", "Shows the axis X view at the chosen slice"},
+      {ctl::kSliceZText, "Slice Z", "Slice index of axis Z"},
+      {ctl::kSliceYText, "Slice Y", "Slice index of axis Y"},
+      {ctl::kSliceXText, "Slice X", "Slice index of axis X"},
+      {ctl::kPositionText, "Position", "Voxel position under the mouse"},
+      {ctl::kIntensityText, "Intensity", "Displayed grey value and voxel value under the mouse"},
+      {ctl::kRangeText, "Intensity range", "Smallest and largest intensity of the image"},
+      {ctl::kWindowLow, "Intensity window minimum", "Low end of the displayed intensity window"},
+      {ctl::kWindowHigh, "Intensity window maximum", "High end of the displayed intensity window"},
+      {ctl::kWindowLowText, "Intensity window minimum value", "Low end of the intensity window"},
+      {ctl::kWindowHighText, "Intensity window maximum value", "High end of the intensity window"},
+      {ctl::kZoomEdit, "Zoom percent", "Zoom in percent"},
+      {ctl::kZoomSpin, "Zoom steps", "Changes the zoom in steps of ten percent"},
+      {ctl::kZoomSlider, "Zoom", "Zoom in percent, 10 to 1000"},
+      {ctl::kShowSegmentation, "Show segmentation", "Shows or hides the segmentation overlay"},
+      {ctl::kShowBoundary, "Show boundary", "Shows or hides the boundary overlay"},
+      {ctl::kReferenceDir, "Reference image directory", "Folder searched for reference label files"},
+      {ctl::kBrowseReferenceDir, "Browse reference image directory", "Chooses the reference image directory"},
+      {ctl::kBrushSizeEdit, "Brush size", "Brush radius in voxels"},
+      {ctl::kBrushSpin, "Brush size steps", "Changes the brush size, 1 to 50"},
+      {ctl::kLog, "Log", "Progress and result lines"},
+  };
+  for (const auto& entry : kAccessible) {
+    QWidget* widget = Control(entry.id);
+    widget->setAccessibleName(QString::fromUtf8(entry.name));
+    widget->setAccessibleDescription(QString::fromUtf8(entry.description));
+  }
+}
+
+QWidget* CCorvaneDlg::Control(int id) const {
+  const auto it = m_controls.find(id);
+  return it == m_controls.end() ? nullptr : it->second;
+}
+QSlider* CCorvaneDlg::Slider(int id) const { return ControlAs<QSlider>(id); }
+QLabel* CCorvaneDlg::Label(int id) const { return ControlAs<QLabel>(id); }
+QAbstractButton* CCorvaneDlg::Button(int id) const { return ControlAs<QAbstractButton>(id); }
+QLineEdit* CCorvaneDlg::Edit(int id) const { return ControlAs<QLineEdit>(id); }
+CSpinControl* CCorvaneDlg::Spin(int id) const { return ControlAs<CSpinControl>(id); }
+
+void CCorvaneDlg::SetControlText(int id, const QString& text) {
+  if (auto* label = Label(id)) label->setText(text);
+}
+void CCorvaneDlg::SetNumberText(int id, int value) { SetControlText(id, QString::number(value) + "   "); }
+void CCorvaneDlg::SetChecked(int id, bool checked) { Button(id)->setChecked(checked); }
+
+void CCorvaneDlg::SetSliderRange(int id, int minimum, int maximum) {
+  QSlider* slider = Slider(id);
+  const QSignalBlocker block(slider);
+  slider->setRange(minimum, maximum);
+  // The trackbar's page is a fifth of its range.
+  slider->setPageStep(std::max(1, (maximum - minimum) / 5));
+  if (slider->tickPosition() != QSlider::NoTicks) slider->setTickInterval(std::max(1, maximum - minimum));
+}
+
+void CCorvaneDlg::SetSliderPosition(int id, int position) {
+  QSlider* slider = Slider(id);
+  const QSignalBlocker block(slider);
+  slider->setValue(position);
+}
+
+std::vector<std::string> CCorvaneDlg::LogLines() const {
+  std::vector<std::string> lines;
+  for (int i = 0; i < m_log->count(); ++i) lines.push_back(m_log->item(i)->text().toStdString());
+  return lines;
+}
+
+void CCorvaneDlg::AppendLog(const std::string& line) { m_platform.AppendLine(line); }
+void CCorvaneDlg::ClearLog() { m_log->clear(); }
+
+// ---- Start-up ---------------------------------------------------------------------
+
+void CCorvaneDlg::OnInitDialog() {
+  UpdateData(false);
+  setWindowIcon(m_hIcon);
+  EnableInputControls(false);
+  EnableReferenceDirControls(false);
+  EnableCorrectionControls(false);
+  EnableAlgorithmControls(false);
+  SetWindowSlidersToDefaults();
+  Spin(ctl::kZoomSpin)->SetRange(kZoomMinimum, kZoomMaximum);
+  Spin(ctl::kBrushSpin)->SetRange(kBrushMinimum, kBrushMaximum);
+  EnableViewControls(false);
+}
+
+void CCorvaneDlg::SetWindowSlidersToDefaults() {
+  SetSliderRange(ctl::kWindowLow, kWindowLowMinimum, kWindowLowMaximum);
+  SetSliderRange(ctl::kWindowHigh, kWindowHighMinimum, kWindowHighMaximum);
+  SetSliderPosition(ctl::kWindowLow, kWindowLowStart);
+  SetSliderPosition(ctl::kWindowHigh, kWindowHighStart);
+  SetNumberText(ctl::kWindowLowText, Slider(ctl::kWindowLow)->value());
+  SetNumberText(ctl::kWindowHighText, Slider(ctl::kWindowHigh)->value());
+}
+
+// ---- Data exchange ------------------------------------------------------------------
+
+bool CCorvaneDlg::UpdateData(bool saveAndValidate) {
+  if (!saveAndValidate) {
+    SetChecked(ctl::kShowBoundary, m_bShowBoundary);
+    SetChecked(ctl::kShowSegmentation, m_bShowSegmentation);
+    Edit(ctl::kZoomEdit)->setText(QString::number(m_nZoom));
+    Edit(ctl::kReferenceDir)->setText(Qs(m_strReferenceDir));
+    SetChecked(ctl::kMarking, m_bMarking);
+    SetChecked(ctl::kBrush3D, m_b3DBrush);
+    Edit(ctl::kBrushSizeEdit)->setText(QString::number(m_nBrushSize));
+    return true;
+  }
+  auto fail = [this](int id, const char* message) {
+    m_platform.ShowMessage(message);
+    QLineEdit* edit = Edit(id);
+    edit->setFocus();
+    edit->selectAll();
+    return false;
+  };
+  m_bShowBoundary = Button(ctl::kShowBoundary)->isChecked();
+  m_bShowSegmentation = Button(ctl::kShowSegmentation)->isChecked();
+  int zoom = 0;
+  if (!ParseInteger(Edit(ctl::kZoomEdit)->text(), zoom))
+    return fail(ctl::kZoomEdit, "Please enter an integer.");
+  if (zoom < kZoomMinimum || zoom > kZoomTypedMaximum) {
+    return fail(ctl::kZoomEdit, "Please enter an integer between 10 and 10000.");
+  }
+  m_nZoom = zoom;
+  m_strReferenceDir = Edit(ctl::kReferenceDir)->text().toStdString();
+  m_bMarking = Button(ctl::kMarking)->isChecked();
+  m_b3DBrush = Button(ctl::kBrush3D)->isChecked();
+  int brush = 0;
+  if (!ParseInteger(Edit(ctl::kBrushSizeEdit)->text(), brush)) {
+    return fail(ctl::kBrushSizeEdit, "Please enter an integer.");
+  }
+  m_nBrushSize = brush;
+  return true;
+}
+
+// ---- Control groups -----------------------------------------------------------------
+
+void CCorvaneDlg::EnableControl(int id, bool enable) {
+  // During a run the locked commands keep their state; the wish is applied when the run ends.
+  if (const auto locked = m_lockedControls.find(id); locked != m_lockedControls.end()) {
+    locked->second = enable;
+    return;
+  }
+  Control(id)->setEnabled(enable);
+}
+
+void CCorvaneDlg::EnableInputControls(bool enable) {
+  for (int id : kInputGroup) EnableControl(id, enable);
+}
+void CCorvaneDlg::EnableCorrectionControls(bool enable) {
+  for (int id : kCorrectionGroup) EnableControl(id, enable);
+}
+void CCorvaneDlg::EnableViewControls(bool enable) {
+  for (int id : kViewGroup) EnableControl(id, enable);
+}
+void CCorvaneDlg::EnableReferenceDirControls(bool enable) {
+  for (int id : kReferenceDirControls) EnableControl(id, enable);
+}
+void CCorvaneDlg::EnableAlgorithmControls(bool enable) {
+  for (int id : kAlgorithmControls) EnableControl(id, enable);
+}
+
+// ---- Keys, wheel, mouse, context menu ------------------------------------------------
+
+bool CCorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
+  const auto type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::Wheel) return QDialog::eventFilter(watched, event);
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget || widget->window() != this) return QDialog::eventFilter(watched, event);
+  if (type == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    // Escape does not close the window and Return presses no button.
+    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    return QDialog::eventFilter(watched, event);
+  }
+  // The wheel changes nothing anywhere in the window.
+  Edit(ctl::kBrushSizeEdit)->deselect();
+  Edit(ctl::kZoomEdit)->deselect();
+  return true;
+}
+
+void CCorvaneDlg::mousePressEvent(QMouseEvent* event) {
+  // A click on the window's own surface takes a typed brush size.
+  if (event->button() == Qt::LeftButton) {
+    UpdateData(true);
+    Viewer().SetBrushRadius(m_nBrushSize);
+  }
+  QDialog::mousePressEvent(event);
+}
+
+void CCorvaneDlg::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* about = menu.addAction(QString::fromUtf8(CAboutDlg::kMenuText));
+  connect(about, &QAction::triggered, this, &CCorvaneDlg::ShowAbout);
+  menu.exec(event->globalPos());
+}
+
+void CCorvaneDlg::ShowAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+// ---- Closing -----------------------------------------------------------------------
+
+void CCorvaneDlg::reject() {
+  // Only the window's close button (or the window manager) closes the window.
+}
+
+void CCorvaneDlg::closeEvent(QCloseEvent* event) {
+  // A running worker still uses the volumes: let it finish first.
+  WaitForWorker();
+  done(QDialog::Rejected);
+  event->accept();
+}
+
+void CCorvaneDlg::WaitForWorker() { m_platform.WaitForThreads(); }
+
+// ---- Run lock ----------------------------------------------------------------------
+
+bool CCorvaneDlg::RefuseWhileRunning() {
+  if (!m_workerRunning) return false;
+  m_platform.ShowMessage("A correction is running. Please wait until it has finished.");
+  return true;
+}
+
+void CCorvaneDlg::BeginRun() {
+  m_workerRunning = true;
+  for (int id : kRunLockedControls) {
+    QWidget* control = Control(id);
+    m_lockedControls[id] = control->isEnabled();
+    control->setEnabled(false);
+  }
+}
+
+void CCorvaneDlg::EndRun() {
+  const auto states = std::move(m_lockedControls);
+  m_lockedControls.clear();
+  for (const auto& [id, enabled] : states) Control(id)->setEnabled(enabled);
+  m_workerRunning = false;
+}
+
+// ---- Viewer readouts ----------------------------------------------------------------
+
+void CCorvaneDlg::SetPositionText(const std::string& text) { SetControlText(ctl::kPositionText, Qs(text)); }
+void CCorvaneDlg::SetValueText(const std::string& text) { SetControlText(ctl::kIntensityText, Qs(text)); }
+void CCorvaneDlg::SetRangeText(const std::string& text) { SetControlText(ctl::kRangeText, Qs(text)); }
+void CCorvaneDlg::SetZoomSpinPosition(int percent) { Spin(ctl::kZoomSpin)->SetPosition(percent); }

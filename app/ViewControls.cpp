@@ -1,0 +1,103 @@
+// The view controls: slice sliders with their readouts, the intensity window
+// sliders, the zoom slider and spin, the brush size spin, and their set-up
+// after an image load.
+#include <QSlider>
+#include <algorithm>
+
+#include "app/CorvaneDlg.h"
+#include "app/DialogLayout.h"
+#include "app/SpinControl.h"
+#include "viewer/VoxelSliceViewerWidget.h"
+
+namespace {
+// The zoom handed to the viewer stays inside the zoom slider's range.
+constexpr int kZoomMinimum = 10;
+constexpr int kZoomMaximum = 1000;
+constexpr int kZoomTypedMaximum = 10000;
+// The trackbar's scroll codes that move the thumb (line, page, thumb
+// position, thumb track, and the jumps to either end).
+constexpr int kLastMovingCode = 7;
+}  // namespace
+
+void CCorvaneDlg::OnHScroll(int code, QSlider* slider) {
+  if (!slider || code < 0 || code > kLastMovingCode) return;
+  // The value always comes from the slider itself.
+  const int position = slider->sliderPosition();
+  const int id = slider->property("controlId").toInt();
+  switch (id) {
+    case ctl::kSliceZ:
+      SetNumberText(ctl::kSliceZText, position);
+      Viewer().SetSliceZ(position);
+      Viewer().SetAxis(0);
+      break;
+    case ctl::kSliceY:
+      SetNumberText(ctl::kSliceYText, position);
+      Viewer().SetSliceY(position);
+      Viewer().SetAxis(1);
+      break;
+    case ctl::kSliceX:
+      SetNumberText(ctl::kSliceXText, position);
+      Viewer().SetSliceX(position);
+      Viewer().SetAxis(2);
+      break;
+    case ctl::kZoomSlider:
+      m_nZoom = std::clamp(position, kZoomMinimum, kZoomMaximum);
+      Viewer().SetZoomPercent(m_nZoom);
+      UpdateData(false);
+      break;
+    case ctl::kWindowLow:
+    case ctl::kWindowHigh: {
+      const bool low = id == ctl::kWindowLow;
+      SetNumberText(low ? ctl::kWindowLowText : ctl::kWindowHighText, position);
+      const int other = Slider(low ? ctl::kWindowHigh : ctl::kWindowLow)->sliderPosition();
+      Viewer().SetWindow(low ? position : other, low ? other : position);
+      Viewer().UpdateRange();
+      UpdateData(false);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void CCorvaneDlg::OnVScroll(int position, CSpinControl* spin) {
+  if (!spin) return;
+  if (spin == Spin(ctl::kZoomSpin)) {
+    // Each step moves the zoom by ten percent; the result stays in 10 ... 1000.
+    const long long zoom = 10LL * position - 9LL * m_nZoom;
+    m_nZoom = static_cast<int>(std::clamp<long long>(zoom, kZoomMinimum, kZoomMaximum));
+    spin->SetPosition(m_nZoom);
+    Viewer().SetZoomPercent(m_nZoom);
+    UpdateData(false);
+  } else if (spin == Spin(ctl::kBrushSpin)) {
+    m_nBrushSize = position;
+    spin->SetPosition(m_nBrushSize);
+    Viewer().SetBrushRadius(m_nBrushSize);
+    UpdateData(false);
+  }
+}
+
+bool CCorvaneDlg::InitSliceControls() {
+  UpdateData(true);
+  const CVoxelSliceViewer& viewer = Viewer();
+  const struct {
+    int slider, readout, extent, index;
+  } slices[] = {
+      {ctl::kSliceZ, ctl::kSliceZText, m_pImage->Z, viewer.SliceZ()},
+      {ctl::kSliceY, ctl::kSliceYText, m_pImage->Y, viewer.SliceY()},
+      {ctl::kSliceX, ctl::kSliceXText, m_pImage->X, viewer.SliceX()},
+  };
+  for (const auto& s : slices) {
+    SetSliderRange(s.slider, 0, s.extent - 1);
+    SetSliderPosition(s.slider, s.index);
+    SetNumberText(s.readout, s.index);
+  }
+  SetSliderRange(ctl::kZoomSlider, kZoomMinimum, kZoomMaximum);
+  // The fitted zoom, kept to what the zoom edit accepts when it is read back.
+  m_nZoom = std::clamp(Viewer().GetZoomPercent(), kZoomMinimum, kZoomTypedMaximum);
+  SetSliderPosition(ctl::kZoomSlider, m_nZoom);
+  Viewer().SetCurrentSlice(0);
+  Viewer().SetAxis(0);
+  UpdateData(false);
+  return true;
+}

@@ -1,0 +1,6 @@
+#include "app/CorvaneApp.h"
+
+int main(int argc, char** argv) {
+  CCorvaneApp app;
+  return app.InitInstance(argc, argv);
+}

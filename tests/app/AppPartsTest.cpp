@@ -1,0 +1,38 @@
+// Small parts of the program: command line, the ".mhd" rule, dialog units.
+#include <gtest/gtest.h>
+
+#include "app/CorvaneApp.h"
+#include "app/DialogLayout.h"
+#include "app/FileRules.h"
+
+TEST(CommandLine, DemoFolderIsOptional) {
+  EXPECT_FALSE(ParseCommandLine({}).demoDir.has_value());
+  EXPECT_TRUE(ParseCommandLine({}).error.empty());
+  EXPECT_EQ(ParseCommandLine({"--demo", "/tmp/case"}).demoDir, "/tmp/case");
+  EXPECT_EQ(ParseCommandLine({"--demo=/tmp/case"}).demoDir, "/tmp/case");
+  EXPECT_FALSE(ParseCommandLine({"--demo"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--demo", ""}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--bogus"}).error.empty());
+}
+
+TEST(MhdRule, AppendsUnlessTheExtensionIsExactlyMhd) {
+  EXPECT_EQ(WithMhdExtension("/d/seg"), "/d/seg.mhd");
+  EXPECT_EQ(WithMhdExtension("/d/seg.mhd"), "/d/seg.mhd");
+  EXPECT_EQ(WithMhdExtension("/d/seg.MHD"), "/d/seg.MHD.mhd");
+  EXPECT_EQ(WithMhdExtension("/d/map.txt"), "/d/map.txt.mhd");
+  EXPECT_EQ(WithMhdExtension("/d.mhd/seg"), "/d.mhd/seg.mhd");
+  EXPECT_EQ(WithMhdExtension("mhd"), "mhd");  // no ".": the whole path is compared
+}
+
+TEST(DialogUnits, MapEdgesSeparatelySoNeighboursShareTheirBorder) {
+  const CDialogUnits units = DialogUnits();
+  EXPECT_GT(units.BaseX(), 3);
+  EXPECT_GT(units.BaseY(), 8);
+  const QRect left = units.Rect(10, 10, 33, 10);
+  const QRect right = units.Rect(43, 10, 20, 10);
+  EXPECT_EQ(left.right() + 1, right.left());
+  EXPECT_EQ(units.Rect(0, 0, 753, 400).size(), QSize(units.X(753), units.Y(400)));
+  ASSERT_NE(FindControlSpec(ctl::kLog), nullptr);
+  EXPECT_EQ(FindControlSpec(ctl::kLog)->kind, ControlKind::kListBox);
+  EXPECT_EQ(FindControlSpec(12345), nullptr);
+}

@@ -1,0 +1,336 @@
+// The window itself: start-up state, layout and texts, keyboard and wheel
+// rules, data exchange, the About box.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include "DialogFixture.h"
+#include "app/AboutDlg.h"
+#include "app/GroupFrame.h"
+#include "app/SpinControl.h"
+
+using namespace apptest;
+
+namespace {
+const std::vector<int> kCommands = {ctl::kLoadImage,
+                                    ctl::kLoadSegmentation,
+                                    ctl::kLoadBoundary,
+                                    ctl::kSaveSegmentation,
+                                    ctl::kReset,
+                                    ctl::kShowSegmentation,
+                                    ctl::kShowBoundary,
+                                    ctl::kSemiAutomatic,
+                                    ctl::kManual,
+                                    ctl::kReferenceDir,
+                                    ctl::kBrowseReferenceDir,
+                                    ctl::kMarking,
+                                    ctl::kBrush3D,
+                                    ctl::kBrushSizeEdit,
+                                    ctl::kBrushSpin,
+                                    ctl::kLoadUI,
+                                    ctl::kSaveUI,
+                                    ctl::kClearUI,
+                                    ctl::kSegmentation,
+                                    ctl::kCancelCorrection,
+                                    ctl::kSliceZ,
+                                    ctl::kSliceY,
+                                    ctl::kSliceX,
+                                    ctl::kWindowLow,
+                                    ctl::kWindowHigh,
+                                    ctl::kZoomSlider,
+                                    ctl::kZoomEdit,
+                                    ctl::kZoomSpin};
+
+// Opens the About box from the window's context menu and returns its texts.
+struct AboutTexts {
+  QString entry, title, version, ok;
+};
+}  // namespace
+
+class WindowTest : public DialogFixture {};
+
+TEST_F(WindowTest, StartsWithOnlyLoadImageUsable) {
+  for (int id : kCommands) EXPECT_EQ(Enabled(id), id == ctl::kLoadImage) << "control " << id;
+  EXPECT_TRUE(Enabled(ctl::kLog));
+  EXPECT_TRUE(Enabled(ctl::kViewer));
+  EXPECT_EQ(Text(ctl::kZoomEdit), "100");
+  EXPECT_EQ(Text(ctl::kBrushSizeEdit), "2");
+  EXPECT_EQ(Text(ctl::kReferenceDir), "C:\\DataSet\\prostate\\popR\\label2");
+  EXPECT_EQ(Text(ctl::kWindowLowText), "0   ");
+  EXPECT_EQ(Text(ctl::kWindowHighText), "2500   ");
+  EXPECT_EQ(Slider(ctl::kWindowLow)->minimum(), -3000);
+  EXPECT_EQ(Slider(ctl::kWindowLow)->maximum(), 1000);
+  EXPECT_EQ(Slider(ctl::kWindowHigh)->minimum(), 1000);
+  EXPECT_EQ(Slider(ctl::kWindowHigh)->maximum(), 10000);
+  for (int id : {ctl::kShowSegmentation, ctl::kShowBoundary, ctl::kMarking, ctl::kBrush3D,
+                 ctl::kSemiAutomatic, ctl::kManual}) {
+    EXPECT_FALSE(Checked(id)) << id;
+  }
+  auto* zoomSpin = Dialog().ControlAs<CSpinControl>(ctl::kZoomSpin);
+  auto* brushSpin = Dialog().ControlAs<CSpinControl>(ctl::kBrushSpin);
+  EXPECT_EQ(std::pair(zoomSpin->Lower(), zoomSpin->Upper()), std::pair(10, 1000));
+  EXPECT_EQ(std::pair(brushSpin->Lower(), brushSpin->Upper()), std::pair(1, 50));
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(Dialog().windowTitle(), "Corvane");
+  EXPECT_EQ(Dialog().CorrectionMode(), 1);
+}
+
+TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
+  const CDialogUnits units = DialogUnits();
+  EXPECT_EQ(Dialog().size(), QSize(units.X(753), units.Y(400)));
+  EXPECT_EQ(Dialog().minimumSize(), Dialog().maximumSize());
+  int numbered = 0;
+  for (const CControlSpec& spec : MainWindowControls()) {
+    if (spec.id == ctl::kNoId) continue;
+    ++numbered;
+    QWidget* widget = Dialog().Control(spec.id);
+    ASSERT_NE(widget, nullptr) << spec.id;
+    const QRect expected = units.Rect(spec);
+    // A spin's buddy gives up the part the arrows cover.
+    if (spec.id == ctl::kZoomEdit || spec.id == ctl::kBrushSizeEdit) {
+      EXPECT_EQ(widget->geometry().topLeft(), expected.topLeft()) << spec.id;
+      EXPECT_LE(widget->geometry().right(), expected.right()) << spec.id;
+    } else {
+      EXPECT_EQ(widget->geometry(), expected) << spec.id;
+    }
+    const QString text = QString::fromUtf8(spec.text);
+    switch (spec.kind) {
+      case ControlKind::kButton:
+      case ControlKind::kCheckBox:
+      case ControlKind::kRadio:
+      case ControlKind::kRadioFirst:
+        EXPECT_EQ(qobject_cast<QAbstractButton*>(widget)->text(), text) << spec.id;
+        break;
+      case ControlKind::kLabel:
+        // The window readouts show their sliders' positions from the start.
+        if (spec.id != ctl::kWindowLowText && spec.id != ctl::kWindowHighText) {
+          EXPECT_EQ(qobject_cast<QLabel*>(widget)->text(), text) << spec.id;
+        }
+        break;
+      case ControlKind::kGroupBox:
+        EXPECT_EQ(qobject_cast<CGroupFrame*>(widget)->Title(), text) << spec.id;
+        break;
+      default:
+        break;
+    }
+  }
+  EXPECT_EQ(numbered, 45);
+  EXPECT_NE(qobject_cast<QRadioButton*>(Dialog().Control(ctl::kSemiAutomatic)), nullptr);
+  EXPECT_NE(qobject_cast<QCheckBox*>(Dialog().Control(ctl::kShowBoundary)), nullptr);
+  EXPECT_EQ(Slider(ctl::kSliceX)->tickPosition(), QSlider::TicksBelow);
+  EXPECT_EQ(Slider(ctl::kSliceZ)->tickPosition(), QSlider::NoTicks);
+}
+
+// Every text of the window must be fully visible in its control with the
+// chosen font and dialog-unit mapping.
+TEST_F(WindowTest, EveryTextFitsItsControl) {
+  for (const CControlSpec& spec : MainWindowControls()) {
+    const QString text = QString::fromUtf8(spec.text);
+    if (text.isEmpty()) continue;
+    QWidget* widget = nullptr;
+    for (QWidget* child : Dialog().findChildren<QWidget*>()) {
+      if (child->parentWidget() == &Dialog() && child->geometry() == DialogUnits().Rect(spec)) widget = child;
+    }
+    ASSERT_NE(widget, nullptr) << spec.text;
+    const QFontMetrics metrics = widget->fontMetrics();
+    const QStyle* style = widget->style();
+    const int textWidth = metrics.horizontalAdvance(text);
+    SCOPED_TRACE(spec.text);
+    switch (spec.kind) {
+      case ControlKind::kButton: {
+        const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, widget);
+        EXPECT_LE(textWidth + 2 * frame + 2, widget->width());
+        EXPECT_LE(metrics.height() + 2 * frame, widget->height());
+        break;
+      }
+      case ControlKind::kCheckBox:
+      case ControlKind::kRadio:
+      case ControlKind::kRadioFirst: {
+        const bool radio = spec.kind != ControlKind::kCheckBox;
+        const int indicator = style->pixelMetric(
+            radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth, nullptr, widget);
+        const int spacing = style->pixelMetric(
+            radio ? QStyle::PM_RadioButtonLabelSpacing : QStyle::PM_CheckBoxLabelSpacing, nullptr, widget);
+        EXPECT_LE(indicator + spacing + textWidth, widget->width());
+        EXPECT_LE(metrics.height(), widget->height());
+        break;
+      }
+      case ControlKind::kLabel: {
+        const QRect needed =
+            metrics.boundingRect(QRect(0, 0, widget->width(), 10000), Qt::TextWordWrap | Qt::AlignLeft, text);
+        EXPECT_LE(needed.width(), widget->width());
+        EXPECT_LE(needed.height(), widget->height());
+        break;
+      }
+      case ControlKind::kGroupBox:
+        EXPECT_LE(qobject_cast<CGroupFrame*>(widget)->TitleWidth() + 4, widget->width());
+        break;
+      default:
+        break;
+    }
+  }
+  // The texts the window writes later: a full zoom and brush size, the
+  // reference directory, readouts of a large volume.
+  auto fitsEdit = [&](int id, const QString& text) {
+    auto* edit = Dialog().ControlAs<QLineEdit>(id);
+    EXPECT_LE(edit->fontMetrics().horizontalAdvance(text) + 8, edit->width()) << text.toStdString();
+  };
+  fitsEdit(ctl::kZoomEdit, "1000");
+  fitsEdit(ctl::kBrushSizeEdit, "50");
+  fitsEdit(ctl::kReferenceDir, "C:\\DataSet\\prostate\\popR\\label2");
+  auto fitsLabel = [&](int id, const QString& text) {
+    QWidget* label = Dialog().Control(id);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(text.trimmed()), label->width()) << text.toStdString();
+  };
+  fitsLabel(ctl::kSliceZText, "2047   ");
+  fitsLabel(ctl::kWindowLowText, "-3000   ");
+  fitsLabel(ctl::kWindowHighText, "10000   ");
+  fitsLabel(ctl::kPositionText, "(511, 511, 99)");
+  fitsLabel(ctl::kIntensityText, "<255, 4095>");
+  fitsLabel(ctl::kRangeText, "[-1024 4095]");
+}
+
+TEST_F(WindowTest, ControlsWithoutTextHaveAccessibleNamesAndFocusFollowsTheWork) {
+  for (int id : {ctl::kViewer, ctl::kShowSegmentation, ctl::kShowBoundary, ctl::kZoomEdit,
+                 ctl::kBrushSizeEdit, ctl::kReferenceDir, ctl::kPositionText, ctl::kIntensityText,
+                 ctl::kRangeText, ctl::kSliceZ, ctl::kSliceY, ctl::kSliceX, ctl::kWindowLow, ctl::kWindowHigh,
+                 ctl::kZoomSlider, ctl::kZoomSpin, ctl::kBrushSpin, ctl::kLog}) {
+    EXPECT_FALSE(Dialog().Control(id)->accessibleName().isEmpty()) << id;
+    EXPECT_FALSE(Dialog().Control(id)->accessibleDescription().isEmpty()) << id;
+  }
+  EXPECT_EQ(Dialog().Control(ctl::kShowSegmentation)->accessibleName(), "Show segmentation");
+  // Tab goes through the commands in working order, then the log, then the view controls.
+  std::vector<int> order;
+  QWidget* widget = Dialog().Control(ctl::kLoadImage);
+  do {
+    if ((widget->focusPolicy() & Qt::TabFocus) && widget->property("controlId").isValid()) {
+      order.push_back(widget->property("controlId").toInt());
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != Dialog().Control(ctl::kLoadImage) && order.size() < 100);
+  const std::vector<int> expected = {ctl::kLoadImage,
+                                     ctl::kLoadSegmentation,
+                                     ctl::kShowSegmentation,
+                                     ctl::kSaveSegmentation,
+                                     ctl::kLoadBoundary,
+                                     ctl::kShowBoundary,
+                                     ctl::kReset,
+                                     ctl::kSemiAutomatic,
+                                     ctl::kManual,
+                                     ctl::kReferenceDir,
+                                     ctl::kBrowseReferenceDir,
+                                     ctl::kMarking,
+                                     ctl::kBrush3D,
+                                     ctl::kBrushSizeEdit,
+                                     ctl::kLoadUI,
+                                     ctl::kSaveUI,
+                                     ctl::kClearUI,
+                                     ctl::kSegmentation,
+                                     ctl::kCancelCorrection,
+                                     ctl::kLog,
+                                     ctl::kSliceZ,
+                                     ctl::kSliceY,
+                                     ctl::kSliceX,
+                                     ctl::kWindowLow,
+                                     ctl::kWindowHigh,
+                                     ctl::kZoomEdit,
+                                     ctl::kZoomSlider};
+  EXPECT_EQ(order, expected);
+  EXPECT_EQ(Dialog().Control(ctl::kViewer)->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(WindowTest, EscapeAndReturnNeitherCloseNorPress) {
+  int loads = 0;
+  QObject::connect(Button(ctl::kLoadImage), &QAbstractButton::clicked, [&] { ++loads; });
+  Button(ctl::kLoadImage)->setFocus();
+  QTest::keyClick(Button(ctl::kLoadImage), Qt::Key_Return);
+  QTest::keyClick(Button(ctl::kLoadImage), Qt::Key_Enter);
+  QTest::keyClick(Button(ctl::kLoadImage), Qt::Key_Escape);
+  QTest::keyClick(&Dialog(), Qt::Key_Escape);
+  EXPECT_TRUE(Dialog().isVisible());
+  EXPECT_EQ(loads, 0);
+  EXPECT_EQ(m_platform.FileRequests().size(), 0u);
+  // Other keys still reach the controls.
+  m_platform.QueueFile(std::nullopt);
+  QTest::keyClick(Button(ctl::kLoadImage), Qt::Key_Space);
+  EXPECT_EQ(loads, 1);
+  EXPECT_EQ(m_platform.FileRequests().size(), 1u);
+}
+
+TEST_F(WindowTest, TheWheelChangesNothingAnywhere) {
+  LoadCase();
+  const int zoom = Viewer().GetZoomPercent();
+  const int slider = Slider(ctl::kSliceZ)->value();
+  SetEditText(ctl::kBrushSizeEdit, "7");
+  Dialog().ControlAs<QLineEdit>(ctl::kBrushSizeEdit)->selectAll();
+  for (QWidget* target : {Dialog().Control(ctl::kSliceZ), Dialog().Control(ctl::kZoomSlider),
+                          static_cast<QWidget*>(&Dialog().ViewerWidget()), Dialog().Control(ctl::kLog),
+                          Dialog().Control(ctl::kBrushSizeEdit)}) {
+    const QPointF centre(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent wheel(centre, target->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &wheel);
+  }
+  EXPECT_EQ(Viewer().GetZoomPercent(), zoom);
+  EXPECT_EQ(Slider(ctl::kSliceZ)->value(), slider);
+  EXPECT_FALSE(Dialog().ControlAs<QLineEdit>(ctl::kBrushSizeEdit)->hasSelectedText());
+}
+
+TEST_F(WindowTest, ReadingTheControlsStopsAtAnInvalidZoom) {
+  LoadCase();
+  Click(ctl::kManual);
+  SetEditText(ctl::kZoomEdit, "5");
+  Button(ctl::kMarking)->setChecked(true);
+  EXPECT_FALSE(Dialog().UpdateData(true));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Please enter an integer between 10 and 10000."});
+  // The transfer stopped at the zoom: Marking was not read.
+  EXPECT_FALSE(Dialog().Marking());
+  SetEditText(ctl::kZoomEdit, "10000");
+  SetEditText(ctl::kBrushSizeEdit, "x");
+  EXPECT_FALSE(Dialog().UpdateData(true));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Please enter an integer."});
+  EXPECT_EQ(Dialog().Zoom(), 10000);
+  EXPECT_TRUE(Dialog().Marking());
+  SetEditText(ctl::kBrushSizeEdit, "7");
+  EXPECT_TRUE(Dialog().UpdateData(true));
+  EXPECT_EQ(Dialog().BrushSize(), 7);
+}
+
+TEST_F(WindowTest, ContextMenuOffersTheAboutBox) {
+  AboutTexts seen;
+  // The menu, then the About box, are answered as they open.
+  QTimer::singleShot(50, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    seen.entry = menu->actions().front()->text();
+    QTimer::singleShot(50, [&] {
+      auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+      ASSERT_NE(about, nullptr);
+      seen.title = about->windowTitle();
+      seen.version = about->findChild<QLabel*>("aboutVersion")->text();
+      auto* ok = about->findChild<QPushButton*>("aboutOk");
+      seen.ok = ok->text();
+      ok->click();
+    });
+    menu->actions().front()->trigger();
+    menu->close();
+  });
+  const QPoint inside = Dialog().Control(ctl::kSliceZText)->geometry().center();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, inside, Dialog().mapToGlobal(inside));
+  QApplication::sendEvent(&Dialog(), &event);
+  EXPECT_EQ(seen.entry, "Corvane 정보(&A)...");
+  EXPECT_EQ(seen.version, "Corvane 버전 1.0");
+  EXPECT_EQ(seen.ok, "확인");
+  EXPECT_EQ(seen.title, "Corvane 정보");
+  // The viewer's right button pans: it opens no menu.
+  EXPECT_EQ(Dialog().ViewerWidget().contextMenuPolicy(), Qt::PreventContextMenu);
+}

@@ -1,0 +1,287 @@
+// The correction and restore workers: runs, undo, the run lock and the
+// refusals. These tests start real worker threads (label "threads").
+#include <QDir>
+
+#include "DialogFixture.h"
+#include "Phantom.h"
+#include "correction/CorrectionDriver.h"
+#include "volume/Writers.h"
+
+using namespace apptest;
+
+namespace {
+// Every command that could touch a volume of a running worker.
+const std::vector<int> kLocked = {ctl::kLoadImage,
+                                  ctl::kLoadSegmentation,
+                                  ctl::kLoadBoundary,
+                                  ctl::kSaveSegmentation,
+                                  ctl::kReset,
+                                  ctl::kSemiAutomatic,
+                                  ctl::kManual,
+                                  ctl::kReferenceDir,
+                                  ctl::kBrowseReferenceDir,
+                                  ctl::kMarking,
+                                  ctl::kBrush3D,
+                                  ctl::kBrushSizeEdit,
+                                  ctl::kBrushSpin,
+                                  ctl::kLoadUI,
+                                  ctl::kSaveUI,
+                                  ctl::kClearUI,
+                                  ctl::kSegmentation,
+                                  ctl::kCancelCorrection};
+constexpr const char* kBusy = "A correction is running. Please wait until it has finished.";
+
+bool Equal(const CVoxel& a, const CVoxel& b) {
+  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
+}
+}  // namespace
+
+class WorkerTest : public DialogFixture {
+ protected:
+  // Manual mode, Marking on, a foreground stroke outside the segmentation box
+  // and a background stroke inside it, on slice 4.
+  void PaintManualStrokes() {
+    StartManualMarking();
+    Slider(ctl::kSliceZ)->setSliderPosition(4);
+    PaintAt(10, 10);                       // outside the box: becomes inside
+    PaintAt(30, 20, Qt::ControlModifier);  // inside the box: becomes outside
+  }
+};
+
+TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
+  LoadCase();
+  const CVoxel original = *Dialog().Segmentation();
+  const CVoxel* segmentation = Dialog().Segmentation();
+  PaintManualStrokes();
+  const CVoxel strokes = *Dialog().StrokeMap();
+  const std::size_t before = Log().size();
+
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Log().size(), before + 2);
+  EXPECT_EQ(Log()[before], "Manual segmentation correction starts...");
+  EXPECT_EQ(Log()[before + 1], "Manual segmentation correction is done...");
+  EXPECT_FALSE(Dialog().IsWorkerRunning());
+  // The same segmentation object, corrected in place.
+  ASSERT_EQ(Dialog().Segmentation(), segmentation);
+  EXPECT_EQ(segmentation->At(10, 10, 4), 1);
+  EXPECT_EQ(segmentation->At(30, 20, 4), 0);
+  EXPECT_EQ(segmentation->At(25, 25, 4), 1);
+  EXPECT_EQ(segmentation->At(10, 10, 3), 0);
+  EXPECT_EQ(Viewer().Segmentation(), segmentation);
+  // Marking is off, the stroke map is fresh, the accumulated map holds the strokes.
+  EXPECT_FALSE(Checked(ctl::kMarking));
+  EXPECT_FALSE(Dialog().Marking());
+  EXPECT_FALSE(Viewer().Marking());
+  EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
+  EXPECT_EQ(Viewer().ScribbleMap(), Dialog().StrokeMap());
+  EXPECT_TRUE(Equal(*Dialog().AccumulatedMap(), strokes));
+  ASSERT_NE(Dialog().SegmentationBackup(), nullptr);
+  EXPECT_TRUE(Equal(*Dialog().SegmentationBackup(), original));
+  EXPECT_TRUE(Equal(*Dialog().StrokeBackup(), strokes));
+  EXPECT_TRUE(Enabled(ctl::kLoadImage));
+  EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
+
+  Click(ctl::kCancelCorrection);
+  Dialog().WaitForWorker();
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Log().back(), "Segmentation is returned");
+  ASSERT_EQ(Dialog().Segmentation(), segmentation);
+  EXPECT_TRUE(Equal(*segmentation, original));
+  EXPECT_EQ(Dialog().AccumulatedMap()->CountNonZero(), 0);
+  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);
+  EXPECT_NE(Dialog().StrokeBackup(), nullptr);
+
+  const Lines after = Log();
+  Click(ctl::kCancelCorrection);
+  Dialog().WaitForWorker();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
+  EXPECT_EQ(Log(), after);
+  EXPECT_TRUE(Equal(*segmentation, original));
+  EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
+}
+
+TEST_F(WorkerTest, CancelBeforeAnyRunChangesNothing) {
+  LoadCase();
+  Click(ctl::kManual);
+  const CVoxel original = *Dialog().Segmentation();
+  const Lines before = Log();
+  Click(ctl::kCancelCorrection);
+  Dialog().WaitForWorker();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
+  EXPECT_EQ(Log(), before);
+  EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+  EXPECT_TRUE(Enabled(ctl::kSegmentation));
+}
+
+TEST_F(WorkerTest, LaterRunsAccumulateStrokesAndCancelTakesOnlyTheLastOnesBack) {
+  LoadCase();
+  PaintManualStrokes();
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  Click(ctl::kMarking);
+  PaintAt(50, 40);  // slice 4 again
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  const CVoxel& accumulated = *Dialog().AccumulatedMap();
+  EXPECT_EQ(accumulated.At(10, 10, 4), 2);
+  EXPECT_EQ(accumulated.At(50, 40, 4), 2);
+  EXPECT_EQ(Dialog().Segmentation()->At(10, 10, 4), 1);
+  EXPECT_EQ(Dialog().Segmentation()->At(50, 40, 4), 1);
+  Click(ctl::kCancelCorrection);
+  Dialog().WaitForWorker();
+  EXPECT_EQ(accumulated.At(10, 10, 4), 2);
+  EXPECT_EQ(accumulated.At(50, 40, 4), 0);
+  EXPECT_EQ(Dialog().Segmentation()->At(10, 10, 4), 1);
+  EXPECT_EQ(Dialog().Segmentation()->At(50, 40, 4), 0);
+}
+
+TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
+  LoadCase();
+  PaintManualStrokes();
+  std::map<int, bool> enabledBefore;
+  for (int id : kLocked) enabledBefore[id] = Enabled(id);
+  const CVoxel* segmentation = Dialog().Segmentation();
+
+  Click(ctl::kSegmentation);
+  // The worker now waits for the window's thread to take its first log line:
+  // nothing has been processed yet, so the run is certainly still going.
+  ASSERT_TRUE(Dialog().IsWorkerRunning());
+  for (int id : kLocked) EXPECT_FALSE(Enabled(id)) << id;
+  EXPECT_FALSE(Viewer().Marking());  // no painting into the map the worker reads
+  // Commands that reach the window anyway are refused.
+  Dialog().OnLoadImage();
+  Dialog().OnReset();
+  Dialog().OnSegmentation();
+  Dialog().OnCancelCorrection();
+  Dialog().OnClearUI();
+  Dialog().OnSaveSegmentation();
+  EXPECT_EQ(Messages(), std::vector<std::string>(6, kBusy));
+  EXPECT_TRUE(m_platform.FileRequests().size() == 2u);
+  // View controls stay usable.
+  EXPECT_TRUE(Enabled(ctl::kSliceZ));
+  Slider(ctl::kSliceY)->setSliderPosition(3);
+  EXPECT_EQ(Viewer().Axis(), 1);
+
+  Dialog().WaitForWorker();
+  EXPECT_FALSE(Dialog().IsWorkerRunning());
+  EXPECT_EQ(Dialog().Segmentation(), segmentation);
+  EXPECT_EQ(Log().back(), "Manual segmentation correction is done...");
+  for (int id : kLocked) EXPECT_EQ(Enabled(id), enabledBefore[id]) << id;
+  const Lines log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Manual segmentation correction starts..."), 1);
+}
+
+TEST_F(WorkerTest, AThreadThatCannotStartIsReported) {
+  LoadCase();
+  PaintManualStrokes();
+  m_platform.FailNextThreadStart();
+  Click(ctl::kSegmentation);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"ERROR: Failed to begin thread"});
+  EXPECT_FALSE(Dialog().IsWorkerRunning());
+  EXPECT_TRUE(Enabled(ctl::kSegmentation));
+  EXPECT_TRUE(Viewer().Marking());
+  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);
+  m_platform.FailNextThreadStart();
+  Click(ctl::kCancelCorrection);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"ERROR: Failed to begin thread"});
+  EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
+}
+
+TEST_F(WorkerTest, CancelWithoutASegmentationOrAfterAnImageOfAnotherSize) {
+  LoadCase();
+  PaintManualStrokes();
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  // Load Image drops the segmentation; the backup stays.
+  ClickWithFile(ctl::kLoadImage, PathOf("image.mhd"));
+  Click(ctl::kCancelCorrection);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Please load a segmentation first"});
+  // A new image and segmentation of another size.
+  ClickWithFile(ctl::kLoadImage, Write("small.mhd", MakeImage(32, 32, 4)));
+  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);  // discarded with the other size
+  ClickWithFile(ctl::kLoadSegmentation, Write("smallseg.mhd", MakeBox(32, 32, 4, 5, 20, 5, 20, 1, 3)));
+  const CVoxel before = *Dialog().Segmentation();
+  Click(ctl::kCancelCorrection);
+  Dialog().WaitForWorker();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
+  EXPECT_TRUE(Equal(*Dialog().Segmentation(), before));
+}
+
+TEST_F(WorkerTest, ClosingWithEveryVolumeHeldAndClosingEmpty) {
+  LoadCase();
+  ClickWithFile(ctl::kLoadBoundary, PathOf("segmentation.mhd"));
+  PaintManualStrokes();
+  Click(ctl::kSegmentation);
+  // Closing while the worker runs waits for it.
+  Dialog().close();
+  EXPECT_FALSE(Dialog().IsWorkerRunning());
+  EXPECT_FALSE(Dialog().isVisible());
+  EXPECT_EQ(Log().back(), "Manual segmentation correction is done...");
+  m_dialog.reset();
+  CCorvaneDlg empty(m_platform);
+  empty.show();
+  empty.close();
+}
+
+// A small phantom case through the whole semi-automatic road.
+TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
+  phantom::PhantomOptions options;
+  options.size = C3DPoint(64, 64, 12);
+  options.references = 3;
+  options.seed = 7;
+  const phantom::PhantomCase c = phantom::GeneratePhantom(options);
+  ASSERT_TRUE(c.image.HasData());
+  ASSERT_EQ(c.references.size(), 3u);
+  ASSERT_TRUE(QDir(m_dir.path()).mkpath("case/references"));
+  const std::string image = Write("case/image.mhd", c.image);
+  const std::string segmentation = Write("case/segmentation.mhd", c.segmentation);
+  const std::string scribbles = Write("case/scribbles.mhd", c.scribbles);
+  for (std::size_t i = 0; i < c.references.size(); ++i) {
+    Write("case/references/case_" + std::to_string(i) + "_label.mhd", *c.references[i]);
+  }
+
+  ClickWithFile(ctl::kLoadImage, image);
+  ClickWithFile(ctl::kLoadSegmentation, segmentation);
+  Click(ctl::kSemiAutomatic);
+  m_platform.QueueFolder(PathOf("case/references"));
+  Click(ctl::kBrowseReferenceDir);
+  Click(ctl::kMarking);
+  ASSERT_EQ(Dialog().ReferencePaths().size(), 3u);
+  ClickWithFile(ctl::kLoadUI, scribbles);
+  ASSERT_EQ(Dialog().StrokeMap()->CountNonZero(), c.scribbles.CountNonZero());
+  const CVoxel original = *Dialog().Segmentation();
+  const std::size_t before = Log().size();
+
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  EXPECT_TRUE(Messages().empty());
+  const Lines expected = {"Semi-automatic segmentation correction starts...",
+                          "Center position is detected...",
+                          "All reference labels are registered...",
+                          "Distance maps are computed...",
+                          "Probability maps are computed...",
+                          "Final result is computed...",
+                          "Semi-automatic segmentation correction is done..."};
+  const Lines log = Log();
+  EXPECT_EQ(Lines(log.begin() + static_cast<std::ptrdiff_t>(before), log.end()), expected);
+  const CVoxel& corrected = *Dialog().Segmentation();
+  EXPECT_FALSE(Equal(corrected, original));
+  for (std::size_t i = 0; i < corrected.VoxelCount(); ++i)
+    ASSERT_TRUE(corrected[i] == 0 || corrected[i] == 1);
+  // The window hands the engine what it would get from the files directly.
+  CVoxel expectedLabel = c.segmentation;
+  RecordingSink sink;
+  CorrectionParameters parameters;  // the window's fixed values are the defaults
+  ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, Dialog().ReferencePaths(), parameters,
+                                         sink, sink));
+  EXPECT_TRUE(Equal(corrected, expectedLabel));
+  EXPECT_FALSE(Dialog().Marking());
+  EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
+
+  Click(ctl::kCancelCorrection);
+  Dialog().WaitForWorker();
+  EXPECT_EQ(Log().back(), "Segmentation is returned");
+  EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+}
