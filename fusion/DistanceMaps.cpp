@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
 
-#include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
 
@@ -115,33 +115,37 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map) {
 
 }  // namespace fusion
 
-void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
+void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
                          CPointArray& windowOrigins, CPointArray& windowEnds) {
-  for (const auto& region : regions) {
-    C3DPoint first = fusion::kEmptyWindowOrigin;
-    C3DPoint last = fusion::kEmptyWindowEnd;
-    if (region && region->HasData()) {
-      EnlargedBoundingBox(*region, margin, first, last);
-      // A region without voxels gets the canonical empty window (its
-      // inverted box would overflow every size computed from it).
-      if (fusion::IsEmptyWindow(first, last)) {
-        first = fusion::kEmptyWindowOrigin;
-        last = fusion::kEmptyWindowEnd;
-      }
-    }
+  for (const ScribbleRegion& region : regions) {
+    C3DPoint first;
+    C3DPoint last;
+    fusion::RegionWindow(region, margin, first, last);
     windowOrigins.push_back(first);
     windowEnds.push_back(last);
-
-    auto map = std::make_unique<CFVoxel>();
-    if (!fusion::IsEmptyWindow(first, last)) {
-      const C3DPoint size = last - first + 1;
-      if (auto crop = Crop(*region, first, size)) {
-        map = std::make_unique<CFVoxel>(size);
-        fusion::DistanceTransform(*crop, *map);
-      }
-    } else {
-      map = std::make_unique<CFVoxel>(C3DPoint{0, 0, 0});
+    if (fusion::IsEmptyWindow(first, last)) {
+      distanceMaps.push_back(std::make_unique<CFVoxel>(C3DPoint{0, 0, 0}));
+      continue;
     }
+    // The region cut to its window: the mask of the distance transform.
+    const C3DPoint size = last - first + 1;
+    CVoxel mask(size);
+    if (!mask.HasData()) throw std::bad_alloc();
+    for (int z = 0; z < size.z; ++z)
+      for (int y = 0; y < size.y; ++y)
+        for (int x = 0; x < size.x; ++x)
+          mask.At(x, y, z) =
+              static_cast<CVoxel::value_type>(region.At(first.x + x, first.y + y, first.z + z));
+    auto map = std::make_unique<CFVoxel>(size);
+    fusion::DistanceTransform(mask, *map);
     distanceMaps.push_back(std::move(map));
   }
+}
+
+void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
+                         CPointArray& windowOrigins, CPointArray& windowEnds) {
+  ScribbleRegionList compact;
+  for (const auto& region : regions)
+    compact.push_back(region ? fusion::CompactRegion(*region) : ScribbleRegion{});
+  ComputeDistanceMaps(compact, margin, distanceMaps, windowOrigins, windowEnds);
 }

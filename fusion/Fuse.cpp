@@ -1,9 +1,11 @@
 // Fusion: the scribbles, the distance-weighted probability maps of all regions
 // and the segmentation as a prior, merged voxel by voxel into one probability.
 #include <cmath>
+#include <vector>
 
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "fusion/Parallel.h"
 
 namespace {
 
@@ -32,17 +34,13 @@ bool InputsFit(const CVoxel& interactionMap, const CVoxel& segmentation, const C
   return true;
 }
 
-bool Contains(const C3DPoint& first, const C3DPoint& last, int x, int y, int z) {
-  return first.x <= x && x <= last.x && first.y <= y && y <= last.y && first.z <= z && z <= last.z;
-}
-
 }  // namespace
 
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
                               const CPointArray& windowOrigins, const CPointArray& windowEnds,
                               int foregroundCount, int backgroundCount, double priorDistance,
-                              double distanceScale) {
+                              double distanceScale, int threads) {
   if (!InputsFit(interactionMap, segmentation, distanceMaps, probabilityMaps, windowOrigins, windowEnds,
                  foregroundCount, backgroundCount, distanceScale))
     return nullptr;
@@ -51,28 +49,44 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
 
   const int windows = foregroundCount + backgroundCount;
   const double prior = std::exp(-(priorDistance * priorDistance) / distanceScale);
-  std::vector<int> containing;
-  containing.reserve(static_cast<std::size_t>(windows));
+  const int X = interactionMap.X;
+  const int Y = interactionMap.Y;
 
-  for (int z = 0; z < interactionMap.Z; ++z)
-    for (int y = 0; y < interactionMap.Y; ++y)
-      for (int x = 0; x < interactionMap.X; ++x) {
-        const int scribble = interactionMap.At(x, y, z);
+  // Slices are independent: each voxel's result depends only on that voxel.
+  fusion::ParallelFor(fusion::ResolveThreadCount(threads), interactionMap.Z, [&](int z) {
+    std::vector<int> rowWindows;
+    std::vector<int> containing;
+    rowWindows.reserve(static_cast<std::size_t>(windows));
+    containing.reserve(static_cast<std::size_t>(windows));
+    for (int y = 0; y < Y; ++y) {
+      // The windows that hold this row, in ascending order; only their voxels
+      // need any floating-point work.
+      rowWindows.clear();
+      for (int l = 0; l < windows; ++l) {
+        const C3DPoint& first = windowOrigins[l];
+        const C3DPoint& last = windowEnds[l];
+        if (first.x <= last.x && first.y <= y && y <= last.y && first.z <= z && z <= last.z)
+          rowWindows.push_back(l);
+      }
+      const std::size_t row = interactionMap.Index(0, y, z);
+      for (int x = 0; x < X; ++x) {
+        const int scribble = interactionMap[row + static_cast<std::size_t>(x)];
+        float& out = (*result)[row + static_cast<std::size_t>(x)];
         if (scribble == fusion::kBackgroundScribble) {
-          result->At(x, y, z) = 0.0f;
+          out = 0.0f;
           continue;
         }
         if (scribble == fusion::kForegroundScribble) {
-          result->At(x, y, z) = 1.0f;
+          out = 1.0f;
           continue;
         }
-        const bool labelled = segmentation.At(x, y, z) != 0;
+        const bool labelled = segmentation[row + static_cast<std::size_t>(x)] != 0;
 
         containing.clear();
         int nF = 0;
         int nG = 0;
-        for (int l = 0; l < windows; ++l) {
-          if (!Contains(windowOrigins[l], windowEnds[l], x, y, z)) continue;
+        for (const int l : rowWindows) {
+          if (x < windowOrigins[l].x || x > windowEnds[l].x) continue;
           containing.push_back(l);
           if (l < foregroundCount)
             ++nF;
@@ -80,7 +94,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
             ++nG;
         }
         if (containing.empty()) {
-          result->At(x, y, z) = labelled ? 1.0f : 0.0f;
+          out = labelled ? 1.0f : 0.0f;
           continue;
         }
 
@@ -108,7 +122,9 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
         }
         sum = sum + prior;
         if (labelled) total = total + prior;
-        result->At(x, y, z) = static_cast<float>(sum > 0.0 ? total / sum : 0.0);
+        out = static_cast<float>(sum > 0.0 ? total / sum : 0.0);
       }
+    }
+  });
   return result;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "volume/Voxel.h"
 
@@ -17,33 +18,71 @@ bool MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
 // Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
 bool ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 
+// A scribble region kept over its bounding box only, so that many regions fit
+// in memory whatever the volume size: `voxels` holds the region's values (its
+// scribble value on its voxels, 0 elsewhere) and its voxel (x, y, z) lies at
+// position origin + (x, y, z) of a volume of `volumeSize`. Everything outside
+// the box is 0. A region without voxels has no voxel data.
+struct ScribbleRegion {
+  C3DPoint volumeSize;
+  C3DPoint origin;
+  CVoxel voxels;
+
+  // The region's value at a volume position (0 outside its box).
+  int At(int x, int y, int z) const {
+    const int lx = x - origin.x;
+    const int ly = y - origin.y;
+    const int lz = z - origin.z;
+    return voxels.HasData() && voxels.Contains(lx, ly, lz) ? voxels.At(lx, ly, lz) : 0;
+  }
+};
+using ScribbleRegionList = std::vector<ScribbleRegion>;
+
 // Regions of scribbles that contradict the segmentation: components, pair
 // unions and neighbourhood unions per scribble value, appended to `regions`;
 // the counts are those of the appended regions.
+void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
+                            int backgroundValue, double pairDistance, const C3DPoint& margin,
+                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount);
+// The same regions as full-size volumes.
 void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
                             int backgroundValue, double pairDistance, const C3DPoint& margin,
                             CVoxelList& regions, int& foregroundCount, int& backgroundCount);
 
 // One window (enlarged bounding box) and exact Euclidean distance map per region.
 // A region without voxels gets the empty window (0,0,0)..(-1,-1,-1) and a 0-size map.
+void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
+                         CPointArray& windowOrigins, CPointArray& windowEnds);
 void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
                          CPointArray& windowOrigins, CPointArray& windowEnds);
 
-// Reference votes per region window. Marks other scribbles (4, 5) in the regions.
-// Without references every map is all zero.
+// Reference votes per region window: inside its window every region sees the
+// other scribbles of the map as markers (4, 5), every reference is scored at
+// every translation and the best ones vote. Without references every map is
+// all zero. `threads` as for ResolveThreadCount (0: every core); the maps do
+// not depend on it.
+void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
+                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
+                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
+                            const C3DPoint& translationRange, const C3DPoint& translationStep,
+                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
+                            const CVoxelList& references, const C3DPoint& boxMinimum,
+                            CFVoxelList& probabilityMaps, int threads = 0);
+// The same for full-size regions; writes the markers into them.
 void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
                             int votingReferences, int foregroundValue, int backgroundValue,
                             double segmentationWeight, double otherScribbleWeight,
                             const C3DPoint& translationRange, const C3DPoint& translationStep,
                             const CPointArray& windowOrigins, const CPointArray& windowEnds,
                             const CVoxelList& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps);
+                            CFVoxelList& probabilityMaps, int threads = 0);
 
 // Per-voxel foreground probability of the whole volume. Null when the inputs do
 // not fit together (sizes, list lengths, windows outside the volume, maps not of
-// their window's size, a distance scale that is not positive).
+// their window's size, a distance scale that is not positive). `threads` as for
+// the probability maps; the result does not depend on it.
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
                               const CPointArray& windowOrigins, const CPointArray& windowEnds,
                               int foregroundCount, int backgroundCount, double priorDistance,
-                              double distanceScale);
+                              double distanceScale, int threads = 0);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "fusion/Fusion.h"
 #include "volume/Voxel.h"
 
 namespace fusion {
@@ -43,20 +44,21 @@ std::unique_ptr<CVoxel> SelectValue(const CVoxel& source, int key, int value);
 
 // The 6-connected component (value 1) grown from the first non-zero voxel of
 // the mask in scan order; neighbours join where the mask is > 0. All zero when
-// the mask has no non-zero voxel. `searchFrom`, if given, is the linear index
-// where the seed search starts (every voxel before it must be zero) and
-// receives the index just after the seed. Null if memory runs out.
-std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask, std::size_t* searchFrom = nullptr);
+// the mask has no non-zero voxel. Null if the mask has no data.
+std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask);
 
 // Whether two component centroids form a pair union: at most 3 slices apart and
 // pairDistance > sqrt(dx^2 + dy^2 + 9 dz^2), strictly.
 bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance);
 
-// Components, pair unions and neighbourhood unions of one scribble value of the
-// filtered map, appended to `regions` in that order (duplicated neighbourhood
-// unions dropped).
-void ExtractRegionsOfValue(const CVoxel& filtered, int value, double pairDistance, const C3DPoint& margin,
-                           CVoxelList& regions);
+// A full-size region cut down to the bounding box of its non-zero voxels, and
+// back. A region without voxels (or without data) becomes one without voxel data.
+ScribbleRegion CompactRegion(const CVoxel& region);
+std::unique_ptr<CVoxel> ExpandRegion(const ScribbleRegion& region);
+
+// The window of a region: the bounding box of its voxels > 0 enlarged by the
+// margin and clipped to the volume; the empty window when it has none.
+void RegionWindow(const ScribbleRegion& region, const C3DPoint& margin, C3DPoint& first, C3DPoint& last);
 
 // One-dimensional squared distance transform (lower envelope of parabolas) in
 // single precision: d[q] = min over p of (q - p)^2 + f[p]. Holds scratch space

@@ -1,11 +1,29 @@
 // Probability maps: around every scribble region, the best-agreeing registered
 // references vote voxel by voxel on whether the organ is there.
+//
+// The agreement score of a reference at a translation is a sum, in double
+// precision and in the window's scan order, of one term per window voxel: +t(w)
+// where the translated reference is inside and -t(w) where it is not, t(w)
+// depending only on the region, the other scribbles and the segmentation at w.
+//
+// Two steps keep this exact and fast. First, integer counts of the inside
+// voxels of every term kind (own scribble, other scribble, segmentation) give
+// each translation's score as a real number; the double-precision sum lies
+// within a known bound of it, so only the translations that can reach the best
+// score are kept. Then those are summed in double precision, eight side by side
+// in the lanes of one vector: every lane adds its own terms in the same voxel
+// order as the plain sum, so each lane's result is the plain sum, bit for bit
+// (additions only, no contraction, no reassociation).
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <utility>
 
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "fusion/Parallel.h"
 
 namespace fusion {
 
@@ -31,6 +49,26 @@ bool ReferenceInside(const CVoxel& reference, const C3DPoint& position) {
          reference.At(position.x, position.y, position.z) > 0;
 }
 
+// The value a region holds at a window voxel once the other scribbles are
+// marked: its own value, else the marker of the scribble there.
+int MarkedValue(int regionValue, int scribble, int foregroundValue, int backgroundValue) {
+  if (regionValue != 0) return regionValue;
+  if (scribble == backgroundValue) return kOtherBackground;
+  if (scribble == foregroundValue) return kOtherForeground;
+  return 0;
+}
+
+// The score term of a window voxel whose translated reference voxel is inside;
+// where it is outside the term is the negation.
+double InsideTerm(int marked, bool segmentationInside, int foregroundValue, int backgroundValue,
+                  double segmentationWeight, double otherScribbleWeight) {
+  if (marked == backgroundValue) return -1.0;
+  if (marked == foregroundValue) return 1.0;
+  if (marked == kOtherBackground) return -otherScribbleWeight;
+  if (marked != 0) return otherScribbleWeight;
+  return segmentationInside ? segmentationWeight : -segmentationWeight;
+}
+
 // The translations tried for one region: offsets per axis, enumerated z
 // outermost, then y, then x; an offset's position number is
 // ix + nx * (iy + ny * iz).
@@ -45,7 +83,396 @@ struct Translations {
     const int ny = static_cast<int>(y.size());
     return {x[number % nx], y[(number / nx) % ny], z[number / (nx * ny)]};
   }
+  C3DPoint Lowest() const { return {x.front(), y.front(), z.front()}; }
+  C3DPoint Highest() const { return {x.back(), y.back(), z.back()}; }
 };
+
+// ---- References as runs ---------------------------------------------------
+
+// The voxels > 0 of a reference, row by row, as runs [begin, end) along x.
+struct ReferenceRuns {
+  C3DPoint size;
+  std::vector<int> rowStart;  // per row y + Y * z, plus one end marker
+  std::vector<std::pair<int, int>> runs;
+
+  bool HasRow(int y, int z) const { return y >= 0 && z >= 0 && y < size.y && z < size.z; }
+  const std::pair<int, int>* RowBegin(int y, int z) const {
+    return runs.data() + rowStart[static_cast<std::size_t>(y) + static_cast<std::size_t>(size.y) * z];
+  }
+  const std::pair<int, int>* RowEnd(int y, int z) const {
+    return runs.data() + rowStart[static_cast<std::size_t>(y) + static_cast<std::size_t>(size.y) * z + 1];
+  }
+};
+
+ReferenceRuns RunsOf(const CVoxel& reference) {
+  ReferenceRuns r;
+  r.size = reference.Size();
+  r.rowStart.reserve(static_cast<std::size_t>(reference.Y) * static_cast<std::size_t>(reference.Z) + 1);
+  const CVoxel::value_type* voxel = reference.Data();
+  for (int z = 0; z < reference.Z; ++z)
+    for (int y = 0; y < reference.Y; ++y) {
+      r.rowStart.push_back(static_cast<int>(r.runs.size()));
+      for (int x = 0; x < reference.X; ++x, ++voxel) {
+        if (*voxel <= 0) continue;
+        if (!r.runs.empty() && r.runs.back().second == x &&
+            r.rowStart.back() < static_cast<int>(r.runs.size()))
+          ++r.runs.back().second;
+        else
+          r.runs.emplace_back(x, x + 1);
+      }
+    }
+  r.rowStart.push_back(static_cast<int>(r.runs.size()));
+  return r;
+}
+
+// ---- Exact scores: the vector kernel ----------------------------------------
+
+constexpr int kLanes = 8;          // scores summed side by side
+constexpr int kMaxPassChunks = 4;  // groups of eight scores per kernel call
+
+typedef double Lanes __attribute__((vector_size(8 * kLanes)));
+typedef std::uint64_t LaneBits __attribute__((vector_size(8 * kLanes)));
+
+// For every byte b of inside flags (bit j: lane j's reference is inside), the
+// lanes whose sign must flip: those whose reference is outside.
+struct SignFlipTable {
+  LaneBits flips[256];
+  SignFlipTable() {
+    for (int b = 0; b < 256; ++b)
+      for (int j = 0; j < kLanes; ++j) flips[b][j] = (b >> j) & 1 ? 0 : std::uint64_t{1} << 63;
+  }
+};
+const LaneBits* SignFlips() {
+  static const SignFlipTable table;  // static storage keeps the vectors' alignment
+  return table.flips;
+}
+
+// Up to kMaxPassChunks groups of eight sums over one window; each group has
+// a byte of inside flags per window voxel.
+struct KernelJob {
+  const double* terms = nullptr;  // t(w), window scan order
+  std::size_t voxels = 0;
+  const std::uint8_t* flags[kMaxPassChunks] = {};
+  int chunks = 0;
+  double* sums = nullptr;  // kLanes * chunks results
+};
+
+template <int C>
+inline __attribute__((always_inline)) void SumKernel(const KernelJob& job) {
+  const LaneBits* flips = SignFlips();
+  Lanes sums[C];
+#pragma GCC unroll 8
+  for (int c = 0; c < C; ++c) sums[c] = Lanes{};
+  for (std::size_t w = 0; w < job.voxels; ++w) {
+    const double t = job.terms[w];
+    const LaneBits bits = (LaneBits)(Lanes{t, t, t, t, t, t, t, t});
+#pragma GCC unroll 8
+    for (int c = 0; c < C; ++c) sums[c] += (Lanes)(bits ^ flips[job.flags[c][w]]);
+  }
+  for (int c = 0; c < C; ++c)
+    for (int j = 0; j < kLanes; ++j) job.sums[c * kLanes + j] = sums[c][j];
+}
+
+// Compiled for several instruction sets; every version adds the same doubles
+// in the same order.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void RunKernel(const KernelJob& job) {
+  switch (job.chunks) {
+    case 1:
+      SumKernel<1>(job);
+      break;
+    case 2:
+      SumKernel<2>(job);
+      break;
+    case 3:
+      SumKernel<3>(job);
+      break;
+    case 4:
+      SumKernel<4>(job);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- One region -------------------------------------------------------------
+
+struct RegionInputs {
+  const ScribbleRegion& region;
+  const CVoxel& segmentation;
+  const CVoxel& interactionMap;  // without data or of another size: no markers
+  int foregroundValue;
+  int backgroundValue;
+  double segmentationWeight;
+  double otherScribbleWeight;
+  C3DPoint origin;  // window
+  C3DPoint size;
+  C3DPoint base;  // reference voxel of window voxel (0, 0, 0) at translation 0: origin - box minimum
+};
+
+// Which weight a term carries and with which sign.
+enum Category { kOwn, kOther, kSegmentation, kCategories };
+
+// The window as the scores see it: t(w) per voxel and, for the counting, the
+// category and sign of every term.
+struct WindowTerms {
+  std::vector<double> terms;
+  std::vector<std::int8_t> category;
+  std::vector<std::int8_t> sign;
+  std::int64_t count[kCategories] = {};  // voxels per category
+  double absoluteSum = 0.0;              // sum of |t(w)|
+};
+
+WindowTerms TermsOf(const RegionInputs& in) {
+  const bool marked = in.interactionMap.HasData() && in.interactionMap.SameSize(in.segmentation);
+  const std::size_t n = static_cast<std::size_t>(in.size.x) * static_cast<std::size_t>(in.size.y) *
+                        static_cast<std::size_t>(in.size.z);
+  WindowTerms w;
+  w.terms.reserve(n);
+  w.category.reserve(n);
+  w.sign.reserve(n);
+  for (int z = 0; z < in.size.z; ++z)
+    for (int y = 0; y < in.size.y; ++y)
+      for (int x = 0; x < in.size.x; ++x) {
+        const C3DPoint p = in.origin + C3DPoint{x, y, z};
+        const int scribble = marked ? in.interactionMap.At(p.x, p.y, p.z) : 0;
+        const int a =
+            MarkedValue(in.region.At(p.x, p.y, p.z), scribble, in.foregroundValue, in.backgroundValue);
+        const bool segmentationInside = in.segmentation.At(p.x, p.y, p.z) > 0;
+        const double t = InsideTerm(a, segmentationInside, in.foregroundValue, in.backgroundValue,
+                                    in.segmentationWeight, in.otherScribbleWeight);
+        // The same branches as InsideTerm, for the weight and its sign.
+        Category c = kSegmentation;
+        bool positive = segmentationInside;
+        if (a == in.backgroundValue || a == in.foregroundValue) {
+          c = kOwn;
+          positive = a != in.backgroundValue;
+        } else if (a != 0) {
+          c = kOther;
+          positive = a != kOtherBackground;
+        }
+        w.terms.push_back(t);
+        w.category.push_back(static_cast<std::int8_t>(c));
+        w.sign.push_back(positive ? 1 : -1);
+        ++w.count[c];
+        w.absoluteSum += std::fabs(t);
+      }
+  return w;
+}
+
+// Signed counts of the three categories packed into one integer, so that one
+// addition adds all three: fields wide enough for the window's voxels of each
+// category. Unusable (Fits() false) when the fields need more than 62 bits.
+struct Packing {
+  int bits[kCategories] = {};
+
+  explicit Packing(const WindowTerms& w) {
+    for (int c = 0; c < kCategories; ++c) {
+      bits[c] = 2;
+      while (bits[c] < 62 && (std::int64_t{1} << (bits[c] - 1)) <= w.count[c]) ++bits[c];
+    }
+  }
+  bool Fits() const { return bits[0] + bits[1] + bits[2] <= 62; }
+  std::int64_t Encode(Category c, int sign) const {
+    std::int64_t v = sign;
+    for (int k = kSegmentation; k > c; --k) v *= std::int64_t{1} << bits[k];
+    return v;
+  }
+  // Counts (own, other, segmentation) of a packed sum.
+  void Decode(std::int64_t v, std::int64_t counts[kCategories]) const {
+    for (int c = kSegmentation; c >= 0; --c) {
+      const int shift = 64 - bits[c];
+      const std::int64_t field = static_cast<std::int64_t>(static_cast<std::uint64_t>(v) << shift) >> shift;
+      counts[c] = field;
+      v = (v - field) >> bits[c];
+    }
+  }
+};
+
+typedef std::int64_t Counts __attribute__((vector_size(8 * kLanes)));
+
+// Prefix sums of the packed terms along every window row, laid out so that
+// the sums a reference run picks up at every x translation are one vector
+// load apart: for run end u (window x at the lowest translation), lane k
+// needs prefix(u - k * step), stored reversed and split by phase.
+struct RowPrefixes {
+  int vectors = 0;  // Counts per x translation set
+  int stepX = 1;
+  int span = 0;    // highest minus lowest x translation
+  int length = 0;  // entries per phase
+  std::size_t rowStride = 0;
+  std::vector<std::int64_t> values;
+
+  const std::int64_t* At(std::size_t row, int j) const {
+    return values.data() + row * rowStride +
+           static_cast<std::size_t>(j % stepX) * static_cast<std::size_t>(length) +
+           static_cast<std::size_t>(j / stepX);
+  }
+};
+
+RowPrefixes PrefixesOf(const WindowTerms& w, const Packing& packing, const C3DPoint& size, int stepX,
+                       int translationsX) {
+  RowPrefixes p;
+  p.vectors = (translationsX + kLanes - 1) / kLanes;
+  p.stepX = stepX;
+  p.span = (translationsX - 1) * stepX;
+  const int top = size.x + p.span;  // highest u
+  p.length = (top + p.span) / stepX + 1 + kLanes * p.vectors;
+  p.rowStride = static_cast<std::size_t>(p.length) * static_cast<std::size_t>(stepX);
+  const std::size_t rows = static_cast<std::size_t>(size.y) * static_cast<std::size_t>(size.z);
+  p.values.resize(rows * p.rowStride);
+  std::vector<std::int64_t> prefix(static_cast<std::size_t>(size.x) + 1);
+  for (std::size_t row = 0; row < rows; ++row) {
+    const std::size_t first = row * static_cast<std::size_t>(size.x);
+    for (int x = 0; x < size.x; ++x)
+      prefix[x + 1] =
+          prefix[x] + packing.Encode(static_cast<Category>(w.category[first + x]), w.sign[first + x]);
+    std::int64_t* out = p.values.data() + row * p.rowStride;
+    for (int ph = 0; ph < stepX; ++ph)
+      for (int m = 0; m < p.length; ++m) {
+        const int u = top - (m * stepX + ph);
+        out[static_cast<std::size_t>(ph) * static_cast<std::size_t>(p.length) + m] =
+            prefix[static_cast<std::size_t>(std::clamp(u, 0, size.x))];
+      }
+  }
+  return p;
+}
+
+// Packed term counts of the inside voxels of one reference over the window,
+// for every translation: at ((iz * ny + iy) * vectors) * kLanes + ix.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void CountTranslations(
+    const RowPrefixes& prefixes, const ReferenceRuns& runs, const Translations& t, const C3DPoint& window,
+    const C3DPoint& base, std::int64_t* counts) {
+  const int lowX = t.x.front();
+  const int top = window.x + prefixes.span;
+  // Reference x range any translation reads; runs are clipped to it.
+  const int readFrom = base.x + lowX;
+  const int readTo = base.x + window.x + t.x.back();
+  for (std::size_t iz = 0; iz < t.z.size(); ++iz)
+    for (std::size_t iy = 0; iy < t.y.size(); ++iy) {
+      std::int64_t* sums =
+          counts + (iz * t.y.size() + iy) * static_cast<std::size_t>(prefixes.vectors) * kLanes;
+      for (int z = 0; z < window.z; ++z) {
+        const int rz = z + t.z[iz] + base.z;
+        for (int y = 0; y < window.y; ++y) {
+          const int ry = y + t.y[iy] + base.y;
+          if (!runs.HasRow(ry, rz)) continue;
+          const std::size_t row =
+              static_cast<std::size_t>(z) * static_cast<std::size_t>(window.y) + static_cast<std::size_t>(y);
+          for (auto run = runs.RowBegin(ry, rz); run != runs.RowEnd(ry, rz); ++run) {
+            const int from = std::max(run->first, readFrom);
+            const int to = std::min(run->second, readTo);
+            if (from >= to) continue;
+            // u at the lowest translation; lanes k go down by k * step.
+            const std::int64_t* begin = prefixes.At(row, top - (from - base.x - lowX));
+            const std::int64_t* end = prefixes.At(row, top - (to - base.x - lowX));
+            for (int v = 0; v < prefixes.vectors; ++v) {
+              // Unaligned loads and stores: heap arrays of int64 carry no vector alignment.
+              Counts b;
+              Counts a;
+              Counts sum;
+              __builtin_memcpy(&b, end + v * kLanes, sizeof b);
+              __builtin_memcpy(&a, begin + v * kLanes, sizeof a);
+              __builtin_memcpy(&sum, sums + v * kLanes, sizeof sum);
+              sum += b - a;
+              __builtin_memcpy(sums + v * kLanes, &sum, sizeof sum);
+            }
+          }
+        }
+      }
+    }
+}
+
+// The translations whose score can reach the best score of one reference.
+// The exact real sum of the terms (2 * inside-weighted counts - the sum of all
+// terms) differs from the double-precision sum by at most N * 2^-53 * sum|t|,
+// so every translation whose real sum is more than twice that (plus the error
+// of evaluating it) below the best one scores strictly below the best one.
+std::vector<int> Candidates(const std::vector<std::int64_t>& counts, const Translations& t,
+                            const Packing& packing, const WindowTerms& w, int vectors,
+                            double segmentationWeight, double otherScribbleWeight) {
+  const int total = t.Count();
+  std::vector<int> all(static_cast<std::size_t>(total));
+  for (int i = 0; i < total; ++i) all[static_cast<std::size_t>(i)] = i;
+  const double n = static_cast<double>(w.terms.size());
+  const double tolerance = (n + 16.0) * w.absoluteSum * 0x1p-51;
+  if (!std::isfinite(tolerance) || !std::isfinite(segmentationWeight) || !std::isfinite(otherScribbleWeight))
+    return all;
+  const int nx = static_cast<int>(t.x.size());
+  std::vector<double> real(static_cast<std::size_t>(total));
+  double best = -std::numeric_limits<double>::infinity();
+  for (int number = 0; number < total; ++number) {
+    const int ix = number % nx;
+    const std::size_t line = static_cast<std::size_t>(number / nx);
+    const std::int64_t packed =
+        counts[line * static_cast<std::size_t>(vectors) * kLanes + static_cast<std::size_t>(ix)];
+    std::int64_t c[kCategories];
+    packing.Decode(packed, c);
+    const double g =
+        static_cast<double>(c[kOwn]) + (static_cast<double>(c[kOther]) * otherScribbleWeight +
+                                        static_cast<double>(c[kSegmentation]) * segmentationWeight);
+    if (!std::isfinite(g)) return all;
+    real[static_cast<std::size_t>(number)] = g;
+    best = std::max(best, g);
+  }
+  std::vector<int> kept;
+  for (int number = 0; number < total; ++number)
+    if (real[static_cast<std::size_t>(number)] >= best - tolerance) kept.push_back(number);
+  return kept;
+}
+
+// One score to compute exactly: a reference at a translation.
+struct Candidate {
+  int reference;
+  int number;
+};
+
+// The exact double-precision agreement scores of the candidates, each summed
+// in window scan order.
+std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const WindowTerms& w,
+                                const RegionInputs& in, const Translations& t,
+                                const std::vector<ReferenceRuns>& runs, int threads) {
+  const int groups = (static_cast<int>(candidates.size()) + kLanes - 1) / kLanes;
+  const int items = (groups + kMaxPassChunks - 1) / kMaxPassChunks;
+  std::vector<double> scores(static_cast<std::size_t>(items) * kMaxPassChunks * kLanes);
+  const std::size_t voxels = w.terms.size();
+  ParallelFor(threads, items, [&](int item) {
+    const int firstGroup = item * kMaxPassChunks;
+    KernelJob job;
+    job.terms = w.terms.data();
+    job.voxels = voxels;
+    job.chunks = std::min(kMaxPassChunks, groups - firstGroup);
+    job.sums = scores.data() + static_cast<std::size_t>(firstGroup) * kLanes;
+    std::vector<std::uint8_t> flags(static_cast<std::size_t>(job.chunks) * voxels);
+    for (int g = 0; g < job.chunks; ++g) {
+      std::uint8_t* out = flags.data() + static_cast<std::size_t>(g) * voxels;
+      job.flags[g] = out;
+      for (int j = 0; j < kLanes; ++j) {
+        const std::size_t index =
+            static_cast<std::size_t>(firstGroup + g) * kLanes + static_cast<std::size_t>(j);
+        if (index >= candidates.size()) break;
+        const ReferenceRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
+        const C3DPoint shift = in.base + t.Offset(candidates[index].number);
+        const std::uint8_t bit = static_cast<std::uint8_t>(1u << j);
+        for (int z = 0; z < in.size.z; ++z)
+          for (int y = 0; y < in.size.y; ++y) {
+            if (!r.HasRow(y + shift.y, z + shift.z)) continue;
+            std::uint8_t* row = out + (static_cast<std::size_t>(z) * static_cast<std::size_t>(in.size.y) +
+                                       static_cast<std::size_t>(y)) *
+                                          static_cast<std::size_t>(in.size.x);
+            for (auto run = r.RowBegin(y + shift.y, z + shift.z); run != r.RowEnd(y + shift.y, z + shift.z);
+                 ++run) {
+              const int from = std::max(run->first - shift.x, 0);
+              const int to = std::min(run->second - shift.x, in.size.x);
+              for (int x = from; x < to; ++x) row[x] |= bit;
+            }
+          }
+      }
+    }
+    RunKernel(job);
+  });
+  scores.resize(candidates.size());
+  return scores;
+}
 
 // Best score and best translated origin of every reference for one region.
 struct Ranking {
@@ -54,29 +481,59 @@ struct Ranking {
   std::vector<int> order;          // ...the reference indices
 };
 
-Ranking RankReferences(const CVoxel& segmentation, const CVoxel& region, int foregroundValue,
-                       int backgroundValue, double segmentationWeight, double otherScribbleWeight,
-                       const C3DPoint& windowOrigin, const C3DPoint& windowSize,
-                       const Translations& translations, const std::vector<const CVoxel*>& references,
-                       const C3DPoint& boxMinimum) {
-  Ranking ranking;
-  const int count = translations.Count();
-  std::vector<double> scores(static_cast<std::size_t>(count));
-  std::vector<int> positions(static_cast<std::size_t>(count));
-  for (std::size_t r = 0; r < references.size(); ++r) {
-    for (int number = 0; number < count; ++number) {
-      const C3DPoint translated = windowOrigin + translations.Offset(number);
-      scores[number] =
-          AgreementScore(segmentation, region, foregroundValue, backgroundValue, windowOrigin, *references[r],
-                         boxMinimum, translated, windowSize, segmentationWeight, otherScribbleWeight);
-      positions[number] = number;
+Ranking RankReferences(const RegionInputs& in, const Translations& t, const std::vector<ReferenceRuns>& runs,
+                       int threads) {
+  const int total = t.Count();
+  const int R = static_cast<int>(runs.size());
+  const WindowTerms w = TermsOf(in);
+
+  // The translations worth an exact score, per reference.
+  std::vector<std::vector<int>> kept(static_cast<std::size_t>(R));
+  const Packing packing(w);
+  if (packing.Fits()) {
+    const int nx = static_cast<int>(t.x.size());
+    const RowPrefixes prefixes =
+        PrefixesOf(w, packing, in.size, std::max(t.x.size() > 1 ? t.x[1] - t.x[0] : 1, 1), nx);
+    const std::size_t lines = t.y.size() * t.z.size();
+    ParallelFor(threads, R, [&](int r) {
+      std::vector<std::int64_t> counts(lines * static_cast<std::size_t>(prefixes.vectors) * kLanes);
+      CountTranslations(prefixes, runs[static_cast<std::size_t>(r)], t, in.size, in.base, counts.data());
+      kept[static_cast<std::size_t>(r)] =
+          Candidates(counts, t, packing, w, prefixes.vectors, in.segmentationWeight, in.otherScribbleWeight);
+    });
+  } else {
+    for (auto& k : kept) {
+      k.resize(static_cast<std::size_t>(total));
+      for (int i = 0; i < total; ++i) k[static_cast<std::size_t>(i)] = i;
     }
-    DescendingPairSort(scores, positions, 0, count - 1);
-    ranking.bestScores.push_back(scores[0]);
-    ranking.bestPositions.push_back(windowOrigin + translations.Offset(positions[0]));
-    ranking.order.push_back(static_cast<int>(r));
   }
-  DescendingPairSort(ranking.bestScores, ranking.order, 0, static_cast<int>(references.size()) - 1);
+
+  std::vector<Candidate> candidates;
+  for (int r = 0; r < R; ++r)
+    for (const int number : kept[static_cast<std::size_t>(r)]) candidates.push_back({r, number});
+  const std::vector<double> exact = ExactScores(candidates, w, in, t, runs, threads);
+
+  // The pair sort puts first the highest score that comes first in position
+  // order (entries >= the pivot keep their order on its left). The
+  // translations left out all score below the best one, so sorting only the
+  // candidates, in position order, gives the same first entry.
+  Ranking ranking;
+  std::vector<double> values;
+  std::vector<int> positions;
+  std::size_t next = 0;
+  for (int r = 0; r < R; ++r) {
+    values.clear();
+    positions.clear();
+    for (; next < candidates.size() && candidates[next].reference == r; ++next) {
+      values.push_back(exact[next]);
+      positions.push_back(candidates[next].number);
+    }
+    DescendingPairSort(values, positions, 0, static_cast<int>(values.size()) - 1);
+    ranking.bestScores.push_back(values[0]);
+    ranking.bestPositions.push_back(in.origin + t.Offset(positions[0]));
+    ranking.order.push_back(r);
+  }
+  DescendingPairSort(ranking.bestScores, ranking.order, 0, R - 1);
   return ranking;
 }
 
@@ -86,7 +543,7 @@ std::unique_ptr<CFVoxel> AccumulateVotes(const Ranking& ranking, int voters,
                                          const std::vector<const CVoxel*>& references,
                                          const C3DPoint& boxMinimum, const C3DPoint& windowSize) {
   auto votes = std::make_unique<CFVoxel>(windowSize);
-  if (!votes->HasData()) return votes;
+  if (!votes->HasData()) throw std::bad_alloc();
   for (int k = 0; k < voters; ++k) {
     const int r = ranking.order[k];
     const CVoxel& reference = *references[r];
@@ -127,14 +584,9 @@ void MarkOtherScribbles(CVoxelList& regions, const CVoxel& interactionMap, const
     if (!WindowInside(first, last, region->Size())) continue;
     for (int z = first.z; z <= last.z; ++z)
       for (int y = first.y; y <= last.y; ++y)
-        for (int x = first.x; x <= last.x; ++x) {
-          if (region->At(x, y, z) != 0) continue;
-          const int scribble = interactionMap.At(x, y, z);
-          if (scribble == backgroundValue)
-            region->At(x, y, z) = kOtherBackground;
-          else if (scribble == foregroundValue)
-            region->At(x, y, z) = kOtherForeground;
-        }
+        for (int x = first.x; x <= last.x; ++x)
+          region->At(x, y, z) = static_cast<CVoxel::value_type>(
+              MarkedValue(region->At(x, y, z), interactionMap.At(x, y, z), foregroundValue, backgroundValue));
   }
 }
 
@@ -150,17 +602,10 @@ double AgreementScore(const CVoxel& segmentation, const CVoxel& region, int fore
         const bool inside = ReferenceInside(reference, start + C3DPoint{x, y, z});
         const C3DPoint w = windowOrigin + C3DPoint{x, y, z};
         if (!segmentation.Contains(w.x, w.y, w.z) || !region.Contains(w.x, w.y, w.z)) continue;
-        const int a = region.At(w.x, w.y, w.z);
-        if (a == backgroundValue)
-          score += inside ? -1.0 : 1.0;
-        else if (a == foregroundValue)
-          score += inside ? 1.0 : -1.0;
-        else if (a == kOtherBackground)
-          score += inside ? -otherScribbleWeight : otherScribbleWeight;
-        else if (a != 0)
-          score += inside ? otherScribbleWeight : -otherScribbleWeight;
-        else
-          score += inside == (segmentation.At(w.x, w.y, w.z) > 0) ? segmentationWeight : -segmentationWeight;
+        const double t =
+            InsideTerm(region.At(w.x, w.y, w.z), segmentation.At(w.x, w.y, w.z) > 0, foregroundValue,
+                       backgroundValue, segmentationWeight, otherScribbleWeight);
+        score += inside ? t : -t;
       }
   return score;
 }
@@ -176,20 +621,22 @@ std::vector<int> TranslationOffsets(int range, int step) {
 
 }  // namespace fusion
 
-void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
-                            int votingReferences, int foregroundValue, int backgroundValue,
-                            double segmentationWeight, double otherScribbleWeight,
+void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
+                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
+                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
                             const C3DPoint& translationRange, const C3DPoint& translationStep,
                             const CPointArray& windowOrigins, const CPointArray& windowEnds,
                             const CVoxelList& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps) {
-  fusion::MarkOtherScribbles(regions, interactionMap, windowOrigins, windowEnds, foregroundValue,
-                             backgroundValue);
-
+                            CFVoxelList& probabilityMaps, int threads) {
+  threads = fusion::ResolveThreadCount(threads);
   std::vector<const CVoxel*> usable;
   for (const auto& reference : references)
     if (reference && reference->HasData()) usable.push_back(reference.get());
   const int voters = std::min(static_cast<int>(usable.size()), std::max(votingReferences, 0));
+  std::vector<fusion::ReferenceRuns> runs(usable.size());
+  fusion::ParallelFor(threads, static_cast<int>(usable.size()), [&](int r) {
+    runs[static_cast<std::size_t>(r)] = fusion::RunsOf(*usable[static_cast<std::size_t>(r)]);
+  });
 
   const fusion::Translations translations{fusion::TranslationOffsets(translationRange.x, translationStep.x),
                                           fusion::TranslationOffsets(translationRange.y, translationStep.y),
@@ -209,14 +656,52 @@ void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, con
       continue;
     }
     const C3DPoint size = last - first + 1;
-    const CVoxel* region = regions[i].get();
-    if (!region || !region->HasData() || !region->SameSize(segmentation)) {
+    const ScribbleRegion& region = regions[i];
+    if (!(region.volumeSize == segmentation.Size())) {
       probabilityMaps.push_back(std::make_unique<CFVoxel>(size));
       continue;
     }
-    const auto ranking =
-        fusion::RankReferences(segmentation, *region, foregroundValue, backgroundValue, segmentationWeight,
-                               otherScribbleWeight, first, size, translations, usable, boxMinimum);
+    const fusion::RegionInputs in{region,
+                                  segmentation,
+                                  interactionMap,
+                                  foregroundValue,
+                                  backgroundValue,
+                                  segmentationWeight,
+                                  otherScribbleWeight,
+                                  first,
+                                  size,
+                                  first - boxMinimum};
+    const auto ranking = fusion::RankReferences(in, translations, runs, threads);
     probabilityMaps.push_back(fusion::AccumulateVotes(ranking, voters, usable, boxMinimum, size));
+  }
+}
+
+void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
+                            int votingReferences, int foregroundValue, int backgroundValue,
+                            double segmentationWeight, double otherScribbleWeight,
+                            const C3DPoint& translationRange, const C3DPoint& translationStep,
+                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
+                            const CVoxelList& references, const C3DPoint& boxMinimum,
+                            CFVoxelList& probabilityMaps, int threads) {
+  fusion::MarkOtherScribbles(regions, interactionMap, windowOrigins, windowEnds, foregroundValue,
+                             backgroundValue);
+  for (std::size_t i = 0; i < regions.size(); ++i) {
+    const CVoxel* region = regions[i].get();
+    ScribbleRegionList one;
+    if (region && region->HasData() && region->SameSize(segmentation)) {
+      one.push_back(fusion::CompactRegion(*region));
+    } else {
+      // A region that cannot be read gets a map of zeros (or the empty or
+      // missing map its window calls for).
+      one.push_back(ScribbleRegion{});
+      one.back().volumeSize = {-1, -1, -1};
+    }
+    const bool hasWindow = i < windowOrigins.size() && i < windowEnds.size();
+    const CPointArray first{hasWindow ? windowOrigins[i] : fusion::kEmptyWindowOrigin};
+    const CPointArray last{hasWindow ? windowEnds[i] : fusion::kEmptyWindowEnd};
+    // Markers are already in the region.
+    ComputeProbabilityMaps(one, segmentation, CVoxel(), votingReferences, foregroundValue, backgroundValue,
+                           segmentationWeight, otherScribbleWeight, translationRange, translationStep, first,
+                           last, references, boxMinimum, probabilityMaps, threads);
   }
 }

@@ -1,9 +1,16 @@
 // Scribble regions: the connected pieces of scribble that contradict the
 // segmentation, plus unions of pieces that lie close together.
+//
+// Regions are kept over their bounding boxes only, and the components are
+// found once, as voxel lists, within the bounding box of the scribbles of one
+// value: memory follows the scribbles' extent, not the volume size times the
+// number of regions.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 
 #include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
@@ -13,79 +20,220 @@ namespace fusion {
 
 namespace {
 
-// New all-zero volume of the given size, or null when memory runs out.
-std::unique_ptr<CVoxel> NewVolume(const C3DPoint& size) {
-  auto volume = std::make_unique<CVoxel>(size);
-  if (!volume->HasData()) return nullptr;
-  return volume;
+// Face neighbours in the order x - 1, y - 1, z - 1, x + 1, y + 1, z + 1.
+constexpr C3DPoint kNeighbours[6] = {{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+
+struct Box {
+  C3DPoint first{INT_MAX, INT_MAX, INT_MAX};
+  C3DPoint last{INT_MIN, INT_MIN, INT_MIN};
+
+  bool Empty() const { return first.x > last.x || first.y > last.y || first.z > last.z; }
+  C3DPoint Size() const { return last - first + 1; }
+  void Add(const C3DPoint& p) {
+    first.Set(std::min(first.x, p.x), std::min(first.y, p.y), std::min(first.z, p.z));
+    last.Set(std::max(last.x, p.x), std::max(last.y, p.y), std::max(last.z, p.z));
+  }
+  void Add(const Box& b) {
+    if (b.Empty()) return;
+    Add(b.first);
+    Add(b.last);
+  }
+  bool Contains(const C3DPoint& p) const {
+    return first.x <= p.x && p.x <= last.x && first.y <= p.y && p.y <= last.y && first.z <= p.z &&
+           p.z <= last.z;
+  }
+  bool Overlaps(const Box& b) const {
+    return first.x <= b.last.x && b.first.x <= last.x && first.y <= b.last.y && b.first.y <= last.y &&
+           first.z <= b.last.z && b.first.z <= last.z;
+  }
+};
+
+// The label box enlarged by the margin: minimum clipped at 0, maximum at the
+// dimension minus 1, as the enlarged bounding box of a label is defined.
+Box Enlarge(const Box& box, const C3DPoint& margin, const C3DPoint& dimensions) {
+  const auto clampInt = [](std::int64_t v) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
+  };
+  const int lo[3] = {box.first.x, box.first.y, box.first.z};
+  const int hi[3] = {box.last.x, box.last.y, box.last.z};
+  const int m[3] = {margin.x, margin.y, margin.z};
+  const int dims[3] = {dimensions.x, dimensions.y, dimensions.z};
+  int first[3];
+  int last[3];
+  for (int a = 0; a < 3; ++a) {
+    first[a] = clampInt(std::max<std::int64_t>(static_cast<std::int64_t>(lo[a]) - m[a], 0));
+    last[a] = clampInt(std::min<std::int64_t>(static_cast<std::int64_t>(hi[a]) + m[a], dims[a] - 1));
+  }
+  Box enlarged;
+  enlarged.first.Set(first[0], first[1], first[2]);
+  enlarged.last.Set(last[0], last[1], last[2]);
+  return enlarged;
 }
 
-// `value` where either region is non-zero, 0 elsewhere. Both regions hold only
-// `value` and 0, so this is "region a where non-zero, else region b".
-std::unique_ptr<CVoxel> UnionOf(const CVoxel& a, const CVoxel& b, int value) {
-  auto result = NewVolume(a.Size());
-  if (!result) return nullptr;
-  for (std::size_t i = 0; i < result->VoxelCount(); ++i)
-    if (a[i] != 0 || b[i] != 0) (*result)[i] = static_cast<CVoxel::value_type>(value);
-  return result;
+// One 6-connected component of the scribbles of one value.
+struct Component {
+  std::vector<C3DPoint> voxels;  // volume positions in scan order
+  Box box;
+  C3DPoint centroid;
+};
+
+// Centroid of positions given in scan order: single-precision sums in that
+// order, each mean rounded as floor(mean + 0.5), as for the centroid of a label.
+C3DPoint CentroidOf(const std::vector<C3DPoint>& voxels) {
+  float sx = 0.0f;
+  float sy = 0.0f;
+  float sz = 0.0f;
+  for (const C3DPoint& p : voxels) {
+    sx += static_cast<float>(p.x);
+    sy += static_cast<float>(p.y);
+    sz += static_cast<float>(p.z);
+  }
+  const float n = static_cast<float>(static_cast<int>(voxels.size()));
+  return {static_cast<int>(std::floor(sx / n + 0.5f)), static_cast<int>(std::floor(sy / n + 0.5f)),
+          static_cast<int>(std::floor(sz / n + 0.5f))};
 }
 
-bool AnyNonZeroInBox(const CVoxel& volume, const C3DPoint& first, const C3DPoint& last) {
-  for (int z = first.z; z <= last.z; ++z)
-    for (int y = first.y; y <= last.y; ++y)
-      for (int x = first.x; x <= last.x; ++x)
-        if (volume.At(x, y, z) != 0) return true;
-  return false;
+// The components of a mask (one byte per voxel of `box`), in the order of
+// their first voxel in scan order, at most `limit` of them. With `grow` false
+// every voxel is a component of its own (a mask value that is not > 0).
+std::vector<Component> ComponentsOf(std::vector<std::uint8_t>& mask, const Box& box, bool grow, int limit) {
+  std::vector<Component> components;
+  const C3DPoint size = box.Size();
+  const std::size_t X = static_cast<std::size_t>(size.x);
+  const std::size_t XY = X * static_cast<std::size_t>(size.y);
+  std::vector<std::size_t> pending;
+  std::vector<std::size_t> members;
+  for (std::size_t seed = 0; seed < mask.size() && static_cast<int>(components.size()) < limit; ++seed) {
+    if (mask[seed] == 0) continue;
+    mask[seed] = 0;
+    members.assign(1, seed);
+    pending.assign(1, seed);
+    while (grow && !pending.empty()) {
+      const std::size_t index = pending.back();
+      pending.pop_back();
+      const int x = static_cast<int>(index % X);
+      const int y = static_cast<int>((index / X) % static_cast<std::size_t>(size.y));
+      const int z = static_cast<int>(index / XY);
+      for (const C3DPoint& d : kNeighbours) {
+        const int nx = x + d.x;
+        const int ny = y + d.y;
+        const int nz = z + d.z;
+        if (nx < 0 || ny < 0 || nz < 0 || nx >= size.x || ny >= size.y || nz >= size.z) continue;
+        const std::size_t n = static_cast<std::size_t>(nx) + X * static_cast<std::size_t>(ny) +
+                              XY * static_cast<std::size_t>(nz);
+        if (mask[n] == 0) continue;
+        mask[n] = 0;
+        members.push_back(n);
+        pending.push_back(n);
+      }
+    }
+    std::sort(members.begin(), members.end());
+    Component c;
+    c.voxels.reserve(members.size());
+    for (const std::size_t index : members) {
+      const C3DPoint p(box.first.x + static_cast<int>(index % X),
+                       box.first.y + static_cast<int>((index / X) % static_cast<std::size_t>(size.y)),
+                       box.first.z + static_cast<int>(index / XY));
+      c.voxels.push_back(p);
+      c.box.Add(p);
+    }
+    c.centroid = CentroidOf(c.voxels);
+    components.push_back(std::move(c));
+  }
+  return components;
 }
 
-bool SameVoxels(const CVoxel& a, const CVoxel& b) {
-  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
+// A region made of one or two components: `value` on their voxels.
+ScribbleRegion MakeRegion(const C3DPoint& volumeSize, int value, const Component& a, const Component* b) {
+  Box box = a.box;
+  if (b) box.Add(b->box);
+  ScribbleRegion region;
+  region.volumeSize = volumeSize;
+  region.origin = box.first;
+  region.voxels = CVoxel(box.Size());
+  if (!region.voxels.HasData()) throw std::bad_alloc();
+  for (const Component* c : {&a, b}) {
+    if (!c) continue;
+    for (const C3DPoint& p : c->voxels)
+      region.voxels.At(p.x - box.first.x, p.y - box.first.y, p.z - box.first.z) =
+          static_cast<CVoxel::value_type>(value);
+  }
+  return region;
+}
+
+bool AnyVoxelIn(const Component& c, const Box& box) {
+  if (!box.Overlaps(c.box)) return false;
+  return std::any_of(c.voxels.begin(), c.voxels.end(), [&box](const C3DPoint& p) { return box.Contains(p); });
+}
+
+// Components, pair unions and neighbourhood unions of the scribbles of one
+// value (a mask over `box`), appended to `regions` in that order.
+void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPoint& volumeSize, int value,
+                    double pairDistance, const C3DPoint& margin, ScribbleRegionList& regions) {
+  const std::vector<Component> components = ComponentsOf(mask, box, value > 0, kMaxComponents);
+  const int n = static_cast<int>(components.size());
+  for (const Component& c : components) regions.push_back(MakeRegion(volumeSize, value, c, nullptr));
+
+  // Unions are told apart by their pair of components: components are disjoint
+  // and never empty, so two unions hold the same voxels exactly when they join
+  // the same two components.
+  std::vector<std::pair<int, int>> unions;
+  for (int b = 0; b < n; ++b)
+    for (int k = b + 1; k < n; ++k)
+      if (FormsPair(components[b].centroid, components[k].centroid, pairDistance)) {
+        regions.push_back(MakeRegion(volumeSize, value, components[b], &components[k]));
+        unions.emplace_back(b, k);
+      }
+
+  // Neighbourhood unions: each component joined with the LAST other component
+  // that has a voxel inside its enlarged bounding box (earlier touching
+  // components are overwritten, not accumulated). One equal to a region before
+  // it is dropped. A value that is not > 0 has no bounding box to enlarge.
+  if (value <= 0) return;
+  for (int b = 0; b < n; ++b) {
+    const Box neighbourhood = Enlarge(components[b].box, margin, volumeSize);
+    int touching = -1;
+    for (int k = 0; k < n; ++k)
+      if (k != b && AnyVoxelIn(components[k], neighbourhood)) touching = k;
+    if (touching < 0) continue;
+    const std::pair<int, int> joined(std::min(b, touching), std::max(b, touching));
+    if (std::find(unions.begin(), unions.end(), joined) != unions.end()) continue;
+    regions.push_back(MakeRegion(volumeSize, value, components[b], &components[touching]));
+    unions.push_back(joined);
+  }
 }
 
 }  // namespace
 
 std::unique_ptr<CVoxel> SelectValue(const CVoxel& source, int key, int value) {
   if (!source.HasData()) return nullptr;
-  auto result = NewVolume(source.Size());
-  if (!result) return nullptr;
+  auto result = std::make_unique<CVoxel>(source.Size());
+  if (!result->HasData()) return nullptr;
   for (std::size_t i = 0; i < source.VoxelCount(); ++i)
     if (source[i] == key) (*result)[i] = static_cast<CVoxel::value_type>(value);
   return result;
 }
 
-std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask, std::size_t* searchFrom) {
+std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask) {
   if (!mask.HasData()) return nullptr;
-  auto result = NewVolume(mask.Size());
-  if (!result) return nullptr;
-
-  std::size_t seed = searchFrom ? *searchFrom : 0;
-  while (seed < mask.VoxelCount() && mask[seed] == 0) ++seed;
-  if (searchFrom) *searchFrom = std::min(seed + 1, mask.VoxelCount());
-  if (seed >= mask.VoxelCount()) return result;
-
-  // Depth-first growth over the six face neighbours; every joined voxel's
-  // neighbours are examined once, so the whole component is reached.
-  const int X = mask.X;
-  const int Y = mask.Y;
-  (*result)[seed] = 1;
-  std::vector<std::size_t> pending{seed};
-  while (!pending.empty()) {
-    const std::size_t index = pending.back();
-    pending.pop_back();
-    const int x = static_cast<int>(index % static_cast<std::size_t>(X));
-    const int y = static_cast<int>((index / static_cast<std::size_t>(X)) % static_cast<std::size_t>(Y));
-    const int z = static_cast<int>(index / (static_cast<std::size_t>(X) * static_cast<std::size_t>(Y)));
-    const C3DPoint neighbours[6] = {{x - 1, y, z}, {x, y - 1, z}, {x, y, z - 1},
-                                    {x + 1, y, z}, {x, y + 1, z}, {x, y, z + 1}};
-    for (const C3DPoint& n : neighbours) {
-      if (!mask.Contains(n.x, n.y, n.z)) continue;
-      const std::size_t ni = mask.Index(n.x, n.y, n.z);
-      if ((*result)[ni] == 0 && mask[ni] > 0) {
-        (*result)[ni] = 1;
-        pending.push_back(ni);
-      }
-    }
+  auto result = std::make_unique<CVoxel>(mask.Size());
+  if (!result->HasData()) return nullptr;
+  if (mask.VoxelCount() == 0) return result;
+  // Non-zero voxels are seeds; only voxels > 0 let the component grow.
+  std::vector<std::uint8_t> seeds(mask.VoxelCount());
+  std::vector<std::uint8_t> growing(mask.VoxelCount());
+  for (std::size_t i = 0; i < mask.VoxelCount(); ++i) {
+    seeds[i] = mask[i] != 0;
+    growing[i] = mask[i] > 0;
   }
+  const auto first = std::find(seeds.begin(), seeds.end(), 1);
+  if (first == seeds.end()) return result;
+  growing[static_cast<std::size_t>(first - seeds.begin())] = 1;
+  Box box;
+  box.first = {0, 0, 0};
+  box.last = mask.Size() + (-1);
+  const auto components = ComponentsOf(growing, box, true, 1);
+  for (const C3DPoint& p : components.front().voxels) result->At(p.x, p.y, p.z) = 1;
   return result;
 }
 
@@ -98,95 +246,118 @@ bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance) {
   return pairDistance > std::sqrt(static_cast<double>(squared));
 }
 
-void ExtractRegionsOfValue(const CVoxel& filtered, int value, double pairDistance, const C3DPoint& margin,
-                           CVoxelList& regions) {
-  auto mask = SelectValue(filtered, value, value);
-  if (!mask) return;
+ScribbleRegion CompactRegion(const CVoxel& region) {
+  ScribbleRegion compact;
+  compact.volumeSize = region.Size();
+  if (!region.HasData()) return compact;
+  Box box;
+  for (int z = 0; z < region.Z; ++z)
+    for (int y = 0; y < region.Y; ++y)
+      for (int x = 0; x < region.X; ++x)
+        if (region.At(x, y, z) != 0) box.Add(C3DPoint{x, y, z});
+  if (box.Empty()) return compact;
+  compact.origin = box.first;
+  compact.voxels = CVoxel(box.Size());
+  if (!compact.voxels.HasData()) throw std::bad_alloc();
+  const C3DPoint size = box.Size();
+  for (int z = 0; z < size.z; ++z)
+    for (int y = 0; y < size.y; ++y)
+      for (int x = 0; x < size.x; ++x)
+        compact.voxels.At(x, y, z) = region.At(box.first.x + x, box.first.y + y, box.first.z + z);
+  return compact;
+}
 
-  // Components, in the order of their seeds in scan order.
-  CVoxelList found;
-  CPointArray centroids;
-  std::size_t searchFrom = 0;
-  for (int i = 0; i < kMaxComponents; ++i) {
-    auto component = GrowComponent(*mask, &searchFrom);
-    if (!component) break;
-    C3DPoint centre;
-    Centroid(*component, centre);
-    bool any = false;
-    for (std::size_t v = 0; v < component->VoxelCount(); ++v) {
-      if ((*component)[v] != 0) {
-        (*mask)[v] = 0;
-        (*component)[v] = static_cast<CVoxel::value_type>(value);
-        any = true;
+std::unique_ptr<CVoxel> ExpandRegion(const ScribbleRegion& region) {
+  auto full = std::make_unique<CVoxel>(region.volumeSize);
+  if (!full->HasData()) return full;
+  const CVoxel& v = region.voxels;
+  if (!v.HasData()) return full;
+  for (int z = 0; z < v.Z; ++z)
+    for (int y = 0; y < v.Y; ++y)
+      for (int x = 0; x < v.X; ++x) {
+        const C3DPoint p = region.origin + C3DPoint{x, y, z};
+        if (full->Contains(p.x, p.y, p.z)) full->At(p.x, p.y, p.z) = v.At(x, y, z);
       }
-    }
-    if (!any) break;
-    centroids.push_back(centre);
-    found.push_back(std::move(component));
-  }
-  mask.reset();
-  const std::size_t n = found.size();
+  return full;
+}
 
-  // Pair unions of components whose centroids lie close together.
-  for (std::size_t b = 0; b < n; ++b)
-    for (std::size_t k = b + 1; k < n; ++k)
-      if (FormsPair(centroids[b], centroids[k], pairDistance))
-        if (auto pair = UnionOf(*found[b], *found[k], value)) found.push_back(std::move(pair));
-  const std::size_t beforeNeighbourhood = found.size();
-
-  // Neighbourhood unions: each component joined with the LAST other component
-  // that has a voxel inside its enlarged bounding box (earlier touching
-  // components are overwritten, not accumulated).
-  for (std::size_t b = 0; b < n; ++b) {
-    C3DPoint first;
-    C3DPoint last;
-    EnlargedBoundingBox(*found[b], margin, first, last);
-    std::size_t touching = n;
-    for (std::size_t k = 0; k < n; ++k)
-      if (k != b && AnyNonZeroInBox(*found[k], first, last)) touching = k;
-    if (touching < n)
-      if (auto neighbourhood = UnionOf(*found[b], *found[touching], value))
-        found.push_back(std::move(neighbourhood));
-  }
-
-  // A neighbourhood union equal to any region before it is dropped.
-  for (std::size_t c = beforeNeighbourhood; c < found.size();) {
-    const bool duplicate =
-        std::any_of(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(c),
-                    [&](const std::unique_ptr<CVoxel>& r) { return SameVoxels(*r, *found[c]); });
-    if (duplicate)
-      found.erase(found.begin() + static_cast<std::ptrdiff_t>(c));
-    else
-      ++c;
-  }
-
-  for (auto& region : found) regions.push_back(std::move(region));
+void RegionWindow(const ScribbleRegion& region, const C3DPoint& margin, C3DPoint& first, C3DPoint& last) {
+  first = kEmptyWindowOrigin;
+  last = kEmptyWindowEnd;
+  const CVoxel& v = region.voxels;
+  if (!v.HasData()) return;
+  Box box;
+  for (int z = 0; z < v.Z; ++z)
+    for (int y = 0; y < v.Y; ++y)
+      for (int x = 0; x < v.X; ++x)
+        if (v.At(x, y, z) > 0) box.Add(region.origin + C3DPoint{x, y, z});
+  if (box.Empty()) return;
+  const Box window = Enlarge(box, margin, region.volumeSize);
+  // An inverted box (a hostile margin) is the empty window.
+  if (window.Empty()) return;
+  first = window.first;
+  last = window.last;
 }
 
 }  // namespace fusion
 
 void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
                             int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            CVoxelList& regions, int& foregroundCount, int& backgroundCount) {
+                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount) {
   foregroundCount = 0;
   backgroundCount = 0;
   if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation)) return;
 
-  // Keep only the scribbles that contradict the segmentation.
-  CVoxel filtered(interactionMap);
-  if (!filtered.HasData()) return;
-  for (std::size_t i = 0; i < filtered.VoxelCount(); ++i) {
+  // Only the scribbles that contradict the segmentation count.
+  const auto contradicts = [&](std::size_t i) {
     const int scribble = interactionMap[i];
     const bool inside = segmentation[i] != 0;
-    if ((scribble == foregroundValue && inside) || (scribble == backgroundValue && !inside)) filtered[i] = 0;
-  }
+    return !((scribble == foregroundValue && inside) || (scribble == backgroundValue && !inside));
+  };
+  const int values[2] = {foregroundValue, backgroundValue};
+  fusion::Box boxes[2];
+  const int X = interactionMap.X;
+  const int Y = interactionMap.Y;
+  std::size_t i = 0;
+  for (int z = 0; z < interactionMap.Z; ++z)
+    for (int y = 0; y < Y; ++y)
+      for (int x = 0; x < X; ++x, ++i) {
+        const int scribble = interactionMap[i];
+        if (scribble == 0 && values[0] != 0 && values[1] != 0) continue;
+        for (int v = 0; v < 2; ++v)
+          if (scribble == values[v] && contradicts(i)) boxes[v].Add(C3DPoint{x, y, z});
+      }
 
-  CVoxelList foreground;
-  CVoxelList background;
-  fusion::ExtractRegionsOfValue(filtered, foregroundValue, pairDistance, margin, foreground);
-  fusion::ExtractRegionsOfValue(filtered, backgroundValue, pairDistance, margin, background);
-  foregroundCount = static_cast<int>(foreground.size());
-  backgroundCount = static_cast<int>(background.size());
-  for (auto& region : foreground) regions.push_back(std::move(region));
-  for (auto& region : background) regions.push_back(std::move(region));
+  const std::size_t before = regions.size();
+  for (int v = 0; v < 2; ++v) {
+    const fusion::Box& box = boxes[v];
+    // A scribble value of 0 selects nothing.
+    if (!box.Empty() && values[v] != 0) {
+      const C3DPoint size = box.Size();
+      std::vector<std::uint8_t> mask(static_cast<std::size_t>(size.x) * static_cast<std::size_t>(size.y) *
+                                     static_cast<std::size_t>(size.z));
+      std::size_t m = 0;
+      for (int z = box.first.z; z <= box.last.z; ++z)
+        for (int y = box.first.y; y <= box.last.y; ++y)
+          for (int x = box.first.x; x <= box.last.x; ++x, ++m) {
+            const std::size_t index = interactionMap.Index(x, y, z);
+            mask[m] = interactionMap[index] == values[v] && contradicts(index);
+          }
+      fusion::RegionsOfValue(mask, box, interactionMap.Size(), values[v], pairDistance, margin, regions);
+    }
+    const int count = static_cast<int>(regions.size() - before);
+    if (v == 0)
+      foregroundCount = count;
+    else
+      backgroundCount = count - foregroundCount;
+  }
+}
+
+void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
+                            int backgroundValue, double pairDistance, const C3DPoint& margin,
+                            CVoxelList& regions, int& foregroundCount, int& backgroundCount) {
+  ScribbleRegionList compact;
+  ExtractScribbleRegions(interactionMap, segmentation, foregroundValue, backgroundValue, pairDistance, margin,
+                         compact, foregroundCount, backgroundCount);
+  for (const ScribbleRegion& region : compact) regions.push_back(fusion::ExpandRegion(region));
 }
