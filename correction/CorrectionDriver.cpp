@@ -6,6 +6,7 @@
 #include "correction/LabelGeometry.h"
 #include "correction/ReferenceSet.h"
 #include "fusion/Fusion.h"
+#include "fusion/Parallel.h"
 
 namespace {
 
@@ -17,7 +18,9 @@ constexpr double kProbabilityThreshold = 0.5;
 // The stages in their fixed order; the segmentation is written only at the end.
 bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
                const std::vector<std::string>& referencePaths, const CorrectionParameters& p,
-               const VolumeLoader& load, LogSink& log, MessageSink& messages) {
+               const VolumeLoader& load, LogSink& log, MessageSink& messages, CorrectionTimes* times) {
+  const int threads = fusion::ResolveThreadCount(p.threads);
+  StageClock clock(times);
   C3DPoint boxMinimum, boxMaximum;
   EnlargedBoundingBox(segmentation, kReferenceBoxMargin, boxMinimum, boxMaximum);
   const C3DPoint boxSize = boxMaximum - boxMinimum + 1;
@@ -27,36 +30,44 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   log.AppendLine("Center position is detected...");
 
   CVoxelList references;
-  RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize, load, references, messages);
+  clock.Lap(&CorrectionTimes::references);
+  RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize, load, references, messages,
+                          threads, times);
+  clock.Lap(&CorrectionTimes::references);
   log.AppendLine("All reference labels are registered...");
 
-  CVoxelList regions;
+  // Regions are kept over their bounding boxes: many regions fit in memory.
+  ScribbleRegionList regions;
   int foregroundCount = 0;
   int backgroundCount = 0;
   ExtractScribbleRegions(accumulatedMap, segmentation, kForegroundScribble, kBackgroundScribble,
                          p.pairDistance, p.neighbourhoodMargin, regions, foregroundCount, backgroundCount);
+  clock.Lap(&CorrectionTimes::regions);
 
   CFVoxelList distanceMaps;
   CPointArray windowOrigins;
   CPointArray windowEnds;
   ComputeDistanceMaps(regions, p.neighbourhoodMargin, distanceMaps, windowOrigins, windowEnds);
+  clock.Lap(&CorrectionTimes::distanceMaps);
   log.AppendLine("Distance maps are computed...");
 
   CFVoxelList probabilityMaps;
   ComputeProbabilityMaps(regions, segmentation, accumulatedMap, p.votingReferences, kForegroundScribble,
                          kBackgroundScribble, p.segmentationWeight, p.otherScribbleWeight, p.translationRange,
                          p.translationStep, windowOrigins, windowEnds, references, boxMinimum,
-                         probabilityMaps);
+                         probabilityMaps, threads);
   references.clear();
+  clock.Lap(&CorrectionTimes::probabilityMaps);
   log.AppendLine("Probability maps are computed...");
 
   std::unique_ptr<CFVoxel> probabilities =
       Fuse(accumulatedMap, segmentation, distanceMaps, probabilityMaps, windowOrigins, windowEnds,
-           foregroundCount, backgroundCount, p.priorDistance, p.distanceScale);
-  log.AppendLine("Final result is computed...");
+           foregroundCount, backgroundCount, p.priorDistance, p.distanceScale, threads);
   distanceMaps.clear();
   probabilityMaps.clear();
   regions.clear();
+  clock.Lap(&CorrectionTimes::fusion);
+  log.AppendLine("Final result is computed...");
 
   if (!probabilities || !probabilities->HasData() || probabilities->Size() != segmentation.Size()) {
     messages.ShowMessage("The correction could not compute its result; the segmentation is unchanged.");
@@ -72,6 +83,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
     return false;
   }
   CopyBox(segmentation, {0, 0, 0}, segmentation.Size() + (-1), *kept);
+  clock.Lap(&CorrectionTimes::postProcessing);
   return true;
 }
 
@@ -79,16 +91,17 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
 
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages) {
+                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages,
+                                CorrectionTimes* times) {
   const VolumeLoader load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
   return RunSemiAutomaticCorrection(segmentation, accumulatedMap, referencePaths, parameters, load, log,
-                                    messages);
+                                    messages, times);
 }
 
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, const VolumeLoader& load,
-                                LogSink& log, MessageSink& messages) {
+                                LogSink& log, MessageSink& messages, CorrectionTimes* times) {
   if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {
     messages.ShowMessage("Please load a segmentation first");
     return false;
@@ -103,7 +116,7 @@ bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedM
     return false;
   }
   try {
-    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, load, log, messages);
+    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, load, log, messages, times);
   } catch (const std::bad_alloc&) {
     messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
     return false;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/CorrectionTimes.h"
 #include "correction/ReferenceSet.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -18,6 +19,8 @@ struct CorrectionParameters {
   double pairDistance = 40.0;
   double distanceScale = 100.0;
   int votingReferences = 7;
+  // Threads the run may use (0: every core). The result never depends on it.
+  int threads = 0;
 };
 
 // Appends the paths of every file below `directory` whose name contains both
@@ -29,12 +32,14 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
 // Rewrites `segmentation` in place with the corrected label (values 0 and 1).
 // Progress lines go to `log`, user messages to `messages`. Returns false, with
 // a message and the segmentation untouched, when the run is refused (empty
-// segmentation, maps of another size).
+// segmentation, maps of another size). Stage times go to `times` when given.
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages);
-// The same run with the reference volumes read through `load`.
+                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages,
+                                CorrectionTimes* times = nullptr);
+// The same run with the reference volumes read through `load` (called from
+// several threads at once).
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, const VolumeLoader& load,
-                                LogSink& log, MessageSink& messages);
+                                LogSink& log, MessageSink& messages, CorrectionTimes* times = nullptr);

@@ -10,6 +10,7 @@
 #include "correction/CorrectionDriver.h"
 #include "correction/LabelGeometry.h"
 #include "correction/Registration.h"
+#include "fusion/Parallel.h"
 
 namespace fs = std::filesystem;
 
@@ -97,7 +98,8 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                               const C3DPoint& boxSize, ReferenceProblem& problem) {
+                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               CorrectionTimes* times) {
   problem = ReferenceProblem::None;
   if (!reference.HasData()) {
     problem = ReferenceProblem::Unreadable;
@@ -107,42 +109,60 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
     problem = ReferenceProblem::EmptyLabel;
     return nullptr;
   }
+  StageClock clock(times);
   // A label without a surface (one filling its whole volume) keeps the identity.
   const CBoundaryPoints referenceBoundary(reference);
+  clock.Lap(&CorrectionTimes::boundaryLists);
   vtkNew<vtkMatrix4x4> matrix;
   RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, kRegistrationIterations,
                    static_cast<int>(LandmarkMode::Affine));
+  clock.Lap(&CorrectionTimes::registration);
   if (!IsUsableMatrix(*matrix)) {
     problem = ReferenceProblem::NotRegistrable;
     return nullptr;
   }
-  const auto resampled =
-      ResampleByMatrix(reference, *matrix, segmentationSize.x, segmentationSize.y, segmentationSize.z);
-  auto cropped = Crop(*resampled, boxMinimum, boxSize);
+  auto cropped = ResampleBoxByMatrix(reference, *matrix, segmentationSize, boxMinimum, boxSize);
+  clock.Lap(&CorrectionTimes::resamplingAndCropping);
   if (!cropped) problem = ReferenceProblem::OutsideBox;
   return cropped;
 }
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             CVoxelList& registered, MessageSink& messages) {
+                             CVoxelList& registered, MessageSink& messages, int threads,
+                             CorrectionTimes* times) {
   if (paths.empty()) {
     messages.ShowMessage("There are no reference labels !!");
     return;
   }
   // The segmentation's boundary is the same target for every reference.
+  StageClock clock(times);
   const CBoundaryPoints segmentationBoundary(segmentation);
+  clock.Lap(&CorrectionTimes::boundaryLists);
+
+  // Every reference on its own, results kept by position so that the list and
+  // the message come out in path order whatever thread finished first.
+  const std::size_t n = paths.size();
+  CVoxelList results(n);
+  std::vector<ReferenceProblem> problems(n, ReferenceProblem::Unreadable);
+  std::vector<CorrectionTimes> spent(n);
+  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(n), [&](int i) {
+    StageClock step(&spent[static_cast<std::size_t>(i)]);
+    const std::unique_ptr<CVoxel> reference = load(paths[static_cast<std::size_t>(i)]);
+    step.Lap(&CorrectionTimes::referenceLoading);
+    if (reference)
+      results[static_cast<std::size_t>(i)] =
+          RegisterReferenceLabel(*reference, segmentationBoundary, segmentation.Size(), boxMinimum, boxSize,
+                                 problems[static_cast<std::size_t>(i)], &spent[static_cast<std::size_t>(i)]);
+  });
+
   std::string skipped;
-  for (const std::string& path : paths) {
-    ReferenceProblem problem = ReferenceProblem::Unreadable;
-    std::unique_ptr<CVoxel> cropped;
-    if (const std::unique_ptr<CVoxel> reference = load(path))
-      cropped = RegisterReferenceLabel(*reference, segmentationBoundary, segmentation.Size(), boxMinimum,
-                                       boxSize, problem);
-    if (cropped)
-      registered.push_back(std::move(cropped));
+  for (std::size_t i = 0; i < n; ++i) {
+    if (times) times->AddReferenceWork(spent[i]);
+    if (results[i])
+      registered.push_back(std::move(results[i]));
     else
-      skipped += "\n[" + path + "] " + Describe(problem);
+      skipped += "\n[" + paths[i] + "] " + Describe(problems[i]);
   }
   if (!skipped.empty()) messages.ShowMessage("These reference labels are skipped:" + skipped);
 }

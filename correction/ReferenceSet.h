@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "correction/BoundaryPoints.h"
+#include "correction/CorrectionTimes.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
@@ -23,15 +24,20 @@ enum class ReferenceProblem { None, Unreadable, EmptyLabel, NotRegistrable, Outs
 // when the reference cannot be used: no data, no voxel > 0, or a registration
 // matrix that cannot be inverted. A label without boundary voxels (on either
 // side) is used with the identity.
+// Only the box is resampled. Step times are added to `times` when given.
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                               const C3DPoint& boxSize, ReferenceProblem& problem);
+                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               CorrectionTimes* times = nullptr);
 
-// Loads, registers and crops every listed reference, in list order, appending
-// one volume of the box's size per usable reference to `registered` (never a
+// Loads, registers and crops every listed reference, appending one volume of
+// the box's size per usable reference to `registered` in list order (never a
 // null entry). The references that cannot be used are named in one message;
-// an empty path list gives "There are no reference labels !!".
+// an empty path list gives "There are no reference labels !!". References are
+// handled on `threads` threads at once (0: every core), so `load` must be safe
+// to call from several threads; the result does not depend on their number.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             CVoxelList& registered, MessageSink& messages);
+                             CVoxelList& registered, MessageSink& messages, int threads = 0,
+                             CorrectionTimes* times = nullptr);

@@ -9,12 +9,16 @@
 #include <vtkPolyData.h>
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
 // The points in list order, each as its own vertex cell.
 void FillPointSet(const CBoundaryPoints& list, vtkPolyData& polyData) {
+  // Stored as doubles: voxel positions are whole numbers, exact in either
+  // type, and the closest-point searches read doubles without conversion.
   vtkNew<vtkPoints> points;
+  points->SetDataTypeToDouble();
   vtkNew<vtkCellArray> vertices;
   for (const C3DPoint& p : list.Points()) {
     vtkIdType id =
@@ -69,30 +73,58 @@ bool IsUsableMatrix(const vtkMatrix4x4& matrix) {
   return std::isfinite(det) && det != 0.0;
 }
 
-std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
-                                         int Z) {
-  auto output = std::make_unique<CVoxel>(X, Y, Z);
+namespace {
+
+// p = M * (x, y, z, 1) with the products and sums in the order of
+// vtkMatrix4x4::MultiplyPoint: ((m0 x + m1 y) + m2 z) + m3.
+inline double Row(const double* m, double x, double y, double z) {
+  return m[0] * x + m[1] * y + m[2] * z + m[3];
+}
+
+}  // namespace
+
+std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
+                                            const C3DPoint& gridSize, const C3DPoint& boxMinimum,
+                                            const C3DPoint& boxSize) {
+  const int c[3] = {boxMinimum.x, boxMinimum.y, boxMinimum.z};
+  const int s[3] = {boxSize.x, boxSize.y, boxSize.z};
+  const int dims[3] = {gridSize.x, gridSize.y, gridSize.z};
+  for (int a = 0; a < 3; ++a) {
+    const std::int64_t end = static_cast<std::int64_t>(c[a]) + s[a];
+    if (c[a] < 0 || c[a] >= dims[a] || s[a] < 0 || end > dims[a]) return nullptr;
+  }
+  auto output = std::make_unique<CVoxel>(boxSize);
   if (!output->HasData() || !moving.HasData() || !IsUsableMatrix(matrix)) return output;
 
   vtkNew<vtkMatrix4x4> inverse;
   vtkMatrix4x4::Invert(&matrix, inverse);
-  const double* elements = &inverse->Element[0][0];
+  const double* m = &inverse->Element[0][0];
 
   // Nearest pre-image by floor(p / p3 + 0.5). The bounds test runs in double so
   // a coordinate beyond the int range (or NaN from p3 = 0) is simply outside.
   const double limit[3] = {static_cast<double>(moving.X), static_cast<double>(moving.Y),
                            static_cast<double>(moving.Z)};
-  for (int z = 0; z < Z; ++z)
-    for (int y = 0; y < Y; ++y)
-      for (int x = 0; x < X; ++x) {
-        const double in[4] = {static_cast<double>(x), static_cast<double>(y), static_cast<double>(z), 1.0};
-        double p[4];
-        vtkMatrix4x4::MultiplyPoint(elements, in, p);
-        const double i = std::floor(p[0] / p[3] + 0.5);
-        const double j = std::floor(p[1] / p[3] + 0.5);
-        const double k = std::floor(p[2] / p[3] + 0.5);
+  for (int bz = 0; bz < boxSize.z; ++bz)
+    for (int by = 0; by < boxSize.y; ++by) {
+      const double y = static_cast<double>(boxMinimum.y + by);
+      const double z = static_cast<double>(boxMinimum.z + bz);
+      CVoxel::value_type* out = output->Data() + output->Index(0, by, bz);
+      for (int bx = 0; bx < boxSize.x; ++bx) {
+        const double x = static_cast<double>(boxMinimum.x + bx);
+        const double p3 = Row(m + 12, x, y, z);
+        const double i = std::floor(Row(m, x, y, z) / p3 + 0.5);
+        const double j = std::floor(Row(m + 4, x, y, z) / p3 + 0.5);
+        const double k = std::floor(Row(m + 8, x, y, z) / p3 + 0.5);
         if (!(i >= 0.0 && i < limit[0] && j >= 0.0 && j < limit[1] && k >= 0.0 && k < limit[2])) continue;
-        output->At(x, y, z) = moving.At(static_cast<int>(i), static_cast<int>(j), static_cast<int>(k));
+        out[bx] = moving.At(static_cast<int>(i), static_cast<int>(j), static_cast<int>(k));
       }
+    }
   return output;
+}
+
+std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
+                                         int Z) {
+  auto whole = ResampleBoxByMatrix(moving, matrix, {X, Y, Z}, {0, 0, 0}, {X, Y, Z});
+  // An empty or impossible grid still gives a volume of the requested size.
+  return whole ? std::move(whole) : std::make_unique<CVoxel>(X, Y, Z);
 }

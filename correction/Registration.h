@@ -29,3 +29,10 @@ bool IsUsableMatrix(const vtkMatrix4x4& matrix);
 // origin are left unset.
 std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
                                          int Z);
+// Only the box [boxMinimum, boxMinimum + boxSize) of that resampled volume: a
+// box-sized volume whose voxel b is the resampled voxel boxMinimum + b, the
+// same values as resampling everything and cropping. Null when the box does not
+// lie inside the X x Y x Z grid (`gridSize`).
+std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
+                                            const C3DPoint& gridSize, const C3DPoint& boxMinimum,
+                                            const C3DPoint& boxSize);

@@ -52,7 +52,7 @@ std::string OneLine(std::string text) {
 struct Options {
   std::string segmentation, scribbles, references, output, truth;
   bool manual = false;
-  int threads = 1;  // validated; the run itself is single-threaded and its result never depends on it
+  int threads = 0;  // 0: every core; the result never depends on it
 };
 
 bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
@@ -159,8 +159,9 @@ bool Run(const Options& o, std::string& error) {
                              o.references + "'");
     CollectingSink messages;
     log.AppendLine("Semi-automatic segmentation correction starts...");
-    const bool done =
-        RunSemiAutomaticCorrection(*segmentation, *map, references, CorrectionParameters{}, log, messages);
+    CorrectionParameters parameters;
+    parameters.threads = o.threads;
+    const bool done = RunSemiAutomaticCorrection(*segmentation, *map, references, parameters, log, messages);
     if (!done)
       return Fail(error,
                   messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
