@@ -11,7 +11,8 @@ demo=$(mktemp -d)
 trap 'rm -rf "$demo"' EXIT
 mkdir -p "$demo/references"
 rm -f "$shot"
-xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
+# The test suite runs with QT_QPA_PLATFORM=offscreen; this test needs the real X display.
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
   "$1" --demo "$2" &
   pid=$!
   sleep 4
