@@ -1,11 +1,14 @@
 #include "platform/QtPlatform.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QThread>
+#include <QSocketNotifier>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -22,7 +25,21 @@ QString MessageTitle() {
 }
 }  // namespace
 
-CQtPlatform::CQtPlatform() : m_context(std::make_unique<QObject>()) {}
+CQtPlatform::CQtPlatform() : m_windowThread(std::this_thread::get_id()) {
+  if (::pipe2(m_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    // Without a pipe there is no way to wake the window's thread from a
+    // worker; starting workers is then refused (see StartThread).
+    m_wakePipe[0] = m_wakePipe[1] = -1;
+    return;
+  }
+  m_wakeNotifier = std::make_unique<QSocketNotifier>(m_wakePipe[0], QSocketNotifier::Read);
+  QObject::connect(m_wakeNotifier.get(), &QSocketNotifier::activated, [this] {
+    char drained[64];
+    while (::read(m_wakePipe[0], drained, sizeof drained) > 0) {
+    }
+    RunPostedTasks();
+  });
+}
 
 CQtPlatform::~CQtPlatform() {
   // A worker may still be waiting for the window's thread: keep serving it.
@@ -30,9 +47,19 @@ CQtPlatform::~CQtPlatform() {
   for (auto& worker : m_workers) {
     if (worker->thread.joinable()) worker->thread.join();
   }
+  m_wakeNotifier.reset();
+  for (int fd : m_wakePipe) {
+    if (fd >= 0) ::close(fd);
+  }
 }
 
-bool CQtPlatform::IsWindowThread() const { return QThread::currentThread() == m_context->thread(); }
+bool CQtPlatform::IsWindowThread() const { return std::this_thread::get_id() == m_windowThread; }
+
+void CQtPlatform::Wake() {
+  const char byte = 1;
+  // A full pipe already holds a wake-up; nothing is lost when this write fails.
+  [[maybe_unused]] const auto written = ::write(m_wakePipe[1], &byte, 1);
+}
 
 void CQtPlatform::RunOnWindowThread(const std::function<void()>& task) {
   if (IsWindowThread()) {
@@ -45,8 +72,7 @@ void CQtPlatform::RunOnWindowThread(const std::function<void()>& task) {
     std::lock_guard lock(m_taskMutex);
     m_tasks.push_back(&posted);
   }
-  QMetaObject::invokeMethod(
-      m_context.get(), [this] { RunPostedTasks(); }, Qt::QueuedConnection);
+  Wake();
   std::unique_lock lock(m_taskMutex);
   m_taskDone.wait(lock, [&posted] { return posted.finished; });
 }
@@ -151,14 +177,13 @@ bool CQtPlatform::StartThread(std::function<void()> body) {
   JoinFinishedWorkers();
   auto worker = std::make_unique<Worker>();
   Worker* self = worker.get();
-  QObject* context = m_context.get();
+  if (m_wakePipe[1] < 0) return false;
   try {
-    worker->thread = std::thread([self, context, body = std::move(body)] {
+    worker->thread = std::thread([this, self, body = std::move(body)] {
       body();
       self->done.store(true);
       // Wakes a window thread that waits in WaitForThreads.
-      QMetaObject::invokeMethod(
-          context, [] {}, Qt::QueuedConnection);
+      Wake();
     });
   } catch (const std::system_error&) {
     return false;

@@ -14,6 +14,7 @@
 
 #include "platform/Platform.h"
 
+class QSocketNotifier;
 class QWidget;
 
 class CQtPlatform : public CPlatform {
@@ -65,8 +66,14 @@ class CQtPlatform : public CPlatform {
   // Runs the tasks posted by other threads (window's thread only).
   void RunPostedTasks();
   void JoinFinishedWorkers();
+  // Wakes the window's thread from any thread: one byte into the wake pipe.
+  // Workers allocate no Qt objects on their side of the hand-over, so every
+  // synchronisation between the threads is one the sanitizers can see.
+  void Wake();
 
-  std::unique_ptr<QObject> m_context;  // lives on the window's thread
+  const std::thread::id m_windowThread;
+  int m_wakePipe[2] = {-1, -1};
+  std::unique_ptr<QSocketNotifier> m_wakeNotifier;  // lives on the window's thread
   QPointer<QWidget> m_owner;
   std::function<void(const std::string&)> m_logTarget;  // window's thread only
   std::string m_fileDialogDirectory;

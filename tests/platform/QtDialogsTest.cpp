@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -26,6 +27,11 @@ void AnswerNextModal(std::function<void(Dialog*)> answer) {
       timer->stop();
       timer->deleteLater();
       answer(dialog);
+      // An answer that did not close the dialog fails the test instead of hanging it.
+      if (dialog->isVisible()) {
+        ADD_FAILURE() << "the dialog stayed open";
+        static_cast<QDialog*>(dialog)->done(QDialog::Rejected);
+      }
     } else if (++*attempts > 500) {
       timer->stop();
       timer->deleteLater();
@@ -33,6 +39,12 @@ void AnswerNextModal(std::function<void(Dialog*)> answer) {
     }
   });
   timer->start(10);
+}
+// Types a name into the dialog's file name box, as a user does.
+void TypeFileName(QFileDialog* dialog, const QString& name) {
+  auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(edit, nullptr);
+  edit->setText(name);
 }
 }  // namespace
 
@@ -47,7 +59,7 @@ TEST(QtDialogs, OpenFileAcceptsANameThatDoesNotExistYet) {
     filters = dialog->nameFilters();
     mode = dialog->viewMode();
     EXPECT_EQ(QDir(dialog->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
-    dialog->selectFile(QStringLiteral("new-result"));
+    TypeFileName(dialog, QStringLiteral("new-result"));
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button does
   });
   const auto path = platform.ChooseFile("Select Seed Mask Save Path(*.mhd)|*.mhd|", FileListView::kList);
@@ -71,7 +83,7 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
   QFileDialog::ViewMode mode = QFileDialog::List;
   AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
     mode = dialog->viewMode();
-    dialog->selectFile(QStringLiteral("seg.mhd"));
+    TypeFileName(dialog, QStringLiteral("seg.mhd"));
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button does
   });
   const auto path =
@@ -103,7 +115,7 @@ TEST(QtDialogs, FolderBrowserOpensAtTheCurrentDirectory) {
   AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
     opened = dialog->directory().canonicalPath();
     title = dialog->windowTitle();
-    dialog->selectFile(dir.filePath("refs"));
+    TypeFileName(dialog, QStringLiteral("refs"));
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button does
   });
   const auto folder = platform.BrowseForFolder("Select directory containing training data");
