@@ -158,11 +158,11 @@ CVoxelSliceViewer& CCorvaneDlg::Viewer() const { return m_viewerWidget->Viewer()
 void CCorvaneDlg::CreateControls() {
   const CDialogUnits units = DialogUnits();
   QWidget* previous = nullptr;
-  for (const CControlSpec& spec : MainWindowControls()) {
-    const QString text = QString::fromUtf8(spec.text);
-    QRect rect = units.Rect(spec);
+  for (const CControlTemplate& control : MainWindowControls()) {
+    const QString text = QString::fromUtf8(control.text);
+    QRect rect = units.Rect(control);
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (control.kind) {
       case ControlKind::kGroupBox:
         widget = new CGroupFrame(text, this);
         break;
@@ -185,7 +185,7 @@ void CCorvaneDlg::CreateControls() {
       case ControlKind::kSlider:
       case ControlKind::kTickSlider: {
         auto* slider = new QSlider(Qt::Horizontal, this);
-        if (spec.kind == ControlKind::kTickSlider) {
+        if (control.kind == ControlKind::kTickSlider) {
           // Ticks at both ends only, as a trackbar without automatic ticks has.
           slider->setTickPosition(QSlider::TicksBelow);
           slider->setTickInterval(slider->maximum() - slider->minimum());
@@ -196,7 +196,7 @@ void CCorvaneDlg::CreateControls() {
       case ControlKind::kEdit:
       case ControlKind::kDigitEdit: {
         auto* edit = new QLineEdit(this);
-        if (spec.kind == ControlKind::kDigitEdit) {
+        if (control.kind == ControlKind::kDigitEdit) {
           edit->setValidator(
               new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
         }
@@ -239,10 +239,10 @@ void CCorvaneDlg::CreateControls() {
       }
     }
     widget->setGeometry(rect);
-    if (spec.id != ctl::kNoId) {
-      widget->setObjectName(QStringLiteral("IDC_%1").arg(spec.id));
-      widget->setProperty("controlId", spec.id);
-      m_controls[spec.id] = widget;
+    if (control.id != ctl::kNoId) {
+      widget->setObjectName(QStringLiteral("IDC_%1").arg(control.id));
+      widget->setProperty("controlId", control.id);
+      m_controls[control.id] = widget;
     }
     previous = widget;
   }

@@ -75,7 +75,7 @@ enum class ControlKind {
   kListBox,
 };
 
-struct CControlSpec {
+struct CControlTemplate {
   int id;
   ControlKind kind;
   const char* text;
@@ -83,9 +83,9 @@ struct CControlSpec {
 };
 
 // Every control of the window in template order (also the back-to-front order).
-std::span<const CControlSpec> MainWindowControls();
-// The spec of one control, or null.
-const CControlSpec* FindControlSpec(int id);
+std::span<const CControlTemplate> MainWindowControls();
+// The template of one control, or null.
+const CControlTemplate* FindControlTemplate(int id);
 
 // Size of the main window in dialog units.
 inline constexpr int kDialogWidthDlu = 753;
@@ -101,7 +101,7 @@ class CDialogUnits {
   int X(int dlu) const;
   int Y(int dlu) const;
   QRect Rect(int x, int y, int width, int height) const;
-  QRect Rect(const CControlSpec& spec) const { return Rect(spec.x, spec.y, spec.width, spec.height); }
+  QRect Rect(const CControlTemplate& control) const { return Rect(control.x, control.y, control.width, control.height); }
   int BaseX() const { return m_baseX; }
   int BaseY() const { return m_baseY; }
 

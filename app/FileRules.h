@@ -1,4 +1,4 @@
-// File dialog filters of the window's commands and the ".mhd" rule of the save commands.
+// File dialog filters of the window's commands.
 #pragma once
 
 #include <string>
@@ -15,7 +15,3 @@ inline constexpr const char* kLoadSegmentationFilter =
     "truth Files (*.raw)|*.raw|All Files(*.*)|*.*||";
 // Save Segmentation and Save UI.
 inline constexpr const char* kSaveFilter = "Select Seed Mask Save Path(*.mhd)|*.mhd|";
-
-// The header path a save command writes: the chosen path, with ".mhd" appended
-// unless the text after its last "." is exactly "mhd".
-std::string WithMhdExtension(const std::string& path);

@@ -15,6 +15,7 @@
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
 #include "app/FileRules.h"
+#include "volume/Writers.h"
 #include "correction/CorrectionDriver.h"
 #include "fusion/Fusion.h"
 #include "platform/Platform.h"

@@ -8,6 +8,7 @@
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
 #include "app/FileRules.h"
+#include "volume/Writers.h"
 #include "app/SpinControl.h"
 #include "correction/BoundaryPoints.h"
 #include "platform/Platform.h"

@@ -416,3 +416,9 @@ bool CVoxel::SaveMetaImage(const std::string& headerPath) const {
 bool SaveMetaImageShort(const CVoxel& volume, const std::string& headerPath, std::string* error) {
   return WriteMetaImage(volume, headerPath, StoredAs::Short, error);
 }
+
+std::string WithMhdExtension(const std::string& path) {
+  const std::size_t dot = path.rfind('.');
+  const std::string extension = dot == std::string::npos ? path : path.substr(dot + 1);
+  return extension == "mhd" ? path : path + ".mhd";
+}

@@ -16,3 +16,7 @@ bool SaveMetaImageShort(const CVoxel& volume, const std::string& headerPath, std
 
 // The own 16-bit raw format with the 40-byte header (spacing, origin, X, Y, Z).
 bool SaveRaw16(const CVoxel& volume, const std::string& path, std::string* error = nullptr);
+
+// The header path the save commands write: the chosen path, with ".mhd"
+// appended unless the text after its last "." is exactly "mhd".
+std::string WithMhdExtension(const std::string& path);

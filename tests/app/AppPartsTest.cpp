@@ -4,6 +4,7 @@
 #include "app/CorvaneApp.h"
 #include "app/DialogLayout.h"
 #include "app/FileRules.h"
+#include "volume/Writers.h"
 
 TEST(CommandLine, DemoFolderIsOptional) {
   EXPECT_FALSE(ParseCommandLine({}).demoDir.has_value());
@@ -32,7 +33,7 @@ TEST(DialogUnits, MapEdgesSeparatelySoNeighboursShareTheirBorder) {
   const QRect right = units.Rect(43, 10, 20, 10);
   EXPECT_EQ(left.right() + 1, right.left());
   EXPECT_EQ(units.Rect(0, 0, 753, 400).size(), QSize(units.X(753), units.Y(400)));
-  ASSERT_NE(FindControlSpec(ctl::kLog), nullptr);
-  EXPECT_EQ(FindControlSpec(ctl::kLog)->kind, ControlKind::kListBox);
-  EXPECT_EQ(FindControlSpec(12345), nullptr);
+  ASSERT_NE(FindControlTemplate(ctl::kLog), nullptr);
+  EXPECT_EQ(FindControlTemplate(ctl::kLog)->kind, ControlKind::kListBox);
+  EXPECT_EQ(FindControlTemplate(12345), nullptr);
 }

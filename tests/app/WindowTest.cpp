@@ -88,35 +88,35 @@ TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
   EXPECT_EQ(Dialog().size(), QSize(units.X(753), units.Y(400)));
   EXPECT_EQ(Dialog().minimumSize(), Dialog().maximumSize());
   int numbered = 0;
-  for (const CControlSpec& spec : MainWindowControls()) {
-    if (spec.id == ctl::kNoId) continue;
+  for (const CControlTemplate& control : MainWindowControls()) {
+    if (control.id == ctl::kNoId) continue;
     ++numbered;
-    QWidget* widget = Dialog().Control(spec.id);
-    ASSERT_NE(widget, nullptr) << spec.id;
-    const QRect expected = units.Rect(spec);
+    QWidget* widget = Dialog().Control(control.id);
+    ASSERT_NE(widget, nullptr) << control.id;
+    const QRect expected = units.Rect(control);
     // A spin's buddy gives up the part the arrows cover.
-    if (spec.id == ctl::kZoomEdit || spec.id == ctl::kBrushSizeEdit) {
-      EXPECT_EQ(widget->geometry().topLeft(), expected.topLeft()) << spec.id;
-      EXPECT_LE(widget->geometry().right(), expected.right()) << spec.id;
+    if (control.id == ctl::kZoomEdit || control.id == ctl::kBrushSizeEdit) {
+      EXPECT_EQ(widget->geometry().topLeft(), expected.topLeft()) << control.id;
+      EXPECT_LE(widget->geometry().right(), expected.right()) << control.id;
     } else {
-      EXPECT_EQ(widget->geometry(), expected) << spec.id;
+      EXPECT_EQ(widget->geometry(), expected) << control.id;
     }
-    const QString text = QString::fromUtf8(spec.text);
-    switch (spec.kind) {
+    const QString text = QString::fromUtf8(control.text);
+    switch (control.kind) {
       case ControlKind::kButton:
       case ControlKind::kCheckBox:
       case ControlKind::kRadio:
       case ControlKind::kRadioFirst:
-        EXPECT_EQ(qobject_cast<QAbstractButton*>(widget)->text(), text) << spec.id;
+        EXPECT_EQ(qobject_cast<QAbstractButton*>(widget)->text(), text) << control.id;
         break;
       case ControlKind::kLabel:
         // The window readouts show their sliders' positions from the start.
-        if (spec.id != ctl::kWindowLowText && spec.id != ctl::kWindowHighText) {
-          EXPECT_EQ(qobject_cast<QLabel*>(widget)->text(), text) << spec.id;
+        if (control.id != ctl::kWindowLowText && control.id != ctl::kWindowHighText) {
+          EXPECT_EQ(qobject_cast<QLabel*>(widget)->text(), text) << control.id;
         }
         break;
       case ControlKind::kGroupBox:
-        EXPECT_EQ(qobject_cast<CGroupFrame*>(widget)->Title(), text) << spec.id;
+        EXPECT_EQ(qobject_cast<CGroupFrame*>(widget)->Title(), text) << control.id;
         break;
       default:
         break;
@@ -132,19 +132,19 @@ TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
 // Every text of the window must be fully visible in its control with the
 // chosen font and dialog-unit mapping.
 TEST_F(WindowTest, EveryTextFitsItsControl) {
-  for (const CControlSpec& spec : MainWindowControls()) {
-    const QString text = QString::fromUtf8(spec.text);
+  for (const CControlTemplate& control : MainWindowControls()) {
+    const QString text = QString::fromUtf8(control.text);
     if (text.isEmpty()) continue;
     QWidget* widget = nullptr;
     for (QWidget* child : Dialog().findChildren<QWidget*>()) {
-      if (child->parentWidget() == &Dialog() && child->geometry() == DialogUnits().Rect(spec)) widget = child;
+      if (child->parentWidget() == &Dialog() && child->geometry() == DialogUnits().Rect(control)) widget = child;
     }
-    ASSERT_NE(widget, nullptr) << spec.text;
+    ASSERT_NE(widget, nullptr) << control.text;
     const QFontMetrics metrics = widget->fontMetrics();
     const QStyle* style = widget->style();
     const int textWidth = metrics.horizontalAdvance(text);
-    SCOPED_TRACE(spec.text);
-    switch (spec.kind) {
+    SCOPED_TRACE(control.text);
+    switch (control.kind) {
       case ControlKind::kButton: {
         const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, widget);
         EXPECT_LE(textWidth + 2 * frame + 2, widget->width());
@@ -154,7 +154,7 @@ TEST_F(WindowTest, EveryTextFitsItsControl) {
       case ControlKind::kCheckBox:
       case ControlKind::kRadio:
       case ControlKind::kRadioFirst: {
-        const bool radio = spec.kind != ControlKind::kCheckBox;
+        const bool radio = control.kind != ControlKind::kCheckBox;
         const int indicator = style->pixelMetric(
             radio ? QStyle::PM_ExclusiveIndicatorWidth : QStyle::PM_IndicatorWidth, nullptr, widget);
         const int spacing = style->pixelMetric(

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "correction/CorrectionDriver.h"
+#include "volume/Writers.h"
 #include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
 #include "volume/Sinks.h"
@@ -108,13 +109,6 @@ bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVox
     return Fail(error, "cannot read the " + what + " '" + path + "': " + why);
   }
   return true;
-}
-
-// The save commands' rule: unless the text after the last "." is "mhd", ".mhd" is appended.
-std::string WithMhdExtension(const std::string& path) {
-  const std::size_t dot = path.rfind('.');
-  const std::string extension = dot == std::string::npos ? path : path.substr(dot + 1);
-  return extension == "mhd" ? path : path + ".mhd";
 }
 
 // Dice overlap of the voxels > 0; two empty labels agree completely.
