@@ -1,0 +1,382 @@
+// correction-bench: the semi-automatic correction of one case, run by the
+// plain reference version (the oracle) and by the production pipeline, each in
+// a child process of its own so that each peak memory is its own. Prints the
+// time of every stage, the peak memory, whether both results are identical
+// voxel for voxel, the time of a manual correction and of loading the
+// segmentation's MetaImage, and ends with the line
+//   speedup: R.RRx identical: yes|no
+//
+//   correction-bench [--threads N] CASE_DIR
+//   correction-bench [--threads N] --generate [corvane-phantom options]
+//
+// CASE_DIR is a folder written by corvane-phantom (segmentation.mhd,
+// scribbles.mhd, references/). --generate builds the case in memory instead;
+// its references are then generated when the pipeline asks for them, so
+// "reference loading" measures their generation.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Phantom.h"
+#include "PhantomTool.h"
+#include "correction/CorrectionDriver.h"
+#include "fusion/Fusion.h"
+#include "fusion/Parallel.h"
+#include "tests/oracle/Oracle.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+#include "volume/Writers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+const char kUsage[] =
+    "usage: correction-bench [--threads N] CASE_DIR\n"
+    "       correction-bench [--threads N] --generate [corvane-phantom options, e.g. --size 512x512x32\n"
+    "                        --references 40 --strokes 6 --seed 1, or --dots 20]\n";
+
+// The case: the segmentation and the scribble map, and where references come from.
+struct Case {
+  std::string description;
+  CVoxel segmentation;
+  CVoxel scribbles;
+  std::vector<std::string> referencePaths;
+  std::function<std::unique_ptr<CVoxel>(const std::string&)> load;  // thread-safe
+  std::string metaImage;                                            // a 512 x 512 x 32-like file to time
+};
+
+// Stages in table order; the oracle and the production fill the same slots.
+enum Stage {
+  kLoading,
+  kBoundary,
+  kRegistration,
+  kResampling,
+  kRegions,
+  kDistance,
+  kProbability,
+  kFusion,
+  kPost,
+  kStages
+};
+const char* const kStageNames[kStages] = {"reference loading",       "boundary lists",   "registration",
+                                          "resampling and cropping", "scribble regions", "distance maps",
+                                          "probability maps",        "fusion",           "post-processing"};
+
+// What a child process sends back through its pipe, followed by the voxels.
+struct Report {
+  int accepted = 0;
+  double total = 0.0;           // wall clock of the whole correction
+  double referenceStage = 0.0;  // wall clock of the reference stage
+  double stages[kStages] = {};
+  long startKilobytes = 0;  // resident memory just before the run
+};
+
+long ResidentKilobytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, p, size);
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool ReadAll(int fd, void* data, std::size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = read(fd, p, size);
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+struct ChildResult {
+  bool ok = false;
+  Report report;
+  CVoxel segmentation;
+  long peakKilobytes = 0;
+};
+
+// Runs `run` (which corrects the segmentation it is given and fills the
+// report) in a child process and collects what it sends back.
+ChildResult InChild(const Case& c, const std::function<void(CVoxel&, Report&)>& run) {
+  ChildResult result;
+  int fds[2];
+  if (pipe(fds) != 0) return result;
+  std::fflush(stdout);
+  const pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    close(fds[0]);
+    CVoxel segmentation(c.segmentation);
+    Report report;
+    report.startKilobytes = ResidentKilobytes();
+    run(segmentation, report);
+    const bool sent =
+        WriteAll(fds[1], &report, sizeof report) &&
+        WriteAll(fds[1], segmentation.Data(), segmentation.VoxelCount() * sizeof(CVoxel::value_type));
+    close(fds[1]);
+    _exit(sent ? 0 : 1);
+  }
+  close(fds[1]);
+  result.segmentation = CVoxel(c.segmentation.Size());
+  result.ok = ReadAll(fds[0], &result.report, sizeof result.report) &&
+              ReadAll(fds[0], result.segmentation.Data(),
+                      result.segmentation.VoxelCount() * sizeof(CVoxel::value_type));
+  close(fds[0]);
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    result.ok = false;
+  result.peakKilobytes = usage.ru_maxrss;
+  return result;
+}
+
+void RunOracle(const Case& c, CVoxel& segmentation, Report& report) {
+  RecordingSink log, messages;
+  oracle::StageTimes t;
+  const CorrectionParameters parameters;
+  const auto start = Clock::now();
+  report.accepted = oracle::SemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, c.load,
+                                                    parameters, log, messages, &t);
+  report.total = Seconds(start);
+  report.referenceStage = t.referenceLoading + t.boundaryLists + t.registration + t.resamplingAndCropping;
+  const double stages[kStages] = {t.referenceLoading,      t.boundaryLists, t.registration,
+                                  t.resamplingAndCropping, t.regions,       t.distanceMaps,
+                                  t.probabilityMaps,       t.fusion,        t.postProcessing};
+  std::copy(std::begin(stages), std::end(stages), report.stages);
+}
+
+void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& report) {
+  RecordingSink log, messages;
+  CorrectionTimes t;
+  CorrectionParameters parameters;
+  parameters.threads = threads;
+  const auto start = Clock::now();
+  report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
+                                               c.load, log, messages, &t);
+  report.total = Seconds(start);
+  report.referenceStage = t.references;
+  const double stages[kStages] = {t.referenceLoading,      t.boundaryLists, t.registration,
+                                  t.resamplingAndCropping, t.regions,       t.distanceMaps,
+                                  t.probabilityMaps,       t.fusion,        t.postProcessing};
+  std::copy(std::begin(stages), std::end(stages), report.stages);
+}
+
+// Median of `runs` timings of `work` (which is given a fresh setup each time).
+double MedianSeconds(int runs, const std::function<void()>& setup, const std::function<void()>& work) {
+  std::vector<double> times;
+  for (int r = 0; r < runs; ++r) {
+    setup();
+    const auto start = Clock::now();
+    work();
+    times.push_back(Seconds(start));
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+bool LoadCaseFolder(const std::string& folder, Case& c, std::string& error) {
+  c.metaImage = (fs::path(folder) / "segmentation.mhd").string();
+  c.segmentation = CVoxel(c.metaImage);
+  c.scribbles = CVoxel((fs::path(folder) / "scribbles.mhd").string());
+  if (!c.segmentation.HasData() || !c.scribbles.HasData()) {
+    error = "cannot read segmentation.mhd and scribbles.mhd in '" + folder + "'";
+    return false;
+  }
+  if (!FindReferenceLabels((fs::path(folder) / "references").string(), c.referencePaths) ||
+      c.referencePaths.empty()) {
+    error = "no reference labels in '" + folder + "/references'";
+    return false;
+  }
+  c.load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
+  c.description = folder;
+  return true;
+}
+
+bool GenerateCase(const std::vector<std::string>& phantomArguments, Case& c, std::string& error) {
+  std::vector<std::string> arguments = phantomArguments;
+  arguments.insert(arguments.end(), {"--out", "(memory)"});
+  phantom::ToolOptions tool;
+  if (!phantom::ParseToolArguments(arguments, &tool, &error)) return false;
+  const phantom::PhantomOptions options = tool.phantom;
+  phantom::PhantomOptions withoutReferences = options;
+  withoutReferences.references = 0;
+  {
+    phantom::PhantomCase generated = phantom::GeneratePhantom(withoutReferences);
+    c.segmentation = std::move(generated.segmentation);
+    c.scribbles = std::move(generated.scribbles);
+  }
+  if (!c.segmentation.HasData() || !c.scribbles.HasData()) {
+    error = "not enough memory for the case";
+    return false;
+  }
+  for (int r = 0; r < options.references; ++r) c.referencePaths.push_back(std::to_string(r));
+  c.load = [options](const std::string& path) {
+    return std::make_unique<CVoxel>(phantom::GenerateReference(options, std::stoi(path)));
+  };
+  c.description = "generated (seed " + std::to_string(options.seed) + ", " + std::to_string(options.strokes) +
+                  " strokes, " + std::to_string(options.dots) + " dots)";
+  return true;
+}
+
+std::string Megabytes(long kilobytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", static_cast<double>(kilobytes) / 1024.0);
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  int threads = 0;
+  std::optional<std::vector<std::string>> generate;
+  std::string folder;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (args[i] == "--threads" && i + 1 < args.size()) {
+      threads = std::atoi(args[++i].c_str());
+      if (threads < 1) {
+        std::fprintf(stderr, "correction-bench: --threads needs a number from 1 up\n");
+        return 2;
+      }
+    } else if (args[i] == "--generate") {
+      generate = std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    } else if (folder.empty() && args[i].rfind("--", 0) != 0) {
+      folder = args[i];
+    } else {
+      std::fprintf(stderr, "correction-bench: unexpected argument '%s'\n%s", args[i].c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (!generate && folder.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+
+  Case c;
+  std::string error;
+  if (!(generate ? GenerateCase(*generate, c, error) : LoadCaseFolder(folder, c, error))) {
+    std::fprintf(stderr, "correction-bench: %s\n", error.c_str());
+    return 2;
+  }
+  const int used = fusion::ResolveThreadCount(threads);
+  std::printf("case: %s, %d x %d x %d voxels, %zu references\n", c.description.c_str(), c.segmentation.X,
+              c.segmentation.Y, c.segmentation.Z, c.referencePaths.size());
+  std::printf("machine: %u cores; production threads: %d\n", std::thread::hardware_concurrency(), used);
+
+  // The two runs, each in a process of its own.
+  const ChildResult o = InChild(c, [&c](CVoxel& s, Report& r) { RunOracle(c, s, r); });
+  const ChildResult p = InChild(c, [&c, threads](CVoxel& s, Report& r) { RunProduction(c, threads, s, r); });
+  if (!o.ok || !p.ok) {
+    std::fprintf(stderr, "correction-bench: the %s run did not complete\n", o.ok ? "production" : "oracle");
+    std::printf("speedup: 0.00x identical: no\n");
+    return 1;
+  }
+
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < o.segmentation.VoxelCount(); ++i)
+    differing += o.segmentation[i] != p.segmentation[i];
+  const bool identical = differing == 0 && o.report.accepted == p.report.accepted;
+
+  // The scribble regions of the case, for the record.
+  ScribbleRegionList regions;
+  int foreground = 0, background = 0;
+  const CorrectionParameters parameters;
+  ExtractScribbleRegions(c.scribbles, c.segmentation, 2, 3, parameters.pairDistance,
+                         parameters.neighbourhoodMargin, regions, foreground, background);
+  CFVoxelList distance;
+  CPointArray origins, ends;
+  ComputeDistanceMaps(regions, parameters.neighbourhoodMargin, distance, origins, ends);
+  long long windowVoxels = 0;
+  for (std::size_t i = 0; i < origins.size(); ++i) {
+    const C3DPoint s = ends[i] - origins[i] + 1;
+    if (s.x > 0 && s.y > 0 && s.z > 0) windowVoxels += static_cast<long long>(s.x) * s.y * s.z;
+  }
+  std::printf("scribble regions: %d foreground, %d background; %lld window voxels\n\n", foreground,
+              background, windowVoxels);
+
+  std::printf("%-34s %12s %14s\n", "stage", "oracle (s)", "production (s)");
+  for (int s = 0; s < kStages; ++s)
+    std::printf("%-34s %12.3f %14.3f%s\n", kStageNames[s], o.report.stages[s], p.report.stages[s],
+                s <= kResampling ? " *" : "");
+  std::printf("%-34s %12.3f %14.3f\n", "reference stage (wall clock)", o.report.referenceStage,
+              p.report.referenceStage);
+  std::printf("%-34s %12.3f %14.3f\n", "whole correction (wall clock)", o.report.total, p.report.total);
+  std::printf("%-34s %12s %14s\n", "peak memory, process (MB)", Megabytes(o.peakKilobytes).c_str(),
+              Megabytes(p.peakKilobytes).c_str());
+  std::printf("%-34s %12s %14s\n", "  of which before the run (MB)",
+              Megabytes(o.report.startKilobytes).c_str(), Megabytes(p.report.startKilobytes).c_str());
+  std::printf("* production: summed over the references, which run on %d threads at once\n\n", used);
+
+  // Manual correction: merging the strokes and writing the scribbles into the label.
+  CVoxel label, accumulated;
+  const double manual = MedianSeconds(
+      21,
+      [&] {
+        label = c.segmentation;
+        accumulated = CVoxel(c.scribbles.Size());
+      },
+      [&] {
+        MergeStrokes(accumulated, c.scribbles);
+        ApplyScribbles(label, accumulated);
+      });
+  std::printf("manual correction (merge strokes + apply), median of 21: %.2f ms\n", manual * 1e3);
+
+  // Loading a MetaImage of the case's size.
+  fs::path written;
+  if (c.metaImage.empty()) {
+    written = fs::temp_directory_path() / ("correction-bench-" + std::to_string(getpid()));
+    fs::create_directories(written);
+    c.metaImage = (written / "segmentation.mhd").string();
+    std::string writeError;
+    if (!SaveMetaImageShort(c.segmentation, c.metaImage, &writeError)) c.metaImage.clear();
+  }
+  if (!c.metaImage.empty()) {
+    bool loaded = true;
+    const double load = MedianSeconds(
+        11, [] {}, [&] { loaded = loaded && CVoxel(c.metaImage).HasData(); });
+    std::printf("MetaImage load (%d x %d x %d, 16-bit), median of 11: %.2f ms%s\n", c.segmentation.X,
+                c.segmentation.Y, c.segmentation.Z, load * 1e3, loaded ? "" : " (read failed)");
+  }
+  if (!written.empty()) fs::remove_all(written);
+
+  std::printf("voxels differing from the oracle: %zu of %zu\n", differing, o.segmentation.VoxelCount());
+  const double speedup = p.report.total > 0.0 ? o.report.total / p.report.total : 0.0;
+  std::printf("speedup: %.2fx identical: %s\n", speedup, identical ? "yes" : "no");
+  return identical ? 0 : 1;
+}
