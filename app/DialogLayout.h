@@ -101,7 +101,9 @@ class CDialogUnits {
   int X(int dlu) const;
   int Y(int dlu) const;
   QRect Rect(int x, int y, int width, int height) const;
-  QRect Rect(const CControlTemplate& control) const { return Rect(control.x, control.y, control.width, control.height); }
+  QRect Rect(const CControlTemplate& control) const {
+    return Rect(control.x, control.y, control.width, control.height);
+  }
   int BaseX() const { return m_baseX; }
   int BaseY() const { return m_baseY; }
 

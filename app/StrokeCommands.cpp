@@ -15,11 +15,11 @@
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
 #include "app/FileRules.h"
-#include "volume/Writers.h"
 #include "correction/CorrectionDriver.h"
 #include "fusion/Fusion.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
+#include "volume/Writers.h"
 
 namespace {
 constexpr const char* kRuleLine = "-----------------------------------------";

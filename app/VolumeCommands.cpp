@@ -8,11 +8,11 @@
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
 #include "app/FileRules.h"
-#include "volume/Writers.h"
 #include "app/SpinControl.h"
 #include "correction/BoundaryPoints.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
+#include "volume/Writers.h"
 
 std::unique_ptr<CVoxel> CCorvaneDlg::LoadVolume(const std::string& path) {
   auto volume = std::make_unique<CVoxel>(path, &m_platform);

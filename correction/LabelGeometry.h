@@ -10,7 +10,8 @@
 // Bounding box of the voxels > 0, each minimum lowered by the margin (clipped
 // at 0), each maximum raised by it (clipped at dimension - 1). Corners are
 // inclusive. A volume without a voxel > 0 yields an inverted box.
-void EnlargedBoundingBox(const CVoxel& label, const C3DPoint& margin, C3DPoint& minCorner, C3DPoint& maxCorner);
+void EnlargedBoundingBox(const CVoxel& label, const C3DPoint& margin, C3DPoint& minCorner,
+                         C3DPoint& maxCorner);
 
 // True when some voxel is > 0 (the label is not empty).
 bool HasForeground(const CVoxel& label);

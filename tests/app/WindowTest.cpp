@@ -137,7 +137,8 @@ TEST_F(WindowTest, EveryTextFitsItsControl) {
     if (text.isEmpty()) continue;
     QWidget* widget = nullptr;
     for (QWidget* child : Dialog().findChildren<QWidget*>()) {
-      if (child->parentWidget() == &Dialog() && child->geometry() == DialogUnits().Rect(control)) widget = child;
+      if (child->parentWidget() == &Dialog() && child->geometry() == DialogUnits().Rect(control))
+        widget = child;
     }
     ASSERT_NE(widget, nullptr) << control.text;
     const QFontMetrics metrics = widget->fontMetrics();

@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "correction/CorrectionDriver.h"
-#include "volume/Writers.h"
 #include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
+#include "volume/Writers.h"
 
 namespace {
 
