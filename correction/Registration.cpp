@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fusion/InstructionSet.h"
+
 namespace {
 
 // The points in list order, each as its own vertex cell.
@@ -87,10 +89,12 @@ inline __attribute__((always_inline)) double Row(const double* m, double x, doub
 // the loop runs in vector lanes, and each lane rounds exactly as scalar code
 // would (ignoring floating-point traps lets floor run in vectors; it changes
 // no value).
-__attribute__((target_clones("avx512f", "avx2", "default"),
-               optimize("no-trapping-math", "vect-cost-model=dynamic"))) void
-PreImages(const double* __restrict m, int x0, int n, double y, double z, double* __restrict i,
-          double* __restrict j, double* __restrict k) {
+#define CORVANE_VECTOR_LOOP optimize("no-trapping-math", "vect-cost-model=dynamic")
+inline __attribute__((always_inline, CORVANE_VECTOR_LOOP)) void PreImagesOf(const double* __restrict m,
+                                                                            int x0, int n, double y, double z,
+                                                                            double* __restrict i,
+                                                                            double* __restrict j,
+                                                                            double* __restrict k) {
   for (int b = 0; b < n; ++b) {
     const double x = static_cast<double>(x0 + b);
     const double p3 = Row(m + 12, x, y, z);
@@ -98,6 +102,29 @@ PreImages(const double* __restrict m, int x0, int n, double y, double z, double*
     j[b] = std::floor(Row(m + 4, x, y, z) / p3 + 0.5);
     k[b] = std::floor(Row(m + 8, x, y, z) / p3 + 0.5);
   }
+}
+__attribute__((CORVANE_VECTOR_LOOP)) void PreImagesBaseline(const double* m, int x0, int n, double y,
+                                                            double z, double* i, double* j, double* k) {
+  PreImagesOf(m, x0, n, y, z, i, j, k);
+}
+__attribute__((target("avx2"), CORVANE_VECTOR_LOOP)) void PreImagesAvx2(const double* m, int x0, int n,
+                                                                        double y, double z, double* i,
+                                                                        double* j, double* k) {
+  PreImagesOf(m, x0, n, y, z, i, j, k);
+}
+__attribute__((target("avx512f"), CORVANE_VECTOR_LOOP)) void PreImagesAvx512(const double* m, int x0, int n,
+                                                                             double y, double z, double* i,
+                                                                             double* j, double* k) {
+  PreImagesOf(m, x0, n, y, z, i, j, k);
+}
+#undef CORVANE_VECTOR_LOOP
+
+using PreImagesFunction = void (*)(const double*, int, int, double, double, double*, double*, double*);
+
+void PreImages(const double* m, int x0, int n, double y, double z, double* i, double* j, double* k) {
+  static const PreImagesFunction chosen =
+      fusion::ForInstructionSet<PreImagesFunction>(&PreImagesBaseline, &PreImagesAvx2, &PreImagesAvx512);
+  chosen(m, x0, n, y, z, i, j, k);
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "fusion/InstructionSet.h"
 #include "fusion/Parallel.h"
 
 namespace fusion {
@@ -173,9 +174,7 @@ inline __attribute__((always_inline)) void SumKernel(const KernelJob& job) {
     for (int j = 0; j < kLanes; ++j) job.sums[c * kLanes + j] = sums[c][j];
 }
 
-// Compiled for several instruction sets; every version adds the same doubles
-// in the same order.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void RunKernel(const KernelJob& job) {
+inline __attribute__((always_inline)) void SumKernelOf(const KernelJob& job) {
   switch (job.chunks) {
     case 1:
       SumKernel<1>(job);
@@ -192,6 +191,17 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void RunKernel(cons
     default:
       break;
   }
+}
+
+// The kernel for each instruction set; every version adds the same doubles in
+// the same order.
+void RunKernelBaseline(const KernelJob& job) { SumKernelOf(job); }
+__attribute__((target("avx2"))) void RunKernelAvx2(const KernelJob& job) { SumKernelOf(job); }
+__attribute__((target("avx512f"))) void RunKernelAvx512(const KernelJob& job) { SumKernelOf(job); }
+
+void RunKernel(const KernelJob& job) {
+  static const auto kernel = ForInstructionSet(&RunKernelBaseline, &RunKernelAvx2, &RunKernelAvx512);
+  kernel(job);
 }
 
 // ---- One region -------------------------------------------------------------
@@ -339,9 +349,10 @@ RowPrefixes PrefixesOf(const WindowTerms& w, const Packing& packing, const C3DPo
 
 // Packed term counts of the inside voxels of one reference over the window,
 // for every translation: at ((iz * ny + iy) * vectors) * kLanes + ix.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void CountTranslations(
-    const RowPrefixes& prefixes, const ReferenceRuns& runs, const Translations& t, const C3DPoint& window,
-    const C3DPoint& base, std::int64_t* counts) {
+inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes& prefixes,
+                                                               const ReferenceRuns& runs,
+                                                               const Translations& t, const C3DPoint& window,
+                                                               const C3DPoint& base, std::int64_t* counts) {
   const int lowX = t.x.front();
   const int top = window.x + prefixes.span;
   // Reference x range any translation reads; runs are clipped to it.
@@ -380,6 +391,31 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void CountTranslati
         }
       }
     }
+}
+
+// CountTranslationsOf for each instruction set.
+using CountFunction = void (*)(const RowPrefixes&, const ReferenceRuns&, const Translations&, const C3DPoint&,
+                               const C3DPoint&, std::int64_t*);
+void CountBaseline(const RowPrefixes& p, const ReferenceRuns& r, const Translations& t, const C3DPoint& w,
+                   const C3DPoint& b, std::int64_t* c) {
+  CountTranslationsOf(p, r, t, w, b, c);
+}
+__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const ReferenceRuns& r,
+                                               const Translations& t, const C3DPoint& w, const C3DPoint& b,
+                                               std::int64_t* c) {
+  CountTranslationsOf(p, r, t, w, b, c);
+}
+__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const ReferenceRuns& r,
+                                                    const Translations& t, const C3DPoint& w,
+                                                    const C3DPoint& b, std::int64_t* c) {
+  CountTranslationsOf(p, r, t, w, b, c);
+}
+
+void CountTranslations(const RowPrefixes& prefixes, const ReferenceRuns& runs, const Translations& t,
+                       const C3DPoint& window, const C3DPoint& base, std::int64_t* counts) {
+  static const CountFunction count =
+      ForInstructionSet<CountFunction>(&CountBaseline, &CountAvx2, &CountAvx512);
+  count(prefixes, runs, t, window, base, counts);
 }
 
 // The translations whose score can reach the best score of one reference.
