@@ -38,10 +38,6 @@ bool IsEmptyWindow(const C3DPoint& origin, const C3DPoint& end);
 // True when [origin, end] (inclusive, not empty) lies inside an X x Y x Z volume.
 bool WindowInside(const C3DPoint& origin, const C3DPoint& end, const C3DPoint& dimensions);
 
-// New zero volume of the source's size holding `value` wherever the source
-// equals `key`. Null if the source has no data or memory runs out.
-std::unique_ptr<CVoxel> SelectValue(const CVoxel& source, int key, int value);
-
 // The 6-connected component (value 1) grown from the first non-zero voxel of
 // the mask in scan order; neighbours join where the mask is > 0. All zero when
 // the mask has no non-zero voxel. Null if the mask has no data.

@@ -59,15 +59,28 @@ int MarkedValue(int regionValue, int scribble, int foregroundValue, int backgrou
   return 0;
 }
 
-// The score term of a window voxel whose translated reference voxel is inside;
-// where it is outside the term is the negation.
-double InsideTerm(int marked, bool segmentationInside, int foregroundValue, int backgroundValue,
-                  double segmentationWeight, double otherScribbleWeight) {
-  if (marked == backgroundValue) return -1.0;
-  if (marked == foregroundValue) return 1.0;
-  if (marked == kOtherBackground) return -otherScribbleWeight;
-  if (marked != 0) return otherScribbleWeight;
-  return segmentationInside ? segmentationWeight : -segmentationWeight;
+// Which weight the score term of a window voxel carries: 1 for the region's
+// own scribble, the other-scribble weight, or the segmentation weight.
+enum Category { kOwn, kOther, kSegmentation, kCategories };
+
+// The term's weight and its sign where the translated reference voxel is
+// inside; where it is outside the sign flips.
+struct Term {
+  Category category;
+  bool positive;
+};
+
+Term TermOf(int marked, bool segmentationInside, int foregroundValue, int backgroundValue) {
+  if (marked == backgroundValue || marked == foregroundValue) return {kOwn, marked != backgroundValue};
+  if (marked != 0) return {kOther, marked != kOtherBackground};
+  return {kSegmentation, segmentationInside};
+}
+
+double InsideTerm(const Term& term, double segmentationWeight, double otherScribbleWeight) {
+  const double weight = term.category == kOwn     ? 1.0
+                        : term.category == kOther ? otherScribbleWeight
+                                                  : segmentationWeight;
+  return term.positive ? weight : -weight;
 }
 
 // The translations tried for one region: offsets per axis, enumerated z
@@ -84,8 +97,6 @@ struct Translations {
     const int ny = static_cast<int>(y.size());
     return {x[number % nx], y[(number / nx) % ny], z[number / (nx * ny)]};
   }
-  C3DPoint Lowest() const { return {x.front(), y.front(), z.front()}; }
-  C3DPoint Highest() const { return {x.back(), y.back(), z.back()}; }
 };
 
 // ---- References as runs ---------------------------------------------------
@@ -219,9 +230,6 @@ struct RegionInputs {
   C3DPoint base;  // reference voxel of window voxel (0, 0, 0) at translation 0: origin - box minimum
 };
 
-// Which weight a term carries and with which sign.
-enum Category { kOwn, kOther, kSegmentation, kCategories };
-
 // The window as the scores see it: t(w) per voxel and, for the counting, the
 // category and sign of every term.
 struct WindowTerms {
@@ -247,23 +255,13 @@ WindowTerms TermsOf(const RegionInputs& in) {
         const int scribble = marked ? in.interactionMap.At(p.x, p.y, p.z) : 0;
         const int a =
             MarkedValue(in.region.At(p.x, p.y, p.z), scribble, in.foregroundValue, in.backgroundValue);
-        const bool segmentationInside = in.segmentation.At(p.x, p.y, p.z) > 0;
-        const double t = InsideTerm(a, segmentationInside, in.foregroundValue, in.backgroundValue,
-                                    in.segmentationWeight, in.otherScribbleWeight);
-        // The same branches as InsideTerm, for the weight and its sign.
-        Category c = kSegmentation;
-        bool positive = segmentationInside;
-        if (a == in.backgroundValue || a == in.foregroundValue) {
-          c = kOwn;
-          positive = a != in.backgroundValue;
-        } else if (a != 0) {
-          c = kOther;
-          positive = a != kOtherBackground;
-        }
+        const Term term =
+            TermOf(a, in.segmentation.At(p.x, p.y, p.z) > 0, in.foregroundValue, in.backgroundValue);
+        const double t = InsideTerm(term, in.segmentationWeight, in.otherScribbleWeight);
         w.terms.push_back(t);
-        w.category.push_back(static_cast<std::int8_t>(c));
-        w.sign.push_back(positive ? 1 : -1);
-        ++w.count[c];
+        w.category.push_back(static_cast<std::int8_t>(term.category));
+        w.sign.push_back(term.positive ? 1 : -1);
+        ++w.count[term.category];
         w.absoluteSum += std::fabs(t);
       }
   return w;
@@ -638,9 +636,9 @@ double AgreementScore(const CVoxel& segmentation, const CVoxel& region, int fore
         const bool inside = ReferenceInside(reference, start + C3DPoint{x, y, z});
         const C3DPoint w = windowOrigin + C3DPoint{x, y, z};
         if (!segmentation.Contains(w.x, w.y, w.z) || !region.Contains(w.x, w.y, w.z)) continue;
-        const double t =
-            InsideTerm(region.At(w.x, w.y, w.z), segmentation.At(w.x, w.y, w.z) > 0, foregroundValue,
-                       backgroundValue, segmentationWeight, otherScribbleWeight);
+        const Term term = TermOf(region.At(w.x, w.y, w.z), segmentation.At(w.x, w.y, w.z) > 0,
+                                 foregroundValue, backgroundValue);
+        const double t = InsideTerm(term, segmentationWeight, otherScribbleWeight);
         score += inside ? t : -t;
       }
   return score;

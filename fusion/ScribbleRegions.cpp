@@ -205,15 +205,6 @@ void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPo
 
 }  // namespace
 
-std::unique_ptr<CVoxel> SelectValue(const CVoxel& source, int key, int value) {
-  if (!source.HasData()) return nullptr;
-  auto result = std::make_unique<CVoxel>(source.Size());
-  if (!result->HasData()) return nullptr;
-  for (std::size_t i = 0; i < source.VoxelCount(); ++i)
-    if (source[i] == key) (*result)[i] = static_cast<CVoxel::value_type>(value);
-  return result;
-}
-
 std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask) {
   if (!mask.HasData()) return nullptr;
   auto result = std::make_unique<CVoxel>(mask.Size());
