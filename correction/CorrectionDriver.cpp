@@ -63,11 +63,11 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   std::unique_ptr<CFVoxel> probabilities =
       Fuse(accumulatedMap, segmentation, distanceMaps, probabilityMaps, windowOrigins, windowEnds,
            foregroundCount, backgroundCount, p.priorDistance, p.distanceScale, threads);
+  log.AppendLine("Final result is computed...");
   distanceMaps.clear();
   probabilityMaps.clear();
   regions.clear();
   clock.Lap(&CorrectionTimes::fusion);
-  log.AppendLine("Final result is computed...");
 
   if (!probabilities || !probabilities->HasData() || probabilities->Size() != segmentation.Size()) {
     messages.ShowMessage("The correction could not compute its result; the segmentation is unchanged.");
