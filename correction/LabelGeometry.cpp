@@ -83,8 +83,7 @@ std::unique_ptr<CVoxel> Crop(const CVoxel& source, const C3DPoint& minCorner, co
   }
   auto window = std::make_unique<CVoxel>(size);
   if (!window->HasData()) return nullptr;
-  std::copy(std::begin(source.spacing), std::end(source.spacing), window->spacing);
-  std::copy(std::begin(source.origin), std::end(source.origin), window->origin);
+  window->CopyGeometry(source);
   for (int z = 0; z < size.z; ++z)
     for (int y = 0; y < size.y; ++y)
       for (int x = 0; x < size.x; ++x) window->At(x, y, z) = source.At(c[0] + x, c[1] + y, c[2] + z);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -43,8 +44,7 @@ CVoxel::CVoxel(int X_, int Y_, int Z_, bool /*zeroFill*/) : X(X_), Y(Y_), Z(Z_) 
 CVoxel::CVoxel(const C3DPoint& size) : CVoxel(size.x, size.y, size.z, true) {}
 
 CVoxel::CVoxel(const CVoxel& other) : X(other.X), Y(other.Y), Z(other.Z) {
-  std::copy(std::begin(other.spacing), std::end(other.spacing), spacing);
-  std::copy(std::begin(other.origin), std::end(other.origin), origin);
+  CopyGeometry(other);
   if (other.m_hasData) {
     try {
       m_data = other.m_data;
@@ -63,8 +63,7 @@ CVoxel& CVoxel::operator=(CVoxel&& other) noexcept {
     X = other.X;
     Y = other.Y;
     Z = other.Z;
-    std::copy(std::begin(other.spacing), std::end(other.spacing), spacing);
-    std::copy(std::begin(other.origin), std::end(other.origin), origin);
+    CopyGeometry(other);
     maximum = other.maximum;
     minimum = other.minimum;
     m_data = std::move(other.m_data);
@@ -81,6 +80,43 @@ CVoxel& CVoxel::operator=(const CVoxel& other) {
     *this = std::move(copy);
   }
   return *this;
+}
+
+void CVoxel::CopyGeometry(const CVoxel& other) {
+  std::copy(std::begin(other.spacing), std::end(other.spacing), spacing);
+  std::copy(std::begin(other.origin), std::end(other.origin), origin);
+  for (int r = 0; r < 3; ++r)
+    std::copy(std::begin(other.direction[r]), std::end(other.direction[r]), direction[r]);
+}
+
+double CVoxel::SpacingOrUnit(int axis) const { return spacing[axis] > 0.0f ? spacing[axis] : 1.0; }
+
+double CVoxel::OriginOrZero(int axis) const {
+  // -1 in every origin component together with unset spacing is the "not set" marker.
+  const bool unset = spacing[0] <= 0.0f && spacing[1] <= 0.0f && spacing[2] <= 0.0f && origin[0] == -1.0f &&
+                     origin[1] == -1.0f && origin[2] == -1.0f;
+  return unset ? 0.0 : origin[axis];
+}
+
+void CVoxel::PhysicalPoint(double x, double y, double z, double out[3]) const {
+  const double scaled[3] = {x * SpacingOrUnit(0), y * SpacingOrUnit(1), z * SpacingOrUnit(2)};
+  for (int r = 0; r < 3; ++r) {
+    out[r] = OriginOrZero(r) + direction[r][0] * scaled[0] + direction[r][1] * scaled[1] +
+             direction[r][2] * scaled[2];
+  }
+}
+
+bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative, double originMm,
+                  double directionTolerance) {
+  for (int i = 0; i < 3; ++i) {
+    const double sa = a.SpacingOrUnit(i), sb = b.SpacingOrUnit(i);
+    if (std::fabs(sa - sb) > spacingRelative * std::max(std::fabs(sa), std::fabs(sb))) return false;
+    if (std::fabs(a.OriginOrZero(i) - b.OriginOrZero(i)) > originMm) return false;
+    for (int j = 0; j < 3; ++j) {
+      if (std::fabs(a.direction[i][j] - b.direction[i][j]) > directionTolerance) return false;
+    }
+  }
+  return true;
 }
 
 bool CVoxel::Allocate() {

@@ -55,7 +55,7 @@ class CVoxel {
   // read leaves a volume without data; messages go to the sink (may be null).
   explicit CVoxel(const std::string& path, MessageSink* sink = nullptr);
 
-  // Deep copy of dimensions, spacing, origin and voxels (not the min/max pair).
+  // Deep copy of dimensions, geometry and voxels (not the min/max pair).
   CVoxel(const CVoxel& other);
   CVoxel& operator=(const CVoxel& other);
   // A moved-from volume holds no data.
@@ -101,9 +101,24 @@ class CVoxel {
   int X = 0;
   int Y = 0;
   int Z = 0;
-  // Physical voxel size and position of voxel (0, 0, 0); -1 means not set.
+  // Where the volume lies in the patient, as ITK and MetaImage put it: voxel
+  // (x, y, z) is at origin + direction * (spacing[0] x, spacing[1] y, spacing[2] z)
+  // in LPS millimetres. direction[r][c] is component r of the unit vector of
+  // voxel axis c (column c is axis c). Spacing and origin -1 mean "not set";
+  // geometry never takes part in the correction's arithmetic.
   float spacing[3] = {-1.0f, -1.0f, -1.0f};
   float origin[3] = {-1.0f, -1.0f, -1.0f};
+  double direction[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+
+  // Spacing, origin and direction of `other` (a result placed where its source lies).
+  void CopyGeometry(const CVoxel& other);
+  // Spacing as written to a file: 1 where not set (<= 0).
+  double SpacingOrUnit(int axis) const;
+  // Origin as written to a file: 0 where not set (spacing and origin are set together).
+  double OriginOrZero(int axis) const;
+  // Physical LPS position (mm) of voxel (x, y, z), with unset geometry read as
+  // spacing 1 and origin 0.
+  void PhysicalPoint(double x, double y, double z, double out[3]) const;
   // Extremes seen while converting floating-point file data; not maintained otherwise.
   value_type maximum = 0;
   value_type minimum = 0;
@@ -160,6 +175,13 @@ class CFVoxel {
   std::vector<float> m_data;
   bool m_hasData = false;
 };
+
+// Whether a and b lie in the same place in space: spacing within a relative
+// tolerance, origin within an absolute tolerance in mm, direction cosines
+// within an absolute tolerance (unset geometry compared as written to a file).
+// Sizes are not compared.
+bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative = 1e-4, double originMm = 1e-3,
+                  double directionTolerance = 1e-4);
 
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).
