@@ -1,6 +1,7 @@
 // The readers that go through VTK: the single 2048 x 2048 big-endian image and
 // DICOM series. VTK's own error texts are caught per reader and passed on to
 // the message sink instead of VTK's output window.
+#include <DICOMAppHelper.h>
 #include <vtkCallbackCommand.h>
 #include <vtkCommand.h>
 #include <vtkDICOMImageReader.h>
@@ -11,9 +12,12 @@
 #include <vtkSmartPointer.h>
 #include <vtkType.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "volume/ElementConvert.h"
 #include "volume/FileIO.h"
@@ -71,6 +75,36 @@ class CountingDicomReader : public vtkDICOMImageReader {
     return reader;
   }
   int FileCount() { return GetNumberOfDICOMFileNames(); }
+
+  // Where the series lies, once it has been read: voxel axis x along the
+  // rows (the first orientation vector), y down the columns (the second; the
+  // reader turns the rows over and ReadDicomSeries turns them back), z along
+  // the slices in the order VTK stacked them, which is by decreasing position
+  // along the normal. The reader keeps the position of the last slice it read
+  // (the last one); the first follows from the slices' positions along the normal.
+  bool PatientGeometry(double axes[3][3], double originLps[3]) {
+    std::vector<std::pair<float, std::string>> slices;
+    AppHelper->GetImagePositionPatientFilenamePairs(slices, false);
+    const float* position = GetImagePositionPatient();
+    const float* orientation = GetImageOrientationPatient();
+    if (slices.empty() || !position || !orientation) return false;
+    const double row[3] = {orientation[0], orientation[1], orientation[2]};
+    const double column[3] = {orientation[3], orientation[4], orientation[5]};
+    double normal[3] = {row[1] * column[2] - row[2] * column[1], row[2] * column[0] - row[0] * column[2],
+                        row[0] * column[1] - row[1] * column[0]};
+    const double length = std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+    if (!(length > 0.0)) return false;
+    for (double& n : normal) n /= length;
+    const double* spacing = GetDataSpacing();
+    const double span = static_cast<double>(slices.front().first) - slices.back().first;
+    for (int r = 0; r < 3; ++r) {
+      axes[r][0] = row[r] * spacing[0];
+      axes[r][1] = column[r] * spacing[1];
+      axes[r][2] = -normal[r] * spacing[2];
+      originLps[r] = position[r] + span * normal[r];
+    }
+    return true;
+  }
 };
 
 bool KindOfScalarType(int type, ElementKind* kind) {
@@ -226,6 +260,10 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     volume.spacing[i] = static_cast<float>(spacing[i]);
     volume.origin[i] = static_cast<float>(origin[i]);
   }
+  // DICOM positions are LPS already. A series without a usable orientation
+  // (or slice spacing) keeps VTK's spacing and origin.
+  double axes[3][3], patientOrigin[3];
+  if (reader->PatientGeometry(axes, patientOrigin)) volume.SetGeometryFromMatrix(axes, patientOrigin);
   if (!volume.Allocate()) return Refuse(volume, sink, what, folder, "not enough memory");
 
   // Each slice is turned upside down: output row y becomes voxel row Y - 1 - y.
