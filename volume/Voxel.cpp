@@ -161,6 +161,12 @@ bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative, doub
   return true;
 }
 
+std::string GeometryMismatchText(const std::string& what, const std::string& other) {
+  return "The " + what + " has the size of the " + other +
+         " but does not share its place in space (spacing, origin or direction differ). It is used voxel "
+         "for voxel as it is; check that the two files belong together.";
+}
+
 bool CVoxel::Allocate() {
   m_hasData = AllocateBlock(m_data, X, Y, Z);
   return m_hasData;

@@ -197,6 +197,10 @@ class CFVoxel {
 bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative = 1e-4, double originMm = 1e-3,
                   double directionTolerance = 1e-4);
 
+// The warning for a volume that has the size of another but not its place in
+// space, e.g. GeometryMismatchText("segmentation", "image").
+std::string GeometryMismatchText(const std::string& what, const std::string& other);
+
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).
 using CPointArray = std::vector<C3DPoint>;

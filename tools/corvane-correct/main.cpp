@@ -3,6 +3,10 @@
 //   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
 //                   [--mode semi|manual] [--truth GT] [--threads N]
 //
+// OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as
+// MetaImage (".mhd" appended unless it ends in it); either way with the
+// segmentation's geometry.
+//
 // Prints the log lines of the run as the window shows them; with --truth also
 // the Dice overlap before and after. Any failure: one line on stderr, exit
 // status 2, no output written.
@@ -135,6 +139,14 @@ bool Run(const Options& o, std::string& error) {
     if (!truth->SameSize(*segmentation))
       return Fail(error, "the ground truth and the segmentation differ in size");
   }
+  // Volumes that do not lie where the segmentation lies are still used voxel
+  // for voxel, as the window does; the user is told.
+  auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
+    if (!SameGeometry(volume, *segmentation))
+      std::fprintf(stderr, "corvane-correct: %s\n", GeometryMismatchText(what, "segmentation").c_str());
+  };
+  warnIfElsewhere(*map, "scribble map");
+  if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
 
   StdoutLogSink log;
@@ -164,8 +176,10 @@ bool Run(const Options& o, std::string& error) {
     log.AppendLine("Semi-automatic segmentation correction is done...");
   }
 
-  const std::string output = WithMhdExtension(o.output);
-  if (!segmentation->SaveMetaImage(output)) return Fail(error, "cannot write '" + output + "'");
+  // The result lies where the segmentation lies: it is the segmentation, corrected.
+  std::string output, why;
+  if (!SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, &output, &why))
+    return Fail(error, "cannot write '" + output + "': " + OneLine(why));
   if (truth) {
     std::printf("Dice before: %.4f\n", Dice(before, *truth));
     std::printf("Dice after: %.4f\n", Dice(*segmentation, *truth));

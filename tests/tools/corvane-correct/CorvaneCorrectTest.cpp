@@ -16,12 +16,13 @@ namespace {
 
 // A MetaImage header and its 16-bit data file, written here rather than by
 // the program's own writer.
-void WriteMetaImage(const fs::path& header, const CVoxel& volume, std::size_t truncateTo = SIZE_MAX) {
+void WriteMetaImage(const fs::path& header, const CVoxel& volume, std::size_t truncateTo = SIZE_MAX,
+                    const std::string& geometry = "ElementSpacing = 1 1 1\nOffset = 0 0 0\n") {
   const fs::path data = fs::path(header).replace_extension(".raw");
   std::ofstream(header)
       << "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
-      << "ElementSpacing = 1 1 1\nOffset = 0 0 0\nDimSize = " << volume.X << " " << volume.Y << " "
-      << volume.Z << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
+      << geometry << "DimSize = " << volume.X << " " << volume.Y << " " << volume.Z
+      << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
   std::ofstream out(data, std::ios::binary);
   const std::size_t bytes = std::min(truncateTo, volume.VoxelCount() * sizeof(CVoxel::value_type));
   out.write(reinterpret_cast<const char*>(volume.Data()), static_cast<std::streamsize>(bytes));
@@ -129,6 +130,40 @@ TEST_F(CorvaneCorrect, SemiAutomaticRunIsTheWindowsLogAndImproves) {
   const std::string first = ReadText(P("out.raw"));
   ASSERT_EQ(Run(Semi(P("seg.mhd"), P("map.mhd"), P("refs"))).status, 0);
   EXPECT_EQ(ReadText(P("out.raw")), first);
+}
+
+TEST_F(CorvaneCorrect, TheResultLiesWhereTheSegmentationLiesInEitherFormat) {
+  const std::string oblique =
+      "ElementSpacing = 0.5 0.75 2\nOffset = 31.5 -12.25 47\n"
+      "TransformMatrix = 0 0.6 0.8 -1 0 0 0 -0.8 0.6\n";
+  const CVoxel segmentation(P("seg.mhd"));
+  WriteMetaImage(dir_ / "oblique.mhd", segmentation, SIZE_MAX, oblique);
+  WriteMetaImage(dir_ / "obliquemap.mhd", CVoxel(P("map.mhd")), SIZE_MAX, oblique);
+  const CVoxel source(P("oblique.mhd"));
+  for (const std::string name : {"res.nii.gz", "res.nii", "res.mhd", "res"}) {
+    const Result r = Run({"--segmentation", P("oblique.mhd"), "--scribbles", P("obliquemap.mhd"), "--output",
+                          P(name), "--mode", "manual"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const std::string written = name == "res" ? P("res.mhd") : P(name);
+    const CVoxel result(written);
+    ASSERT_TRUE(result.HasData()) << name;
+    EXPECT_TRUE(SameGeometry(result, source, 1e-6, 1e-5, 1e-6)) << name;
+    EXPECT_EQ(result.At(10, 18, 7), 1) << name;
+    EXPECT_EQ(result.At(33, 18, 7), 0) << name;
+    EXPECT_EQ(result.CountNonZero(), CVoxel(P("res.nii.gz")).CountNonZero()) << name;
+  }
+  EXPECT_TRUE(fs::exists(P("res.nii.gz")) && !fs::exists(P("res.nii.gz.mhd")));
+}
+
+TEST_F(CorvaneCorrect, AScribbleMapElsewhereInSpaceIsUsedWithOneWarning) {
+  WriteMetaImage(dir_ / "moved.mhd", CVoxel(P("map.mhd")), SIZE_MAX,
+                 "ElementSpacing = 1 1 1\nOffset = 0 0 5\n");
+  const Result r = Run({"--segmentation", P("seg.mhd"), "--scribbles", P("moved.mhd"), "--output", P("out"),
+                        "--mode", "manual", "--truth", P("truth.mhd")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "corvane-correct: " + GeometryMismatchText("scribble map", "segmentation") + "\n");
+  EXPECT_EQ(CVoxel(P("out.mhd")).At(10, 18, 7), 1);
 }
 
 TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
