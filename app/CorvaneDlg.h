@@ -166,8 +166,13 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   void DiscardVolumesNotMatchingImage();
   // Loads a volume; a file that gives no data is reported and yields null.
   std::unique_ptr<CVoxel> LoadVolume(const std::string& path);
-  // Writes a MetaImage; a failure is reported with the path and returns false.
-  bool SaveVolume(const CVoxel& volume, const std::string& headerPath);
+  // Writes NIfTI or MetaImage as the chosen path's ending asks (unsigned
+  // bytes, with the volume's geometry); *written receives the path written. A
+  // failure is reported with the path and returns false.
+  bool SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written);
+  // Tells the user (one message box) when `volume` has the image's size but
+  // lies elsewhere in space; `what` names it ("segmentation", "boundary").
+  void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
   // Refuses a command while a worker runs (with a message). True when refused.
   bool RefuseWhileRunning();
   // Whether the segmentation and the maps a correction works on fit together.

@@ -60,6 +60,8 @@ void CCorvaneDlg::CreateFreshStrokeMap() {
   if (!m_pImage) return;
   ReleaseStrokeMap();
   m_pStrokeMap = std::make_unique<CVoxel>(m_pImage->X, m_pImage->Y, m_pImage->Z, true);
+  // Painted on the image, so saved where the image lies.
+  m_pStrokeMap->CopyGeometry(*m_pImage);
   Viewer().SetScribbleMap(m_pStrokeMap.get());
 }
 
@@ -190,8 +192,8 @@ void CCorvaneDlg::OnSaveUI() {
   }
   const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
   if (!chosen) return;
-  const std::string path = WithMhdExtension(*chosen);
-  if (!SaveVolume(*m_pStrokeMap, path)) return;
+  std::string path;
+  if (!SaveVolume(*m_pStrokeMap, *chosen, path)) return;
   AppendLog("User interaction map is saved at : [" + path + "]");
 }
 

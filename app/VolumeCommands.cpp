@@ -23,10 +23,15 @@ std::unique_ptr<CVoxel> CCorvaneDlg::LoadVolume(const std::string& path) {
   return volume;
 }
 
-bool CCorvaneDlg::SaveVolume(const CVoxel& volume, const std::string& headerPath) {
-  if (volume.SaveMetaImage(headerPath)) return true;
-  m_platform.ShowMessage("Failed to save at : [" + headerPath + "]");
+bool CCorvaneDlg::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
+  if (SaveVolumeAs(volume, chosenPath, ElementStorage::UnsignedByte, &written)) return true;
+  m_platform.ShowMessage("Failed to save at : [" + written + "]");
   return false;
+}
+
+void CCorvaneDlg::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what) {
+  if (m_pImage && volume.SameSize(*m_pImage) && !SameGeometry(volume, *m_pImage))
+    m_platform.ShowMessage(GeometryMismatchText(what, "image"));
 }
 
 void CCorvaneDlg::DiscardVolumesNotMatchingImage() {
@@ -85,7 +90,9 @@ void CCorvaneDlg::OnLoadBoundary() {
   auto boundary = CBoundaryPoints(*label).Rasterise(label->X, label->Y, label->Z);
   // A boundary the viewer refuses (another size than the image) is dropped;
   // the one shown before stays.
+  if (boundary) boundary->CopyGeometry(*label);
   if (!boundary || !Viewer().SetGroundTruth(boundary.get())) return;
+  WarnIfNotWhereTheImageIs(*label, "boundary");
   m_pBoundary = std::move(boundary);
   m_bShowBoundary = true;
   UpdateData(false);
@@ -101,11 +108,13 @@ void CCorvaneDlg::OnLoadSegmentation() {
   if (!segmentation) return;
   // A segmentation the viewer refuses is dropped; the previous one stays.
   if (!Viewer().SetSegmentation(segmentation.get())) return;
+  WarnIfNotWhereTheImageIs(*segmentation, "segmentation");
   m_pSegmentation = std::move(segmentation);
   m_bShowSegmentation = true;
   UpdateData(false);
   m_pAccumulatedMap =
       std::make_unique<CVoxel>(m_pSegmentation->X, m_pSegmentation->Y, m_pSegmentation->Z, true);
+  m_pAccumulatedMap->CopyGeometry(*m_pSegmentation);
   AppendLog("Load Segmentation... Path : [" + *path + "]");
   m_referencePaths.clear();
   EnableAlgorithmControls(true);
@@ -119,8 +128,8 @@ void CCorvaneDlg::OnSaveSegmentation() {
   }
   const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
   if (!chosen) return;
-  const std::string path = WithMhdExtension(*chosen);
-  if (!SaveVolume(*m_pSegmentation, path)) return;
+  std::string path;
+  if (!SaveVolume(*m_pSegmentation, *chosen, path)) return;
   AppendLog("Segmentation is saved at : [" + path + "]");
 }
 
