@@ -34,7 +34,9 @@ constexpr int kMaximumThreads = 1024;
 
 const char kUsage[] =
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
-    "                       [--mode semi|manual] [--truth GT] [--threads N]\n";
+    "                       [--mode semi|manual] [--truth GT] [--threads N]\n"
+    "OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as MetaImage\n"
+    "(.mhd appended unless OUT ends in it), in the segmentation's place in space.\n";
 
 // Keeps the messages of the libraries so a failure can be told on one line.
 class CollectingSink final : public MessageSink {
