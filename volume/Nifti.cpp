@@ -231,9 +231,11 @@ class NiftiStream {
 
 // The header nifticlib would write for the volume: dimensions, voxel type,
 // pixdim, qform and sform in RAS, no scaling, data right after the header.
-nifti_1_header MakeNiftiHeader(const CVoxel& volume, ElementStorage storage) {
+// False when nifticlib cannot build its record.
+bool MakeNiftiHeader(const CVoxel& volume, ElementStorage storage, nifti_1_header& header) {
   const int dims[8] = {3, volume.X, volume.Y, volume.Z, 1, 1, 1, 1};
   NiftiImage image(nifti_make_new_nim(dims, storage == ElementStorage::Short ? DT_INT16 : DT_UINT8, 0));
+  if (!image) return false;
   double axes[3][3], origin[3];
   volume.GeometryMatrix(axes, origin);
   mat44 world{};
@@ -249,7 +251,6 @@ nifti_1_header MakeNiftiHeader(const CVoxel& volume, ElementStorage storage) {
   float dx, dy, dz;
   nifti_mat44_to_quatern(world, &image->quatern_b, &image->quatern_c, &image->quatern_d, &image->qoffset_x,
                          &image->qoffset_y, &image->qoffset_z, &dx, &dy, &dz, &image->qfac);
-  image->qto_xyz = world;
   // The voxel size is the geometry's spacing exactly, not the length recomputed from the matrix.
   image->dx = image->pixdim[1] = static_cast<float>(volume.SpacingOrUnit(0));
   image->dy = image->pixdim[2] = static_cast<float>(volume.SpacingOrUnit(1));
@@ -260,10 +261,13 @@ nifti_1_header MakeNiftiHeader(const CVoxel& volume, ElementStorage storage) {
   image->scl_inter = 0.0f;
   image->nifti_type = NIFTI_FTYPE_NIFTI1_1;
   image->iname_offset = sizeof(nifti_1_header) + 4;
-  nifti_1_header header = nifti_convert_nim2nhdr(image.get());
+  header = nifti_convert_nim2nhdr(image.get());
   header.vox_offset = static_cast<float>(sizeof(nifti_1_header) + 4);
-  return header;
+  return true;
 }
+
+// NIfTI-1 stores each dimension in a signed 16-bit field.
+constexpr int kMaxNiftiDimension = 32767;
 
 }  // namespace
 
@@ -278,7 +282,12 @@ bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage sto
     return false;
   };
   if (!volume.HasData()) return fail("the volume holds no data");
-  const nifti_1_header header = MakeNiftiHeader(volume, storage);
+  if (std::max({volume.X, volume.Y, volume.Z}) > kMaxNiftiDimension) {
+    return fail("NIfTI-1 cannot hold " + SizeText(volume.X, volume.Y, volume.Z) + " voxels (at most " +
+                std::to_string(kMaxNiftiDimension) + " along an axis)");
+  }
+  nifti_1_header header{};
+  if (!MakeNiftiHeader(volume, storage, header)) return fail("not enough memory");
   StagedFile file(path);
   if (!file.Create()) return fail(file.Error());
   NiftiStream out(file, EndsWith(Lower(FileNameOf(path)), ".gz"));

@@ -152,6 +152,10 @@ TEST_F(LibraryReaders, NiftiWrittenBackLiesWhereItsSourceLay) {
   // A failed write leaves what was there; no temporary file stays behind.
   EXPECT_FALSE(SaveNifti(CVoxel(), work.Path("label.nii.gz"), ElementStorage::UnsignedByte));
   EXPECT_FALSE(SaveNifti(label, work.Path("missing/x.nii"), ElementStorage::UnsignedByte));
+  // NIfTI-1 keeps each dimension in 16 bits: a longer axis is refused, not cut.
+  std::string error;
+  EXPECT_FALSE(SaveNifti(CVoxel(40000, 1, 1), work.Path("long.nii"), ElementStorage::Short, &error));
+  EXPECT_NE(error.find("at most 32767"), std::string::npos) << error;
   EXPECT_EQ(work.List(), (std::vector<std::string>{"label.nii.gz", "out.nii", "out.nii.gz"}));
   EXPECT_TRUE(sink.messages.empty());
 }
