@@ -277,6 +277,26 @@ TEST_F(LibraryReaders, DicomSeriesSlicesAreTurnedUpsideDown) {
   EXPECT_NE(sink.messages[0].find("holds no DICOM images"), std::string::npos);
 }
 
+TEST_F(LibraryReaders, DicomSeriesLieAtTheirPatientPositionAndOrientation) {
+  // An oblique series: voxel (x, y) of the slice written k-th lies at that
+  // slice's position + 0.75 x along the rows + 0.75 y down the columns.
+  const CVoxel oblique(Path("dicom-oblique"), &sink);
+  ASSERT_TRUE(oblique.HasData());
+  const double row[3] = {0.8, 0.6, 0.0}, column[3] = {0.0, 0.0, -1.0}, normal[3] = {-0.6, 0.8, 0.0};
+  for (int z = 0; z < 3; ++z)
+    for (int y : {0, 3})
+      for (int x : {0, 4}) {
+        const int k = oblique.At(0, 0, z) / 100;
+        const double first[3] = {-20.0, 35.5, 12.0};
+        double p[3];
+        oblique.PhysicalPoint(x, y, z, p);
+        for (int r = 0; r < 3; ++r)
+          EXPECT_NEAR(p[r], first[r] + 2.5 * k * normal[r] + 0.75 * x * row[r] + 0.75 * y * column[r], 1e-4)
+              << x << " " << y << " " << z << " row " << r;
+      }
+  EXPECT_TRUE(sink.messages.empty());
+}
+
 TEST(Image2048, FirstFileRowBecomesTheLastVolumeRow) {
   TempDir dir;
   std::string bytes(2048 * 2048 * 2, '\0');
