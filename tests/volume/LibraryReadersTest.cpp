@@ -119,7 +119,8 @@ TEST_F(LibraryReaders, NiftiGeometryIsTheSformElseTheQformInLps) {
 
 TEST_F(LibraryReaders, NiftiWrittenBackLiesWhereItsSourceLay) {
   TempDir work;
-  for (const char* name : {"qform.nii", "sform.nii.gz", "both.nii", "flipped.nii", "analyze.hdr"}) {
+  for (const char* name :
+       {"qform.nii", "sform.nii.gz", "both.nii", "flipped.nii", "flipped-qform.nii.gz", "analyze.hdr"}) {
     for (const char* out : {"out.nii", "out.nii.gz"}) {
       SCOPED_TRACE(std::string(name) + " -> " + out);
       const CVoxel v(Path(name));

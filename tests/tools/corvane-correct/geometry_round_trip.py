@@ -180,6 +180,9 @@ def main(tool):
                         header = nib.load(p(output)).header
                         codes = (int(header["qform_code"]), int(header["sform_code"]))
                         check(failures, name, codes == ((1, 2) if source == "nifti" else (1, 1)), str(codes))
+                        # Readers that prefer the qform find the same place.
+                        check(failures, name, np.allclose(header.get_qform(), header.get_sform(), atol=1e-4),
+                              "qform and sform differ")
     for failure in failures:
         print("FAILED " + failure)
     print("%d failures" % len(failures))
