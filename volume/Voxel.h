@@ -94,7 +94,8 @@ class CVoxel {
   // Number of voxels that are not 0; 0 for a volume with any dimension <= 0.
   int CountNonZero() const;
 
-  // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside it.
+  // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside
+  // it, with the volume's geometry (unset: spacing 1, origin 0, identity).
   bool SaveMetaImage(const std::string& headerPath) const;
 
   // Dimensions.
