@@ -166,11 +166,6 @@ bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreg
   return true;
 }
 
-void AppendCaseRows(const std::string& caseName, const std::string& segmentation, const CaseMetrics& metrics,
-                    std::vector<ResultRow>& rows) {
-  for (int r = 0; r < kRegionCount; ++r) rows.push_back(ResultRow{caseName, segmentation, r, metrics[r]});
-}
-
 double Quantile(const std::vector<double>& ascending, double p) {
   if (ascending.empty()) return kNan;
   const double h = p * static_cast<double>(ascending.size() - 1);

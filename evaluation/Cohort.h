@@ -44,10 +44,6 @@ bool EvaluateFiles(const std::string& truthPath, const std::string& segmentation
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
                    std::vector<CaseMetrics>& metrics, std::string& error);
 
-// The rows of one evaluated case, whole, apex, mid, base.
-void AppendCaseRows(const std::string& caseName, const std::string& segmentation, const CaseMetrics& metrics,
-                    std::vector<ResultRow>& rows);
-
 inline constexpr std::array<const char*, 7> kSummaryNames{"mean", "sd", "median", "q1", "q3", "min", "max"};
 
 // Summary rows over the case rows (summary rows among them are ignored): for

@@ -59,6 +59,11 @@ int RegionIndex(const std::string& name) {
 
 }  // namespace
 
+void AppendCaseRows(const std::string& caseName, const std::string& segmentation, const CaseMetrics& metrics,
+                    std::vector<ResultRow>& rows) {
+  for (int r = 0; r < kRegionCount; ++r) rows.push_back(ResultRow{caseName, segmentation, r, metrics[r]});
+}
+
 std::string FormatNumber(double value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";

@@ -19,6 +19,10 @@ struct ResultRow {
   bool IsSummary() const { return segmentation.empty(); }
 };
 
+// The rows of one evaluated case, whole, apex, mid, base.
+void AppendCaseRows(const std::string& caseName, const std::string& segmentation, const CaseMetrics& metrics,
+                    std::vector<ResultRow>& rows);
+
 // "%.9g": nine significant digits, "nan", "inf" and "-inf" spelled out.
 std::string FormatNumber(double value);
 // A value as it reads back from its written form.
