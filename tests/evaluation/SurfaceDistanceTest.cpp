@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
@@ -155,6 +156,23 @@ TEST(SurfaceDistance, PooledMeasuresMatchBruteForceOnRandomMasks) {
       }
 
     const CaseMetrics fast = Evaluate(truth, segmentation);
+    // Overlap per region, voxel by voxel.
+    std::int64_t inTruth[kRegionCount] = {}, inSegmentation[kRegionCount] = {}, inBoth[kRegionCount] = {};
+    for (int z = 0; z < size.z; ++z)
+      for (int y = 0; y < size.y; ++y)
+        for (int x = 0; x < size.x; ++x)
+          for (int r : {static_cast<int>(kWhole), BruteRegion(truth, z)}) {
+            const bool t = truth.At(x, y, z) != 0, s = segmentation.At(x, y, z) != 0;
+            inTruth[r] += t;
+            inSegmentation[r] += s;
+            inBoth[r] += t && s;
+          }
+    for (int r = 0; r < kRegionCount; ++r) {
+      const std::int64_t sum = inTruth[r] + inSegmentation[r];
+      EXPECT_DOUBLE_EQ(fast[r][kDice], sum == 0 ? 1.0 : 2.0 * inBoth[r] / static_cast<double>(sum));
+      EXPECT_DOUBLE_EQ(fast[r][kSegmentationMl],
+                       inSegmentation[r] * (spacing[0] * spacing[1] * spacing[2]) / 1000.0);
+    }
     for (int r = 0; r < kRegionCount; ++r) {
       std::vector<double>& pool = pools[r];
       std::sort(pool.begin(), pool.end());
