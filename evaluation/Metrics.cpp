@@ -107,6 +107,11 @@ void PoolDistances(std::vector<double>& pool, MetricValues& values) {
 }
 
 CaseMetrics Evaluate(const CVoxel& truth, const CVoxel& segmentation, const Foreground& foreground) {
+  if (!truth.SameSize(segmentation) || !truth.HasData() || !segmentation.HasData()) {
+    CaseMetrics undefined;
+    for (MetricValues& m : undefined) m.fill(kNan);
+    return undefined;
+  }
   const Mask t = MakeMask(truth, foreground);
   const Mask s = MakeMask(segmentation, foreground);
   const std::vector<std::int64_t> both = OverlapPerSlice(t, s);

@@ -74,8 +74,9 @@ std::vector<int> SliceRegions(const CVoxel& geometry, const std::vector<std::int
 // into their places in `values`. The pool is reordered.
 void PoolDistances(std::vector<double>& pool, MetricValues& values);
 
-// Every measure of every region. The volumes must have the same size and hold
-// data (see GeometryMismatch); spacing and slice order come from `truth`.
+// Every measure of every region; spacing and slice order come from `truth`.
+// Callers check GeometryMismatch first; volumes of different sizes or without
+// data give nan everywhere.
 CaseMetrics Evaluate(const CVoxel& truth, const CVoxel& segmentation, const Foreground& foreground = {});
 
 // Dice overlap of the whole volumes (non-zero voxels); 1 for two empty masks,

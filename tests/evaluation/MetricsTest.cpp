@@ -239,4 +239,8 @@ TEST(Metrics, GeometryMustAgree) {
   const CVoxel bigger = Volume(5, 5, 6, 0.5f, 0.5f, 3.0f);
   EXPECT_NE(GeometryMismatch(a, bigger).find("sizes differ"), std::string::npos);
   EXPECT_TRUE(std::isnan(Dice(a, bigger)));
+  for (const MetricValues& m : Evaluate(a, bigger))
+    for (double v : m) EXPECT_TRUE(std::isnan(v));
+  for (const MetricValues& m : Evaluate(a, CVoxel()))
+    for (double v : m) EXPECT_TRUE(std::isnan(v));
 }
