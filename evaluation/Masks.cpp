@@ -26,9 +26,10 @@ std::int64_t Mask::Count() const {
 
 Mask MakeMask(const CVoxel& volume, const Foreground& foreground) {
   Mask mask;
+  mask.volume = &volume;
+  mask.foreground = foreground;
   mask.size = volume.Size();
   if (!volume.HasData() || volume.X <= 0 || volume.Y <= 0 || volume.Z <= 0) return mask;
-  mask.inside.assign(volume.VoxelCount(), 0);
   mask.perSlice.assign(static_cast<std::size_t>(volume.Z), 0);
   const CVoxel::value_type* v = volume.Data();
   std::size_t i = 0;
@@ -38,9 +39,7 @@ Mask MakeMask(const CVoxel& volume, const Foreground& foreground) {
       int rowFirst = volume.X, rowLast = -1;
       std::int64_t rowCount = 0;
       for (int x = 0; x < volume.X; ++x, ++i) {
-        const bool in = foreground(v[i]);
-        mask.inside[i] = in;
-        if (in) {
+        if (foreground(v[i])) {
           rowFirst = std::min(rowFirst, x);
           rowLast = x;
           ++rowCount;
@@ -61,16 +60,17 @@ std::vector<std::size_t> BoundaryVoxels(const Mask& mask) {
   const int X = mask.size.x, Y = mask.size.y, Z = mask.size.z;
   const std::size_t row = static_cast<std::size_t>(X);
   const std::size_t slice = row * static_cast<std::size_t>(Y);
-  const std::uint8_t* in = mask.inside.data();
+  const CVoxel::value_type* v = mask.volume->Data();
+  const Foreground& in = mask.foreground;
   for (int z = mask.box.first.z; z <= mask.box.last.z; ++z)
     for (int y = mask.box.first.y; y <= mask.box.last.y; ++y)
       for (int x = mask.box.first.x; x <= mask.box.last.x; ++x) {
         const std::size_t i = static_cast<std::size_t>(x) + row * static_cast<std::size_t>(y) +
                               slice * static_cast<std::size_t>(z);
-        if (!in[i]) continue;
+        if (!in(v[i])) continue;
         const bool edge = x == 0 || y == 0 || z == 0 || x == X - 1 || y == Y - 1 || z == Z - 1;
-        if (edge || !in[i - 1] || !in[i + 1] || !in[i - row] || !in[i + row] || !in[i - slice] ||
-            !in[i + slice])
+        if (edge || !in(v[i - 1]) || !in(v[i + 1]) || !in(v[i - row]) || !in(v[i + row]) ||
+            !in(v[i - slice]) || !in(v[i + slice]))
           boundary.push_back(i);
       }
   return boundary;
@@ -89,7 +89,8 @@ std::vector<std::int64_t> OverlapPerSlice(const Mask& a, const Mask& b) {
     for (int y = first.y; y <= last.y; ++y) {
       const std::size_t start = static_cast<std::size_t>(first.x) +
                                 X * (static_cast<std::size_t>(y) + Y * static_cast<std::size_t>(z));
-      for (int x = 0; x <= last.x - first.x; ++x) count += a.inside[start + x] & b.inside[start + x];
+      for (std::size_t i = start; i <= start + static_cast<std::size_t>(last.x - first.x); ++i)
+        count += a.Inside(i) && b.Inside(i);
     }
     both[static_cast<std::size_t>(z)] = count;
   }

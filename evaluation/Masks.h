@@ -28,14 +28,16 @@ struct VoxelBox {
   void Add(const VoxelBox& other);
 };
 
-// One byte per voxel (1 foreground, 0 background) in volume order, with the
-// foreground count of every slice and the foreground's bounding box.
+// The foreground of a label volume, read in place: its count per slice and
+// its bounding box. The volume must outlive the mask.
 struct Mask {
+  const CVoxel* volume = nullptr;
+  Foreground foreground;
   C3DPoint size;
-  std::vector<std::uint8_t> inside;
   std::vector<std::int64_t> perSlice;
   VoxelBox box;
 
+  bool Inside(std::size_t i) const { return foreground((*volume)[i]); }
   std::int64_t Count() const;
 };
 
