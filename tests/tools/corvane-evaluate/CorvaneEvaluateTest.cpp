@@ -181,6 +181,12 @@ TEST_F(CorvaneEvaluate, BadArgumentsExitWithStatusOne) {
   Manifest();
   ExpectRefused(Run({"--manifest", P("cases/manifest.csv"), "--shard", "3/2"}), 1);
 
+  // An output that cannot be written: status 3, and the other output is not left behind.
+  ExpectRefused(Run({"--truth", P("truth.mhd"), "--segmentation", P("seg1.mhd"), "--json", P("j.json"),
+                     "--csv", P("no/such/folder/out.csv")}),
+                3);
+  EXPECT_FALSE(fs::exists(P("j.json")));
+
   const Result help = Run({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* term : {"Boundary voxels", "nearest-rank", "ceil(0.95 n)", "3i < n",
@@ -228,6 +234,12 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
   // Summarizing a summarized file changes nothing.
   ASSERT_EQ(Run({"--summarize", P("summary.csv"), "--csv", P("again.csv")}).status, 0);
   EXPECT_EQ(ReadText(P("again.csv")), ReadText(P("summary.csv")));
+
+  // More shards than cases: an empty shard still writes its header (and nan summaries).
+  ASSERT_EQ(Run({"--manifest", manifest, "--shard", "9/10", "--csv", P("empty.csv")}).status, 0);
+  const std::vector<std::string> empty = Lines(ReadText(P("empty.csv")));
+  ASSERT_EQ(empty.size(), 1u + 7 * 4);
+  EXPECT_EQ(empty[1].substr(0, 16), "mean,,whole,nan,");
 
   ExpectRefused(Run({"--summarize", P("truth.mhd")}));
 }
