@@ -1,7 +1,5 @@
 // corvane-evaluate: overlap, volume and surface-distance measures of
 // segmentations against a ground truth, for one case or a cohort (see --help).
-#include <malloc.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -239,11 +237,7 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  // Every case allocates and frees volumes of the same few sizes. Kept in the
-  // heap instead of being mapped and unmapped each time, they are not faulted
-  // in page by page again for every case.
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
+  evaluation::ReuseVolumeMemory();
   Options options;
   Failure failure{0, ""};
   try {
