@@ -48,7 +48,7 @@ const char kHelp[] =
     "    other boundary; computed exactly (Euclidean distance transform with anisotropic spacing).\n"
     "  Pooled distances: the directed distances of both boundaries together. abd_mm = their mean;\n"
     "    hd_mm = their maximum; hd95_mm = nearest-rank 95th percentile (sorted ascending, element\n"
-    "    ceil(0.95 n), counted from 1); surface_dice_T = share of pooled distances <= T mm.\n"
+    "    ceil(0.95 n), counted from 1); surface_dice_Tmm = share of pooled distances <= T mm.\n"
     "  dice = 2|A and B| / (|A| + |B|); jaccard = |A and B| / |A or B|; both 1 when both masks are\n"
     "    empty. Volumes in mL = voxel count x spacing product / 1000. rvd_percent =\n"
     "    100 (V_seg - V_truth) / V_truth, nan when the truth is empty.\n"
