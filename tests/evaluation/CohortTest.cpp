@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 
 #include "evaluation/Cohort.h"
@@ -187,4 +188,23 @@ TEST(Cohort, JsonHoldsTheSameContent) {
   EXPECT_NE(json.find("\"rvd_percent\": \"nan\""), std::string::npos);
   EXPECT_NE(json.find("\"hd_mm\": \"inf\""), std::string::npos);
   EXPECT_EQ(JsonText({}, false), "[]\n");
+}
+
+TEST(Cohort, ArbitraryTextNeverBreaksTheReaders) {
+  std::mt19937 random(11);
+  const std::string alphabet = ",\"\r\n \tab1.-\xEF\xBB\xBF";
+  std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1), length(0, 80);
+  const std::string header = CsvHeader(true) + "\n";
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::string text;
+    for (std::size_t i = length(random); i > 0; --i) text += alphabet[pick(random)];
+    std::vector<std::vector<std::string>> records;
+    std::vector<ResultRow> rows;
+    std::string error;
+    if (ParseCsv(text, records, error)) {
+      for (const auto& record : records) EXPECT_FALSE(record.empty());
+    }
+    ParseResultCsv(text, rows, error);
+    ParseResultCsv(header + text, rows, error);
+  }
 }
