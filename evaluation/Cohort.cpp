@@ -193,30 +193,30 @@ std::vector<ResultRow> SummaryRows(const std::vector<ResultRow>& rows) {
     }
   }
   std::vector<ResultRow> summary;
-  for (std::size_t s = 0; s < kSummaryNames.size(); ++s)
-    for (int r = 0; r < kRegionCount; ++r) {
-      ResultRow row{kSummaryNames[s], "", r, {}};
-      for (int m = 0; m < kMetricCount; ++m) {
-        std::vector<double>& v = values[r][m];
-        std::sort(v.begin(), v.end());
-        const std::size_t n = v.size();
-        double sum = 0.0;
-        for (double x : v) sum += x;
-        const double mean = n == 0 ? kNan : sum / static_cast<double>(n);
-        double squares = 0.0;
-        for (double x : v) squares += (x - mean) * (x - mean);
-        const double stat[] = {
-            mean,
-            n < 2 ? kNan : std::sqrt(squares / static_cast<double>(n - 1)),
-            Quantile(v, 0.5),
-            Quantile(v, 0.25),
-            Quantile(v, 0.75),
-            n == 0 ? kNan : v.front(),
-            n == 0 ? kNan : v.back(),
-        };
-        row.values[m] = stat[s];
-      }
-      summary.push_back(row);
+  for (const char* name : kSummaryNames)
+    for (int r = 0; r < kRegionCount; ++r) summary.push_back(ResultRow{name, "", r, {}});
+  for (int r = 0; r < kRegionCount; ++r)
+    for (int m = 0; m < kMetricCount; ++m) {
+      // Sorted first, so that the sums do not depend on the order of the cases.
+      std::vector<double>& v = values[r][m];
+      std::sort(v.begin(), v.end());
+      const std::size_t n = v.size();
+      double sum = 0.0;
+      for (double x : v) sum += x;
+      const double mean = n == 0 ? kNan : sum / static_cast<double>(n);
+      double squares = 0.0;
+      for (double x : v) squares += (x - mean) * (x - mean);
+      const double statistics[kSummaryNames.size()] = {
+          mean,
+          n < 2 ? kNan : std::sqrt(squares / static_cast<double>(n - 1)),
+          Quantile(v, 0.5),
+          Quantile(v, 0.25),
+          Quantile(v, 0.75),
+          n == 0 ? kNan : v.front(),
+          n == 0 ? kNan : v.back(),
+      };
+      for (std::size_t s = 0; s < kSummaryNames.size(); ++s)
+        summary[s * kRegionCount + static_cast<std::size_t>(r)].values[m] = statistics[s];
     }
   return summary;
 }
