@@ -2,13 +2,12 @@
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
+std::string SavedPathFor(const std::string& path) { return IsNiftiPath(path) ? path : WithMhdExtension(path); }
+
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage, std::string* written,
                   std::string* error) {
-  if (IsNiftiPath(path)) {
-    if (written) *written = path;
-    return SaveNifti(volume, path, storage, error);
-  }
-  const std::string header = WithMhdExtension(path);
-  if (written) *written = header;
-  return SaveMetaImage(volume, header, storage, error);
+  const std::string target = SavedPathFor(path);
+  if (written) *written = target;
+  if (IsNiftiPath(path)) return SaveNifti(volume, target, storage, error);
+  return SaveMetaImage(volume, target, storage, error);
 }

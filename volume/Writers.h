@@ -40,8 +40,12 @@ bool IsNiftiPath(const std::string& path);
 bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage storage,
                std::string* error = nullptr);
 
+// The file the save commands write for a chosen path: the path itself for
+// NIfTI, WithMhdExtension(path) for MetaImage (the header).
+std::string SavedPathFor(const std::string& path);
+
 // The save commands' writer: NIfTI when IsNiftiPath(path), otherwise MetaImage
-// (with its ".raw" data file) at WithMhdExtension(path). *written receives the
-// path of the file written (the header for MetaImage).
+// (with its ".raw" data file) at WithMhdExtension(path). *written receives
+// SavedPathFor(path).
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
                   std::string* written = nullptr, std::string* error = nullptr);
