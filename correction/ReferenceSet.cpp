@@ -100,6 +100,15 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
                                                const C3DPoint& boxSize, ReferenceProblem& problem,
                                                CorrectionTimes* times) {
+  const CRegistrationTarget target(segmentationBoundary);
+  return RegisterReferenceLabel(reference, target, segmentationSize, boxMinimum, boxSize, problem, times);
+}
+
+std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
+                                               const CRegistrationTarget& segmentation,
+                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
+                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               CorrectionTimes* times) {
   problem = ReferenceProblem::None;
   if (!reference.HasData()) {
     problem = ReferenceProblem::Unreadable;
@@ -114,7 +123,7 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
   const CBoundaryPoints referenceBoundary(reference);
   clock.Lap(&CorrectionTimes::boundaryLists);
   vtkNew<vtkMatrix4x4> matrix;
-  RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, kRegistrationIterations,
+  RegisterSurfaces(referenceBoundary, segmentation, *matrix, kRegistrationIterations,
                    static_cast<int>(LandmarkMode::Affine));
   clock.Lap(&CorrectionTimes::registration);
   if (!IsUsableMatrix(*matrix)) {
@@ -139,6 +148,8 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
   StageClock clock(times);
   const CBoundaryPoints segmentationBoundary(segmentation);
   clock.Lap(&CorrectionTimes::boundaryLists);
+  const CRegistrationTarget target(segmentationBoundary);
+  clock.Lap(&CorrectionTimes::registration);
 
   // Every reference on its own, results kept by position so that the list and
   // the message come out in path order whatever thread finished first.
@@ -152,7 +163,7 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
     step.Lap(&CorrectionTimes::referenceLoading);
     if (reference)
       results[static_cast<std::size_t>(i)] =
-          RegisterReferenceLabel(*reference, segmentationBoundary, segmentation.Size(), boxMinimum, boxSize,
+          RegisterReferenceLabel(*reference, target, segmentation.Size(), boxMinimum, boxSize,
                                  problems[static_cast<std::size_t>(i)], &spent[static_cast<std::size_t>(i)]);
   });
 

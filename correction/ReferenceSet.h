@@ -9,6 +9,7 @@
 
 #include "correction/BoundaryPoints.h"
 #include "correction/CorrectionTimes.h"
+#include "correction/Registration.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
@@ -27,6 +28,12 @@ enum class ReferenceProblem { None, Unreadable, EmptyLabel, NotRegistrable, Outs
 // Only the box is resampled. Step times are added to `times` when given.
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
+                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
+                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               CorrectionTimes* times = nullptr);
+// The same onto a registration target built once for every reference.
+std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
+                                               const CRegistrationTarget& segmentation,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
                                                const C3DPoint& boxSize, ReferenceProblem& problem,
                                                CorrectionTimes* times = nullptr);
