@@ -397,7 +397,7 @@ void PreImages(const double* m, int x0, int n, double y, double z, double* i, do
 
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
                                             const C3DPoint& gridSize, const C3DPoint& boxMinimum,
-                                            const C3DPoint& boxSize) {
+                                            const C3DPoint& boxSize, const C3DPoint& movingCorner) {
   const int c[3] = {boxMinimum.x, boxMinimum.y, boxMinimum.z};
   const int s[3] = {boxSize.x, boxSize.y, boxSize.z};
   const int dims[3] = {gridSize.x, gridSize.y, gridSize.z};
@@ -414,8 +414,9 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
 
   // Nearest pre-image by floor(p / p3 + 0.5). The bounds test runs in double so
   // a coordinate beyond the int range (or NaN from p3 = 0) is simply outside.
-  const double limit[3] = {static_cast<double>(moving.X), static_cast<double>(moving.Y),
-                           static_cast<double>(moving.Z)};
+  const double first[3] = {static_cast<double>(movingCorner.x), static_cast<double>(movingCorner.y),
+                           static_cast<double>(movingCorner.z)};
+  const double limit[3] = {first[0] + moving.X, first[1] + moving.Y, first[2] + moving.Z};
   const std::size_t n = static_cast<std::size_t>(boxSize.x);
   std::vector<double> is(n), js(n), ks(n);
   for (int bz = 0; bz < boxSize.z; ++bz)
@@ -427,8 +428,11 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
         const double i = is[bx];
         const double j = js[bx];
         const double k = ks[bx];
-        if (!(i >= 0.0 && i < limit[0] && j >= 0.0 && j < limit[1] && k >= 0.0 && k < limit[2])) continue;
-        out[bx] = moving.At(static_cast<int>(i), static_cast<int>(j), static_cast<int>(k));
+        if (!(i >= first[0] && i < limit[0] && j >= first[1] && j < limit[1] && k >= first[2] &&
+              k < limit[2]))
+          continue;
+        out[bx] = moving.At(static_cast<int>(i - first[0]), static_cast<int>(j - first[1]),
+                            static_cast<int>(k - first[2]));
       }
     }
   return output;

@@ -91,6 +91,9 @@ std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x
 // box-sized volume whose voxel b is the resampled voxel boxMinimum + b, the
 // same values as resampling everything and cropping. Null when the box does not
 // lie inside the X x Y x Z grid (`gridSize`).
+// `moving` may be a window of a larger volume that holds only zeros outside
+// it: its voxel (0, 0, 0) is then the larger volume's voxel `movingCorner`,
+// and the result is the one of resampling the larger volume.
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
                                             const C3DPoint& gridSize, const C3DPoint& boxMinimum,
-                                            const C3DPoint& boxSize);
+                                            const C3DPoint& boxSize, const C3DPoint& movingCorner = {});
