@@ -85,7 +85,7 @@ const char* Describe(ReferenceProblem problem) {
 // the matrix into the box. `label` may be the window of the label around its
 // non-zero voxels, starting at `corner`.
 std::unique_ptr<CVoxel> RegisterAndResample(const CVoxel& label, const C3DPoint& corner,
-                                            const CBoundaryPoints& boundary,
+                                            const CRegistrationSource& boundary,
                                             const CRegistrationTarget& target,
                                             const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
                                             const C3DPoint& boxSize, ReferenceProblem& problem,
@@ -184,7 +184,7 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
   }
   StageClock clock(times);
   // A label without a surface (one filling its whole volume) keeps the identity.
-  const CBoundaryPoints referenceBoundary(reference);
+  const CRegistrationSource referenceBoundary{CBoundaryPoints(reference)};
   clock.Lap(&CorrectionTimes::boundaryLists);
   return RegisterAndResample(reference, {}, referenceBoundary, segmentation, segmentationSize, boxMinimum,
                              boxSize, problem, times);
@@ -222,8 +222,8 @@ std::vector<CReferenceCache::Stamp> CReferenceCache::StampsOf(const std::vector<
 }
 
 // Fills a cache entry from a freshly loaded reference: why it cannot be used,
-// or its boundary list (of the whole label) and the window around its
-// non-zero voxels, the only part in which resampling finds anything but 0.
+// or its boundary (from the whole label) and the window around its non-zero
+// voxels, the only part in which resampling finds anything but 0.
 void CReferenceCache::Keep(std::unique_ptr<CVoxel> reference, Entry& kept, StageClock& clock) {
   clock.Lap(&CorrectionTimes::referenceLoading);
   if (!reference || !reference->HasData()) {
@@ -234,7 +234,7 @@ void CReferenceCache::Keep(std::unique_ptr<CVoxel> reference, Entry& kept, Stage
     kept.problem = ReferenceProblem::EmptyLabel;
     return;
   }
-  kept.boundary = CBoundaryPoints(*reference);
+  kept.boundary = CRegistrationSource(CBoundaryPoints(*reference));
   clock.Lap(&CorrectionTimes::boundaryLists);
   C3DPoint last;
   NonZeroBox(*reference, kept.corner, last);

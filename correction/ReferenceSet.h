@@ -44,8 +44,8 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
 // when the list is the same and no file changed (the same size and
 // modification time of every listed file and of a MetaImage's data file);
 // otherwise it loads the list afresh and keeps that instead. Each label is kept
-// as the window around its non-zero voxels, with its boundary list. Not for
-// two runs at once.
+// as the window around its non-zero voxels, with what the registration reads
+// of its boundary list (see CRegistrationSource). Not for two runs at once.
 class CReferenceCache {
  public:
   // Forgets what is kept.
@@ -68,7 +68,7 @@ class CReferenceCache {
     ReferenceProblem problem = ReferenceProblem::Unreadable;
     std::unique_ptr<CVoxel> window;  // the non-zero voxels' box of the label
     C3DPoint corner;                 // where that box starts in the label
-    CBoundaryPoints boundary;
+    CRegistrationSource boundary;    // what the registration reads of its boundary list
   };
   static std::vector<Stamp> StampsOf(const std::vector<std::string>& paths);
   // Fills an entry from a freshly loaded reference.

@@ -235,20 +235,35 @@ void CRegistrationTarget::FindClosestPoint(const double x[3], double closest[3])
   AskLocator(x, closest);
 }
 
-bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
-                      int iterations, int mode) {
+CRegistrationSource::CRegistrationSource(const CBoundaryPoints& source) {
+  const std::vector<C3DPoint>& points = source.Points();
+  m_count = static_cast<std::int64_t>(points.size());
+  if (m_count == 0) return;
+  for (const C3DPoint& p : points) {
+    m_centroid[0] += static_cast<double>(p.x);
+    m_centroid[1] += static_cast<double>(p.y);
+    m_centroid[2] += static_cast<double>(p.z);
+  }
+  const vtkIdType count = m_count;
+  for (double& c : m_centroid) c /= count;
+  // Every step-th point is a landmark.
+  int step = 1;
+  if (count > kMaximumLandmarks) step = static_cast<int>(count / kMaximumLandmarks);
+  const vtkIdType landmarks = count / step;
+  m_landmarks.reserve(static_cast<std::size_t>(landmarks));
+  for (vtkIdType i = 0, j = 0; i < landmarks; ++i, j += step)
+    m_landmarks.push_back(points[static_cast<std::size_t>(j)]);
+}
+
+bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarget& target,
+                      vtkMatrix4x4& matrix, int iterations, int mode) {
   matrix.Identity();
   if (source.Empty() || target.Empty()) return false;
-  const std::vector<C3DPoint>& sourcePoints = source.Points();
-  const vtkIdType count = static_cast<vtkIdType>(sourcePoints.size());
 
   vtkNew<vtkLandmarkTransform> landmarkTransform;
   SetLandmarkMode(*landmarkTransform, mode);
 
-  // Every step-th source point is a landmark.
-  int step = 1;
-  if (count > kMaximumLandmarks) step = static_cast<int>(count / kMaximumLandmarks);
-  const vtkIdType landmarks = count / step;
+  const vtkIdType landmarks = static_cast<vtkIdType>(source.Landmarks().size());
   vtkNew<vtkPoints> points1;
   points1->SetNumberOfPoints(landmarks);
   vtkNew<vtkPoints> closestPoints;
@@ -259,19 +274,13 @@ bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& 
   // Start by moving the source's centroid onto the target's.
   vtkNew<vtkTransform> accumulate;
   accumulate->PostMultiply();
-  double sourceCentroid[3] = {0.0, 0.0, 0.0};
-  for (const C3DPoint& p : sourcePoints) {
-    sourceCentroid[0] += static_cast<double>(p.x);
-    sourceCentroid[1] += static_cast<double>(p.y);
-    sourceCentroid[2] += static_cast<double>(p.z);
-  }
-  for (double& c : sourceCentroid) c /= count;
+  const double* sourceCentroid = source.Centroid();
   const double* targetCentroid = target.Centroid();
   accumulate->Translate(targetCentroid[0] - sourceCentroid[0], targetCentroid[1] - sourceCentroid[1],
                         targetCentroid[2] - sourceCentroid[2]);
   accumulate->Update();
-  for (vtkIdType i = 0, j = 0; i < landmarks; ++i, j += step) {
-    const C3DPoint& p = sourcePoints[static_cast<std::size_t>(j)];
+  for (vtkIdType i = 0; i < landmarks; ++i) {
+    const C3DPoint& p = source.Landmarks()[static_cast<std::size_t>(i)];
     const double in[3] = {static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z)};
     double out[3];
     accumulate->InternalTransformPoint(in, out);
@@ -304,6 +313,11 @@ bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& 
   }
   matrix.DeepCopy(accumulate->GetMatrix());
   return true;
+}
+
+bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
+                      int iterations, int mode) {
+  return RegisterSurfaces(CRegistrationSource(source), target, matrix, iterations, mode);
 }
 
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,

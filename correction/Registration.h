@@ -3,6 +3,7 @@
 // coordinates: voxel (x, y, z) is the point (x, y, z); spacing plays no part.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -58,6 +59,26 @@ class CRegistrationTarget {
   std::unique_ptr<Locator> m_locator;
 };
 
+// The source side of the registration: all the loop reads of the source's
+// points. Their number, their centroid (summed in list order as VTK sums them)
+// and the landmarks, every step-th point, where the step keeps their number
+// near 200 (VTK's default, which the registration keeps).
+class CRegistrationSource {
+ public:
+  CRegistrationSource() = default;
+  explicit CRegistrationSource(const CBoundaryPoints& source);
+
+  bool Empty() const { return m_count == 0; }
+  std::int64_t Count() const { return m_count; }
+  const double* Centroid() const { return m_centroid; }
+  const std::vector<C3DPoint>& Landmarks() const { return m_landmarks; }
+
+ private:
+  std::int64_t m_count = 0;
+  double m_centroid[3] = {0.0, 0.0, 0.0};
+  std::vector<C3DPoint> m_landmarks;
+};
+
 // Iterative closest point registration of `source` onto `target`; `matrix`
 // (created by the caller) receives the map from source positions to target
 // positions. The transform always runs `iterations` iterations after matching
@@ -69,6 +90,8 @@ class CRegistrationTarget {
 // single precision, the landmark transform in `mode`, the transforms
 // concatenated after one another), with only the closest-point queries
 // answered by `target`. The matrix is bit for bit the one VTK computes.
+bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarget& target,
+                      vtkMatrix4x4& matrix, int iterations, int mode);
 bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
                       int iterations, int mode);
 // The same with a target built for this one registration.
