@@ -24,9 +24,12 @@ enum class LandmarkMode : int { RigidBody = 0, Similarity = 1, Affine = 2 };
 // unscanned bucket can hold a point as close as the best one found. Squared
 // distances are computed as VTK's vertex cells compute them, so the closest
 // point is the one VTK's cell locator finds; when two or more points share the
-// smallest distance (or the query is not a finite position) the question goes
-// to a vtkCellLocator built as VTK's registration builds it, which then picks
-// the point exactly as VTK does.
+// smallest distance (or no distance is a number, for a query that is not a
+// finite position) the question goes to a vtkCellLocator built as VTK's
+// registration builds it, which then picks the point exactly as VTK does.
+// One difference is deliberate: VTK's locator finds nothing in a target of a
+// single point (its bounds have no extent) and leaves the answer unwritten;
+// here that point is the answer.
 class CRegistrationTarget {
  public:
   explicit CRegistrationTarget(const CBoundaryPoints& target);
