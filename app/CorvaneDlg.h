@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "correction/ReferenceSet.h"
 #include "viewer/VoxelSliceViewer.h"
 #include "volume/Voxel.h"
 
@@ -208,6 +209,9 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   std::string m_strImagePath;
   std::string m_strReferenceDir;
   std::vector<std::string> m_referencePaths;
+  // The reference labels read by the last semi-automatic run; only the
+  // correction worker uses them.
+  CReferenceCache m_referenceCache;
   int m_nZoom = 100;
   int m_nBrushSize = 2;
   bool m_bMarking = false;

@@ -297,7 +297,8 @@ unsigned CCorvaneDlg::CorrectionThreadProc(CCorvaneDlg* dialog) {
   if (d.m_run.correctionMode == 0) {
     d.AppendLog("Semi-automatic segmentation correction starts...");
     RunSemiAutomaticCorrection(*corrected, *d.m_pAccumulatedMap, d.m_run.referencePaths,
-                               SemiAutomaticParameters(), d.m_platform, d.m_platform);
+                               SemiAutomaticParameters(), d.m_platform, d.m_platform, nullptr,
+                               &d.m_referenceCache);
     d.AppendLog("Semi-automatic segmentation correction is done...");
   } else {
     d.AppendLog("Manual segmentation correction starts...");
