@@ -95,7 +95,8 @@ class CVoxel {
   int CountNonZero() const;
 
   // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside it.
-  bool SaveMetaImage(const std::string& headerPath) const;
+  // On failure *error (if given) says why, with the system's reason.
+  bool SaveMetaImage(const std::string& headerPath, std::string* error = nullptr) const;
 
   // Dimensions.
   int X = 0;

@@ -11,9 +11,11 @@
 #include <vtkSmartPointer.h>
 #include <vtkType.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "volume/ElementConvert.h"
 #include "volume/FileIO.h"
@@ -128,6 +130,27 @@ std::int64_t BytesInFolder(const std::string& folder) {
   return total;
 }
 
+// VTK's DICOM reader opens every entry of the folder that is not a folder
+// itself, with a blocking open: a FIFO or a device among them would stop the
+// program. Returns the first such entry (by name) and what it is.
+bool FolderHoldsOnlyFiles(const std::string& folder, std::string* why) {
+  std::error_code ec;
+  std::vector<std::string> names;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string entry = folder + "/" + name;
+    std::error_code kindError;
+    if (std::filesystem::is_directory(entry, kindError)) continue;
+    if (const std::string kind = NotARegularFile(entry); !kind.empty()) {
+      *why = "it holds " + entry + ", and " + kind;
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink) {
@@ -135,8 +158,8 @@ bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink) {
   volume.Release();
   constexpr std::int64_t kBytes = std::int64_t{kImageSide} * kImageSide * 2;
   {
-    InputFile file = InputFile::Open(path);
-    if (!file.IsOpen()) return false;
+    InputFile file;
+    if (!OpenInput(file, volume, sink, what, path)) return false;
     const std::int64_t size = file.Size();
     if (size < kBytes) {
       return Refuse(volume, sink, what, path,
@@ -180,6 +203,8 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) return false;
   }
+  std::string unusable;
+  if (!FolderHoldsOnlyFiles(folder, &unusable)) return Refuse(volume, sink, what, folder, unusable);
   vtkSmartPointer<CountingDicomReader> reader =
       vtkSmartPointer<CountingDicomReader>::Take(CountingDicomReader::New());
   VtkErrors errors(reader);

@@ -165,7 +165,9 @@ bool Run(const Options& o, std::string& error) {
   }
 
   const std::string output = WithMhdExtension(o.output);
-  if (!segmentation->SaveMetaImage(output)) return Fail(error, "cannot write '" + output + "'");
+  std::string why;
+  if (!segmentation->SaveMetaImage(output, &why))
+    return Fail(error, why.empty() ? "cannot write '" + output + "'" : why);
   if (truth) {
     std::printf("Dice before: %.4f\n", Dice(before, *truth));
     std::printf("Dice after: %.4f\n", Dice(*segmentation, *truth));

@@ -1,0 +1,113 @@
+// Paths that are not regular files (FIFOs, devices, folders) and empty files:
+// every reader refuses them at once with a message that names the real cause.
+// Each load runs in a child process with an alarm, so a reader that blocks on
+// a FIFO fails the test instead of hanging it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/volume/TestFiles.h"
+#include "volume/FileIO.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+#include "volume/Writers.h"
+
+using testfiles::RunInChild;
+using testfiles::TempDir;
+using testfiles::WriteFile;
+
+namespace {
+
+// Loads `path` in a child that is killed after 10 s; 0 when the load gave no
+// volume and exactly one message containing every one of `expected`.
+int RefusedWith(const std::string& path, const std::vector<std::string>& expected) {
+  return RunInChild([&] {
+    ::alarm(10);
+    RecordingSink sink;
+    const CVoxel v(path, &sink);
+    if (v.HasData()) return 2;
+    if (sink.messages.size() != 1) return 3;
+    for (const std::string& part : expected)
+      if (sink.messages[0].find(part) == std::string::npos) return 4;
+    return 0;
+  });
+}
+
+constexpr const char* kFifo = "it is a FIFO (named pipe), not a regular file";
+constexpr const char* kFolder = "it is a folder, not a file";
+
+}  // namespace
+
+TEST(HostilePaths, AFifoGivenAsTheFileItselfIsRefusedAtOnce) {
+  TempDir dir;
+  for (const char* name : {"pipe.mhd", "pipe.raw", "pipe.bin", "pipe.nii", "pipe.hdr", "pipe.IMG"}) {
+    ASSERT_EQ(::mkfifo(dir.Path(name).c_str(), 0600), 0);
+    EXPECT_EQ(RefusedWith(dir.Path(name), {dir.Path(name), kFifo}), 0) << name;
+  }
+}
+
+TEST(HostilePaths, AMetaImageWhoseDataIsNoRegularFileIsRefused) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.Path("data.raw").c_str(), 0600), 0);
+  WriteFile(dir.Path("fifo.mhd"), "DimSize = 2 1 1\nElementDataFile = data.raw\n");
+  EXPECT_EQ(RefusedWith(dir.Path("fifo.mhd"), {"Cannot open mhd file", dir.Path("data.raw"), kFifo}), 0);
+
+  std::filesystem::create_directory(dir.Path("folder.raw"));
+  WriteFile(dir.Path("folder.mhd"), "DimSize = 2 1 1\nElementDataFile = folder.raw\n");
+  EXPECT_EQ(RefusedWith(dir.Path("folder.mhd"), {"Cannot open mhd file", kFolder}), 0);
+
+  WriteFile(dir.Path("device.mhd"), "DimSize = 2 1 1\nElementDataFile = ../../../../../../../dev/zero\n");
+  EXPECT_EQ(RefusedWith(dir.Path("device.mhd"), {"it is a device, not a regular file"}), 0);
+}
+
+TEST(HostilePaths, TheFilesNiftiLooksForBesideTheHeaderMustBeRegular) {
+  TempDir dir;
+  WriteFile(dir.Path("scan.hdr"), std::string(348, '\0'));
+  ASSERT_EQ(::mkfifo(dir.Path("scan.img").c_str(), 0600), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("scan.hdr"), {dir.Path("scan.img"), kFifo}), 0);
+}
+
+TEST(HostilePaths, ADicomFolderHoldingAFifoIsRefused) {
+  TempDir dir;
+  WriteFile(dir.Path("a.dcm"), "not really DICOM");
+  ASSERT_EQ(::mkfifo(dir.Path("b.dcm").c_str(), 0600), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {dir.Path("b.dcm"), kFifo}), 0);
+}
+
+TEST(HostilePaths, FoldersAndEmptyHeadersSayWhatTheyAre) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.Path("case.mhd"));
+  std::filesystem::create_directory(dir.Path("case.raw"));
+  EXPECT_EQ(RefusedWith(dir.Path("case.mhd"), {dir.Path("case.mhd"), kFolder}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("case.raw"), {kFolder}), 0);
+  WriteFile(dir.Path("empty.mhd"), "");
+  EXPECT_EQ(RefusedWith(dir.Path("empty.mhd"), {"Cannot read mhd file", "the file is empty"}), 0);
+
+  FileCause cause = FileCause::none;
+  std::string notRegular;
+  EXPECT_FALSE(InputFile::Open(dir.Path("case.mhd"), &cause, &notRegular).IsOpen());
+  EXPECT_EQ(cause, FileCause::accessDenied);
+  EXPECT_EQ(notRegular, kFolder);
+  EXPECT_TRUE(InputFile::Open(dir.Path("empty.mhd"), &cause, &notRegular).IsOpen());
+  EXPECT_EQ(cause, FileCause::none);
+  EXPECT_EQ(notRegular, "");
+}
+
+TEST(HostilePaths, AWriterNeverReplacesAFifoOrFolder) {
+  TempDir dir;
+  CVoxel v(2, 2, 2);
+  std::string error;
+  ASSERT_EQ(::mkfifo(dir.Path("pipe.raw").c_str(), 0600), 0);
+  EXPECT_FALSE(SaveRaw16(v, dir.Path("pipe.raw"), &error));
+  EXPECT_EQ(error, "cannot write " + dir.Path("pipe.raw") + ": " + kFifo);
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Path("pipe.raw").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  std::filesystem::create_directory(dir.Path("seg.raw"));
+  EXPECT_FALSE(v.SaveMetaImage(dir.Path("seg.mhd"), &error));
+  EXPECT_EQ(error, "cannot write " + dir.Path("seg.raw") + ": " + kFolder);
+  EXPECT_EQ(dir.List(), (std::vector<std::string>{"pipe.raw", "seg.raw"})) << "nothing else is left behind";
+}
