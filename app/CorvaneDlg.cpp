@@ -431,6 +431,36 @@ void CCorvaneDlg::SetWindowSlidersToDefaults() {
   SetNumberText(ctl::kWindowHighText, Slider(ctl::kWindowHigh)->value());
 }
 
+// ---- Files given at start ------------------------------------------------------------
+
+void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
+  // A load goes ahead only where its button could be pressed now.
+  auto usable = [this](int button, const std::string& what, const std::string& path, const char* first) {
+    if (Control(button)->isEnabled()) return true;
+    m_platform.ShowMessage("Cannot load the " + what + " [" + path + "]: " + first);
+    return false;
+  };
+  if (files.image) LoadImageFile(files.image);
+  if (files.segmentation &&
+      usable(ctl::kLoadSegmentation, "segmentation", *files.segmentation, "an image must be loaded first")) {
+    LoadSegmentationFile(files.segmentation);
+  }
+  if (files.boundary &&
+      usable(ctl::kLoadBoundary, "boundary", *files.boundary, "an image must be loaded first")) {
+    LoadBoundaryFile(files.boundary);
+  }
+  if (files.scribbles) {
+    // What a user does before Load UI: pick a mode (unless one is picked) and
+    // tick Marking. Clicks on disabled buttons do nothing.
+    if (!Control(ctl::kLoadUI)->isEnabled()) Button(ctl::kSemiAutomatic)->click();
+    if (!m_bMarking) Button(ctl::kMarking)->click();
+    if (usable(ctl::kLoadUI, "scribbles", *files.scribbles,
+               "an image and a segmentation must be loaded first")) {
+      LoadScribblesFile(files.scribbles);
+    }
+  }
+}
+
 // ---- Data exchange ------------------------------------------------------------------
 
 bool CCorvaneDlg::UpdateData(bool saveAndValidate) {
