@@ -51,15 +51,19 @@ CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   return result;
 }
 
+void ApplyApplicationLook() {
+  // One look on every desktop, so that the laid-out texts fit everywhere.
+  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
+  QApplication::setFont(DialogFont());
+}
+
 int CCorvaneApp::InitInstance(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Corvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
   QApplication::setApplicationVersion(QStringLiteral("1.0"));
   QApplication::setWindowIcon(CorvaneIcon());
-  // One look on every desktop, so that the laid-out texts fit everywhere.
-  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
-  QApplication::setFont(DialogFont());
+  ApplyApplicationLook();
 
   std::vector<std::string> arguments;
   const QStringList qtArguments = QApplication::arguments();  // Qt's own options removed

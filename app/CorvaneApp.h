@@ -26,6 +26,10 @@ inline constexpr const char* kCommandLineUsage =
     "usage: corvane [--image I] [--segmentation S] [--boundary B] [--scribbles M] [--references DIR] "
     "[--demo DIR]";
 
+// The style and font of every window of the program (set on the application,
+// after it has been created).
+void ApplyApplicationLook();
+
 // Reads the program's arguments (without the program name).
 CCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
