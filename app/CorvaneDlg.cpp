@@ -326,9 +326,13 @@ void CCorvaneDlg::SetUpTabOrder() {
 }
 
 void CCorvaneDlg::SetUpAccessibility() {
+  // Controls whose visible text does not say what they are get a name. The
+  // readouts get none: a label's accessible name is its visible text, so a
+  // screen reader reads the value shown ("(51, 47, 11)") and, from the
+  // description, what it means.
   struct Accessible {
     int id;
-    const char* name;
+    const char* name;  // null: the visible text
     const char* description;
   };
   static constexpr Accessible kAccessible[] = {
@@ -339,16 +343,16 @@ void CCorvaneDlg::SetUpAccessibility() {
       {ctl::kSliceZ, "Slice along Z", "Shows the axis Z view at the chosen slice"},
       {ctl::kSliceY, "Slice along Y", "Shows the axis Y view at the chosen slice"},
       {ctl::kSliceX, "Slice along X", "Shows the axis X view at the chosen slice"},
-      {ctl::kSliceZText, "Slice Z", "Slice index of axis Z"},
-      {ctl::kSliceYText, "Slice Y", "Slice index of axis Y"},
-      {ctl::kSliceXText, "Slice X", "Slice index of axis X"},
-      {ctl::kPositionText, "Position", "Voxel position under the mouse"},
-      {ctl::kIntensityText, "Intensity", "Displayed grey value and voxel value under the mouse"},
-      {ctl::kRangeText, "Intensity range", "Smallest and largest intensity of the image"},
+      {ctl::kSliceZText, nullptr, "Slice Z: slice index of axis Z"},
+      {ctl::kSliceYText, nullptr, "Slice Y: slice index of axis Y"},
+      {ctl::kSliceXText, nullptr, "Slice X: slice index of axis X"},
+      {ctl::kPositionText, nullptr, "Position: voxel under the mouse"},
+      {ctl::kIntensityText, nullptr, "Intensity: displayed grey value and voxel value under the mouse"},
+      {ctl::kRangeText, nullptr, "Intensity range: smallest and largest intensity of the image"},
       {ctl::kWindowLow, "Intensity window minimum", "Low end of the displayed intensity window"},
       {ctl::kWindowHigh, "Intensity window maximum", "High end of the displayed intensity window"},
-      {ctl::kWindowLowText, "Intensity window minimum value", "Low end of the intensity window"},
-      {ctl::kWindowHighText, "Intensity window maximum value", "High end of the intensity window"},
+      {ctl::kWindowLowText, nullptr, "IMin: low end of the intensity window"},
+      {ctl::kWindowHighText, nullptr, "IMax: high end of the intensity window"},
       {ctl::kZoomEdit, "Zoom percent", "Zoom in percent"},
       {ctl::kZoomSpin, "Zoom steps", "Changes the zoom in steps of ten percent"},
       {ctl::kZoomSlider, "Zoom", "Zoom in percent, 10 to 1000"},
@@ -362,7 +366,7 @@ void CCorvaneDlg::SetUpAccessibility() {
   };
   for (const auto& entry : kAccessible) {
     QWidget* widget = Control(entry.id);
-    widget->setAccessibleName(QString::fromUtf8(entry.name));
+    if (entry.name) widget->setAccessibleName(QString::fromUtf8(entry.name));
     widget->setAccessibleDescription(QString::fromUtf8(entry.description));
   }
 }
