@@ -12,7 +12,11 @@
 #include <vtkType.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <initializer_list>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -130,10 +134,83 @@ std::int64_t BytesInFolder(const std::string& folder) {
   return total;
 }
 
+// VTK's DICOM parser walks a file's elements and hands the values of some of
+// them to its callbacks, which read them without checking: an empty value, a
+// length beyond the end of the file or a file ending inside an element header
+// makes it read through a null pointer or past its buffer. This walk mirrors
+// the parser's (little-endian, the value representation taken as explicit
+// when it is one the parser knows, as implicit otherwise; undefined lengths
+// are walked into) and reports such a file before VTK sees it.
+std::string DicomFileProblem(const std::string& path) {
+  InputFile file = InputFile::Open(path);
+  if (!file.IsOpen()) return {};  // VTK cannot open it either
+  const std::int64_t size = file.Size();
+  if (size < 4) return {};
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
+  if (!file.ReadExact(bytes.data(), bytes.size())) return "it cannot be read";
+  auto magicAt = [&](std::size_t at) {
+    return bytes.size() >= at + 4 && std::memcmp(bytes.data() + at, "DICM", 4) == 0;
+  };
+  std::size_t pos = 0;
+  if (magicAt(0)) {
+    pos = 4;
+  } else if (magicAt(128)) {
+    pos = 132;
+  } else {
+    return {};  // not a DICOM file to VTK: it is skipped
+  }
+  auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8); };
+  auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+  auto vrIs = [&](std::size_t at, std::initializer_list<const char*> names) {
+    for (const char* name : names)
+      if (bytes[at] == name[0] && bytes[at + 1] == name[1]) return true;
+    return false;
+  };
+  auto tagText = [](std::uint32_t group, std::uint32_t element) {
+    char text[16];
+    std::snprintf(text, sizeof text, "(%04X,%04X)", group, element);
+    return std::string(text);
+  };
+  // The elements VTK's reader hands to a callback.
+  static constexpr std::uint32_t kCallbackTags[] = {
+      0x00020010, 0x00180050, 0x0020000E, 0x00200013, 0x00200032, 0x00200037, 0x00201041, 0x00280004,
+      0x00280010, 0x00280011, 0x00280030, 0x00280100, 0x00280103, 0x00281052, 0x00281053, 0x7FE00010};
+  const std::size_t end = bytes.size();
+  while (pos < end) {
+    if (end - pos < 8) return "it ends inside an element header";
+    const std::uint32_t group = u16(pos), element = u16(pos + 2);
+    std::size_t value = pos + 8;
+    std::uint32_t length = 0;
+    if (vrIs(pos + 4, {"AE", "AS", "CS", "UI", "DA", "DS", "DT", "IS", "LO", "LT", "PN",
+                       "ST", "TM", "SH", "FL", "SL", "AT", "UL", "US", "SS", "FD"})) {
+      length = u16(pos + 6);
+    } else if (vrIs(pos + 4, {"OB", "OW", "UN", "UT", "SQ"})) {
+      if (end - pos < 12) return "it ends inside an element header";
+      length = u32(pos + 8);
+      value = pos + 12;
+    } else {
+      length = u32(pos + 4);
+    }
+    const auto signedLength = static_cast<std::int32_t>(length);
+    if (std::find(std::begin(kCallbackTags), std::end(kCallbackTags), group << 16 | element) !=
+        std::end(kCallbackTags)) {
+      if (signedLength <= 0) return "its element " + tagText(group, element) + " is empty";
+      if (static_cast<std::size_t>(signedLength) > end - value)
+        return "its element " + tagText(group, element) + " runs past the end of the file";
+      pos = value + static_cast<std::size_t>(signedLength);
+    } else {
+      // Like the parser: a negative (undefined) length is walked into.
+      pos = value + (signedLength > 0 ? static_cast<std::size_t>(signedLength) : 0);
+    }
+  }
+  return {};
+}
+
 // VTK's DICOM reader opens every entry of the folder that is not a folder
-// itself, with a blocking open: a FIFO or a device among them would stop the
-// program. Returns the first such entry (by name) and what it is.
-bool FolderHoldsOnlyFiles(const std::string& folder, std::string* why) {
+// itself, with a blocking open (a FIFO or a device among them would stop the
+// program), and parses every DICOM file among them (see DicomFileProblem).
+// Returns the first unusable entry (by name) and why.
+bool FolderIsSafeForVtk(const std::string& folder, std::string* why) {
   std::error_code ec;
   std::vector<std::string> names;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
@@ -145,6 +222,10 @@ bool FolderHoldsOnlyFiles(const std::string& folder, std::string* why) {
     if (std::filesystem::is_directory(entry, kindError)) continue;
     if (const std::string kind = NotARegularFile(entry); !kind.empty()) {
       *why = "it holds " + entry + ", and " + kind;
+      return false;
+    }
+    if (const std::string problem = DicomFileProblem(entry); !problem.empty()) {
+      *why = "the DICOM file " + entry + " cannot be read: " + problem;
       return false;
     }
   }
@@ -204,7 +285,7 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     if (!std::filesystem::is_directory(folder, ec)) return false;
   }
   std::string unusable;
-  if (!FolderHoldsOnlyFiles(folder, &unusable)) return Refuse(volume, sink, what, folder, unusable);
+  if (!FolderIsSafeForVtk(folder, &unusable)) return Refuse(volume, sink, what, folder, unusable);
   vtkSmartPointer<CountingDicomReader> reader =
       vtkSmartPointer<CountingDicomReader>::Take(CountingDicomReader::New());
   VtkErrors errors(reader);

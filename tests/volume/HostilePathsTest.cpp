@@ -76,6 +76,29 @@ TEST(HostilePaths, ADicomFolderHoldingAFifoIsRefused) {
   EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {dir.Path("b.dcm"), kFifo}), 0);
 }
 
+TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
+  TempDir dir;
+  const std::string preamble = std::string(128, '\0') + "DICM";
+  // Slice thickness (0018,0050) as an empty DS value.
+  WriteFile(dir.Path("empty.dcm"), preamble + std::string("\x18\x00\x50\x00"
+                                                          "DS\x00\x00",
+                                                          8));
+  EXPECT_EQ(RefusedWith(dir.Path("empty.dcm"), {dir.Path("empty.dcm"), "(0018,0050) is empty"}), 0);
+  std::filesystem::remove(dir.Path("empty.dcm"));
+  // A copy cut off in the middle of an element header.
+  WriteFile(dir.Path("cut.dcm"), preamble + std::string("\x08\x00\x60\x00"
+                                                        "CS\x02\x00"
+                                                        "MR\x18\x00\x50",
+                                                        13));
+  EXPECT_EQ(RefusedWith(dir.Path("cut.dcm"), {"ends inside an element header"}), 0);
+  std::filesystem::remove(dir.Path("cut.dcm"));
+  // Rows (0028,0010) claiming more bytes than the file has.
+  WriteFile(dir.Path("long.dcm"), preamble + std::string("\x28\x00\x10\x00"
+                                                         "US\x40\x00\x01\x00",
+                                                         10));
+  EXPECT_EQ(RefusedWith(dir.Path("long.dcm"), {"(0028,0010) runs past the end of the file"}), 0);
+}
+
 TEST(HostilePaths, FoldersAndEmptyHeadersSayWhatTheyAre) {
   TempDir dir;
   std::filesystem::create_directory(dir.Path("case.mhd"));
