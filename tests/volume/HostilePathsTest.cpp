@@ -99,6 +99,33 @@ TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
   EXPECT_EQ(RefusedWith(dir.Path("long.dcm"), {"(0028,0010) runs past the end of the file"}), 0);
 }
 
+namespace {
+// A minimal DICOM image: rows x columns of 16-bit pixels, `pixelBytes` of them stored.
+std::string DicomImage(int rows, int columns, int pixelBytes) {
+  auto us = [](const char* tag, int v) {
+    return std::string(tag, 4) + "US" + std::string("\x02\x00", 2) + static_cast<char>(v & 0xFF) +
+           static_cast<char>(v >> 8);
+  };
+  std::string file = std::string(128, '\0') + "DICM";
+  file += us("\x28\x00\x10\x00", rows) + us("\x28\x00\x11\x00", columns) + us("\x28\x00\x00\x01", 16);
+  file += std::string(
+      "\xe0\x7f\x10\x00"
+      "OW\x00\x00",
+      8);
+  for (int shift = 0; shift < 32; shift += 8) file += static_cast<char>((pixelBytes >> shift) & 0xFF);
+  return file + std::string(static_cast<std::size_t>(pixelBytes), '\x01');
+}
+}  // namespace
+
+TEST(HostilePaths, DicomSeriesVtkWouldCopyOutOfBoundsAreRefused) {
+  TempDir dir;
+  WriteFile(dir.Path("a.dcm"), DicomImage(2, 2, 8));
+  WriteFile(dir.Path("b.dcm"), DicomImage(3, 2, 12));
+  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {dir.Path("b.dcm"), "differs from the first file's"}), 0);
+  WriteFile(dir.Path("b.dcm"), DicomImage(2, 2, 6));
+  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {"holds 6 bytes of pixels where its size needs 8"}), 0);
+}
+
 TEST(HostilePaths, FoldersAndEmptyHeadersSayWhatTheyAre) {
   TempDir dir;
   std::filesystem::create_directory(dir.Path("case.mhd"));
