@@ -21,6 +21,7 @@
 #include "app/DialogLayout.h"
 #include "app/GroupFrame.h"
 #include "app/SpinControl.h"
+#include "correction/LabelGeometry.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
@@ -452,6 +453,13 @@ void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
   if (files.boundary &&
       usable(ctl::kLoadBoundary, "boundary", *files.boundary, "an image must be loaded first")) {
     LoadBoundaryFile(files.boundary);
+  }
+  if (files.segmentation && m_pSegmentation && HasForeground(*m_pSegmentation)) {
+    // The case opens on the organ: the Z slider moves to the middle of the
+    // segmentation, as the user would move it.
+    C3DPoint low, high;
+    EnlargedBoundingBox(*m_pSegmentation, C3DPoint(0, 0, 0), low, high);
+    Slider(ctl::kSliceZ)->setSliderPosition((low.z + high.z) / 2);
   }
   if (files.scribbles) {
     // What a user does before Load UI: pick a mode (unless one is picked) and

@@ -93,8 +93,8 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
 
   // Loads the given files as the buttons would, in the order image,
   // segmentation, boundary, scribbles, with the same log lines, messages and
-  // enabling. A load whose button is not enabled yet (a segmentation without
-  // an image) is refused with a message. The scribbles need Marking: when no
+  // enabling; with a segmentation the view then moves to its middle slice. A load whose button is not enabled
+  // yet (a segmentation without an image) is refused with a message. The scribbles need Marking: when no
   // correction mode is chosen yet, the semi-automatic one is, and Marking is
   // turned on (which scans the reference image directory).
   void OpenCase(const CCaseFiles& files);

@@ -68,6 +68,8 @@ TEST_F(OpenCaseTest, LoadsTheFilesAsTheButtonsWould) {
     handPlatform.QueueFile(path);
     byHand.ControlAs<QAbstractButton>(id)->click();
   }
+  // The segmentation's slices are 3 to 6: the user moves to its middle.
+  byHand.ControlAs<QSlider>(ctl::kSliceZ)->setSliderPosition(4);
   byHand.ControlAs<QAbstractButton>(ctl::kSemiAutomatic)->click();
   byHand.ControlAs<QAbstractButton>(ctl::kMarking)->click();
   handPlatform.QueueFile(m_scribbles);
@@ -85,6 +87,7 @@ TEST_F(OpenCaseTest, LoadsTheFilesAsTheButtonsWould) {
   ASSERT_NE(opened.StrokeMap(), nullptr);
   EXPECT_EQ(opened.StrokeMap()->At(30, 20, 5), 2);
   EXPECT_EQ(opened.ReferencePaths().size(), 2u);
+  EXPECT_EQ(opened.Viewer().SliceZ(), 4) << "the view shows the organ";
   EXPECT_EQ(opened.Viewer().Image(), opened.Image());
   EXPECT_EQ(opened.Viewer().Segmentation(), opened.Segmentation());
   EXPECT_EQ(opened.Viewer().GroundTruth(), opened.Boundary());
