@@ -158,13 +158,15 @@ void CCorvaneDlg::On3D() {
 
 // ---- Stroke map commands ---------------------------------------------------------------
 
-void CCorvaneDlg::OnLoadUI() {
+void CCorvaneDlg::OnLoadUI() { LoadScribblesFile(std::nullopt); }
+
+void CCorvaneDlg::LoadScribblesFile(const std::optional<std::string>& given) {
   if (RefuseWhileRunning()) return;
   if (!m_bMarking) {
     m_platform.ShowMessage(kPressMarking);
     return;
   }
-  const auto path = m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
   if (!path) return;
   const CWaitCursor wait(m_platform);
   auto map = LoadVolume(*path);

@@ -44,10 +44,12 @@ void CCorvaneDlg::DiscardVolumesNotMatchingImage() {
   if (mismatched(m_pStrokeBackup)) m_pStrokeBackup.reset();
 }
 
-void CCorvaneDlg::OnLoadImage() {
+void CCorvaneDlg::OnLoadImage() { LoadImageFile(std::nullopt); }
+
+void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = m_platform.ChooseFile(kLoadImageFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadImageFilter, FileListView::kList);
   if (!path) return;
   // A file that cannot be read changes nothing.
   auto image = LoadVolume(*path);
@@ -80,10 +82,12 @@ void CCorvaneDlg::OnLoadImage() {
   EnableInputControls(true);
 }
 
-void CCorvaneDlg::OnLoadBoundary() {
+void CCorvaneDlg::OnLoadBoundary() { LoadBoundaryFile(std::nullopt); }
+
+void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
   if (!path) return;
   const auto label = LoadVolume(*path);
   if (!label) return;
@@ -99,10 +103,12 @@ void CCorvaneDlg::OnLoadBoundary() {
   AppendLog("Load Boundary... Path : [" + *path + "]");
 }
 
-void CCorvaneDlg::OnLoadSegmentation() {
+void CCorvaneDlg::OnLoadSegmentation() { LoadSegmentationFile(std::nullopt); }
+
+void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = m_platform.ChooseFile(kLoadSegmentationFilter, FileListView::kReport);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadSegmentationFilter, FileListView::kReport);
   if (!path) return;
   auto segmentation = LoadVolume(*path);
   if (!segmentation) return;

@@ -1,5 +1,6 @@
 #include "correction/ReferenceSet.h"
 
+#include <sys/stat.h>
 #include <vtkMatrix4x4.h>
 #include <vtkNew.h>
 
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <set>
 #include <system_error>
 
 #include "correction/CorrectionDriver.h"
@@ -43,24 +45,54 @@ bool ListFolder(const fs::path& folder, std::vector<Entry>& entries) {
   return true;
 }
 
-// Files of the folder first, then every sub-folder depth first. `ancestors`
-// holds the folders being walked so a link back up the tree is not followed.
-bool Walk(const fs::path& folder, const std::string& filterA, const std::string& filterB,
-          std::vector<fs::path>& ancestors, std::vector<std::string>& paths) {
-  std::vector<Entry> entries;
-  if (!ListFolder(folder, entries)) return false;
-  for (const Entry& e : entries)
-    if (!e.directory && e.name.find(filterA) != std::string::npos &&
-        e.name.find(filterB) != std::string::npos)
-      paths.push_back(e.path.string());
-  for (const Entry& e : entries) {
-    if (!e.directory) continue;
-    std::error_code error;
-    const fs::path identity = fs::canonical(e.path, error);
-    if (error || std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end()) continue;
-    ancestors.push_back(identity);
-    Walk(e.path, filterA, filterB, ancestors, paths);  // a folder that cannot be entered adds nothing
-    ancestors.pop_back();
+// Which folder an entry is, whatever path leads to it.
+struct FolderIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator<(const FolderIdentity& o) const {
+    return device != o.device ? device < o.device : inode < o.inode;
+  }
+};
+
+bool IdentityOf(const fs::path& folder, FolderIdentity& identity) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  identity = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// Files of a folder first, then every sub-folder depth first, as a recursive
+// walk would give them, but with an explicit stack so that no depth of folders
+// can exhaust the call stack. A folder reached a second time (through a link)
+// is not walked again, and the walk never leaves the root's file system, so a
+// link to /proc or a network mount cannot keep it busy.
+bool Walk(const fs::path& root, const std::string& filterA, const std::string& filterB,
+          std::vector<std::string>& paths) {
+  FolderIdentity rootIdentity;
+  if (!IdentityOf(root, rootIdentity)) return false;
+  std::set<FolderIdentity> visited;
+  std::vector<fs::path> pending{root};
+  bool rootRead = false;
+  while (!pending.empty()) {
+    const fs::path folder = std::move(pending.back());
+    pending.pop_back();
+    FolderIdentity identity;
+    const bool isRoot = !rootRead;
+    rootRead = true;
+    if (!IdentityOf(folder, identity) || identity.device != rootIdentity.device) continue;
+    if (!visited.insert(identity).second) continue;
+    std::vector<Entry> entries;
+    if (!ListFolder(folder, entries)) {
+      if (isRoot) return false;
+      continue;  // a folder that cannot be entered adds nothing
+    }
+    for (const Entry& e : entries)
+      if (!e.directory && e.name.find(filterA) != std::string::npos &&
+          e.name.find(filterB) != std::string::npos)
+        paths.push_back(e.path.string());
+    // Pushed last to first, so the first sub-folder is walked next.
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e)
+      if (e->directory) pending.push_back(e->path);
   }
   return true;
 }
@@ -153,10 +185,7 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
   if (error || directory.empty()) return false;
   while (root.has_relative_path() && (root.filename().empty() || root.filename() == "."))
     root = root.parent_path();
-  std::vector<fs::path> ancestors;
-  const fs::path identity = fs::canonical(root, error);
-  if (!error) ancestors.push_back(identity);
-  return Walk(root, filterA, filterB, ancestors, paths);
+  return Walk(root, filterA, filterB, paths);
 }
 
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,

@@ -247,6 +247,7 @@ class InflateSource final : public ElementSource {
 bool ReadMetaImageFrom(CVoxel& volume, InputFile& header, const std::string& headerPath, MessageSink* sink) {
   const std::string what = "Cannot read mhd file";
   volume.Release();
+  if (header.Size() == 0) return Refuse(volume, sink, what, headerPath, "the file is empty");
   MetaImageHeader h = ParseHeader(header, headerPath, volume);
   ApplyDirection(h, volume);
   if (h.tooLong) return Refuse(volume, sink, what, headerPath, "the header is longer than 1 MiB");
@@ -255,8 +256,10 @@ bool ReadMetaImageFrom(CVoxel& volume, InputFile& header, const std::string& hea
   InputFile* data = &header;
   if (!h.local) {
     FileCause cause = FileCause::none;
-    dataFile = InputFile::Open(h.hasDataFile ? h.dataPath : std::string(), &cause);
+    std::string notRegular;
+    dataFile = InputFile::Open(h.hasDataFile ? h.dataPath : std::string(), &cause, &notRegular);
     if (!dataFile.IsOpen()) {
+      if (!notRegular.empty()) return Refuse(volume, sink, "Cannot open mhd file", h.dataPath, notRegular);
       Tell(sink, std::string("Cannot open mhd file ") + FileCauseName(cause));
       return false;
     }
@@ -419,13 +422,13 @@ bool ReadMetaImageStream(CVoxel& volume, std::FILE* header, const std::string& h
 }
 
 bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, MessageSink* sink) {
-  InputFile file = InputFile::Open(headerPath);
-  if (!file.IsOpen()) return false;
+  InputFile file;
+  if (!OpenInput(file, volume, sink, "Cannot read mhd file", headerPath)) return false;
   return ReadMetaImageFrom(volume, file, headerPath, sink);
 }
 
-bool CVoxel::SaveMetaImage(const std::string& headerPath) const {
-  return WriteMetaImage(*this, headerPath, ElementStorage::UnsignedByte, nullptr);
+bool CVoxel::SaveMetaImage(const std::string& headerPath, std::string* error) const {
+  return WriteMetaImage(*this, headerPath, ElementStorage::UnsignedByte, error);
 }
 
 bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storage,

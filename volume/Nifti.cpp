@@ -80,6 +80,28 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
+// nifticlib opens the files it looks for beside the path (the .img of a .hdr,
+// the .hdr of an .img, compressed variants) with a plain blocking open: one of
+// them being a FIFO or a device would stop the program. Every such name that
+// exists must be a regular file.
+bool CompanionsAreFiles(const std::string& path, std::string* why) {
+  std::string base = path;
+  if (EndsWith(Lower(base), ".gz")) base.resize(base.size() - 3);
+  const std::string lower = Lower(base);
+  if (EndsWith(lower, ".nii") || EndsWith(lower, ".hdr") || EndsWith(lower, ".img"))
+    base.resize(base.size() - 4);
+  for (const char* extension : {".nii", ".hdr", ".img", ".NII", ".HDR", ".IMG"}) {
+    for (const char* compressed : {"", ".gz", ".GZ"}) {
+      const std::string candidate = base + extension + compressed;
+      if (const std::string kind = NotARegularFile(candidate); !kind.empty()) {
+        *why = "the file " + candidate + " beside it cannot be used: " + kind;
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 // Checks the fixed part of a .nii or .hdr header (plain or gzip-compressed) as
 // nifticlib will, so that nifticlib only sees headers it accepts: it prints its
 // own complaints about the others on stderr.
@@ -308,10 +330,11 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
   volume.Release();
   {
     // Only the caller reports a file that cannot be opened at all.
-    FileCause cause = FileCause::none;
-    if (!InputFile::Open(path, &cause).IsOpen()) return false;
+    InputFile file;
+    if (!OpenInput(file, volume, sink, what, path)) return false;
   }
   std::string why;
+  if (!CompanionsAreFiles(path, &why)) return Refuse(volume, sink, what, path, why);
   if (!HeaderLooksValid(path, &why)) return Refuse(volume, sink, what, path, why);
   static std::once_flag quiet;
   std::call_once(quiet, [] { nifti_set_debug_level(0); });

@@ -96,8 +96,8 @@ bool ReadRawVolumeStream(CVoxel& volume, std::FILE* stream, int bytesPerVoxel, c
 
 bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, MessageSink* sink) {
   if (bytesPerVoxel != 1 && bytesPerVoxel != 2) return false;
-  InputFile file = InputFile::Open(path);
-  if (!file.IsOpen()) return false;
+  InputFile file;
+  if (!OpenInput(file, volume, sink, "Cannot read raw volume", path)) return false;
   return ReadRawFrom(volume, file, bytesPerVoxel, path, sink);
 }
 

@@ -96,7 +96,8 @@ class CVoxel {
 
   // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside
   // it, with the volume's geometry (unset: spacing 1, origin 0, identity).
-  bool SaveMetaImage(const std::string& headerPath) const;
+  // On failure *error (if given) says why, with the system's reason.
+  bool SaveMetaImage(const std::string& headerPath, std::string* error = nullptr) const;
 
   // Dimensions.
   int X = 0;

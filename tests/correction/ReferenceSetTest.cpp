@@ -91,6 +91,47 @@ TEST(FindReferenceLabels, DoesNotLoopThroughALinkToAnAncestor) {
   EXPECT_EQ(paths, std::vector<std::string>{(dir.path() / "s/a_label.mhd").string()});
 }
 
+TEST(FindReferenceLabels, WalksAFolderReachedTwiceOnlyOnceAndStaysOnItsFileSystem) {
+  TempDir dir;
+  dir.Touch("a/x_label.mhd");
+  dir.Touch("b/y_label.mhd");
+  // b is reached again through a link inside a: its files are listed once,
+  // at the first place the walk meets it.
+  fs::create_directory_symlink(dir.path() / "b", dir.path() / "a" / "again");
+  // /proc is another file system (and links back to the whole tree).
+  fs::create_directory_symlink("/proc", dir.path() / "b" / "proc");
+  std::vector<std::string> paths;
+  ASSERT_TRUE(FindReferenceLabels(dir.path().string(), paths));
+  EXPECT_EQ(paths, (std::vector<std::string>{(dir.path() / "a/x_label.mhd").string(),
+                                             (dir.path() / "a/again/y_label.mhd").string()}));
+  std::vector<std::string> fromProc;
+  ASSERT_TRUE(FindReferenceLabels(dir.path().string(), fromProc, "status", "stat"));
+  EXPECT_TRUE(fromProc.empty()) << fromProc.front();
+}
+
+TEST(FindReferenceLabels, KeepsDepthFirstOrderInADeepTree) {
+  TempDir dir;
+  // Each level holds a file and two sub-folders; the expected order is that
+  // of a recursive walk: a folder's file, then its first sub-folder's whole
+  // tree, then its second.
+  std::vector<std::string> expected;
+  fs::path level;
+  for (int depth = 0; depth < 200; ++depth) {
+    dir.Touch(level / "f_label.mhd");
+    expected.push_back((dir.path() / level / "f_label.mhd").string());
+    dir.Touch(level / "z" / "late_label.mhd");
+    level /= "d";
+  }
+  for (int depth = 199; depth >= 0; --depth) {
+    fs::path at;
+    for (int i = 0; i < depth; ++i) at /= "d";
+    expected.push_back((dir.path() / at / "z" / "late_label.mhd").string());
+  }
+  std::vector<std::string> paths;
+  ASSERT_TRUE(FindReferenceLabels(dir.path().string(), paths));
+  EXPECT_EQ(paths, expected);
+}
+
 TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
   const C3DPoint size(20, 18, 12);
   const CVoxel segmentation = Block(size, {6, 5, 4}, {12, 11, 7});

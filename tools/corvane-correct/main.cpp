@@ -187,7 +187,7 @@ bool Run(const Options& o, std::string& error) {
   }
   std::string why;
   if (!SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why))
-    return Fail(error, "cannot write '" + output + "': " + OneLine(why));
+    return Fail(error, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
   if (!o.metrics.empty() && !metrics.Commit())
     return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
   if (truth) {

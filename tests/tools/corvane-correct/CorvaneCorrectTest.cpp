@@ -65,8 +65,9 @@ class CorvaneCorrect : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
-  Result Run(const std::vector<std::string>& arguments) const {
-    std::string command = CORVANE_CORRECT;
+  // `shell` runs before the program in the same shell (limits for it).
+  Result Run(const std::vector<std::string>& arguments, const std::string& shell = "") const {
+    std::string command = shell + CORVANE_CORRECT;
     for (const std::string& a : arguments) command += " '" + a + "'";
     command += " >'" + (dir_ / "stdout").string() + "' 2>'" + (dir_ / "stderr").string() + "'";
     Result r;
@@ -202,6 +203,24 @@ TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
     EXPECT_TRUE(r.out.empty()) << shown << r.out;
     EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw"))) << shown;
   }
+}
+
+TEST_F(CorvaneCorrect, AFailedWriteSaysWhyAndLeavesNoFile) {
+  auto manual = [&](const std::string& output) {
+    return std::vector<std::string>{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"),
+                                    "--references",   P("refs"),    "--output",    output,
+                                    "--mode",         "manual"};
+  };
+  // The disk fills up: files may not grow past 512 bytes (the data needs 20160).
+  Result r = Run(manual(P("out")), "trap '' XFSZ; ulimit -f 1; ");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot write " + P("out.raw") + ": File too large"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw")));
+
+  fs::create_directories(dir_ / "taken.mhd");
+  r = Run(manual(P("taken.mhd")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(P("taken.mhd") + ": it is a folder, not a file"), std::string::npos) << r.err;
 }
 
 }  // namespace
