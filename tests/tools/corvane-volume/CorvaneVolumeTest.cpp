@@ -97,6 +97,11 @@ TEST_F(Tool, ConvertToNiftiKeepsVoxelsAndGeometry) {
     EXPECT_EQ(out[3], -32768);
     EXPECT_TRUE(SameGeometry(in, out, 1e-6, 1e-5, 1e-6)) << name;
   }
+  // info shows the NIfTI file where it shows the MetaImage: in LPS.
+  const std::string lps = "origin 31.5 -12.25 47\ndirection 0 -1 0 1 0 0 0 0 -1\n";
+  EXPECT_NE(Call("info " + Quoted("d.mhd")).out.find(lps), std::string::npos);
+  EXPECT_NE(Call("info " + Quoted("out.nii.gz")).out.find(lps), std::string::npos)
+      << Call("info " + Quoted("out.nii.gz")).out;
 }
 
 TEST_F(Tool, ConvertWritesTheFortyByteRawFormatLosslessly) {
