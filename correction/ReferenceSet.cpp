@@ -15,6 +15,7 @@
 #include "correction/LabelGeometry.h"
 #include "correction/Registration.h"
 #include "fusion/Parallel.h"
+#include "volume/FileIO.h"
 
 namespace fs = std::filesystem;
 
@@ -170,7 +171,8 @@ std::string MetaImageDataFile(const std::string& path) {
     std::string name = line.substr(std::min(line.size(), eq + 2));
     if (name.empty() || name == "LOCAL" || name == "Local" || name == "local") return "";
     std::replace(name.begin(), name.end(), '\\', '/');
-    return (fs::path(path).parent_path() / name).string();
+    // Named relative to the header's folder, as the reader takes it.
+    return std::string(FolderOf(path)) + name;
   }
   return "";
 }
