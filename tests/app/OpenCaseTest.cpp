@@ -1,5 +1,7 @@
 // Opening a case from the command line: the arguments, and loading the named
 // files exactly as the buttons would.
+#include <sys/stat.h>
+
 #include "DialogFixture.h"
 #include "app/CorvaneApp.h"
 
@@ -117,4 +119,14 @@ TEST_F(OpenCaseTest, LoadsNeedingAnImageAreRefusedWithoutOne) {
   EXPECT_EQ(Dialog().Image(), nullptr);
   EXPECT_TRUE(Enabled(ctl::kLoadImage));
   EXPECT_FALSE(Enabled(ctl::kLoadSegmentation));
+}
+
+TEST_F(OpenCaseTest, AFifoGivenAsTheImageIsRefusedWithoutWaitingForAWriter) {
+  const std::string fifo = PathOf("pipe.mhd");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Dialog().OpenCase({fifo, std::nullopt, std::nullopt, std::nullopt});
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Cannot read mhd file " + fifo +
+                                                      ": it is a FIFO (named pipe), not a regular file",
+                                                  "Failed to load [" + fifo + "]"}));
+  EXPECT_EQ(Dialog().Image(), nullptr);
 }
