@@ -369,7 +369,11 @@ inline __attribute__((always_inline)) double Row(const double* m, double x, doub
 // the loop runs in vector lanes, and each lane rounds exactly as scalar code
 // would (ignoring floating-point traps lets floor run in vectors; it changes
 // no value).
+#if defined(__clang__)
+#define CORVANE_VECTOR_LOOP  // clang knows no per-function optimize attribute
+#else
 #define CORVANE_VECTOR_LOOP optimize("no-trapping-math", "vect-cost-model=dynamic")
+#endif
 inline __attribute__((always_inline, CORVANE_VECTOR_LOOP)) void PreImagesOf(const double* __restrict m,
                                                                             int x0, int n, double y, double z,
                                                                             double* __restrict i,

@@ -32,7 +32,7 @@ Voxels OnSlice(const Voxels& voxels, int z) {
 // that a click at window point (h, v) paints around plane point (h, v).
 class Brush : public ViewerFixture {
  protected:
-  void Setup(int X, int Y, int Z, int slice, float radius, bool brush3D) {
+  void PrepareBrush(int X, int Y, int Z, int slice, float radius, bool brush3D) {
     image = CVoxel(X, Y, Z);
     map = CVoxel(X, Y, Z);
     MakeViewer(400, 300);
@@ -50,7 +50,7 @@ class Brush : public ViewerFixture {
 };
 
 TEST_F(Brush, RadiusTwoPaintsNineVoxelsOnTheCurrentSlice) {
-  Setup(30, 30, 9, 4, 2.0f, false);
+  PrepareBrush(30, 30, 9, 4, 2.0f, false);
   Click(10, 10);
   Voxels expected;
   for (int x = 9; x <= 11; ++x)
@@ -59,7 +59,7 @@ TEST_F(Brush, RadiusTwoPaintsNineVoxelsOnTheCurrentSlice) {
 }
 
 TEST_F(Brush, ThreeDimensionalBrushStacksShrinkingDiscs) {
-  Setup(30, 30, 9, 4, 2.0f, true);
+  PrepareBrush(30, 30, 9, 4, 2.0f, true);
   Click(10, 10);
   const Voxels painted = VoxelsWith(map, 2);
   EXPECT_EQ(OnSlice(painted, 4).size(), 9u);
@@ -69,7 +69,7 @@ TEST_F(Brush, ThreeDimensionalBrushStacksShrinkingDiscs) {
 }
 
 TEST_F(Brush, LargeRadiusStepsByTwo) {
-  Setup(30, 30, 9, 4, 5.0f, true);
+  PrepareBrush(30, 30, 9, 4, 5.0f, true);
   Click(10, 10);
   const Voxels painted = VoxelsWith(map, 2);
   // Radius 5 on slice 4, 3 on slices 3 and 5, 1 on slices 2 and 6.
@@ -85,7 +85,7 @@ TEST_F(Brush, LargeRadiusStepsByTwo) {
 }
 
 TEST_F(Brush, RadiusOnePaintsTheCentreAndRadiusZeroNothing) {
-  Setup(30, 30, 3, 1, 1.0f, false);
+  PrepareBrush(30, 30, 3, 1, 1.0f, false);
   Click(10, 10);
   EXPECT_EQ(VoxelsWith(map, 2), (Voxels{{10, 10, 1}}));
   viewer.SetBrushRadius(0);
@@ -94,7 +94,7 @@ TEST_F(Brush, RadiusOnePaintsTheCentreAndRadiusZeroNothing) {
 }
 
 TEST_F(Brush, ModifiersChooseEraseBackgroundOrForeground) {
-  Setup(30, 30, 3, 1, 1.0f, false);
+  PrepareBrush(30, 30, 3, 1, 1.0f, false);
   Click(5, 5, {.shift = false, .control = true});
   EXPECT_EQ(map.At(5, 5, 1), 3);
   Click(5, 5, {.shift = true, .control = false});
@@ -104,13 +104,13 @@ TEST_F(Brush, ModifiersChooseEraseBackgroundOrForeground) {
 }
 
 TEST_F(Brush, StrokesAreClippedAtThePlaneEdges) {
-  Setup(300, 200, 3, 1, 2.0f, false);
+  PrepareBrush(300, 200, 3, 1, 2.0f, false);
   Click(299, 199);
   EXPECT_EQ(VoxelsWith(map, 2), (Voxels{{298, 198, 1}, {299, 198, 1}, {298, 199, 1}, {299, 199, 1}}));
 }
 
 TEST_F(Brush, ThreeDimensionalBrushOnTheFirstSlicePaintsOnlyThatSlice) {
-  Setup(30, 30, 5, 0, 5.0f, true);
+  PrepareBrush(30, 30, 5, 0, 5.0f, true);
   Click(0, 0);
   const Voxels painted = VoxelsWith(map, 2);
   EXPECT_FALSE(painted.empty());
@@ -119,7 +119,7 @@ TEST_F(Brush, ThreeDimensionalBrushOnTheFirstSlicePaintsOnlyThatSlice) {
 }
 
 TEST_F(Brush, StrokesOutsideTheSliceOrWithoutMarkingWriteNothing) {
-  Setup(20, 20, 3, 1, 3.0f, true);
+  PrepareBrush(20, 20, 3, 1, 3.0f, true);
   viewer.SetZoomPercent(100);
   Click(25, 5);         // right of the plane
   Click(5, 40);         // below it
@@ -143,14 +143,14 @@ TEST_F(Brush, StrokesOutsideTheSliceOrWithoutMarkingWriteNothing) {
 }
 
 TEST_F(Brush, HugeRadiusFillsThePlaneWithoutRunningAway) {
-  Setup(16, 12, 4, 1, 1e9f, true);
+  PrepareBrush(16, 12, 4, 1, 1e9f, true);
   Click(3, 3);
   EXPECT_EQ(static_cast<int>(VoxelsWith(map, 2).size()), 16 * 12 * 3);  // slices 0, 1, 2
   EXPECT_TRUE(OnSlice(VoxelsWith(map, 2), 3).empty());
 }
 
 TEST_F(Brush, OtherAxesPaintTheirPlanes) {
-  Setup(20, 20, 20, 0, 1.0f, true);
+  PrepareBrush(20, 20, 20, 0, 1.0f, true);
   viewer.SetSliceX(6);
   viewer.SetAxis(2);  // plane (k, j) is voxel (x = slice, y = j, z = k)
   Click(3, 8);
@@ -161,7 +161,7 @@ TEST_F(Brush, OtherAxesPaintTheirPlanes) {
 }
 
 TEST_F(Brush, DraggingPaintsOnlyWhileTheLeftButtonIsHeld) {
-  Setup(30, 30, 3, 1, 1.0f, false);
+  PrepareBrush(30, 30, 3, 1, 1.0f, false);
   viewer.OnLButtonDown({.leftButton = true}, 2, 2);
   viewer.OnMouseMove({.leftButton = true}, 6, 2);
   viewer.OnMouseMove({.control = true, .leftButton = true}, 8, 2);
@@ -173,7 +173,7 @@ TEST_F(Brush, DraggingPaintsOnlyWhileTheLeftButtonIsHeld) {
 }
 
 TEST_F(Brush, PaintingTruncatesWhereThePictureRounds) {
-  Setup(30, 30, 3, 1, 1.0f, false);
+  PrepareBrush(30, 30, 3, 1, 1.0f, false);
   viewer.SetZoomPercent(200);
   Click(3, 5);  // 1.5, 2.5 truncated to (1, 2); the picture shows voxel (2, 3) there
   EXPECT_EQ(VoxelsWith(map, 2), (Voxels{{1, 2, 1}}));
