@@ -1,0 +1,407 @@
+#include "session/CaseSession.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "correction/BoundaryPoints.h"
+#include "fusion/Fusion.h"
+
+namespace {
+constexpr const char* kRuleLine = "-----------------------------------------";
+constexpr const char* kNoStrokes = "There is no user interaction map.";
+constexpr const char* kPressMarking = "Press marking check box first!!";
+constexpr const char* kNoSegmentation = "Please load a segmentation first";
+constexpr const char* kNoReference = "There is no referece image. Please check [Reference Image Directory]";
+
+bool HasStrokes(const CVoxel* map) { return map && map->CountNonZero() > 0; }
+}  // namespace
+
+CorrectionParameters SemiAutomaticParameters() {
+  // The driver's defaults are this set; a run built from anything else is an
+  // experiment, not what the window and corvane-correct do.
+  return CorrectionParameters{};
+}
+
+// ---- Correction job (worker thread) ------------------------------------------------------
+
+void CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
+  if (mode == CorrectionMode::kSemiAutomatic) {
+    log.AppendLine("Semi-automatic segmentation correction starts...");
+    if (loadReference) {
+      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, loadReference,
+                                 log, messages);
+    } else {
+      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, log, messages);
+    }
+    log.AppendLine("Semi-automatic segmentation correction is done...");
+  } else {
+    log.AppendLine("Manual segmentation correction starts...");
+    ApplyScribbles(*segmentation, *accumulatedMap);
+    log.AppendLine("Manual segmentation correction is done...");
+  }
+}
+
+// ---- Construction ---------------------------------------------------------------------------
+
+CCaseSession::CCaseSession(MessageSink& messages, LogSink& log, std::string defaultReferenceDir)
+    : m_messages(messages),
+      m_log(log),
+      m_defaultReferenceDir(std::move(defaultReferenceDir)),
+      m_referenceDir(m_defaultReferenceDir),
+      m_history({&m_segmentation, &m_strokeMap, &m_accumulatedMap, &m_segmentationBackup, &m_strokeBackup}) {}
+
+CCaseSession::~CCaseSession() = default;
+
+std::optional<std::string> CCaseSession::EnterProcessDirectory(const std::string& directory) {
+  std::error_code error;
+  std::filesystem::current_path(directory, error);
+  if (error) return std::nullopt;
+  auto current = std::filesystem::current_path(error);
+  if (error) return std::nullopt;
+  return current.string();
+}
+
+void CCaseSession::Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired) {
+  if (volume) retired.push_back(std::move(volume));
+}
+
+// ---- Volumes -----------------------------------------------------------------------------------
+
+std::unique_ptr<CVoxel> CCaseSession::LoadVolume(const std::string& path) {
+  auto volume = std::make_unique<CVoxel>(path, &m_messages);
+  if (!volume->HasData() || volume->X <= 0 || volume->Y <= 0 || volume->Z <= 0) {
+    m_messages.ShowMessage("Failed to load [" + path + "]");
+    return nullptr;
+  }
+  return volume;
+}
+
+std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path) {
+  const auto label = LoadVolume(path);
+  if (!label) return nullptr;
+  return CBoundaryPoints(*label).Rasterise(label->X, label->Y, label->Z);
+}
+
+bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& headerPath) {
+  if (volume.SaveMetaImage(headerPath)) return true;
+  m_messages.ShowMessage("Failed to save at : [" + headerPath + "]");
+  return false;
+}
+
+RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
+  RetiredVolumes retired;
+  if (!image) return retired;
+  m_imagePath = path;
+  Retire(m_segmentation, retired);
+  Retire(m_boundary, retired);
+  Retire(m_image, retired);
+  m_image = std::move(image);
+  // Maps and backups of another size would be addressed with the new image's
+  // dimensions: they go.
+  for (auto* volume : {&m_strokeMap, &m_accumulatedMap, &m_segmentationBackup, &m_strokeBackup}) {
+    if (*volume && !(*volume)->SameSize(*m_image)) Retire(*volume, retired);
+  }
+  m_history.Clear();
+  Log("Load Input... Path : [" + m_imagePath + "]");
+  return retired;
+}
+
+RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path) {
+  RetiredVolumes retired;
+  if (!boundary) return retired;
+  Retire(m_boundary, retired);
+  m_boundary = std::move(boundary);
+  Log("Load Boundary... Path : [" + path + "]");
+  return retired;
+}
+
+RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentation,
+                                               const std::string& path) {
+  RetiredVolumes retired;
+  if (!segmentation) return retired;
+  Retire(m_segmentation, retired);
+  Retire(m_accumulatedMap, retired);
+  m_segmentation = std::move(segmentation);
+  m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
+  Log("Load Segmentation... Path : [" + path + "]");
+  m_referencePaths.clear();
+  m_history.Clear();
+  return retired;
+}
+
+bool CCaseSession::RequireSegmentation() {
+  if (m_segmentation) return true;
+  m_messages.ShowMessage(kNoSegmentation);
+  return false;
+}
+
+bool CCaseSession::SaveSegmentation(const std::string& headerPath) {
+  if (!RequireSegmentation() || !SaveVolume(*m_segmentation, headerPath)) return false;
+  Log("Segmentation is saved at : [" + headerPath + "]");
+  return true;
+}
+
+RetiredVolumes CCaseSession::Reset() {
+  RetiredVolumes retired;
+  m_history.Clear();
+  Retire(m_segmentation, retired);
+  Retire(m_boundary, retired);
+  Retire(m_strokeMap, retired);
+  Retire(m_accumulatedMap, retired);
+  m_referencePaths.clear();
+  m_scribbleHelpShown = false;
+  // The brush returns to its start only when Marking was on.
+  if (m_marking) {
+    m_marking = false;
+    m_brush3D = false;
+    m_brushSize = kDefaultBrushSize;
+  }
+  m_referenceDir = m_defaultReferenceDir;
+  return retired;
+}
+
+// ---- Reference directory, mode, Marking --------------------------------------------------------
+
+void CCaseSession::ChooseReferenceDir(const std::string& directory) {
+  m_referencePaths.clear();
+  m_referenceDir = directory;
+}
+
+bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
+  m_mode = mode;
+  CreateStrokeMapIfNone();
+  if (mode != CorrectionMode::kSemiAutomatic || !m_marking) return false;
+  m_marking = false;
+  return true;
+}
+
+bool CCaseSession::WillScanReferences() const {
+  return m_marking && m_mode == CorrectionMode::kSemiAutomatic && m_referencePaths.empty();
+}
+
+MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter) {
+  if (!m_marking) return MarkingOutcome::kOff;
+  if (!WillScanReferences()) {
+    WriteScribbleHelp();
+    CreateStrokeMapIfNone();
+    return MarkingOutcome::kOn;
+  }
+  // First scan in semi-automatic mode: the process moves into the reference
+  // directory (and stays there) and collects the reference labels below it.
+  // A directory that cannot be entered is not scanned at all.
+  if (const auto current = enter ? enter(m_referenceDir) : std::nullopt) {
+    FindReferenceLabels(*current, m_referencePaths, "mhd", "label");
+  }
+  if (m_referencePaths.empty()) {
+    m_messages.ShowMessage(kNoReference);
+    m_marking = false;
+    return MarkingOutcome::kOff;
+  }
+  Log(kRuleLine);
+  Log(std::to_string(m_referencePaths.size()) + " reference images are detected.");
+  WriteScribbleHelp();
+  CreateStrokeMapIfNone();
+  return MarkingOutcome::kOnAfterScan;
+}
+
+void CCaseSession::WriteScribbleHelp() {
+  if (m_scribbleHelpShown) return;
+  for (const char* line : {kRuleLine, "Foreground scribble : Left", "Background scribble : ctrl+Left",
+                           "Eraser : shift+Left", kRuleLine}) {
+    Log(line);
+  }
+  m_scribbleHelpShown = true;
+}
+
+// ---- Stroke map ---------------------------------------------------------------------------------
+
+void CCaseSession::CreateFreshStrokeMap(RetiredVolumes& retired) {
+  if (!m_image) return;
+  Retire(m_strokeMap, retired);
+  m_strokeMap = std::make_unique<CVoxel>(m_image->X, m_image->Y, m_image->Z, true);
+}
+
+void CCaseSession::CreateStrokeMapIfNone() {
+  if (m_strokeMap) return;
+  RetiredVolumes none;
+  CreateFreshStrokeMap(none);
+}
+
+bool CCaseSession::RequireMarking() {
+  if (m_marking) return true;
+  m_messages.ShowMessage(kPressMarking);
+  return false;
+}
+
+bool CCaseSession::RequireStrokes() {
+  if (HasStrokes(m_strokeMap.get())) return true;
+  m_messages.ShowMessage(kNoStrokes);
+  return false;
+}
+
+RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path) {
+  RetiredVolumes retired;
+  if (!map) return retired;
+  m_history.Begin(Bit(kStrokeMapSlot));
+  if (!m_image || !map->SameSize(*m_image)) {
+    m_messages.ShowMessage("The dimension of mask is difference with it of MR image!!");
+    // The map in place is given up, as the command always does; a fresh one of
+    // the image's size takes its place.
+    CreateFreshStrokeMap(retired);
+    m_history.Commit();
+    return retired;
+  }
+  Retire(m_strokeMap, retired);
+  m_strokeMap = std::move(map);
+  m_history.Commit();
+  Log("Load an user interaction map... Path: [" + path + "]");
+  return retired;
+}
+
+bool CCaseSession::SaveStrokeMap(const std::string& headerPath) {
+  if (!RequireStrokes() || !SaveVolume(*m_strokeMap, headerPath)) return false;
+  Log("User interaction map is saved at : [" + headerPath + "]");
+  return true;
+}
+
+RetiredVolumes CCaseSession::ClearStrokeMap() {
+  RetiredVolumes retired;
+  if (!RequireStrokes()) return retired;
+  m_history.Begin(Bit(kStrokeMapSlot));
+  CreateFreshStrokeMap(retired);
+  m_history.Commit();
+  Log("Clear user interaction map");
+  return retired;
+}
+
+void CCaseSession::BeginStroke() {
+  if (m_running || !m_strokeMap) return;
+  m_history.Begin(Bit(kStrokeMapSlot));
+}
+
+void CCaseSession::EndStroke() {
+  if (m_history.EditOpen()) m_history.Commit();
+}
+
+// ---- Corrections --------------------------------------------------------------------------------
+
+bool CCaseSession::RefuseWhileRunning() {
+  if (!m_running) return false;
+  m_messages.ShowMessage("A correction is running. Please wait until it has finished.");
+  return true;
+}
+
+bool CCaseSession::CheckCorrectionVolumes() {
+  if (!RequireSegmentation()) return false;
+  const CVoxel& segmentation = *m_segmentation;
+  const bool fits = m_image && segmentation.SameSize(*m_image) && m_accumulatedMap &&
+                    m_accumulatedMap->SameSize(segmentation) && m_strokeMap &&
+                    m_strokeMap->SameSize(segmentation);
+  if (!fits) {
+    m_messages.ShowMessage(
+        "The segmentation does not match the MR image or the user interaction map. Please load the "
+        "segmentation again.");
+  }
+  return fits;
+}
+
+std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
+  if (RefuseWhileRunning() || !RequireMarking() || !RequireStrokes() || !CheckCorrectionVolumes())
+    return nullptr;
+  EndStroke();
+  auto job = std::make_unique<CCorrectionJob>();
+  job->mode = m_mode;
+  job->referencePaths = m_referencePaths;
+  job->parameters = m_parameters;
+  job->segmentation = m_segmentation->Clone();
+  job->strokeMap = m_strokeMap->Clone();
+  job->accumulatedMap = m_accumulatedMap->Clone();
+  MergeStrokes(*job->accumulatedMap, *job->strokeMap);
+  m_running = true;
+  return job;
+}
+
+RetiredVolumes CCaseSession::FinishCorrection(std::unique_ptr<CCorrectionJob> job) {
+  RetiredVolumes retired;
+  m_running = false;
+  if (!job || !m_segmentation) return retired;
+  m_history.Begin(kAllSlots);
+  // The backups are what the run started from.
+  Retire(m_segmentationBackup, retired);
+  Retire(m_strokeBackup, retired);
+  m_segmentationBackup = m_segmentation->Clone();
+  m_strokeBackup = std::move(job->strokeMap);
+  CVoxel& segmentation = *m_segmentation;
+  if (job->accumulatedMap && m_accumulatedMap && job->accumulatedMap->SameSize(*m_accumulatedMap)) {
+    std::copy(job->accumulatedMap->Data(), job->accumulatedMap->Data() + job->accumulatedMap->VoxelCount(),
+              m_accumulatedMap->Data());
+  }
+  const auto& corrected = job->segmentation;
+  if (corrected && corrected->HasData() && corrected->SameSize(segmentation)) {
+    std::copy(corrected->Data(), corrected->Data() + corrected->VoxelCount(), segmentation.Data());
+  }
+  m_marking = false;
+  CreateFreshStrokeMap(retired);
+  m_history.Commit();
+  return retired;
+}
+
+bool CCaseSession::StartRestore() {
+  if (RefuseWhileRunning()) return false;
+  // Without a backup FinishRestore itself reports that there is nothing to restore.
+  if (m_segmentationBackup) {
+    if (!RequireSegmentation()) return false;
+    const bool fits = m_segmentationBackup->SameSize(*m_segmentation) &&
+                      (!m_strokeBackup || (m_accumulatedMap && m_strokeBackup->SameSize(*m_segmentation) &&
+                                           m_accumulatedMap->SameSize(*m_segmentation)));
+    if (!fits) {
+      m_messages.ShowMessage("The backup result does not match the current segmentation.");
+      return false;
+    }
+  }
+  EndStroke();
+  m_running = true;
+  return true;
+}
+
+bool CCaseSession::FinishRestore() {
+  m_running = false;
+  if (!m_segmentationBackup) {
+    m_messages.ShowMessage("There is no backup result.");
+    return false;
+  }
+  // StartRestore checked the sizes; a case changed since (it cannot be while the
+  // run is open) is refused rather than addressed with the wrong dimensions.
+  if (!m_segmentation || !m_segmentationBackup->SameSize(*m_segmentation) ||
+      (m_strokeBackup && (!m_accumulatedMap || !m_strokeBackup->SameSize(*m_segmentation) ||
+                          !m_accumulatedMap->SameSize(*m_segmentation)))) {
+    m_messages.ShowMessage("The backup result does not match the current segmentation.");
+    return false;
+  }
+  m_history.Begin(Bit(kSegmentationSlot) | Bit(kAccumulatedMapSlot) | Bit(kSegmentationBackupSlot));
+  CVoxel& segmentation = *m_segmentation;
+  std::copy(m_segmentationBackup->Data(), m_segmentationBackup->Data() + m_segmentationBackup->VoxelCount(),
+            segmentation.Data());
+  // The last run's strokes leave the accumulated map again (an older stroke on
+  // the same voxel goes with them).
+  if (m_strokeBackup) {
+    const CVoxel& strokes = *m_strokeBackup;
+    CVoxel& accumulated = *m_accumulatedMap;
+    for (std::size_t i = 0; i < strokes.VoxelCount(); ++i)
+      if (strokes[i] > 0) accumulated[i] = 0;
+  }
+  // One level only: the next Cancel has nothing to restore.
+  m_segmentationBackup.reset();
+  m_history.Commit();
+  Log("Segmentation is returned");
+  return true;
+}
+
+// ---- Undo and redo ----------------------------------------------------------------------------
+
+bool CCaseSession::CanUndo() const { return !m_running && !m_history.EditOpen() && m_history.CanUndo(); }
+bool CCaseSession::CanRedo() const { return !m_running && !m_history.EditOpen() && m_history.CanRedo(); }
+
+bool CCaseSession::Undo() { return CanUndo() && m_history.Undo(); }
+bool CCaseSession::Redo() { return CanRedo() && m_history.Redo(); }
