@@ -70,9 +70,9 @@ void CCorvaneDlg::OnVScroll(int position, CSpinControl* spin) {
     Viewer().SetZoomPercent(m_nZoom);
     UpdateData(false);
   } else if (spin == Spin(ctl::kBrushSpin)) {
-    m_nBrushSize = position;
-    spin->SetPosition(m_nBrushSize);
-    Viewer().SetBrushRadius(m_nBrushSize);
+    m_case.SetBrushSize(position);
+    spin->SetPosition(m_case.BrushSize());
+    Viewer().SetBrushRadius(m_case.BrushSize());
     UpdateData(false);
   }
 }
@@ -83,9 +83,9 @@ bool CCorvaneDlg::InitSliceControls() {
   const struct {
     int slider, readout, extent, index;
   } slices[] = {
-      {ctl::kSliceZ, ctl::kSliceZText, m_pImage->Z, viewer.SliceZ()},
-      {ctl::kSliceY, ctl::kSliceYText, m_pImage->Y, viewer.SliceY()},
-      {ctl::kSliceX, ctl::kSliceXText, m_pImage->X, viewer.SliceX()},
+      {ctl::kSliceZ, ctl::kSliceZText, Image()->Z, viewer.SliceZ()},
+      {ctl::kSliceY, ctl::kSliceYText, Image()->Y, viewer.SliceY()},
+      {ctl::kSliceX, ctl::kSliceXText, Image()->X, viewer.SliceX()},
   };
   for (const auto& s : slices) {
     SetSliderRange(s.slider, 0, s.extent - 1);

@@ -180,7 +180,8 @@ bool CCaseSession::WillScanReferences() const {
   return m_marking && m_mode == CorrectionMode::kSemiAutomatic && m_referencePaths.empty();
 }
 
-MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter) {
+MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter,
+                                          const std::function<void(bool)>& busy) {
   if (!m_marking) return MarkingOutcome::kOff;
   if (!WillScanReferences()) {
     WriteScribbleHelp();
@@ -190,9 +191,11 @@ MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter) {
   // First scan in semi-automatic mode: the process moves into the reference
   // directory (and stays there) and collects the reference labels below it.
   // A directory that cannot be entered is not scanned at all.
+  if (busy) busy(true);
   if (const auto current = enter ? enter(m_referenceDir) : std::nullopt) {
     FindReferenceLabels(*current, m_referencePaths, "mhd", "label");
   }
+  if (busy) busy(false);
   if (m_referencePaths.empty()) {
     m_messages.ShowMessage(kNoReference);
     m_marking = false;

@@ -116,7 +116,9 @@ class CCaseSession {
   bool WillScanReferences() const;
   // Applies the Marking flag: off, on, or on after the first scan in
   // semi-automatic mode (when no reference is found Marking goes off).
-  MarkingOutcome ApplyMarking(const EnterDirectory& enter = EnterProcessDirectory);
+  // `busy` is told when the scan begins (true) and ends (false).
+  MarkingOutcome ApplyMarking(const EnterDirectory& enter = EnterProcessDirectory,
+                              const std::function<void(bool)>& busy = {});
 
   // ---- Stroke map ---------------------------------------------------------------------
   // True when Marking is on; otherwise says "Press marking check box first!!".

@@ -173,6 +173,37 @@ TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
   EXPECT_EQ(std::count(log.begin(), log.end(), "Manual segmentation correction starts..."), 1);
 }
 
+// Undo is refused while the worker runs; afterwards it takes the run back:
+// the segmentation and both maps as they were, bit for bit.
+TEST_F(WorkerTest, UndoWaitsForTheRunAndThenTakesItBackExactly) {
+  LoadCase();
+  PaintManualStrokes();
+  const CVoxel segmentation = *Dialog().Segmentation();
+  const CVoxel strokes = *Dialog().StrokeMap();
+  const CVoxel accumulated = *Dialog().AccumulatedMap();
+
+  Click(ctl::kSegmentation);
+  ASSERT_TRUE(Dialog().IsWorkerRunning());
+  QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Z, Qt::ControlModifier);
+  Dialog().WaitForWorker();
+  // The run is complete: the last stroke was not taken back under it.
+  EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
+  EXPECT_FALSE(Equal(*Dialog().Segmentation(), segmentation));
+  const CVoxel corrected = *Dialog().Segmentation();
+  const Lines log = Log();
+
+  QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_TRUE(Equal(*Dialog().Segmentation(), segmentation));
+  EXPECT_TRUE(Equal(*Dialog().StrokeMap(), strokes));
+  EXPECT_TRUE(Equal(*Dialog().AccumulatedMap(), accumulated));
+  EXPECT_EQ(Viewer().Segmentation(), Dialog().Segmentation());
+  EXPECT_EQ(Viewer().ScribbleMap(), Dialog().StrokeMap());
+  QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Y, Qt::ControlModifier);
+  EXPECT_TRUE(Equal(*Dialog().Segmentation(), corrected));
+  EXPECT_EQ(Log(), log);
+  EXPECT_TRUE(Messages().empty());
+}
+
 TEST_F(WorkerTest, AThreadThatCannotStartIsReported) {
   LoadCase();
   PaintManualStrokes();
