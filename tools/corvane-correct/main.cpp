@@ -19,6 +19,7 @@
 #include "correction/CorrectionDriver.h"
 #include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
+#include "session/CaseSession.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
@@ -153,7 +154,8 @@ bool Run(const Options& o, std::string& error) {
                              o.references + "'");
     CollectingSink messages;
     log.AppendLine("Semi-automatic segmentation correction starts...");
-    CorrectionParameters parameters;
+    // The window's parameter set, so that a batch run matches an interactive one.
+    CorrectionParameters parameters = SemiAutomaticParameters();
     parameters.threads = o.threads;
     const bool done = RunSemiAutomaticCorrection(*segmentation, *map, references, parameters, log, messages);
     if (!done)
