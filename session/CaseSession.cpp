@@ -329,24 +329,35 @@ RetiredVolumes CCaseSession::FinishCorrection(std::unique_ptr<CCorrectionJob> jo
   RetiredVolumes retired;
   m_running = false;
   if (!job || !m_segmentation) return retired;
-  m_history.Begin(kAllSlots);
-  // The backups are what the run started from.
-  Retire(m_segmentationBackup, retired);
-  Retire(m_strokeBackup, retired);
-  m_segmentationBackup = m_segmentation->Clone();
-  m_strokeBackup = std::move(job->strokeMap);
   CVoxel& segmentation = *m_segmentation;
-  if (job->accumulatedMap && m_accumulatedMap && job->accumulatedMap->SameSize(*m_accumulatedMap)) {
-    std::copy(job->accumulatedMap->Data(), job->accumulatedMap->Data() + job->accumulatedMap->VoxelCount(),
-              m_accumulatedMap->Data());
-  }
   const auto& corrected = job->segmentation;
-  if (corrected && corrected->HasData() && corrected->SameSize(segmentation)) {
-    std::copy(corrected->Data(), corrected->Data() + corrected->VoxelCount(), segmentation.Data());
-  }
+  const bool fits = job->accumulatedMap && job->strokeMap && m_accumulatedMap &&
+                    job->accumulatedMap->SameSize(*m_accumulatedMap) && corrected && corrected->HasData() &&
+                    corrected->SameSize(segmentation);
+  if (!fits) return retired;
+  // What the slots held before the run: the step of the history is taken from
+  // these, and they leave the case afterwards (the viewer may still refer to
+  // the old stroke map until the window lends it the fresh one).
+  std::unique_ptr<CVoxel> oldStrokes = std::move(m_strokeMap);
+  std::unique_ptr<CVoxel> oldAccumulated = std::move(m_accumulatedMap);
+  std::unique_ptr<CVoxel> oldSegmentationBackup = std::move(m_segmentationBackup);
+  std::unique_ptr<CVoxel> oldStrokeBackup = std::move(m_strokeBackup);
+
+  // The backups are what the run started from; the window's thread kept the
+  // segmentation and the stroke map as they were while the run was open.
+  m_segmentationBackup = segmentation.Clone();
+  m_strokeBackup = std::move(job->strokeMap);
+  m_accumulatedMap = std::move(job->accumulatedMap);
+  std::copy(corrected->Data(), corrected->Data() + corrected->VoxelCount(), segmentation.Data());
   m_marking = false;
   CreateFreshStrokeMap(retired);
-  m_history.Commit();
+  m_history.Record({{kSegmentationSlot, m_segmentationBackup.get()},
+                    {kStrokeMapSlot, oldStrokes.get()},
+                    {kAccumulatedMapSlot, oldAccumulated.get()},
+                    {kSegmentationBackupSlot, oldSegmentationBackup.get()},
+                    {kStrokeBackupSlot, oldStrokeBackup.get()}});
+  for (auto* volume : {&oldStrokes, &oldAccumulated, &oldSegmentationBackup, &oldStrokeBackup})
+    Retire(*volume, retired);
   return retired;
 }
 
@@ -382,7 +393,8 @@ bool CCaseSession::FinishRestore() {
     m_messages.ShowMessage("The backup result does not match the current segmentation.");
     return false;
   }
-  m_history.Begin(Bit(kSegmentationSlot) | Bit(kAccumulatedMapSlot) | Bit(kSegmentationBackupSlot));
+  const std::unique_ptr<CVoxel> segmentationBefore = m_segmentation->Clone();
+  const std::unique_ptr<CVoxel> accumulatedBefore = m_accumulatedMap ? m_accumulatedMap->Clone() : nullptr;
   CVoxel& segmentation = *m_segmentation;
   std::copy(m_segmentationBackup->Data(), m_segmentationBackup->Data() + m_segmentationBackup->VoxelCount(),
             segmentation.Data());
@@ -395,8 +407,10 @@ bool CCaseSession::FinishRestore() {
       if (strokes[i] > 0) accumulated[i] = 0;
   }
   // One level only: the next Cancel has nothing to restore.
-  m_segmentationBackup.reset();
-  m_history.Commit();
+  const std::unique_ptr<CVoxel> backup = std::move(m_segmentationBackup);
+  m_history.Record({{kSegmentationSlot, segmentationBefore.get()},
+                    {kAccumulatedMapSlot, accumulatedBefore.get()},
+                    {kSegmentationBackupSlot, backup.get()}});
   Log("Segmentation is returned");
   return true;
 }

@@ -196,7 +196,6 @@ class CCaseSession {
     kStrokeBackupSlot,
   };
   static constexpr unsigned Bit(Slot slot) { return 1u << slot; }
-  static constexpr unsigned kAllSlots = (1u << (kStrokeBackupSlot + 1)) - 1;
 
   void Log(const std::string& line) { m_log.AppendLine(line); }
   void WriteScribbleHelp();

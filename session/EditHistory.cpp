@@ -100,27 +100,32 @@ void CEditHistory::Abandon() {
 
 bool CEditHistory::Commit() {
   if (!m_open) return false;
-  const auto before = std::move(m_before);
+  const auto snapshots = std::move(m_before);
   Abandon();
+  std::vector<Earlier> before;
+  for (const Snapshot& snapshot : snapshots) before.push_back({snapshot.slot, snapshot.volume.get()});
+  return Record(before);
+}
 
+bool CEditHistory::Record(const std::vector<Earlier>& before) {
+  const auto present = [](const CVoxel* volume) { return volume && volume->HasData() ? volume : nullptr; };
   // Every volume of the step has the size of the first one present.
   const CVoxel* sized = nullptr;
-  for (const Snapshot& snapshot : before) {
-    const CVoxel* now = m_slots[snapshot.slot]->get();
-    if (!sized) sized = snapshot.volume ? snapshot.volume.get() : (now && now->HasData() ? now : nullptr);
+  for (const Earlier& earlier : before) {
+    if (!sized) sized = present(earlier.volume) ? earlier.volume : present(m_slots[earlier.slot]->get());
   }
   if (!sized) return false;
 
   Step step;
   step.size = sized->Size();
-  for (const Snapshot& snapshot : before) {
-    const CVoxel* now = m_slots[snapshot.slot]->get();
-    if (now && !now->HasData()) now = nullptr;
+  for (const Earlier& earlier : before) {
+    const CVoxel* was = present(earlier.volume);
+    const CVoxel* now = present(m_slots[earlier.slot]->get());
     Change change;
-    change.slot = snapshot.slot;
-    change.presentBefore = snapshot.volume != nullptr;
+    change.slot = earlier.slot;
+    change.presentBefore = was != nullptr;
     change.presentAfter = now != nullptr;
-    if (!CVolumeDelta::Between(snapshot.volume.get(), now, step.size, change.delta)) {
+    if (!CVolumeDelta::Between(was, now, step.size, change.delta)) {
       // A volume changed its size: the steps before cannot be replayed on it.
       Clear();
       return false;

@@ -61,6 +61,14 @@ class CEditHistory {
   bool Commit();
   // Ends the edit without a step (the edit was refused after all).
   void Abandon();
+  // Stores the step of an edit whose owner kept what the slots held before it:
+  // `before` pairs a slot with its earlier volume (null: the slot was empty).
+  // Saves copying volumes the owner has anyway. Returns whether a step was stored.
+  struct Earlier {
+    std::size_t slot = 0;
+    const CVoxel* volume = nullptr;
+  };
+  bool Record(const std::vector<Earlier>& before);
 
   bool CanUndo() const { return m_cursor > 0; }
   bool CanRedo() const { return m_cursor < m_steps.size(); }

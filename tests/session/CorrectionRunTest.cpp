@@ -1,5 +1,6 @@
 // Correction runs and Cancel in the case model: what a run needs before it
 // starts, what it hands back, the one-level backup, and undo/redo across runs.
+#include <algorithm>
 #include <thread>
 
 #include "SessionFixture.h"
@@ -60,8 +61,8 @@ TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
   EXPECT_FALSE(m_case.Marking());
   ASSERT_NE(m_case.StrokeMap(), nullptr);
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
-  ASSERT_EQ(retired.size(), 1u);
-  EXPECT_EQ(retired[0].get(), oldStrokes);
+  // The old stroke map is handed out, to be freed once the viewer has the fresh one.
+  EXPECT_TRUE(std::any_of(retired.begin(), retired.end(), [&](const auto& v) { return v.get() == oldStrokes; }));
   EXPECT_TRUE(SameVoxels(*m_case.SegmentationBackup(), before));
   EXPECT_EQ(m_case.StrokeBackup()->CountNonZero(), 7);
 }
