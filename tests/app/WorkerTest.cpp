@@ -115,28 +115,6 @@ TEST_F(WorkerTest, CancelBeforeAnyRunChangesNothing) {
   EXPECT_TRUE(Enabled(ctl::kSegmentation));
 }
 
-TEST_F(WorkerTest, LaterRunsAccumulateStrokesAndCancelTakesOnlyTheLastOnesBack) {
-  LoadCase();
-  PaintManualStrokes();
-  Click(ctl::kSegmentation);
-  Dialog().WaitForWorker();
-  Click(ctl::kMarking);
-  PaintAt(50, 40);  // slice 4 again
-  Click(ctl::kSegmentation);
-  Dialog().WaitForWorker();
-  const CVoxel& accumulated = *Dialog().AccumulatedMap();
-  EXPECT_EQ(accumulated.At(10, 10, 4), 2);
-  EXPECT_EQ(accumulated.At(50, 40, 4), 2);
-  EXPECT_EQ(Dialog().Segmentation()->At(10, 10, 4), 1);
-  EXPECT_EQ(Dialog().Segmentation()->At(50, 40, 4), 1);
-  Click(ctl::kCancelCorrection);
-  Dialog().WaitForWorker();
-  EXPECT_EQ(accumulated.At(10, 10, 4), 2);
-  EXPECT_EQ(accumulated.At(50, 40, 4), 0);
-  EXPECT_EQ(Dialog().Segmentation()->At(10, 10, 4), 1);
-  EXPECT_EQ(Dialog().Segmentation()->At(50, 40, 4), 0);
-}
-
 TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
   LoadCase();
   PaintManualStrokes();

@@ -62,7 +62,8 @@ TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
   ASSERT_NE(m_case.StrokeMap(), nullptr);
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
   // The old stroke map is handed out, to be freed once the viewer has the fresh one.
-  EXPECT_TRUE(std::any_of(retired.begin(), retired.end(), [&](const auto& v) { return v.get() == oldStrokes; }));
+  EXPECT_TRUE(
+      std::any_of(retired.begin(), retired.end(), [&](const auto& v) { return v.get() == oldStrokes; }));
   EXPECT_TRUE(SameVoxels(*m_case.SegmentationBackup(), before));
   EXPECT_EQ(m_case.StrokeBackup()->CountNonZero(), 7);
 }
@@ -114,6 +115,26 @@ TEST_F(CorrectionRunTest, CancelRestoresOnceAndTakesTheRunsStrokesOutOfTheAccumu
   EXPECT_FALSE(m_case.FinishRestore());
   EXPECT_EQ(TakeMessages(), (Lines{"There is no backup result."}));
   EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), afterFirst));
+}
+
+TEST_F(CorrectionRunTest, LaterRunsAccumulateStrokesAndCancelTakesOnlyTheLastOnesBack) {
+  StartManualCase();
+  Stroke(2, 3, 3, 2, 2);  // outside the box: becomes inside
+  RunCorrection();
+  m_case.SetMarkingFlag(true);
+  Stroke(25, 26, 20, 2, 2);
+  RunCorrection();
+  const CVoxel& accumulated = *m_case.AccumulatedMap();
+  EXPECT_EQ(accumulated.At(2, 3, 2), 2);
+  EXPECT_EQ(accumulated.At(25, 20, 2), 2);
+  EXPECT_EQ(m_case.Segmentation()->At(2, 3, 2), 1);
+  EXPECT_EQ(m_case.Segmentation()->At(25, 20, 2), 1);
+  ASSERT_TRUE(m_case.StartRestore());
+  ASSERT_TRUE(m_case.FinishRestore());
+  EXPECT_EQ(m_case.AccumulatedMap()->At(2, 3, 2), 2);
+  EXPECT_EQ(m_case.AccumulatedMap()->At(25, 20, 2), 0);
+  EXPECT_EQ(m_case.Segmentation()->At(2, 3, 2), 1);
+  EXPECT_EQ(m_case.Segmentation()->At(25, 20, 2), 0);
 }
 
 TEST_F(CorrectionRunTest, CancelBeforeAnyRunOrWithABackupOfAnotherSizeChangesNothing) {
