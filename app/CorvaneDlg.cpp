@@ -21,6 +21,7 @@
 #include "app/DialogLayout.h"
 #include "app/GroupFrame.h"
 #include "app/SpinControl.h"
+#include "app/ViewLimits.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
@@ -88,11 +89,11 @@ constexpr int kTabOrder[] = {ctl::kLoadImage,
                              ctl::kZoomEdit,
                              ctl::kZoomSlider};
 
-constexpr int kZoomMinimum = 10;
-constexpr int kZoomMaximum = 1000;
-constexpr int kZoomTypedMaximum = 10000;
-constexpr int kBrushMinimum = 1;
-constexpr int kBrushMaximum = 50;
+using limits::kBrushMaximum;
+using limits::kBrushMinimum;
+using limits::kZoomMaximum;
+using limits::kZoomMinimum;
+using limits::kZoomTypedMaximum;
 constexpr int kWindowLowMinimum = -3000, kWindowLowMaximum = 1000, kWindowLowStart = 0;
 constexpr int kWindowHighMinimum = 1000, kWindowHighMaximum = 10000, kWindowHighStart = 2500;
 
@@ -273,32 +274,33 @@ void CCorvaneDlg::ConnectControls() {
       int code = -1;
       switch (action) {
         case QAbstractSlider::SliderSingleStepSub:
-          code = 0;
+          code = kLineUp;
           break;
         case QAbstractSlider::SliderSingleStepAdd:
-          code = 1;
+          code = kLineDown;
           break;
         case QAbstractSlider::SliderPageStepSub:
-          code = 2;
+          code = kPageUp;
           break;
         case QAbstractSlider::SliderPageStepAdd:
-          code = 3;
+          code = kPageDown;
           break;
         case QAbstractSlider::SliderMove:
-          code = 5;
+          code = kThumbTrack;
           break;
         case QAbstractSlider::SliderToMinimum:
-          code = 6;
+          code = kTop;
           break;
         case QAbstractSlider::SliderToMaximum:
-          code = 7;
+          code = kBottom;
           break;
         default:
           return;
       }
       OnHScroll(code, slider);
     });
-    connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { OnHScroll(4, slider); });
+    connect(slider, &QAbstractSlider::sliderReleased, this,
+            [this, slider] { OnHScroll(kThumbPosition, slider); });
   }
   for (int id : {ctl::kZoomSpin, ctl::kBrushSpin}) {
     CSpinControl* spin = Spin(id);

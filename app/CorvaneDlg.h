@@ -82,9 +82,20 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // Undo and redo of the case's last edit (no effect while a worker runs).
   void OnUndo();
   void OnRedo();
-  // View controls: a slider moved with a scroll code of the classic trackbar
-  // (0-1 line, 2-3 page, 4 thumb position, 5 thumb track, 6-7 ends, 8 end of
-  // scrolling), and a spin control stepped to `position`.
+  // The scroll codes of the classic trackbar, as OnHScroll receives them.
+  enum ScrollCode : int {
+    kLineUp = 0,
+    kLineDown = 1,
+    kPageUp = 2,
+    kPageDown = 3,
+    kThumbPosition = 4,  // the thumb was released here
+    kThumbTrack = 5,     // the thumb is being dragged
+    kTop = 6,
+    kBottom = 7,
+    kEndScroll = 8,  // scrolling ended; the thumb did not move
+  };
+  // View controls: a slider moved with a ScrollCode, and a spin control
+  // stepped to `position`.
   void OnHScroll(int code, QSlider* slider);
   void OnVScroll(int position, CSpinControl* spin);
   // The About box (the window's context menu offers it).

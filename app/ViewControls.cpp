@@ -7,20 +7,20 @@
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
 #include "app/SpinControl.h"
+#include "app/ViewLimits.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
 namespace {
 // The zoom handed to the viewer stays inside the zoom slider's range.
-constexpr int kZoomMinimum = 10;
-constexpr int kZoomMaximum = 1000;
-constexpr int kZoomTypedMaximum = 10000;
-// The trackbar's scroll codes that move the thumb (line, page, thumb
-// position, thumb track, and the jumps to either end).
-constexpr int kLastMovingCode = 7;
+using limits::kZoomMaximum;
+using limits::kZoomMinimum;
+using limits::kZoomTypedMaximum;
 }  // namespace
 
 void CCorvaneDlg::OnHScroll(int code, QSlider* slider) {
-  if (!slider || code < 0 || code > kLastMovingCode) return;
+  // Only the codes that move the thumb (line, page, thumb position and track,
+  // the jumps to either end) change anything.
+  if (!slider || code < kLineUp || code > kBottom) return;
   // The value always comes from the slider itself.
   const int position = slider->sliderPosition();
   const int id = slider->property("controlId").toInt();

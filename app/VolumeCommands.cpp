@@ -9,6 +9,7 @@
 #include "app/DialogLayout.h"
 #include "app/FileRules.h"
 #include "app/SpinControl.h"
+#include "app/ViewLimits.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 #include "volume/Writers.h"
@@ -137,8 +138,8 @@ void CCorvaneDlg::OnReset() {
     SetSliderPosition(slider, 0);
   }
   SetWindowSlidersToDefaults();
-  Spin(ctl::kZoomSpin)->SetRange(10, 1000);
-  Spin(ctl::kBrushSpin)->SetRange(1, 50);
+  Spin(ctl::kZoomSpin)->SetRange(limits::kZoomMinimum, limits::kZoomMaximum);
+  Spin(ctl::kBrushSpin)->SetRange(limits::kBrushMinimum, limits::kBrushMaximum);
   EnableViewControls(false);
 
   SetControlText(ctl::kPositionText, QStringLiteral("(0, 0, 0)"));

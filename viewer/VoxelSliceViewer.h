@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "volume/ScribbleValues.h"
 #include "volume/Voxel.h"
 
 class MessageSink;
@@ -58,14 +59,6 @@ class CStrokeListener {
   virtual void StrokeBegins() = 0;
   virtual void StrokeEnds() = 0;
 };
-
-// Scribble map values written by the brush and drawn by the renderer.
-namespace scribble {
-inline constexpr std::int16_t kNone = 0;         // no scribble / erased
-inline constexpr std::int16_t kShownAsFore = 1;  // drawn like foreground, ignored by corrections
-inline constexpr std::int16_t kForeground = 2;   // inside the organ
-inline constexpr std::int16_t kBackground = 3;   // outside the organ
-}  // namespace scribble
 
 class CVoxelSliceViewer {
  public:
