@@ -73,13 +73,16 @@ void CVolumeDelta::ApplyTo(CVoxel& volume) const {
 }
 
 CEditHistory::CEditHistory(std::vector<Slot*> slots, std::size_t budgetBytes)
-    : m_slots(std::move(slots)), m_budget(budgetBytes) {}
+    : m_slots(std::move(slots)), m_budget(budgetBytes), m_spare(m_slots.size()) {}
 
 void CEditHistory::Clear() {
   m_steps.clear();
   m_cursor = 0;
   m_bytes = 0;
-  Abandon();
+  m_before.clear();
+  m_open = false;
+  // A new case may have volumes of another size: the spares go too.
+  for (auto& spare : m_spare) spare.reset();
 }
 
 void CEditHistory::Begin(unsigned slotMask) {
@@ -88,23 +91,39 @@ void CEditHistory::Begin(unsigned slotMask) {
   for (std::size_t s = 0; s < m_slots.size(); ++s) {
     if (!(slotMask & (1u << s))) continue;
     const Slot& slot = *m_slots[s];
-    m_before.push_back({s, slot && slot->HasData() ? slot->Clone() : nullptr});
+    if (!slot || !slot->HasData()) {
+      m_before.push_back({s, nullptr});
+      continue;
+    }
+    // The copy goes into the spare of the last edit when it fits: a large
+    // volume is then copied without fresh memory being mapped at every press.
+    std::unique_ptr<CVoxel> copy = std::move(m_spare[s]);
+    if (copy && copy->SameSize(*slot) && copy->HasData()) {
+      std::copy(slot->Data(), slot->Data() + slot->VoxelCount(), copy->Data());
+    } else {
+      copy = slot->Clone();
+    }
+    m_before.push_back({s, std::move(copy)});
   }
   m_open = true;
 }
 
 void CEditHistory::Abandon() {
+  for (Snapshot& snapshot : m_before) {
+    if (snapshot.volume) m_spare[snapshot.slot] = std::move(snapshot.volume);
+  }
   m_before.clear();
   m_open = false;
 }
 
 bool CEditHistory::Commit() {
   if (!m_open) return false;
-  const auto snapshots = std::move(m_before);
-  Abandon();
   std::vector<Earlier> before;
-  for (const Snapshot& snapshot : snapshots) before.push_back({snapshot.slot, snapshot.volume.get()});
-  return Record(before);
+  for (const Snapshot& snapshot : m_before) before.push_back({snapshot.slot, snapshot.volume.get()});
+  m_open = false;
+  const bool stored = Record(before);
+  Abandon();
+  return stored;
 }
 
 bool CEditHistory::Record(const std::vector<Earlier>& before) {

@@ -112,4 +112,6 @@ class CEditHistory {
   std::size_t m_bytes = 0;
   bool m_open = false;
   std::vector<Snapshot> m_before;
+  // The copies of the last edit, kept to be filled again by the next one.
+  std::vector<std::unique_ptr<CVoxel>> m_spare;
 };
