@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QStyleFactory>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/AppIcon.h"
@@ -12,22 +13,48 @@
 
 CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   CCommandLine result;
+  const std::pair<const char*, std::optional<std::string> CCommandLine::*> options[] = {
+      {"--image", &CCommandLine::image},
+      {"--segmentation", &CCommandLine::segmentation},
+      {"--boundary", &CCommandLine::boundary},
+      {"--scribbles", &CCommandLine::scribbles},
+      {"--references", &CCommandLine::referenceDir},
+      {"--demo", &CCommandLine::demoDir},
+  };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
-    if (argument == "--demo") {
-      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
-        result.error = "--demo needs a folder";
+    bool known = false;
+    for (const auto& [name, member] : options) {
+      const std::string option = name;
+      std::optional<std::string> value;
+      if (argument == option) {
+        if (i + 1 < arguments.size()) value = arguments[++i];
+      } else if (argument.rfind(option + "=", 0) == 0) {
+        value = argument.substr(option.size() + 1);
+      } else {
+        continue;
+      }
+      known = true;
+      if (!value || value->empty()) {
+        result.error =
+            option + " needs " + (option == "--demo" || option == "--references" ? "a folder" : "a file");
         return result;
       }
-      result.demoDir = arguments[++i];
-    } else if (argument.rfind("--demo=", 0) == 0 && argument.size() > 7) {
-      result.demoDir = argument.substr(7);
-    } else {
+      result.*member = std::move(value);
+      break;
+    }
+    if (!known) {
       result.error = "unknown argument: " + argument;
       return result;
     }
   }
   return result;
+}
+
+void ApplyApplicationLook() {
+  // One look on every desktop, so that the laid-out texts fit everywhere.
+  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
+  QApplication::setFont(DialogFont());
 }
 
 int CCorvaneApp::InitInstance(int argc, char** argv) {
@@ -36,20 +63,22 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
   QApplication::setApplicationVersion(QStringLiteral("1.0"));
   QApplication::setWindowIcon(CorvaneIcon());
-  // One look on every desktop, so that the laid-out texts fit everywhere.
-  if (QStyle* style = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(style);
-  QApplication::setFont(DialogFont());
+  ApplyApplicationLook();
 
   std::vector<std::string> arguments;
   const QStringList qtArguments = QApplication::arguments();  // Qt's own options removed
   for (int i = 1; i < qtArguments.size(); ++i) arguments.push_back(qtArguments[i].toStdString());
   const CCommandLine commandLine = ParseCommandLine(arguments);
   if (!commandLine.error.empty()) {
-    std::fprintf(stderr, "corvane: %s\nusage: corvane [--demo DIR]\n", commandLine.error.c_str());
+    std::fprintf(stderr, "corvane: %s\n%s\n", commandLine.error.c_str(), kCommandLineUsage);
     return 2;
   }
 
   CQtPlatform platform;
+  auto absolute = [](const std::optional<std::string>& path) -> std::optional<std::string> {
+    if (!path) return std::nullopt;
+    return QDir::toNativeSeparators(QDir(QString::fromStdString(*path)).absolutePath()).toStdString();
+  };
   CCorvaneDlg::Options options;
   if (commandLine.demoDir) {
     const QString demo = QDir(QString::fromStdString(*commandLine.demoDir)).absolutePath();
@@ -57,8 +86,14 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
     options.referenceDir =
         QDir::toNativeSeparators(QDir(demo).filePath(QStringLiteral("references"))).toStdString();
   }
+  if (commandLine.referenceDir) options.referenceDir = *absolute(commandLine.referenceDir);
   CCorvaneDlg dialog(platform, options);
   platform.SetOwnerWindow(&dialog);
+  // The files are loaded once the window is on the screen, so that a message
+  // about one of them appears over it.
+  const CCaseFiles files{absolute(commandLine.image), absolute(commandLine.segmentation),
+                         absolute(commandLine.boundary), absolute(commandLine.scribbles)};
+  QTimer::singleShot(0, &dialog, [&dialog, &files] { dialog.OpenCase(files); });
   dialog.exec();
   return 0;
 }

@@ -22,6 +22,7 @@
 #include "app/GroupFrame.h"
 #include "app/SpinControl.h"
 #include "app/ViewLimits.h"
+#include "correction/LabelGeometry.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
@@ -321,9 +322,13 @@ void CCorvaneDlg::SetUpTabOrder() {
 }
 
 void CCorvaneDlg::SetUpAccessibility() {
+  // Controls whose visible text does not say what they are get a name. The
+  // readouts get none: a label's accessible name is its visible text, so a
+  // screen reader reads the value shown ("(51, 47, 11)") and, from the
+  // description, what it means.
   struct Accessible {
     int id;
-    const char* name;
+    const char* name;  // null: the visible text
     const char* description;
   };
   static constexpr Accessible kAccessible[] = {
@@ -334,16 +339,16 @@ void CCorvaneDlg::SetUpAccessibility() {
       {ctl::kSliceZ, "Slice along Z", "Shows the axis Z view at the chosen slice"},
       {ctl::kSliceY, "Slice along Y", "Shows the axis Y view at the chosen slice"},
       {ctl::kSliceX, "Slice along X", "Shows the axis X view at the chosen slice"},
-      {ctl::kSliceZText, "Slice Z", "Slice index of axis Z"},
-      {ctl::kSliceYText, "Slice Y", "Slice index of axis Y"},
-      {ctl::kSliceXText, "Slice X", "Slice index of axis X"},
-      {ctl::kPositionText, "Position", "Voxel position under the mouse"},
-      {ctl::kIntensityText, "Intensity", "Displayed grey value and voxel value under the mouse"},
-      {ctl::kRangeText, "Intensity range", "Smallest and largest intensity of the image"},
+      {ctl::kSliceZText, nullptr, "Slice Z: slice index of axis Z"},
+      {ctl::kSliceYText, nullptr, "Slice Y: slice index of axis Y"},
+      {ctl::kSliceXText, nullptr, "Slice X: slice index of axis X"},
+      {ctl::kPositionText, nullptr, "Position: voxel under the mouse"},
+      {ctl::kIntensityText, nullptr, "Intensity: displayed grey value and voxel value under the mouse"},
+      {ctl::kRangeText, nullptr, "Intensity range: smallest and largest intensity of the image"},
       {ctl::kWindowLow, "Intensity window minimum", "Low end of the displayed intensity window"},
       {ctl::kWindowHigh, "Intensity window maximum", "High end of the displayed intensity window"},
-      {ctl::kWindowLowText, "Intensity window minimum value", "Low end of the intensity window"},
-      {ctl::kWindowHighText, "Intensity window maximum value", "High end of the intensity window"},
+      {ctl::kWindowLowText, nullptr, "IMin: low end of the intensity window"},
+      {ctl::kWindowHighText, nullptr, "IMax: high end of the intensity window"},
       {ctl::kZoomEdit, "Zoom percent", "Zoom in percent"},
       {ctl::kZoomSpin, "Zoom steps", "Changes the zoom in steps of ten percent"},
       {ctl::kZoomSlider, "Zoom", "Zoom in percent, 10 to 1000"},
@@ -357,7 +362,7 @@ void CCorvaneDlg::SetUpAccessibility() {
   };
   for (const auto& entry : kAccessible) {
     QWidget* widget = Control(entry.id);
-    widget->setAccessibleName(QString::fromUtf8(entry.name));
+    if (entry.name) widget->setAccessibleName(QString::fromUtf8(entry.name));
     widget->setAccessibleDescription(QString::fromUtf8(entry.description));
   }
 }
@@ -424,6 +429,43 @@ void CCorvaneDlg::SetWindowSlidersToDefaults() {
   SetSliderPosition(ctl::kWindowHigh, kWindowHighStart);
   SetNumberText(ctl::kWindowLowText, Slider(ctl::kWindowLow)->value());
   SetNumberText(ctl::kWindowHighText, Slider(ctl::kWindowHigh)->value());
+}
+
+// ---- Files given at start ------------------------------------------------------------
+
+void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
+  // A load goes ahead only where its button could be pressed now.
+  auto usable = [this](int button, const std::string& what, const std::string& path, const char* first) {
+    if (Control(button)->isEnabled()) return true;
+    m_platform.ShowMessage("Cannot load the " + what + " [" + path + "]: " + first);
+    return false;
+  };
+  if (files.image) LoadImageFile(files.image);
+  if (files.segmentation &&
+      usable(ctl::kLoadSegmentation, "segmentation", *files.segmentation, "an image must be loaded first")) {
+    LoadSegmentationFile(files.segmentation);
+  }
+  if (files.boundary &&
+      usable(ctl::kLoadBoundary, "boundary", *files.boundary, "an image must be loaded first")) {
+    LoadBoundaryFile(files.boundary);
+  }
+  if (files.segmentation && m_case.Segmentation() && HasForeground(*m_case.Segmentation())) {
+    // The case opens on the organ: the Z slider moves to the middle of the
+    // segmentation, as the user would move it.
+    C3DPoint low, high;
+    EnlargedBoundingBox(*m_case.Segmentation(), C3DPoint(0, 0, 0), low, high);
+    Slider(ctl::kSliceZ)->setSliderPosition((low.z + high.z) / 2);
+  }
+  if (files.scribbles) {
+    // What a user does before Load UI: pick a mode (unless one is picked) and
+    // tick Marking. Clicks on disabled buttons do nothing.
+    if (!Control(ctl::kLoadUI)->isEnabled()) Button(ctl::kSemiAutomatic)->click();
+    if (!m_case.Marking()) Button(ctl::kMarking)->click();
+    if (usable(ctl::kLoadUI, "scribbles", *files.scribbles,
+               "an image and a segmentation must be loaded first")) {
+      LoadScribblesFile(files.scribbles);
+    }
+  }
 }
 
 // ---- Data exchange ------------------------------------------------------------------

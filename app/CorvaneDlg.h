@@ -17,6 +17,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,14 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QSlider;
+
+// Files to load when the window opens (from the command line).
+struct CCaseFiles {
+  std::optional<std::string> image;
+  std::optional<std::string> segmentation;
+  std::optional<std::string> boundary;
+  std::optional<std::string> scribbles;  // a saved user interaction map
+};
 
 class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeListener {
   Q_OBJECT
@@ -101,6 +110,14 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // The About box (the window's context menu offers it).
   void ShowAbout();
 
+  // Loads the given files as the buttons would, in the order image,
+  // segmentation, boundary, scribbles, with the same log lines, messages and
+  // enabling; with a segmentation the view then moves to its middle slice. A load whose button is not enabled
+  // yet (a segmentation without an image) is refused with a message. The scribbles need Marking: when no
+  // correction mode is chosen yet, the semi-automatic one is, and Marking is
+  // turned on (which scans the reference image directory).
+  void OpenCase(const CCaseFiles& files);
+
   // ---- Data exchange and control groups -------------------------------------------
   // Reads the controls into the members (true) or writes the members to the
   // controls (false). Reading stops at an invalid zoom or brush size, with a
@@ -157,6 +174,13 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   void SetUpTabOrder();
   void SetUpAccessibility();
   void OnInitDialog();
+
+  // The load commands; `given` stands in for the file the user would choose
+  // (nothing: the file dialog asks).
+  void LoadImageFile(const std::optional<std::string>& given);
+  void LoadBoundaryFile(const std::optional<std::string>& given);
+  void LoadSegmentationFile(const std::optional<std::string>& given);
+  void LoadScribblesFile(const std::optional<std::string>& given);
 
   // Helpers of the commands.
   QSlider* Slider(int id) const;

@@ -13,5 +13,5 @@ inline constexpr const char* kLoadBoundaryFilter =
 inline constexpr const char* kLoadSegmentationFilter =
     "Ground truth Files(*.mhd)|*.mhd|Ground truth Files(*.bin)|*.bin|Ground truth Files(*.hdr)|*.hdr|Ground "
     "truth Files (*.raw)|*.raw|All Files(*.*)|*.*||";
-// Save Segmentation and Save UI.
-inline constexpr const char* kSaveFilter = "Select Seed Mask Save Path(*.mhd)|*.mhd|";
+// Save Segmentation and Save UI: the writer follows the chosen name's ending.
+inline constexpr const char* kSaveFilter = "MetaImage (*.mhd)|*.mhd|NIfTI (*.nii.gz *.nii)|*.nii.gz;*.nii||";

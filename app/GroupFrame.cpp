@@ -1,5 +1,6 @@
 #include "app/GroupFrame.h"
 
+#include <QEvent>
 #include <QPainter>
 
 namespace {
@@ -11,6 +12,18 @@ CGroupFrame::CGroupFrame(const QString& title, QWidget* parent) : QWidget(parent
   setFocusPolicy(Qt::NoFocus);
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAccessibleName(title);
+  UpdateContentsMargins();
+}
+
+void CGroupFrame::UpdateContentsMargins() {
+  // Two frame lines (shadow and light) on every side, the right and bottom
+  // ones a pixel further in; the title's line height on top.
+  setContentsMargins(2, fontMetrics().height(), 3, 3);
+}
+
+void CGroupFrame::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) UpdateContentsMargins();
+  QWidget::changeEvent(event);
 }
 
 int CGroupFrame::TitleWidth() const {

@@ -1,6 +1,8 @@
 // A group box drawn the classic way: an etched frame whose top line runs
 // through the middle of the title. It holds no children; the controls it
-// frames are its siblings, placed on top of it.
+// frames are its siblings, placed on top of it. Its contents rectangle
+// (QWidget::contentsRect) is the area inside the frame lines, below the title:
+// where the framed controls must lie.
 #pragma once
 
 #include <QWidget>
@@ -16,7 +18,9 @@ class CGroupFrame : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  void UpdateContentsMargins();
   QString m_title;
 };

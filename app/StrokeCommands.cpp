@@ -88,10 +88,12 @@ void CCorvaneDlg::On3D() {
 
 // ---- Stroke map commands ---------------------------------------------------------------
 
-void CCorvaneDlg::OnLoadUI() {
+void CCorvaneDlg::OnLoadUI() { LoadScribblesFile(std::nullopt); }
+
+void CCorvaneDlg::LoadScribblesFile(const std::optional<std::string>& given) {
   if (RefuseWhileRunning()) return;
   if (!m_case.RequireMarking()) return;
-  const auto path = m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
   if (!path) return;
   const CWaitCursor wait(m_platform);
   auto map = m_case.LoadVolume(*path);
@@ -107,7 +109,7 @@ void CCorvaneDlg::OnSaveUI() {
   if (!m_case.RequireStrokes()) return;
   const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
   if (!chosen) return;
-  m_case.SaveStrokeMap(WithMhdExtension(*chosen));
+  m_case.SaveStrokeMap(*chosen);
 }
 
 void CCorvaneDlg::OnClearUI() {

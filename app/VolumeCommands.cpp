@@ -14,10 +14,12 @@
 #include "viewer/VoxelSliceViewerWidget.h"
 #include "volume/Writers.h"
 
-void CCorvaneDlg::OnLoadImage() {
+void CCorvaneDlg::OnLoadImage() { LoadImageFile(std::nullopt); }
+
+void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = m_platform.ChooseFile(kLoadImageFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadImageFilter, FileListView::kList);
   if (!path) return;
   // A file that cannot be read changes nothing.
   auto image = m_case.LoadVolume(*path);
@@ -46,10 +48,12 @@ void CCorvaneDlg::OnLoadImage() {
   EnableInputControls(true);
 }
 
-void CCorvaneDlg::OnLoadBoundary() {
+void CCorvaneDlg::OnLoadBoundary() { LoadBoundaryFile(std::nullopt); }
+
+void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
   if (!path) return;
   auto boundary = m_case.LoadBoundaryVolume(*path);
   // A boundary the viewer refuses (another size than the image) is dropped;
@@ -60,10 +64,12 @@ void CCorvaneDlg::OnLoadBoundary() {
   UpdateData(false);
 }
 
-void CCorvaneDlg::OnLoadSegmentation() {
+void CCorvaneDlg::OnLoadSegmentation() { LoadSegmentationFile(std::nullopt); }
+
+void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = m_platform.ChooseFile(kLoadSegmentationFilter, FileListView::kReport);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadSegmentationFilter, FileListView::kReport);
   if (!path) return;
   auto segmentation = m_case.LoadVolume(*path);
   if (!segmentation) return;
@@ -80,7 +86,7 @@ void CCorvaneDlg::OnSaveSegmentation() {
   if (!m_case.RequireSegmentation()) return;
   const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
   if (!chosen) return;
-  m_case.SaveSegmentation(WithMhdExtension(*chosen));
+  m_case.SaveSegmentation(*chosen);
 }
 
 void CCorvaneDlg::OnShowBoundary() {

@@ -19,7 +19,8 @@ constexpr double kProbabilityThreshold = 0.5;
 // The stages in their fixed order; the segmentation is written only at the end.
 bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
                const std::vector<std::string>& referencePaths, const CorrectionParameters& p,
-               const VolumeLoader& load, LogSink& log, MessageSink& messages, CorrectionTimes* times) {
+               const VolumeLoader& load, LogSink& log, MessageSink& messages, CorrectionTimes* times,
+               CReferenceCache* keptReferences) {
   const int threads = fusion::ResolveThreadCount(p.threads);
   StageClock clock(times);
   C3DPoint boxMinimum, boxMaximum;
@@ -33,7 +34,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   CVoxelList references;
   clock.Lap(&CorrectionTimes::references);
   RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize, load, references, messages,
-                          threads, times);
+                          threads, times, keptReferences);
   clock.Lap(&CorrectionTimes::references);
   log.AppendLine("All reference labels are registered...");
 
@@ -93,16 +94,17 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, LogSink& log, MessageSink& messages,
-                                CorrectionTimes* times) {
+                                CorrectionTimes* times, CReferenceCache* keptReferences) {
   const VolumeLoader load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
   return RunSemiAutomaticCorrection(segmentation, accumulatedMap, referencePaths, parameters, load, log,
-                                    messages, times);
+                                    messages, times, keptReferences);
 }
 
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, const VolumeLoader& load,
-                                LogSink& log, MessageSink& messages, CorrectionTimes* times) {
+                                LogSink& log, MessageSink& messages, CorrectionTimes* times,
+                                CReferenceCache* keptReferences) {
   if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {
     messages.ShowMessage("Please load a segmentation first");
     return false;
@@ -117,7 +119,8 @@ bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedM
     return false;
   }
   try {
-    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, load, log, messages, times);
+    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, load, log, messages, times,
+                     keptReferences);
   } catch (const std::bad_alloc&) {
     messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
     return false;

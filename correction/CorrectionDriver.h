@@ -46,13 +46,17 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
 // Progress lines go to `log`, user messages to `messages`. Returns false, with
 // a message and the segmentation untouched, when the run is refused (empty
 // segmentation, maps of another size). Stage times go to `times` when given.
+// With `keptReferences`, the reference labels it holds for unchanged files are
+// used instead of reading them again, and what this run reads is kept there
+// for the next one (see CReferenceCache); the result is the same.
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, LogSink& log, MessageSink& messages,
-                                CorrectionTimes* times = nullptr);
+                                CorrectionTimes* times = nullptr, CReferenceCache* keptReferences = nullptr);
 // The same run with the reference volumes read through `load` (called from
 // several threads at once).
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
                                 const CorrectionParameters& parameters, const VolumeLoader& load,
-                                LogSink& log, MessageSink& messages, CorrectionTimes* times = nullptr);
+                                LogSink& log, MessageSink& messages, CorrectionTimes* times = nullptr,
+                                CReferenceCache* keptReferences = nullptr);

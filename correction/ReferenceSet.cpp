@@ -1,16 +1,21 @@
 #include "correction/ReferenceSet.h"
 
+#include <sys/stat.h>
 #include <vtkMatrix4x4.h>
 #include <vtkNew.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <new>
+#include <set>
 #include <system_error>
 
 #include "correction/CorrectionDriver.h"
 #include "correction/LabelGeometry.h"
 #include "correction/Registration.h"
 #include "fusion/Parallel.h"
+#include "volume/FileIO.h"
 
 namespace fs = std::filesystem;
 
@@ -41,24 +46,54 @@ bool ListFolder(const fs::path& folder, std::vector<Entry>& entries) {
   return true;
 }
 
-// Files of the folder first, then every sub-folder depth first. `ancestors`
-// holds the folders being walked so a link back up the tree is not followed.
-bool Walk(const fs::path& folder, const std::string& filterA, const std::string& filterB,
-          std::vector<fs::path>& ancestors, std::vector<std::string>& paths) {
-  std::vector<Entry> entries;
-  if (!ListFolder(folder, entries)) return false;
-  for (const Entry& e : entries)
-    if (!e.directory && e.name.find(filterA) != std::string::npos &&
-        e.name.find(filterB) != std::string::npos)
-      paths.push_back(e.path.string());
-  for (const Entry& e : entries) {
-    if (!e.directory) continue;
-    std::error_code error;
-    const fs::path identity = fs::canonical(e.path, error);
-    if (error || std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end()) continue;
-    ancestors.push_back(identity);
-    Walk(e.path, filterA, filterB, ancestors, paths);  // a folder that cannot be entered adds nothing
-    ancestors.pop_back();
+// Which folder an entry is, whatever path leads to it.
+struct FolderIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator<(const FolderIdentity& o) const {
+    return device != o.device ? device < o.device : inode < o.inode;
+  }
+};
+
+bool IdentityOf(const fs::path& folder, FolderIdentity& identity) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  identity = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// Files of a folder first, then every sub-folder depth first, as a recursive
+// walk would give them, but with an explicit stack so that no depth of folders
+// can exhaust the call stack. A folder reached a second time (through a link)
+// is not walked again, and the walk never leaves the root's file system, so a
+// link to /proc or a network mount cannot keep it busy.
+bool Walk(const fs::path& root, const std::string& filterA, const std::string& filterB,
+          std::vector<std::string>& paths) {
+  FolderIdentity rootIdentity;
+  if (!IdentityOf(root, rootIdentity)) return false;
+  std::set<FolderIdentity> visited;
+  std::vector<fs::path> pending{root};
+  bool rootRead = false;
+  while (!pending.empty()) {
+    const fs::path folder = std::move(pending.back());
+    pending.pop_back();
+    FolderIdentity identity;
+    const bool isRoot = !rootRead;
+    rootRead = true;
+    if (!IdentityOf(folder, identity) || identity.device != rootIdentity.device) continue;
+    if (!visited.insert(identity).second) continue;
+    std::vector<Entry> entries;
+    if (!ListFolder(folder, entries)) {
+      if (isRoot) return false;
+      continue;  // a folder that cannot be entered adds nothing
+    }
+    for (const Entry& e : entries)
+      if (!e.directory && e.name.find(filterA) != std::string::npos &&
+          e.name.find(filterB) != std::string::npos)
+        paths.push_back(e.path.string());
+    // Pushed last to first, so the first sub-folder is walked next.
+    for (auto e = entries.rbegin(); e != entries.rend(); ++e)
+      if (e->directory) pending.push_back(e->path);
   }
   return true;
 }
@@ -79,6 +114,69 @@ const char* Describe(ReferenceProblem problem) {
   return "";
 }
 
+// Registers a label's boundary onto the target and resamples the label through
+// the matrix into the box. `label` may be the window of the label around its
+// non-zero voxels, starting at `corner`.
+std::unique_ptr<CVoxel> RegisterAndResample(const CVoxel& label, const C3DPoint& corner,
+                                            const CRegistrationSource& boundary,
+                                            const CRegistrationTarget& target,
+                                            const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
+                                            const C3DPoint& boxSize, ReferenceProblem& problem,
+                                            CorrectionTimes* times) {
+  StageClock clock(times);
+  vtkNew<vtkMatrix4x4> matrix;
+  RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations,
+                   static_cast<int>(LandmarkMode::Affine));
+  clock.Lap(&CorrectionTimes::registration);
+  if (!IsUsableMatrix(*matrix)) {
+    problem = ReferenceProblem::NotRegistrable;
+    return nullptr;
+  }
+  auto cropped = ResampleBoxByMatrix(label, *matrix, segmentationSize, boxMinimum, boxSize, corner);
+  clock.Lap(&CorrectionTimes::resamplingAndCropping);
+  if (!cropped) problem = ReferenceProblem::OutsideBox;
+  return cropped;
+}
+
+// The box of the voxels other than 0 (the label has some).
+void NonZeroBox(const CVoxel& label, C3DPoint& first, C3DPoint& last) {
+  first = label.Size();
+  last = {-1, -1, -1};
+  const auto nonZero = [](CVoxel::value_type v) { return v != 0; };
+  for (int z = 0; z < label.Z; ++z)
+    for (int y = 0; y < label.Y; ++y) {
+      const CVoxel::value_type* row = label.Data() + label.Index(0, y, z);
+      const CVoxel::value_type* end = row + label.X;
+      const CVoxel::value_type* lo = std::find_if(row, end, nonZero);
+      if (lo == end) continue;
+      const CVoxel::value_type* hi = end - 1;
+      while (*hi == 0) --hi;
+      first = {std::min(first.x, static_cast<int>(lo - row)), std::min(first.y, y), std::min(first.z, z)};
+      last = {std::max(last.x, static_cast<int>(hi - row)), std::max(last.y, y), std::max(last.z, z)};
+    }
+}
+
+// The data file a MetaImage header names ("" for any other file, for data
+// inside the header, or when the header cannot be read). Only that key is
+// looked at; what the header means is the reader's business.
+std::string MetaImageDataFile(const std::string& path) {
+  const std::string ending = path.size() >= 3 ? path.substr(path.size() - 3) : "";
+  if (ending != "mhd" && ending != "MHD" && ending != "mha" && ending != "MHA") return "";
+  std::ifstream header(path, std::ios::binary);
+  std::string line;
+  for (int n = 0; n < 200 && std::getline(header, line); ++n) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t eq = line.find('=');
+    if (line.rfind("ElementDataFile", 0) != 0 || eq == std::string::npos) continue;
+    std::string name = line.substr(std::min(line.size(), eq + 2));
+    if (name.empty() || name == "LOCAL" || name == "Local" || name == "local") return "";
+    std::replace(name.begin(), name.end(), '\\', '/');
+    // Named relative to the header's folder, as the reader takes it.
+    return std::string(FolderOf(path)) + name;
+  }
+  return "";
+}
+
 }  // namespace
 
 bool FindReferenceLabels(const std::string& directory, std::vector<std::string>& paths,
@@ -89,14 +187,20 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
   if (error || directory.empty()) return false;
   while (root.has_relative_path() && (root.filename().empty() || root.filename() == "."))
     root = root.parent_path();
-  std::vector<fs::path> ancestors;
-  const fs::path identity = fs::canonical(root, error);
-  if (!error) ancestors.push_back(identity);
-  return Walk(root, filterA, filterB, ancestors, paths);
+  return Walk(root, filterA, filterB, paths);
 }
 
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
+                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
+                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               CorrectionTimes* times) {
+  const CRegistrationTarget target(segmentationBoundary);
+  return RegisterReferenceLabel(reference, target, segmentationSize, boxMinimum, boxSize, problem, times);
+}
+
+std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
+                                               const CRegistrationTarget& segmentation,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
                                                const C3DPoint& boxSize, ReferenceProblem& problem,
                                                CorrectionTimes* times) {
@@ -111,34 +215,94 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
   }
   StageClock clock(times);
   // A label without a surface (one filling its whole volume) keeps the identity.
-  const CBoundaryPoints referenceBoundary(reference);
+  const CRegistrationSource referenceBoundary{CBoundaryPoints(reference)};
   clock.Lap(&CorrectionTimes::boundaryLists);
-  vtkNew<vtkMatrix4x4> matrix;
-  RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, kRegistrationIterations,
-                   static_cast<int>(LandmarkMode::Affine));
-  clock.Lap(&CorrectionTimes::registration);
-  if (!IsUsableMatrix(*matrix)) {
-    problem = ReferenceProblem::NotRegistrable;
-    return nullptr;
+  return RegisterAndResample(reference, {}, referenceBoundary, segmentation, segmentationSize, boxMinimum,
+                             boxSize, problem, times);
+}
+
+void CReferenceCache::Clear() {
+  m_valid = false;
+  m_paths.clear();
+  m_stamps.clear();
+  m_entries.clear();
+}
+
+std::vector<CReferenceCache::Stamp> CReferenceCache::StampsOf(const std::vector<std::string>& paths) {
+  std::vector<Stamp> stamps;
+  const auto add = [&stamps](const fs::path& path) {
+    Stamp stamp;
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (!error) {
+      const fs::file_time_type modified = fs::last_write_time(path, error);
+      if (!error) {
+        stamp.exists = true;
+        stamp.size = size;
+        stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
+      }
+    }
+    stamps.push_back(stamp);
+  };
+  for (const std::string& path : paths) {
+    add(path);
+    const std::string data = MetaImageDataFile(path);
+    if (!data.empty()) add(data);
   }
-  auto cropped = ResampleBoxByMatrix(reference, *matrix, segmentationSize, boxMinimum, boxSize);
-  clock.Lap(&CorrectionTimes::resamplingAndCropping);
-  if (!cropped) problem = ReferenceProblem::OutsideBox;
-  return cropped;
+  return stamps;
+}
+
+// Fills a cache entry from a freshly loaded reference: why it cannot be used,
+// or its boundary (from the whole label) and the window around its non-zero
+// voxels, the only part in which resampling finds anything but 0.
+void CReferenceCache::Keep(std::unique_ptr<CVoxel> reference, Entry& kept, StageClock& clock) {
+  clock.Lap(&CorrectionTimes::referenceLoading);
+  if (!reference || !reference->HasData()) {
+    kept.problem = ReferenceProblem::Unreadable;
+    return;
+  }
+  if (!HasForeground(*reference)) {
+    kept.problem = ReferenceProblem::EmptyLabel;
+    return;
+  }
+  kept.boundary = CRegistrationSource(CBoundaryPoints(*reference));
+  clock.Lap(&CorrectionTimes::boundaryLists);
+  C3DPoint last;
+  NonZeroBox(*reference, kept.corner, last);
+  kept.window = Crop(*reference, kept.corner, last - kept.corner + 1);
+  if (!kept.window) throw std::bad_alloc();
+  kept.problem = ReferenceProblem::None;
+  clock.Lap(&CorrectionTimes::referenceLoading);
 }
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
                              CVoxelList& registered, MessageSink& messages, int threads,
-                             CorrectionTimes* times) {
+                             CorrectionTimes* times, CReferenceCache* cache) {
   if (paths.empty()) {
     messages.ShowMessage("There are no reference labels !!");
     return;
   }
+  // The files are looked at before they are read, so a file that changes
+  // during the run is read again by the next one.
+  bool reuse = false;
+  if (cache) {
+    std::vector<CReferenceCache::Stamp> stamps = CReferenceCache::StampsOf(paths);
+    reuse = cache->m_valid && cache->m_paths == paths && cache->m_stamps == stamps;
+    if (!reuse) {
+      cache->Clear();
+      cache->m_paths = paths;
+      cache->m_stamps = std::move(stamps);
+      cache->m_entries.resize(paths.size());
+    }
+  }
+
   // The segmentation's boundary is the same target for every reference.
   StageClock clock(times);
   const CBoundaryPoints segmentationBoundary(segmentation);
   clock.Lap(&CorrectionTimes::boundaryLists);
+  const CRegistrationTarget target(segmentationBoundary);
+  clock.Lap(&CorrectionTimes::registration);
 
   // Every reference on its own, results kept by position so that the list and
   // the message come out in path order whatever thread finished first.
@@ -146,15 +310,25 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
   CVoxelList results(n);
   std::vector<ReferenceProblem> problems(n, ReferenceProblem::Unreadable);
   std::vector<CorrectionTimes> spent(n);
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(n), [&](int i) {
-    StageClock step(&spent[static_cast<std::size_t>(i)]);
-    const std::unique_ptr<CVoxel> reference = load(paths[static_cast<std::size_t>(i)]);
-    step.Lap(&CorrectionTimes::referenceLoading);
-    if (reference)
-      results[static_cast<std::size_t>(i)] =
-          RegisterReferenceLabel(*reference, segmentationBoundary, segmentation.Size(), boxMinimum, boxSize,
-                                 problems[static_cast<std::size_t>(i)], &spent[static_cast<std::size_t>(i)]);
+  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(n), [&](int index) {
+    const std::size_t i = static_cast<std::size_t>(index);
+    StageClock step(&spent[i]);
+    if (!cache) {
+      const std::unique_ptr<CVoxel> reference = load(paths[i]);
+      step.Lap(&CorrectionTimes::referenceLoading);
+      if (reference)
+        results[i] = RegisterReferenceLabel(*reference, target, segmentation.Size(), boxMinimum, boxSize,
+                                            problems[i], &spent[i]);
+      return;
+    }
+    CReferenceCache::Entry& kept = cache->m_entries[i];
+    if (!reuse) CReferenceCache::Keep(load(paths[i]), kept, step);
+    problems[i] = kept.problem;
+    if (kept.problem == ReferenceProblem::None)
+      results[i] = RegisterAndResample(*kept.window, kept.corner, kept.boundary, target, segmentation.Size(),
+                                       boxMinimum, boxSize, problems[i], &spent[i]);
   });
+  if (cache) cache->m_valid = true;
 
   std::string skipped;
   for (std::size_t i = 0; i < n; ++i) {

@@ -2,6 +2,7 @@
 // discovery of the reference files is declared in CorrectionDriver.h.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "correction/BoundaryPoints.h"
 #include "correction/CorrectionTimes.h"
+#include "correction/Registration.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
@@ -30,6 +32,53 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
                                                const C3DPoint& boxSize, ReferenceProblem& problem,
                                                CorrectionTimes* times = nullptr);
+// The same onto a registration target built once for every reference.
+std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
+                                               const CRegistrationTarget& segmentation,
+                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
+                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               CorrectionTimes* times = nullptr);
+
+// The reference labels of one path list as loaded by a run, kept so that a
+// later run on the same files starts at the registration. A run reuses them
+// when the list is the same and no file changed (the same size and
+// modification time of every listed file and of a MetaImage's data file);
+// otherwise it loads the list afresh and keeps that instead. Each label is kept
+// as the window around its non-zero voxels, with what the registration reads
+// of its boundary list (see CRegistrationSource). Not for two runs at once.
+class CReferenceCache {
+ public:
+  // Forgets what is kept.
+  void Clear();
+  // The number of labels kept (with the references that cannot be used).
+  std::size_t Count() const { return m_valid ? m_entries.size() : 0; }
+
+ private:
+  friend void RegisterReferenceLabels(const CVoxel&, const std::vector<std::string>&, const C3DPoint&,
+                                      const C3DPoint&, const VolumeLoader&, CVoxelList&, MessageSink&, int,
+                                      CorrectionTimes*, CReferenceCache*);
+  // What identifies a file's content without reading it.
+  struct Stamp {
+    std::uintmax_t size = 0;
+    std::int64_t modified = 0;
+    bool exists = false;
+    bool operator==(const Stamp&) const = default;
+  };
+  struct Entry {
+    ReferenceProblem problem = ReferenceProblem::Unreadable;
+    std::unique_ptr<CVoxel> window;  // the non-zero voxels' box of the label
+    C3DPoint corner;                 // where that box starts in the label
+    CRegistrationSource boundary;    // what the registration reads of its boundary list
+  };
+  static std::vector<Stamp> StampsOf(const std::vector<std::string>& paths);
+  // Fills an entry from a freshly loaded reference.
+  static void Keep(std::unique_ptr<CVoxel> reference, Entry& kept, StageClock& clock);
+
+  bool m_valid = false;  // every entry filled by a run that completed
+  std::vector<std::string> m_paths;
+  std::vector<Stamp> m_stamps;
+  std::vector<Entry> m_entries;
+};
 
 // Loads, registers and crops every listed reference, appending one volume of
 // the box's size per usable reference to `registered` in list order (never a
@@ -37,7 +86,10 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
 // an empty path list gives "There are no reference labels !!". References are
 // handled on `threads` threads at once (0: every core), so `load` must be safe
 // to call from several threads; the result does not depend on their number.
+// With a cache, the labels it keeps for these files are used instead of
+// loading them, and what a fresh load gives is kept there; the result and the
+// message are the same either way.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
                              CVoxelList& registered, MessageSink& messages, int threads = 0,
-                             CorrectionTimes* times = nullptr);
+                             CorrectionTimes* times = nullptr, CReferenceCache* cache = nullptr);

@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   clang libclang-rt-dev clang-format
   xvfb xauth x11-utils imagemagick
-  python3 python3-nibabel python3-pydicom python3-numpy
+  python3 python3-nibabel python3-pydicom python3-numpy python3-vtk9
   fonts-nanum fonts-dejavu-core
 )
 

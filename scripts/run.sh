@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Corvane, prepares the demo case on first run
-# and opens the window with it.
+# and opens the window with its image, segmentation, boundary and reference
+# folder loaded. Further arguments go to corvane.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -13,8 +14,10 @@ if [ ! -f "$DEMO/segmentation.mhd" ]; then
   build/bin/corvane-phantom --out "$DEMO" --size 256x256x24 --references 12 --seed 7
 fi
 
+CASE=(--demo "$DEMO" --image "$DEMO/image.mhd" --segmentation "$DEMO/segmentation.mhd"
+      --boundary "$DEMO/truth.mhd" --references "$DEMO/references")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: starting Corvane on a virtual display (Xvfb)."
-  exec xvfb-run -a -s "-screen 0 1600x1000x24" build/bin/corvane --demo "$DEMO" "$@"
+  exec xvfb-run -a -s "-screen 0 1600x1000x24" build/bin/corvane "${CASE[@]}" "$@"
 fi
-exec build/bin/corvane --demo "$DEMO" "$@"
+exec build/bin/corvane "${CASE[@]}" "$@"

@@ -6,6 +6,7 @@
 
 #include "correction/BoundaryPoints.h"
 #include "fusion/Fusion.h"
+#include "volume/Writers.h"
 
 namespace {
 constexpr const char* kRuleLine = "-----------------------------------------";
@@ -30,9 +31,10 @@ void CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
     if (loadReference) {
       RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, loadReference,
-                                 log, messages);
+                                 log, messages, nullptr, keptReferences);
     } else {
-      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, log, messages);
+      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, log, messages,
+                                 nullptr, keptReferences);
     }
     log.AppendLine("Semi-automatic segmentation correction is done...");
   } else {
@@ -80,13 +82,21 @@ std::unique_ptr<CVoxel> CCaseSession::LoadVolume(const std::string& path) {
 std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path) {
   const auto label = LoadVolume(path);
   if (!label) return nullptr;
-  return CBoundaryPoints(*label).Rasterise(label->X, label->Y, label->Z);
+  auto boundary = CBoundaryPoints(*label).Rasterise(label->X, label->Y, label->Z);
+  // The contour lies where its label lies.
+  if (boundary) boundary->CopyGeometry(*label);
+  return boundary;
 }
 
-bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& headerPath) {
-  if (volume.SaveMetaImage(headerPath)) return true;
-  m_messages.ShowMessage("Failed to save at : [" + headerPath + "]");
+bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
+  if (SaveVolumeAs(volume, chosenPath, ElementStorage::UnsignedByte, &written)) return true;
+  m_messages.ShowMessage("Failed to save at : [" + written + "]");
   return false;
+}
+
+void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what) {
+  if (m_image && volume.SameSize(*m_image) && !SameGeometry(volume, *m_image))
+    m_messages.ShowMessage(GeometryMismatchText(what, "image"));
 }
 
 RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
@@ -110,6 +120,7 @@ RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std
 RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path) {
   RetiredVolumes retired;
   if (!boundary) return retired;
+  WarnIfNotWhereTheImageIs(*boundary, "boundary");
   Retire(m_boundary, retired);
   m_boundary = std::move(boundary);
   Log("Load Boundary... Path : [" + path + "]");
@@ -120,10 +131,12 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
                                                const std::string& path) {
   RetiredVolumes retired;
   if (!segmentation) return retired;
+  WarnIfNotWhereTheImageIs(*segmentation, "segmentation");
   Retire(m_segmentation, retired);
   Retire(m_accumulatedMap, retired);
   m_segmentation = std::move(segmentation);
   m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
+  m_accumulatedMap->CopyGeometry(*m_segmentation);
   Log("Load Segmentation... Path : [" + path + "]");
   m_referencePaths.clear();
   m_history.Clear();
@@ -136,9 +149,10 @@ bool CCaseSession::RequireSegmentation() {
   return false;
 }
 
-bool CCaseSession::SaveSegmentation(const std::string& headerPath) {
-  if (!RequireSegmentation() || !SaveVolume(*m_segmentation, headerPath)) return false;
-  Log("Segmentation is saved at : [" + headerPath + "]");
+bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
+  std::string written;
+  if (!RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written)) return false;
+  Log("Segmentation is saved at : [" + written + "]");
   return true;
 }
 
@@ -223,6 +237,8 @@ void CCaseSession::CreateFreshStrokeMap(RetiredVolumes& retired) {
   if (!m_image) return;
   Retire(m_strokeMap, retired);
   m_strokeMap = std::make_unique<CVoxel>(m_image->X, m_image->Y, m_image->Z, true);
+  // Painted on the image, so saved where the image lies.
+  m_strokeMap->CopyGeometry(*m_image);
 }
 
 void CCaseSession::CreateStrokeMapIfNone() {
@@ -262,9 +278,10 @@ RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const st
   return retired;
 }
 
-bool CCaseSession::SaveStrokeMap(const std::string& headerPath) {
-  if (!RequireStrokes() || !SaveVolume(*m_strokeMap, headerPath)) return false;
-  Log("User interaction map is saved at : [" + headerPath + "]");
+bool CCaseSession::SaveStrokeMap(const std::string& chosenPath) {
+  std::string written;
+  if (!RequireStrokes() || !SaveVolume(*m_strokeMap, chosenPath, written)) return false;
+  Log("User interaction map is saved at : [" + written + "]");
   return true;
 }
 
@@ -317,6 +334,7 @@ std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
   job->mode = m_mode;
   job->referencePaths = m_referencePaths;
   job->parameters = m_parameters;
+  job->keptReferences = &m_referenceCache;
   job->segmentation = m_segmentation->Clone();
   job->strokeMap = m_strokeMap->Clone();
   job->accumulatedMap = m_accumulatedMap->Clone();

@@ -60,6 +60,9 @@ class CCorrectionJob {
   std::unique_ptr<CVoxel> strokeMap;       // the strokes of this run
   // Reads a reference label for the semi-automatic run; empty: the load dispatcher.
   VolumeLoader loadReference;
+  // The reference labels kept from the case's earlier runs (see CReferenceCache);
+  // only this run uses them while it goes on. Null: nothing is kept.
+  CReferenceCache* keptReferences = nullptr;
 };
 
 class CCaseSession {
@@ -83,8 +86,13 @@ class CCaseSession {
   std::unique_ptr<CVoxel> LoadVolume(const std::string& path);
   // Loads a label and returns its boundary (1 on the boundary voxels), or null.
   std::unique_ptr<CVoxel> LoadBoundaryVolume(const std::string& path);
-  // Writes a MetaImage; a failure is reported with the path and returns false.
-  bool SaveVolume(const CVoxel& volume, const std::string& headerPath);
+  // Writes NIfTI or MetaImage as the chosen path's ending asks (unsigned bytes,
+  // with the volume's geometry); `written` receives the path written. A failure
+  // is reported with that path and returns false.
+  bool SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written);
+  // Tells the user (one message) when `volume` has the image's size but lies
+  // elsewhere in space; `what` names it ("segmentation", "boundary").
+  void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
 
   // A new image: the segmentation and the boundary go, and so do the maps and
   // backups of another size. Starts a new history.
@@ -95,7 +103,7 @@ class CCaseSession {
   RetiredVolumes AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
   // True when there is a segmentation; otherwise says so.
   bool RequireSegmentation();
-  bool SaveSegmentation(const std::string& headerPath);
+  bool SaveSegmentation(const std::string& chosenPath);
   // Back to the start, keeping the image, its path, the backups and the mode.
   // Starts a new history.
   RetiredVolumes Reset();
@@ -128,7 +136,7 @@ class CCaseSession {
   // A stroke map read from a file; one of another size than the image is
   // refused and a fresh map takes the place of the old one.
   RetiredVolumes LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path);
-  bool SaveStrokeMap(const std::string& headerPath);
+  bool SaveStrokeMap(const std::string& chosenPath);
   // Clears every stroke (refused with a message when there is none).
   RetiredVolumes ClearStrokeMap();
   // Creates an empty stroke map of the image's size when there is none.
@@ -228,5 +236,8 @@ class CCaseSession {
   const CorrectionParameters m_parameters = SemiAutomaticParameters();
 
   bool m_running = false;
+  // Reference labels read by the last semi-automatic run; only the correction
+  // worker uses them (through its job).
+  CReferenceCache m_referenceCache;
   CEditHistory m_history;
 };

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "volume/Writers.h"
+
 int ElementBytes(ElementKind kind) {
   switch (kind) {
     case ElementKind::UInt8:
@@ -143,5 +145,16 @@ void ConvertElements(const unsigned char* src, std::size_t n, ElementKind kind, 
       return ConvertFloats<float>(src, n, swap, rule, dst, report);
     case ElementKind::Float64:
       return ConvertFloats<double>(src, n, swap, rule, dst, report);
+  }
+}
+
+int StoredBytes(ElementStorage storage) { return storage == ElementStorage::Short ? 2 : 1; }
+
+void StoreElements(const std::int16_t* voxels, std::size_t n, ElementStorage storage, unsigned char* out) {
+  const std::size_t width = static_cast<std::size_t>(StoredBytes(storage));
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto v = static_cast<std::uint16_t>(voxels[i]);
+    out[i * width] = static_cast<unsigned char>(v & 0xff);
+    if (width == 2) out[i * width + 1] = static_cast<unsigned char>(v >> 8);
   }
 }

@@ -45,3 +45,11 @@ struct ConvertReport {
 // swapBytes) into dst. Unsigned 16-bit elements keep their bits (40000 becomes -25536).
 void ConvertElements(const unsigned char* src, std::size_t n, ElementKind kind, bool swapBytes,
                      FloatRule rule, std::int16_t* dst, ConvertReport& report);
+
+enum class ElementStorage;
+
+// Bytes per stored element.
+int StoredBytes(ElementStorage storage);
+// Stores n voxels as the writers do: the low byte of each (-1 as 255), or both
+// bytes, least significant first.
+void StoreElements(const std::int16_t* voxels, std::size_t n, ElementStorage storage, unsigned char* out);

@@ -70,17 +70,60 @@ FileCause FileCauseFromErrno(int err, const std::string& path) {
   }
 }
 
-InputFile InputFile::Open(const std::string& path, FileCause* cause) {
+namespace {
+// The end of a sentence naming what a non-regular entry is; empty for a regular file.
+std::string DescribeNonRegular(mode_t mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return "it is a folder, not a file";
+  if (S_ISFIFO(mode)) return "it is a FIFO (named pipe), not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  return "it is not a regular file";
+}
+}  // namespace
+
+std::string NotARegularFile(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return {};
+  return DescribeNonRegular(st.st_mode);
+}
+
+InputFile InputFile::Open(const std::string& path, FileCause* cause, std::string* notRegular) {
+  if (notRegular) notRegular->clear();
   auto report = [&](int err) {
     if (cause) *cause = FileCauseFromErrno(err, path);
     return InputFile();
   };
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return report(errno);
+  auto refuse = [&](mode_t mode) {
+    if (notRegular) *notRegular = DescribeNonRegular(mode);
+    if (cause) *cause = S_ISDIR(mode) ? FileCause::accessDenied : FileCause::invalidFile;
+    return InputFile();
+  };
+  // Looked at before opening, so that no device is opened at all; the check is
+  // repeated on the open descriptor in case the entry was replaced meanwhile.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return report(errno);
+  if (!S_ISREG(st.st_mode)) return refuse(st.st_mode);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer, possibly forever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return report(errno);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int err = errno;
+    const mode_t mode = st.st_mode;
+    ::close(fd);
+    return S_ISREG(mode) ? report(err) : refuse(mode);
+  }
+  // Reads of the regular file block as usual.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    const int err = errno;
+    ::close(fd);
+    return report(err);
+  }
   InputFile file;
   file.m_file.reset(f);
-  struct stat st {};
-  if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) return report(EISDIR);
   if (cause) *cause = FileCause::none;
   return file;
 }
@@ -134,6 +177,12 @@ bool StagedFile::Fail(const char* what, int err) {
 
 bool StagedFile::Create() {
   static std::atomic<unsigned> counter{0};
+  // Renaming onto a device or FIFO would replace it with a plain file.
+  if (const std::string kind = NotARegularFile(m_target); !kind.empty()) {
+    m_failed = true;
+    m_error = "cannot write " + m_target + ": " + kind;
+    return false;
+  }
   const std::string base = std::string(FolderOf(m_target)) + "." + std::string(FileNameOf(m_target)) + ".tmp";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = base + std::to_string(::getpid()) + "-" + std::to_string(counter++);

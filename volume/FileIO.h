@@ -52,7 +52,15 @@ struct StreamCloser {
 };
 }  // namespace detail
 
-// A file opened for binary reading. Directories are refused (accessDenied).
+// What `path` names when it exists but is not a regular file, as the end of a
+// sentence ("it is a folder, not a file", "it is a FIFO (named pipe), not a
+// regular file", ...); empty for a regular file or a path that cannot be examined.
+// Looking never opens the path, so a FIFO or a device cannot block the caller.
+std::string NotARegularFile(const std::string& path);
+
+// A file opened for binary reading. Only regular files are opened: a folder is
+// refused as accessDenied, a FIFO, device or socket as invalidFile, without
+// waiting for a writer on the other end of a FIFO.
 class InputFile {
  public:
   InputFile() = default;
@@ -60,8 +68,11 @@ class InputFile {
   // (fuzzers and tests read from memory streams).
   static InputFile Borrow(std::FILE* stream);
 
-  // Opens `path`; on failure IsOpen() is false and *cause tells why.
-  static InputFile Open(const std::string& path, FileCause* cause = nullptr);
+  // Opens `path`; on failure IsOpen() is false and *cause tells why. When the
+  // path exists but is no regular file, *notRegular says what it is (see
+  // NotARegularFile); otherwise it is cleared.
+  static InputFile Open(const std::string& path, FileCause* cause = nullptr,
+                        std::string* notRegular = nullptr);
 
   bool IsOpen() const { return m_file != nullptr; }
   std::FILE* Stream() const { return m_file.get(); }
@@ -89,7 +100,8 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   // Creates the temporary file. False (with Error()) when the folder is missing
-  // or not writable.
+  // or not writable, or when the target exists and is not a regular file (a
+  // device or FIFO is never replaced by a file).
   bool Create();
   // Appends bytes; false once any write has failed (disk full, size limit).
   bool Write(const void* data, std::size_t n);

@@ -43,6 +43,10 @@ struct MetaImageHeader {
   std::int64_t headerSize = 0;
   int channels = 1;
   bool tooLong = false;
+  // TransformMatrix (or Rotation, Orientation): the world direction of voxel
+  // axis x, then y, then z, as ITK writes it.
+  double matrix[9] = {};
+  int matrixCount = 0;
 };
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -114,8 +118,10 @@ MetaImageHeader ParseHeader(InputFile& file, const std::string& headerPath, CVox
       volume.Z = dims[2];
     } else if (key == "ElementSpacing") {
       ScanNumbers(value, volume.spacing, 3);
-    } else if (key == "Offset") {
+    } else if (key == "Offset" || key == "Origin" || key == "Position") {
       ScanNumbers(value, volume.origin, 3);
+    } else if (key == "TransformMatrix" || key == "Rotation" || key == "Orientation") {
+      h.matrixCount = ScanNumbers(value, h.matrix, 9);
     } else if (key == "ElementDataFile") {
       h.hasDataFile = true;
       if (value == "LOCAL" || value == "Local" || value == "local") {
@@ -146,6 +152,23 @@ MetaImageHeader ParseHeader(InputFile& file, const std::string& headerPath, CVox
     }
   }
   return h;
+}
+
+// The direction a header's matrix gives: nine numbers for a volume, four for
+// a two-dimensional image. A matrix that is incomplete, not finite or has an
+// axis of no length leaves the identity, as if it were absent.
+void ApplyDirection(const MetaImageHeader& h, CVoxel& volume) {
+  double axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  if (h.matrixCount == 9) {
+    for (int c = 0; c < 3; ++c)
+      for (int r = 0; r < 3; ++r) axes[r][c] = h.matrix[3 * c + r];
+  } else if (h.ndims == 2 && h.matrixCount == 4) {
+    for (int c = 0; c < 2; ++c)
+      for (int r = 0; r < 2; ++r) axes[r][c] = h.matrix[2 * c + r];
+  } else {
+    return;
+  }
+  volume.SetDirection(axes);
 }
 
 struct ElementTypeName {
@@ -224,15 +247,19 @@ class InflateSource final : public ElementSource {
 bool ReadMetaImageFrom(CVoxel& volume, InputFile& header, const std::string& headerPath, MessageSink* sink) {
   const std::string what = "Cannot read mhd file";
   volume.Release();
+  if (header.Size() == 0) return Refuse(volume, sink, what, headerPath, "the file is empty");
   MetaImageHeader h = ParseHeader(header, headerPath, volume);
+  ApplyDirection(h, volume);
   if (h.tooLong) return Refuse(volume, sink, what, headerPath, "the header is longer than 1 MiB");
 
   InputFile dataFile;
   InputFile* data = &header;
   if (!h.local) {
     FileCause cause = FileCause::none;
-    dataFile = InputFile::Open(h.hasDataFile ? h.dataPath : std::string(), &cause);
+    std::string notRegular;
+    dataFile = InputFile::Open(h.hasDataFile ? h.dataPath : std::string(), &cause, &notRegular);
     if (!dataFile.IsOpen()) {
+      if (!notRegular.empty()) return Refuse(volume, sink, "Cannot open mhd file", h.dataPath, notRegular);
       Tell(sink, std::string("Cannot open mhd file ") + FileCauseName(cause));
       return false;
     }
@@ -329,9 +356,7 @@ std::string Format(const char* format, auto... args) {
                      n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 }
 
-enum class StoredAs { UnsignedByte, Short };
-
-bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, StoredAs storedAs,
+bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storedAs,
                     std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
@@ -347,23 +372,22 @@ bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, StoredA
   text += "BinaryData = True\n";
   text += "BinaryDataByteOrderMSB = False\n";
   text += "CompressedData = False\n";
-  text += "TransformMatrix = 1 0 0 0 1 0 0 0 1\n";
-  if (storedAs == StoredAs::Short) {
-    // Nine significant digits bring every float back exactly.
-    text += Format("Offset = %.9g %.9g %.9g\n", volume.origin[0], volume.origin[1], volume.origin[2]);
-  } else {
-    text += "Offset = 0 0 0\n";
-  }
+  // The direction of voxel axis x first, then y, then z (ITK's order). Adding
+  // 0.0 turns -0 into 0; 17 digits bring every double back exactly.
+  text += "TransformMatrix =";
+  for (int c = 0; c < 3; ++c)
+    for (int r = 0; r < 3; ++r) text += Format(" %.17g", volume.direction[r][c] + 0.0);
+  text += "\n";
+  // Nine significant digits bring every float back exactly. Unset geometry is
+  // written as origin 0 and spacing 1.
+  text += Format("Offset = %.9g %.9g %.9g\n", volume.OriginOrZero(0) + 0.0, volume.OriginOrZero(1) + 0.0,
+                 volume.OriginOrZero(2) + 0.0);
   text += "CenterOfRotation = 0 0 0\n";
   text += "AnatomicalOrientation = RAI\n";
-  if (storedAs == StoredAs::Short) {
-    text +=
-        Format("ElementSpacing = %.9g %.9g %.9g\n", volume.spacing[0], volume.spacing[1], volume.spacing[2]);
-  } else {
-    text += Format("ElementSpacing = %f %f %f\n", volume.spacing[0], volume.spacing[1], volume.spacing[2]);
-  }
+  text += Format("ElementSpacing = %.9g %.9g %.9g\n", volume.SpacingOrUnit(0), volume.SpacingOrUnit(1),
+                 volume.SpacingOrUnit(2));
   text += Format("DimSize = %d %d %d\n", volume.X, volume.Y, volume.Z);
-  text += storedAs == StoredAs::Short ? "ElementType = MET_SHORT\n" : "ElementType = MET_UCHAR\n";
+  text += storedAs == ElementStorage::Short ? "ElementType = MET_SHORT\n" : "ElementType = MET_UCHAR\n";
   text += "ElementDataFile = " + std::string(FileNameOf(dataPath)) + "\n";
 
   StagedFile header(headerPath);
@@ -374,20 +398,14 @@ bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, StoredA
 
   const std::size_t count = volume.VoxelCount();
   const CVoxel::value_type* voxels = volume.Data();
-  if (storedAs == StoredAs::Short && std::endian::native == std::endian::little) {
+  if (storedAs == ElementStorage::Short && std::endian::native == std::endian::little) {
     if (!data.Write(voxels, count * sizeof(CVoxel::value_type))) return fail(data.Error());
   } else {
-    // One slice at a time: the low byte of each voxel (-1 is written as 255),
-    // or both bytes, least significant first.
+    // One slice at a time.
     const std::size_t slice = static_cast<std::size_t>(volume.X) * static_cast<std::size_t>(volume.Y);
-    const std::size_t width = storedAs == StoredAs::Short ? 2 : 1;
-    std::vector<unsigned char> buffer(slice * width);
+    std::vector<unsigned char> buffer(slice * StoredBytes(storedAs));
     for (std::size_t start = 0; start < count; start += slice) {
-      for (std::size_t i = 0; i < slice; ++i) {
-        const auto v = static_cast<std::uint16_t>(voxels[start + i]);
-        buffer[i * width] = static_cast<unsigned char>(v & 0xff);
-        if (width == 2) buffer[i * width + 1] = static_cast<unsigned char>(v >> 8);
-      }
+      StoreElements(voxels + start, slice, storedAs, buffer.data());
       if (!data.Write(buffer.data(), buffer.size())) return fail(data.Error());
     }
   }
@@ -404,17 +422,22 @@ bool ReadMetaImageStream(CVoxel& volume, std::FILE* header, const std::string& h
 }
 
 bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, MessageSink* sink) {
-  InputFile file = InputFile::Open(headerPath);
-  if (!file.IsOpen()) return false;
+  InputFile file;
+  if (!OpenInput(file, volume, sink, "Cannot read mhd file", headerPath)) return false;
   return ReadMetaImageFrom(volume, file, headerPath, sink);
 }
 
-bool CVoxel::SaveMetaImage(const std::string& headerPath) const {
-  return WriteMetaImage(*this, headerPath, StoredAs::UnsignedByte, nullptr);
+bool CVoxel::SaveMetaImage(const std::string& headerPath, std::string* error) const {
+  return WriteMetaImage(*this, headerPath, ElementStorage::UnsignedByte, error);
+}
+
+bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storage,
+                   std::string* error) {
+  return WriteMetaImage(volume, headerPath, storage, error);
 }
 
 bool SaveMetaImageShort(const CVoxel& volume, const std::string& headerPath, std::string* error) {
-  return WriteMetaImage(volume, headerPath, StoredAs::Short, error);
+  return WriteMetaImage(volume, headerPath, ElementStorage::Short, error);
 }
 
 std::string WithMhdExtension(const std::string& path) {

@@ -1,19 +1,22 @@
-// Analyze 7.5 and NIfTI-1 volumes through nifticlib. The header is read first
-// and its sizes checked against the data file, because nifticlib allocates
-// whatever a header asks for.
+// Analyze 7.5 and NIfTI-1 volumes through nifticlib, read and written. The
+// header is read first and its sizes checked against the data file, because
+// nifticlib allocates whatever a header asks for.
 #include <nifti1_io.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "volume/ElementConvert.h"
 #include "volume/FileIO.h"
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
+#include "volume/Writers.h"
 
 using namespace volume_io;
 
@@ -77,6 +80,28 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
+// nifticlib opens the files it looks for beside the path (the .img of a .hdr,
+// the .hdr of an .img, compressed variants) with a plain blocking open: one of
+// them being a FIFO or a device would stop the program. Every such name that
+// exists must be a regular file.
+bool CompanionsAreFiles(const std::string& path, std::string* why) {
+  std::string base = path;
+  if (EndsWith(Lower(base), ".gz")) base.resize(base.size() - 3);
+  const std::string lower = Lower(base);
+  if (EndsWith(lower, ".nii") || EndsWith(lower, ".hdr") || EndsWith(lower, ".img"))
+    base.resize(base.size() - 4);
+  for (const char* extension : {".nii", ".hdr", ".img", ".NII", ".HDR", ".IMG"}) {
+    for (const char* compressed : {"", ".gz", ".GZ"}) {
+      const std::string candidate = base + extension + compressed;
+      if (const std::string kind = NotARegularFile(candidate); !kind.empty()) {
+        *why = "the file " + candidate + " beside it cannot be used: " + kind;
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 // Checks the fixed part of a .nii or .hdr header (plain or gzip-compressed) as
 // nifticlib will, so that nifticlib only sees headers it accepts: it prints its
 // own complaints about the others on stderr.
@@ -113,17 +138,203 @@ bool HeaderLooksValid(const std::string& path, std::string* why) {
   return true;
 }
 
+// NIfTI's world is RAS, the volume's LPS: the first two world axes change sign.
+constexpr double kRasToLps[3] = {-1.0, -1.0, 1.0};
+
+// Geometry from the header: the sform when its code is > 0, else the qform when
+// its code is > 0, else the voxel size (pixdim) alone at origin 0. A transform
+// without a usable axis falls back to the next one.
+void ReadGeometry(const nifti_image& image, CVoxel& volume) {
+  volume.niftiQformCode = image.qform_code;
+  volume.niftiSformCode = image.sform_code;
+  auto fromMatrix = [&](const mat44& m) {
+    double axes[3][3], origin[3];
+    for (int r = 0; r < 3; ++r) {
+      origin[r] = kRasToLps[r] * m.m[r][3];
+      for (int c = 0; c < 3; ++c) axes[r][c] = kRasToLps[r] * m.m[r][c];
+    }
+    return volume.SetGeometryFromMatrix(axes, origin);
+  };
+  if (image.sform_code > 0 && fromMatrix(image.sto_xyz)) return;
+  if (image.qform_code > 0) {
+    // The rotation is rebuilt in double precision from the quaternion (as
+    // nifticlib builds its float matrix), so that the spacing stays pixdim exactly.
+    double b = image.quatern_b, c = image.quatern_c, d = image.quatern_d;
+    double a = 1.0 - (b * b + c * c + d * d);
+    if (a < 1.0e-7) {
+      a = 1.0 / std::sqrt(b * b + c * c + d * d);
+      b *= a;
+      c *= a;
+      d *= a;
+      a = 0.0;
+    } else {
+      a = std::sqrt(a);
+    }
+    const double rotation[3][3] = {
+        {a * a + b * b - c * c - d * d, 2 * b * c - 2 * a * d, 2 * b * d + 2 * a * c},
+        {2 * b * c + 2 * a * d, a * a + c * c - b * b - d * d, 2 * c * d - 2 * a * b},
+        {2 * b * d - 2 * a * c, 2 * c * d + 2 * a * b, a * a + d * d - c * c - b * b}};
+    const double size[3] = {image.dx > 0 ? image.dx : 1.0, image.dy > 0 ? image.dy : 1.0,
+                            (image.dz > 0 ? image.dz : 1.0) * (image.qfac < 0 ? -1.0 : 1.0)};
+    double axes[3][3];
+    const double origin[3] = {kRasToLps[0] * image.qoffset_x, kRasToLps[1] * image.qoffset_y,
+                              kRasToLps[2] * image.qoffset_z};
+    for (int r = 0; r < 3; ++r)
+      for (int col = 0; col < 3; ++col) axes[r][col] = kRasToLps[r] * rotation[r][col] * size[col];
+    if (volume.SetGeometryFromMatrix(axes, origin)) return;
+  }
+  volume.spacing[0] = image.dx;
+  volume.spacing[1] = image.dy;
+  volume.spacing[2] = image.dz;
+  for (int i = 0; i < 3; ++i) {
+    volume.origin[i] = 0.0f;
+    for (int j = 0; j < 3; ++j) volume.direction[i][j] = i == j ? 1.0 : 0.0;
+  }
+}
+
+// The bytes of a NIfTI file on their way into a staged file, gzip-compressed
+// when asked.
+class NiftiStream {
+ public:
+  NiftiStream(StagedFile& file, bool compress) : m_file(file), m_compress(compress) {
+    if (m_compress) {
+      m_ok = deflateInit2(&m_z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK;  // 16: gzip wrapper
+      if (!m_ok) m_error = "the compressor could not start";
+      m_started = m_ok;
+    }
+  }
+  ~NiftiStream() {
+    if (m_started) deflateEnd(&m_z);
+  }
+  NiftiStream(const NiftiStream&) = delete;
+  NiftiStream& operator=(const NiftiStream&) = delete;
+
+  bool Write(const void* data, std::size_t n) {
+    return m_compress ? Deflate(data, n, Z_NO_FLUSH) : Put(data, n);
+  }
+  bool Finish() { return !m_compress || Deflate(nullptr, 0, Z_FINISH); }
+  const std::string& Error() const { return m_error.empty() ? m_file.Error() : m_error; }
+
+ private:
+  bool Put(const void* data, std::size_t n) { return m_ok && (m_ok = m_file.Write(data, n)); }
+  bool Deflate(const void* data, std::size_t n, int flush) {
+    if (!m_ok) return false;
+    auto* input = static_cast<const unsigned char*>(data);
+    do {
+      const std::size_t step = std::min<std::size_t>(n, 1u << 30);
+      m_z.next_in = const_cast<unsigned char*>(input);
+      m_z.avail_in = static_cast<uInt>(step);
+      const int mode = step == n ? flush : Z_NO_FLUSH;
+      int rc = Z_OK;
+      do {
+        unsigned char out[1 << 16];
+        m_z.next_out = out;
+        m_z.avail_out = sizeof out;
+        rc = deflate(&m_z, mode);
+        if (rc == Z_STREAM_ERROR) {
+          m_error = "the compressor failed";
+          return m_ok = false;
+        }
+        if (!Put(out, sizeof out - m_z.avail_out)) return false;
+      } while (m_z.avail_out == 0 || (mode == Z_FINISH && rc != Z_STREAM_END));
+      input += step;
+      n -= step;
+    } while (n > 0);
+    return true;
+  }
+
+  StagedFile& m_file;
+  bool m_compress;
+  bool m_ok = true;
+  bool m_started = false;
+  z_stream m_z{};
+  std::string m_error;
+};
+
+// The header nifticlib would write for the volume: dimensions, voxel type,
+// pixdim, qform and sform in RAS, no scaling, data right after the header.
+// False when nifticlib cannot build its record.
+bool MakeNiftiHeader(const CVoxel& volume, ElementStorage storage, nifti_1_header& header) {
+  const int dims[8] = {3, volume.X, volume.Y, volume.Z, 1, 1, 1, 1};
+  NiftiImage image(nifti_make_new_nim(dims, storage == ElementStorage::Short ? DT_INT16 : DT_UINT8, 0));
+  if (!image) return false;
+  double axes[3][3], origin[3];
+  volume.GeometryMatrix(axes, origin);
+  mat44 world{};
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 3; ++c) world.m[r][c] = static_cast<float>(kRasToLps[r] * axes[r][c]);
+    world.m[r][3] = static_cast<float>(kRasToLps[r] * origin[r]);
+  }
+  world.m[3][3] = 1.0f;
+  const bool fromNifti = volume.niftiQformCode > 0 || volume.niftiSformCode > 0;
+  image->qform_code = fromNifti ? volume.niftiQformCode : NIFTI_XFORM_SCANNER_ANAT;
+  image->sform_code = fromNifti ? volume.niftiSformCode : NIFTI_XFORM_SCANNER_ANAT;
+  image->sto_xyz = world;
+  float dx, dy, dz;
+  nifti_mat44_to_quatern(world, &image->quatern_b, &image->quatern_c, &image->quatern_d, &image->qoffset_x,
+                         &image->qoffset_y, &image->qoffset_z, &dx, &dy, &dz, &image->qfac);
+  // The voxel size is the geometry's spacing exactly, not the length recomputed from the matrix.
+  image->dx = image->pixdim[1] = static_cast<float>(volume.SpacingOrUnit(0));
+  image->dy = image->pixdim[2] = static_cast<float>(volume.SpacingOrUnit(1));
+  image->dz = image->pixdim[3] = static_cast<float>(volume.SpacingOrUnit(2));
+  image->pixdim[0] = image->qfac;
+  image->xyz_units = NIFTI_UNITS_MM;
+  image->scl_slope = 1.0f;
+  image->scl_inter = 0.0f;
+  image->nifti_type = NIFTI_FTYPE_NIFTI1_1;
+  image->iname_offset = sizeof(nifti_1_header) + 4;
+  header = nifti_convert_nim2nhdr(image.get());
+  header.vox_offset = static_cast<float>(sizeof(nifti_1_header) + 4);
+  return true;
+}
+
+// NIfTI-1 stores each dimension in a signed 16-bit field.
+constexpr int kMaxNiftiDimension = 32767;
+
 }  // namespace
+
+bool IsNiftiPath(const std::string& path) {
+  const std::string name = Lower(FileNameOf(path));
+  return EndsWith(name, ".nii") || EndsWith(name, ".nii.gz");
+}
+
+bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage storage, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (!volume.HasData()) return fail("the volume holds no data");
+  if (std::max({volume.X, volume.Y, volume.Z}) > kMaxNiftiDimension) {
+    return fail("NIfTI-1 cannot hold " + SizeText(volume.X, volume.Y, volume.Z) + " voxels (at most " +
+                std::to_string(kMaxNiftiDimension) + " along an axis)");
+  }
+  nifti_1_header header{};
+  if (!MakeNiftiHeader(volume, storage, header)) return fail("not enough memory");
+  StagedFile file(path);
+  if (!file.Create()) return fail(file.Error());
+  NiftiStream out(file, EndsWith(Lower(FileNameOf(path)), ".gz"));
+  const unsigned char extender[4] = {0, 0, 0, 0};  // no header extensions
+  if (!out.Write(&header, sizeof header) || !out.Write(extender, sizeof extender)) return fail(out.Error());
+  const std::size_t slice = static_cast<std::size_t>(volume.X) * static_cast<std::size_t>(volume.Y);
+  std::vector<unsigned char> buffer(slice * StoredBytes(storage));
+  for (std::size_t start = 0; start < volume.VoxelCount(); start += slice) {
+    StoreElements(volume.Data() + start, slice, storage, buffer.data());
+    if (!out.Write(buffer.data(), buffer.size())) return fail(out.Error());
+  }
+  if (!out.Finish()) return fail(out.Error());
+  return CommitStagedFiles({&file}, error);
+}
 
 bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink) {
   const std::string what = "Cannot read Analyze/NIfTI file";
   volume.Release();
   {
     // Only the caller reports a file that cannot be opened at all.
-    FileCause cause = FileCause::none;
-    if (!InputFile::Open(path, &cause).IsOpen()) return false;
+    InputFile file;
+    if (!OpenInput(file, volume, sink, what, path)) return false;
   }
   std::string why;
+  if (!CompanionsAreFiles(path, &why)) return Refuse(volume, sink, what, path, why);
   if (!HeaderLooksValid(path, &why)) return Refuse(volume, sink, what, path, why);
   static std::once_flag quiet;
   std::call_once(quiet, [] { nifti_set_debug_level(0); });
@@ -177,12 +388,7 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
   volume.X = image->nx;
   volume.Y = image->ny;
   volume.Z = image->nz;
-  volume.spacing[0] = image->dx;
-  volume.spacing[1] = image->dy;
-  volume.spacing[2] = image->dz;
-  volume.origin[0] = image->qoffset_x;
-  volume.origin[1] = image->qoffset_y;
-  volume.origin[2] = image->qoffset_z;
+  ReadGeometry(*image, volume);
   if (!volume.Allocate()) return Refuse(volume, sink, what, path, "not enough memory");
 
   // nifticlib has already brought the elements into the host's byte order.

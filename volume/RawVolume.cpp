@@ -96,8 +96,8 @@ bool ReadRawVolumeStream(CVoxel& volume, std::FILE* stream, int bytesPerVoxel, c
 
 bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, MessageSink* sink) {
   if (bytesPerVoxel != 1 && bytesPerVoxel != 2) return false;
-  InputFile file = InputFile::Open(path);
-  if (!file.IsOpen()) return false;
+  InputFile file;
+  if (!OpenInput(file, volume, sink, "Cannot read raw volume", path)) return false;
   return ReadRawFrom(volume, file, bytesPerVoxel, path, sink);
 }
 
@@ -110,8 +110,9 @@ bool SaveRaw16(const CVoxel& volume, const std::string& path, std::string* error
   std::vector<unsigned char> header;
   header.reserve(40);
   PutInt32(header, -1);
-  for (float s : volume.spacing) PutFloat(header, s);
-  for (float o : volume.origin) PutFloat(header, o);
+  // Unset geometry is written as spacing 1 and origin 0; the format has no direction.
+  for (int i = 0; i < 3; ++i) PutFloat(header, static_cast<float>(volume.SpacingOrUnit(i)));
+  for (int i = 0; i < 3; ++i) PutFloat(header, static_cast<float>(volume.OriginOrZero(i)));
   PutInt32(header, volume.X);
   PutInt32(header, volume.Y);
   PutInt32(header, volume.Z);

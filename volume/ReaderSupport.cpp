@@ -29,6 +29,15 @@ bool Refuse(CVoxel& volume, MessageSink* sink, const std::string& what, const st
   return false;
 }
 
+bool OpenInput(InputFile& file, CVoxel& volume, MessageSink* sink, const std::string& what,
+               const std::string& path) {
+  std::string notRegular;
+  file = InputFile::Open(path, nullptr, &notRegular);
+  if (file.IsOpen()) return true;
+  if (!notRegular.empty()) Refuse(volume, sink, what, path, notRegular);
+  return false;
+}
+
 void WarnWrapped(MessageSink* sink, const std::string& path) {
   Tell(sink,
        "Some voxel values of " + path + " lie outside -32768..32767; only their low 16 bits were kept.");

@@ -27,6 +27,12 @@ bool CheckDimensions(std::int64_t X, std::int64_t Y, std::int64_t Z, std::string
 bool Refuse(CVoxel& volume, MessageSink* sink, const std::string& what, const std::string& path,
             const std::string& why);
 
+// Opens a reader's input file. A path that exists but is no regular file (a
+// folder, FIFO, device) is refused at once with "<what> <path>: it is a ...";
+// any other open failure is left to the caller, silently. False when not opened.
+bool OpenInput(InputFile& file, CVoxel& volume, MessageSink* sink, const std::string& what,
+               const std::string& path);
+
 // The warning for integer data that did not fit 16 bits.
 void WarnWrapped(MessageSink* sink, const std::string& path);
 

@@ -3,8 +3,10 @@
 // Each reader fills the given volume (normally a fresh, empty one) and returns
 // whether it succeeded. A reader that fails leaves the volume without data
 // (HasData() false) and tells the message sink why, except when the file named
-// by the path cannot be opened at all: that is left to the caller, which sees a
-// volume without data and can ask FileCauseFromErrno about the path.
+// by the path cannot be opened at all (missing, no permission): that is left to
+// the caller, which sees a volume without data and can ask FileCauseFromErrno
+// about the path. A path that names a folder, FIFO or device where a file is
+// expected is refused with a message at once, without opening it.
 // The sink may be null.
 #pragma once
 

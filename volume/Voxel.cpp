@@ -87,6 +87,48 @@ void CVoxel::CopyGeometry(const CVoxel& other) {
   std::copy(std::begin(other.origin), std::end(other.origin), origin);
   for (int r = 0; r < 3; ++r)
     std::copy(std::begin(other.direction[r]), std::end(other.direction[r]), direction[r]);
+  niftiQformCode = other.niftiQformCode;
+  niftiSformCode = other.niftiSformCode;
+}
+
+namespace {
+// The length of each column of `axes`; false when one is not finite or zero.
+bool AxisLengths(const double axes[3][3], double length[3]) {
+  for (int c = 0; c < 3; ++c) {
+    length[c] = std::sqrt(axes[0][c] * axes[0][c] + axes[1][c] * axes[1][c] + axes[2][c] * axes[2][c]);
+    if (!std::isfinite(length[c]) || !(length[c] > 0.0)) return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool CVoxel::SetDirection(const double axes[3][3]) {
+  double length[3];
+  if (!AxisLengths(axes, length)) return false;
+  for (int c = 0; c < 3; ++c)
+    for (int r = 0; r < 3; ++r) direction[r][c] = axes[r][c] / length[c];
+  return true;
+}
+
+bool CVoxel::SetGeometryFromMatrix(const double axes[3][3], const double originLps[3]) {
+  double length[3];
+  if (!AxisLengths(axes, length)) return false;
+  for (int c = 0; c < 3; ++c)
+    if (!std::isfinite(static_cast<float>(originLps[c])) || !std::isfinite(static_cast<float>(length[c])))
+      return false;
+  SetDirection(axes);
+  for (int c = 0; c < 3; ++c) {
+    spacing[c] = static_cast<float>(length[c]);
+    origin[c] = static_cast<float>(originLps[c]);
+  }
+  return true;
+}
+
+void CVoxel::GeometryMatrix(double axes[3][3], double originLps[3]) const {
+  for (int r = 0; r < 3; ++r) {
+    originLps[r] = OriginOrZero(r);
+    for (int c = 0; c < 3; ++c) axes[r][c] = direction[r][c] * SpacingOrUnit(c);
+  }
 }
 
 double CVoxel::SpacingOrUnit(int axis) const { return spacing[axis] > 0.0f ? spacing[axis] : 1.0; }
@@ -117,6 +159,12 @@ bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative, doub
     }
   }
   return true;
+}
+
+std::string GeometryMismatchText(const std::string& what, const std::string& other) {
+  return "The " + what + " has the size of the " + other +
+         " but does not share its place in space (spacing, origin or direction differ). It is used voxel "
+         "for voxel as it is; check that the two files belong together.";
 }
 
 bool CVoxel::Allocate() {

@@ -94,8 +94,10 @@ class CVoxel {
   // Number of voxels that are not 0; 0 for a volume with any dimension <= 0.
   int CountNonZero() const;
 
-  // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside it.
-  bool SaveMetaImage(const std::string& headerPath) const;
+  // Writes a MetaImage header and a ".raw" data file of unsigned bytes beside
+  // it, with the volume's geometry (unset: spacing 1, origin 0, identity).
+  // On failure *error (if given) says why, with the system's reason.
+  bool SaveMetaImage(const std::string& headerPath, std::string* error = nullptr) const;
 
   // Dimensions.
   int X = 0;
@@ -109,9 +111,23 @@ class CVoxel {
   float spacing[3] = {-1.0f, -1.0f, -1.0f};
   float origin[3] = {-1.0f, -1.0f, -1.0f};
   double direction[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+  // The qform and sform codes of the NIfTI file the geometry was read from
+  // (both 0 for every other source), so that NIfTI written back carries them.
+  int niftiQformCode = 0;
+  int niftiSformCode = 0;
 
-  // Spacing, origin and direction of `other` (a result placed where its source lies).
+  // Spacing, origin, direction and NIfTI codes of `other` (a result placed where its source lies).
   void CopyGeometry(const CVoxel& other);
+  // Sets the direction to the columns of `axes`, each scaled to unit length.
+  // Refused (false, nothing changed) when a value is not finite or an axis has no length.
+  bool SetDirection(const double axes[3][3]);
+  // Sets spacing, direction and origin from a voxel-to-LPS matrix: column c of
+  // `axes` is voxel axis c scaled by its spacing. Refused (false, nothing
+  // changed) when a value is not finite or an axis has no length.
+  bool SetGeometryFromMatrix(const double axes[3][3], const double originLps[3]);
+  // The voxel-to-LPS matrix as written to a file: direction times spacing
+  // (columns), and the origin, with unset geometry read as spacing 1, origin 0.
+  void GeometryMatrix(double axes[3][3], double originLps[3]) const;
   // Spacing as written to a file: 1 where not set (<= 0).
   double SpacingOrUnit(int axis) const;
   // Origin as written to a file: 0 where not set (spacing and origin are set together).
@@ -177,6 +193,10 @@ class CFVoxel {
 // Sizes are not compared.
 bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative = 1e-4, double originMm = 1e-3,
                   double directionTolerance = 1e-4);
+
+// The warning for a volume that has the size of another but not its place in
+// space, e.g. GeometryMismatchText("segmentation", "image").
+std::string GeometryMismatchText(const std::string& what, const std::string& other);
 
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).

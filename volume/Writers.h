@@ -1,7 +1,7 @@
-// Lossless writers used by the command-line tools (the window's save commands
-// use CVoxel::SaveMetaImage, which writes unsigned bytes).
+// The writers besides CVoxel::SaveMetaImage. Every writer keeps the volume's
+// geometry (unset geometry is written as spacing 1, origin 0, identity).
 //
-// Both writers put header and data into temporary files beside their targets
+// Every writer puts header and data into temporary files beside their targets
 // and rename them into place only when both are complete: a failed write never
 // destroys what was there and is returned as false.
 #pragma once
@@ -10,7 +10,16 @@
 
 #include "volume/Voxel.h"
 
-// MetaImage with MET_SHORT elements, spacing and origin ("Offset") kept.
+// How voxels are stored: the low byte of each (labels and scribble maps, as
+// the window's saves write them; -1 becomes 255), or all 16 bits (lossless).
+enum class ElementStorage { UnsignedByte, Short };
+
+// MetaImage with MET_UCHAR or MET_SHORT elements (CVoxel::SaveMetaImage is
+// the first, without the reason for a failure).
+bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storage,
+                   std::string* error = nullptr);
+
+// MetaImage with MET_SHORT elements.
 // The data file is the header path with its extension replaced by ".raw".
 bool SaveMetaImageShort(const CVoxel& volume, const std::string& headerPath, std::string* error = nullptr);
 
@@ -20,3 +29,23 @@ bool SaveRaw16(const CVoxel& volume, const std::string& path, std::string* error
 // The header path the save commands write: the chosen path, with ".mhd"
 // appended unless the text after its last "." is exactly "mhd".
 std::string WithMhdExtension(const std::string& path);
+
+// Whether a save path asks for NIfTI: its name ends in ".nii" or ".nii.gz" (any case).
+bool IsNiftiPath(const std::string& path);
+
+// NIfTI-1 in one file (".nii", or gzip-compressed when the path ends in ".gz")
+// through nifticlib's header layout: uint8 or int16 voxels, no scaling, qform
+// and sform from the geometry (LPS turned into NIfTI's RAS). The codes are the
+// source's when the volume was read from NIfTI with a code > 0, else 1 and 1.
+bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage storage,
+               std::string* error = nullptr);
+
+// The file the save commands write for a chosen path: the path itself for
+// NIfTI, WithMhdExtension(path) for MetaImage (the header).
+std::string SavedPathFor(const std::string& path);
+
+// The save commands' writer: NIfTI when IsNiftiPath(path), otherwise MetaImage
+// (with its ".raw" data file) at WithMhdExtension(path). *written receives
+// SavedPathFor(path).
+bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
+                  std::string* written = nullptr, std::string* error = nullptr);

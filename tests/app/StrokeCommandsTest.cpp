@@ -258,6 +258,29 @@ TEST_F(StrokeCommandsTest, SaveUIAndClearUINeedStrokes) {
   EXPECT_EQ(Dialog().AccumulatedMap(), accumulated);
 }
 
+TEST_F(StrokeCommandsTest, ANewStrokeMapIsSavedWhereTheImageLies) {
+  CVoxel image = MakeImage(kX, kY, kZ);
+  image.spacing[0] = image.spacing[1] = 0.625f;
+  image.spacing[2] = 3.0f;
+  image.origin[0] = -100.5f;
+  image.origin[1] = 20.0f;
+  image.origin[2] = 7.0f;
+  image.direction[1][1] = image.direction[2][2] = -1.0;
+  ClickWithFile(ctl::kLoadImage, Write("image.mhd", image));
+  CVoxel segmentation = MakeBox(kX, kY, kZ, 20, 40, 15, 30, 3, 7);
+  segmentation.CopyGeometry(image);
+  ClickWithFile(ctl::kLoadSegmentation, Write("segmentation.mhd", segmentation));
+  StartManualMarking();
+  PaintAt(10, 10);
+  for (const std::string name : {"map.nii.gz", "map.mhd"}) {
+    ClickWithFile(ctl::kSaveUI, PathOf(name));
+    const CVoxel saved(PathOf(name));
+    ASSERT_TRUE(saved.HasData()) << name;
+    EXPECT_TRUE(SameGeometry(saved, image, 1e-6, 1e-5, 1e-6)) << name;
+    EXPECT_GT(Count(saved, 2), 0) << name;
+  }
+}
+
 TEST_F(StrokeCommandsTest, SegmentationChecksMarkingStrokesAndTheSegmentationFirst) {
   LoadCase();
   Click(ctl::kManual);

@@ -229,6 +229,60 @@ TEST_F(VolumeCommandsTest, SaveSegmentationAppliesTheMhdRuleAndReportsFailures) 
   EXPECT_EQ(Log(), before);
 }
 
+namespace {
+// Voxel x along -y, y along x, z along z, 0.5 x 0.75 x 2 mm, at (31.5, -12.25, 47).
+void PlaceObliquely(CVoxel& volume, float shift = 0.0f) {
+  const float spacing[3] = {0.5f, 0.75f, 2.0f};
+  const float origin[3] = {31.5f, -12.25f, 47.0f + shift};
+  const double direction[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}};
+  for (int i = 0; i < 3; ++i) {
+    volume.spacing[i] = spacing[i];
+    volume.origin[i] = origin[i];
+    for (int j = 0; j < 3; ++j) volume.direction[i][j] = direction[i][j];
+  }
+}
+}  // namespace
+
+TEST_F(VolumeCommandsTest, SavedFilesLieWhereTheSegmentationLiesInEitherFormat) {
+  CVoxel image = MakeImage(kX, kY, kZ);
+  CVoxel segmentation = MakeBox(kX, kY, kZ, 20, 40, 15, 30, 3, 7);
+  PlaceObliquely(image);
+  PlaceObliquely(segmentation);
+  ClickWithFile(ctl::kLoadImage, Write("image.mhd", image));
+  ClickWithFile(ctl::kLoadSegmentation, Write("segmentation.mhd", segmentation));
+  EXPECT_TRUE(Messages().empty());  // the two share their place
+  for (const std::string name : {"seg.nii.gz", "seg.nii", "seg.mhd"}) {
+    ClickWithFile(ctl::kSaveSegmentation, PathOf(name));
+    EXPECT_EQ(Log().back(), "Segmentation is saved at : [" + PathOf(name) + "]");
+    const CVoxel saved(PathOf(name));
+    ASSERT_TRUE(saved.HasData()) << name;
+    EXPECT_TRUE(SameGeometry(saved, segmentation, 1e-6, 1e-5, 1e-6)) << name;
+    EXPECT_EQ(saved.CountNonZero(), segmentation.CountNonZero()) << name;
+  }
+  EXPECT_FALSE(QFileInfo(QString::fromStdString(PathOf("seg.nii.gz.mhd"))).exists());
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(VolumeCommandsTest, AVolumeElsewhereInSpaceLoadsWithOneWarning) {
+  CVoxel image = MakeImage(kX, kY, kZ);
+  PlaceObliquely(image);
+  ClickWithFile(ctl::kLoadImage, Write("image.mhd", image));
+  CVoxel moved = MakeBox(kX, kY, kZ, 20, 40, 15, 30, 3, 7);
+  PlaceObliquely(moved, 0.5f);
+  const std::string path = Write("moved.mhd", moved);
+  ClickWithFile(ctl::kLoadSegmentation, path);
+  EXPECT_EQ(Messages(), std::vector<std::string>{GeometryMismatchText("segmentation", "image")});
+  ASSERT_NE(Dialog().Segmentation(), nullptr);
+  EXPECT_EQ(Log().back(), "Load Segmentation... Path : [" + path + "]");
+  ClickWithFile(ctl::kLoadBoundary, path);
+  EXPECT_EQ(Messages(), std::vector<std::string>{GeometryMismatchText("boundary", "image")});
+  EXPECT_NE(Dialog().Boundary(), nullptr);
+  // A difference below the tolerance is no difference.
+  PlaceObliquely(moved, 0.0004f);
+  ClickWithFile(ctl::kLoadSegmentation, Write("close.mhd", moved));
+  EXPECT_TRUE(Messages().empty());
+}
+
 TEST_F(VolumeCommandsTest, ShowBoxesSwitchTheViewerOverlays) {
   ClickWithFile(ctl::kLoadImage, Write("image.mhd", MakeImage(kX, kY, kZ)));
   // Without the volumes a box changes nothing on the screen.

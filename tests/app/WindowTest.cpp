@@ -200,13 +200,14 @@ TEST_F(WindowTest, EveryTextFitsItsControl) {
 }
 
 TEST_F(WindowTest, ControlsWithoutTextHaveAccessibleNamesAndFocusFollowsTheWork) {
-  for (int id : {ctl::kViewer, ctl::kShowSegmentation, ctl::kShowBoundary, ctl::kZoomEdit,
-                 ctl::kBrushSizeEdit, ctl::kReferenceDir, ctl::kPositionText, ctl::kIntensityText,
-                 ctl::kRangeText, ctl::kSliceZ, ctl::kSliceY, ctl::kSliceX, ctl::kWindowLow, ctl::kWindowHigh,
-                 ctl::kZoomSlider, ctl::kZoomSpin, ctl::kBrushSpin, ctl::kLog}) {
+  for (int id :
+       {ctl::kViewer, ctl::kShowSegmentation, ctl::kShowBoundary, ctl::kZoomEdit, ctl::kBrushSizeEdit,
+        ctl::kReferenceDir, ctl::kSliceZ, ctl::kSliceY, ctl::kSliceX, ctl::kWindowLow, ctl::kWindowHigh,
+        ctl::kZoomSlider, ctl::kZoomSpin, ctl::kBrushSpin, ctl::kLog}) {
     EXPECT_FALSE(Dialog().Control(id)->accessibleName().isEmpty()) << id;
     EXPECT_FALSE(Dialog().Control(id)->accessibleDescription().isEmpty()) << id;
   }
+  // The readouts are read by their text (AccessibilityTest).
   EXPECT_EQ(Dialog().Control(ctl::kShowSegmentation)->accessibleName(), "Show segmentation");
   // Tab goes through the commands in working order, then the log, then the view controls.
   std::vector<int> order;

@@ -293,4 +293,16 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   Dialog().WaitForWorker();
   EXPECT_EQ(Log().back(), "Segmentation is returned");
   EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+
+  // The same strokes again: this run uses the reference labels the first one
+  // read, with the same log lines and the same result.
+  Click(ctl::kMarking);
+  ClickWithFile(ctl::kLoadUI, scribbles);
+  const std::size_t again = Log().size();
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  EXPECT_TRUE(Messages().empty());
+  const Lines second = Log();
+  EXPECT_EQ(Lines(second.begin() + static_cast<std::ptrdiff_t>(again), second.end()), expected);
+  EXPECT_TRUE(Equal(*Dialog().Segmentation(), expectedLabel));
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -8,6 +10,7 @@
 #include "TestLabels.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/ReferenceSet.h"
+#include "volume/Writers.h"
 
 namespace fs = std::filesystem;
 
@@ -88,6 +91,47 @@ TEST(FindReferenceLabels, DoesNotLoopThroughALinkToAnAncestor) {
   EXPECT_EQ(paths, std::vector<std::string>{(dir.path() / "s/a_label.mhd").string()});
 }
 
+TEST(FindReferenceLabels, WalksAFolderReachedTwiceOnlyOnceAndStaysOnItsFileSystem) {
+  TempDir dir;
+  dir.Touch("a/x_label.mhd");
+  dir.Touch("b/y_label.mhd");
+  // b is reached again through a link inside a: its files are listed once,
+  // at the first place the walk meets it.
+  fs::create_directory_symlink(dir.path() / "b", dir.path() / "a" / "again");
+  // /proc is another file system (and links back to the whole tree).
+  fs::create_directory_symlink("/proc", dir.path() / "b" / "proc");
+  std::vector<std::string> paths;
+  ASSERT_TRUE(FindReferenceLabels(dir.path().string(), paths));
+  EXPECT_EQ(paths, (std::vector<std::string>{(dir.path() / "a/x_label.mhd").string(),
+                                             (dir.path() / "a/again/y_label.mhd").string()}));
+  std::vector<std::string> fromProc;
+  ASSERT_TRUE(FindReferenceLabels(dir.path().string(), fromProc, "status", "stat"));
+  EXPECT_TRUE(fromProc.empty()) << fromProc.front();
+}
+
+TEST(FindReferenceLabels, KeepsDepthFirstOrderInADeepTree) {
+  TempDir dir;
+  // Each level holds a file and two sub-folders; the expected order is that
+  // of a recursive walk: a folder's file, then its first sub-folder's whole
+  // tree, then its second.
+  std::vector<std::string> expected;
+  fs::path level;
+  for (int depth = 0; depth < 200; ++depth) {
+    dir.Touch(level / "f_label.mhd");
+    expected.push_back((dir.path() / level / "f_label.mhd").string());
+    dir.Touch(level / "z" / "late_label.mhd");
+    level /= "d";
+  }
+  for (int depth = 199; depth >= 0; --depth) {
+    fs::path at;
+    for (int i = 0; i < depth; ++i) at /= "d";
+    expected.push_back((dir.path() / at / "z" / "late_label.mhd").string());
+  }
+  std::vector<std::string> paths;
+  ASSERT_TRUE(FindReferenceLabels(dir.path().string(), paths));
+  EXPECT_EQ(paths, expected);
+}
+
 TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
   const C3DPoint size(20, 18, 12);
   const CVoxel segmentation = Block(size, {6, 5, 4}, {12, 11, 7});
@@ -136,6 +180,142 @@ TEST(RegisterReferenceLabels, AnEmptyPathListIsReported) {
       [](const std::string&) { return nullptr; }, registered, sink);
   EXPECT_TRUE(registered.empty());
   EXPECT_EQ(sink.messages, std::vector<std::string>{"There are no reference labels !!"});
+}
+
+bool SameLists(const CVoxelList& a, const CVoxelList& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!a[i] || !b[i] || !a[i]->SameSize(*b[i])) return false;
+    if (!std::equal(a[i]->Data(), a[i]->Data() + a[i]->VoxelCount(), b[i]->Data())) return false;
+  }
+  return true;
+}
+
+// Reference files on disk and the runs over them, with and without a cache.
+class KeptReferences : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const C3DPoint size(40, 36, 14);
+    segmentation = Ellipsoid(size, 20.0, 17.0, 7.0, 9.0, 8.0, 4.0);
+    moved = Ellipsoid(size, 21.5, 16.0, 7.2, 8.0, 9.0, 4.5);
+    // One label touches the volume's border, where the window around its
+    // voxels ends at the volume too.
+    Write("a_label.mhd", Ellipsoid(size, 18.3, 19.0, 6.5, 10.0, 7.0, 4.0));
+    Write("b_label.mhd", Ellipsoid(size, 4.0, 17.0, 7.0, 8.0, 9.0, 5.0, 2));
+    Write("c_label.mhd", CVoxel(size));  // empty
+    Write("d_label.mhd", Ellipsoid(size, 22.0, 15.5, 8.0, 7.0, 10.0, 3.0));
+    paths = {Path("a_label.mhd"), Path("missing_label.mhd"), Path("b_label.mhd"), Path("c_label.mhd"),
+             Path("d_label.mhd")};
+  }
+  std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
+  void Write(const std::string& name, const CVoxel& label) const {
+    ASSERT_TRUE(SaveMetaImageShort(label, Path(name)));
+  }
+  // Moves a file's modification time forward, as saving it again would.
+  void Age(const std::string& name) const {
+    fs::last_write_time(Path(name), fs::last_write_time(Path(name)) + std::chrono::seconds(5));
+  }
+  struct Run {
+    CVoxelList registered;
+    RecordingSink sink;
+  };
+  void Register(const CVoxel& target, const std::vector<std::string>& list, Run& run, CReferenceCache* cache,
+                int threads = 2) {
+    const C3DPoint boxMinimum(3, 3, 1), boxSize(34, 30, 12);
+    const VolumeLoader load = [this](const std::string& path) {
+      ++loads;
+      return std::make_unique<CVoxel>(path, nullptr);
+    };
+    RegisterReferenceLabels(target, list, boxMinimum, boxSize, load, run.registered, run.sink, threads,
+                            nullptr, cache);
+  }
+  // A run with `cache` gives what a run without one gives.
+  void ExpectSameAsUncached(const CVoxel& target, const std::vector<std::string>& list,
+                            CReferenceCache& cache, int expectedLoads) {
+    Run fresh, kept;
+    Register(target, list, fresh, nullptr);
+    loads = 0;
+    Register(target, list, kept, &cache, 1);
+    EXPECT_EQ(loads, expectedLoads);
+    EXPECT_TRUE(SameLists(kept.registered, fresh.registered));
+    EXPECT_EQ(kept.sink.messages, fresh.sink.messages);
+  }
+
+  TempDir dir;
+  CVoxel segmentation, moved;
+  std::vector<std::string> paths;
+  std::atomic<int> loads{0};
+};
+
+TEST_F(KeptReferences, ALaterRunReadsNothingAndGivesTheSameListAndMessage) {
+  CReferenceCache cache;
+  ExpectSameAsUncached(segmentation, paths, cache, 5);
+  EXPECT_EQ(cache.Count(), 5u);
+  {
+    SCOPED_TRACE("the same segmentation again");
+    ExpectSameAsUncached(segmentation, paths, cache, 0);
+  }
+  {
+    SCOPED_TRACE("another segmentation: only the registration repeats");
+    ExpectSameAsUncached(moved, paths, cache, 0);
+  }
+  Run run;
+  Register(moved, paths, run, &cache);
+  ASSERT_EQ(run.registered.size(), 3u);
+  ASSERT_EQ(run.sink.messages.size(), 1u);
+  EXPECT_NE(run.sink.messages[0].find("[" + Path("c_label.mhd") + "] holds an empty label"),
+            std::string::npos);
+  EXPECT_NE(run.sink.messages[0].find("[" + Path("missing_label.mhd") + "] cannot be read"),
+            std::string::npos);
+  cache.Clear();
+  EXPECT_EQ(cache.Count(), 0u);
+  ExpectSameAsUncached(segmentation, paths, cache, 5);
+}
+
+TEST_F(KeptReferences, AChangedFileOrListIsReadAgain) {
+  CReferenceCache cache;
+  ExpectSameAsUncached(segmentation, paths, cache, 5);
+  {
+    SCOPED_TRACE("a label saved again with other voxels");
+    Write("d_label.mhd", Ellipsoid(segmentation.Size(), 19.0, 18.0, 7.0, 9.5, 7.5, 4.0));
+    Age("d_label.mhd");
+    Age("d_label.raw");
+    ExpectSameAsUncached(segmentation, paths, cache, 5);
+  }
+  {
+    SCOPED_TRACE("only the data file of a header changed");
+    Write("tmp_label.mhd", Ellipsoid(segmentation.Size(), 20.0, 17.0, 7.0, 6.0, 6.0, 3.0));
+    fs::copy_file(Path("tmp_label.raw"), Path("a_label.raw"), fs::copy_options::overwrite_existing);
+    Age("a_label.raw");
+    ExpectSameAsUncached(segmentation, paths, cache, 5);
+  }
+  {
+    SCOPED_TRACE("a file that was missing appears");
+    Write("missing_label.mhd", Ellipsoid(segmentation.Size(), 20.0, 17.0, 7.0, 8.0, 8.0, 4.0));
+    ExpectSameAsUncached(segmentation, paths, cache, 5);
+    ExpectSameAsUncached(segmentation, paths, cache, 0);
+  }
+  {
+    SCOPED_TRACE("another list");
+    const std::vector<std::string> shorter(paths.begin(), paths.begin() + 3);
+    ExpectSameAsUncached(segmentation, shorter, cache, 3);
+    ExpectSameAsUncached(segmentation, paths, cache, 5);
+  }
+}
+
+TEST_F(KeptReferences, ARunThatFailsHalfwayKeepsNothing) {
+  CReferenceCache cache;
+  const VolumeLoader failing = [](const std::string& path) -> std::unique_ptr<CVoxel> {
+    if (path.find("d_label") != std::string::npos) throw std::bad_alloc();
+    return std::make_unique<CVoxel>(path, nullptr);
+  };
+  CVoxelList registered;
+  RecordingSink sink;
+  EXPECT_THROW(RegisterReferenceLabels(segmentation, paths, {3, 3, 1}, {34, 30, 12}, failing, registered,
+                                       sink, 1, nullptr, &cache),
+               std::bad_alloc);
+  EXPECT_EQ(cache.Count(), 0u);
+  ExpectSameAsUncached(segmentation, paths, cache, 5);
 }
 
 }  // namespace

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
+#include <vtkCellArray.h>
+#include <vtkCellLocator.h>
 #include <vtkMatrix4x4.h>
 #include <vtkNew.h>
+#include <vtkPoints.h>
+#include <vtkPolyData.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
 
 #include "TestLabels.h"
 #include "correction/Registration.h"
@@ -58,6 +65,162 @@ TEST(RegisterSurfaces, AnEmptyListGivesTheIdentityAndFalse) {
   EXPECT_FALSE(RegisterSurfaces(empty, some, *m, 100, 2));
   EXPECT_TRUE(m->IsIdentity());
   EXPECT_FALSE(RegisterSurfaces(some, empty, *m, 100, 2));
+}
+
+// Every element the same double, bit for bit.
+bool SameMatrix(vtkMatrix4x4& a, vtkMatrix4x4& b) {
+  return std::memcmp(&a.Element[0][0], &b.Element[0][0], sizeof(double) * 16) == 0;
+}
+
+std::string Describe(vtkMatrix4x4& m) {
+  std::string text;
+  for (int i = 0; i < 16; ++i) text += std::to_string(m.GetElement(i / 4, i % 4)) + (i % 4 == 3 ? "\n" : " ");
+  return text;
+}
+
+// The grid search and VTK's own transform register `source` onto `target`
+// to the same matrix.
+void ExpectSameAsVtk(const CVoxel& source, const CVoxel& target, int iterations, int mode) {
+  SCOPED_TRACE("iterations " + std::to_string(iterations) + ", mode " + std::to_string(mode));
+  const CBoundaryPoints s(source), t(target);
+  vtkNew<vtkMatrix4x4> ours, vtk;
+  EXPECT_EQ(RegisterSurfaces(s, t, *ours, iterations, mode),
+            RegisterSurfacesWithVtk(s, t, *vtk, iterations, mode));
+  EXPECT_TRUE(SameMatrix(*ours, *vtk)) << "ours:\n" << Describe(*ours) << "VTK:\n" << Describe(*vtk);
+}
+
+TEST(RegisterSurfaces, GivesVtksMatrixBitForBitOnManyShapes) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int n = 0; n < 40; ++n) {
+    SCOPED_TRACE("case " + std::to_string(n));
+    const C3DPoint size{40 + static_cast<int>(20 * unit(random)), 36,
+                        10 + static_cast<int>(12 * unit(random))};
+    const auto shape = [&](double scale) {
+      return Ellipsoid(size, size.x * (0.35 + 0.3 * unit(random)), size.y * (0.35 + 0.3 * unit(random)),
+                       size.z * (0.4 + 0.2 * unit(random)), scale * (4.0 + 10.0 * unit(random)),
+                       scale * (4.0 + 8.0 * unit(random)), 2.0 + 3.0 * unit(random));
+    };
+    // Every fifth target is small, so that most landmarks lie outside its box.
+    const CVoxel target = shape(n % 5 == 4 ? 0.3 : 1.0);
+    const CVoxel source = shape(1.0);
+    const int mode = n % 7 == 5 ? 0 : (n % 7 == 6 ? 1 : 2);
+    ExpectSameAsVtk(source, target, n % 9 == 8 ? 3 : 100, mode);
+  }
+}
+
+TEST(RegisterSurfaces, GivesVtksMatrixForScatteredPointsAndOddSettings) {
+  // Scattered voxels: few points per bucket, larger buckets, far queries.
+  std::mt19937 random(11);
+  CVoxel dots(200, 150, 40), blob(200, 150, 40);
+  for (int i = 0; i < 300; ++i) {
+    dots.At(static_cast<int>(random() % 200), static_cast<int>(random() % 150),
+            static_cast<int>(random() % 40)) = 1;
+    blob.At(60 + static_cast<int>(random() % 30), 50 + static_cast<int>(random() % 30),
+            10 + static_cast<int>(random() % 8)) = 1;
+  }
+  ExpectSameAsVtk(dots, blob, 100, 2);
+  ExpectSameAsVtk(blob, dots, 100, 2);
+  // One iteration, none at all (VTK still runs one), a mode VTK keeps its default for.
+  const CVoxel a = Ellipsoid({30, 30, 12}, 14.2, 15.1, 6.0, 9.0, 7.0, 4.0);
+  const CVoxel b = Ellipsoid({30, 30, 12}, 15.9, 13.4, 5.5, 8.0, 8.0, 3.0);
+  ExpectSameAsVtk(a, b, 1, 2);
+  ExpectSameAsVtk(a, b, 0, 2);
+  ExpectSameAsVtk(a, b, 100, 9);
+  // A single source voxel.
+  CVoxel one(30, 30, 12);
+  one.At(3, 4, 5) = 1;
+  ExpectSameAsVtk(one, b, 10, 2);
+}
+
+TEST(RegisterSurfaces, ASingleTargetVoxelIsTheClosestPointOfEveryLandmark) {
+  // VTK's cell locator finds nothing in a target of one point (its bounds have
+  // no extent), and its registration then reads a closest point it never
+  // wrote. Here the one voxel answers every query: the landmarks' centre ends
+  // on it, the same matrix every time.
+  const CVoxel a = Ellipsoid({30, 30, 12}, 14.2, 15.1, 6.0, 9.0, 7.0, 4.0);
+  CVoxel one(30, 30, 12);
+  one.At(3, 4, 5) = 1;
+  const CBoundaryPoints source(a), target(one);
+  vtkNew<vtkMatrix4x4> m, again;
+  ASSERT_TRUE(RegisterSurfaces(source, target, *m, 10, 2));
+  ASSERT_TRUE(RegisterSurfaces(source, target, *again, 10, 2));
+  EXPECT_TRUE(SameMatrix(*m, *again));
+  ASSERT_TRUE(IsUsableMatrix(*m));
+  double centre[4] = {0.0, 0.0, 0.0, 1.0};
+  for (const C3DPoint& p : source.Points()) {
+    centre[0] += p.x;
+    centre[1] += p.y;
+    centre[2] += p.z;
+  }
+  for (int i = 0; i < 3; ++i) centre[i] /= source.Count();
+  double moved[4];
+  m->MultiplyPoint(centre, moved);
+  EXPECT_NEAR(moved[0], 3.0, 1.0);
+  EXPECT_NEAR(moved[1], 4.0, 1.0);
+  EXPECT_NEAR(moved[2], 5.0, 1.0);
+}
+
+TEST(RegisterSurfaces, TiesGoToThePointVtksLocatorPicks) {
+  // Two boxes whose centroids differ by exactly half a voxel in x: after the
+  // centroids are matched, the landmarks on the long faces sit halfway
+  // between two target voxels.
+  const CVoxel target = Block({40, 30, 16}, {10, 8, 4}, {20, 18, 10});
+  const CVoxel source = Block({40, 30, 16}, {10, 8, 4}, {21, 18, 10});
+  const CBoundaryPoints s(source), t(target);
+  const CRegistrationTarget search(t);
+  vtkNew<vtkMatrix4x4> ours, vtk;
+  for (int mode = 0; mode < 3; ++mode) {
+    ASSERT_TRUE(RegisterSurfaces(s, search, *ours, 100, mode));
+    ASSERT_TRUE(RegisterSurfacesWithVtk(s, t, *vtk, 100, mode));
+    EXPECT_TRUE(SameMatrix(*ours, *vtk)) << "mode " << mode << "\nours:\n"
+                                         << Describe(*ours) << "VTK:\n"
+                                         << Describe(*vtk);
+  }
+  EXPECT_GT(search.LocatorQueries(), 0) << "the case was meant to hold ties";
+}
+
+TEST(RegistrationTarget, FindsTheSamePointAsVtksCellLocator) {
+  const CBoundaryPoints t(Ellipsoid({48, 40, 20}, 23.0, 19.0, 9.0, 12.0, 9.0, 6.0));
+  const CRegistrationTarget search(t);
+  // The locator as VTK's registration builds it.
+  vtkNew<vtkPoints> points;
+  vtkNew<vtkCellArray> vertices;
+  for (const C3DPoint& p : t.Points()) {
+    const vtkIdType id = points->InsertNextPoint(p.x, p.y, p.z);
+    vertices->InsertNextCell(1, &id);
+  }
+  vtkNew<vtkPolyData> set;
+  set->SetPoints(points);
+  set->SetVerts(vertices);
+  vtkNew<vtkCellLocator> locator;
+  locator->SetDataSet(set);
+  locator->SetNumberOfCellsPerBucket(1);
+  locator->BuildLocator();
+
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> coordinate(-20.0f, 70.0f);
+  for (int n = 0; n < 6000; ++n) {
+    // Whole, half-integer (ties between grid points) and arbitrary positions,
+    // inside the target, around it and far away.
+    double x[3];
+    for (double& v : x) {
+      const float c = coordinate(random);
+      v = n % 3 == 0 ? std::floor(c) : (n % 3 == 1 ? std::floor(c) + 0.5 : c);
+    }
+    if (n % 500 == 0) x[n / 500 % 3] = n % 1000 == 0 ? 1e5 : -3e4;
+    double ours[3], vtk[3], dist2;
+    vtkIdType cell;
+    int subId;
+    search.FindClosestPoint(x, ours);
+    locator->FindClosestPoint(x, vtk, cell, subId, dist2);
+    ASSERT_TRUE(ours[0] == vtk[0] && ours[1] == vtk[1] && ours[2] == vtk[2])
+        << "query (" << x[0] << ", " << x[1] << ", " << x[2] << "): (" << ours[0] << ", " << ours[1] << ", "
+        << ours[2] << ") against VTK's (" << vtk[0] << ", " << vtk[1] << ", " << vtk[2] << ")";
+  }
+  // Half-integer queries tie often; whole and arbitrary ones mostly do not.
+  EXPECT_GT(search.LocatorQueries(), 100);
+  EXPECT_LT(search.LocatorQueries(), 4000);
 }
 
 TEST(ResampleByMatrix, RoundsHalfUpAndLeavesOutsidePreImagesZero) {

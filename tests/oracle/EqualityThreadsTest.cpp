@@ -3,6 +3,8 @@
 // sums, references registered on several threads, and whole runs with every
 // thread count, on random cases, scores full of ties and many scribble dots.
 #include <gtest/gtest.h>
+#include <vtkMatrix4x4.h>
+#include <vtkNew.h>
 
 #include <cmath>
 #include <cstring>
@@ -12,8 +14,10 @@
 #include "Phantom.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/ReferenceSet.h"
+#include "correction/Registration.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "fusion/Parallel.h"
 #include "tests/oracle/EqualityHelpers.h"
 #include "tests/oracle/Oracle.h"
 #include "tests/oracle/RandomCase.h"
@@ -281,7 +285,55 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
       EXPECT_EQ(log.lines, oLog.lines);
       EXPECT_TRUE(SameVoxels(corrected, expected)) << threads << " threads";
     }
+    // As the window runs it: the second run registers the references the
+    // first one kept.
+    CReferenceCache kept;
+    for (int run = 0; run < 2; ++run) {
+      CorrectionParameters parameters = c.parameters;
+      parameters.threads = 2;
+      CVoxel corrected(c.segmentation);
+      RecordingSink log, messages;
+      ASSERT_TRUE(RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, load, log,
+                                             messages, nullptr, &kept));
+      EXPECT_EQ(log.lines, oLog.lines);
+      EXPECT_EQ(messages.messages, oMessages.messages);
+      EXPECT_TRUE(SameVoxels(corrected, expected)) << "run " << run << " with the references kept";
+    }
   }
+}
+
+// One registration target answering many registrations on several threads at
+// once, with ties that its cell locator settles, gives VTK's matrices.
+TEST(OracleEqualityFast, OneRegistrationTargetSharedByThreads) {
+  const auto block = [](const C3DPoint& last) {
+    CVoxel label(40, 34, 18);
+    for (int z = 4; z <= last.z; ++z)
+      for (int y = 6; y <= last.y; ++y)
+        for (int x = 8; x <= last.x; ++x) label.At(x, y, z) = 1;
+    return label;
+  };
+  const CVoxel targetLabel = block({20, 18, 11});
+  const CBoundaryPoints targetPoints(targetLabel);
+  const CRegistrationTarget target(targetPoints);
+  // Sources one voxel longer or shorter on an axis: the centroids differ by
+  // half a voxel, which puts landmarks halfway between target voxels.
+  std::vector<CVoxel> sources;
+  for (int dx = -1; dx <= 1; ++dx)
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dz = 0; dz <= 1; ++dz) sources.push_back(block({20 + dx, 18 + dy, 11 + dz}));
+  std::vector<oracle::Matrix4> matrices(sources.size());
+  fusion::ParallelFor(4, static_cast<int>(sources.size()), [&](int i) {
+    vtkNew<vtkMatrix4x4> m;
+    RegisterSurfaces(CBoundaryPoints(sources[static_cast<std::size_t>(i)]), target, *m, 100, 2);
+    for (int e = 0; e < 16; ++e)
+      matrices[static_cast<std::size_t>(i)][static_cast<std::size_t>(e)] = m->GetElement(e / 4, e % 4);
+  });
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const oracle::Matrix4 expected = oracle::RegisterSurfaces(oracle::BoundaryPoints(sources[i]),
+                                                              oracle::BoundaryPoints(targetLabel), 100, 2);
+    EXPECT_EQ(std::memcmp(matrices[i].data(), expected.data(), sizeof(double) * 16), 0) << "source " << i;
+  }
+  EXPECT_GT(target.LocatorQueries(), 0);
 }
 
 }  // namespace

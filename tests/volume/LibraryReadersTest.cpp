@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 
 #include "tests/volume/TestFiles.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
+#include "volume/Writers.h"
 
 using testfiles::ReadFile;
 using testfiles::TempDir;
@@ -55,12 +57,107 @@ TEST_F(LibraryReaders, NiftiAndAnalyzeKeepTheFileOrderSpacingAndOrigin) {
     EXPECT_EQ(v.spacing[0], 0.5f);
     EXPECT_EQ(v.spacing[1], 0.75f);
     EXPECT_EQ(v.spacing[2], 2.0f);
-    if (std::string(name) != "analyze.hdr") {
-      EXPECT_EQ(v.origin[0], 10.0f);
-      EXPECT_EQ(v.origin[1], -20.0f);
-      EXPECT_EQ(v.origin[2], 30.0f);
+    // NIfTI's RAS origin (10, -20, 30) is (-10, 20, 30) in LPS; Analyze has pixdim only.
+    const bool analyze = std::string(name) == "analyze.hdr";
+    EXPECT_EQ(v.origin[0], analyze ? 0.0f : -10.0f);
+    EXPECT_EQ(v.origin[1], analyze ? 0.0f : 20.0f);
+    EXPECT_EQ(v.origin[2], analyze ? 0.0f : 30.0f);
+    EXPECT_EQ(v.direction[0][0], analyze ? 1.0 : -1.0);
+    EXPECT_EQ(v.direction[1][1], analyze ? 1.0 : -1.0);
+    EXPECT_EQ(v.direction[2][2], 1.0);
+  }
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+namespace {
+
+// The voxel-to-LPS matrix (3 rows of 4) that nibabel read from a fixture.
+std::vector<double> ExpectedLps(const std::string& path) {
+  std::vector<double> m;
+  std::istringstream in(ReadFile(path + ".lps"));
+  for (double v; in >> v;) m.push_back(v);
+  return m;
+}
+
+// Every corner of the volume lies where the matrix puts it.
+void ExpectPlacedBy(const CVoxel& v, const std::vector<double>& m) {
+  ASSERT_EQ(m.size(), 12u);
+  for (int z : {0, v.Z - 1})
+    for (int y : {0, v.Y - 1})
+      for (int x : {0, v.X - 1}) {
+        double p[3];
+        v.PhysicalPoint(x, y, z, p);
+        for (int r = 0; r < 3; ++r)
+          EXPECT_NEAR(p[r], m[4 * r] * x + m[4 * r + 1] * y + m[4 * r + 2] * z + m[4 * r + 3], 1e-4)
+              << x << " " << y << " " << z << " row " << r;
+      }
+}
+
+}  // namespace
+
+TEST_F(LibraryReaders, NiftiGeometryIsTheSformElseTheQformInLps) {
+  struct Case {
+    const char* name;
+    int qform, sform;
+  };
+  for (const Case& c : {Case{"qform.nii", 1, 0}, Case{"sform.nii.gz", 0, 2}, Case{"both.nii", 1, 3},
+                        Case{"flipped.nii", 1, 1}, Case{"flipped-qform.nii.gz", 2, 0}}) {
+    SCOPED_TRACE(c.name);
+    const CVoxel v(Path(c.name), &sink);
+    ExpectPattern(v);
+    ExpectPlacedBy(v, ExpectedLps(Path(c.name)));
+    EXPECT_NEAR(v.spacing[0], 0.5, 1e-6);
+    EXPECT_NEAR(v.spacing[1], 0.75, 1e-6);
+    EXPECT_NEAR(v.spacing[2], 2.0, 1e-6);
+    EXPECT_EQ(v.niftiQformCode, c.qform);
+    EXPECT_EQ(v.niftiSformCode, c.sform);
+  }
+  // The qform's voxel size is pixdim exactly.
+  EXPECT_EQ(CVoxel(Path("flipped-qform.nii.gz")).spacing[1], 0.75f);
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(LibraryReaders, NiftiWrittenBackLiesWhereItsSourceLay) {
+  TempDir work;
+  for (const char* name :
+       {"qform.nii", "sform.nii.gz", "both.nii", "flipped.nii", "flipped-qform.nii.gz", "analyze.hdr"}) {
+    for (const char* out : {"out.nii", "out.nii.gz"}) {
+      SCOPED_TRACE(std::string(name) + " -> " + out);
+      const CVoxel v(Path(name));
+      std::string error;
+      ASSERT_TRUE(SaveNifti(v, work.Path(out), ElementStorage::Short, &error)) << error;
+      const CVoxel back(work.Path(out), &sink);
+      ExpectPattern(back);
+      EXPECT_TRUE(SameGeometry(v, back, 1e-6, 1e-5, 1e-6));
+      // The source's codes, or 1 and 1 where the source had none (Analyze).
+      const bool coded = v.niftiQformCode > 0 || v.niftiSformCode > 0;
+      EXPECT_EQ(back.niftiQformCode, coded ? v.niftiQformCode : 1);
+      EXPECT_EQ(back.niftiSformCode, coded ? v.niftiSformCode : 1);
     }
   }
+  // Labels are stored as unsigned bytes, as the MetaImage save does.
+  CVoxel label(3, 2, 1);
+  label[0] = -1;
+  label[5] = 1;
+  ASSERT_TRUE(SaveNifti(label, work.Path("label.nii.gz"), ElementStorage::UnsignedByte));
+  const CVoxel labelBack(work.Path("label.nii.gz"));
+  ASSERT_TRUE(labelBack.HasData());
+  EXPECT_EQ(labelBack[0], 255);
+  EXPECT_EQ(labelBack[5], 1);
+  // Unset geometry is written as spacing 1, origin 0, identity.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(labelBack.spacing[i], 1.0f);
+    EXPECT_EQ(labelBack.origin[i], 0.0f);
+    EXPECT_EQ(labelBack.direction[i][i], 1.0);
+  }
+  // A failed write leaves what was there; no temporary file stays behind.
+  EXPECT_FALSE(SaveNifti(CVoxel(), work.Path("label.nii.gz"), ElementStorage::UnsignedByte));
+  EXPECT_FALSE(SaveNifti(label, work.Path("missing/x.nii"), ElementStorage::UnsignedByte));
+  // NIfTI-1 keeps each dimension in 16 bits: a longer axis is refused, not cut.
+  std::string error;
+  EXPECT_FALSE(SaveNifti(CVoxel(40000, 1, 1), work.Path("long.nii"), ElementStorage::Short, &error));
+  EXPECT_NE(error.find("at most 32767"), std::string::npos) << error;
+  EXPECT_EQ(work.List(), (std::vector<std::string>{"label.nii.gz", "out.nii", "out.nii.gz"}));
   EXPECT_TRUE(sink.messages.empty());
 }
 
@@ -154,6 +251,19 @@ TEST_F(LibraryReaders, DicomSeriesSlicesAreTurnedUpsideDown) {
     EXPECT_EQ(v.spacing[0], 0.75f);
     EXPECT_EQ(v.spacing[1], 0.75f);
     EXPECT_EQ(v.spacing[2], 2.5f);
+    // Slice k was written at (1, 2, 3 + 2.5 k) with rows along x and columns
+    // along y: every slice lies at its own position, whatever order VTK chose.
+    for (int z = 0; z < 3; ++z) {
+      double p[3];
+      v.PhysicalPoint(0, 0, z, p);
+      const int slice = v.At(0, 0, z) / 100;
+      EXPECT_NEAR(p[0], 1.0, 1e-5);
+      EXPECT_NEAR(p[1], 2.0, 1e-5);
+      EXPECT_NEAR(p[2], 3.0 + 2.5 * slice, 1e-5);
+      v.PhysicalPoint(4, 3, z, p);
+      EXPECT_NEAR(p[0], 1.0 + 4 * 0.75, 1e-5);
+      EXPECT_NEAR(p[1], 2.0 + 3 * 0.75, 1e-5);
+    }
   }
   const CVoxel unsignedSeries(Path("dicom-unsigned"), &sink);
   ASSERT_TRUE(unsignedSeries.HasData());
@@ -166,6 +276,26 @@ TEST_F(LibraryReaders, DicomSeriesSlicesAreTurnedUpsideDown) {
   EXPECT_FALSE(CVoxel(empty.Path("notes.txt"), &sink).HasData());
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("holds no DICOM images"), std::string::npos);
+}
+
+TEST_F(LibraryReaders, DicomSeriesLieAtTheirPatientPositionAndOrientation) {
+  // An oblique series: voxel (x, y) of the slice written k-th lies at that
+  // slice's position + 0.75 x along the rows + 0.75 y down the columns.
+  const CVoxel oblique(Path("dicom-oblique"), &sink);
+  ASSERT_TRUE(oblique.HasData());
+  const double row[3] = {0.8, 0.6, 0.0}, column[3] = {0.0, 0.0, -1.0}, normal[3] = {-0.6, 0.8, 0.0};
+  for (int z = 0; z < 3; ++z)
+    for (int y : {0, 3})
+      for (int x : {0, 4}) {
+        const int k = oblique.At(0, 0, z) / 100;
+        const double first[3] = {-20.0, 35.5, 12.0};
+        double p[3];
+        oblique.PhysicalPoint(x, y, z, p);
+        for (int r = 0; r < 3; ++r)
+          EXPECT_NEAR(p[r], first[r] + 2.5 * k * normal[r] + 0.75 * x * row[r] + 0.75 * y * column[r], 1e-4)
+              << x << " " << y << " " << z << " row " << r;
+      }
+  EXPECT_TRUE(sink.messages.empty());
 }
 
 TEST(Image2048, FirstFileRowBecomesTheLastVolumeRow) {

@@ -73,9 +73,9 @@ TEST_F(MetaImage, SaveWritesTheThirteenLinesAndUnsignedBytes) {
   ASSERT_TRUE(v.SaveMetaImage(dir.Path("seg.mhd")));
   EXPECT_EQ(ReadFile(dir.Path("seg.mhd")),
             "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
-            "CompressedData = False\nTransformMatrix = 1 0 0 0 1 0 0 0 1\nOffset = 0 0 0\n"
+            "CompressedData = False\nTransformMatrix = 1 0 0 0 1 0 0 0 1\nOffset = 9 -1 -1\n"
             "CenterOfRotation = 0 0 0\nAnatomicalOrientation = RAI\n"
-            "ElementSpacing = 0.500000 0.250000 3.000000\nDimSize = 3 2 2\nElementType = MET_UCHAR\n"
+            "ElementSpacing = 0.5 0.25 3\nDimSize = 3 2 2\nElementType = MET_UCHAR\n"
             "ElementDataFile = seg.raw\n");
   EXPECT_EQ(ReadFile(dir.Path("seg.raw")), std::string("\xff\x00\x2c\0\0\0\0\0\0\0\0\x07", 12));
 
@@ -83,7 +83,7 @@ TEST_F(MetaImage, SaveWritesTheThirteenLinesAndUnsignedBytes) {
   ASSERT_TRUE(back.HasData());
   EXPECT_TRUE(back.SameSize(v));
   EXPECT_EQ(back.spacing[1], 0.25f);
-  EXPECT_EQ(back.origin[0], 0.0f);  // the origin is not stored
+  EXPECT_EQ(back.origin[0], 9.0f);
   EXPECT_EQ(back[0], 255);
   EXPECT_EQ(back[1], 0);
   EXPECT_EQ(back[2], 44);
@@ -121,6 +121,72 @@ TEST_F(MetaImage, ShortWriterIsLossless) {
   }
   for (std::size_t i = 0; i < v.VoxelCount(); ++i) ASSERT_EQ(back[i], v[i]) << i;
   EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(MetaImage, GeometryTravelsThroughBothWriters) {
+  CVoxel v = Volume432();
+  // Voxel x runs along +y, voxel y along -x, voxel z obliquely in the x-z plane.
+  const double s = std::sqrt(0.5);
+  const double direction[3][3] = {{0, -1, s}, {1, 0, 0}, {0, 0, s}};
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) v.direction[r][c] = direction[r][c];
+  for (const ElementStorage storage : {ElementStorage::UnsignedByte, ElementStorage::Short}) {
+    ASSERT_TRUE(SaveMetaImage(v, dir.Path("g.mhd"), storage));
+    const std::string header = ReadFile(dir.Path("g.mhd"));
+    // ITK's order: the direction of voxel axis x first.
+    EXPECT_NE(header.find("TransformMatrix = 0 1 0 -1 0 0 0.70710678118654757 0 0.70710678118654757\n"),
+              std::string::npos)
+        << header;
+    EXPECT_NE(header.find("Offset = -12.3450003 0.100000001 1.00000001e-07\n"), std::string::npos) << header;
+    EXPECT_NE(header.find("ElementSpacing = 0.68359375 1.10000002 3\n"), std::string::npos) << header;
+    const CVoxel back(dir.Path("g.mhd"), &sink);
+    ASSERT_TRUE(back.HasData());
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(back.spacing[i], v.spacing[i]);
+      EXPECT_EQ(back.origin[i], v.origin[i]);
+      for (int j = 0; j < 3; ++j) EXPECT_NEAR(back.direction[i][j], v.direction[i][j], 1e-15);
+    }
+  }
+  // Unset geometry is written as spacing 1, origin 0 and the identity.
+  ASSERT_TRUE(CVoxel(2, 2, 1).SaveMetaImage(dir.Path("unset.mhd")));
+  const std::string unset = ReadFile(dir.Path("unset.mhd"));
+  EXPECT_NE(unset.find("TransformMatrix = 1 0 0 0 1 0 0 0 1\nOffset = 0 0 0\n"), std::string::npos);
+  EXPECT_NE(unset.find("ElementSpacing = 1 1 1\n"), std::string::npos);
+  EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(MetaImage, ReaderTakesEveryNameOfOriginAndDirection) {
+  const std::string data = Bytes<std::uint8_t>({1, 2, 3, 4, 5, 6});
+  struct Case {
+    std::string lines;
+    double origin0;
+    double d01;  // direction[0][1]: x component of voxel axis y
+  };
+  const std::vector<Case> cases = {
+      {"Origin = 5 6 7\nRotation = 0 1 0 -1 0 0 0 0 1\n", 5, -1},
+      {"Position = -5 6 7\nOrientation = 0 1 0 -1 0 0 0 0 1\n", -5, -1},
+      // A scaled matrix gives unit directions.
+      {"Offset = 2 0 0\nTransformMatrix = 0 2 0 -3 0 0 0 0 4\n", 2, -1},
+      // Incomplete or degenerate matrices are ignored: the identity stays.
+      {"Offset = 1 0 0\nTransformMatrix = 0 1 0 -1 0\n", 1, 0},
+      {"Offset = 1 0 0\nTransformMatrix = 0 0 0 0 1 0 0 0 1\n", 1, 0},
+      {"Offset = 1 0 0\nTransformMatrix = nan 1 0 -1 0 0 0 0 1\n", 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    const CVoxel v = Load("DimSize = 3 2 1\n" + c.lines + "ElementDataFile = img.raw\n", data);
+    ASSERT_TRUE(v.HasData());
+    EXPECT_EQ(v.origin[0], c.origin0);
+    EXPECT_EQ(v.direction[0][1], c.d01);
+    EXPECT_EQ(v.direction[2][2], 1.0);
+  }
+  // A two-dimensional image's 2 x 2 matrix.
+  const CVoxel flat =
+      Load("NDims = 2\nDimSize = 3 2\nTransformMatrix = 0 1 1 0\nElementDataFile = img.raw\n", data);
+  ASSERT_TRUE(flat.HasData());
+  EXPECT_EQ(flat.direction[1][0], 1.0);
+  EXPECT_EQ(flat.direction[0][1], 1.0);
+  EXPECT_EQ(flat.direction[2][2], 1.0);
 }
 
 TEST_F(MetaImage, HeaderKeysNeedOneBlankEachSideAndABlankLineEndsTheHeader) {

@@ -125,6 +125,11 @@ TEST(RawVolume, Raw16WriterLaysOutTheFortyByteHeader) {
   EXPECT_EQ(back[3], -32768);
   EXPECT_EQ(back.origin[2], 0.125f);
   EXPECT_FALSE(SaveRaw16(CVoxel(), dir.Path("empty.raw"), &error));
+
+  // Unset geometry is written as spacing 1 and origin 0, never -1.
+  ASSERT_TRUE(SaveRaw16(CVoxel(2, 1, 2), dir.Path("unset.raw"), &error)) << error;
+  EXPECT_EQ(ReadFile(dir.Path("unset.raw")).substr(0, 40),
+            LongHeader(-1, {1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f}, 2, 1, 2));
 }
 
 TEST(LoadDispatcher, ChoosesTheReaderByTheLastThreeCharactersExactly) {

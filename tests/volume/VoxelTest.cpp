@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <utility>
 
 #include "volume/Voxel.h"
@@ -43,6 +44,68 @@ TEST(CVoxel, CopiesAreIndependent) {
   assigned = v;
   EXPECT_TRUE(assigned.SameSize(v));
   EXPECT_EQ(assigned.At(1, 1, 1), 9);
+}
+
+TEST(CVoxel, GeometryFromAMatrixAndBack) {
+  // Voxel x along +y (0.5 mm), y along -x (0.75 mm), z along +z (2 mm).
+  const double axes[3][3] = {{0, -0.75, 0}, {0.5, 0, 0}, {0, 0, 2}};
+  const double origin[3] = {31.5, -12.25, 47};
+  CVoxel v(2, 2, 2);
+  ASSERT_TRUE(v.SetGeometryFromMatrix(axes, origin));
+  EXPECT_EQ(v.spacing[0], 0.5f);
+  EXPECT_EQ(v.spacing[1], 0.75f);
+  EXPECT_EQ(v.direction[1][0], 1.0);
+  EXPECT_EQ(v.direction[0][1], -1.0);
+  double p[3];
+  v.PhysicalPoint(1, 1, 1, p);
+  EXPECT_DOUBLE_EQ(p[0], 31.5 - 0.75);
+  EXPECT_DOUBLE_EQ(p[1], -12.25 + 0.5);
+  EXPECT_DOUBLE_EQ(p[2], 49.0);
+  double back[3][3], backOrigin[3];
+  v.GeometryMatrix(back, backOrigin);
+  for (int r = 0; r < 3; ++r) {
+    EXPECT_EQ(backOrigin[r], origin[r]);
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(back[r][c], axes[r][c]);
+  }
+
+  // An axis of no length, or a value that is not finite, changes nothing.
+  const double flat[3][3] = {{0, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const double nan[3] = {std::nan(""), 0, 0};
+  EXPECT_FALSE(v.SetGeometryFromMatrix(flat, origin));
+  EXPECT_FALSE(v.SetGeometryFromMatrix(axes, nan));
+  EXPECT_FALSE(v.SetDirection(flat));
+  EXPECT_EQ(v.origin[0], 31.5f);
+  EXPECT_EQ(v.direction[1][0], 1.0);
+
+  // Copies keep the whole geometry, NIfTI codes included.
+  v.niftiQformCode = 1;
+  v.niftiSformCode = 2;
+  const CVoxel copy(v);
+  EXPECT_TRUE(SameGeometry(copy, v, 0, 0, 0));
+  EXPECT_EQ(copy.niftiSformCode, 2);
+}
+
+TEST(CVoxel, SameGeometryToleratesOnlyRoundingDifferences) {
+  CVoxel a(2, 2, 2), b(3, 3, 3);
+  // Unset geometry is compared as written: spacing 1, origin 0, identity.
+  EXPECT_TRUE(SameGeometry(a, b));
+  for (int i = 0; i < 3; ++i) {
+    b.spacing[i] = 1.0f;
+    b.origin[i] = 0.0f;
+  }
+  EXPECT_TRUE(SameGeometry(a, b));
+  b.origin[2] = 0.0009f;
+  EXPECT_TRUE(SameGeometry(a, b));
+  b.origin[2] = 0.002f;
+  EXPECT_FALSE(SameGeometry(a, b));
+  b.origin[2] = 0.0f;
+  b.direction[0][1] = 5e-5;
+  EXPECT_TRUE(SameGeometry(a, b));
+  b.direction[0][1] = 2e-4;
+  EXPECT_FALSE(SameGeometry(a, b));
+  b.direction[0][1] = 0.0;
+  b.spacing[1] = 1.001f;
+  EXPECT_FALSE(SameGeometry(a, b));
 }
 
 TEST(CVoxel, ReleaseTwiceAndMovedFromVolumesHoldNoData) {

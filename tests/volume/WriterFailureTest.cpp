@@ -21,7 +21,7 @@ CVoxel Filled(int side, std::int16_t value) {
   return v;
 }
 
-enum class Writer { MetaImageUChar, MetaImageShort, Raw16 };
+enum class Writer { MetaImageUChar, MetaImageShort, Raw16, Nifti };
 
 bool Save(Writer w, const CVoxel& v, const std::string& path) {
   switch (w) {
@@ -31,11 +31,15 @@ bool Save(Writer w, const CVoxel& v, const std::string& path) {
       return SaveMetaImageShort(v, path);
     case Writer::Raw16:
       return SaveRaw16(v, path);
+    case Writer::Nifti:
+      return SaveNifti(v, path, ElementStorage::Short);
   }
   return false;
 }
 
-const char* Target(Writer w) { return w == Writer::Raw16 ? "vol.raw" : "vol.mhd"; }
+const char* Target(Writer w) {
+  return w == Writer::Raw16 ? "vol.raw" : w == Writer::Nifti ? "vol.nii" : "vol.mhd";
+}
 
 class WriterFailure : public ::testing::TestWithParam<Writer> {};
 
@@ -44,10 +48,11 @@ class WriterFailure : public ::testing::TestWithParam<Writer> {};
 TEST_P(WriterFailure, MissingFolderIsAFailure) {
   TempDir dir;
   std::string error;
-  const bool ok = GetParam() == Writer::Raw16 ? SaveRaw16(Filled(2, 1), dir.Path("no/vol.raw"), &error)
-                  : GetParam() == Writer::MetaImageShort
-                      ? SaveMetaImageShort(Filled(2, 1), dir.Path("no/vol.mhd"), &error)
-                      : Filled(2, 1).SaveMetaImage(dir.Path("no/vol.mhd"));
+  const std::string path = dir.Path(std::string("no/") + Target(GetParam()));
+  const bool ok = GetParam() == Writer::Raw16            ? SaveRaw16(Filled(2, 1), path, &error)
+                  : GetParam() == Writer::MetaImageShort ? SaveMetaImageShort(Filled(2, 1), path, &error)
+                  : GetParam() == Writer::Nifti ? SaveNifti(Filled(2, 1), path, ElementStorage::Short, &error)
+                                                : Filled(2, 1).SaveMetaImage(path);
   EXPECT_FALSE(ok);
   if (GetParam() != Writer::MetaImageUChar) {
     EXPECT_NE(error.find("badPath"), std::string::npos) << error;
@@ -93,7 +98,8 @@ TEST_P(WriterFailure, FullDiskKeepsTheOldFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWriters, WriterFailure,
-                         ::testing::Values(Writer::MetaImageUChar, Writer::MetaImageShort, Writer::Raw16),
+                         ::testing::Values(Writer::MetaImageUChar, Writer::MetaImageShort, Writer::Raw16,
+                                           Writer::Nifti),
                          [](const ::testing::TestParamInfo<Writer>& info) {
                            switch (info.param) {
                              case Writer::MetaImageUChar:
@@ -102,6 +108,8 @@ INSTANTIATE_TEST_SUITE_P(AllWriters, WriterFailure,
                                return std::string("SaveMetaImageShort");
                              case Writer::Raw16:
                                return std::string("SaveRaw16");
+                             case Writer::Nifti:
+                               return std::string("SaveNifti");
                            }
                            return std::string("unknown");
                          });

@@ -1,10 +1,15 @@
 // corvane-correct: one correction run on files, for batch use and evaluation.
 //
 //   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
-//                   [--mode semi|manual] [--truth GT] [--threads N]
+//                   [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]
+//
+// OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as
+// MetaImage (".mhd" appended unless it ends in it); either way with the
+// segmentation's geometry.
 //
 // Prints the log lines of the run as the window shows them; with --truth also
-// the Dice overlap before and after. Any failure: one line on stderr, exit
+// the Dice overlap before and after, and with --metrics every measure of
+// corvane-evaluate before and after, as its CSV file. Any failure: one line on stderr, exit
 // status 2, no output written.
 #include <algorithm>
 #include <cerrno>
@@ -18,8 +23,11 @@
 
 #include "correction/CorrectionDriver.h"
 #include "correction/LabelGeometry.h"
+#include "evaluation/Metrics.h"
+#include "evaluation/ResultFiles.h"
 #include "fusion/Fusion.h"
 #include "session/CaseSession.h"
+#include "volume/FileIO.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
@@ -31,7 +39,9 @@ constexpr int kMaximumThreads = 1024;
 
 const char kUsage[] =
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
-    "                       [--mode semi|manual] [--truth GT] [--threads N]\n";
+    "                       [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]\n"
+    "OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as MetaImage\n"
+    "(.mhd appended unless OUT ends in it), in the segmentation's place in space.\n";
 
 // Keeps the messages of the libraries so a failure can be told on one line.
 class CollectingSink final : public MessageSink {
@@ -52,14 +62,14 @@ std::string OneLine(std::string text) {
 }
 
 struct Options {
-  std::string segmentation, scribbles, references, output, truth;
+  std::string segmentation, scribbles, references, output, truth, metrics;
   bool manual = false;
   int threads = 0;  // 0: every core; the result never depends on it
 };
 
 bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
   static const std::vector<std::string> kNames{"--segmentation", "--scribbles", "--references", "--output",
-                                               "--mode",         "--truth",     "--threads"};
+                                               "--mode",         "--truth",     "--threads",    "--metrics"};
   std::map<std::string, std::string> values;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
@@ -76,6 +86,8 @@ bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
   o.output = values["--output"];
   o.references = values.count("--references") ? values["--references"] : "";
   o.truth = values.count("--truth") ? values["--truth"] : "";
+  o.metrics = values.count("--metrics") ? values["--metrics"] : "";
+  if (values.count("--metrics") && o.truth.empty()) return Fail(error, "--metrics needs --truth");
   if (values.count("--mode")) {
     const std::string& mode = values["--mode"];
     if (mode != "semi" && mode != "manual")
@@ -112,18 +124,6 @@ bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVox
   return true;
 }
 
-// Dice overlap of the voxels > 0; two empty labels agree completely.
-double Dice(const CVoxel& a, const CVoxel& b) {
-  long long both = 0, inA = 0, inB = 0;
-  for (std::size_t i = 0; i < a.VoxelCount(); ++i) {
-    const bool x = a[i] > 0, y = b[i] > 0;
-    inA += x;
-    inB += y;
-    both += x && y;
-  }
-  return inA + inB == 0 ? 1.0 : 2.0 * static_cast<double>(both) / static_cast<double>(inA + inB);
-}
-
 bool Run(const Options& o, std::string& error) {
   std::unique_ptr<CVoxel> segmentation, map, truth;
   if (!Load("segmentation", o.segmentation, segmentation, error) ||
@@ -135,7 +135,17 @@ bool Run(const Options& o, std::string& error) {
     if (!Load("ground truth", o.truth, truth, error)) return false;
     if (!truth->SameSize(*segmentation))
       return Fail(error, "the ground truth and the segmentation differ in size");
+    const std::string mismatch = o.metrics.empty() ? "" : evaluation::GeometryMismatch(*truth, *segmentation);
+    if (!mismatch.empty()) return Fail(error, "cannot measure against the ground truth: " + mismatch);
   }
+  // Volumes that do not lie where the segmentation lies are still used voxel
+  // for voxel, as the window does; the user is told.
+  auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
+    if (!SameGeometry(volume, *segmentation))
+      std::fprintf(stderr, "corvane-correct: %s\n", GeometryMismatchText(what, "segmentation").c_str());
+  };
+  warnIfElsewhere(*map, "scribble map");
+  if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
 
   StdoutLogSink log;
@@ -166,11 +176,25 @@ bool Run(const Options& o, std::string& error) {
     log.AppendLine("Semi-automatic segmentation correction is done...");
   }
 
-  const std::string output = WithMhdExtension(o.output);
-  if (!segmentation->SaveMetaImage(output)) return Fail(error, "cannot write '" + output + "'");
+  // The result lies where the segmentation lies: it is the segmentation, corrected.
+  const std::string output = SavedPathFor(o.output);
+  // The measures are staged first and put in place only once the segmentation is written.
+  StagedFile metrics(o.metrics);
+  if (!o.metrics.empty()) {
+    std::vector<evaluation::ResultRow> rows;
+    evaluation::AppendCaseRows("", o.segmentation, evaluation::Evaluate(*truth, before), rows);
+    evaluation::AppendCaseRows("", output, evaluation::Evaluate(*truth, *segmentation), rows);
+    if (!metrics.Create() || !metrics.Write(evaluation::CsvText(rows, false)) || !metrics.Finish())
+      return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
+  }
+  std::string why;
+  if (!SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why))
+    return Fail(error, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
+  if (!o.metrics.empty() && !metrics.Commit())
+    return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
   if (truth) {
-    std::printf("Dice before: %.4f\n", Dice(before, *truth));
-    std::printf("Dice after: %.4f\n", Dice(*segmentation, *truth));
+    std::printf("Dice before: %.4f\n", evaluation::Dice(before, *truth));
+    std::printf("Dice after: %.4f\n", evaluation::Dice(*segmentation, *truth));
   }
   return true;
 }

@@ -1,7 +1,8 @@
 // corvane-volume: inspect any volume Corvane reads, or convert it losslessly.
 //
 //   corvane-volume info PATH
-//   corvane-volume convert IN OUT.raw     (OUT.mhd writes MetaImage MET_SHORT)
+//   corvane-volume convert IN OUT.raw     (OUT.mhd writes MetaImage MET_SHORT,
+//                                          OUT.nii or OUT.nii.gz NIfTI-1 int16)
 //
 // Exit status: 0 done, 1 bad arguments, 2 the input could not be loaded,
 // 3 the output could not be written.
@@ -23,10 +24,12 @@ constexpr const char* kUsage =
     "usage: corvane-volume info PATH\n"
     "       corvane-volume convert IN OUT.raw\n"
     "\n"
-    "info     prints size, spacing, origin, value range and the number of non-zero voxels\n"
+    "info     prints size, spacing, origin (LPS, as ITK), direction (row by row), value range\n"
+    "         and the number of non-zero voxels\n"
     "convert  writes the volume losslessly: 16-bit raw with the 40-byte header\n"
     "         (int32 -1, spacing x y z, origin x y z, X, Y, Z, int16 voxels, little-endian),\n"
-    "         or MetaImage with MET_SHORT voxels when OUT ends in .mhd\n";
+    "         MetaImage with MET_SHORT voxels when OUT ends in .mhd, or NIfTI-1 with int16\n"
+    "         voxels when OUT ends in .nii or .nii.gz; spacing, origin and direction are kept\n";
 
 // Keeps the readers' messages, one line each.
 class CollectingSink final : public MessageSink {
@@ -85,6 +88,10 @@ int Info(const std::string& path) {
               double{volume.spacing[2]});
   std::printf("origin %g %g %g\n", double{volume.origin[0]}, double{volume.origin[1]},
               double{volume.origin[2]});
+  std::printf("direction");
+  for (const auto& row : volume.direction)
+    for (double d : row) std::printf(" %g", d + 0.0);  // + 0.0: no "-0"
+  std::printf("\n");
   std::printf("range %d %d\n", int{*lo}, int{*hi});
   std::printf("nonzero %d\n", volume.CountNonZero());
   return 0;
@@ -99,7 +106,9 @@ int Convert(const std::string& in, const std::string& out) {
   if (!Load(in, volume)) return 2;
   std::string error;
   const bool metaImage = EndsWith(out, ".mhd") || EndsWith(out, ".MHD");
-  const bool ok = metaImage ? SaveMetaImageShort(volume, out, &error) : SaveRaw16(volume, out, &error);
+  const bool ok = IsNiftiPath(out) ? SaveNifti(volume, out, ElementStorage::Short, &error)
+                  : metaImage      ? SaveMetaImageShort(volume, out, &error)
+                                   : SaveRaw16(volume, out, &error);
   if (!ok) {
     std::fprintf(stderr, "corvane-volume: %s\n", error.c_str());
     return 3;

@@ -16,12 +16,13 @@ namespace {
 
 // A MetaImage header and its 16-bit data file, written here rather than by
 // the program's own writer.
-void WriteMetaImage(const fs::path& header, const CVoxel& volume, std::size_t truncateTo = SIZE_MAX) {
+void WriteMetaImage(const fs::path& header, const CVoxel& volume, std::size_t truncateTo = SIZE_MAX,
+                    const std::string& geometry = "ElementSpacing = 1 1 1\nOffset = 0 0 0\n") {
   const fs::path data = fs::path(header).replace_extension(".raw");
   std::ofstream(header)
       << "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
-      << "ElementSpacing = 1 1 1\nOffset = 0 0 0\nDimSize = " << volume.X << " " << volume.Y << " "
-      << volume.Z << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
+      << geometry << "DimSize = " << volume.X << " " << volume.Y << " " << volume.Z
+      << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
   std::ofstream out(data, std::ios::binary);
   const std::size_t bytes = std::min(truncateTo, volume.VoxelCount() * sizeof(CVoxel::value_type));
   out.write(reinterpret_cast<const char*>(volume.Data()), static_cast<std::streamsize>(bytes));
@@ -64,8 +65,9 @@ class CorvaneCorrect : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
-  Result Run(const std::vector<std::string>& arguments) const {
-    std::string command = CORVANE_CORRECT;
+  // `shell` runs before the program in the same shell (limits for it).
+  Result Run(const std::vector<std::string>& arguments, const std::string& shell = "") const {
+    std::string command = shell + CORVANE_CORRECT;
     for (const std::string& a : arguments) command += " '" + a + "'";
     command += " >'" + (dir_ / "stdout").string() + "' 2>'" + (dir_ / "stderr").string() + "'";
     Result r;
@@ -131,6 +133,40 @@ TEST_F(CorvaneCorrect, SemiAutomaticRunIsTheWindowsLogAndImproves) {
   EXPECT_EQ(ReadText(P("out.raw")), first);
 }
 
+TEST_F(CorvaneCorrect, TheResultLiesWhereTheSegmentationLiesInEitherFormat) {
+  const std::string oblique =
+      "ElementSpacing = 0.5 0.75 2\nOffset = 31.5 -12.25 47\n"
+      "TransformMatrix = 0 0.6 0.8 -1 0 0 0 -0.8 0.6\n";
+  const CVoxel segmentation(P("seg.mhd"));
+  WriteMetaImage(dir_ / "oblique.mhd", segmentation, SIZE_MAX, oblique);
+  WriteMetaImage(dir_ / "obliquemap.mhd", CVoxel(P("map.mhd")), SIZE_MAX, oblique);
+  const CVoxel source(P("oblique.mhd"));
+  for (const std::string name : {"res.nii.gz", "res.nii", "res.mhd", "res"}) {
+    const Result r = Run({"--segmentation", P("oblique.mhd"), "--scribbles", P("obliquemap.mhd"), "--output",
+                          P(name), "--mode", "manual"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    const std::string written = name == "res" ? P("res.mhd") : P(name);
+    const CVoxel result(written);
+    ASSERT_TRUE(result.HasData()) << name;
+    EXPECT_TRUE(SameGeometry(result, source, 1e-6, 1e-5, 1e-6)) << name;
+    EXPECT_EQ(result.At(10, 18, 7), 1) << name;
+    EXPECT_EQ(result.At(33, 18, 7), 0) << name;
+    EXPECT_EQ(result.CountNonZero(), CVoxel(P("res.nii.gz")).CountNonZero()) << name;
+  }
+  EXPECT_TRUE(fs::exists(P("res.nii.gz")) && !fs::exists(P("res.nii.gz.mhd")));
+}
+
+TEST_F(CorvaneCorrect, AScribbleMapElsewhereInSpaceIsUsedWithOneWarning) {
+  WriteMetaImage(dir_ / "moved.mhd", CVoxel(P("map.mhd")), SIZE_MAX,
+                 "ElementSpacing = 1 1 1\nOffset = 0 0 5\n");
+  const Result r = Run({"--segmentation", P("seg.mhd"), "--scribbles", P("moved.mhd"), "--output", P("out"),
+                        "--mode", "manual", "--truth", P("truth.mhd")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "corvane-correct: " + GeometryMismatchText("scribble map", "segmentation") + "\n");
+  EXPECT_EQ(CVoxel(P("out.mhd")).At(10, 18, 7), 1);
+}
+
 TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
   CVoxel other(10, 10, 10);
   other.At(5, 5, 5) = 1;
@@ -167,6 +203,24 @@ TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
     EXPECT_TRUE(r.out.empty()) << shown << r.out;
     EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw"))) << shown;
   }
+}
+
+TEST_F(CorvaneCorrect, AFailedWriteSaysWhyAndLeavesNoFile) {
+  auto manual = [&](const std::string& output) {
+    return std::vector<std::string>{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"),
+                                    "--references",   P("refs"),    "--output",    output,
+                                    "--mode",         "manual"};
+  };
+  // The disk fills up: files may not grow past 512 bytes (the data needs 20160).
+  Result r = Run(manual(P("out")), "trap '' XFSZ; ulimit -f 1; ");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot write " + P("out.raw") + ": File too large"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw")));
+
+  fs::create_directories(dir_ / "taken.mhd");
+  r = Run(manual(P("taken.mhd")));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(P("taken.mhd") + ": it is a folder, not a file"), std::string::npos) << r.err;
 }
 
 }  // namespace

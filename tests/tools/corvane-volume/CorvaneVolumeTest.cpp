@@ -55,18 +55,53 @@ std::string LongRaw(std::vector<float> spacingOrigin, int X, int Y, int Z,
 
 }  // namespace
 
-TEST_F(Tool, InfoPrintsFiveLines) {
+TEST_F(Tool, InfoPrintsSixLines) {
   WriteFile(dir.Path("v.raw"),
             LongRaw({0.5f, 0.25f, 3.0f, -1.5f, 2.0f, 100.25f}, 3, 2, 1, {0, -7, 12, 0, 300, 1}));
   const Result run = Call("info " + Quoted("v.raw"));
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "size 3 2 1\nspacing 0.5 0.25 3\norigin -1.5 2 100.25\nrange -7 300\nnonzero 4\n");
+  EXPECT_EQ(
+      run.out,
+      "size 3 2 1\nspacing 0.5 0.25 3\norigin -1.5 2 100.25\ndirection 1 0 0 0 1 0 0 0 1\nrange -7 300\n"
+      "nonzero 4\n");
   EXPECT_EQ(run.err, "");
 
   // %g of the 32-bit float, not of a decimal text.
   WriteFile(dir.Path("w.raw"), LongRaw({0.1f, 1e-7f, 123456789.0f, 0, 0, 0}, 1, 1, 1, {5}));
   EXPECT_EQ(Call("info " + Quoted("w.raw")).out,
-            "size 1 1 1\nspacing 0.1 1e-07 1.23457e+08\norigin 0 0 0\nrange 5 5\nnonzero 1\n");
+            "size 1 1 1\nspacing 0.1 1e-07 1.23457e+08\norigin 0 0 0\ndirection 1 0 0 0 1 0 0 0 1\n"
+            "range 5 5\nnonzero 1\n");
+
+  // The direction row by row; the origin in LPS as ITK shows it.
+  WriteFile(dir.Path("d.mhd"),
+            "NDims = 3\nDimSize = 1 1 1\nOffset = 4 -5 6\nTransformMatrix = 0 1 0 -1 0 0 0 0 1\n"
+            "ElementDataFile = d.raw\n");
+  WriteFile(dir.Path("d.raw"), std::string(1, '\x07'));
+  EXPECT_EQ(
+      Call("info " + Quoted("d.mhd")).out,
+      "size 1 1 1\nspacing -1 -1 -1\norigin 4 -5 6\ndirection 0 -1 0 1 0 0 0 0 1\nrange 7 7\nnonzero 1\n");
+}
+
+TEST_F(Tool, ConvertToNiftiKeepsVoxelsAndGeometry) {
+  WriteFile(dir.Path("d.mhd"),
+            "NDims = 3\nDimSize = 2 1 2\nElementSpacing = 0.5 0.75 2\nOffset = 31.5 -12.25 47\n"
+            "TransformMatrix = 0 1 0 -1 0 0 0 0 -1\nElementType = MET_SHORT\nElementDataFile = d.raw\n");
+  WriteFile(dir.Path("d.raw"), Bytes<std::int16_t>({-300, 7, 32767, -32768}));
+  const CVoxel in(dir.Path("d.mhd"));
+  for (const char* name : {"out.nii", "out.nii.gz", "OUT.NII.GZ"}) {
+    const Result run = Call("convert " + Quoted("d.mhd") + " " + Quoted(name));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const CVoxel out(dir.Path(name));
+    ASSERT_TRUE(out.HasData()) << name;
+    EXPECT_EQ(out[0], -300);
+    EXPECT_EQ(out[3], -32768);
+    EXPECT_TRUE(SameGeometry(in, out, 1e-6, 1e-5, 1e-6)) << name;
+  }
+  // info shows the NIfTI file where it shows the MetaImage: in LPS.
+  const std::string lps = "origin 31.5 -12.25 47\ndirection 0 -1 0 1 0 0 0 0 -1\n";
+  EXPECT_NE(Call("info " + Quoted("d.mhd")).out.find(lps), std::string::npos);
+  EXPECT_NE(Call("info " + Quoted("out.nii.gz")).out.find(lps), std::string::npos)
+      << Call("info " + Quoted("out.nii.gz")).out;
 }
 
 TEST_F(Tool, ConvertWritesTheFortyByteRawFormatLosslessly) {

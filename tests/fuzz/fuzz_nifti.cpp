@@ -1,0 +1,52 @@
+// Feeds arbitrary bytes to the Analyze/NIfTI reader through files, as the
+// window reads them. The first byte picks the layout:
+//   0: the rest is one ".nii" file;
+//   1: the first 348 bytes of the rest are an Analyze ".hdr", the remainder its ".img";
+//   2: the rest, gzip-compressed, is a ".nii.gz" file.
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "tests/fuzz/FuzzFiles.h"
+#include "volume/Readers.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::string& folder = fuzzfiles::FreshFolder();
+  std::string path;
+  switch (data[0] % 3) {
+    case 0:
+      path = folder + "/input.nii";
+      fuzzfiles::Write(path, rest);
+      break;
+    case 1: {
+      constexpr std::size_t kHeaderBytes = 348;
+      path = folder + "/input.hdr";
+      fuzzfiles::Write(path, rest.substr(0, kHeaderBytes));
+      fuzzfiles::Write(folder + "/input.img", rest.size() > kHeaderBytes ? rest.substr(kHeaderBytes) : "");
+      break;
+    }
+    default: {
+      path = folder + "/input.nii.gz";
+      gzFile gz = gzopen(path.c_str(), "wb");
+      if (!gz) std::abort();
+      if (!rest.empty()) gzwrite(gz, rest.data(), static_cast<unsigned>(rest.size()));
+      gzclose(gz);
+      break;
+    }
+  }
+  CVoxel volume;
+  RecordingSink sink;
+  const bool ok = ReadAnalyzeNifti(volume, path, &sink);
+  if (ok != volume.HasData()) std::abort();
+  if (volume.HasData() &&
+      static_cast<std::int64_t>(volume.VoxelCount()) != ::VoxelCount(volume.X, volume.Y, volume.Z)) {
+    std::abort();
+  }
+  return 0;
+}

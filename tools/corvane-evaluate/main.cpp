@@ -1,0 +1,251 @@
+// corvane-evaluate: overlap, volume and surface-distance measures of
+// segmentations against a ground truth, for one case or a cohort (see --help).
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "evaluation/Cohort.h"
+#include "evaluation/Metrics.h"
+#include "evaluation/ResultFiles.h"
+#include "volume/FileIO.h"
+
+namespace {
+
+constexpr int kBadArguments = 1;
+constexpr int kBadInput = 2;
+constexpr int kCannotWrite = 3;
+constexpr int kMaximumThreads = 1024;
+
+const char kHelp[] =
+    "usage: corvane-evaluate --truth GT --segmentation SEG [--segmentation SEG2 ...] [--csv FILE]\n"
+    "                        [--json FILE] [--label N] [--threads N]\n"
+    "       corvane-evaluate --manifest CASES.csv [--csv FILE] [--json FILE] [--label N] [--threads N]\n"
+    "                        [--shard I/N]\n"
+    "       corvane-evaluate --summarize MERGED.csv [--csv FILE] [--json FILE]\n"
+    "\n"
+    "Measures each segmentation against the truth for the whole volume and for the apex, mid and\n"
+    "base, prints a table per segmentation and writes the same numbers to --csv and --json.\n"
+    "\n"
+    "Inputs: any volume Corvane reads. A voxel is foreground when its value is non-zero, or equals N\n"
+    "with --label N. Truth and segmentation must agree in size, spacing (1e-4 relative), origin\n"
+    "(1e-3 mm) and direction (1e-4).\n"
+    "\n"
+    "CSV columns: segmentation,region,dice,jaccard,truth_ml,segmentation_ml,rvd_percent,abd_mm,\n"
+    "hd95_mm,hd_mm,surface_dice_1mm,surface_dice_2mm (segmentation: the path as given; region:\n"
+    "whole, apex, mid or base). Numbers have 9 significant digits; nan and inf are spelled out.\n"
+    "JSON: an array of objects with the same keys, nan and inf as the strings \"nan\" and \"inf\".\n"
+    "\n"
+    "Definitions:\n"
+    "  Boundary voxels of a mask: foreground voxels with at least one of their 6 face neighbours\n"
+    "    background or outside the volume.\n"
+    "  Directed distance of a boundary voxel: Euclidean distance in mm between voxel centres (with\n"
+    "    the volume's spacing) to the nearest boundary voxel of the other mask, always the whole\n"
+    "    other boundary; computed exactly (Euclidean distance transform with anisotropic spacing).\n"
+    "  Pooled distances: the directed distances of both boundaries together. abd_mm = their mean;\n"
+    "    hd_mm = their maximum; hd95_mm = nearest-rank 95th percentile (sorted ascending, element\n"
+    "    ceil(0.95 n), counted from 1); surface_dice_Tmm = share of pooled distances <= T mm.\n"
+    "  dice = 2|A and B| / (|A| + |B|); jaccard = |A and B| / |A or B|; both 1 when both masks are\n"
+    "    empty. Volumes in mL = voxel count x spacing product / 1000. rvd_percent =\n"
+    "    100 (V_seg - V_truth) / V_truth, nan when the truth is empty.\n"
+    "  Regions: the truth's occupied slices along the volume's z axis, ordered by their superior (S)\n"
+    "    coordinate; slice i (from 0) of n is apex when 3i < n, base when 3i >= 2n, mid otherwise.\n"
+    "    Slices below the truth count as apex, above it as base; an empty slice between occupied\n"
+    "    ones belongs to the region of the occupied slice below it. Overlap measures use the voxels\n"
+    "    on a region's slices, distance measures the boundary voxels on a region's slices. whole is\n"
+    "    the whole volume. With an empty truth every apex, mid and base value is nan.\n"
+    "  Empty boundaries: one mask empty and the other not: distances inf, surface Dice 0; both empty\n"
+    "    (in the region): distances 0, surface Dice 1.\n"
+    "\n"
+    "Manifest: a CSV file with a header and the columns truth,segmentation and optionally case (any\n"
+    "order); relative paths are relative to the manifest's folder. Output columns: case followed by\n"
+    "the columns above, one row per case and region (case: the manifest's case, else the case's row\n"
+    "number from 1), then summary rows with case = mean, sd, median, q1, q3, min, max and an empty\n"
+    "segmentation, for every region, over the cases' values as written (nan values left out):\n"
+    "  mean = sum / n; sd = sample standard deviation (divisor n - 1; nan below 2 values);\n"
+    "  median, q1, q3 = linear interpolation between the ascending values at position p (n - 1),\n"
+    "  p = 0.5, 0.25, 0.75; min, max.\n"
+    "--threads N: cases evaluated at once (default: every core). --shard I/N: only the cases at\n"
+    "positions p (from 0) with p % N == I - 1, so N jobs cover the cohort; their CSV files joined\n"
+    "(header once) give the case rows of one run, and --summarize MERGED.csv recomputes the summary\n"
+    "rows over the case rows of a joined file (its own summary rows are ignored).\n"
+    "\n"
+    "Exit status: 0 done; 1 bad arguments; 2 an input cannot be read, the geometry differs or a\n"
+    "manifest is malformed (one line on stderr starting with 'corvane-evaluate: ', nothing written);\n"
+    "3 an output file cannot be written.\n";
+
+struct Options {
+  std::string truth, manifest, summarize, csv, json, shard;
+  std::vector<std::string> segmentations;
+  evaluation::Foreground foreground;
+  int threads = 0;
+};
+
+struct Failure {
+  int status;
+  std::string message;
+};
+
+bool Fail(Failure& failure, int status, std::string message) {
+  failure = {status, std::move(message)};
+  return false;
+}
+
+bool ParseWholeNumber(const std::string& text, long low, long high, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
+  static const std::vector<std::string> kNames{"--truth",     "--segmentation", "--manifest",
+                                               "--summarize", "--csv",          "--json",
+                                               "--label",     "--threads",      "--shard"};
+  std::map<std::string, std::string> values;
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    bool known = false;
+    for (const std::string& n : kNames) known = known || n == name;
+    if (!known) return Fail(failure, kBadArguments, "unknown argument '" + name + "' (see --help)");
+    if (i + 1 >= argc) return Fail(failure, kBadArguments, name + " needs a value");
+    const std::string value = argv[++i];
+    if (name == "--segmentation") {
+      o.segmentations.push_back(value);
+      continue;
+    }
+    if (values.count(name)) return Fail(failure, kBadArguments, name + " is given twice");
+    values[name] = value;
+  }
+  const auto take = [&](const char* name, std::string& into) {
+    if (values.count(name)) into = values[name];
+    return values.count(name) > 0;
+  };
+  const bool single = take("--truth", o.truth);
+  const bool manifest = take("--manifest", o.manifest);
+  const bool summarize = take("--summarize", o.summarize);
+  take("--csv", o.csv);
+  take("--json", o.json);
+  take("--shard", o.shard);
+  if (single + manifest + summarize != 1)
+    return Fail(failure, kBadArguments,
+                "give exactly one of --truth, --manifest and --summarize (see --help)");
+  if (single && o.segmentations.empty())
+    return Fail(failure, kBadArguments, "missing --segmentation (see --help)");
+  if (!single && !o.segmentations.empty())
+    return Fail(failure, kBadArguments, "--segmentation goes with --truth");
+  if (values.count("--shard") && !manifest)
+    return Fail(failure, kBadArguments, "--shard goes with --manifest");
+  if (summarize && (values.count("--label") || values.count("--threads")))
+    return Fail(failure, kBadArguments, "--summarize takes only --csv and --json");
+  if (!o.csv.empty() && o.csv == o.json)
+    return Fail(failure, kBadArguments, "--csv and --json name the same file");
+  long n = 0;
+  if (values.count("--label")) {
+    if (!ParseWholeNumber(values["--label"], -32768, 32767, n))
+      return Fail(failure, kBadArguments,
+                  "--label must be a whole number from -32768 to 32767, not '" + values["--label"] + "'");
+    o.foreground = {true, static_cast<int>(n)};
+  }
+  if (values.count("--threads")) {
+    if (!ParseWholeNumber(values["--threads"], 1, kMaximumThreads, n))
+      return Fail(failure, kBadArguments,
+                  "--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
+                      ", not '" + values["--threads"] + "'");
+    o.threads = static_cast<int>(n);
+  }
+  return true;
+}
+
+// Every output file is staged beside its target and renamed into place only
+// when all of them are complete.
+bool WriteOutputs(const Options& o, const std::vector<evaluation::ResultRow>& rows, bool withCase,
+                  Failure& failure) {
+  std::vector<std::unique_ptr<StagedFile>> files;
+  const auto stage = [&](const std::string& path, const std::string& text) {
+    if (path.empty()) return true;
+    files.push_back(std::make_unique<StagedFile>(path));
+    StagedFile& f = *files.back();
+    if (!f.Create() || !f.Write(text) || !f.Finish())
+      return Fail(failure, kCannotWrite, "cannot write '" + path + "': " + f.Error());
+    return true;
+  };
+  if (!stage(o.csv, evaluation::CsvText(rows, withCase)) ||
+      !stage(o.json, evaluation::JsonText(rows, withCase)))
+    return false;
+  for (auto& f : files)
+    if (!f->Commit()) return Fail(failure, kCannotWrite, "cannot write '" + f->Target() + "': " + f->Error());
+  return true;
+}
+
+bool Run(const Options& o, Failure& failure) {
+  std::vector<evaluation::ResultRow> rows;
+  std::string error;
+  bool withCase = true;
+  if (!o.truth.empty()) {
+    withCase = false;
+    std::vector<evaluation::CohortCase> cases;
+    for (const std::string& s : o.segmentations) cases.push_back({"", s, o.truth, s});
+    std::vector<evaluation::CaseMetrics> metrics;
+    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
+      return Fail(failure, kBadInput, error);
+    for (std::size_t i = 0; i < cases.size(); ++i)
+      evaluation::AppendCaseRows("", cases[i].segmentation, metrics[i], rows);
+  } else if (!o.manifest.empty()) {
+    std::vector<evaluation::CohortCase> all;
+    if (!evaluation::ReadManifest(o.manifest, all, error)) return Fail(failure, kBadInput, error);
+    std::vector<evaluation::CohortCase> cases;
+    if (o.shard.empty()) {
+      cases = all;
+    } else {
+      int index = 0, count = 0;
+      if (!evaluation::ParseShard(o.shard, index, count, error)) return Fail(failure, kBadArguments, error);
+      for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
+    }
+    std::vector<evaluation::CaseMetrics> metrics;
+    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
+      return Fail(failure, kBadInput, error);
+    for (std::size_t i = 0; i < cases.size(); ++i)
+      evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
+    const std::vector<evaluation::ResultRow> summary = evaluation::SummaryRows(rows);
+    rows.insert(rows.end(), summary.begin(), summary.end());
+  } else {
+    std::string text;
+    std::vector<evaluation::ResultRow> read;
+    if (!evaluation::ReadTextFile(o.summarize, text, error))
+      return Fail(failure, kBadInput, "cannot read '" + o.summarize + "': " + error);
+    if (!evaluation::ParseResultCsv(text, read, error))
+      return Fail(failure, kBadInput, "'" + o.summarize + "': " + error);
+    for (const evaluation::ResultRow& row : read)
+      if (!row.IsSummary()) rows.push_back(row);
+    const std::vector<evaluation::ResultRow> summary = evaluation::SummaryRows(rows);
+    rows.insert(rows.end(), summary.begin(), summary.end());
+  }
+  if (!WriteOutputs(o, rows, withCase, failure)) return false;
+  std::fputs(evaluation::TableText(rows, withCase).c_str(), stdout);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  evaluation::ReuseVolumeMemory();
+  Options options;
+  Failure failure{0, ""};
+  try {
+    if (ParseArguments(argc, argv, options, failure) && Run(options, failure)) return 0;
+  } catch (const std::bad_alloc&) {
+    failure = {kBadInput, "not enough memory"};
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "corvane-evaluate: %s\n", failure.message.c_str());
+  return failure.status;
+}
