@@ -1,6 +1,5 @@
 #include "evaluation/Cohort.h"
 
-#include <malloc.h>
 
 #include <algorithm>
 #include <cmath>
@@ -147,11 +146,6 @@ bool EvaluateFiles(const std::string& truthPath, const std::string& segmentation
   }
   metrics = Evaluate(*truth, *segmentation, foreground);
   return true;
-}
-
-void ReuseVolumeMemory() {
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest threshold glibc accepts on 64-bit systems
-  mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,

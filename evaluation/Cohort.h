@@ -39,12 +39,6 @@ bool LoadLabelVolume(const std::string& what, const std::string& path, std::uniq
 bool EvaluateFiles(const std::string& truthPath, const std::string& segmentationPath,
                    const Foreground& foreground, CaseMetrics& metrics, std::string& error);
 
-// Keeps freed blocks of volume size in the process's heap. Every case of a
-// cohort allocates and frees volumes of the same few sizes; blocks that are
-// mapped and unmapped each time are faulted in page by page for every case,
-// which costs more than the measures themselves. Call once at start-up.
-void ReuseVolumeMemory();
-
 // Evaluates every case on up to `threads` threads (0: every core). On failure
 // *error tells the first failing case in list order.
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,

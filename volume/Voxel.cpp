@@ -1,5 +1,7 @@
 #include "volume/Voxel.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -165,6 +167,11 @@ std::string GeometryMismatchText(const std::string& what, const std::string& oth
   return "The " + what + " has the size of the " + other +
          " but does not share its place in space (spacing, origin or direction differ). It is used voxel "
          "for voxel as it is; check that the two files belong together.";
+}
+
+void ReuseVolumeMemory() {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest threshold glibc accepts on 64-bit systems
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
 bool CVoxel::Allocate() {

@@ -198,6 +198,13 @@ bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative = 1e-
 // space, e.g. GeometryMismatchText("segmentation", "image").
 std::string GeometryMismatchText(const std::string& what, const std::string& other);
 
+// Keeps freed blocks of volume size in the process's heap. A program that
+// allocates and frees volumes of the same few sizes again and again (a
+// correction reading its references, a cohort of cases) otherwise has each
+// block mapped and unmapped every time and faulted in page by page, which can
+// cost more than the work done on it. Programs call this once at start-up.
+void ReuseVolumeMemory();
+
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).
 using CPointArray = std::vector<C3DPoint>;

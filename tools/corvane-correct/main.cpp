@@ -206,6 +206,8 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  // Every reference label is read into a block of the same size and freed again.
+  ReuseVolumeMemory();
   Options options;
   std::string error;
   bool done = false;

@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  evaluation::ReuseVolumeMemory();
+  ReuseVolumeMemory();
   Options options;
   Failure failure{0, ""};
   try {
