@@ -21,6 +21,7 @@
 #include "app/DialogLayout.h"
 #include "app/GroupFrame.h"
 #include "app/SpinControl.h"
+#include "app/ViewLimits.h"
 #include "correction/LabelGeometry.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
@@ -89,11 +90,11 @@ constexpr int kTabOrder[] = {ctl::kLoadImage,
                              ctl::kZoomEdit,
                              ctl::kZoomSlider};
 
-constexpr int kZoomMinimum = 10;
-constexpr int kZoomMaximum = 1000;
-constexpr int kZoomTypedMaximum = 10000;
-constexpr int kBrushMinimum = 1;
-constexpr int kBrushMaximum = 50;
+using limits::kBrushMaximum;
+using limits::kBrushMinimum;
+using limits::kZoomMaximum;
+using limits::kZoomMinimum;
+using limits::kZoomTypedMaximum;
 constexpr int kWindowLowMinimum = -3000, kWindowLowMaximum = 1000, kWindowLowStart = 0;
 constexpr int kWindowHighMinimum = 1000, kWindowHighMaximum = 10000, kWindowHighStart = 2500;
 
@@ -115,8 +116,7 @@ CCorvaneDlg::CCorvaneDlg(CPlatform& platform, const Options& options, QWidget* p
     : QDialog(parent,
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_platform(platform),
-      m_defaultReferenceDir(options.referenceDir),
-      m_strReferenceDir(options.referenceDir),
+      m_case(platform, platform, options.referenceDir),
       m_hIcon(CorvaneIcon()) {
   setObjectName(QStringLiteral("CorvaneDlg"));
   setWindowTitle(QStringLiteral("Corvane"));
@@ -143,13 +143,6 @@ CCorvaneDlg::~CCorvaneDlg() {
   // The viewer goes first, so that nothing refers to the volumes freed below.
   delete m_viewerWidget;
   m_viewerWidget = nullptr;
-  m_pImage.reset();
-  m_pSegmentation.reset();
-  m_pBoundary.reset();
-  m_pStrokeMap.reset();
-  m_pAccumulatedMap.reset();
-  m_pSegmentationBackup.reset();
-  m_pStrokeBackup.reset();
 }
 
 CVoxelSliceViewer& CCorvaneDlg::Viewer() const { return m_viewerWidget->Viewer(); }
@@ -172,6 +165,7 @@ void CCorvaneDlg::CreateControls() {
         // The right button pans the picture: no context menu there.
         m_viewerWidget->setContextMenuPolicy(Qt::PreventContextMenu);
         m_viewerWidget->Viewer().SetMessageSink(&m_platform);
+        m_viewerWidget->Viewer().SetStrokeListener(this);
         widget = m_viewerWidget;
         break;
       }
@@ -281,32 +275,33 @@ void CCorvaneDlg::ConnectControls() {
       int code = -1;
       switch (action) {
         case QAbstractSlider::SliderSingleStepSub:
-          code = 0;
+          code = kLineUp;
           break;
         case QAbstractSlider::SliderSingleStepAdd:
-          code = 1;
+          code = kLineDown;
           break;
         case QAbstractSlider::SliderPageStepSub:
-          code = 2;
+          code = kPageUp;
           break;
         case QAbstractSlider::SliderPageStepAdd:
-          code = 3;
+          code = kPageDown;
           break;
         case QAbstractSlider::SliderMove:
-          code = 5;
+          code = kThumbTrack;
           break;
         case QAbstractSlider::SliderToMinimum:
-          code = 6;
+          code = kTop;
           break;
         case QAbstractSlider::SliderToMaximum:
-          code = 7;
+          code = kBottom;
           break;
         default:
           return;
       }
       OnHScroll(code, slider);
     });
-    connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { OnHScroll(4, slider); });
+    connect(slider, &QAbstractSlider::sliderReleased, this,
+            [this, slider] { OnHScroll(kThumbPosition, slider); });
   }
   for (int id : {ctl::kZoomSpin, ctl::kBrushSpin}) {
     CSpinControl* spin = Spin(id);
@@ -454,18 +449,18 @@ void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
       usable(ctl::kLoadBoundary, "boundary", *files.boundary, "an image must be loaded first")) {
     LoadBoundaryFile(files.boundary);
   }
-  if (files.segmentation && m_pSegmentation && HasForeground(*m_pSegmentation)) {
+  if (files.segmentation && m_case.Segmentation() && HasForeground(*m_case.Segmentation())) {
     // The case opens on the organ: the Z slider moves to the middle of the
     // segmentation, as the user would move it.
     C3DPoint low, high;
-    EnlargedBoundingBox(*m_pSegmentation, C3DPoint(0, 0, 0), low, high);
+    EnlargedBoundingBox(*m_case.Segmentation(), C3DPoint(0, 0, 0), low, high);
     Slider(ctl::kSliceZ)->setSliderPosition((low.z + high.z) / 2);
   }
   if (files.scribbles) {
     // What a user does before Load UI: pick a mode (unless one is picked) and
     // tick Marking. Clicks on disabled buttons do nothing.
     if (!Control(ctl::kLoadUI)->isEnabled()) Button(ctl::kSemiAutomatic)->click();
-    if (!m_bMarking) Button(ctl::kMarking)->click();
+    if (!m_case.Marking()) Button(ctl::kMarking)->click();
     if (usable(ctl::kLoadUI, "scribbles", *files.scribbles,
                "an image and a segmentation must be loaded first")) {
       LoadScribblesFile(files.scribbles);
@@ -480,10 +475,10 @@ bool CCorvaneDlg::UpdateData(bool saveAndValidate) {
     SetChecked(ctl::kShowBoundary, m_bShowBoundary);
     SetChecked(ctl::kShowSegmentation, m_bShowSegmentation);
     Edit(ctl::kZoomEdit)->setText(QString::number(m_nZoom));
-    Edit(ctl::kReferenceDir)->setText(Qs(m_strReferenceDir));
-    SetChecked(ctl::kMarking, m_bMarking);
-    SetChecked(ctl::kBrush3D, m_b3DBrush);
-    Edit(ctl::kBrushSizeEdit)->setText(QString::number(m_nBrushSize));
+    Edit(ctl::kReferenceDir)->setText(Qs(m_case.ReferenceDir()));
+    SetChecked(ctl::kMarking, m_case.Marking());
+    SetChecked(ctl::kBrush3D, m_case.Brush3D());
+    Edit(ctl::kBrushSizeEdit)->setText(QString::number(m_case.BrushSize()));
     return true;
   }
   auto fail = [this](int id, const char* message) {
@@ -502,14 +497,14 @@ bool CCorvaneDlg::UpdateData(bool saveAndValidate) {
     return fail(ctl::kZoomEdit, "Please enter an integer between 10 and 10000.");
   }
   m_nZoom = zoom;
-  m_strReferenceDir = Edit(ctl::kReferenceDir)->text().toStdString();
-  m_bMarking = Button(ctl::kMarking)->isChecked();
-  m_b3DBrush = Button(ctl::kBrush3D)->isChecked();
+  m_case.SetReferenceDir(Edit(ctl::kReferenceDir)->text().toStdString());
+  m_case.SetMarkingFlag(Button(ctl::kMarking)->isChecked());
+  m_case.SetBrush3D(Button(ctl::kBrush3D)->isChecked());
   int brush = 0;
   if (!ParseInteger(Edit(ctl::kBrushSizeEdit)->text(), brush)) {
     return fail(ctl::kBrushSizeEdit, "Please enter an integer.");
   }
-  m_nBrushSize = brush;
+  m_case.SetBrushSize(brush);
   return true;
 }
 
@@ -551,6 +546,23 @@ bool CCorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     // Escape does not close the window and Return presses no button.
     if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    // Undo and redo of the case, except in a text field, which keeps its own.
+    if (!qobject_cast<QLineEdit*>(widget)) {
+      const auto* keyEvent = static_cast<QKeyEvent*>(event);
+      if (keyEvent->matches(QKeySequence::Undo)) {
+        OnUndo();
+        return true;
+      }
+      const auto combination = keyEvent->keyCombination();
+      const bool redoKey =
+          keyEvent->matches(QKeySequence::Redo) ||
+          combination == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z) ||
+          combination == QKeyCombination(Qt::ControlModifier, Qt::Key_Y);
+      if (redoKey) {
+        OnRedo();
+        return true;
+      }
+    }
     return QDialog::eventFilter(watched, event);
   }
   // The wheel changes nothing anywhere in the window.
@@ -563,7 +575,7 @@ void CCorvaneDlg::mousePressEvent(QMouseEvent* event) {
   // A click on the window's own surface takes a typed brush size.
   if (event->button() == Qt::LeftButton) {
     UpdateData(true);
-    Viewer().SetBrushRadius(m_nBrushSize);
+    Viewer().SetBrushRadius(m_case.BrushSize());
   }
   QDialog::mousePressEvent(event);
 }
@@ -597,11 +609,7 @@ void CCorvaneDlg::WaitForWorker() { m_platform.WaitForThreads(); }
 
 // ---- Run lock ----------------------------------------------------------------------
 
-bool CCorvaneDlg::RefuseWhileRunning() {
-  if (!m_workerRunning) return false;
-  m_platform.ShowMessage("A correction is running. Please wait until it has finished.");
-  return true;
-}
+bool CCorvaneDlg::RefuseWhileRunning() { return m_case.RefuseWhileRunning(); }
 
 void CCorvaneDlg::BeginRun() {
   m_workerRunning = true;
@@ -617,6 +625,9 @@ void CCorvaneDlg::EndRun() {
   m_lockedControls.clear();
   for (const auto& [id, enabled] : states) Control(id)->setEnabled(enabled);
   m_workerRunning = false;
+  // A worker that ended without handing back its run closes it here.
+  m_job.reset();
+  m_case.AbandonRun();
 }
 
 // ---- Viewer readouts ----------------------------------------------------------------
@@ -625,3 +636,30 @@ void CCorvaneDlg::SetPositionText(const std::string& text) { SetControlText(ctl:
 void CCorvaneDlg::SetValueText(const std::string& text) { SetControlText(ctl::kIntensityText, Qs(text)); }
 void CCorvaneDlg::SetRangeText(const std::string& text) { SetControlText(ctl::kRangeText, Qs(text)); }
 void CCorvaneDlg::SetZoomSpinPosition(int percent) { Spin(ctl::kZoomSpin)->SetPosition(percent); }
+
+// ---- Strokes, undo and redo -----------------------------------------------------------
+
+void CCorvaneDlg::StrokeBegins() { m_case.BeginStroke(); }
+void CCorvaneDlg::StrokeEnds() { m_case.EndStroke(); }
+
+void CCorvaneDlg::OnUndo() {
+  if (m_case.Undo()) ShowCaseAfterHistoryStep();
+}
+
+void CCorvaneDlg::OnRedo() {
+  if (m_case.Redo()) ShowCaseAfterHistoryStep();
+}
+
+void CCorvaneDlg::ShowCaseAfterHistoryStep() {
+  // The volumes changed in place; a volume the history created or removed is
+  // lent again, keeping the overlay switch as the user left it.
+  if (Viewer().Segmentation() != m_case.Segmentation()) {
+    const bool shown = Viewer().ShowSegmentation();
+    if (m_case.Segmentation() && Viewer().SetSegmentation(m_case.Segmentation())) {
+      Viewer().SetShowSegmentation(shown);
+    } else {
+      Viewer().ClearSegmentation();
+    }
+  }
+  LendStrokeMap();
+}

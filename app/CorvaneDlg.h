@@ -1,11 +1,15 @@
-// The main window: one fixed-size dialog holding the whole working state of a
-// case (the volumes, the slice viewer, the control values, the reference list)
-// and every command of the program.
+// The main window: one fixed-size dialog with the slice viewer and the
+// controls, coupled to the case model (CCaseSession), which holds the case:
+// the volumes, the stroke maps, mode and brush, the references, the backup and
+// the undo/redo history. The dialog creates and enables the controls, moves
+// their values to and from the model, asks for files, lends the model's
+// volumes to the viewer and forwards every command.
 //
 // Commands run on the window's thread. Segmentation and Cancel hand their work
 // to a worker thread; while a worker runs, every command that could free,
 // replace or read a volume the worker uses is disabled, and is refused with a
-// message should it be called anyway.
+// message should it be called anyway. Ctrl+Z undoes the last edit of the case,
+// Ctrl+Shift+Z and Ctrl+Y redo it, wherever the focus is except in a text field.
 #pragma once
 
 #include <QDialog>
@@ -17,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "correction/ReferenceSet.h"
+#include "session/CaseSession.h"
 #include "viewer/VoxelSliceViewer.h"
 #include "volume/Voxel.h"
 
@@ -38,12 +42,12 @@ struct CCaseFiles {
   std::optional<std::string> scribbles;  // a saved user interaction map
 };
 
-class CCorvaneDlg : public QDialog, private CViewerReadouts {
+class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeListener {
   Q_OBJECT
 
  public:
   // The reference image directory the dialog starts with and returns to on Reset.
-  static constexpr const char* kDefaultReferenceDir = "C:\\DataSet\\prostate\\popR\\label2";
+  static constexpr const char* kDefaultReferenceDir = CCaseSession::kDefaultReferenceDir;
 
   struct Options {
     std::string referenceDir = kDefaultReferenceDir;
@@ -84,9 +88,23 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   void OnClearUI();
   void OnSegmentation();
   void OnCancelCorrection();
-  // View controls: a slider moved with a scroll code of the classic trackbar
-  // (0-1 line, 2-3 page, 4 thumb position, 5 thumb track, 6-7 ends, 8 end of
-  // scrolling), and a spin control stepped to `position`.
+  // Undo and redo of the case's last edit (no effect while a worker runs).
+  void OnUndo();
+  void OnRedo();
+  // The scroll codes of the classic trackbar, as OnHScroll receives them.
+  enum ScrollCode : int {
+    kLineUp = 0,
+    kLineDown = 1,
+    kPageUp = 2,
+    kPageDown = 3,
+    kThumbPosition = 4,  // the thumb was released here
+    kThumbTrack = 5,     // the thumb is being dragged
+    kTop = 6,
+    kBottom = 7,
+    kEndScroll = 8,  // scrolling ended; the thumb did not move
+  };
+  // View controls: a slider moved with a ScrollCode, and a spin control
+  // stepped to `position`.
   void OnHScroll(int code, QSlider* slider);
   void OnVScroll(int position, CSpinControl* spin);
   // The About box (the window's context menu offers it).
@@ -120,25 +138,27 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   void WaitForWorker();
 
   // ---- State (read) -----------------------------------------------------------------
-  const CVoxel* Image() const { return m_pImage.get(); }
-  const CVoxel* Boundary() const { return m_pBoundary.get(); }
-  const CVoxel* Segmentation() const { return m_pSegmentation.get(); }
-  const CVoxel* StrokeMap() const { return m_pStrokeMap.get(); }
-  CVoxel* StrokeMap() { return m_pStrokeMap.get(); }
-  const CVoxel* AccumulatedMap() const { return m_pAccumulatedMap.get(); }
-  const CVoxel* SegmentationBackup() const { return m_pSegmentationBackup.get(); }
-  const CVoxel* StrokeBackup() const { return m_pStrokeBackup.get(); }
-  const std::string& ImagePath() const { return m_strImagePath; }
-  const std::string& ReferenceDir() const { return m_strReferenceDir; }
-  const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
+  const CCaseSession& Case() const { return m_case; }
+  const CVoxel* Image() const { return m_case.Image(); }
+  const CVoxel* Boundary() const { return m_case.Boundary(); }
+  const CVoxel* Segmentation() const { return m_case.Segmentation(); }
+  const CVoxel* StrokeMap() const { return m_case.StrokeMap(); }
+  CVoxel* StrokeMap() { return m_case.StrokeMap(); }
+  const CVoxel* AccumulatedMap() const { return m_case.AccumulatedMap(); }
+  const CVoxel* SegmentationBackup() const { return m_case.SegmentationBackup(); }
+  const CVoxel* StrokeBackup() const { return m_case.StrokeBackup(); }
+  const std::string& ImagePath() const { return m_case.ImagePath(); }
+  const std::string& ReferenceDir() const { return m_case.ReferenceDir(); }
+  const std::vector<std::string>& ReferencePaths() const { return m_case.ReferencePaths(); }
   int Zoom() const { return m_nZoom; }
-  int BrushSize() const { return m_nBrushSize; }
-  bool Marking() const { return m_bMarking; }
-  bool Brush3D() const { return m_b3DBrush; }
+  int BrushSize() const { return m_case.BrushSize(); }
+  bool Marking() const { return m_case.Marking(); }
+  bool Brush3D() const { return m_case.Brush3D(); }
   bool ShowSegmentationFlag() const { return m_bShowSegmentation; }
   bool ShowBoundaryFlag() const { return m_bShowBoundary; }
-  int CorrectionMode() const { return m_nCorrectionMode; }
-  bool ScribbleHelpShown() const { return m_bScribbleHelpShown; }
+  // 1 manual, 0 semi-automatic.
+  int CorrectionMode() const { return static_cast<int>(m_case.Mode()); }
+  bool ScribbleHelpShown() const { return m_case.ScribbleHelpShown(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -148,12 +168,6 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   void reject() override;
 
  private:
-  // What a correction run needs besides the dialog's volumes, fixed when it starts.
-  struct CRunSettings {
-    int correctionMode = 1;
-    std::vector<std::string> referencePaths;
-  };
-
   // Construction.
   void CreateControls();
   void ConnectControls();
@@ -182,26 +196,14 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   void SetSliderPosition(int id, int position);
   void ClearLog();
   void SetWindowSlidersToDefaults();
-  void WriteScribbleHelp();
-  // A new all-zero stroke map of the image's size, handed to the viewer.
-  void CreateFreshStrokeMap();
-  void CreateStrokeMapIfNone();
-  void ReleaseStrokeMap();
-  // Discards the stroke map, accumulated map and backups of another size than the image.
-  void DiscardVolumesNotMatchingImage();
-  // Loads a volume; a file that gives no data is reported and yields null.
-  std::unique_ptr<CVoxel> LoadVolume(const std::string& path);
-  // Writes NIfTI or MetaImage as the chosen path's ending asks (unsigned
-  // bytes, with the volume's geometry); *written receives the path written. A
-  // failure is reported with the path and returns false.
-  bool SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written);
-  // Tells the user (one message box) when `volume` has the image's size but
-  // lies elsewhere in space; `what` names it ("segmentation", "boundary").
-  void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
+  // Lends the case's stroke map to the viewer (or takes the old one back).
+  void LendStrokeMap();
+  // The viewer's marking, 3-D brush and brush size as the case has them.
+  void ApplyViewerMarking();
+  // After undo or redo: the viewer shows the case's volumes as they are now.
+  void ShowCaseAfterHistoryStep();
   // Refuses a command while a worker runs (with a message). True when refused.
   bool RefuseWhileRunning();
-  // Whether the segmentation and the maps a correction works on fit together.
-  bool CheckCorrectionVolumes();
 
   // Workers.
   static unsigned CorrectionThreadProc(CCorvaneDlg* dialog);
@@ -209,7 +211,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   bool StartWorker(unsigned (*proc)(CCorvaneDlg*));
   void BeginRun();
   void EndRun();
-  void FinishCorrection(std::unique_ptr<CVoxel> corrected);
+  void FinishCorrection();
   void FinishRestore();
 
   // CViewerReadouts: the viewer's readouts go to the dialog's labels and spin.
@@ -217,33 +219,17 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   void SetValueText(const std::string& text) override;
   void SetRangeText(const std::string& text) override;
   void SetZoomSpinPosition(int percent) override;
+  // CStrokeListener: one stroke of the brush is one edit of the case.
+  void StrokeBegins() override;
+  void StrokeEnds() override;
 
   CPlatform& m_platform;
-  const std::string m_defaultReferenceDir;
+  // The case; the viewer borrows its volumes.
+  CCaseSession m_case;
 
-  // Volumes owned by the dialog.
-  std::unique_ptr<CVoxel> m_pImage;
-  std::unique_ptr<CVoxel> m_pBoundary;
-  std::unique_ptr<CVoxel> m_pSegmentation;
-  std::unique_ptr<CVoxel> m_pStrokeMap;
-  std::unique_ptr<CVoxel> m_pAccumulatedMap;
-  std::unique_ptr<CVoxel> m_pSegmentationBackup;
-  std::unique_ptr<CVoxel> m_pStrokeBackup;
-
-  std::string m_strImagePath;
-  std::string m_strReferenceDir;
-  std::vector<std::string> m_referencePaths;
-  // The reference labels read by the last semi-automatic run; only the
-  // correction worker uses them.
-  CReferenceCache m_referenceCache;
   int m_nZoom = 100;
-  int m_nBrushSize = 2;
-  bool m_bMarking = false;
-  bool m_b3DBrush = false;
   bool m_bShowSegmentation = false;
   bool m_bShowBoundary = false;
-  int m_nCorrectionMode = 1;  // 1 manual, 0 semi-automatic
-  bool m_bScribbleHelpShown = false;
   QIcon m_hIcon;
 
   // Set just before a worker starts; the worker runs only when it is set and
@@ -251,7 +237,8 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts {
   std::atomic<bool> m_bRunRequested{false};
   // A worker runs (window's thread only).
   bool m_workerRunning = false;
-  CRunSettings m_run;
+  // The copies the correction worker corrects, from its start until FinishCorrection.
+  std::unique_ptr<CCorrectionJob> m_job;
   // Enabled state of the commands locked for a run, restored when it ends.
   std::map<int, bool> m_lockedControls;
 

@@ -90,7 +90,7 @@ const CControlTemplate* FindControlTemplate(int id) {
   return nullptr;
 }
 
-CDialogUnits::CDialogUnits(const QFont& font, double scale) : m_scale(scale) {
+CDialogUnits::CDialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   const int letters =
       metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
@@ -98,12 +98,8 @@ CDialogUnits::CDialogUnits(const QFont& font, double scale) : m_scale(scale) {
   m_baseY = metrics.height();
 }
 
-int CDialogUnits::X(int dlu) const {
-  return static_cast<int>(std::lround(MulDiv(dlu, m_baseX, 4) * m_scale));
-}
-int CDialogUnits::Y(int dlu) const {
-  return static_cast<int>(std::lround(MulDiv(dlu, m_baseY, 8) * m_scale));
-}
+int CDialogUnits::X(int dlu) const { return MulDiv(dlu, m_baseX, 4); }
+int CDialogUnits::Y(int dlu) const { return MulDiv(dlu, m_baseY, 8); }
 
 QRect CDialogUnits::Rect(int x, int y, int width, int height) const {
   const int left = X(x), top = Y(y);
@@ -119,4 +115,4 @@ QFont DialogFont() {
   return font;
 }
 
-CDialogUnits DialogUnits() { return CDialogUnits(DialogFont(), 1.0); }
+CDialogUnits DialogUnits() { return CDialogUnits(DialogFont()); }

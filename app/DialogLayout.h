@@ -93,11 +93,10 @@ inline constexpr int kDialogHeightDlu = 400;
 
 // Dialog units to pixels. The base units follow the font as the classic dialog
 // manager computes them (horizontal: half the average width of the 52 letters,
-// rounded; vertical: the font's height); `scale` widens the mapping where the
-// substitute font needs more room than the original one.
+// rounded; vertical: the font's height).
 class CDialogUnits {
  public:
-  explicit CDialogUnits(const QFont& font, double scale = 1.0);
+  explicit CDialogUnits(const QFont& font);
   int X(int dlu) const;
   int Y(int dlu) const;
   QRect Rect(int x, int y, int width, int height) const;
@@ -110,7 +109,6 @@ class CDialogUnits {
  private:
   int m_baseX = 0;
   int m_baseY = 0;
-  double m_scale = 1.0;
 };
 
 // The font of every window of the program, and the mapping the windows use.

@@ -7,20 +7,20 @@
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
 #include "app/SpinControl.h"
+#include "app/ViewLimits.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
 namespace {
 // The zoom handed to the viewer stays inside the zoom slider's range.
-constexpr int kZoomMinimum = 10;
-constexpr int kZoomMaximum = 1000;
-constexpr int kZoomTypedMaximum = 10000;
-// The trackbar's scroll codes that move the thumb (line, page, thumb
-// position, thumb track, and the jumps to either end).
-constexpr int kLastMovingCode = 7;
+using limits::kZoomMaximum;
+using limits::kZoomMinimum;
+using limits::kZoomTypedMaximum;
 }  // namespace
 
 void CCorvaneDlg::OnHScroll(int code, QSlider* slider) {
-  if (!slider || code < 0 || code > kLastMovingCode) return;
+  // Only the codes that move the thumb (line, page, thumb position and track,
+  // the jumps to either end) change anything.
+  if (!slider || code < kLineUp || code > kBottom) return;
   // The value always comes from the slider itself.
   const int position = slider->sliderPosition();
   const int id = slider->property("controlId").toInt();
@@ -70,9 +70,9 @@ void CCorvaneDlg::OnVScroll(int position, CSpinControl* spin) {
     Viewer().SetZoomPercent(m_nZoom);
     UpdateData(false);
   } else if (spin == Spin(ctl::kBrushSpin)) {
-    m_nBrushSize = position;
-    spin->SetPosition(m_nBrushSize);
-    Viewer().SetBrushRadius(m_nBrushSize);
+    m_case.SetBrushSize(position);
+    spin->SetPosition(m_case.BrushSize());
+    Viewer().SetBrushRadius(m_case.BrushSize());
     UpdateData(false);
   }
 }
@@ -83,9 +83,9 @@ bool CCorvaneDlg::InitSliceControls() {
   const struct {
     int slider, readout, extent, index;
   } slices[] = {
-      {ctl::kSliceZ, ctl::kSliceZText, m_pImage->Z, viewer.SliceZ()},
-      {ctl::kSliceY, ctl::kSliceYText, m_pImage->Y, viewer.SliceY()},
-      {ctl::kSliceX, ctl::kSliceXText, m_pImage->X, viewer.SliceX()},
+      {ctl::kSliceZ, ctl::kSliceZText, Image()->Z, viewer.SliceZ()},
+      {ctl::kSliceY, ctl::kSliceYText, Image()->Y, viewer.SliceY()},
+      {ctl::kSliceX, ctl::kSliceXText, Image()->X, viewer.SliceX()},
   };
   for (const auto& s : slices) {
     SetSliderRange(s.slider, 0, s.extent - 1);

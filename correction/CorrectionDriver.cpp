@@ -7,12 +7,13 @@
 #include "correction/ReferenceSet.h"
 #include "fusion/Fusion.h"
 #include "fusion/Parallel.h"
+#include "volume/ScribbleValues.h"
 
 namespace {
 
 constexpr C3DPoint kReferenceBoxMargin{20, 20, 20};
-constexpr int kForegroundScribble = 2;
-constexpr int kBackgroundScribble = 3;
+constexpr int kForegroundScribble = scribble::kForeground;
+constexpr int kBackgroundScribble = scribble::kBackground;
 constexpr double kProbabilityThreshold = 0.5;
 
 // The stages in their fixed order; the segmentation is written only at the end.

@@ -9,10 +9,23 @@
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
+// The translation search follows from the neighbourhood margin: a range of 8
+// voxels on every axis for a margin wider than 10 voxels in x (else 4), searched
+// in steps of a quarter of the range (rounded down).
+constexpr C3DPoint TranslationRangeFor(const C3DPoint& margin) {
+  const int range = margin.x > 10 ? 8 : 4;
+  return {range, range, range};
+}
+constexpr C3DPoint TranslationStepFor(const C3DPoint& range) {
+  return {range.x / 4, range.y / 4, range.z / 4};
+}
+
+// The defaults are the parameter set of every semi-automatic run (the window's
+// and corvane-correct's, through SemiAutomaticParameters()).
 struct CorrectionParameters {
   C3DPoint neighbourhoodMargin{18, 18, 6};
-  C3DPoint translationRange{8, 8, 8};
-  C3DPoint translationStep{2, 2, 2};
+  C3DPoint translationRange = TranslationRangeFor(neighbourhoodMargin);
+  C3DPoint translationStep = TranslationStepFor(translationRange);
   double segmentationWeight = 0.005;
   double otherScribbleWeight = 0.1;
   double priorDistance = 10.0;

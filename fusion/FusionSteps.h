@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "fusion/Fusion.h"
+#include "volume/ScribbleValues.h"
 #include "volume/Voxel.h"
 
 namespace fusion {
 
 // Scribble values of the maps: foreground (inside the organ) and background.
-inline constexpr int kForegroundScribble = 2;
-inline constexpr int kBackgroundScribble = 3;
+inline constexpr int kForegroundScribble = scribble::kForeground;
+inline constexpr int kBackgroundScribble = scribble::kBackground;
 // The largest finite float: "no region voxel seen yet" in the distance transform.
 inline constexpr float kFarAway = 3.4028235e38f;
 // At most this many components are taken per scribble value.

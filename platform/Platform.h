@@ -2,7 +2,7 @@
 //
 // The dialog code calls only this interface, so that the same code runs on the
 // Qt platform (CQtPlatform) and on the scripted platform the tests use
-// (CScriptedPlatform), which answers dialogs from a script and records message
+// (CScriptedPlatform, in tests/platform), which answers dialogs from a script and records message
 // boxes. The platform is also the MessageSink and LogSink the Qt-free libraries
 // report through: both may be called from any thread.
 #pragma once

@@ -548,6 +548,10 @@ void CVoxelSliceViewer::OnLButtonDown(const CMouseKeys& keys, int px, int py) {
   m_lastX = px;
   m_lastY = py;
   if (m_marking) {
+    if (!m_strokeOpen) {
+      m_strokeOpen = true;
+      if (m_strokeListener) m_strokeListener->StrokeBegins();
+    }
     PaintAt(keys, px, py);
     Repaint();
   }
@@ -557,6 +561,10 @@ void CVoxelSliceViewer::OnLButtonUp(int px, int py) {
   m_leftDown = false;
   m_lastX = px;
   m_lastY = py;
+  if (m_strokeOpen) {
+    m_strokeOpen = false;
+    if (m_strokeListener) m_strokeListener->StrokeEnds();
+  }
 }
 
 void CVoxelSliceViewer::OnMouseMove(const CMouseKeys& keys, int px, int py) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "volume/ScribbleValues.h"
 #include "volume/Voxel.h"
 
 class MessageSink;
@@ -50,13 +51,14 @@ struct CMouseKeys {
   bool leftButton = false;  // the left button is held during this message
 };
 
-// Scribble map values written by the brush and drawn by the renderer.
-namespace scribble {
-inline constexpr std::int16_t kNone = 0;         // no scribble / erased
-inline constexpr std::int16_t kShownAsFore = 1;  // drawn like foreground, ignored by corrections
-inline constexpr std::int16_t kForeground = 2;   // inside the organ
-inline constexpr std::int16_t kBackground = 3;   // outside the organ
-}  // namespace scribble
+// Told when one stroke of the brush begins (a left press with Marking on) and
+// when it ends (the release), so that its owner can keep the stroke as one edit.
+class CStrokeListener {
+ public:
+  virtual ~CStrokeListener() = default;
+  virtual void StrokeBegins() = 0;
+  virtual void StrokeEnds() = 0;
+};
 
 class CVoxelSliceViewer {
  public:
@@ -81,6 +83,8 @@ class CVoxelSliceViewer {
   // from a worker thread through SetSegmentation / SetScribbleMap / SetMarking, so the
   // receiver must only schedule the repaint (e.g. a queued QWidget::update).
   void SetRepaintRequest(std::function<void()> request) { m_repaint = std::move(request); }
+  // Who hears of the brush strokes (may be null). Called on the thread of the mouse.
+  void SetStrokeListener(CStrokeListener* listener) { m_strokeListener = listener; }
   // Size of the window in pixels. Only taken by the first SetImage (InitBitmap); the
   // bitmap is never resized afterwards.
   void SetViewSize(int width, int height);
@@ -236,6 +240,8 @@ class CVoxelSliceViewer {
 
   MessageSink* m_messages = nullptr;
   CViewerReadouts* m_readouts = nullptr;
+  CStrokeListener* m_strokeListener = nullptr;
+  bool m_strokeOpen = false;
   std::function<void()> m_repaint;
 
   int m_requestedWidth = 0, m_requestedHeight = 0;

@@ -21,12 +21,7 @@ class LogSink {
   virtual void AppendLine(const std::string& line) = 0;
 };
 
-// Sinks for the command-line tools and tests.
-class StderrMessageSink final : public MessageSink {
- public:
-  void ShowMessage(const std::string& text) override;
-};
-
+// The log sink of the command-line tools.
 class StdoutLogSink final : public LogSink {
  public:
   void AppendLine(const std::string& line) override;

@@ -139,11 +139,6 @@ class CVoxel {
   value_type maximum = 0;
   value_type minimum = 0;
 
-  // The smoothing kernel every volume carries: three taps, weights 1/4, 1/2, 1/4.
-  static constexpr int kKernelSize = 3;
-  static constexpr double kKernelWeights[kKernelSize] = {0.25, 0.5, 0.25};
-  static constexpr int kKernelOffsets[kKernelSize] = {-1, 0, 1};
-
  private:
   std::vector<value_type> m_data;
   bool m_hasData = false;
@@ -213,6 +208,5 @@ void ReuseVolumeMemory();
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).
 using CPointArray = std::vector<C3DPoint>;
-using CIntArray = std::vector<int>;
 using CVoxelList = std::vector<std::unique_ptr<CVoxel>>;
 using CFVoxelList = std::vector<std::unique_ptr<CFVoxel>>;

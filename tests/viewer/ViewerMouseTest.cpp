@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 #include <tuple>
 
 #include "ViewerTestSupport.h"
@@ -170,6 +171,34 @@ TEST_F(Brush, DraggingPaintsOnlyWhileTheLeftButtonIsHeld) {
   viewer.OnMouseMove({.leftButton = true}, 14, 2);                // no press inside since
   EXPECT_EQ(VoxelsWith(map, 2), (Voxels{{2, 2, 1}, {6, 2, 1}}));  // gaps are not filled
   EXPECT_EQ(VoxelsWith(map, 3), (Voxels{{8, 2, 1}}));
+}
+
+// One press-to-release is one stroke for the owner, however far it is dragged;
+// presses without Marking and right-button drags are none.
+TEST_F(Brush, TheListenerHearsEachStrokeFromPressToRelease) {
+  struct Listener final : CStrokeListener {
+    void StrokeBegins() override { events += "<"; }
+    void StrokeEnds() override { events += ">"; }
+    std::string events;
+  } listener;
+  Setup(30, 30, 3, 1, 1.0f, false);
+  viewer.SetStrokeListener(&listener);
+  viewer.OnLButtonDown({.leftButton = true}, 2, 2);
+  viewer.OnMouseMove({.leftButton = true}, 6, 2);
+  EXPECT_EQ(listener.events, "<");
+  viewer.OnLButtonUp(6, 2);
+  Click(9, 9);
+  EXPECT_EQ(listener.events, "<><>");
+  viewer.OnLButtonUp(9, 9);  // a second release ends nothing
+  viewer.OnRButtonDown(4, 4);
+  viewer.OnRButtonUp(8, 8);
+  viewer.SetMarking(false, false, 1.0f);
+  Click(4, 4);
+  EXPECT_EQ(listener.events, "<><>");
+  viewer.SetStrokeListener(nullptr);
+  viewer.SetMarking(true, false, 1.0f);
+  Click(4, 4);
+  EXPECT_EQ(listener.events, "<><>");
 }
 
 TEST_F(Brush, PaintingTruncatesWhereThePictureRounds) {

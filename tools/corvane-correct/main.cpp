@@ -26,6 +26,7 @@
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
 #include "fusion/Fusion.h"
+#include "session/CaseSession.h"
 #include "volume/FileIO.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -163,7 +164,8 @@ bool Run(const Options& o, std::string& error) {
                              o.references + "'");
     CollectingSink messages;
     log.AppendLine("Semi-automatic segmentation correction starts...");
-    CorrectionParameters parameters;
+    // The window's parameter set, so that a batch run matches an interactive one.
+    CorrectionParameters parameters = SemiAutomaticParameters();
     parameters.threads = o.threads;
     const bool done = RunSemiAutomaticCorrection(*segmentation, *map, references, parameters, log, messages);
     if (!done)

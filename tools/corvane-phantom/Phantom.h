@@ -10,13 +10,14 @@
 #include <cstdint>
 #include <string>
 
+#include "volume/ScribbleValues.h"
 #include "volume/Voxel.h"
 
 namespace phantom {
 
 // Scribble values as the correction reads them.
-inline constexpr CVoxel::value_type kForegroundScribble = 2;
-inline constexpr CVoxel::value_type kBackgroundScribble = 3;
+inline constexpr CVoxel::value_type kForegroundScribble = scribble::kForeground;
+inline constexpr CVoxel::value_type kBackgroundScribble = scribble::kBackground;
 
 // Sizes the generator accepts: enough voxels for a recognisable organ, and a
 // bound that keeps the few full-size volumes of a case within memory.

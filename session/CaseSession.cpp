@@ -1,0 +1,442 @@
+#include "session/CaseSession.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "correction/BoundaryPoints.h"
+#include "fusion/Fusion.h"
+#include "volume/Writers.h"
+
+namespace {
+constexpr const char* kRuleLine = "-----------------------------------------";
+constexpr const char* kNoStrokes = "There is no user interaction map.";
+constexpr const char* kPressMarking = "Press marking check box first!!";
+constexpr const char* kNoSegmentation = "Please load a segmentation first";
+constexpr const char* kNoReference = "There is no referece image. Please check [Reference Image Directory]";
+
+bool HasStrokes(const CVoxel* map) { return map && map->CountNonZero() > 0; }
+}  // namespace
+
+CorrectionParameters SemiAutomaticParameters() {
+  // The driver's defaults are this set; a run built from anything else is an
+  // experiment, not what the window and corvane-correct do.
+  return CorrectionParameters{};
+}
+
+// ---- Correction job (worker thread) ------------------------------------------------------
+
+void CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
+  if (mode == CorrectionMode::kSemiAutomatic) {
+    log.AppendLine("Semi-automatic segmentation correction starts...");
+    if (loadReference) {
+      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, loadReference,
+                                 log, messages, nullptr, keptReferences);
+    } else {
+      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, log, messages,
+                                 nullptr, keptReferences);
+    }
+    log.AppendLine("Semi-automatic segmentation correction is done...");
+  } else {
+    log.AppendLine("Manual segmentation correction starts...");
+    ApplyScribbles(*segmentation, *accumulatedMap);
+    log.AppendLine("Manual segmentation correction is done...");
+  }
+}
+
+// ---- Construction ---------------------------------------------------------------------------
+
+CCaseSession::CCaseSession(MessageSink& messages, LogSink& log, std::string defaultReferenceDir)
+    : m_messages(messages),
+      m_log(log),
+      m_defaultReferenceDir(std::move(defaultReferenceDir)),
+      m_referenceDir(m_defaultReferenceDir),
+      m_history({&m_segmentation, &m_strokeMap, &m_accumulatedMap, &m_segmentationBackup, &m_strokeBackup}) {}
+
+CCaseSession::~CCaseSession() = default;
+
+std::optional<std::string> CCaseSession::EnterProcessDirectory(const std::string& directory) {
+  std::error_code error;
+  std::filesystem::current_path(directory, error);
+  if (error) return std::nullopt;
+  auto current = std::filesystem::current_path(error);
+  if (error) return std::nullopt;
+  return current.string();
+}
+
+void CCaseSession::Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired) {
+  if (volume) retired.push_back(std::move(volume));
+}
+
+// ---- Volumes -----------------------------------------------------------------------------------
+
+std::unique_ptr<CVoxel> CCaseSession::LoadVolume(const std::string& path) {
+  auto volume = std::make_unique<CVoxel>(path, &m_messages);
+  if (!volume->HasData() || volume->X <= 0 || volume->Y <= 0 || volume->Z <= 0) {
+    m_messages.ShowMessage("Failed to load [" + path + "]");
+    return nullptr;
+  }
+  return volume;
+}
+
+std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path) {
+  const auto label = LoadVolume(path);
+  if (!label) return nullptr;
+  auto boundary = CBoundaryPoints(*label).Rasterise(label->X, label->Y, label->Z);
+  // The contour lies where its label lies.
+  if (boundary) boundary->CopyGeometry(*label);
+  return boundary;
+}
+
+bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
+  if (SaveVolumeAs(volume, chosenPath, ElementStorage::UnsignedByte, &written)) return true;
+  m_messages.ShowMessage("Failed to save at : [" + written + "]");
+  return false;
+}
+
+void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what) {
+  if (m_image && volume.SameSize(*m_image) && !SameGeometry(volume, *m_image))
+    m_messages.ShowMessage(GeometryMismatchText(what, "image"));
+}
+
+RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
+  RetiredVolumes retired;
+  if (!image) return retired;
+  m_imagePath = path;
+  Retire(m_segmentation, retired);
+  Retire(m_boundary, retired);
+  Retire(m_image, retired);
+  m_image = std::move(image);
+  // Maps and backups of another size would be addressed with the new image's
+  // dimensions: they go.
+  for (auto* volume : {&m_strokeMap, &m_accumulatedMap, &m_segmentationBackup, &m_strokeBackup}) {
+    if (*volume && !(*volume)->SameSize(*m_image)) Retire(*volume, retired);
+  }
+  m_history.Clear();
+  Log("Load Input... Path : [" + m_imagePath + "]");
+  return retired;
+}
+
+RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path) {
+  RetiredVolumes retired;
+  if (!boundary) return retired;
+  WarnIfNotWhereTheImageIs(*boundary, "boundary");
+  Retire(m_boundary, retired);
+  m_boundary = std::move(boundary);
+  Log("Load Boundary... Path : [" + path + "]");
+  return retired;
+}
+
+RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentation,
+                                               const std::string& path) {
+  RetiredVolumes retired;
+  if (!segmentation) return retired;
+  WarnIfNotWhereTheImageIs(*segmentation, "segmentation");
+  Retire(m_segmentation, retired);
+  Retire(m_accumulatedMap, retired);
+  m_segmentation = std::move(segmentation);
+  m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
+  m_accumulatedMap->CopyGeometry(*m_segmentation);
+  Log("Load Segmentation... Path : [" + path + "]");
+  m_referencePaths.clear();
+  m_history.Clear();
+  return retired;
+}
+
+bool CCaseSession::RequireSegmentation() {
+  if (m_segmentation) return true;
+  m_messages.ShowMessage(kNoSegmentation);
+  return false;
+}
+
+bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
+  std::string written;
+  if (!RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written)) return false;
+  Log("Segmentation is saved at : [" + written + "]");
+  return true;
+}
+
+RetiredVolumes CCaseSession::Reset() {
+  RetiredVolumes retired;
+  m_history.Clear();
+  Retire(m_segmentation, retired);
+  Retire(m_boundary, retired);
+  Retire(m_strokeMap, retired);
+  Retire(m_accumulatedMap, retired);
+  m_referencePaths.clear();
+  m_scribbleHelpShown = false;
+  // The brush returns to its start only when Marking was on.
+  if (m_marking) {
+    m_marking = false;
+    m_brush3D = false;
+    m_brushSize = kDefaultBrushSize;
+  }
+  m_referenceDir = m_defaultReferenceDir;
+  return retired;
+}
+
+// ---- Reference directory, mode, Marking --------------------------------------------------------
+
+void CCaseSession::ChooseReferenceDir(const std::string& directory) {
+  m_referencePaths.clear();
+  m_referenceDir = directory;
+}
+
+bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
+  m_mode = mode;
+  CreateStrokeMapIfNone();
+  if (mode != CorrectionMode::kSemiAutomatic || !m_marking) return false;
+  m_marking = false;
+  return true;
+}
+
+bool CCaseSession::WillScanReferences() const {
+  return m_marking && m_mode == CorrectionMode::kSemiAutomatic && m_referencePaths.empty();
+}
+
+MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter,
+                                          const std::function<void(bool)>& busy) {
+  if (!m_marking) return MarkingOutcome::kOff;
+  if (!WillScanReferences()) {
+    WriteScribbleHelp();
+    CreateStrokeMapIfNone();
+    return MarkingOutcome::kOn;
+  }
+  // First scan in semi-automatic mode: the process moves into the reference
+  // directory (and stays there) and collects the reference labels below it.
+  // A directory that cannot be entered is not scanned at all.
+  if (busy) busy(true);
+  if (const auto current = enter ? enter(m_referenceDir) : std::nullopt) {
+    FindReferenceLabels(*current, m_referencePaths, "mhd", "label");
+  }
+  if (busy) busy(false);
+  if (m_referencePaths.empty()) {
+    m_messages.ShowMessage(kNoReference);
+    m_marking = false;
+    return MarkingOutcome::kOff;
+  }
+  Log(kRuleLine);
+  Log(std::to_string(m_referencePaths.size()) + " reference images are detected.");
+  WriteScribbleHelp();
+  CreateStrokeMapIfNone();
+  return MarkingOutcome::kOnAfterScan;
+}
+
+void CCaseSession::WriteScribbleHelp() {
+  if (m_scribbleHelpShown) return;
+  for (const char* line : {kRuleLine, "Foreground scribble : Left", "Background scribble : ctrl+Left",
+                           "Eraser : shift+Left", kRuleLine}) {
+    Log(line);
+  }
+  m_scribbleHelpShown = true;
+}
+
+// ---- Stroke map ---------------------------------------------------------------------------------
+
+void CCaseSession::CreateFreshStrokeMap(RetiredVolumes& retired) {
+  if (!m_image) return;
+  Retire(m_strokeMap, retired);
+  m_strokeMap = std::make_unique<CVoxel>(m_image->X, m_image->Y, m_image->Z, true);
+  // Painted on the image, so saved where the image lies.
+  m_strokeMap->CopyGeometry(*m_image);
+}
+
+void CCaseSession::CreateStrokeMapIfNone() {
+  if (m_strokeMap) return;
+  RetiredVolumes none;
+  CreateFreshStrokeMap(none);
+}
+
+bool CCaseSession::RequireMarking() {
+  if (m_marking) return true;
+  m_messages.ShowMessage(kPressMarking);
+  return false;
+}
+
+bool CCaseSession::RequireStrokes() {
+  if (HasStrokes(m_strokeMap.get())) return true;
+  m_messages.ShowMessage(kNoStrokes);
+  return false;
+}
+
+RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path) {
+  RetiredVolumes retired;
+  if (!map) return retired;
+  m_history.Begin(Bit(kStrokeMapSlot));
+  if (!m_image || !map->SameSize(*m_image)) {
+    m_messages.ShowMessage("The dimension of mask is difference with it of MR image!!");
+    // The map in place is given up, as the command always does; a fresh one of
+    // the image's size takes its place.
+    CreateFreshStrokeMap(retired);
+    m_history.Commit();
+    return retired;
+  }
+  Retire(m_strokeMap, retired);
+  m_strokeMap = std::move(map);
+  m_history.Commit();
+  Log("Load an user interaction map... Path: [" + path + "]");
+  return retired;
+}
+
+bool CCaseSession::SaveStrokeMap(const std::string& chosenPath) {
+  std::string written;
+  if (!RequireStrokes() || !SaveVolume(*m_strokeMap, chosenPath, written)) return false;
+  Log("User interaction map is saved at : [" + written + "]");
+  return true;
+}
+
+RetiredVolumes CCaseSession::ClearStrokeMap() {
+  RetiredVolumes retired;
+  if (!RequireStrokes()) return retired;
+  m_history.Begin(Bit(kStrokeMapSlot));
+  CreateFreshStrokeMap(retired);
+  m_history.Commit();
+  Log("Clear user interaction map");
+  return retired;
+}
+
+void CCaseSession::BeginStroke() {
+  if (m_running || !m_strokeMap) return;
+  m_history.Begin(Bit(kStrokeMapSlot));
+}
+
+void CCaseSession::EndStroke() {
+  if (m_history.EditOpen()) m_history.Commit();
+}
+
+// ---- Corrections --------------------------------------------------------------------------------
+
+bool CCaseSession::RefuseWhileRunning() {
+  if (!m_running) return false;
+  m_messages.ShowMessage("A correction is running. Please wait until it has finished.");
+  return true;
+}
+
+bool CCaseSession::CheckCorrectionVolumes() {
+  if (!RequireSegmentation()) return false;
+  const CVoxel& segmentation = *m_segmentation;
+  const bool fits = m_image && segmentation.SameSize(*m_image) && m_accumulatedMap &&
+                    m_accumulatedMap->SameSize(segmentation) && m_strokeMap &&
+                    m_strokeMap->SameSize(segmentation);
+  if (!fits) {
+    m_messages.ShowMessage(
+        "The segmentation does not match the MR image or the user interaction map. Please load the "
+        "segmentation again.");
+  }
+  return fits;
+}
+
+std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
+  if (RefuseWhileRunning() || !RequireMarking() || !RequireStrokes() || !CheckCorrectionVolumes())
+    return nullptr;
+  EndStroke();
+  auto job = std::make_unique<CCorrectionJob>();
+  job->mode = m_mode;
+  job->referencePaths = m_referencePaths;
+  job->parameters = m_parameters;
+  job->keptReferences = &m_referenceCache;
+  job->segmentation = m_segmentation->Clone();
+  job->strokeMap = m_strokeMap->Clone();
+  job->accumulatedMap = m_accumulatedMap->Clone();
+  MergeStrokes(*job->accumulatedMap, *job->strokeMap);
+  m_running = true;
+  return job;
+}
+
+RetiredVolumes CCaseSession::FinishCorrection(std::unique_ptr<CCorrectionJob> job) {
+  RetiredVolumes retired;
+  m_running = false;
+  if (!job || !m_segmentation) return retired;
+  CVoxel& segmentation = *m_segmentation;
+  const auto& corrected = job->segmentation;
+  const bool fits = job->accumulatedMap && job->strokeMap && m_accumulatedMap &&
+                    job->accumulatedMap->SameSize(*m_accumulatedMap) && corrected && corrected->HasData() &&
+                    corrected->SameSize(segmentation);
+  if (!fits) return retired;
+  // What the slots held before the run: the step of the history is taken from
+  // these, and they leave the case afterwards (the viewer may still refer to
+  // the old stroke map until the window lends it the fresh one).
+  std::unique_ptr<CVoxel> oldStrokes = std::move(m_strokeMap);
+  std::unique_ptr<CVoxel> oldAccumulated = std::move(m_accumulatedMap);
+  std::unique_ptr<CVoxel> oldSegmentationBackup = std::move(m_segmentationBackup);
+  std::unique_ptr<CVoxel> oldStrokeBackup = std::move(m_strokeBackup);
+
+  // The backups are what the run started from; the window's thread kept the
+  // segmentation and the stroke map as they were while the run was open.
+  m_segmentationBackup = segmentation.Clone();
+  m_strokeBackup = std::move(job->strokeMap);
+  m_accumulatedMap = std::move(job->accumulatedMap);
+  std::copy(corrected->Data(), corrected->Data() + corrected->VoxelCount(), segmentation.Data());
+  m_marking = false;
+  CreateFreshStrokeMap(retired);
+  m_history.Record({{kSegmentationSlot, m_segmentationBackup.get()},
+                    {kStrokeMapSlot, oldStrokes.get()},
+                    {kAccumulatedMapSlot, oldAccumulated.get()},
+                    {kSegmentationBackupSlot, oldSegmentationBackup.get()},
+                    {kStrokeBackupSlot, oldStrokeBackup.get()}});
+  for (auto* volume : {&oldStrokes, &oldAccumulated, &oldSegmentationBackup, &oldStrokeBackup})
+    Retire(*volume, retired);
+  return retired;
+}
+
+bool CCaseSession::StartRestore() {
+  if (RefuseWhileRunning()) return false;
+  // Without a backup FinishRestore itself reports that there is nothing to restore.
+  if (m_segmentationBackup) {
+    if (!RequireSegmentation()) return false;
+    const bool fits = m_segmentationBackup->SameSize(*m_segmentation) &&
+                      (!m_strokeBackup || (m_accumulatedMap && m_strokeBackup->SameSize(*m_segmentation) &&
+                                           m_accumulatedMap->SameSize(*m_segmentation)));
+    if (!fits) {
+      m_messages.ShowMessage("The backup result does not match the current segmentation.");
+      return false;
+    }
+  }
+  EndStroke();
+  m_running = true;
+  return true;
+}
+
+bool CCaseSession::FinishRestore() {
+  m_running = false;
+  if (!m_segmentationBackup) {
+    m_messages.ShowMessage("There is no backup result.");
+    return false;
+  }
+  // StartRestore checked the sizes; a case changed since (it cannot be while the
+  // run is open) is refused rather than addressed with the wrong dimensions.
+  if (!m_segmentation || !m_segmentationBackup->SameSize(*m_segmentation) ||
+      (m_strokeBackup && (!m_accumulatedMap || !m_strokeBackup->SameSize(*m_segmentation) ||
+                          !m_accumulatedMap->SameSize(*m_segmentation)))) {
+    m_messages.ShowMessage("The backup result does not match the current segmentation.");
+    return false;
+  }
+  const std::unique_ptr<CVoxel> segmentationBefore = m_segmentation->Clone();
+  const std::unique_ptr<CVoxel> accumulatedBefore = m_accumulatedMap ? m_accumulatedMap->Clone() : nullptr;
+  CVoxel& segmentation = *m_segmentation;
+  std::copy(m_segmentationBackup->Data(), m_segmentationBackup->Data() + m_segmentationBackup->VoxelCount(),
+            segmentation.Data());
+  // The last run's strokes leave the accumulated map again (an older stroke on
+  // the same voxel goes with them).
+  if (m_strokeBackup) {
+    const CVoxel& strokes = *m_strokeBackup;
+    CVoxel& accumulated = *m_accumulatedMap;
+    for (std::size_t i = 0; i < strokes.VoxelCount(); ++i)
+      if (strokes[i] > 0) accumulated[i] = 0;
+  }
+  // One level only: the next Cancel has nothing to restore.
+  const std::unique_ptr<CVoxel> backup = std::move(m_segmentationBackup);
+  m_history.Record({{kSegmentationSlot, segmentationBefore.get()},
+                    {kAccumulatedMapSlot, accumulatedBefore.get()},
+                    {kSegmentationBackupSlot, backup.get()}});
+  Log("Segmentation is returned");
+  return true;
+}
+
+// ---- Undo and redo ----------------------------------------------------------------------------
+
+bool CCaseSession::CanUndo() const { return !m_running && !m_history.EditOpen() && m_history.CanUndo(); }
+bool CCaseSession::CanRedo() const { return !m_running && !m_history.EditOpen() && m_history.CanRedo(); }
+
+bool CCaseSession::Undo() { return CanUndo() && m_history.Undo(); }
+bool CCaseSession::Redo() { return CanRedo() && m_history.Redo(); }

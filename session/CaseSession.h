@@ -1,0 +1,243 @@
+// The case being corrected, as a model without any window: the volumes, the
+// stroke map the viewer paints into, the accumulated strokes, the correction
+// mode and brush settings, the reference list, the parameters, the one-level
+// backup that Cancel restores, and the undo/redo history.
+//
+// The window couples its controls to this model: it asks for files, lends the
+// volumes to its viewer and enables controls; every decision about the case,
+// every message and every log line of a command is made here, reported through
+// the MessageSink and LogSink given at construction.
+//
+// Threads: every member function runs on the window's thread, except
+// CCorrectionJob::Run. A correction works on copies (StartCorrection) that a
+// worker thread corrects and FinishCorrection takes back, so the worker never
+// touches a volume the window's thread reads. While a run is open the commands
+// that could change its volumes, undo and redo are refused.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "correction/CorrectionDriver.h"
+#include "session/EditHistory.h"
+#include "volume/Sinks.h"
+#include "volume/Voxel.h"
+
+enum class CorrectionMode {
+  kSemiAutomatic = 0,
+  kManual = 1,
+};
+
+// The fixed parameters of every semi-automatic run, the window's and
+// corvane-correct's alike.
+CorrectionParameters SemiAutomaticParameters();
+
+// Volumes a command took out of the case. The caller keeps them alive until its
+// viewer no longer refers to them, then lets them go.
+using RetiredVolumes = std::vector<std::unique_ptr<CVoxel>>;
+
+// What became of a Marking press.
+enum class MarkingOutcome {
+  kOff,          // Marking is off (unticked, or no reference image was found)
+  kOn,           // Marking is on
+  kOnAfterScan,  // Marking is on after the first scan of the reference directory
+};
+
+// One correction run: copies of what it reads, corrected on a worker thread.
+class CCorrectionJob {
+ public:
+  // Worker thread: writes the run's log lines and corrects the copy.
+  void Run(LogSink& log, MessageSink& messages);
+
+  CorrectionMode mode = CorrectionMode::kManual;
+  std::vector<std::string> referencePaths;
+  CorrectionParameters parameters;
+  std::unique_ptr<CVoxel> segmentation;    // corrected in place
+  std::unique_ptr<CVoxel> accumulatedMap;  // the accumulated map with this run's strokes merged
+  std::unique_ptr<CVoxel> strokeMap;       // the strokes of this run
+  // Reads a reference label for the semi-automatic run; empty: the load dispatcher.
+  VolumeLoader loadReference;
+  // The reference labels kept from the case's earlier runs (see CReferenceCache);
+  // only this run uses them while it goes on. Null: nothing is kept.
+  CReferenceCache* keptReferences = nullptr;
+};
+
+class CCaseSession {
+ public:
+  // The reference image directory a case starts with and returns to on Reset.
+  static constexpr const char* kDefaultReferenceDir = "C:\\DataSet\\prostate\\popR\\label2";
+  static constexpr int kDefaultBrushSize = 2;
+
+  // Enters `directory` as the process's current directory and returns the
+  // directory then current, or nothing when it cannot be entered.
+  using EnterDirectory = std::function<std::optional<std::string>(const std::string& directory)>;
+  static std::optional<std::string> EnterProcessDirectory(const std::string& directory);
+
+  CCaseSession(MessageSink& messages, LogSink& log, std::string defaultReferenceDir = kDefaultReferenceDir);
+  ~CCaseSession();
+  CCaseSession(const CCaseSession&) = delete;
+  CCaseSession& operator=(const CCaseSession&) = delete;
+
+  // ---- Volumes ----------------------------------------------------------------------
+  // Loads a volume; a file that gives no data is reported and yields null.
+  std::unique_ptr<CVoxel> LoadVolume(const std::string& path);
+  // Loads a label and returns its boundary (1 on the boundary voxels), or null.
+  std::unique_ptr<CVoxel> LoadBoundaryVolume(const std::string& path);
+  // Writes NIfTI or MetaImage as the chosen path's ending asks (unsigned bytes,
+  // with the volume's geometry); `written` receives the path written. A failure
+  // is reported with that path and returns false.
+  bool SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written);
+  // Tells the user (one message) when `volume` has the image's size but lies
+  // elsewhere in space; `what` names it ("segmentation", "boundary").
+  void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
+
+  // A new image: the segmentation and the boundary go, and so do the maps and
+  // backups of another size. Starts a new history.
+  RetiredVolumes AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path);
+  RetiredVolumes AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path);
+  // A new segmentation with an empty accumulated map; the reference list is
+  // emptied. Starts a new history. The backups stay.
+  RetiredVolumes AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
+  // True when there is a segmentation; otherwise says so.
+  bool RequireSegmentation();
+  bool SaveSegmentation(const std::string& chosenPath);
+  // Back to the start, keeping the image, its path, the backups and the mode.
+  // Starts a new history.
+  RetiredVolumes Reset();
+
+  // ---- Reference directory, mode, Marking, brush ---------------------------------------
+  // The directory typed into the window (no effect on the reference list).
+  void SetReferenceDir(const std::string& directory) { m_referenceDir = directory; }
+  // A directory chosen with the browser: the references are looked up again.
+  void ChooseReferenceDir(const std::string& directory);
+  // Returns true when Marking had to be switched off (semi-automatic mode
+  // needs Marking pressed again, which scans the references).
+  bool SetCorrectionMode(CorrectionMode mode);
+  // The Marking box as the window reads it.
+  void SetMarkingFlag(bool marking) { m_marking = marking; }
+  void SetBrush3D(bool brush3D) { m_brush3D = brush3D; }
+  void SetBrushSize(int size) { m_brushSize = size; }
+  // Whether applying Marking now would scan the reference directory.
+  bool WillScanReferences() const;
+  // Applies the Marking flag: off, on, or on after the first scan in
+  // semi-automatic mode (when no reference is found Marking goes off).
+  // `busy` is told when the scan begins (true) and ends (false).
+  MarkingOutcome ApplyMarking(const EnterDirectory& enter = EnterProcessDirectory,
+                              const std::function<void(bool)>& busy = {});
+
+  // ---- Stroke map ---------------------------------------------------------------------
+  // True when Marking is on; otherwise says "Press marking check box first!!".
+  bool RequireMarking();
+  // True when the stroke map has a stroke; otherwise says so.
+  bool RequireStrokes();
+  // A stroke map read from a file; one of another size than the image is
+  // refused and a fresh map takes the place of the old one.
+  RetiredVolumes LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path);
+  bool SaveStrokeMap(const std::string& chosenPath);
+  // Clears every stroke (refused with a message when there is none).
+  RetiredVolumes ClearStrokeMap();
+  // Creates an empty stroke map of the image's size when there is none.
+  void CreateStrokeMapIfNone();
+  // The viewer paints one stroke (press to release) between these two calls.
+  void BeginStroke();
+  void EndStroke();
+
+  // ---- Corrections ------------------------------------------------------------------------
+  // Refuses a command while a run is open, with a message. True when refused.
+  bool RefuseWhileRunning();
+  bool IsRunning() const { return m_running; }
+  // Checks Marking, the strokes and the volumes, and returns the copies a worker
+  // corrects; null (with a message) when refused. Opens the run.
+  std::unique_ptr<CCorrectionJob> StartCorrection();
+  // Takes the result of a run back: backups, accumulated map, corrected
+  // segmentation, Marking off, a fresh stroke map; one step of the history.
+  RetiredVolumes FinishCorrection(std::unique_ptr<CCorrectionJob> job);
+  // Checks that the backup fits the segmentation (a missing backup is told by
+  // FinishRestore). Opens the run; false (with a message) when refused.
+  bool StartRestore();
+  // Cancel: the segmentation before the last run comes back (once) and the last
+  // run's strokes leave the accumulated map. False, with "There is no backup
+  // result.", when there is nothing to restore.
+  bool FinishRestore();
+  // Closes a run that never started (no worker thread).
+  void AbandonRun() { m_running = false; }
+
+  // ---- Undo and redo ------------------------------------------------------------------------
+  // Refused (false, nothing changes) while a run or a stroke is open.
+  bool Undo();
+  bool Redo();
+  bool CanUndo() const;
+  bool CanRedo() const;
+  const CEditHistory& History() const { return m_history; }
+
+  // ---- State --------------------------------------------------------------------------------
+  const CVoxel* Image() const { return m_image.get(); }
+  const CVoxel* Boundary() const { return m_boundary.get(); }
+  CVoxel* Segmentation() { return m_segmentation.get(); }
+  const CVoxel* Segmentation() const { return m_segmentation.get(); }
+  CVoxel* StrokeMap() { return m_strokeMap.get(); }
+  const CVoxel* StrokeMap() const { return m_strokeMap.get(); }
+  const CVoxel* AccumulatedMap() const { return m_accumulatedMap.get(); }
+  const CVoxel* SegmentationBackup() const { return m_segmentationBackup.get(); }
+  const CVoxel* StrokeBackup() const { return m_strokeBackup.get(); }
+  const std::string& ImagePath() const { return m_imagePath; }
+  const std::string& ReferenceDir() const { return m_referenceDir; }
+  const std::string& DefaultReferenceDir() const { return m_defaultReferenceDir; }
+  const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
+  CorrectionMode Mode() const { return m_mode; }
+  bool Marking() const { return m_marking; }
+  bool Brush3D() const { return m_brush3D; }
+  int BrushSize() const { return m_brushSize; }
+  bool ScribbleHelpShown() const { return m_scribbleHelpShown; }
+  const CorrectionParameters& Parameters() const { return m_parameters; }
+
+ private:
+  // History slots, in the order the history numbers them.
+  enum Slot : unsigned {
+    kSegmentationSlot,
+    kStrokeMapSlot,
+    kAccumulatedMapSlot,
+    kSegmentationBackupSlot,
+    kStrokeBackupSlot,
+  };
+  static constexpr unsigned Bit(Slot slot) { return 1u << slot; }
+
+  void Log(const std::string& line) { m_log.AppendLine(line); }
+  void WriteScribbleHelp();
+  // Replaces the stroke map by an empty one of the image's size.
+  void CreateFreshStrokeMap(RetiredVolumes& retired);
+  static void Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired);
+  // Whether the segmentation and the maps a correction works on fit together.
+  bool CheckCorrectionVolumes();
+
+  MessageSink& m_messages;
+  LogSink& m_log;
+  const std::string m_defaultReferenceDir;
+
+  std::unique_ptr<CVoxel> m_image;
+  std::unique_ptr<CVoxel> m_boundary;
+  std::unique_ptr<CVoxel> m_segmentation;
+  std::unique_ptr<CVoxel> m_strokeMap;
+  std::unique_ptr<CVoxel> m_accumulatedMap;
+  std::unique_ptr<CVoxel> m_segmentationBackup;
+  std::unique_ptr<CVoxel> m_strokeBackup;
+
+  std::string m_imagePath;
+  std::string m_referenceDir;
+  std::vector<std::string> m_referencePaths;
+  CorrectionMode m_mode = CorrectionMode::kManual;
+  bool m_marking = false;
+  bool m_brush3D = false;
+  int m_brushSize = kDefaultBrushSize;
+  bool m_scribbleHelpShown = false;
+  const CorrectionParameters m_parameters = SemiAutomaticParameters();
+
+  bool m_running = false;
+  // Reference labels read by the last semi-automatic run; only the correction
+  // worker uses them (through its job).
+  CReferenceCache m_referenceCache;
+  CEditHistory m_history;
+};

@@ -1,0 +1,211 @@
+#include "session/EditHistory.h"
+
+#include <algorithm>
+#include <limits>
+
+bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size,
+                           CVolumeDelta& delta) {
+  delta = CVolumeDelta();
+  if (size.x < 0 || size.y < 0 || size.z < 0) return false;
+  if ((before && before->Size() != size) || (after && after->Size() != size)) return false;
+  const std::size_t count =
+      static_cast<std::size_t>(size.x) * static_cast<std::size_t>(size.y) * static_cast<std::size_t>(size.z);
+  const CVoxel::value_type* a = before ? before->Data() : nullptr;
+  const CVoxel::value_type* b = after ? after->Data() : nullptr;
+  if ((before && !a) || (after && !b)) return false;
+  // The exclusive-or of the two volumes, one run per stretch of equal values.
+  std::vector<std::int16_t> row;
+  constexpr std::size_t kLongestRun = std::numeric_limits<std::uint32_t>::max();
+  constexpr std::size_t kChunk = 1 << 16;
+  row.resize(std::min(count, kChunk));
+  std::int16_t value = 0;
+  std::size_t length = 0;
+  for (std::size_t start = 0; start < count; start += kChunk) {
+    const std::size_t n = std::min(kChunk, count - start);
+    for (std::size_t k = 0; k < n; ++k) {
+      const std::int16_t x = a ? a[start + k] : 0;
+      const std::int16_t y = b ? b[start + k] : 0;
+      row[k] = static_cast<std::int16_t>(x ^ y);
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+      if (length > 0 && row[k] == value && length < kLongestRun) {
+        ++length;
+        continue;
+      }
+      if (length > 0) {
+        delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
+        delta.m_values.push_back(value);
+        if (value != 0) delta.m_changed += length;
+      }
+      value = row[k];
+      length = 1;
+    }
+  }
+  if (length > 0) {
+    delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
+    delta.m_values.push_back(value);
+    if (value != 0) delta.m_changed += length;
+  }
+  if (delta.m_changed == 0) {
+    delta = CVolumeDelta();
+  } else {
+    delta.m_runLengths.shrink_to_fit();
+    delta.m_values.shrink_to_fit();
+  }
+  return true;
+}
+
+std::size_t CVolumeDelta::Bytes() const {
+  return m_runLengths.capacity() * sizeof(std::uint32_t) + m_values.capacity() * sizeof(std::int16_t);
+}
+
+void CVolumeDelta::ApplyTo(CVoxel& volume) const {
+  CVoxel::value_type* data = volume.Data();
+  if (!data) return;
+  std::size_t position = 0;
+  for (std::size_t r = 0; r < m_runLengths.size(); ++r) {
+    const std::size_t end = std::min(position + m_runLengths[r], volume.VoxelCount());
+    if (const std::int16_t value = m_values[r]; value != 0) {
+      for (std::size_t k = position; k < end; ++k) data[k] = static_cast<CVoxel::value_type>(data[k] ^ value);
+    }
+    position = end;
+  }
+}
+
+CEditHistory::CEditHistory(std::vector<Slot*> slots, std::size_t budgetBytes)
+    : m_slots(std::move(slots)), m_budget(budgetBytes), m_spare(m_slots.size()) {}
+
+void CEditHistory::Clear() {
+  m_steps.clear();
+  m_cursor = 0;
+  m_bytes = 0;
+  m_before.clear();
+  m_open = false;
+  // A new case may have volumes of another size: the spares go too.
+  for (auto& spare : m_spare) spare.reset();
+}
+
+void CEditHistory::Begin(unsigned slotMask) {
+  if (m_open) Commit();
+  m_before.clear();
+  for (std::size_t s = 0; s < m_slots.size(); ++s) {
+    if (!(slotMask & (1u << s))) continue;
+    const Slot& slot = *m_slots[s];
+    if (!slot || !slot->HasData()) {
+      m_before.push_back({s, nullptr});
+      continue;
+    }
+    // The copy goes into the spare of the last edit when it fits: a large
+    // volume is then copied without fresh memory being mapped at every press.
+    std::unique_ptr<CVoxel> copy = std::move(m_spare[s]);
+    if (copy && copy->SameSize(*slot) && copy->HasData()) {
+      std::copy(slot->Data(), slot->Data() + slot->VoxelCount(), copy->Data());
+    } else {
+      copy = slot->Clone();
+    }
+    m_before.push_back({s, std::move(copy)});
+  }
+  m_open = true;
+}
+
+void CEditHistory::Abandon() {
+  for (Snapshot& snapshot : m_before) {
+    if (snapshot.volume) m_spare[snapshot.slot] = std::move(snapshot.volume);
+  }
+  m_before.clear();
+  m_open = false;
+}
+
+bool CEditHistory::Commit() {
+  if (!m_open) return false;
+  std::vector<Earlier> before;
+  for (const Snapshot& snapshot : m_before) before.push_back({snapshot.slot, snapshot.volume.get()});
+  m_open = false;
+  const bool stored = Record(before);
+  Abandon();
+  return stored;
+}
+
+bool CEditHistory::Record(const std::vector<Earlier>& before) {
+  const auto present = [](const CVoxel* volume) { return volume && volume->HasData() ? volume : nullptr; };
+  // Every volume of the step has the size of the first one present.
+  const CVoxel* sized = nullptr;
+  for (const Earlier& earlier : before) {
+    if (!sized) sized = present(earlier.volume) ? earlier.volume : present(m_slots[earlier.slot]->get());
+  }
+  if (!sized) return false;
+
+  Step step;
+  step.size = sized->Size();
+  for (const Earlier& earlier : before) {
+    const CVoxel* was = present(earlier.volume);
+    const CVoxel* now = present(m_slots[earlier.slot]->get());
+    Change change;
+    change.slot = earlier.slot;
+    change.presentBefore = was != nullptr;
+    change.presentAfter = now != nullptr;
+    if (!CVolumeDelta::Between(was, now, step.size, change.delta)) {
+      // A volume changed its size: the steps before cannot be replayed on it.
+      Clear();
+      return false;
+    }
+    if (change.delta.Empty() && change.presentBefore == change.presentAfter) continue;
+    step.bytes += change.delta.Bytes();
+    step.changes.push_back(std::move(change));
+  }
+  if (step.changes.empty()) return false;
+
+  // A new edit: what was undone can no longer be redone.
+  for (std::size_t i = m_cursor; i < m_steps.size(); ++i) m_bytes -= m_steps[i].bytes;
+  m_steps.erase(m_steps.begin() + static_cast<std::ptrdiff_t>(m_cursor), m_steps.end());
+  m_bytes += step.bytes;
+  m_steps.push_back(std::move(step));
+  m_cursor = m_steps.size();
+  DropOldestOverBudget();
+  return m_cursor > 0;
+}
+
+void CEditHistory::DropOldestOverBudget() {
+  std::size_t drop = 0;
+  while (drop < m_steps.size() && m_bytes > m_budget) m_bytes -= m_steps[drop++].bytes;
+  m_steps.erase(m_steps.begin(), m_steps.begin() + static_cast<std::ptrdiff_t>(drop));
+  m_cursor -= std::min(m_cursor, drop);
+}
+
+bool CEditHistory::Fits(const Step& step) const {
+  for (const Change& change : step.changes) {
+    const Slot& slot = *m_slots[change.slot];
+    if (slot && slot->HasData() && slot->Size() != step.size) return false;
+  }
+  return true;
+}
+
+void CEditHistory::Apply(const Step& step, bool forward) {
+  for (const Change& change : step.changes) {
+    Slot& slot = *m_slots[change.slot];
+    if (!slot || !slot->HasData())
+      slot = std::make_unique<CVoxel>(step.size.x, step.size.y, step.size.z, true);
+    change.delta.ApplyTo(*slot);
+    if (!(forward ? change.presentAfter : change.presentBefore)) slot.reset();
+  }
+}
+
+bool CEditHistory::Undo() {
+  if (m_open || !CanUndo()) return false;
+  if (!Fits(m_steps[m_cursor - 1])) {
+    Clear();
+    return false;
+  }
+  Apply(m_steps[--m_cursor], false);
+  return true;
+}
+
+bool CEditHistory::Redo() {
+  if (m_open || !CanRedo()) return false;
+  if (!Fits(m_steps[m_cursor])) {
+    Clear();
+    return false;
+  }
+  Apply(m_steps[m_cursor++], true);
+  return true;
+}

@@ -1,0 +1,205 @@
+// Correction runs and Cancel in the case model: what a run needs before it
+// starts, what it hands back, the one-level backup, and undo/redo across runs.
+#include <algorithm>
+#include <thread>
+
+#include "SessionFixture.h"
+
+namespace sessiontest {
+namespace {
+
+using CorrectionRunTest = SessionFixture;
+
+TEST_F(CorrectionRunTest, ARunNeedsMarkingStrokesAndMatchingVolumes) {
+  LoadImage(MakeImage(kX, kY, kZ));
+  EXPECT_EQ(m_case.StartCorrection(), nullptr);
+  m_case.SetCorrectionMode(CorrectionMode::kManual);
+  m_case.SetMarkingFlag(true);
+  m_case.ApplyMarking();
+  EXPECT_EQ(m_case.StartCorrection(), nullptr);
+  Stroke(1, 4, 1, 1, 2);
+  // Marking is on and there are strokes, but no segmentation.
+  EXPECT_EQ(m_case.StartCorrection(), nullptr);
+  EXPECT_EQ(TakeMessages(), (Lines{"Press marking check box first!!", "There is no user interaction map.",
+                                   "Please load a segmentation first"}));
+  EXPECT_FALSE(m_case.IsRunning());
+
+  // A segmentation of another size than the image never reaches a run.
+  m_case.AdoptSegmentation(std::make_unique<CVoxel>(MakeBox(8, 8, 2, 1, 3, 1, 3, 0, 1)), "small");
+  EXPECT_EQ(m_case.StartCorrection(), nullptr);
+  EXPECT_EQ(TakeMessages(),
+            (Lines{"The segmentation does not match the MR image or the user interaction map. "
+                   "Please load the segmentation again."}));
+}
+
+TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);   // foreground outside the box
+  Stroke(9, 12, 7, 2, 3);  // background inside it
+  const CVoxel before = *m_case.Segmentation();
+  TakeLines();
+
+  auto job = m_case.StartCorrection();
+  ASSERT_NE(job, nullptr);
+  EXPECT_TRUE(m_case.IsRunning());
+  // The run's copies are its own: the case still shows what it showed.
+  EXPECT_NE(job->segmentation.get(), m_case.Segmentation());
+  EXPECT_EQ(job->accumulatedMap->CountNonZero(), 7);
+  EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 0);
+  std::thread worker([&] { job->Run(m_sink, m_sink); });
+  worker.join();
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), before));
+
+  const CVoxel* oldStrokes = m_case.StrokeMap();
+  const RetiredVolumes retired = m_case.FinishCorrection(std::move(job));
+  EXPECT_FALSE(m_case.IsRunning());
+  EXPECT_EQ(TakeLines(),
+            (Lines{"Manual segmentation correction starts...", "Manual segmentation correction is done..."}));
+  EXPECT_EQ(m_case.Segmentation()->At(3, 3, 2), 1);
+  EXPECT_EQ(m_case.Segmentation()->At(10, 7, 2), 0);
+  EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 7);
+  EXPECT_FALSE(m_case.Marking());
+  ASSERT_NE(m_case.StrokeMap(), nullptr);
+  EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
+  // The old stroke map is handed out, to be freed once the viewer has the fresh one.
+  EXPECT_TRUE(
+      std::any_of(retired.begin(), retired.end(), [&](const auto& v) { return v.get() == oldStrokes; }));
+  EXPECT_TRUE(SameVoxels(*m_case.SegmentationBackup(), before));
+  EXPECT_EQ(m_case.StrokeBackup()->CountNonZero(), 7);
+}
+
+TEST_F(CorrectionRunTest, WhileARunIsOpenCommandsUndoAndRedoAreRefused) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);
+  Stroke(2, 6, 4, 2, 2);
+  ASSERT_TRUE(m_case.Undo());
+  auto job = m_case.StartCorrection();
+  ASSERT_NE(job, nullptr);
+  EXPECT_FALSE(m_case.Undo());
+  EXPECT_FALSE(m_case.Redo());
+  EXPECT_TRUE(m_case.RefuseWhileRunning());
+  EXPECT_FALSE(m_case.StartRestore());
+  EXPECT_EQ(m_case.StartCorrection(), nullptr);
+  // The viewer cannot paint during a run; should a stroke arrive, it is no step.
+  m_case.BeginStroke();
+  EXPECT_FALSE(m_case.History().EditOpen());
+  EXPECT_EQ(TakeMessages(), Lines(3, "A correction is running. Please wait until it has finished."));
+  job->Run(m_sink, m_sink);
+  m_case.FinishCorrection(std::move(job));
+  // The run was a new edit: the undone stroke cannot come back.
+  EXPECT_FALSE(m_case.CanRedo());
+  EXPECT_TRUE(m_case.CanUndo());
+}
+
+TEST_F(CorrectionRunTest, CancelRestoresOnceAndTakesTheRunsStrokesOutOfTheAccumulatedMap) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);
+  RunCorrection();
+  Stroke(9, 12, 7, 2, 3);
+  m_case.SetMarkingFlag(true);
+  RunCorrection();
+  const CVoxel afterFirst = *m_case.SegmentationBackup();
+  TakeLines();
+
+  ASSERT_TRUE(m_case.StartRestore());
+  EXPECT_TRUE(m_case.IsRunning());
+  ASSERT_TRUE(m_case.FinishRestore());
+  EXPECT_FALSE(m_case.IsRunning());
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), afterFirst));
+  EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 4);  // the first run's strokes only
+  EXPECT_EQ(m_case.SegmentationBackup(), nullptr);
+  EXPECT_NE(m_case.StrokeBackup(), nullptr);
+  EXPECT_EQ(TakeLines(), (Lines{"Segmentation is returned"}));
+
+  ASSERT_TRUE(m_case.StartRestore());
+  EXPECT_FALSE(m_case.FinishRestore());
+  EXPECT_EQ(TakeMessages(), (Lines{"There is no backup result."}));
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), afterFirst));
+}
+
+TEST_F(CorrectionRunTest, LaterRunsAccumulateStrokesAndCancelTakesOnlyTheLastOnesBack) {
+  StartManualCase();
+  Stroke(2, 3, 3, 2, 2);  // outside the box: becomes inside
+  RunCorrection();
+  m_case.SetMarkingFlag(true);
+  Stroke(25, 26, 20, 2, 2);
+  RunCorrection();
+  const CVoxel& accumulated = *m_case.AccumulatedMap();
+  EXPECT_EQ(accumulated.At(2, 3, 2), 2);
+  EXPECT_EQ(accumulated.At(25, 20, 2), 2);
+  EXPECT_EQ(m_case.Segmentation()->At(2, 3, 2), 1);
+  EXPECT_EQ(m_case.Segmentation()->At(25, 20, 2), 1);
+  ASSERT_TRUE(m_case.StartRestore());
+  ASSERT_TRUE(m_case.FinishRestore());
+  EXPECT_EQ(m_case.AccumulatedMap()->At(2, 3, 2), 2);
+  EXPECT_EQ(m_case.AccumulatedMap()->At(25, 20, 2), 0);
+  EXPECT_EQ(m_case.Segmentation()->At(2, 3, 2), 1);
+  EXPECT_EQ(m_case.Segmentation()->At(25, 20, 2), 0);
+}
+
+TEST_F(CorrectionRunTest, CancelBeforeAnyRunOrWithABackupOfAnotherSizeChangesNothing) {
+  StartManualCase();
+  const CVoxel before = *m_case.Segmentation();
+  ASSERT_TRUE(m_case.StartRestore());
+  EXPECT_FALSE(m_case.FinishRestore());
+  EXPECT_EQ(TakeMessages(), (Lines{"There is no backup result."}));
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), before));
+  EXPECT_FALSE(m_case.CanUndo());
+
+  Stroke(2, 6, 3, 2, 2);
+  RunCorrection();
+  m_case.AdoptSegmentation(std::make_unique<CVoxel>(MakeBox(8, 8, 2, 1, 3, 1, 3, 0, 1)), "small");
+  EXPECT_FALSE(m_case.StartRestore());
+  EXPECT_EQ(TakeMessages(), (Lines{"The backup result does not match the current segmentation."}));
+  EXPECT_FALSE(m_case.IsRunning());
+}
+
+// Undo across a run gives back the segmentation and both maps bit for bit,
+// redo gives back the run's result, and Cancel is a step of its own.
+TEST_F(CorrectionRunTest, UndoAcrossARunAndACancelRestoresEveryVolumeBitForBit) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);
+  RunCorrection();
+  m_case.SetMarkingFlag(true);
+  Stroke(9, 12, 7, 2, 3);
+  Stroke(3, 5, 20, 4, 2);
+  const CVoxel segmentationBefore = *m_case.Segmentation();
+  const CVoxel strokesBefore = *m_case.StrokeMap();
+  const CVoxel accumulatedBefore = *m_case.AccumulatedMap();
+  const CVoxel backupBefore = *m_case.SegmentationBackup();
+  RunCorrection();
+  const CVoxel segmentationAfter = *m_case.Segmentation();
+  const CVoxel accumulatedAfter = *m_case.AccumulatedMap();
+  ASSERT_FALSE(SameVoxels(segmentationAfter, segmentationBefore));
+  ASSERT_TRUE(m_case.StartRestore());
+  ASSERT_TRUE(m_case.FinishRestore());
+  TakeLines();
+
+  // Undo the Cancel: the corrected result and the backup are back, so Cancel works again.
+  ASSERT_TRUE(m_case.Undo());
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), segmentationAfter));
+  EXPECT_TRUE(SameVoxels(*m_case.AccumulatedMap(), accumulatedAfter));
+  ASSERT_NE(m_case.SegmentationBackup(), nullptr);
+  EXPECT_TRUE(SameVoxels(*m_case.SegmentationBackup(), segmentationBefore));
+
+  // Undo the run: segmentation, strokes and accumulated map as before it.
+  ASSERT_TRUE(m_case.Undo());
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), segmentationBefore));
+  EXPECT_TRUE(SameVoxels(*m_case.StrokeMap(), strokesBefore));
+  EXPECT_TRUE(SameVoxels(*m_case.AccumulatedMap(), accumulatedBefore));
+  EXPECT_TRUE(SameVoxels(*m_case.SegmentationBackup(), backupBefore));
+
+  // Redo the run, then the Cancel.
+  ASSERT_TRUE(m_case.Redo());
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), segmentationAfter));
+  EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
+  ASSERT_TRUE(m_case.Redo());
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), segmentationBefore));
+  EXPECT_EQ(m_case.SegmentationBackup(), nullptr);
+  EXPECT_FALSE(m_case.Redo());
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_TRUE(TakeMessages().empty());
+}
+
+}  // namespace
+}  // namespace sessiontest

@@ -1,0 +1,229 @@
+// The history on its own: what one step takes back and forward, the order of
+// steps, what a new edit drops, and the memory bound.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+
+#include "session/EditHistory.h"
+#include "volume/Voxel.h"
+
+namespace {
+
+// FNV-1a over the voxels: tells states of a large volume apart without keeping copies.
+std::uint64_t Fingerprint(const CVoxel& v) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (std::size_t i = 0; i < v.VoxelCount(); ++i)
+    h = (h ^ static_cast<std::uint16_t>(v[i])) * 1099511628211ull;
+  return h;
+}
+
+bool SameVoxels(const CVoxel& a, const CVoxel& b) {
+  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
+}
+
+// A disc of `value` of radius r on slice z (the brush's footprint).
+void PaintDisc(CVoxel& v, int cx, int cy, int z, int r, int value) {
+  for (int y = cy - r; y <= cy + r; ++y)
+    for (int x = cx - r; x <= cx + r; ++x)
+      if (v.Contains(x, y, z) && (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
+        v.At(x, y, z) = static_cast<CVoxel::value_type>(value);
+}
+
+TEST(VolumeDelta, TakesEitherVolumeToTheOtherAndCountsOnlyChangedVoxels) {
+  CVoxel a(7, 5, 3), b(7, 5, 3);
+  for (std::size_t i = 0; i < a.VoxelCount(); ++i) {
+    a[i] = static_cast<CVoxel::value_type>(i % 5 == 0 ? -3 : 0);
+    b[i] = static_cast<CVoxel::value_type>(i % 7 == 0 ? 32767 : a[i]);
+  }
+  CVolumeDelta delta;
+  ASSERT_TRUE(CVolumeDelta::Between(&a, &b, a.Size(), delta));
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < a.VoxelCount(); ++i) differing += a[i] != b[i];
+  EXPECT_EQ(delta.ChangedVoxels(), differing);
+
+  CVoxel x = a;
+  delta.ApplyTo(x);
+  EXPECT_TRUE(SameVoxels(x, b));
+  delta.ApplyTo(x);
+  EXPECT_TRUE(SameVoxels(x, a));
+
+  // An absent volume is all zero; equal volumes give an empty delta.
+  ASSERT_TRUE(CVolumeDelta::Between(nullptr, &b, b.Size(), delta));
+  CVoxel zeros(7, 5, 3);
+  delta.ApplyTo(zeros);
+  EXPECT_TRUE(SameVoxels(zeros, b));
+  ASSERT_TRUE(CVolumeDelta::Between(&a, &a, a.Size(), delta));
+  EXPECT_TRUE(delta.Empty());
+  EXPECT_EQ(delta.Bytes(), 0u);
+
+  // Volumes of other sizes cannot be compared.
+  CVoxel other(5, 7, 3);
+  EXPECT_FALSE(CVolumeDelta::Between(&a, &other, a.Size(), delta));
+}
+
+TEST(VolumeDelta, AStrokeCostsItsRunsNotTheVolume) {
+  CVoxel before(256, 256, 40), after(256, 256, 40);
+  PaintDisc(after, 100, 100, 20, 10, 2);
+  CVolumeDelta delta;
+  ASSERT_TRUE(CVolumeDelta::Between(&before, &after, before.Size(), delta));
+  // 21 rows of the disc: a run for each row and each gap between them.
+  EXPECT_LT(delta.Bytes(), 64u * 6u);
+}
+
+class EditHistoryTest : public ::testing::Test {
+ protected:
+  EditHistoryTest() : m_history({&m_a, &m_b}) {
+    m_a = std::make_unique<CVoxel>(16, 8, 4);
+    m_b = std::make_unique<CVoxel>(16, 8, 4);
+  }
+  void Edit(std::unique_ptr<CVoxel>& slot, unsigned mask, std::size_t index, int value) {
+    m_history.Begin(mask);
+    (*slot)[index] = static_cast<CVoxel::value_type>(value);
+    m_history.Commit();
+  }
+  std::unique_ptr<CVoxel> m_a, m_b;
+  CEditHistory m_history;
+};
+
+TEST_F(EditHistoryTest, StepsAreUndoneNewestFirstAndRedoneInOrder) {
+  Edit(m_a, 1, 0, 2);
+  Edit(m_b, 2, 1, 3);
+  Edit(m_a, 1, 0, 5);
+  EXPECT_EQ(m_history.StepCount(), 3u);
+
+  ASSERT_TRUE(m_history.Undo());
+  EXPECT_EQ((*m_a)[0], 2);
+  ASSERT_TRUE(m_history.Undo());
+  EXPECT_EQ((*m_b)[1], 0);
+  EXPECT_EQ((*m_a)[0], 2);
+  ASSERT_TRUE(m_history.Undo());
+  EXPECT_EQ((*m_a)[0], 0);
+  EXPECT_FALSE(m_history.Undo());
+
+  ASSERT_TRUE(m_history.Redo());
+  ASSERT_TRUE(m_history.Redo());
+  EXPECT_EQ((*m_a)[0], 2);
+  EXPECT_EQ((*m_b)[1], 3);
+  ASSERT_TRUE(m_history.Redo());
+  EXPECT_EQ((*m_a)[0], 5);
+  EXPECT_FALSE(m_history.Redo());
+}
+
+TEST_F(EditHistoryTest, ANewEditDropsWhatCouldBeRedoneAnEditWithoutChangeDoesNot) {
+  Edit(m_a, 1, 0, 2);
+  Edit(m_a, 1, 1, 2);
+  ASSERT_TRUE(m_history.Undo());
+  // Painting what is already there changes nothing: no step, redo survives.
+  Edit(m_a, 1, 0, 2);
+  EXPECT_TRUE(m_history.CanRedo());
+  Edit(m_a, 1, 2, 3);
+  EXPECT_FALSE(m_history.CanRedo());
+  EXPECT_EQ(m_history.StepCount(), 2u);
+  ASSERT_TRUE(m_history.Undo());
+  ASSERT_TRUE(m_history.Undo());
+  EXPECT_EQ(m_a->CountNonZero(), 0);
+}
+
+TEST_F(EditHistoryTest, AVolumeThatCameOrWentComesAndGoesWithItsStep) {
+  std::unique_ptr<CVoxel> kept = std::move(m_b);
+  m_history.Begin(2);
+  m_b = kept->Clone();
+  (*m_b)[3] = 7;
+  m_history.Commit();
+  ASSERT_TRUE(m_history.Undo());
+  EXPECT_EQ(m_b, nullptr);
+  ASSERT_TRUE(m_history.Redo());
+  ASSERT_NE(m_b, nullptr);
+  EXPECT_EQ((*m_b)[3], 7);
+  EXPECT_EQ(m_b->Size(), (C3DPoint{16, 8, 4}));
+
+  m_history.Begin(2);
+  m_b.reset();
+  m_history.Commit();
+  ASSERT_TRUE(m_history.Undo());
+  ASSERT_NE(m_b, nullptr);
+  EXPECT_EQ((*m_b)[3], 7);
+}
+
+TEST_F(EditHistoryTest, UndoAndRedoWaitForTheOpenEditAndClearForgetsEverything) {
+  Edit(m_a, 1, 0, 2);
+  m_history.Begin(1);
+  EXPECT_FALSE(m_history.Undo());
+  m_history.Abandon();
+  EXPECT_TRUE(m_history.Undo());
+  m_history.Clear();
+  EXPECT_FALSE(m_history.CanUndo());
+  EXPECT_FALSE(m_history.CanRedo());
+  EXPECT_EQ(m_history.Bytes(), 0u);
+}
+
+TEST_F(EditHistoryTest, AVolumeOfAnotherSizeEndsTheHistoryInsteadOfBeingOverwritten) {
+  Edit(m_a, 1, 0, 2);
+  m_a = std::make_unique<CVoxel>(4, 4, 4);
+  EXPECT_FALSE(m_history.Undo());
+  EXPECT_EQ(m_history.StepCount(), 0u);
+  EXPECT_EQ(m_a->CountNonZero(), 0);
+
+  m_history.Begin(1);
+  m_a = std::make_unique<CVoxel>(16, 8, 4);
+  EXPECT_FALSE(m_history.Commit());
+  EXPECT_EQ(m_history.StepCount(), 0u);
+}
+
+// A long session of large 3-D brush strokes on a 384 x 384 x 40 volume: the
+// history stays under its budget, keeps at least 20 steps and still takes the
+// newest steps back exactly.
+TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwentySteps) {
+  auto strokes = std::make_unique<CVoxel>(384, 384, 40);
+  CEditHistory history({&strokes});
+  std::size_t largest = 0;
+  std::vector<std::uint64_t> states;  // fingerprints of the last 21 states
+  for (int s = 0; s < 30; ++s) {
+    history.Begin(1);
+    // A 3-D brush of radius 50 dragged across, every slice of its reach.
+    for (int z = 0; z < 40; ++z) {
+      const int r = static_cast<int>(std::sqrt(std::max(0, 50 * 50 - (z - 20) * (z - 20) * 6)));
+      for (int cx = 50; cx < 340; cx += 29) PaintDisc(*strokes, cx, 60 + (s * 37) % 270, z, r, 2 + s % 2);
+    }
+    ASSERT_TRUE(history.Commit());
+    largest = std::max(largest, history.Bytes());
+    states.push_back(Fingerprint(*strokes));
+  }
+  EXPECT_LT(largest, CEditHistory::kDefaultBudgetBytes);
+  EXPECT_LT(largest, std::size_t{256} * 1000 * 1000);
+  ASSERT_GE(history.UndoSteps(), 20u);
+  for (int back = 1; back <= 20; ++back) {
+    ASSERT_TRUE(history.Undo());
+    ASSERT_EQ(Fingerprint(*strokes), states[states.size() - 1 - back]) << back << " steps back";
+  }
+}
+
+TEST(EditHistoryBound, TheOldestStepsGoFirstWhenTheBudgetIsReached) {
+  auto volume = std::make_unique<CVoxel>(1000, 1, 1);
+  // Each step changes every other voxel: 1000 runs of 6 bytes.
+  CEditHistory history({&volume}, 3 * 6000 + 100);
+  for (int s = 1; s <= 5; ++s) {
+    history.Begin(1);
+    for (int i = 0; i < 1000; i += 2) (*volume)[i] = static_cast<CVoxel::value_type>(s);
+    ASSERT_TRUE(history.Commit());
+    EXPECT_LE(history.Bytes(), history.BudgetBytes());
+  }
+  EXPECT_EQ(history.StepCount(), 3u);
+  while (history.Undo()) {
+  }
+  // Back to the state after step 2, the oldest one still kept in full.
+  EXPECT_EQ((*volume)[0], 2);
+
+  // A step larger than the whole budget cannot be kept at all.
+  CEditHistory tiny({&volume}, 100);
+  tiny.Begin(1);
+  for (int i = 0; i < 1000; i += 2) (*volume)[i] = 9;
+  EXPECT_FALSE(tiny.Commit());
+  EXPECT_EQ(tiny.StepCount(), 0u);
+  EXPECT_EQ(tiny.Bytes(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+// A case model on recording sinks, with small volumes written to a temporary
+// folder and the steps a user takes to get a case ready for correcting.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../volume/TestFiles.h"
+#include "session/CaseSession.h"
+#include "volume/Writers.h"
+
+namespace sessiontest {
+
+using Lines = std::vector<std::string>;
+
+// An image whose voxels all differ a little: x + 2y + 50z.
+inline CVoxel MakeImage(int X, int Y, int Z) {
+  CVoxel image(X, Y, Z);
+  for (int z = 0; z < Z; ++z)
+    for (int y = 0; y < Y; ++y)
+      for (int x = 0; x < X; ++x) image.At(x, y, z) = static_cast<CVoxel::value_type>(x + 2 * y + 50 * z);
+  return image;
+}
+
+// A label with `value` inside the box [x0, x1) x [y0, y1) x [z0, z1).
+inline CVoxel MakeBox(int X, int Y, int Z, int x0, int x1, int y0, int y1, int z0, int z1, int value = 1) {
+  CVoxel label(X, Y, Z);
+  for (int z = z0; z < z1; ++z)
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) label.At(x, y, z) = static_cast<CVoxel::value_type>(value);
+  return label;
+}
+
+inline bool SameVoxels(const CVoxel& a, const CVoxel& b) {
+  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
+}
+
+class SessionFixture : public ::testing::Test {
+ protected:
+  static constexpr int kX = 32, kY = 24, kZ = 6;
+
+  SessionFixture() : m_case(m_sink, m_sink) {}
+
+  std::string Write(const std::string& name, const CVoxel& volume) {
+    const std::string path = m_dir.Path(name);
+    std::string error;
+    EXPECT_TRUE(SaveMetaImageShort(volume, path, &error)) << error;
+    return path;
+  }
+
+  // What the window does for Load Image and Load Segmentation once the file is chosen.
+  void LoadImage(const CVoxel& image) {
+    const std::string path = Write("image.mhd", image);
+    m_case.AdoptImage(m_case.LoadVolume(path), path);
+  }
+  void LoadSegmentation(const CVoxel& segmentation) {
+    const std::string path = Write("segmentation.mhd", segmentation);
+    m_case.AdoptSegmentation(m_case.LoadVolume(path), path);
+  }
+  // An image, a segmentation box, manual mode and Marking on.
+  void StartManualCase() {
+    LoadImage(MakeImage(kX, kY, kZ));
+    LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5));
+    m_case.SetCorrectionMode(CorrectionMode::kManual);
+    m_case.SetMarkingFlag(true);
+    ASSERT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOn);
+    ASSERT_NE(m_case.StrokeMap(), nullptr);
+  }
+
+  // One stroke as the viewer paints it: press, voxels, release.
+  void Stroke(int x0, int x1, int y, int z, int value) {
+    m_case.BeginStroke();
+    for (int x = x0; x < x1; ++x) m_case.StrokeMap()->At(x, y, z) = static_cast<CVoxel::value_type>(value);
+    m_case.EndStroke();
+  }
+
+  // A whole correction run on the calling thread.
+  void RunCorrection() {
+    auto job = m_case.StartCorrection();
+    ASSERT_NE(job, nullptr);
+    job->Run(m_sink, m_sink);
+    m_case.FinishCorrection(std::move(job));
+  }
+
+  Lines TakeLines() { return std::exchange(m_sink.lines, {}); }
+  Lines TakeMessages() { return std::exchange(m_sink.messages, {}); }
+
+  testfiles::TempDir m_dir;
+  RecordingSink m_sink;
+  CCaseSession m_case;
+};
+
+}  // namespace sessiontest
