@@ -1,6 +1,5 @@
 #include "evaluation/Cohort.h"
 
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>

@@ -2,7 +2,9 @@
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
-std::string SavedPathFor(const std::string& path) { return IsNiftiPath(path) ? path : WithMhdExtension(path); }
+std::string SavedPathFor(const std::string& path) {
+  return IsNiftiPath(path) ? path : WithMhdExtension(path);
+}
 
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage, std::string* written,
                   std::string* error) {
