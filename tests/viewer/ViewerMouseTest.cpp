@@ -181,7 +181,7 @@ TEST_F(Brush, TheListenerHearsEachStrokeFromPressToRelease) {
     void StrokeEnds() override { events += ">"; }
     std::string events;
   } listener;
-  Setup(30, 30, 3, 1, 1.0f, false);
+  PrepareBrush(30, 30, 3, 1, 1.0f, false);
   viewer.SetStrokeListener(&listener);
   viewer.OnLButtonDown({.leftButton = true}, 2, 2);
   viewer.OnMouseMove({.leftButton = true}, 6, 2);
