@@ -18,6 +18,7 @@
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
 #include "fusion/Parallel.h"
+#include "tests/TsanLibrarySuppressions.h"
 #include "tests/oracle/EqualityHelpers.h"
 #include "tests/oracle/Oracle.h"
 #include "tests/oracle/RandomCase.h"
