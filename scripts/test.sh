@@ -31,7 +31,7 @@ build_and_test() {  # dir, cmake args..., -- ctest args...
 build_and_test build
 if [ "${1:-}" != "--quick" ]; then
   # VTK keeps one factory collection per process that it may never free.
-  export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+  export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
   CC=clang CXX=clang++ build_and_test build-asan -DCORVANE_SANITIZE=address -DCORVANE_BUILD_GUI=OFF \
     -DCORVANE_BUILD_FUZZERS=ON
   build_and_test build-tsan -DCORVANE_SANITIZE=thread -- -L threads
