@@ -172,7 +172,7 @@ std::int64_t BytesInFolder(const std::string& folder) {
 // What VTK's DICOM reader takes from one file, as far as the safety checks
 // below need it.
 struct DicomFileFacts {
-  bool isDicom = false;                         // VTK skips files without the "DICM" magic
+  bool isDicom = false;                         // whether VTK's parser reads the file at all
   std::string problem;                          // why VTK must not parse it; empty when it may
   std::map<std::uint32_t, std::string> values;  // the values VTK's callbacks read, by tag
   std::int64_t pixelBytes = 0;                  // length of the pixel data
@@ -185,6 +185,12 @@ struct DicomFileFacts {
 // the parser's (little-endian, the value representation taken as explicit
 // when it is one the parser knows, as implicit otherwise; undefined lengths
 // are walked into) and notes the values the callbacks would get.
+//
+// Which files the parser reads: those with "DICM" at offset 0 or 128 (read
+// from just after it), and also, without the magic, those of at least 132
+// bytes whose first group number is 0x0002 or 0x0008 (read from offset 0).
+// A shorter file without the magic leaves its stream failed before the group
+// is read, so the parser passes it by.
 DicomFileFacts ExamineDicomFile(const std::string& path) {
   DicomFileFacts facts;
   InputFile file = InputFile::Open(path);
@@ -206,7 +212,9 @@ DicomFileFacts ExamineDicomFile(const std::string& path) {
   } else if (magicAt(128)) {
     pos = 132;
   } else {
-    return facts;
+    const unsigned group = bytes.size() >= 132 ? (bytes[0] | bytes[1] << 8) : 0u;
+    if (group != 0x0002 && group != 0x0008) return facts;
+    pos = 0;
   }
   facts.isDicom = true;
   auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(bytes[at] | bytes[at + 1] << 8); };
@@ -218,8 +226,9 @@ DicomFileFacts ExamineDicomFile(const std::string& path) {
   };
   // The elements VTK's reader hands to a callback.
   static constexpr std::uint32_t kCallbackTags[] = {
-      0x00020010, 0x00180050, 0x0020000E, 0x00200013, 0x00200032, 0x00200037, 0x00201041, 0x00280004,
-      0x00280010, 0x00280011, 0x00280030, 0x00280100, 0x00280103, 0x00281052, 0x00281053, 0x7FE00010};
+      0x00020010, 0x00100010, 0x00180050, 0x00181120, 0x0020000D, 0x0020000E, 0x00200010,
+      0x00200013, 0x00200032, 0x00200037, 0x00201041, 0x00280004, 0x00280010, 0x00280011,
+      0x00280030, 0x00280100, 0x00280103, 0x00281052, 0x00281053, 0x7FE00010};
   const std::size_t end = bytes.size();
   while (pos < end) {
     if (end - pos < 8) {
@@ -229,10 +238,12 @@ DicomFileFacts ExamineDicomFile(const std::string& path) {
     const std::uint32_t tag = u16(pos) << 16 | u16(pos + 2);
     std::size_t value = pos + 8;
     std::uint32_t length = 0;
-    if (vrIs(pos + 4, {"AE", "AS", "CS", "UI", "DA", "DS", "DT", "IS", "LO", "LT", "PN",
-                       "ST", "TM", "SH", "FL", "SL", "AT", "UL", "US", "SS", "FD"})) {
+    // The parser's own split: "UT" (and its private "AW") take a 16-bit
+    // length there, unlike the DICOM standard's UT.
+    if (vrIs(pos + 4, {"AW", "AE", "AS", "CS", "UI", "DA", "DS", "DT", "IS", "LO", "LT", "PN",
+                       "ST", "TM", "UT", "SH", "FL", "SL", "AT", "UL", "US", "SS", "FD"})) {
       length = u16(pos + 6);
-    } else if (vrIs(pos + 4, {"OB", "OW", "UN", "UT", "SQ"})) {
+    } else if (vrIs(pos + 4, {"OB", "OW", "UN", "SQ"})) {
       if (end - pos < 12) {
         facts.problem = "it ends inside an element header";
         return facts;
@@ -246,21 +257,23 @@ DicomFileFacts ExamineDicomFile(const std::string& path) {
     if (std::find(std::begin(kCallbackTags), std::end(kCallbackTags), tag) != std::end(kCallbackTags)) {
       char name[16];
       std::snprintf(name, sizeof name, "(%04X,%04X)", tag >> 16, tag & 0xFFFF);
-      if (signedLength <= 0) {
+      // The patient name and study ID callbacks take an empty value as an empty string.
+      const bool mayBeEmpty = tag == 0x00100010 || tag == 0x00200010;
+      if (signedLength <= 0 && !mayBeEmpty) {
         facts.problem = std::string("its element ") + name + " is empty";
         return facts;
       }
-      if (static_cast<std::size_t>(signedLength) > end - value) {
+      if (signedLength > 0 && static_cast<std::size_t>(signedLength) > end - value) {
         facts.problem = std::string("its element ") + name + " runs past the end of the file";
         return facts;
       }
+      const std::size_t valueLength = signedLength > 0 ? static_cast<std::size_t>(signedLength) : 0;
       if (tag == 0x7FE00010) {
         facts.pixelBytes = signedLength;
       } else {
-        facts.values[tag].assign(reinterpret_cast<const char*>(bytes.data() + value),
-                                 static_cast<std::size_t>(signedLength));
+        facts.values[tag].assign(reinterpret_cast<const char*>(bytes.data() + value), valueLength);
       }
-      pos = value + static_cast<std::size_t>(signedLength);
+      pos = value + valueLength;
     } else {
       // Like the parser: a negative (undefined) length is walked into.
       pos = value + (signedLength > 0 ? static_cast<std::size_t>(signedLength) : 0);

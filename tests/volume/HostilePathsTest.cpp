@@ -97,6 +97,35 @@ TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
                                                          "US\x40\x00\x01\x00",
                                                          10));
   EXPECT_EQ(RefusedWith(dir.Path("long.dcm"), {"(0028,0010) runs past the end of the file"}), 0);
+  std::filesystem::remove(dir.Path("long.dcm"));
+  // An empty study UID: a value VTK's reader copies as a C string.
+  WriteFile(dir.Path("study.dcm"), preamble + std::string("\x20\x00\x0d\x00"
+                                                          "UI\x00\x00",
+                                                          8));
+  EXPECT_EQ(RefusedWith(dir.Path("study.dcm"), {"(0020,000D) is empty"}), 0);
+  std::filesystem::remove(dir.Path("study.dcm"));
+  // VTK's parser reads a UT length as 16 bits: the "abcd" below is the value,
+  // and an empty Columns (0028,0011) follows it.
+  WriteFile(dir.Path("text.dcm"), preamble + std::string("\x18\x00\x10\x00"
+                                                         "UT\x04\x00"
+                                                         "abcd"
+                                                         "\x28\x00\x11\x00"
+                                                         "US\x00\x00",
+                                                         20));
+  EXPECT_EQ(RefusedWith(dir.Path("text.dcm"), {"(0028,0011) is empty"}), 0);
+  std::filesystem::remove(dir.Path("text.dcm"));
+  // Without the "DICM" magic VTK still parses a file from its first byte when
+  // its first group is 0x0002 or 0x0008 and it is at least 132 bytes long.
+  std::string bare = std::string(
+      "\x02\x00\x00\x00"
+      "UL\x04\x00"
+      "\x00\x00\x00\x00"
+      "\x28\x00\x11\x00"
+      "US\x00\x00",
+      20);
+  bare += std::string("\x08\x00\x70\x00LO\x70\x00", 8) + std::string(0x70, 'x');
+  WriteFile(dir.Path("bare.dcm"), bare);
+  EXPECT_EQ(RefusedWith(dir.Path("bare.dcm"), {dir.Path("bare.dcm"), "(0028,0011) is empty"}), 0);
 }
 
 namespace {
