@@ -5,17 +5,9 @@
 #include "TestLabels.h"
 #include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
+#include "evaluation/Metrics.h"
 
 namespace {
-
-double Dice(const CVoxel& a, const CVoxel& b) {
-  double both = 0, sizes = 0;
-  for (std::size_t i = 0; i < a.VoxelCount(); ++i) {
-    both += a[i] > 0 && b[i] > 0;
-    sizes += (a[i] > 0) + (b[i] > 0);
-  }
-  return 2.0 * both / sizes;
-}
 
 const std::vector<std::string> kFiveLines{
     "Center position is detected...", "All reference labels are registered...",
@@ -62,7 +54,7 @@ TEST(RunSemiAutomaticCorrection, WritesTheFiveLinesAndAZeroOneLabelThatFollowsTh
     inside += segmentation[i];
   }
   EXPECT_GT(inside, 0);
-  EXPECT_GT(Dice(segmentation, c.truth), Dice(c.segmentation, c.truth) + 0.01);
+  EXPECT_GT(evaluation::Dice(segmentation, c.truth), evaluation::Dice(c.segmentation, c.truth) + 0.01);
   EXPECT_EQ(segmentation.At(2, 2, 2), 0);  // only the piece at the centre survives
   for (int x = 12; x <= 16; ++x) EXPECT_EQ(segmentation.At(x, 20, 8), 1) << x;
   for (int x = 39; x <= 41; ++x) EXPECT_EQ(segmentation.At(x, 20, 8), 0) << x;

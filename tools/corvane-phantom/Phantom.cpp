@@ -156,17 +156,4 @@ PhantomCase GeneratePhantom(const PhantomOptions& options) {
   return result;
 }
 
-double Dice(const CVoxel& a, const CVoxel& b) {
-  if (!a.HasData() || !b.HasData() || !a.SameSize(b)) return 0.0;
-  std::int64_t both = 0;
-  std::int64_t sum = 0;
-  for (std::size_t i = 0; i < a.VoxelCount(); ++i) {
-    const bool inA = a[i] > 0;
-    const bool inB = b[i] > 0;
-    both += inA && inB;
-    sum += static_cast<int>(inA) + static_cast<int>(inB);
-  }
-  return sum == 0 ? 1.0 : 2.0 * static_cast<double>(both) / static_cast<double>(sum);
-}
-
 }  // namespace phantom

@@ -67,7 +67,4 @@ PhantomCase GeneratePhantom(const PhantomOptions& options);
 // size and the index, so reference 3 is the same whether 5 or 40 are asked for.
 CVoxel GenerateReference(const PhantomOptions& options, int index);
 
-// Dice overlap of two labels (voxels > 0 are inside); 1 when both are empty.
-double Dice(const CVoxel& a, const CVoxel& b);
-
 }  // namespace phantom

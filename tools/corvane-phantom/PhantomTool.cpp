@@ -7,6 +7,7 @@
 #include <set>
 #include <system_error>
 
+#include "evaluation/Metrics.h"
 #include "volume/Writers.h"
 
 namespace phantom {
@@ -129,7 +130,7 @@ int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std:
   out << "  image.mhd          intensities " << *lowest << " ... " << *highest << "\n";
   out << "  truth.mhd          " << truthInside << " voxels inside\n";
   out << "  segmentation.mhd   " << c.segmentation.CountNonZero() << " voxels inside, Dice vs truth "
-      << Fixed(Dice(c.segmentation, c.truth), 4) << "\n";
+      << Fixed(evaluation::Dice(c.segmentation, c.truth), 4) << "\n";
   out << "  scribbles.mhd      " << s.errorStrokes << " error strokes, " << s.agreeingStrokes
       << " agreeing strokes, " << s.dots << " dots: " << s.foregroundVoxels << " foreground and "
       << s.backgroundVoxels << " background voxels, " << s.contradicting << " contradict the segmentation\n";

@@ -7,6 +7,7 @@
 
 #include "Phantom.h"
 #include "PhantomTool.h"
+#include "evaluation/Metrics.h"
 
 using namespace phantom;
 
@@ -169,7 +170,7 @@ TEST(Phantom, SegmentationHasTheErrorsOfAnAutomaticMethod) {
   for (const std::uint64_t seed : {1u, 9u}) {
     SCOPED_TRACE(seed);
     const PhantomCase c = GeneratePhantom(Small(seed));
-    const double dice = Dice(c.segmentation, c.truth);
+    const double dice = evaluation::Dice(c.segmentation, c.truth);
     EXPECT_GT(dice, 0.75);
     EXPECT_LT(dice, 0.97);
     int missed = 0;
