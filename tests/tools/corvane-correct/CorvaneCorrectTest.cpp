@@ -8,38 +8,16 @@
 #include <sstream>
 
 #include "TestLabels.h"
+#include "tests/tools/ToolRun.h"
 #include "volume/Voxel.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A MetaImage header and its 16-bit data file, written here rather than by
-// the program's own writer.
-void WriteMetaImage(const fs::path& header, const CVoxel& volume, std::size_t truncateTo = SIZE_MAX,
-                    const std::string& geometry = "ElementSpacing = 1 1 1\nOffset = 0 0 0\n") {
-  const fs::path data = fs::path(header).replace_extension(".raw");
-  std::ofstream(header)
-      << "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
-      << geometry << "DimSize = " << volume.X << " " << volume.Y << " " << volume.Z
-      << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
-  std::ofstream out(data, std::ios::binary);
-  const std::size_t bytes = std::min(truncateTo, volume.VoxelCount() * sizeof(CVoxel::value_type));
-  out.write(reinterpret_cast<const char*>(volume.Data()), static_cast<std::streamsize>(bytes));
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using testfiles::ReadFile;
+using toolrun::Result;
+using toolrun::WriteMetaImage;
 
 class CorvaneCorrect : public ::testing::Test {
  protected:
@@ -67,15 +45,7 @@ class CorvaneCorrect : public ::testing::Test {
 
   // `shell` runs before the program in the same shell (limits for it).
   Result Run(const std::vector<std::string>& arguments, const std::string& shell = "") const {
-    std::string command = shell + CORVANE_CORRECT;
-    for (const std::string& a : arguments) command += " '" + a + "'";
-    command += " >'" + (dir_ / "stdout").string() + "' 2>'" + (dir_ / "stderr").string() + "'";
-    Result r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadText(dir_ / "stdout");
-    r.err = ReadText(dir_ / "stderr");
-    return r;
+    return toolrun::Run(CORVANE_CORRECT, arguments, dir_, shell);
   }
   std::string P(const std::string& name) const { return (dir_ / name).string(); }
   std::vector<std::string> Semi(const std::string& segmentation, const std::string& map,
@@ -128,9 +98,9 @@ TEST_F(CorvaneCorrect, SemiAutomaticRunIsTheWindowsLogAndImproves) {
   for (std::size_t i = 0; i < written.VoxelCount(); ++i) ASSERT_TRUE(written[i] == 0 || written[i] == 1);
 
   // The number of threads never changes the result.
-  const std::string first = ReadText(P("out.raw"));
+  const std::string first = ReadFile(P("out.raw"));
   ASSERT_EQ(Run(Semi(P("seg.mhd"), P("map.mhd"), P("refs"))).status, 0);
-  EXPECT_EQ(ReadText(P("out.raw")), first);
+  EXPECT_EQ(ReadFile(P("out.raw")), first);
 }
 
 TEST_F(CorvaneCorrect, TheResultLiesWhereTheSegmentationLiesInEitherFormat) {
@@ -138,8 +108,8 @@ TEST_F(CorvaneCorrect, TheResultLiesWhereTheSegmentationLiesInEitherFormat) {
       "ElementSpacing = 0.5 0.75 2\nOffset = 31.5 -12.25 47\n"
       "TransformMatrix = 0 0.6 0.8 -1 0 0 0 -0.8 0.6\n";
   const CVoxel segmentation(P("seg.mhd"));
-  WriteMetaImage(dir_ / "oblique.mhd", segmentation, SIZE_MAX, oblique);
-  WriteMetaImage(dir_ / "obliquemap.mhd", CVoxel(P("map.mhd")), SIZE_MAX, oblique);
+  WriteMetaImage(dir_ / "oblique.mhd", segmentation, oblique);
+  WriteMetaImage(dir_ / "obliquemap.mhd", CVoxel(P("map.mhd")), oblique);
   const CVoxel source(P("oblique.mhd"));
   for (const std::string name : {"res.nii.gz", "res.nii", "res.mhd", "res"}) {
     const Result r = Run({"--segmentation", P("oblique.mhd"), "--scribbles", P("obliquemap.mhd"), "--output",
@@ -158,8 +128,7 @@ TEST_F(CorvaneCorrect, TheResultLiesWhereTheSegmentationLiesInEitherFormat) {
 }
 
 TEST_F(CorvaneCorrect, AScribbleMapElsewhereInSpaceIsUsedWithOneWarning) {
-  WriteMetaImage(dir_ / "moved.mhd", CVoxel(P("map.mhd")), SIZE_MAX,
-                 "ElementSpacing = 1 1 1\nOffset = 0 0 5\n");
+  WriteMetaImage(dir_ / "moved.mhd", CVoxel(P("map.mhd")), "ElementSpacing = 1 1 1\nOffset = 0 0 5\n");
   const Result r = Run({"--segmentation", P("seg.mhd"), "--scribbles", P("moved.mhd"), "--output", P("out"),
                         "--mode", "manual", "--truth", P("truth.mhd")});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -172,7 +141,7 @@ TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
   other.At(5, 5, 5) = 1;
   WriteMetaImage(dir_ / "small.mhd", other);
   WriteMetaImage(dir_ / "empty.mhd", CVoxel(40, 36, 14));
-  WriteMetaImage(dir_ / "cut.mhd", truth_, 100);
+  WriteMetaImage(dir_ / "cut.mhd", truth_, "ElementSpacing = 1 1 1\nOffset = 0 0 0\n", 100);
   fs::create_directories(dir_ / "norefs");
   std::ofstream(dir_ / "norefs" / "a_Label.mhd") << "x";
 

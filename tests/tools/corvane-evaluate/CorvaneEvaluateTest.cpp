@@ -11,31 +11,18 @@
 
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
+#include "tests/tools/ToolRun.h"
 #include "volume/Voxel.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A MetaImage header and its 16-bit data file, written here rather than by
-// the program's own writer.
-void WriteMetaImage(const fs::path& header, const CVoxel& volume, const std::string& spacing = "0.5 0.5 2") {
-  const fs::path data = fs::path(header).replace_extension(".raw");
-  std::ofstream(header)
-      << "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
-      << "ElementSpacing = " << spacing << "\nOffset = 0 0 0\nDimSize = " << volume.X << " " << volume.Y
-      << " " << volume.Z << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string()
-      << "\n";
-  std::ofstream(data, std::ios::binary)
-      .write(reinterpret_cast<const char*>(volume.Data()),
-             static_cast<std::streamsize>(volume.VoxelCount() * sizeof(CVoxel::value_type)));
-}
+using testfiles::ReadFile;
+using toolrun::Result;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+void WriteMetaImage(const fs::path& header, const CVoxel& volume, const std::string& spacing = "0.5 0.5 2") {
+  toolrun::WriteMetaImage(header, volume, "ElementSpacing = " + spacing + "\nOffset = 0 0 0\n");
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -53,12 +40,6 @@ CVoxel Box(int x0, int x1, int z0, int z1, CVoxel::value_type value = 1) {
       for (int x = x0; x <= x1; ++x) v.At(x, y, z) = value;
   return v;
 }
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
 
 class CorvaneEvaluate : public ::testing::Test {
  protected:
@@ -82,15 +63,7 @@ class CorvaneEvaluate : public ::testing::Test {
   }
 
   Result Run(const std::vector<std::string>& arguments, const char* program = CORVANE_EVALUATE) const {
-    std::string command = program;
-    for (const std::string& a : arguments) command += " '" + a + "'";
-    command += " >'" + (dir_ / "stdout").string() + "' 2>'" + (dir_ / "stderr").string() + "'";
-    Result r;
-    const int raw = std::system(command.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadText(dir_ / "stdout");
-    r.err = ReadText(dir_ / "stderr");
-    return r;
+    return toolrun::Run(program, arguments, dir_);
   }
   std::string P(const std::string& name) const { return (dir_ / name).string(); }
   // A manifest of the seven cases with paths relative to its folder.
@@ -121,7 +94,7 @@ TEST_F(CorvaneEvaluate, SingleModeWritesOneRowPerSegmentationAndRegion) {
   EXPECT_NE(r.out.find(P("seg1.mhd")), std::string::npos);
   EXPECT_NE(r.out.find(P("seg2.mhd")), std::string::npos);
 
-  const std::vector<std::string> lines = Lines(ReadText(P("out.csv")));
+  const std::vector<std::string> lines = Lines(ReadFile(P("out.csv")));
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[0],
             "segmentation,region,dice,jaccard,truth_ml,segmentation_ml,rvd_percent,abd_mm,hd95_mm,hd_mm,"
@@ -136,7 +109,7 @@ TEST_F(CorvaneEvaluate, SingleModeWritesOneRowPerSegmentationAndRegion) {
   EXPECT_EQ(lines[1].substr(0, P("seg1.mhd").size() + 7), P("seg1.mhd") + ",whole,");
   EXPECT_EQ(lines[2].substr(P("seg1.mhd").size(), 6), ",apex,");
 
-  const std::string json = ReadText(P("out.json"));
+  const std::string json = ReadFile(P("out.json"));
   EXPECT_EQ(std::count(json.begin(), json.end(), '{'), 8);
   EXPECT_NE(json.find("\"region\": \"base\""), std::string::npos);
 }
@@ -150,19 +123,19 @@ TEST_F(CorvaneEvaluate, RefusesDifferentGeometryAndUnreadableInputWritingNothing
                           "--csv", P("out.csv"), "--json", P("out.json")});
     ExpectRefused(r);
     EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
-    EXPECT_EQ(ReadText(P("out.csv")), "earlier");
+    EXPECT_EQ(ReadFile(P("out.csv")), "earlier");
     EXPECT_FALSE(fs::exists(P("out.json")));
   }
   std::ofstream(P("cut.raw"), std::ios::binary) << "xx";
   std::ofstream(P("cut.mhd"))
-      << ReadText(P("truth.mhd")).replace(ReadText(P("truth.mhd")).find("truth.raw"), 9, "cut.raw");
+      << ReadFile(P("truth.mhd")).replace(ReadFile(P("truth.mhd")).find("truth.raw"), 9, "cut.raw");
   ExpectRefused(Run({"--truth", P("cut.mhd"), "--segmentation", P("seg1.mhd"), "--csv", P("out.csv")}));
 
   // One bad case spoils a manifest run: nothing is written.
   const std::string manifest = Manifest();
   WriteMetaImage(dir_ / "cases" / "s5.mhd", CVoxel(20, 18, 9));
   ExpectRefused(Run({"--manifest", manifest, "--csv", P("out.csv")}));
-  EXPECT_EQ(ReadText(P("out.csv")), "earlier");
+  EXPECT_EQ(ReadFile(P("out.csv")), "earlier");
 }
 
 TEST_F(CorvaneEvaluate, BadArgumentsExitWithStatusOne) {
@@ -198,9 +171,9 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
   const std::string manifest = Manifest();
   ASSERT_EQ(Run({"--manifest", manifest, "--csv", P("all.csv"), "--threads", "1"}).status, 0);
   ASSERT_EQ(Run({"--manifest", manifest, "--csv", P("all2.csv"), "--threads", "3"}).status, 0);
-  EXPECT_EQ(ReadText(P("all.csv")), ReadText(P("all2.csv")));  // the thread count changes nothing
+  EXPECT_EQ(ReadFile(P("all.csv")), ReadFile(P("all2.csv")));  // the thread count changes nothing
 
-  const std::vector<std::string> all = Lines(ReadText(P("all.csv")));
+  const std::vector<std::string> all = Lines(ReadFile(P("all.csv")));
   ASSERT_EQ(all.size(), 1u + 7 * 4 + 7 * 4);
   EXPECT_EQ(all[0].substr(0, 31), "case,segmentation,region,dice,j");
   EXPECT_EQ(all[1].substr(0, 17), "c0,s0.mhd,whole,1");  // the case's path as the manifest gives it
@@ -213,7 +186,7 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
     const std::string shard = P("shard" + std::to_string(i) + ".csv");
     const Result r = Run({"--manifest", manifest, "--shard", std::to_string(i) + "/3", "--csv", shard});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::vector<std::string> lines = Lines(ReadText(shard));
+    const std::vector<std::string> lines = Lines(ReadFile(shard));
     EXPECT_EQ(lines[1].substr(0, 3), "c" + std::to_string(i - 1) + ",");  // interleaved
     for (std::size_t k = i == 1 ? 0 : 1; k < lines.size(); ++k) joined += lines[k] + "\n";
   }
@@ -221,7 +194,7 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
   const Result r =
       Run({"--summarize", P("merged.csv"), "--csv", P("summary.csv"), "--json", P("summary.json")});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> summarized = Lines(ReadText(P("summary.csv")));
+  std::vector<std::string> summarized = Lines(ReadFile(P("summary.csv")));
   ASSERT_EQ(summarized.size(), all.size());
   // The same case rows (in shard order) and the very same summary rows.
   std::vector<std::string> caseRows(summarized.begin() + 1, summarized.begin() + 29);
@@ -233,11 +206,11 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
             std::vector<std::string>(all.begin() + 29, all.end()));
   // Summarizing a summarized file changes nothing.
   ASSERT_EQ(Run({"--summarize", P("summary.csv"), "--csv", P("again.csv")}).status, 0);
-  EXPECT_EQ(ReadText(P("again.csv")), ReadText(P("summary.csv")));
+  EXPECT_EQ(ReadFile(P("again.csv")), ReadFile(P("summary.csv")));
 
   // More shards than cases: an empty shard still writes its header (and nan summaries).
   ASSERT_EQ(Run({"--manifest", manifest, "--shard", "9/10", "--csv", P("empty.csv")}).status, 0);
-  const std::vector<std::string> empty = Lines(ReadText(P("empty.csv")));
+  const std::vector<std::string> empty = Lines(ReadFile(P("empty.csv")));
   ASSERT_EQ(empty.size(), 1u + 7 * 4);
   EXPECT_EQ(empty[1].substr(0, 16), "mean,,whole,nan,");
 
@@ -253,10 +226,10 @@ TEST_F(CorvaneEvaluate, LabelSelectsOneStructure) {
       Run({"--truth", P("multi.mhd"), "--segmentation", P("three.mhd"), "--label", "3", "--csv", P("l.csv")})
           .status,
       0);
-  EXPECT_NE(ReadText(P("l.csv")).find(",whole,1,1,"), std::string::npos);
+  EXPECT_NE(ReadFile(P("l.csv")).find(",whole,1,1,"), std::string::npos);
   ASSERT_EQ(Run({"--truth", P("multi.mhd"), "--segmentation", P("three.mhd"), "--csv", P("l.csv")}).status,
             0);
-  EXPECT_EQ(ReadText(P("l.csv")).find(",whole,1,1,"), std::string::npos);
+  EXPECT_EQ(ReadFile(P("l.csv")).find(",whole,1,1,"), std::string::npos);
 }
 
 TEST_F(CorvaneEvaluate, CorrectWritesTheMeasuresBeforeAndAfter) {
@@ -270,7 +243,7 @@ TEST_F(CorvaneEvaluate, CorrectWritesTheMeasuresBeforeAndAfter) {
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"Manual segmentation correction starts...",
                                                     "Manual segmentation correction is done...",
                                                     "Dice before: 0.8859", "Dice after: 0.8865"}));
-  const std::vector<std::string> lines = Lines(ReadText(P("m.csv")));
+  const std::vector<std::string> lines = Lines(ReadFile(P("m.csv")));
   ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[0], evaluation::CsvHeader(false));
   EXPECT_EQ(lines[1].rfind(P("seg1.mhd") + ",whole,0.88590604,", 0), 0u) << lines[1];

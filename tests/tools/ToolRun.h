@@ -1,0 +1,58 @@
+// Runs one of the project's command-line programs through the shell and keeps
+// what it printed, and writes the MetaImage inputs such tests feed it (with a
+// header written here rather than by the program's own writer).
+#pragma once
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/volume/TestFiles.h"
+#include "volume/Voxel.h"
+
+namespace toolrun {
+
+struct Result {
+  int status = -1;  // the exit status; -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// `program` and every argument are quoted for the shell; `shell` runs before
+// the program in the same shell (e.g. a ulimit). Output goes through files in `scratch`.
+inline Result Run(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::filesystem::path& scratch, const std::string& shell = "") {
+  std::string command = shell + "'" + program + "'";
+  for (const std::string& a : arguments) command += " '" + a + "'";
+  const std::string out = (scratch / "stdout").string(), err = (scratch / "stderr").string();
+  command += " >'" + out + "' 2>'" + err + "' </dev/null";
+  Result r;
+  const int raw = std::system(command.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = testfiles::ReadFile(out);
+  r.err = testfiles::ReadFile(err);
+  return r;
+}
+
+// A 16-bit MetaImage header and its data file; `geometry` holds the header's
+// spacing/offset lines; the data can be cut short after `truncateTo` bytes.
+inline void WriteMetaImage(const std::filesystem::path& header, const CVoxel& volume,
+                           const std::string& geometry = "ElementSpacing = 1 1 1\nOffset = 0 0 0\n",
+                           std::size_t truncateTo = SIZE_MAX) {
+  const std::filesystem::path data = std::filesystem::path(header).replace_extension(".raw");
+  std::ofstream(header)
+      << "ObjectType = Image\nNDims = 3\nBinaryData = True\nBinaryDataByteOrderMSB = False\n"
+      << geometry << "DimSize = " << volume.X << " " << volume.Y << " " << volume.Z
+      << "\nElementType = MET_SHORT\nElementDataFile = " << data.filename().string() << "\n";
+  std::ofstream out(data, std::ios::binary);
+  const std::size_t bytes = std::min(truncateTo, volume.VoxelCount() * sizeof(CVoxel::value_type));
+  out.write(reinterpret_cast<const char*>(volume.Data()), static_cast<std::streamsize>(bytes));
+}
+
+}  // namespace toolrun
