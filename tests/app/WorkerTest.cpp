@@ -48,12 +48,13 @@ class WorkerTest : public DialogFixture {
   }
 };
 
+// What a run and Cancel do to the volumes is tested on the model; here they
+// go through the worker thread and the window shows the outcome.
 TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   LoadCase();
   const CVoxel original = *Dialog().Segmentation();
   const CVoxel* segmentation = Dialog().Segmentation();
   PaintManualStrokes();
-  const CVoxel strokes = *Dialog().StrokeMap();
   const std::size_t before = Log().size();
 
   Click(ctl::kSegmentation);
@@ -67,19 +68,12 @@ TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   ASSERT_EQ(Dialog().Segmentation(), segmentation);
   EXPECT_EQ(segmentation->At(10, 10, 4), 1);
   EXPECT_EQ(segmentation->At(30, 20, 4), 0);
-  EXPECT_EQ(segmentation->At(25, 25, 4), 1);
-  EXPECT_EQ(segmentation->At(10, 10, 3), 0);
   EXPECT_EQ(Viewer().Segmentation(), segmentation);
-  // Marking is off, the stroke map is fresh, the accumulated map holds the strokes.
+  // Marking is off, and the viewer draws the fresh stroke map.
   EXPECT_FALSE(Checked(ctl::kMarking));
-  EXPECT_FALSE(Dialog().Marking());
   EXPECT_FALSE(Viewer().Marking());
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
   EXPECT_EQ(Viewer().ScribbleMap(), Dialog().StrokeMap());
-  EXPECT_TRUE(Equal(*Dialog().AccumulatedMap(), strokes));
-  ASSERT_NE(Dialog().SegmentationBackup(), nullptr);
-  EXPECT_TRUE(Equal(*Dialog().SegmentationBackup(), original));
-  EXPECT_TRUE(Equal(*Dialog().StrokeBackup(), strokes));
   EXPECT_TRUE(Enabled(ctl::kLoadImage));
   EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 
@@ -89,9 +83,7 @@ TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   EXPECT_EQ(Log().back(), "Segmentation is returned");
   ASSERT_EQ(Dialog().Segmentation(), segmentation);
   EXPECT_TRUE(Equal(*segmentation, original));
-  EXPECT_EQ(Dialog().AccumulatedMap()->CountNonZero(), 0);
-  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);
-  EXPECT_NE(Dialog().StrokeBackup(), nullptr);
+  EXPECT_EQ(Viewer().Segmentation(), segmentation);
 
   const Lines after = Log();
   Click(ctl::kCancelCorrection);
@@ -198,7 +190,9 @@ TEST_F(WorkerTest, AThreadThatCannotStartIsReported) {
   EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 }
 
-TEST_F(WorkerTest, CancelWithoutASegmentationOrAfterAnImageOfAnotherSize) {
+// Cancel without a segmentation, or after an image of another size, is a
+// model test; a refusal before the worker starts leaves Cancel usable.
+TEST_F(WorkerTest, ACancelRefusedBeforeItsWorkerStartsLeavesTheWindowUsable) {
   LoadCase();
   PaintManualStrokes();
   Click(ctl::kSegmentation);
@@ -207,15 +201,8 @@ TEST_F(WorkerTest, CancelWithoutASegmentationOrAfterAnImageOfAnotherSize) {
   ClickWithFile(ctl::kLoadImage, PathOf("image.mhd"));
   Click(ctl::kCancelCorrection);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Please load a segmentation first"});
-  // A new image and segmentation of another size.
-  ClickWithFile(ctl::kLoadImage, Write("small.mhd", MakeImage(32, 32, 4)));
-  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);  // discarded with the other size
-  ClickWithFile(ctl::kLoadSegmentation, Write("smallseg.mhd", MakeBox(32, 32, 4, 5, 20, 5, 20, 1, 3)));
-  const CVoxel before = *Dialog().Segmentation();
-  Click(ctl::kCancelCorrection);
-  Dialog().WaitForWorker();
-  EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), before));
+  EXPECT_FALSE(Dialog().IsWorkerRunning());
+  EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 }
 
 TEST_F(WorkerTest, ClosingWithEveryVolumeHeldAndClosingEmpty) {

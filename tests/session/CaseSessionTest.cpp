@@ -34,6 +34,7 @@ TEST_F(CaseSessionTest, LoadingLogsTheVolumesAndAFileWithoutDataChangesNothing) 
   LoadImage(MakeImage(kX, kY, kZ));
   LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5));
   ASSERT_NE(m_case.AccumulatedMap(), nullptr);
+  EXPECT_TRUE(m_case.AccumulatedMap()->SameSize(*m_case.Segmentation()));
   EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 0);
   EXPECT_EQ(TakeLines(), (Lines{"Load Input... Path : [" + m_dir.Path("image.mhd") + "]",
                                 "Load Segmentation... Path : [" + m_dir.Path("segmentation.mhd") + "]"}));
@@ -55,13 +56,17 @@ TEST_F(CaseSessionTest, ASecondImageDropsTheOverlaysAndTheMapsOfAnotherSize) {
   Stroke(2, 6, 3, 2, 2);
   ASSERT_TRUE(m_case.CanUndo());
   const CVoxel* strokes = m_case.StrokeMap();
+  const CVoxel* accumulated = m_case.AccumulatedMap();
+  TakeLines();
 
   // Same size: the maps stay, the segmentation goes, the history starts again.
   RetiredVolumes retired = m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "second");
   EXPECT_EQ(retired.size(), 2u);  // the segmentation and the old image
   EXPECT_EQ(m_case.Segmentation(), nullptr);
   EXPECT_EQ(m_case.StrokeMap(), strokes);
-  EXPECT_NE(m_case.AccumulatedMap(), nullptr);
+  EXPECT_EQ(m_case.AccumulatedMap(), accumulated);
+  EXPECT_EQ(m_case.ImagePath(), "second");
+  EXPECT_EQ(TakeLines(), (Lines{"Load Input... Path : [second]"}));
   EXPECT_FALSE(m_case.CanUndo());
 
   // Another size: the maps go too.
@@ -270,7 +275,9 @@ TEST_F(CaseSessionTest, SaveUIAndClearUINeedStrokes) {
   Stroke(1, 4, 1, 1, 2);
   ASSERT_TRUE(m_case.SaveStrokeMap(m_dir.Path("ui.mhd")));
   const CVoxel* before = m_case.StrokeMap();
+  const CVoxel* accumulated = m_case.AccumulatedMap();
   const RetiredVolumes retired = m_case.ClearStrokeMap();
+  EXPECT_EQ(m_case.AccumulatedMap(), accumulated);
   ASSERT_EQ(retired.size(), 1u);
   EXPECT_EQ(retired[0].get(), before);
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
@@ -321,9 +328,12 @@ TEST_F(CaseSessionTest, ResetKeepsTheImageBackupsAndModeAndStartsANewHistory) {
   RunCorrection();
   m_case.SetMarkingFlag(true);
   m_case.AdoptBoundary(std::make_unique<CVoxel>(kX, kY, kZ), "boundary");
+  const CVoxel* image = m_case.Image();
+  TakeLines();
   const RetiredVolumes retired = m_case.Reset();
   EXPECT_EQ(retired.size(), 4u);  // segmentation, boundary, stroke map, accumulated map
-  EXPECT_NE(m_case.Image(), nullptr);
+  EXPECT_EQ(m_case.Image(), image);
+  EXPECT_TRUE(TakeLines().empty());
   EXPECT_EQ(m_case.ImagePath(), m_dir.Path("image.mhd"));
   EXPECT_EQ(m_case.Boundary(), nullptr);
   EXPECT_EQ(m_case.AccumulatedMap(), nullptr);

@@ -25,6 +25,7 @@ TEST_F(CorrectionRunTest, ARunNeedsMarkingStrokesAndMatchingVolumes) {
   EXPECT_EQ(TakeMessages(), (Lines{"Press marking check box first!!", "There is no user interaction map.",
                                    "Please load a segmentation first"}));
   EXPECT_FALSE(m_case.IsRunning());
+  EXPECT_EQ(m_case.SegmentationBackup(), nullptr);
 
   // A segmentation of another size than the image never reaches a run.
   m_case.AdoptSegmentation(std::make_unique<CVoxel>(MakeBox(8, 8, 2, 1, 3, 1, 3, 0, 1)), "small");
