@@ -110,6 +110,45 @@ TEST_F(CorrectionRunTest, WhileARunIsOpenCommandsUndoAndRedoAreRefused) {
   EXPECT_TRUE(m_case.CanUndo());
 }
 
+// The window refuses these before it asks for a file; the case refuses them
+// too, so no caller can swap a volume under an open run.
+TEST_F(CorrectionRunTest, WhileARunIsOpenNoVolumeIsLoadedSavedClearedOrReset) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);
+  const std::string label = Write("label.mhd", MakeBox(kX, kY, kZ, 1, 3, 1, 3, 1, 3));
+  auto job = m_case.StartCorrection();
+  ASSERT_NE(job, nullptr);
+  const CVoxel* image = m_case.Image();
+  const CVoxel* segmentation = m_case.Segmentation();
+  const CVoxel* strokes = m_case.StrokeMap();
+  TakeLines();
+
+  EXPECT_TRUE(m_case.AdoptImage(m_case.LoadVolume(label), label).empty());
+  EXPECT_TRUE(m_case.AdoptSegmentation(m_case.LoadVolume(label), label).empty());
+  EXPECT_TRUE(m_case.AdoptBoundary(m_case.LoadBoundaryVolume(label), label).empty());
+  EXPECT_TRUE(m_case.LoadStrokeMap(m_case.LoadVolume(label), label).empty());
+  EXPECT_TRUE(m_case.ClearStrokeMap().empty());
+  EXPECT_FALSE(m_case.SaveSegmentation(m_dir.Path("seg.mhd")));
+  EXPECT_FALSE(m_case.SaveStrokeMap(m_dir.Path("map.mhd")));
+  EXPECT_TRUE(m_case.Reset().empty());
+  EXPECT_EQ(TakeMessages(), Lines(8, "A correction is running. Please wait until it has finished."));
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("seg.mhd")));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("map.mhd")));
+  EXPECT_EQ(m_case.Image(), image);
+  EXPECT_EQ(m_case.Segmentation(), segmentation);
+  EXPECT_EQ(m_case.Boundary(), nullptr);
+  EXPECT_EQ(m_case.StrokeMap(), strokes);
+  EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 4);
+  EXPECT_TRUE(m_case.Marking());
+
+  // The run finishes on the case as it was.
+  job->Run(m_sink, m_sink);
+  m_case.FinishCorrection(std::move(job));
+  EXPECT_EQ(m_case.Segmentation()->At(3, 3, 2), 1);
+  EXPECT_EQ(m_case.History().StepCount(), 2u);  // the stroke and the run
+}
+
 TEST_F(CorrectionRunTest, CancelRestoresOnceAndTakesTheRunsStrokesOutOfTheAccumulatedMap) {
   StartManualCase();
   Stroke(2, 6, 3, 2, 2);
