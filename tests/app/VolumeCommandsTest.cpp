@@ -27,9 +27,6 @@ class VolumeCommandsTest : public DialogFixture {
   void ExpectGroup(const std::vector<int>& ids, bool enabled) {
     for (int id : ids) EXPECT_EQ(Enabled(id), enabled) << "control " << id;
   }
-  bool SameVoxels(const CVoxel& a, const CVoxel& b) {
-    return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
-  }
 };
 
 TEST_F(VolumeCommandsTest, LoadImageLogsEnablesInputAndViewAndSetsUpTheSlices) {

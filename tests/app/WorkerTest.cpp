@@ -30,10 +30,6 @@ const std::vector<int> kLocked = {ctl::kLoadImage,
                                   ctl::kSegmentation,
                                   ctl::kCancelCorrection};
 constexpr const char* kBusy = "A correction is running. Please wait until it has finished.";
-
-bool Equal(const CVoxel& a, const CVoxel& b) {
-  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
-}
 }  // namespace
 
 class WorkerTest : public DialogFixture {
@@ -82,7 +78,7 @@ TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(Log().back(), "Segmentation is returned");
   ASSERT_EQ(Dialog().Segmentation(), segmentation);
-  EXPECT_TRUE(Equal(*segmentation, original));
+  EXPECT_TRUE(SameVoxels(*segmentation, original));
   EXPECT_EQ(Viewer().Segmentation(), segmentation);
 
   const Lines after = Log();
@@ -90,7 +86,7 @@ TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   Dialog().WaitForWorker();
   EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
   EXPECT_EQ(Log(), after);
-  EXPECT_TRUE(Equal(*segmentation, original));
+  EXPECT_TRUE(SameVoxels(*segmentation, original));
   EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 }
 
@@ -103,7 +99,7 @@ TEST_F(WorkerTest, CancelBeforeAnyRunChangesNothing) {
   Dialog().WaitForWorker();
   EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
   EXPECT_EQ(Log(), before);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), original));
   EXPECT_TRUE(Enabled(ctl::kSegmentation));
 }
 
@@ -158,18 +154,18 @@ TEST_F(WorkerTest, UndoWaitsForTheRunAndThenTakesItBackExactly) {
   Dialog().WaitForWorker();
   // The run is complete: the last stroke was not taken back under it.
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
-  EXPECT_FALSE(Equal(*Dialog().Segmentation(), segmentation));
+  EXPECT_FALSE(SameVoxels(*Dialog().Segmentation(), segmentation));
   const CVoxel corrected = *Dialog().Segmentation();
   const Lines log = Log();
 
   QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), segmentation));
-  EXPECT_TRUE(Equal(*Dialog().StrokeMap(), strokes));
-  EXPECT_TRUE(Equal(*Dialog().AccumulatedMap(), accumulated));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), segmentation));
+  EXPECT_TRUE(SameVoxels(*Dialog().StrokeMap(), strokes));
+  EXPECT_TRUE(SameVoxels(*Dialog().AccumulatedMap(), accumulated));
   EXPECT_EQ(Viewer().Segmentation(), Dialog().Segmentation());
   EXPECT_EQ(Viewer().ScribbleMap(), Dialog().StrokeMap());
   QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Y, Qt::ControlModifier);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), corrected));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), corrected));
   EXPECT_EQ(Log(), log);
   EXPECT_TRUE(Messages().empty());
 }
@@ -263,7 +259,7 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   const Lines log = Log();
   EXPECT_EQ(Lines(log.begin() + static_cast<std::ptrdiff_t>(before), log.end()), expected);
   const CVoxel& corrected = *Dialog().Segmentation();
-  EXPECT_FALSE(Equal(corrected, original));
+  EXPECT_FALSE(SameVoxels(corrected, original));
   for (std::size_t i = 0; i < corrected.VoxelCount(); ++i)
     ASSERT_TRUE(corrected[i] == 0 || corrected[i] == 1);
   // The window hands the engine what it would get from the files directly.
@@ -272,14 +268,14 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   CorrectionParameters parameters;  // the window's fixed values are the defaults
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, Dialog().ReferencePaths(), parameters,
                                          sink, sink));
-  EXPECT_TRUE(Equal(corrected, expectedLabel));
+  EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
   EXPECT_FALSE(Dialog().Marking());
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
 
   Click(ctl::kCancelCorrection);
   Dialog().WaitForWorker();
   EXPECT_EQ(Log().back(), "Segmentation is returned");
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), original));
 
   // The same strokes again: this run uses the reference labels the first one
   // read, with the same log lines and the same result.
@@ -291,5 +287,5 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   EXPECT_TRUE(Messages().empty());
   const Lines second = Log();
   EXPECT_EQ(Lines(second.begin() + static_cast<std::ptrdiff_t>(again), second.end()), expected);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), expectedLabel));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expectedLabel));
 }
