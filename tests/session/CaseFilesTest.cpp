@@ -44,7 +44,8 @@ TEST_F(CaseFilesTest, AFileThatCannotBeReadLeavesEveryVolumeInPlace) {
   EXPECT_TRUE(m_case.AdoptBoundary(m_case.LoadBoundaryVolume(missing), missing).empty());
   EXPECT_TRUE(m_case.LoadStrokeMap(m_case.LoadVolume(missing), missing).empty());
   const Lines messages = TakeMessages();
-  EXPECT_EQ(std::count(messages.begin(), messages.end(), "Failed to load [" + missing + "]"), 4);
+  // One message for each: the reader says nothing of its own about a missing file.
+  EXPECT_EQ(messages, Lines(4, "Failed to load [" + missing + "]"));
   EXPECT_EQ(m_case.Image(), image);
   EXPECT_EQ(m_case.Segmentation(), segmentation);
   EXPECT_EQ(m_case.Boundary(), boundary);
