@@ -101,6 +101,7 @@ void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::str
 
 RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
   RetiredVolumes retired;
+  if (RefuseWhileRunning()) return retired;
   if (!image) return retired;
   m_imagePath = path;
   Retire(m_segmentation, retired);
@@ -119,6 +120,7 @@ RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std
 
 RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path) {
   RetiredVolumes retired;
+  if (RefuseWhileRunning()) return retired;
   if (!boundary) return retired;
   WarnIfNotWhereTheImageIs(*boundary, "boundary");
   Retire(m_boundary, retired);
@@ -130,6 +132,7 @@ RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, con
 RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentation,
                                                const std::string& path) {
   RetiredVolumes retired;
+  if (RefuseWhileRunning()) return retired;
   if (!segmentation) return retired;
   WarnIfNotWhereTheImageIs(*segmentation, "segmentation");
   Retire(m_segmentation, retired);
@@ -151,13 +154,15 @@ bool CCaseSession::RequireSegmentation() {
 
 bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   std::string written;
-  if (!RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written)) return false;
+  if (RefuseWhileRunning() || !RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written))
+    return false;
   Log("Segmentation is saved at : [" + written + "]");
   return true;
 }
 
 RetiredVolumes CCaseSession::Reset() {
   RetiredVolumes retired;
+  if (RefuseWhileRunning()) return retired;
   m_history.Clear();
   Retire(m_segmentation, retired);
   Retire(m_boundary, retired);
@@ -261,6 +266,7 @@ bool CCaseSession::RequireStrokes() {
 
 RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path) {
   RetiredVolumes retired;
+  if (RefuseWhileRunning()) return retired;
   if (!map) return retired;
   m_history.Begin(Bit(kStrokeMapSlot));
   if (!m_image || !map->SameSize(*m_image)) {
@@ -280,14 +286,15 @@ RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const st
 
 bool CCaseSession::SaveStrokeMap(const std::string& chosenPath) {
   std::string written;
-  if (!RequireStrokes() || !SaveVolume(*m_strokeMap, chosenPath, written)) return false;
+  if (RefuseWhileRunning() || !RequireStrokes() || !SaveVolume(*m_strokeMap, chosenPath, written))
+    return false;
   Log("User interaction map is saved at : [" + written + "]");
   return true;
 }
 
 RetiredVolumes CCaseSession::ClearStrokeMap() {
   RetiredVolumes retired;
-  if (!RequireStrokes()) return retired;
+  if (RefuseWhileRunning() || !RequireStrokes()) return retired;
   m_history.Begin(Bit(kStrokeMapSlot));
   CreateFreshStrokeMap(retired);
   m_history.Commit();

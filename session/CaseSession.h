@@ -12,7 +12,8 @@
 // CCorrectionJob::Run. A correction works on copies (StartCorrection) that a
 // worker thread corrects and FinishCorrection takes back, so the worker never
 // touches a volume the window's thread reads. While a run is open the commands
-// that could change its volumes, undo and redo are refused.
+// that load, save, clear or reset volumes, undo and redo are refused (with the
+// message of RefuseWhileRunning; undo and redo silently).
 #pragma once
 
 #include <functional>

@@ -1,6 +1,5 @@
 // Load Image, Load Boundary, Load Segmentation, Save Segmentation, Reset, the
 // Show On/Off boxes and the reference directory chooser.
-#include <QFileInfo>
 
 #include "DialogFixture.h"
 #include "app/FileRules.h"
@@ -27,9 +26,6 @@ class VolumeCommandsTest : public DialogFixture {
  protected:
   void ExpectGroup(const std::vector<int>& ids, bool enabled) {
     for (int id : ids) EXPECT_EQ(Enabled(id), enabled) << "control " << id;
-  }
-  bool SameVoxels(const CVoxel& a, const CVoxel& b) {
-    return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
   }
 };
 
@@ -79,36 +75,27 @@ TEST_F(VolumeCommandsTest, CancelledDialogsChangeNothing) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// What the case keeps and drops is the model's (session tests); here the
+// viewer lets go of what the case dropped and keeps drawing what it kept.
 TEST_F(VolumeCommandsTest, ASecondImageDropsSegmentationAndBoundaryButKeepsMatchingMaps) {
   LoadCase();
   ClickWithFile(ctl::kLoadBoundary, PathOf("segmentation.mhd"));
   StartManualMarking();
   PaintAt(5, 5);
   const CVoxel* strokes = Dialog().StrokeMap();
-  const CVoxel* accumulated = Dialog().AccumulatedMap();
   ASSERT_EQ(strokes->CountNonZero(), 9);
 
   const std::string second = Write("second.mhd", MakeImage(kX, kY, kZ));
   ClickWithFile(ctl::kLoadImage, second);
-  EXPECT_EQ(Dialog().Segmentation(), nullptr);
-  EXPECT_EQ(Dialog().Boundary(), nullptr);
   EXPECT_EQ(Viewer().Segmentation(), nullptr);
   EXPECT_EQ(Viewer().GroundTruth(), nullptr);
   EXPECT_FALSE(Checked(ctl::kShowSegmentation));
   EXPECT_FALSE(Checked(ctl::kShowBoundary));
-  EXPECT_EQ(Dialog().StrokeMap(), strokes);
-  EXPECT_EQ(Dialog().AccumulatedMap(), accumulated);
   EXPECT_EQ(Viewer().ScribbleMap(), strokes);
   EXPECT_EQ(Log().back(), "Load Input... Path : [" + second + "]");
-  const Lines log = Log();
-  EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                          [](const std::string& l) { return l.rfind("Load Input... Path : [", 0) == 0; }),
-            2);
 
   // An image of another size: maps of the old size cannot be used with it.
   ClickWithFile(ctl::kLoadImage, Write("small.mhd", MakeImage(32, 32, 4)));
-  EXPECT_EQ(Dialog().StrokeMap(), nullptr);
-  EXPECT_EQ(Dialog().AccumulatedMap(), nullptr);
   EXPECT_EQ(Viewer().ScribbleMap(), nullptr);
   EXPECT_EQ(Slider(ctl::kSliceX)->maximum(), 31);
 }
@@ -124,13 +111,10 @@ TEST_F(VolumeCommandsTest, AFileThatCannotBeReadKeepsThePreviousState) {
   ClickWithFile(ctl::kLoadBoundary, missing);
   const auto messages = Messages();
   ASSERT_EQ(std::count(messages.begin(), messages.end(), "Failed to load [" + missing + "]"), 3);
-  EXPECT_EQ(Dialog().Image(), image);
-  EXPECT_EQ(Dialog().Segmentation(), segmentation);
   EXPECT_EQ(Viewer().Image(), image);
   EXPECT_EQ(Viewer().Segmentation(), segmentation);
-  EXPECT_EQ(Dialog().Boundary(), nullptr);
+  EXPECT_EQ(Viewer().GroundTruth(), nullptr);
   EXPECT_EQ(Log(), before);
-  EXPECT_NE(Dialog().ImagePath(), missing);
 }
 
 TEST_F(VolumeCommandsTest, LoadSegmentationLogsCreatesTheAccumulatedMapAndEnablesTheAlgorithms) {
@@ -143,9 +127,6 @@ TEST_F(VolumeCommandsTest, LoadSegmentationLogsCreatesTheAccumulatedMapAndEnable
   EXPECT_EQ(Log().back(), "Load Segmentation... Path : [" + path + "]");
   EXPECT_TRUE(Checked(ctl::kShowSegmentation));
   EXPECT_TRUE(Dialog().ShowSegmentationFlag());
-  ASSERT_NE(Dialog().AccumulatedMap(), nullptr);
-  EXPECT_TRUE(Dialog().AccumulatedMap()->SameSize(*Dialog().Segmentation()));
-  EXPECT_EQ(Dialog().AccumulatedMap()->CountNonZero(), 0);
   EXPECT_EQ(Viewer().Segmentation(), Dialog().Segmentation());
   ExpectGroup(kAlgorithm, true);
   ExpectGroup(kReferenceDir, false);
@@ -181,10 +162,6 @@ TEST_F(VolumeCommandsTest, LoadBoundaryShowsTheLabelsContour) {
   ClickWithFile(ctl::kLoadBoundary, path);
   EXPECT_EQ(m_platform.FileRequests().back().filter, kLoadBoundaryFilter);
   ASSERT_NE(Dialog().Boundary(), nullptr);
-  const CVoxel& boundary = *Dialog().Boundary();
-  EXPECT_EQ(boundary.At(20, 20, 5), 1);  // on the box's x face
-  EXPECT_EQ(boundary.At(30, 20, 5), 0);  // inside the box
-  EXPECT_EQ(boundary.At(5, 5, 5), 0);    // outside
   EXPECT_EQ(Viewer().GroundTruth(), Dialog().Boundary());
   EXPECT_TRUE(Checked(ctl::kShowBoundary));
   EXPECT_EQ(Log().back(), "Load Boundary... Path : [" + path + "]");
@@ -200,87 +177,36 @@ TEST_F(VolumeCommandsTest, LoadBoundaryShowsTheLabelsContour) {
   EXPECT_EQ(Log(), before);
 }
 
-TEST_F(VolumeCommandsTest, SaveSegmentationAppliesTheMhdRuleAndReportsFailures) {
+// The written path, its contents and the failures are the model's (session tests).
+TEST_F(VolumeCommandsTest, SaveSegmentationAsksForAFileOnlyWithASegmentation) {
   ClickWithFile(ctl::kLoadImage, Write("image.mhd", MakeImage(kX, kY, kZ)));
   Click(ctl::kSaveSegmentation);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Please load a segmentation first"});
   EXPECT_EQ(m_platform.FileRequests().size(), 1u);  // no file dialog opened
 
   LoadCase();
-  const std::pair<std::string, std::string> cases[] = {
-      {"out/seg", "out/seg.mhd"}, {"out/seg.mhd", "out/seg.mhd"}, {"out/seg.MHD", "out/seg.MHD.mhd"}};
-  ASSERT_TRUE(QDir(m_dir.path()).mkdir("out"));
-  for (const auto& [chosen, written] : cases) {
-    ClickWithFile(ctl::kSaveSegmentation, PathOf(chosen));
-    EXPECT_EQ(m_platform.FileRequests().back().filter, kSaveFilter);
-    EXPECT_EQ(Log().back(), "Segmentation is saved at : [" + PathOf(written) + "]");
-    const CVoxel saved(PathOf(written));
-    ASSERT_TRUE(saved.HasData()) << written;
-    EXPECT_TRUE(saved.SameSize(*Dialog().Segmentation()));
-    EXPECT_EQ(saved.CountNonZero(), Dialog().Segmentation()->CountNonZero());
-  }
-  EXPECT_TRUE(QFileInfo(QString::fromStdString(PathOf("out/seg.raw"))).exists());
-
-  // A folder that does not exist: a message naming the path, no "saved at" line.
-  const Lines before = Log();
-  const std::string bad = PathOf("no/such/folder/seg");
-  ClickWithFile(ctl::kSaveSegmentation, bad);
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Failed to save at : [" + bad + ".mhd]"});
-  EXPECT_EQ(Log(), before);
+  ClickWithFile(ctl::kSaveSegmentation, PathOf("seg"));
+  EXPECT_EQ(m_platform.FileRequests().back().filter, kSaveFilter);
+  EXPECT_EQ(Log().back(), "Segmentation is saved at : [" + PathOf("seg.mhd") + "]");
+  const CVoxel saved(PathOf("seg.mhd"));
+  ASSERT_TRUE(saved.HasData());
+  EXPECT_EQ(saved.CountNonZero(), Dialog().Segmentation()->CountNonZero());
 }
 
-namespace {
-// Voxel x along -y, y along x, z along z, 0.5 x 0.75 x 2 mm, at (31.5, -12.25, 47).
-void PlaceObliquely(CVoxel& volume, float shift = 0.0f) {
-  const float spacing[3] = {0.5f, 0.75f, 2.0f};
-  const float origin[3] = {31.5f, -12.25f, 47.0f + shift};
-  const double direction[3][3] = {{0, 1, 0}, {-1, 0, 0}, {0, 0, 1}};
-  for (int i = 0; i < 3; ++i) {
-    volume.spacing[i] = spacing[i];
-    volume.origin[i] = origin[i];
-    for (int j = 0; j < 3; ++j) volume.direction[i][j] = direction[i][j];
-  }
-}
-}  // namespace
-
-TEST_F(VolumeCommandsTest, SavedFilesLieWhereTheSegmentationLiesInEitherFormat) {
-  CVoxel image = MakeImage(kX, kY, kZ);
-  CVoxel segmentation = MakeBox(kX, kY, kZ, 20, 40, 15, 30, 3, 7);
-  PlaceObliquely(image);
-  PlaceObliquely(segmentation);
-  ClickWithFile(ctl::kLoadImage, Write("image.mhd", image));
-  ClickWithFile(ctl::kLoadSegmentation, Write("segmentation.mhd", segmentation));
-  EXPECT_TRUE(Messages().empty());  // the two share their place
-  for (const std::string name : {"seg.nii.gz", "seg.nii", "seg.mhd"}) {
-    ClickWithFile(ctl::kSaveSegmentation, PathOf(name));
-    EXPECT_EQ(Log().back(), "Segmentation is saved at : [" + PathOf(name) + "]");
-    const CVoxel saved(PathOf(name));
-    ASSERT_TRUE(saved.HasData()) << name;
-    EXPECT_TRUE(SameGeometry(saved, segmentation, 1e-6, 1e-5, 1e-6)) << name;
-    EXPECT_EQ(saved.CountNonZero(), segmentation.CountNonZero()) << name;
-  }
-  EXPECT_FALSE(QFileInfo(QString::fromStdString(PathOf("seg.nii.gz.mhd"))).exists());
-  EXPECT_TRUE(Messages().empty());
-}
-
+// Which placements warn is the model's (session tests); the warning reaches
+// the message box and the segmentation is shown all the same.
 TEST_F(VolumeCommandsTest, AVolumeElsewhereInSpaceLoadsWithOneWarning) {
-  CVoxel image = MakeImage(kX, kY, kZ);
-  PlaceObliquely(image);
-  ClickWithFile(ctl::kLoadImage, Write("image.mhd", image));
+  ClickWithFile(ctl::kLoadImage, Write("image.mhd", MakeImage(kX, kY, kZ)));
   CVoxel moved = MakeBox(kX, kY, kZ, 20, 40, 15, 30, 3, 7);
-  PlaceObliquely(moved, 0.5f);
+  for (int i = 0; i < 3; ++i) {
+    moved.spacing[i] = 1.0f;
+    moved.origin[i] = i == 2 ? 5.0f : 0.0f;
+  }
   const std::string path = Write("moved.mhd", moved);
   ClickWithFile(ctl::kLoadSegmentation, path);
   EXPECT_EQ(Messages(), std::vector<std::string>{GeometryMismatchText("segmentation", "image")});
-  ASSERT_NE(Dialog().Segmentation(), nullptr);
+  EXPECT_EQ(Viewer().Segmentation(), Dialog().Segmentation());
   EXPECT_EQ(Log().back(), "Load Segmentation... Path : [" + path + "]");
-  ClickWithFile(ctl::kLoadBoundary, path);
-  EXPECT_EQ(Messages(), std::vector<std::string>{GeometryMismatchText("boundary", "image")});
-  EXPECT_NE(Dialog().Boundary(), nullptr);
-  // A difference below the tolerance is no difference.
-  PlaceObliquely(moved, 0.0004f);
-  ClickWithFile(ctl::kLoadSegmentation, Write("close.mhd", moved));
-  EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(VolumeCommandsTest, ShowBoxesSwitchTheViewerOverlays) {
@@ -338,10 +264,6 @@ TEST_F(VolumeCommandsTest, ResetReturnsToTheStartButKeepsTheImageAndBackups) {
   Click(ctl::kReset);
   EXPECT_TRUE(Log().empty());
   EXPECT_EQ(Dialog().Image(), image);
-  EXPECT_EQ(Dialog().Segmentation(), nullptr);
-  EXPECT_EQ(Dialog().Boundary(), nullptr);
-  EXPECT_EQ(Dialog().StrokeMap(), nullptr);
-  EXPECT_EQ(Dialog().AccumulatedMap(), nullptr);
   // The viewer lets go of everything that was freed and shows no picture.
   EXPECT_EQ(Viewer().ScribbleMap(), nullptr);
   EXPECT_EQ(Viewer().Segmentation(), nullptr);
@@ -361,8 +283,6 @@ TEST_F(VolumeCommandsTest, ResetReturnsToTheStartButKeepsTheImageAndBackups) {
   EXPECT_FALSE(Checked(ctl::kMarking));
   EXPECT_FALSE(Checked(ctl::kBrush3D));
   EXPECT_EQ(Text(ctl::kBrushSizeEdit), "2");
-  EXPECT_FALSE(Dialog().ScribbleHelpShown());
-  EXPECT_TRUE(Dialog().ReferencePaths().empty());
   for (int id : {ctl::kLoadSegmentation, ctl::kSemiAutomatic, ctl::kManual, ctl::kMarking, ctl::kSliceZ,
                  ctl::kReferenceDir, ctl::kSegmentation}) {
     EXPECT_FALSE(Enabled(id)) << id;

@@ -30,10 +30,6 @@ const std::vector<int> kLocked = {ctl::kLoadImage,
                                   ctl::kSegmentation,
                                   ctl::kCancelCorrection};
 constexpr const char* kBusy = "A correction is running. Please wait until it has finished.";
-
-bool Equal(const CVoxel& a, const CVoxel& b) {
-  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
-}
 }  // namespace
 
 class WorkerTest : public DialogFixture {
@@ -48,12 +44,13 @@ class WorkerTest : public DialogFixture {
   }
 };
 
+// What a run and Cancel do to the volumes is tested on the model; here they
+// go through the worker thread and the window shows the outcome.
 TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   LoadCase();
   const CVoxel original = *Dialog().Segmentation();
   const CVoxel* segmentation = Dialog().Segmentation();
   PaintManualStrokes();
-  const CVoxel strokes = *Dialog().StrokeMap();
   const std::size_t before = Log().size();
 
   Click(ctl::kSegmentation);
@@ -67,19 +64,12 @@ TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   ASSERT_EQ(Dialog().Segmentation(), segmentation);
   EXPECT_EQ(segmentation->At(10, 10, 4), 1);
   EXPECT_EQ(segmentation->At(30, 20, 4), 0);
-  EXPECT_EQ(segmentation->At(25, 25, 4), 1);
-  EXPECT_EQ(segmentation->At(10, 10, 3), 0);
   EXPECT_EQ(Viewer().Segmentation(), segmentation);
-  // Marking is off, the stroke map is fresh, the accumulated map holds the strokes.
+  // Marking is off, and the viewer draws the fresh stroke map.
   EXPECT_FALSE(Checked(ctl::kMarking));
-  EXPECT_FALSE(Dialog().Marking());
   EXPECT_FALSE(Viewer().Marking());
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
   EXPECT_EQ(Viewer().ScribbleMap(), Dialog().StrokeMap());
-  EXPECT_TRUE(Equal(*Dialog().AccumulatedMap(), strokes));
-  ASSERT_NE(Dialog().SegmentationBackup(), nullptr);
-  EXPECT_TRUE(Equal(*Dialog().SegmentationBackup(), original));
-  EXPECT_TRUE(Equal(*Dialog().StrokeBackup(), strokes));
   EXPECT_TRUE(Enabled(ctl::kLoadImage));
   EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 
@@ -88,17 +78,15 @@ TEST_F(WorkerTest, ManualCorrectionThenCancelThenASecondCancel) {
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(Log().back(), "Segmentation is returned");
   ASSERT_EQ(Dialog().Segmentation(), segmentation);
-  EXPECT_TRUE(Equal(*segmentation, original));
-  EXPECT_EQ(Dialog().AccumulatedMap()->CountNonZero(), 0);
-  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);
-  EXPECT_NE(Dialog().StrokeBackup(), nullptr);
+  EXPECT_TRUE(SameVoxels(*segmentation, original));
+  EXPECT_EQ(Viewer().Segmentation(), segmentation);
 
   const Lines after = Log();
   Click(ctl::kCancelCorrection);
   Dialog().WaitForWorker();
   EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
   EXPECT_EQ(Log(), after);
-  EXPECT_TRUE(Equal(*segmentation, original));
+  EXPECT_TRUE(SameVoxels(*segmentation, original));
   EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 }
 
@@ -111,7 +99,7 @@ TEST_F(WorkerTest, CancelBeforeAnyRunChangesNothing) {
   Dialog().WaitForWorker();
   EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
   EXPECT_EQ(Log(), before);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), original));
   EXPECT_TRUE(Enabled(ctl::kSegmentation));
 }
 
@@ -166,18 +154,18 @@ TEST_F(WorkerTest, UndoWaitsForTheRunAndThenTakesItBackExactly) {
   Dialog().WaitForWorker();
   // The run is complete: the last stroke was not taken back under it.
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
-  EXPECT_FALSE(Equal(*Dialog().Segmentation(), segmentation));
+  EXPECT_FALSE(SameVoxels(*Dialog().Segmentation(), segmentation));
   const CVoxel corrected = *Dialog().Segmentation();
   const Lines log = Log();
 
   QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), segmentation));
-  EXPECT_TRUE(Equal(*Dialog().StrokeMap(), strokes));
-  EXPECT_TRUE(Equal(*Dialog().AccumulatedMap(), accumulated));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), segmentation));
+  EXPECT_TRUE(SameVoxels(*Dialog().StrokeMap(), strokes));
+  EXPECT_TRUE(SameVoxels(*Dialog().AccumulatedMap(), accumulated));
   EXPECT_EQ(Viewer().Segmentation(), Dialog().Segmentation());
   EXPECT_EQ(Viewer().ScribbleMap(), Dialog().StrokeMap());
   QTest::keyClick(Dialog().Control(ctl::kLog), Qt::Key_Y, Qt::ControlModifier);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), corrected));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), corrected));
   EXPECT_EQ(Log(), log);
   EXPECT_TRUE(Messages().empty());
 }
@@ -198,7 +186,9 @@ TEST_F(WorkerTest, AThreadThatCannotStartIsReported) {
   EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 }
 
-TEST_F(WorkerTest, CancelWithoutASegmentationOrAfterAnImageOfAnotherSize) {
+// Cancel without a segmentation, or after an image of another size, is a
+// model test; a refusal before the worker starts leaves Cancel usable.
+TEST_F(WorkerTest, ACancelRefusedBeforeItsWorkerStartsLeavesTheWindowUsable) {
   LoadCase();
   PaintManualStrokes();
   Click(ctl::kSegmentation);
@@ -207,15 +197,8 @@ TEST_F(WorkerTest, CancelWithoutASegmentationOrAfterAnImageOfAnotherSize) {
   ClickWithFile(ctl::kLoadImage, PathOf("image.mhd"));
   Click(ctl::kCancelCorrection);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Please load a segmentation first"});
-  // A new image and segmentation of another size.
-  ClickWithFile(ctl::kLoadImage, Write("small.mhd", MakeImage(32, 32, 4)));
-  EXPECT_EQ(Dialog().SegmentationBackup(), nullptr);  // discarded with the other size
-  ClickWithFile(ctl::kLoadSegmentation, Write("smallseg.mhd", MakeBox(32, 32, 4, 5, 20, 5, 20, 1, 3)));
-  const CVoxel before = *Dialog().Segmentation();
-  Click(ctl::kCancelCorrection);
-  Dialog().WaitForWorker();
-  EXPECT_EQ(Messages(), std::vector<std::string>{"There is no backup result."});
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), before));
+  EXPECT_FALSE(Dialog().IsWorkerRunning());
+  EXPECT_TRUE(Enabled(ctl::kCancelCorrection));
 }
 
 TEST_F(WorkerTest, ClosingWithEveryVolumeHeldAndClosingEmpty) {
@@ -276,7 +259,7 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   const Lines log = Log();
   EXPECT_EQ(Lines(log.begin() + static_cast<std::ptrdiff_t>(before), log.end()), expected);
   const CVoxel& corrected = *Dialog().Segmentation();
-  EXPECT_FALSE(Equal(corrected, original));
+  EXPECT_FALSE(SameVoxels(corrected, original));
   for (std::size_t i = 0; i < corrected.VoxelCount(); ++i)
     ASSERT_TRUE(corrected[i] == 0 || corrected[i] == 1);
   // The window hands the engine what it would get from the files directly.
@@ -285,14 +268,14 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   CorrectionParameters parameters;  // the window's fixed values are the defaults
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, Dialog().ReferencePaths(), parameters,
                                          sink, sink));
-  EXPECT_TRUE(Equal(corrected, expectedLabel));
+  EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
   EXPECT_FALSE(Dialog().Marking());
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
 
   Click(ctl::kCancelCorrection);
   Dialog().WaitForWorker();
   EXPECT_EQ(Log().back(), "Segmentation is returned");
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), original));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), original));
 
   // The same strokes again: this run uses the reference labels the first one
   // read, with the same log lines and the same result.
@@ -304,5 +287,5 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   EXPECT_TRUE(Messages().empty());
   const Lines second = Log();
   EXPECT_EQ(Lines(second.begin() + static_cast<std::ptrdiff_t>(again), second.end()), expected);
-  EXPECT_TRUE(Equal(*Dialog().Segmentation(), expectedLabel));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expectedLabel));
 }

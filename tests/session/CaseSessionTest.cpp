@@ -34,6 +34,7 @@ TEST_F(CaseSessionTest, LoadingLogsTheVolumesAndAFileWithoutDataChangesNothing) 
   LoadImage(MakeImage(kX, kY, kZ));
   LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5));
   ASSERT_NE(m_case.AccumulatedMap(), nullptr);
+  EXPECT_TRUE(m_case.AccumulatedMap()->SameSize(*m_case.Segmentation()));
   EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 0);
   EXPECT_EQ(TakeLines(), (Lines{"Load Input... Path : [" + m_dir.Path("image.mhd") + "]",
                                 "Load Segmentation... Path : [" + m_dir.Path("segmentation.mhd") + "]"}));
@@ -55,13 +56,17 @@ TEST_F(CaseSessionTest, ASecondImageDropsTheOverlaysAndTheMapsOfAnotherSize) {
   Stroke(2, 6, 3, 2, 2);
   ASSERT_TRUE(m_case.CanUndo());
   const CVoxel* strokes = m_case.StrokeMap();
+  const CVoxel* accumulated = m_case.AccumulatedMap();
+  TakeLines();
 
   // Same size: the maps stay, the segmentation goes, the history starts again.
   RetiredVolumes retired = m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "second");
   EXPECT_EQ(retired.size(), 2u);  // the segmentation and the old image
   EXPECT_EQ(m_case.Segmentation(), nullptr);
   EXPECT_EQ(m_case.StrokeMap(), strokes);
-  EXPECT_NE(m_case.AccumulatedMap(), nullptr);
+  EXPECT_EQ(m_case.AccumulatedMap(), accumulated);
+  EXPECT_EQ(m_case.ImagePath(), "second");
+  EXPECT_EQ(TakeLines(), (Lines{"Load Input... Path : [second]"}));
   EXPECT_FALSE(m_case.CanUndo());
 
   // Another size: the maps go too.
@@ -97,6 +102,20 @@ TEST_F(CaseSessionTest, SaveSegmentationNeedsOneAndReportsAFailedWrite) {
 }
 
 TEST_F(CaseSessionTest, SemiAutomaticModeNeedsMarkingAgainManualKeepsIt) {
+  // Choosing a mode gives the case an empty stroke map of the image's size.
+  LoadImage(MakeImage(kX, kY, kZ));
+  EXPECT_EQ(m_case.StrokeMap(), nullptr);
+  EXPECT_FALSE(m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic));
+  EXPECT_EQ(m_case.Mode(), CorrectionMode::kSemiAutomatic);
+  ASSERT_NE(m_case.StrokeMap(), nullptr);
+  EXPECT_TRUE(m_case.StrokeMap()->SameSize(*m_case.Image()));
+  EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
+  // An existing map stays.
+  const CVoxel* strokes = m_case.StrokeMap();
+  m_case.SetCorrectionMode(CorrectionMode::kManual);
+  EXPECT_EQ(m_case.Mode(), CorrectionMode::kManual);
+  EXPECT_EQ(m_case.StrokeMap(), strokes);
+
   StartManualCase();
   EXPECT_FALSE(m_case.SetCorrectionMode(CorrectionMode::kManual));
   EXPECT_TRUE(m_case.Marking());
@@ -140,11 +159,15 @@ TEST_F(CaseSessionTest, TheFirstSemiAutomaticMarkingScansTheReferenceDirectoryOn
   };
   EXPECT_EQ(m_case.ApplyMarking(enter), MarkingOutcome::kOnAfterScan);
   EXPECT_EQ(entered, (Lines{m_dir.Path("refs")}));
-  EXPECT_EQ(m_case.ReferencePaths().size(), 3u);
-  const Lines lines = TakeLines();
-  ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[0], "-----------------------------------------");
-  EXPECT_EQ(lines[1], "3 reference images are detected.");
+  // The files of a folder before those of its sub-folders, each sorted.
+  EXPECT_EQ(m_case.ReferencePaths(), (Lines{m_dir.Path("refs/a_label.mhd"), m_dir.Path("refs/c_label.mhd"),
+                                            m_dir.Path("refs/sub/b_label.mhd")}));
+  EXPECT_EQ(TakeLines(),
+            (Lines{"-----------------------------------------", "3 reference images are detected.",
+                   "-----------------------------------------", "Foreground scribble : Left",
+                   "Background scribble : ctrl+Left", "Eraser : shift+Left",
+                   "-----------------------------------------"}));
+  EXPECT_TRUE(TakeMessages().empty());
 
   // Known references: no scan, no count line.
   EXPECT_FALSE(m_case.WillScanReferences());
@@ -171,6 +194,42 @@ TEST_F(CaseSessionTest, MarkingWithoutReferencesIsRefusedAndAMissingFolderIsNotS
   EXPECT_TRUE(scanned);
   EXPECT_FALSE(m_case.Marking());
   EXPECT_EQ(TakeMessages(), (Lines{"There is no referece image. Please check [Reference Image Directory]"}));
+  EXPECT_EQ(TakeLines(), (Lines{"Load Input... Path : [" + m_dir.Path("image.mhd") + "]"}));
+}
+
+// The scan enters the reference folder and the process stays there; a folder
+// that does not exist (the built-in one, here) is not scanned, so the current
+// directory is never scanned in its place.
+TEST_F(CaseSessionTest, TheScanEntersTheReferenceFolderAndNeverScansTheCurrentOneInstead) {
+  const std::filesystem::path start = std::filesystem::current_path();
+  struct Restore {
+    std::filesystem::path path;
+    ~Restore() { std::filesystem::current_path(path); }
+  } restore{start};
+  LoadImage(MakeImage(kX, kY, kZ));
+  TakeLines();
+  std::filesystem::create_directories(m_dir.Path("refs/sub"));
+  std::ofstream(m_dir.Path("current_label.mhd")) << "x";
+  std::filesystem::current_path(m_dir.Root());
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetMarkingFlag(true);
+  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOff);
+  EXPECT_TRUE(m_case.ReferencePaths().empty());
+  EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(m_dir.Root()));
+  // An existing folder without references: entered, nothing found.
+  m_case.ChooseReferenceDir(m_dir.Path("refs/sub"));
+  m_case.SetMarkingFlag(true);
+  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOff);
+  EXPECT_EQ(TakeMessages(), Lines(2, "There is no referece image. Please check [Reference Image Directory]"));
+  EXPECT_FALSE(m_case.Marking());
+  EXPECT_TRUE(TakeLines().empty());
+
+  std::ofstream(m_dir.Path("refs/one_label.mhd")) << "x";
+  m_case.ChooseReferenceDir(m_dir.Path("refs"));
+  m_case.SetMarkingFlag(true);
+  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOnAfterScan);
+  EXPECT_EQ(m_case.ReferencePaths().size(), 1u);
+  EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(m_dir.Path("refs")));
 }
 
 TEST_F(CaseSessionTest, LoadUINeedsMarkingAndAMapOfTheImagesSize) {
@@ -216,7 +275,9 @@ TEST_F(CaseSessionTest, SaveUIAndClearUINeedStrokes) {
   Stroke(1, 4, 1, 1, 2);
   ASSERT_TRUE(m_case.SaveStrokeMap(m_dir.Path("ui.mhd")));
   const CVoxel* before = m_case.StrokeMap();
+  const CVoxel* accumulated = m_case.AccumulatedMap();
   const RetiredVolumes retired = m_case.ClearStrokeMap();
+  EXPECT_EQ(m_case.AccumulatedMap(), accumulated);
   ASSERT_EQ(retired.size(), 1u);
   EXPECT_EQ(retired[0].get(), before);
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
@@ -266,9 +327,18 @@ TEST_F(CaseSessionTest, ResetKeepsTheImageBackupsAndModeAndStartsANewHistory) {
   Stroke(1, 6, 2, 1, 2);
   RunCorrection();
   m_case.SetMarkingFlag(true);
+  m_case.AdoptBoundary(std::make_unique<CVoxel>(kX, kY, kZ), "boundary");
+  const CVoxel* image = m_case.Image();
+  TakeLines();
   const RetiredVolumes retired = m_case.Reset();
-  EXPECT_EQ(retired.size(), 3u);  // segmentation, stroke map, accumulated map
-  EXPECT_NE(m_case.Image(), nullptr);
+  EXPECT_EQ(retired.size(), 4u);  // segmentation, boundary, stroke map, accumulated map
+  EXPECT_EQ(m_case.Image(), image);
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_EQ(m_case.ImagePath(), m_dir.Path("image.mhd"));
+  EXPECT_EQ(m_case.Boundary(), nullptr);
+  EXPECT_EQ(m_case.AccumulatedMap(), nullptr);
+  EXPECT_TRUE(m_case.ReferencePaths().empty());
+  EXPECT_TRUE(TakeMessages().empty());
   EXPECT_NE(m_case.SegmentationBackup(), nullptr);
   EXPECT_EQ(m_case.Segmentation(), nullptr);
   EXPECT_EQ(m_case.StrokeMap(), nullptr);

@@ -1,8 +1,10 @@
 // Correction runs and Cancel in the case model: what a run needs before it
 // starts, what it hands back, the one-level backup, and undo/redo across runs.
 #include <algorithm>
+#include <filesystem>
 #include <thread>
 
+#include "Phantom.h"
 #include "SessionFixture.h"
 
 namespace sessiontest {
@@ -23,6 +25,7 @@ TEST_F(CorrectionRunTest, ARunNeedsMarkingStrokesAndMatchingVolumes) {
   EXPECT_EQ(TakeMessages(), (Lines{"Press marking check box first!!", "There is no user interaction map.",
                                    "Please load a segmentation first"}));
   EXPECT_FALSE(m_case.IsRunning());
+  EXPECT_EQ(m_case.SegmentationBackup(), nullptr);
 
   // A segmentation of another size than the image never reaches a run.
   m_case.AdoptSegmentation(std::make_unique<CVoxel>(MakeBox(8, 8, 2, 1, 3, 1, 3, 0, 1)), "small");
@@ -37,6 +40,8 @@ TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
   Stroke(2, 6, 3, 2, 2);   // foreground outside the box
   Stroke(9, 12, 7, 2, 3);  // background inside it
   const CVoxel before = *m_case.Segmentation();
+  const CVoxel strokes = *m_case.StrokeMap();
+  const CVoxel* segmentation = m_case.Segmentation();
   TakeLines();
 
   auto job = m_case.StartCorrection();
@@ -55,9 +60,14 @@ TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
   EXPECT_FALSE(m_case.IsRunning());
   EXPECT_EQ(TakeLines(),
             (Lines{"Manual segmentation correction starts...", "Manual segmentation correction is done..."}));
+  // The same segmentation, corrected in place: the viewer's pointer stays good.
+  ASSERT_EQ(m_case.Segmentation(), segmentation);
   EXPECT_EQ(m_case.Segmentation()->At(3, 3, 2), 1);
   EXPECT_EQ(m_case.Segmentation()->At(10, 7, 2), 0);
+  EXPECT_EQ(m_case.Segmentation()->At(14, 10, 2), 1);  // inside, untouched
+  EXPECT_EQ(m_case.Segmentation()->At(3, 3, 1), 0);    // the slice below, untouched
   EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 7);
+  EXPECT_TRUE(SameVoxels(*m_case.AccumulatedMap(), strokes));
   EXPECT_FALSE(m_case.Marking());
   ASSERT_NE(m_case.StrokeMap(), nullptr);
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
@@ -66,6 +76,15 @@ TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
       std::any_of(retired.begin(), retired.end(), [&](const auto& v) { return v.get() == oldStrokes; }));
   EXPECT_TRUE(SameVoxels(*m_case.SegmentationBackup(), before));
   EXPECT_EQ(m_case.StrokeBackup()->CountNonZero(), 7);
+  EXPECT_TRUE(SameVoxels(*m_case.StrokeBackup(), strokes));
+
+  // Cancel puts the segmentation back, in the same object, and empties the accumulated map.
+  ASSERT_TRUE(m_case.StartRestore());
+  ASSERT_TRUE(m_case.FinishRestore());
+  ASSERT_EQ(m_case.Segmentation(), segmentation);
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), before));
+  EXPECT_EQ(m_case.AccumulatedMap()->CountNonZero(), 0);
+  EXPECT_TRUE(TakeMessages().empty());
 }
 
 TEST_F(CorrectionRunTest, WhileARunIsOpenCommandsUndoAndRedoAreRefused) {
@@ -89,6 +108,45 @@ TEST_F(CorrectionRunTest, WhileARunIsOpenCommandsUndoAndRedoAreRefused) {
   // The run was a new edit: the undone stroke cannot come back.
   EXPECT_FALSE(m_case.CanRedo());
   EXPECT_TRUE(m_case.CanUndo());
+}
+
+// The window refuses these before it asks for a file; the case refuses them
+// too, so no caller can swap a volume under an open run.
+TEST_F(CorrectionRunTest, WhileARunIsOpenNoVolumeIsLoadedSavedClearedOrReset) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);
+  const std::string label = Write("label.mhd", MakeBox(kX, kY, kZ, 1, 3, 1, 3, 1, 3));
+  auto job = m_case.StartCorrection();
+  ASSERT_NE(job, nullptr);
+  const CVoxel* image = m_case.Image();
+  const CVoxel* segmentation = m_case.Segmentation();
+  const CVoxel* strokes = m_case.StrokeMap();
+  TakeLines();
+
+  EXPECT_TRUE(m_case.AdoptImage(m_case.LoadVolume(label), label).empty());
+  EXPECT_TRUE(m_case.AdoptSegmentation(m_case.LoadVolume(label), label).empty());
+  EXPECT_TRUE(m_case.AdoptBoundary(m_case.LoadBoundaryVolume(label), label).empty());
+  EXPECT_TRUE(m_case.LoadStrokeMap(m_case.LoadVolume(label), label).empty());
+  EXPECT_TRUE(m_case.ClearStrokeMap().empty());
+  EXPECT_FALSE(m_case.SaveSegmentation(m_dir.Path("seg.mhd")));
+  EXPECT_FALSE(m_case.SaveStrokeMap(m_dir.Path("map.mhd")));
+  EXPECT_TRUE(m_case.Reset().empty());
+  EXPECT_EQ(TakeMessages(), Lines(8, "A correction is running. Please wait until it has finished."));
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("seg.mhd")));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("map.mhd")));
+  EXPECT_EQ(m_case.Image(), image);
+  EXPECT_EQ(m_case.Segmentation(), segmentation);
+  EXPECT_EQ(m_case.Boundary(), nullptr);
+  EXPECT_EQ(m_case.StrokeMap(), strokes);
+  EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 4);
+  EXPECT_TRUE(m_case.Marking());
+
+  // The run finishes on the case as it was.
+  job->Run(m_sink, m_sink);
+  m_case.FinishCorrection(std::move(job));
+  EXPECT_EQ(m_case.Segmentation()->At(3, 3, 2), 1);
+  EXPECT_EQ(m_case.History().StepCount(), 2u);  // the stroke and the run
 }
 
 TEST_F(CorrectionRunTest, CancelRestoresOnceAndTakesTheRunsStrokesOutOfTheAccumulatedMap) {
@@ -154,6 +212,30 @@ TEST_F(CorrectionRunTest, CancelBeforeAnyRunOrWithABackupOfAnotherSizeChangesNot
   EXPECT_FALSE(m_case.IsRunning());
 }
 
+TEST_F(CorrectionRunTest, CancelNeedsASegmentationAndABackupOfTheImagesSize) {
+  StartManualCase();
+  Stroke(2, 6, 3, 2, 2);
+  RunCorrection();
+  TakeMessages();
+  // A new image lets go of the segmentation; the backup of its size stays.
+  m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "again");
+  ASSERT_NE(m_case.SegmentationBackup(), nullptr);
+  EXPECT_FALSE(m_case.StartRestore());
+  EXPECT_EQ(TakeMessages(), (Lines{"Please load a segmentation first"}));
+  EXPECT_FALSE(m_case.IsRunning());
+
+  // An image of another size: the backups go with the old size.
+  m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(16, 16, 4)), "small");
+  EXPECT_EQ(m_case.SegmentationBackup(), nullptr);
+  EXPECT_EQ(m_case.StrokeBackup(), nullptr);
+  m_case.AdoptSegmentation(std::make_unique<CVoxel>(MakeBox(16, 16, 4, 5, 12, 5, 12, 1, 3)), "smallseg");
+  const CVoxel before = *m_case.Segmentation();
+  ASSERT_TRUE(m_case.StartRestore());
+  EXPECT_FALSE(m_case.FinishRestore());
+  EXPECT_EQ(TakeMessages(), (Lines{"There is no backup result."}));
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), before));
+}
+
 // Undo across a run gives back the segmentation and both maps bit for bit,
 // redo gives back the run's result, and Cancel is a step of its own.
 TEST_F(CorrectionRunTest, UndoAcrossARunAndACancelRestoresEveryVolumeBitForBit) {
@@ -199,6 +281,71 @@ TEST_F(CorrectionRunTest, UndoAcrossARunAndACancelRestoresEveryVolumeBitForBit) 
   EXPECT_FALSE(m_case.Redo());
   EXPECT_TRUE(TakeLines().empty());
   EXPECT_TRUE(TakeMessages().empty());
+}
+
+// A small phantom case through the whole semi-automatic road: the run gets
+// what the engine would get from the files directly, Cancel takes it back, and
+// a second run on the reference labels the first one kept gives the same.
+TEST_F(CorrectionRunTest, SemiAutomaticRunsOnAPhantomCaseMatchTheEngineAndAreRepeatable) {
+  phantom::PhantomOptions options;
+  options.size = C3DPoint(64, 64, 12);
+  options.references = 3;
+  options.seed = 7;
+  const phantom::PhantomCase c = phantom::GeneratePhantom(options);
+  ASSERT_TRUE(c.image.HasData());
+  ASSERT_EQ(c.references.size(), 3u);
+  std::filesystem::create_directories(m_dir.Path("references"));
+  for (std::size_t i = 0; i < c.references.size(); ++i)
+    Write("references/case_" + std::to_string(i) + "_label.mhd", *c.references[i]);
+  const std::string scribbles = Write("scribbles.mhd", c.scribbles);
+  LoadImage(c.image);
+  LoadSegmentation(c.segmentation);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.ChooseReferenceDir(m_dir.Path("references"));
+  const auto stay = [](const std::string& directory) -> std::optional<std::string> { return directory; };
+  m_case.SetMarkingFlag(true);
+  ASSERT_EQ(m_case.ApplyMarking(stay), MarkingOutcome::kOnAfterScan);
+  ASSERT_EQ(m_case.ReferencePaths().size(), 3u);
+  m_case.LoadStrokeMap(m_case.LoadVolume(scribbles), scribbles);
+  ASSERT_EQ(m_case.StrokeMap()->CountNonZero(), c.scribbles.CountNonZero());
+  const CVoxel original = *m_case.Segmentation();
+  TakeLines();
+
+  RunCorrection();
+  EXPECT_TRUE(TakeMessages().empty());
+  const Lines expected = {"Semi-automatic segmentation correction starts...",
+                          "Center position is detected...",
+                          "All reference labels are registered...",
+                          "Distance maps are computed...",
+                          "Probability maps are computed...",
+                          "Final result is computed...",
+                          "Semi-automatic segmentation correction is done..."};
+  EXPECT_EQ(TakeLines(), expected);
+  const CVoxel& corrected = *m_case.Segmentation();
+  EXPECT_FALSE(SameVoxels(corrected, original));
+  for (std::size_t i = 0; i < corrected.VoxelCount(); ++i)
+    ASSERT_TRUE(corrected[i] == 0 || corrected[i] == 1);
+  CVoxel expectedLabel = c.segmentation;
+  RecordingSink sink;
+  ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, m_case.ReferencePaths(),
+                                         SemiAutomaticParameters(), sink, sink));
+  EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
+  EXPECT_FALSE(m_case.Marking());
+  EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
+
+  ASSERT_TRUE(m_case.StartRestore());
+  ASSERT_TRUE(m_case.FinishRestore());
+  EXPECT_EQ(TakeLines(), (Lines{"Segmentation is returned"}));
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), original));
+
+  m_case.SetMarkingFlag(true);
+  ASSERT_EQ(m_case.ApplyMarking(stay), MarkingOutcome::kOn);
+  m_case.LoadStrokeMap(m_case.LoadVolume(scribbles), scribbles);
+  TakeLines();
+  RunCorrection();
+  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_EQ(TakeLines(), expected);
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), expectedLabel));
 }
 
 }  // namespace

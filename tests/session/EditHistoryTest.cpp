@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "../volume/TestVolumes.h"
 #include "session/EditHistory.h"
 #include "volume/Voxel.h"
 
@@ -20,9 +21,7 @@ std::uint64_t Fingerprint(const CVoxel& v) {
   return h;
 }
 
-bool SameVoxels(const CVoxel& a, const CVoxel& b) {
-  return a.SameSize(b) && std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
-}
+using testvolumes::SameVoxels;
 
 // A disc of `value` of radius r on slice z (the brush's footprint).
 void PaintDisc(CVoxel& v, int cx, int cy, int z, int r, int value) {
