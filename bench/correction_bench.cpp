@@ -41,11 +41,11 @@
 
 #include "Phantom.h"
 #include "PhantomTool.h"
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
-#include "fusion/Parallel.h"
+#include "geometry/BoundaryPoints.h"
+#include "geometry/Parallel.h"
 #include "tests/oracle/Oracle.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"

@@ -12,9 +12,9 @@
 #include <system_error>
 
 #include "correction/CorrectionDriver.h"
-#include "correction/LabelGeometry.h"
 #include "correction/Registration.h"
-#include "fusion/Parallel.h"
+#include "geometry/LabelGeometry.h"
+#include "geometry/Parallel.h"
 #include "volume/FileIO.h"
 
 namespace fs = std::filesystem;

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "fusion/InstructionSet.h"
+#include "geometry/InstructionSet.h"
 
 namespace {
 

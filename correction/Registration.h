@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "correction/BoundaryPoints.h"
+#include "geometry/BoundaryPoints.h"
 #include "volume/Voxel.h"
 
 class vtkMatrix4x4;

@@ -3,8 +3,8 @@
 #include <map>
 
 #include "TestLabels.h"
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
+#include "geometry/BoundaryPoints.h"
 
 namespace {
 

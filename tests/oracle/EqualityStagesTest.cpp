@@ -11,13 +11,13 @@
 #include <limits>
 #include <random>
 
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
-#include "correction/LabelGeometry.h"
 #include "correction/ReferenceSet.h"
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "geometry/BoundaryPoints.h"
+#include "geometry/LabelGeometry.h"
 #include "tests/oracle/EqualityHelpers.h"
 #include "tests/oracle/Oracle.h"
 #include "tests/oracle/RandomCase.h"

@@ -17,7 +17,7 @@
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
-#include "fusion/Parallel.h"
+#include "geometry/Parallel.h"
 #include "tests/TsanLibrarySuppressions.h"
 #include "tests/oracle/EqualityHelpers.h"
 #include "tests/oracle/Oracle.h"

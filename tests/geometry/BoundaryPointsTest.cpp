@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "correction/BoundaryPoints.h"
+#include "geometry/BoundaryPoints.h"
 
 namespace {
 

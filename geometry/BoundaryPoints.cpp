@@ -1,4 +1,4 @@
-#include "correction/BoundaryPoints.h"
+#include "geometry/BoundaryPoints.h"
 
 #include <cstdint>
 #include <cstring>
