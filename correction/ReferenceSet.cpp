@@ -125,8 +125,7 @@ std::unique_ptr<CVoxel> RegisterAndResample(const CVoxel& label, const C3DPoint&
                                             CorrectionTimes* times) {
   StageClock clock(times);
   vtkNew<vtkMatrix4x4> matrix;
-  RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations,
-                   static_cast<int>(LandmarkMode::Affine));
+  RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations, LandmarkMode::Affine);
   clock.Lap(&CorrectionTimes::registration);
   if (!IsUsableMatrix(*matrix)) {
     problem = ReferenceProblem::NotRegistrable;

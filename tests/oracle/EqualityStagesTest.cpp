@@ -199,7 +199,7 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
     for (const CVoxel& reference : c.references) {
       const CBoundaryPoints referenceBoundary(reference);
       auto matrix = vtkSmartPointer<vtkMatrix4x4>::New();
-      RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, 100, 2);
+      RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, 100, LandmarkMode::Affine);
       const oracle::Matrix4 expected = oracle::RegisterSurfaces(
           oracle::BoundaryPoints(reference), oracle::BoundaryPoints(c.segmentation), 100, 2);
       for (int i = 0; i < 16; ++i)
