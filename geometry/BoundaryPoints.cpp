@@ -51,11 +51,6 @@ std::unique_ptr<CVoxel> CBoundaryPoints::Rasterise(int X, int Y, int Z) const {
   return volume;
 }
 
-void CBoundaryPoints::Release() {
-  m_points.clear();
-  m_points.shrink_to_fit();
-}
-
 std::unique_ptr<CVoxel> KeepSeedComponent(const CVoxel& label, const C3DPoint& seed) {
   auto result = std::make_unique<CVoxel>(label.Size());
   if (!result->HasData() || !label.HasData() || result->VoxelCount() == 0) return result;
