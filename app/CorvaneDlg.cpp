@@ -22,7 +22,7 @@
 #include "app/GroupFrame.h"
 #include "app/SpinControl.h"
 #include "app/ViewLimits.h"
-#include "correction/LabelGeometry.h"
+#include "geometry/LabelGeometry.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 

@@ -28,17 +28,17 @@ void CCorvaneDlg::OnHScroll(int code, QSlider* slider) {
     case ctl::kSliceZ:
       SetNumberText(ctl::kSliceZText, position);
       Viewer().SetSliceZ(position);
-      Viewer().SetAxis(0);
+      Viewer().SetAxis(CVoxelSliceViewer::kAxisZ);
       break;
     case ctl::kSliceY:
       SetNumberText(ctl::kSliceYText, position);
       Viewer().SetSliceY(position);
-      Viewer().SetAxis(1);
+      Viewer().SetAxis(CVoxelSliceViewer::kAxisY);
       break;
     case ctl::kSliceX:
       SetNumberText(ctl::kSliceXText, position);
       Viewer().SetSliceX(position);
-      Viewer().SetAxis(2);
+      Viewer().SetAxis(CVoxelSliceViewer::kAxisX);
       break;
     case ctl::kZoomSlider:
       m_nZoom = std::clamp(position, kZoomMinimum, kZoomMaximum);
@@ -97,7 +97,7 @@ bool CCorvaneDlg::InitSliceControls() {
   m_nZoom = std::clamp(Viewer().GetZoomPercent(), kZoomMinimum, kZoomTypedMaximum);
   SetSliderPosition(ctl::kZoomSlider, m_nZoom);
   Viewer().SetCurrentSlice(0);
-  Viewer().SetAxis(0);
+  Viewer().SetAxis(CVoxelSliceViewer::kAxisZ);
   UpdateData(false);
   return true;
 }

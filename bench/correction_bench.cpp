@@ -41,11 +41,11 @@
 
 #include "Phantom.h"
 #include "PhantomTool.h"
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
-#include "fusion/Parallel.h"
+#include "geometry/BoundaryPoints.h"
+#include "geometry/Parallel.h"
 #include "tests/oracle/Oracle.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -248,10 +248,10 @@ RegistrationComparison CompareRegistrations(const Case& c) {
     const CBoundaryPoints source(*reference);
     vtkNew<vtkMatrix4x4> vtk, grid;
     start = Clock::now();
-    RegisterSurfacesWithVtk(source, targetPoints, *vtk, 100, static_cast<int>(LandmarkMode::Affine));
+    RegisterSurfacesWithVtk(source, targetPoints, *vtk, 100, LandmarkMode::Affine);
     result.vtkSeconds += Seconds(start);
     start = Clock::now();
-    RegisterSurfaces(source, target, *grid, 100, static_cast<int>(LandmarkMode::Affine));
+    RegisterSurfaces(source, target, *grid, 100, LandmarkMode::Affine);
     result.gridSeconds += Seconds(start);
     result.identical =
         result.identical && std::memcmp(&vtk->Element[0][0], &grid->Element[0][0], sizeof(double) * 16) == 0;

@@ -46,7 +46,7 @@ int main() {
 
   viewer.SetShowGroundTruth(false);
   viewer.SetSliceY(200);
-  viewer.SetAxis(1);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisY);
   std::printf("viewer render, axis 1 with segmentation and scribbles: %.3f ms\n",
               MillisecondsPerRender(viewer, renders));
   return 0;

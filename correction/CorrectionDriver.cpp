@@ -2,11 +2,11 @@
 
 #include <new>
 
-#include "correction/BoundaryPoints.h"
-#include "correction/LabelGeometry.h"
 #include "correction/ReferenceSet.h"
 #include "fusion/Fusion.h"
-#include "fusion/Parallel.h"
+#include "geometry/BoundaryPoints.h"
+#include "geometry/LabelGeometry.h"
+#include "geometry/Parallel.h"
 #include "volume/ScribbleValues.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <system_error>
 
 #include "correction/CorrectionDriver.h"
-#include "correction/LabelGeometry.h"
 #include "correction/Registration.h"
-#include "fusion/Parallel.h"
+#include "geometry/LabelGeometry.h"
+#include "geometry/Parallel.h"
 #include "volume/FileIO.h"
 
 namespace fs = std::filesystem;
@@ -125,8 +125,7 @@ std::unique_ptr<CVoxel> RegisterAndResample(const CVoxel& label, const C3DPoint&
                                             CorrectionTimes* times) {
   StageClock clock(times);
   vtkNew<vtkMatrix4x4> matrix;
-  RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations,
-                   static_cast<int>(LandmarkMode::Affine));
+  RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations, LandmarkMode::Affine);
   clock.Lap(&CorrectionTimes::registration);
   if (!IsUsableMatrix(*matrix)) {
     problem = ReferenceProblem::NotRegistrable;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionTimes.h"
 #include "correction/Registration.h"
+#include "geometry/BoundaryPoints.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "fusion/InstructionSet.h"
+#include "geometry/InstructionSet.h"
 
 namespace {
 
@@ -43,15 +43,15 @@ void FillPointSet(const std::vector<C3DPoint>& list, vtkPolyData& polyData) {
   polyData.SetVerts(vertices);
 }
 
-void SetLandmarkMode(vtkLandmarkTransform& transform, int mode) {
+void SetLandmarkMode(vtkLandmarkTransform& transform, LandmarkMode mode) {
   switch (mode) {
-    case static_cast<int>(LandmarkMode::RigidBody):
+    case LandmarkMode::RigidBody:
       transform.SetModeToRigidBody();
       break;
-    case static_cast<int>(LandmarkMode::Similarity):
+    case LandmarkMode::Similarity:
       transform.SetModeToSimilarity();
       break;
-    case static_cast<int>(LandmarkMode::Affine):
+    case LandmarkMode::Affine:
       transform.SetModeToAffine();
       break;
     default:
@@ -256,7 +256,7 @@ CRegistrationSource::CRegistrationSource(const CBoundaryPoints& source) {
 }
 
 bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarget& target,
-                      vtkMatrix4x4& matrix, int iterations, int mode) {
+                      vtkMatrix4x4& matrix, int iterations, LandmarkMode mode) {
   matrix.Identity();
   if (source.Empty() || target.Empty()) return false;
 
@@ -316,18 +316,18 @@ bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarg
 }
 
 bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
-                      int iterations, int mode) {
+                      int iterations, LandmarkMode mode) {
   return RegisterSurfaces(CRegistrationSource(source), target, matrix, iterations, mode);
 }
 
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,
-                      int iterations, int mode) {
+                      int iterations, LandmarkMode mode) {
   const CRegistrationTarget search(target);
   return RegisterSurfaces(source, search, matrix, iterations, mode);
 }
 
 bool RegisterSurfacesWithVtk(const CBoundaryPoints& source, const CBoundaryPoints& target,
-                             vtkMatrix4x4& matrix, int iterations, int mode) {
+                             vtkMatrix4x4& matrix, int iterations, LandmarkMode mode) {
   matrix.Identity();
   if (source.Empty() || target.Empty()) return false;
 

@@ -7,12 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "correction/BoundaryPoints.h"
+#include "geometry/BoundaryPoints.h"
 #include "volume/Voxel.h"
 
 class vtkMatrix4x4;
 
-// Landmark modes of the registration.
+// How the landmark transform of each registration step may move the points.
+// A value outside these leaves the landmark transform in its own default mode.
 enum class LandmarkMode : int { RigidBody = 0, Similarity = 1, Affine = 2 };
 
 // The target side of the registration: its points, their centroid and an
@@ -94,16 +95,16 @@ class CRegistrationSource {
 // concatenated after one another), with only the closest-point queries
 // answered by `target`. The matrix is bit for bit the one VTK computes.
 bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarget& target,
-                      vtkMatrix4x4& matrix, int iterations, int mode);
+                      vtkMatrix4x4& matrix, int iterations, LandmarkMode mode);
 bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
-                      int iterations, int mode);
+                      int iterations, LandmarkMode mode);
 // The same with a target built for this one registration.
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,
-                      int iterations, int mode);
+                      int iterations, LandmarkMode mode);
 // The same registration run by vtkIterativeClosestPointTransform itself (and
 // its own cell locator): the yardstick the search above is held against.
 bool RegisterSurfacesWithVtk(const CBoundaryPoints& source, const CBoundaryPoints& target,
-                             vtkMatrix4x4& matrix, int iterations, int mode);
+                             vtkMatrix4x4& matrix, int iterations, LandmarkMode mode);
 
 // True when the matrix can be inverted and holds only finite numbers.
 bool IsUsableMatrix(const vtkMatrix4x4& matrix);

@@ -6,7 +6,7 @@
 #include <limits>
 #include <map>
 
-#include "fusion/Parallel.h"
+#include "geometry/Parallel.h"
 #include "volume/Sinks.h"
 
 namespace evaluation {

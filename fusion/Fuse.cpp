@@ -5,7 +5,7 @@
 
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
-#include "fusion/Parallel.h"
+#include "geometry/Parallel.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
-#include "fusion/InstructionSet.h"
-#include "fusion/Parallel.h"
+#include "geometry/InstructionSet.h"
+#include "geometry/Parallel.h"
 
 namespace fusion {
 

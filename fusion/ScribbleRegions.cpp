@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <new>
 
-#include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "geometry/LabelGeometry.h"
 
 namespace fusion {
 

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "correction/BoundaryPoints.h"
 #include "fusion/Fusion.h"
+#include "geometry/BoundaryPoints.h"
 #include "volume/Writers.h"
 
 namespace {

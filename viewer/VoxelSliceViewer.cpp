@@ -144,35 +144,35 @@ bool CVoxelSliceViewer::Fits(const CVoxel* volume) const {
          volume->VoxelCount() == m_image->VoxelCount();
 }
 
-int* CVoxelSliceViewer::SliceOfAxis(int axis) {
+int* CVoxelSliceViewer::SliceOfAxis(ViewAxis axis) {
   switch (axis) {
-    case 0:
+    case kAxisZ:
       return &m_sliceZ;
-    case 1:
+    case kAxisY:
       return &m_sliceY;
-    case 2:
+    case kAxisX:
       return &m_sliceX;
     default:
       return nullptr;
   }
 }
 
-const int* CVoxelSliceViewer::SliceOfAxis(int axis) const {
+const int* CVoxelSliceViewer::SliceOfAxis(ViewAxis axis) const {
   return const_cast<CVoxelSliceViewer*>(this)->SliceOfAxis(axis);
 }
 
-bool CVoxelSliceViewer::PlaneOf(int axis, Plane& plane) const {
+bool CVoxelSliceViewer::PlaneOf(ViewAxis axis, Plane& plane) const {
   if (!HasUsableImage()) return false;
   const int X = m_image->X, Y = m_image->Y, Z = m_image->Z;
   const std::int64_t row = X, slab = static_cast<std::int64_t>(X) * Y;
   switch (axis) {
-    case 0:
+    case kAxisZ:
       plane = {X, Y, Z, 1, row, slab};
       return true;
-    case 1:
+    case kAxisY:
       plane = {X, Z, Y, 1, slab, row};
       return true;
-    case 2:
+    case kAxisX:
       plane = {Z, Y, X, slab, row, 1};
       return true;
     default:
@@ -274,7 +274,7 @@ void CVoxelSliceViewer::InitBitmap() {
     m_viewWidth = m_requestedWidth;
     m_viewHeight = m_requestedHeight;
     m_bitmapReady = true;
-    m_axis = 0;
+    m_axis = kAxisZ;
     m_stride = (3 * m_viewWidth + 3) & ~3;
     m_pixels.assign(static_cast<std::size_t>(m_stride) * static_cast<std::size_t>(m_viewHeight), 128);
     m_columnOffsets.resize(static_cast<std::size_t>(m_viewWidth));
@@ -324,7 +324,7 @@ void CVoxelSliceViewer::SetZoomPercent(int p) {
   Repaint();
 }
 
-void CVoxelSliceViewer::SetAxis(int axis) {
+void CVoxelSliceViewer::SetAxis(ViewAxis axis) {
   if (axis == m_axis) return;
   m_axis = axis;
   if (m_bitmapReady) Repaint();
@@ -515,13 +515,13 @@ void CVoxelSliceViewer::UpdateReadouts(int px, int py) {
   const int vr = RoundToInt((static_cast<double>(py) + m_panY) / m_zoom);
   int x = 0, y = 0, z = 0;
   switch (m_axis) {
-    case 0:
+    case kAxisZ:
       x = hr, y = vr, z = m_sliceZ;
       break;
-    case 1:
+    case kAxisY:
       x = hr, y = m_sliceY, z = vr;
       break;
-    case 2:
+    case kAxisX:
       x = m_sliceX, y = vr, z = hr;
       break;
     default:

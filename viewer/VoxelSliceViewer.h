@@ -15,8 +15,9 @@
 // borrowed and must outlive the viewer's reference to them. Clear the reference (Clear*,
 // or another setter) before freeing a volume.
 //
-// Views (axis): 0 shows an x/y plane selected by slice index z, 1 an x/z plane selected by
-// slice index y, 2 a z/y plane selected by slice index x (screen column / screen row).
+// Views (ViewAxis): kAxisZ shows an x/y plane selected by slice index z, kAxisY an x/z plane
+// selected by slice index y, kAxisX a z/y plane selected by slice index x (screen column /
+// screen row).
 #pragma once
 
 #include <cstdint>
@@ -67,6 +68,10 @@ class CVoxelSliceViewer {
       "ground truth dimension does not match current view voxel\n";
   static constexpr const char* kSegmentationMismatch =
       "segmentation result dimension does not match current view voxel\n";
+
+  // The shown view, named after the axis its slice index runs along; the values are the
+  // order of the dialog's slice sliders (Z, Y, X). A value outside these shows nothing.
+  enum ViewAxis : int { kAxisZ = 0, kAxisY = 1, kAxisX = 2 };
 
   // Colour of pixels outside the volume or of a hidden image.
   static constexpr std::uint8_t kBackgroundRed = 239, kBackgroundGreen = 235, kBackgroundBlue = 222;
@@ -137,11 +142,11 @@ class CVoxelSliceViewer {
   int GetZoomPercent() const;
   // Zoom := p / 100. A p <= 0 is ignored (the zoom must stay positive). Repaints.
   void SetZoomPercent(int p);
-  // Switches the shown axis (0, 1 or 2). Same axis: nothing happens. Keeps zoom and pan.
-  void SetAxis(int axis);
+  // Switches the shown axis. Same axis: nothing happens. Keeps zoom and pan.
+  void SetAxis(ViewAxis axis);
   // Slice index of the current axis := i, without repaint.
   void SetCurrentSlice(int i);
-  // Slice indices of axis 0 (z), 1 (y) and 2 (x); each repaints.
+  // Slice indices of the views kAxisZ, kAxisY and kAxisX; each repaints.
   void SetSliceZ(int i);
   void SetSliceY(int i);
   void SetSliceX(int i);
@@ -186,7 +191,7 @@ class CVoxelSliceViewer {
   const CVoxel* GroundTruth() const { return m_groundTruth; }
   const CVoxel* Segmentation() const { return m_segmentation; }
   const CVoxel* ScribbleMap() const { return m_scribbleMap; }
-  int Axis() const { return m_axis; }
+  ViewAxis Axis() const { return m_axis; }
   int SliceZ() const { return m_sliceZ; }
   int SliceY() const { return m_sliceY; }
   int SliceX() const { return m_sliceX; }
@@ -215,10 +220,10 @@ class CVoxelSliceViewer {
     int width = 0, height = 0, depth = 0;
     std::int64_t colStep = 0, rowStep = 0, sliceStep = 0;
   };
-  bool PlaneOf(int axis, Plane& plane) const;
+  bool PlaneOf(ViewAxis axis, Plane& plane) const;
   // The slice index used by `axis`, or null for an invalid axis.
-  int* SliceOfAxis(int axis);
-  const int* SliceOfAxis(int axis) const;
+  int* SliceOfAxis(ViewAxis axis);
+  const int* SliceOfAxis(ViewAxis axis) const;
   // The image is set, holds data and its voxel count matches its dimensions.
   bool HasUsableImage() const;
 
@@ -252,7 +257,7 @@ class CVoxelSliceViewer {
   const CVoxel* m_segmentation = nullptr;
   CVoxel* m_scribbleMap = nullptr;
 
-  int m_axis = 0;
+  ViewAxis m_axis = kAxisZ;
   std::int16_t m_displayValue = 0, m_voxelValue = 0;
   std::int16_t m_windowLow = 32767, m_windowHigh = -32768;
   int m_requestedHigh = 0, m_requestedLow = 0;

@@ -3,9 +3,9 @@
 #include <map>
 
 #include "TestLabels.h"
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
 #include "evaluation/Metrics.h"
+#include "geometry/BoundaryPoints.h"
 
 namespace {
 

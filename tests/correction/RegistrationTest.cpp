@@ -25,7 +25,7 @@ TEST(RegisterSurfaces, AListOntoItselfGivesTheIdentityAndAnUnchangedResample) {
   const CVoxel label = Ellipsoid({24, 20, 12}, 11.3, 9.6, 5.4, 7.5, 5.5, 3.5);
   const CBoundaryPoints boundary(label);
   vtkNew<vtkMatrix4x4> m;
-  ASSERT_TRUE(RegisterSurfaces(boundary, boundary, *m, 100, static_cast<int>(LandmarkMode::Affine)));
+  ASSERT_TRUE(RegisterSurfaces(boundary, boundary, *m, 100, LandmarkMode::Affine));
   const double identity[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
   ExpectMatrixNear(*m, identity, 1e-9);
 
@@ -40,7 +40,7 @@ TEST(RegisterSurfaces, RecoversATranslationAndResamplesBack) {
   const CVoxel reference = Ellipsoid({30, 22, 14}, 15.2, 10.7, 6.3, 8.0, 6.0, 4.0);  // shifted by (3, 0, 0)
   vtkNew<vtkMatrix4x4> m;
   ASSERT_TRUE(RegisterSurfaces(CBoundaryPoints(reference), CBoundaryPoints(segmentation), *m, 100,
-                               static_cast<int>(LandmarkMode::Affine)));
+                               LandmarkMode::Affine));
   const double shift[4][4] = {{1, 0, 0, -3}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
   ExpectMatrixNear(*m, shift, 1e-6);
 
@@ -53,7 +53,7 @@ TEST(RegisterSurfaces, RigidModeAlsoRecoversTheTranslation) {
   const CVoxel reference = Ellipsoid({30, 22, 14}, 12.2, 8.7, 6.3, 8.0, 6.0, 4.0);
   vtkNew<vtkMatrix4x4> m;
   RegisterSurfaces(CBoundaryPoints(reference), CBoundaryPoints(segmentation), *m, 100,
-                   static_cast<int>(LandmarkMode::RigidBody));
+                   LandmarkMode::RigidBody);
   EXPECT_NEAR(m->GetElement(1, 3), 2.0, 1e-6);
 }
 
@@ -62,9 +62,9 @@ TEST(RegisterSurfaces, AnEmptyListGivesTheIdentityAndFalse) {
   const CBoundaryPoints some(Ellipsoid({8, 8, 8}, 4, 4, 4, 2, 2, 2));
   vtkNew<vtkMatrix4x4> m;
   m->SetElement(0, 3, 5.0);
-  EXPECT_FALSE(RegisterSurfaces(empty, some, *m, 100, 2));
+  EXPECT_FALSE(RegisterSurfaces(empty, some, *m, 100, LandmarkMode::Affine));
   EXPECT_TRUE(m->IsIdentity());
-  EXPECT_FALSE(RegisterSurfaces(some, empty, *m, 100, 2));
+  EXPECT_FALSE(RegisterSurfaces(some, empty, *m, 100, LandmarkMode::Affine));
 }
 
 // Every element the same double, bit for bit.
@@ -80,8 +80,9 @@ std::string Describe(vtkMatrix4x4& m) {
 
 // The grid search and VTK's own transform register `source` onto `target`
 // to the same matrix.
-void ExpectSameAsVtk(const CVoxel& source, const CVoxel& target, int iterations, int mode) {
-  SCOPED_TRACE("iterations " + std::to_string(iterations) + ", mode " + std::to_string(mode));
+void ExpectSameAsVtk(const CVoxel& source, const CVoxel& target, int iterations, LandmarkMode mode) {
+  SCOPED_TRACE("iterations " + std::to_string(iterations) + ", mode " +
+               std::to_string(static_cast<int>(mode)));
   const CBoundaryPoints s(source), t(target);
   vtkNew<vtkMatrix4x4> ours, vtk;
   EXPECT_EQ(RegisterSurfaces(s, t, *ours, iterations, mode),
@@ -104,7 +105,8 @@ TEST(RegisterSurfaces, GivesVtksMatrixBitForBitOnManyShapes) {
     // Every fifth target is small, so that most landmarks lie outside its box.
     const CVoxel target = shape(n % 5 == 4 ? 0.3 : 1.0);
     const CVoxel source = shape(1.0);
-    const int mode = n % 7 == 5 ? 0 : (n % 7 == 6 ? 1 : 2);
+    const LandmarkMode mode =
+        n % 7 == 5 ? LandmarkMode::RigidBody : (n % 7 == 6 ? LandmarkMode::Similarity : LandmarkMode::Affine);
     ExpectSameAsVtk(source, target, n % 9 == 8 ? 3 : 100, mode);
   }
 }
@@ -119,18 +121,18 @@ TEST(RegisterSurfaces, GivesVtksMatrixForScatteredPointsAndOddSettings) {
     blob.At(60 + static_cast<int>(random() % 30), 50 + static_cast<int>(random() % 30),
             10 + static_cast<int>(random() % 8)) = 1;
   }
-  ExpectSameAsVtk(dots, blob, 100, 2);
-  ExpectSameAsVtk(blob, dots, 100, 2);
+  ExpectSameAsVtk(dots, blob, 100, LandmarkMode::Affine);
+  ExpectSameAsVtk(blob, dots, 100, LandmarkMode::Affine);
   // One iteration, none at all (VTK still runs one), a mode VTK keeps its default for.
   const CVoxel a = Ellipsoid({30, 30, 12}, 14.2, 15.1, 6.0, 9.0, 7.0, 4.0);
   const CVoxel b = Ellipsoid({30, 30, 12}, 15.9, 13.4, 5.5, 8.0, 8.0, 3.0);
-  ExpectSameAsVtk(a, b, 1, 2);
-  ExpectSameAsVtk(a, b, 0, 2);
-  ExpectSameAsVtk(a, b, 100, 9);
+  ExpectSameAsVtk(a, b, 1, LandmarkMode::Affine);
+  ExpectSameAsVtk(a, b, 0, LandmarkMode::Affine);
+  ExpectSameAsVtk(a, b, 100, static_cast<LandmarkMode>(9));
   // A single source voxel.
   CVoxel one(30, 30, 12);
   one.At(3, 4, 5) = 1;
-  ExpectSameAsVtk(one, b, 10, 2);
+  ExpectSameAsVtk(one, b, 10, LandmarkMode::Affine);
 }
 
 TEST(RegisterSurfaces, ASingleTargetVoxelIsTheClosestPointOfEveryLandmark) {
@@ -143,8 +145,8 @@ TEST(RegisterSurfaces, ASingleTargetVoxelIsTheClosestPointOfEveryLandmark) {
   one.At(3, 4, 5) = 1;
   const CBoundaryPoints source(a), target(one);
   vtkNew<vtkMatrix4x4> m, again;
-  ASSERT_TRUE(RegisterSurfaces(source, target, *m, 10, 2));
-  ASSERT_TRUE(RegisterSurfaces(source, target, *again, 10, 2));
+  ASSERT_TRUE(RegisterSurfaces(source, target, *m, 10, LandmarkMode::Affine));
+  ASSERT_TRUE(RegisterSurfaces(source, target, *again, 10, LandmarkMode::Affine));
   EXPECT_TRUE(SameMatrix(*m, *again));
   ASSERT_TRUE(IsUsableMatrix(*m));
   double centre[4] = {0.0, 0.0, 0.0, 1.0};
@@ -170,10 +172,10 @@ TEST(RegisterSurfaces, TiesGoToThePointVtksLocatorPicks) {
   const CBoundaryPoints s(source), t(target);
   const CRegistrationTarget search(t);
   vtkNew<vtkMatrix4x4> ours, vtk;
-  for (int mode = 0; mode < 3; ++mode) {
+  for (const LandmarkMode mode : {LandmarkMode::RigidBody, LandmarkMode::Similarity, LandmarkMode::Affine}) {
     ASSERT_TRUE(RegisterSurfaces(s, search, *ours, 100, mode));
     ASSERT_TRUE(RegisterSurfacesWithVtk(s, t, *vtk, 100, mode));
-    EXPECT_TRUE(SameMatrix(*ours, *vtk)) << "mode " << mode << "\nours:\n"
+    EXPECT_TRUE(SameMatrix(*ours, *vtk)) << "mode " << static_cast<int>(mode) << "\nours:\n"
                                          << Describe(*ours) << "VTK:\n"
                                          << Describe(*vtk);
   }

@@ -5,9 +5,9 @@
 #include <random>
 
 #include "FusionTestVolumes.h"
-#include "correction/LabelGeometry.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "geometry/LabelGeometry.h"
 
 namespace {
 

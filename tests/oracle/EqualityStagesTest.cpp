@@ -11,13 +11,13 @@
 #include <limits>
 #include <random>
 
-#include "correction/BoundaryPoints.h"
 #include "correction/CorrectionDriver.h"
-#include "correction/LabelGeometry.h"
 #include "correction/ReferenceSet.h"
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
+#include "geometry/BoundaryPoints.h"
+#include "geometry/LabelGeometry.h"
 #include "tests/oracle/EqualityHelpers.h"
 #include "tests/oracle/Oracle.h"
 #include "tests/oracle/RandomCase.h"
@@ -199,7 +199,7 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
     for (const CVoxel& reference : c.references) {
       const CBoundaryPoints referenceBoundary(reference);
       auto matrix = vtkSmartPointer<vtkMatrix4x4>::New();
-      RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, 100, 2);
+      RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, 100, LandmarkMode::Affine);
       const oracle::Matrix4 expected = oracle::RegisterSurfaces(
           oracle::BoundaryPoints(reference), oracle::BoundaryPoints(c.segmentation), 100, 2);
       for (int i = 0; i < 16; ++i)

@@ -17,7 +17,7 @@
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
-#include "fusion/Parallel.h"
+#include "geometry/Parallel.h"
 #include "tests/TsanLibrarySuppressions.h"
 #include "tests/oracle/EqualityHelpers.h"
 #include "tests/oracle/Oracle.h"
@@ -325,7 +325,8 @@ TEST(OracleEqualityFast, OneRegistrationTargetSharedByThreads) {
   std::vector<oracle::Matrix4> matrices(sources.size());
   fusion::ParallelFor(4, static_cast<int>(sources.size()), [&](int i) {
     vtkNew<vtkMatrix4x4> m;
-    RegisterSurfaces(CBoundaryPoints(sources[static_cast<std::size_t>(i)]), target, *m, 100, 2);
+    RegisterSurfaces(CBoundaryPoints(sources[static_cast<std::size_t>(i)]), target, *m, 100,
+                     LandmarkMode::Affine);
     for (int e = 0; e < 16; ++e)
       matrices[static_cast<std::size_t>(i)][static_cast<std::size_t>(e)] = m->GetElement(e / 4, e % 4);
   });

@@ -153,10 +153,10 @@ TEST_F(Brush, HugeRadiusFillsThePlaneWithoutRunningAway) {
 TEST_F(Brush, OtherAxesPaintTheirPlanes) {
   PrepareBrush(20, 20, 20, 0, 1.0f, true);
   viewer.SetSliceX(6);
-  viewer.SetAxis(2);  // plane (k, j) is voxel (x = slice, y = j, z = k)
+  viewer.SetAxis(CVoxelSliceViewer::kAxisX);  // plane (k, j) is voxel (x = slice, y = j, z = k)
   Click(3, 8);
   viewer.SetSliceY(4);
-  viewer.SetAxis(1);  // plane (k, j) is voxel (x = k, y = slice, z = j)
+  viewer.SetAxis(CVoxelSliceViewer::kAxisY);  // plane (k, j) is voxel (x = k, y = slice, z = j)
   Click(2, 9);
   EXPECT_EQ(VoxelsWith(map, 2), (Voxels{{6, 8, 3}, {2, 4, 9}}));
 }
@@ -279,7 +279,7 @@ TEST_F(Mouse, ReadoutsFollowTheShownAxis) {
   image.At(5, 2, 3) = 77;
   Show(image, 0, 255);
   viewer.SetSliceX(5);
-  viewer.SetAxis(2);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisX);
   viewer.OnMouseMove({}, 3, 2);
   EXPECT_EQ(readouts.position, "(5, 2, 3)");
   EXPECT_EQ(viewer.VoxelValue(), 77);

@@ -70,13 +70,13 @@ TEST_F(Rendering, OtherAxesMapColumnsAndRowsToTheirVoxelAxes) {
   CVoxel image = Ramp(4, 3, 2);
   Show(image);
   viewer.SetSliceY(2);
-  viewer.SetAxis(1);  // column x, row z
+  viewer.SetAxis(CVoxelSliceViewer::kAxisY);  // column x, row z
   ASSERT_TRUE(viewer.Render());
   EXPECT_EQ(PixelAt(viewer, 3, 1), Grey(3 + 20 + 100));
   EXPECT_EQ(PixelAt(viewer, 0, 2), kBackground);  // z beyond Z
 
   viewer.SetSliceX(1);
-  viewer.SetAxis(2);  // column z, row y
+  viewer.SetAxis(CVoxelSliceViewer::kAxisX);  // column z, row y
   ASSERT_TRUE(viewer.Render());
   EXPECT_EQ(PixelAt(viewer, 1, 2), Grey(1 + 20 + 100));
   EXPECT_EQ(PixelAt(viewer, 2, 0), kBackground);  // z beyond Z
@@ -253,11 +253,11 @@ TEST_F(Rendering, HiddenImageShowsBackgroundAndBadSliceKeepsThePicture) {
   EXPECT_FALSE(viewer.Render());
   viewer.SetSliceZ(-1);
   EXPECT_FALSE(viewer.Render());
-  viewer.SetAxis(7);
+  viewer.SetAxis(static_cast<CVoxelSliceViewer::ViewAxis>(7));  // no such view
   EXPECT_FALSE(viewer.Render());
   EXPECT_EQ(std::vector<std::uint8_t>(viewer.Pixels(), viewer.Pixels() + viewer.Stride() * 2), before);
 
-  viewer.SetAxis(0);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisZ);
   viewer.SetSliceZ(0);
   viewer.HideImage();
   ASSERT_TRUE(viewer.Render());
@@ -271,14 +271,14 @@ TEST_F(Rendering, FitZoomUsesTheExtentsOfTheShownAxis) {
   ASSERT_TRUE(viewer.SetImage(&image));
   EXPECT_DOUBLE_EQ(viewer.Zoom(), 0.78125);
   EXPECT_EQ(viewer.GetZoomPercent(), 78);
-  viewer.SetAxis(1);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisY);
   EXPECT_DOUBLE_EQ(viewer.Zoom(), 0.78125);  // switching axes keeps the zoom
   viewer.FitZoom();
   EXPECT_DOUBLE_EQ(viewer.Zoom(), 1.171875);
-  viewer.SetAxis(2);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisX);
   viewer.FitZoom();
   EXPECT_DOUBLE_EQ(viewer.Zoom(), 400.0 / 512.0);
-  viewer.SetAxis(5);
+  viewer.SetAxis(static_cast<CVoxelSliceViewer::ViewAxis>(5));  // no such view
   viewer.FitZoom();
   EXPECT_DOUBLE_EQ(viewer.Zoom(), 1.0);
 }
@@ -294,9 +294,9 @@ TEST_F(Rendering, ZoomPercentStaysPositiveAndSameAxisDoesNotRepaint) {
   EXPECT_EQ(viewer.GetZoomPercent(), 250);
 
   const int before = repaints;
-  viewer.SetAxis(0);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisZ);
   EXPECT_EQ(repaints, before);
-  viewer.SetAxis(1);
+  viewer.SetAxis(CVoxelSliceViewer::kAxisY);
   EXPECT_GT(repaints, before);
   EXPECT_EQ(viewer.GetZoomPercent(), 250);
 }

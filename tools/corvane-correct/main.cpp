@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "correction/CorrectionDriver.h"
-#include "correction/LabelGeometry.h"
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
 #include "fusion/Fusion.h"
+#include "geometry/LabelGeometry.h"
 #include "session/CaseSession.h"
 #include "volume/FileIO.h"
 #include "volume/Sinks.h"

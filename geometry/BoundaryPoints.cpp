@@ -1,4 +1,4 @@
-#include "correction/BoundaryPoints.h"
+#include "geometry/BoundaryPoints.h"
 
 #include <cstdint>
 #include <cstring>
@@ -49,11 +49,6 @@ std::unique_ptr<CVoxel> CBoundaryPoints::Rasterise(int X, int Y, int Z) const {
   for (const C3DPoint& p : m_points)
     if (volume->Contains(p.x, p.y, p.z)) volume->At(p.x, p.y, p.z) = 1;
   return volume;
-}
-
-void CBoundaryPoints::Release() {
-  m_points.clear();
-  m_points.shrink_to_fit();
 }
 
 std::unique_ptr<CVoxel> KeepSeedComponent(const CVoxel& label, const C3DPoint& seed) {

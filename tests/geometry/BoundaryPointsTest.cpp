@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "correction/BoundaryPoints.h"
+#include "geometry/BoundaryPoints.h"
 
 namespace {
 
@@ -29,8 +29,6 @@ TEST(BoundaryPoints, CubeListsEveryVoxelButTheCentreInScanOrder) {
   // Points outside smaller dimensions are skipped.
   auto small = boundary.Rasterise(3, 3, 3);
   EXPECT_EQ(small->CountNonZero(), 1);  // only (2, 2, 2)
-  boundary.Release();
-  EXPECT_TRUE(boundary.Empty());
 }
 
 TEST(BoundaryPoints, OnlyInVolumeNeighboursCountAndLabelsMeet) {

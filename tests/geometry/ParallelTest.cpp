@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "fusion/Parallel.h"
+#include "geometry/Parallel.h"
 
 namespace {
 

@@ -22,8 +22,6 @@ class CBoundaryPoints {
   // A new X x Y x Z volume with 1 at every listed point inside it, 0 elsewhere;
   // spacing and origin are left unset.
   std::unique_ptr<CVoxel> Rasterise(int X, int Y, int Z) const;
-  // Frees the points; the list is then empty.
-  void Release();
 
  private:
   std::vector<C3DPoint> m_points;

@@ -1,4 +1,4 @@
-#include "fusion/Parallel.h"
+#include "geometry/Parallel.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "correction/LabelGeometry.h"
+#include "geometry/LabelGeometry.h"
 
 #include <algorithm>
 #include <climits>

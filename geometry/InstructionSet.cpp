@@ -1,4 +1,4 @@
-#include "fusion/InstructionSet.h"
+#include "geometry/InstructionSet.h"
 
 #include <cstdlib>
 #include <cstring>

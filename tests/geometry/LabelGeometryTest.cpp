@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "correction/LabelGeometry.h"
+#include "geometry/LabelGeometry.h"
 
 namespace {
 
