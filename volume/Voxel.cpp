@@ -1,10 +1,12 @@
 #include "volume/Voxel.h"
 
 #include <malloc.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -17,16 +19,42 @@ std::int64_t VoxelCount(int X, int Y, int Z) {
   return xy * Z;
 }
 
+namespace volume_memory {
+
 namespace {
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+// Blocks from this size on are offered large pages.
+constexpr std::size_t kLargeBlock = 4 * kLargePage;
+}  // namespace
+
+void* AllocateBytes(std::size_t bytes) {
+  void* block = ::operator new(bytes);
+  if (bytes >= kLargeBlock) {
+    // Only advice, and only for the whole large pages inside the block: where
+    // the kernel has none to give, the block works as any other.
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kLargePage - 1) / kLargePage * kLargePage;
+    const std::uintptr_t end = (start + bytes) / kLargePage * kLargePage;
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  }
+  return block;
+}
+
+void FreeBytes(void* block, std::size_t /*bytes*/) noexcept { ::operator delete(block); }
+
+}  // namespace volume_memory
+
+namespace {
+// Every block is zero-filled unless the caller writes every element itself.
 template <typename T>
-// Every block is zero-filled: it keeps the contents defined for every caller.
-bool AllocateBlock(std::vector<T>& block, int X, int Y, int Z) {
+bool AllocateBlock(volume_memory::Block<T>& block, int X, int Y, int Z, bool zeroFill = true) {
   const std::int64_t n = VoxelCount(X, Y, Z);
   block.clear();
   block.shrink_to_fit();
   if (n < 0) return false;
   try {
     block.resize(static_cast<std::size_t>(n));
+    if (zeroFill) std::fill(block.begin(), block.end(), T{});
   } catch (const std::bad_alloc&) {
     block.clear();
     block.shrink_to_fit();
@@ -176,6 +204,11 @@ void ReuseVolumeMemory() {
 
 bool CVoxel::Allocate() {
   m_hasData = AllocateBlock(m_data, X, Y, Z);
+  return m_hasData;
+}
+
+bool CVoxel::AllocateForReader() {
+  m_hasData = AllocateBlock(m_data, X, Y, Z, false);
   return m_hasData;
 }
 

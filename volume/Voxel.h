@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 class MessageSink;
@@ -37,6 +39,46 @@ struct C3DPoint {
 // Number of voxels of an X x Y x Z volume, or -1 when the request is impossible
 // (a negative dimension, or a product that does not fit a signed 32-bit count).
 std::int64_t VoxelCount(int X, int Y, int Z);
+
+namespace volume_memory {
+// Storage for a voxel block. Blocks of 8 MiB or more are offered to the
+// kernel as large pages (2 MiB) where whole ones fit inside, so that a volume
+// is mapped in a handful of page faults instead of thousands (on a virtual
+// machine each fault costs far more than the memory it maps). Freed blocks
+// stay in the process's heap (see ReuseVolumeMemory) and keep their pages.
+void* AllocateBytes(std::size_t bytes);
+void FreeBytes(void* block, std::size_t bytes) noexcept;
+
+// The allocator of voxel blocks. Elements are default-initialised (not
+// zeroed) when a block grows: the volume classes zero-fill every block they
+// hand out, except for a reader that writes every voxel itself.
+template <typename T>
+struct BlockAllocator {
+  using value_type = T;
+  BlockAllocator() = default;
+  template <typename U>
+  constexpr BlockAllocator(const BlockAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(AllocateBytes(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { FreeBytes(p, n * sizeof(T)); }
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  template <typename U>
+  bool operator==(const BlockAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+template <typename T>
+using Block = std::vector<T, BlockAllocator<T>>;
+}  // namespace volume_memory
 
 // The integer volume: MR intensities, label volumes and scribble maps.
 // Voxels are signed 16-bit. A volume may hold no data at all (after a failed
@@ -69,6 +111,10 @@ class CVoxel {
   // dimensions. Returns false (and leaves no data) when the size is impossible
   // or memory runs out.
   bool Allocate();
+  // The same without zero-filling, for a reader that writes every voxel before
+  // the volume is used and calls Release() when it cannot (a short or corrupt
+  // file), so that no unwritten voxel is ever seen.
+  bool AllocateForReader();
   // Frees the voxel block; the volume stays valid with no data. Harmless twice.
   void Release();
 
@@ -140,7 +186,7 @@ class CVoxel {
   value_type minimum = 0;
 
  private:
-  std::vector<value_type> m_data;
+  volume_memory::Block<value_type> m_data;
   bool m_hasData = false;
 };
 
@@ -183,7 +229,7 @@ class CFVoxel {
   int Z = 0;
 
  private:
-  std::vector<float> m_data;
+  volume_memory::Block<float> m_data;
   bool m_hasData = false;
 };
 

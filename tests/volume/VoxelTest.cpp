@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -158,4 +159,37 @@ TEST(CFVoxel, AllocatesZeroedFloats) {
   EXPECT_FALSE(f.HasData());  // NOLINT(bugprone-use-after-move)
   moved.Release();
   EXPECT_FALSE(moved.HasData());
+}
+
+// Blocks no longer come zeroed from the allocator: memory just freed by a
+// volume full of other values must still reach the next volume as zeros, on
+// the ordinary heap path and on the large-page path (8 MiB and more), through
+// the constructor and through Allocate(), and copies must keep every voxel.
+TEST(CVoxel, ReusedMemoryIsZeroedAndCopiesAreExact) {
+  for (const C3DPoint size : {C3DPoint{33, 17, 5}, C3DPoint{1024, 1024, 5}}) {
+    SCOPED_TRACE(size.x);
+    {
+      CVoxel dirty(size);
+      std::fill(dirty.Data(), dirty.Data() + dirty.VoxelCount(), CVoxel::value_type{0x5a5a});
+    }
+    CVoxel fresh(size);
+    ASSERT_TRUE(fresh.HasData());
+    EXPECT_EQ(fresh.CountNonZero(), 0);
+
+    std::fill(fresh.Data(), fresh.Data() + fresh.VoxelCount(), CVoxel::value_type{-7});
+    const CVoxel copy(fresh);
+    EXPECT_TRUE(std::all_of(copy.Data(), copy.Data() + copy.VoxelCount(),
+                            [](CVoxel::value_type v) { return v == -7; }));
+    ASSERT_TRUE(fresh.Allocate());
+    EXPECT_EQ(fresh.CountNonZero(), 0);
+
+    {
+      CFVoxel dirty(size);
+      std::fill(dirty.Data(), dirty.Data() + dirty.VoxelCount(), 3.5f);
+    }
+    CFVoxel floats(size);
+    ASSERT_TRUE(floats.HasData());
+    EXPECT_TRUE(
+        std::all_of(floats.Data(), floats.Data() + floats.VoxelCount(), [](float v) { return v == 0.0f; }));
+  }
 }
