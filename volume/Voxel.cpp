@@ -22,21 +22,36 @@ std::int64_t VoxelCount(int X, int Y, int Z) {
 namespace volume_memory {
 
 namespace {
+constexpr std::size_t kPage = 4096;
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 // Blocks from this size on are offered large pages.
 constexpr std::size_t kLargeBlock = 4 * kLargePage;
+// Blocks from this size on have their pages mapped in one call.
+constexpr std::size_t kPopulatedBlock = 16 * kPage;
+
+// The whole pages of `unit` bytes inside [start, start + bytes), or none.
+bool WholePages(std::uintptr_t start, std::size_t bytes, std::size_t unit, std::uintptr_t& first,
+                std::size_t& length) {
+  first = (start + unit - 1) / unit * unit;
+  const std::uintptr_t end = (start + bytes) / unit * unit;
+  length = end > first ? end - first : 0;
+  return length > 0;
+}
 }  // namespace
 
 void* AllocateBytes(std::size_t bytes) {
   void* block = ::operator new(bytes);
-  if (bytes >= kLargeBlock) {
-    // Only advice, and only for the whole large pages inside the block: where
-    // the kernel has none to give, the block works as any other.
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (start + kLargePage - 1) / kLargePage * kLargePage;
-    const std::uintptr_t end = (start + bytes) / kLargePage * kLargePage;
-    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-  }
+  if (bytes < kPopulatedBlock) return block;
+  // Only advice: where the kernel ignores it the block works as any other.
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  std::uintptr_t first = 0;
+  std::size_t length = 0;
+  if (bytes >= kLargeBlock && WholePages(start, bytes, kLargePage, first, length))
+    madvise(reinterpret_cast<void*>(first), length, MADV_HUGEPAGE);
+  // A fresh block would otherwise be mapped one page fault at a time as it is
+  // first written, and a fault costs far more than the call that maps them all.
+  if (WholePages(start, bytes, kPage, first, length))
+    madvise(reinterpret_cast<void*>(first), length, MADV_POPULATE_WRITE);
   return block;
 }
 
