@@ -41,13 +41,12 @@ struct C3DPoint {
 std::int64_t VoxelCount(int X, int Y, int Z);
 
 namespace volume_memory {
-// Storage for a voxel block. The pages of a block of 64 KiB or more are
-// mapped in one call when it is allocated, and blocks of 8 MiB or more are
-// offered to the kernel as large pages (2 MiB) where whole ones fit inside:
-// otherwise a fresh volume is mapped one page fault at a time as it is first
-// written, and on a virtual machine each fault costs far more than the memory
-// it maps. Freed blocks stay in the process's heap (see ReuseVolumeMemory)
-// and keep their pages.
+// Storage for a voxel block. A fresh volume would otherwise be mapped one
+// page fault at a time as it is first written, and on a virtual machine each
+// fault costs far more than the memory it maps. So the pages of a block of
+// 64 KiB or more are mapped in one call when it is allocated, and a block of
+// 8 MiB or more is a mapping of its own on large pages (2 MiB); a few freed
+// ones are kept, for any thread, for the next volume of the same size.
 void* AllocateBytes(std::size_t bytes);
 void FreeBytes(void* block, std::size_t bytes) noexcept;
 

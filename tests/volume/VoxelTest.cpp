@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "volume/Voxel.h"
 
@@ -192,4 +195,28 @@ TEST(CVoxel, ReusedMemoryIsZeroedAndCopiesAreExact) {
     EXPECT_TRUE(
         std::all_of(floats.Data(), floats.Data() + floats.VoxelCount(), [](float v) { return v == 0.0f; }));
   }
+}
+
+// Freed large blocks are handed to the next volume of their size on any
+// thread: no two live volumes may ever share one, every fresh volume is zero,
+// and a volume of another size in between must not upset either.
+TEST(CVoxel, LargeBlocksComeBackZeroedAndUnsharedAcrossThreads) {
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 3; ++t)
+    workers.emplace_back([t, &failures] {
+      for (int round = 0; round < 8; ++round) {
+        const int Z = (round + t) % 3 == 0 ? 6 : 5;  // 10 or 12 MiB
+        CVoxel v(1024, 1024, Z);
+        if (!v.HasData() || v.CountNonZero() != 0) ++failures;
+        const auto mark = static_cast<CVoxel::value_type>(100 * t + round + 1);
+        std::fill(v.Data(), v.Data() + v.VoxelCount(), mark);
+        std::this_thread::yield();
+        if (!std::all_of(v.Data(), v.Data() + v.VoxelCount(),
+                         [mark](CVoxel::value_type x) { return x == mark; }))
+          ++failures;
+      }
+    });
+  for (std::thread& w : workers) w.join();
+  EXPECT_EQ(failures.load(), 0);
 }
