@@ -95,7 +95,9 @@ void* AllocateBytes(std::size_t bytes) {
         return block;
       }
     // None of this size: the kept ones of other sizes would only hold memory.
-    unused.swap(kept.blocks);
+    // (The list keeps its reserved room, so that FreeBytes never allocates.)
+    unused.assign(kept.blocks.begin(), kept.blocks.end());
+    kept.blocks.clear();
   }
   for (const auto& [block, mapped] : unused) munmap(block, mapped);
   void* block = MapLarge(length);
