@@ -1,6 +1,7 @@
 #include "volume/Voxel.h"
 
 #include <malloc.h>
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -39,11 +40,27 @@ struct KeptBlocks {
   std::mutex mutex;
   std::vector<std::pair<void*, std::size_t>> blocks;  // start and mapped length
 };
+KeptBlocks& Kept();
+
+// A child process made by fork() shares the kept blocks' pages with its
+// parent until either writes them; a volume the child placed there would be
+// copied page by page as it is written. The child drops them instead, and
+// the list is locked across the fork so that no thread leaves it half changed.
+void BeforeFork() { Kept().mutex.lock(); }
+void AfterForkInParent() { Kept().mutex.unlock(); }
+void AfterForkInChild() {
+  KeptBlocks& kept = Kept();
+  for (const auto& [block, mapped] : kept.blocks) munmap(block, mapped);
+  kept.blocks.clear();
+  kept.mutex.unlock();
+}
+
 KeptBlocks& Kept() {
   // Never destroyed: volumes may still be freed while the program exits.
   static KeptBlocks* kept = [] {
     auto* k = new KeptBlocks;
     k->blocks.reserve(kKeptBlocks);  // so that keeping a block never allocates
+    pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild);
     return k;
   }();
   return *kept;
