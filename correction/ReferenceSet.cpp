@@ -137,7 +137,37 @@ std::unique_ptr<CVoxel> RegisterAndResample(const CVoxel& label, const C3DPoint&
   return cropped;
 }
 
+// Whether the label has a voxel > 0, given its boundary list: a listed voxel
+// > 0 answers at once (nearly always), so only a label without one is scanned.
+bool HasForeground(const CVoxel& label, const CBoundaryPoints& boundary) {
+  for (const C3DPoint& p : boundary.Points())
+    if (label.At(p.x, p.y, p.z) > 0) return true;
+  return HasForeground(label);
+}
+
 // The box of the voxels other than 0 (the label has some).
+void NonZeroBox(const CVoxel& label, C3DPoint& first, C3DPoint& last);
+
+// The same box from the label's boundary list where it can tell: the voxel
+// other than 0 that lies furthest along an axis has a face neighbour of
+// another value beyond it, unless it lies on the face of the volume. So the
+// boundary's box is the label's box when it touches no face of the volume;
+// only otherwise is the label scanned.
+void NonZeroBox(const CVoxel& label, const CBoundaryPoints& boundary, C3DPoint& first, C3DPoint& last) {
+  if (!boundary.Empty()) {
+    first = boundary.Points().front();
+    last = first;
+    for (const C3DPoint& p : boundary.Points()) {
+      first = {std::min(first.x, p.x), std::min(first.y, p.y), std::min(first.z, p.z)};
+      last = {std::max(last.x, p.x), std::max(last.y, p.y), std::max(last.z, p.z)};
+    }
+    const C3DPoint end = label.Size() + (-1);
+    if (first.x > 0 && first.y > 0 && first.z > 0 && last.x < end.x && last.y < end.y && last.z < end.z)
+      return;
+  }
+  NonZeroBox(label, first, last);
+}
+
 void NonZeroBox(const CVoxel& label, C3DPoint& first, C3DPoint& last) {
   first = label.Size();
   last = {-1, -1, -1};
@@ -208,13 +238,14 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
     problem = ReferenceProblem::Unreadable;
     return nullptr;
   }
-  if (!HasForeground(reference)) {
+  StageClock clock(times);
+  const CBoundaryPoints boundary(reference);
+  if (!HasForeground(reference, boundary)) {
     problem = ReferenceProblem::EmptyLabel;
     return nullptr;
   }
-  StageClock clock(times);
   // A label without a surface (one filling its whole volume) keeps the identity.
-  const CRegistrationSource referenceBoundary{CBoundaryPoints(reference)};
+  const CRegistrationSource referenceBoundary{boundary};
   clock.Lap(&CorrectionTimes::boundaryLists);
   return RegisterAndResample(reference, {}, referenceBoundary, segmentation, segmentationSize, boxMinimum,
                              boxSize, problem, times);
@@ -254,20 +285,21 @@ std::vector<CReferenceCache::Stamp> CReferenceCache::StampsOf(const std::vector<
 // Fills a cache entry from a freshly loaded reference: why it cannot be used,
 // or its boundary (from the whole label) and the window around its non-zero
 // voxels, the only part in which resampling finds anything but 0.
-void CReferenceCache::Keep(std::unique_ptr<CVoxel> reference, Entry& kept, StageClock& clock) {
+void CReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clock) {
   clock.Lap(&CorrectionTimes::referenceLoading);
   if (!reference || !reference->HasData()) {
     kept.problem = ReferenceProblem::Unreadable;
     return;
   }
-  if (!HasForeground(*reference)) {
+  const CBoundaryPoints boundary(*reference);
+  if (!HasForeground(*reference, boundary)) {
     kept.problem = ReferenceProblem::EmptyLabel;
     return;
   }
-  kept.boundary = CRegistrationSource(CBoundaryPoints(*reference));
+  kept.boundary = CRegistrationSource(boundary);
   clock.Lap(&CorrectionTimes::boundaryLists);
   C3DPoint last;
-  NonZeroBox(*reference, kept.corner, last);
+  NonZeroBox(*reference, boundary, kept.corner, last);
   kept.window = Crop(*reference, kept.corner, last - kept.corner + 1);
   if (!kept.window) throw std::bad_alloc();
   kept.problem = ReferenceProblem::None;
@@ -312,16 +344,18 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
   fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(n), [&](int index) {
     const std::size_t i = static_cast<std::size_t>(index);
     StageClock step(&spent[i]);
-    if (!cache) {
-      const std::unique_ptr<CVoxel> reference = load(paths[i]);
-      step.Lap(&CorrectionTimes::referenceLoading);
-      if (reference)
-        results[i] = RegisterReferenceLabel(*reference, target, segmentation.Size(), boxMinimum, boxSize,
-                                            problems[i], &spent[i]);
-      return;
+    // Without a cache the label is made into what a cache keeps all the same:
+    // resampling then reads only the window, which stays in the processor's
+    // cache. The loaded volume is freed only after the resampled box is made,
+    // so that the next reference's volume fits in its place in the heap and
+    // finds its pages mapped already.
+    CReferenceCache::Entry fresh;
+    CReferenceCache::Entry& kept = cache ? cache->m_entries[i] : fresh;
+    std::unique_ptr<CVoxel> reference;
+    if (!cache || !reuse) {
+      reference = load(paths[i]);
+      CReferenceCache::Keep(reference.get(), kept, step);
     }
-    CReferenceCache::Entry& kept = cache->m_entries[i];
-    if (!reuse) CReferenceCache::Keep(load(paths[i]), kept, step);
     problems[i] = kept.problem;
     if (kept.problem == ReferenceProblem::None)
       results[i] = RegisterAndResample(*kept.window, kept.corner, kept.boundary, target, segmentation.Size(),

@@ -71,8 +71,8 @@ class CReferenceCache {
     CRegistrationSource boundary;    // what the registration reads of its boundary list
   };
   static std::vector<Stamp> StampsOf(const std::vector<std::string>& paths);
-  // Fills an entry from a freshly loaded reference.
-  static void Keep(std::unique_ptr<CVoxel> reference, Entry& kept, StageClock& clock);
+  // Fills an entry from a freshly loaded reference (null when it could not be loaded).
+  static void Keep(const CVoxel* reference, Entry& kept, StageClock& clock);
 
   bool m_valid = false;  // every entry filled by a run that completed
   std::vector<std::string> m_paths;

@@ -7,17 +7,17 @@ namespace {
 // Face neighbours in the order x - 1, y - 1, z - 1, x + 1, y + 1, z + 1.
 constexpr C3DPoint kNeighbours[6] = {{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 
-// True when the n voxels hold only zeros; reads eight bytes at a time.
-bool AllZero(const CVoxel::value_type* voxels, std::size_t n) {
-  std::uint64_t any = 0;
+// The first voxel other than 0 among n (n when there is none); reads eight
+// bytes at a time, as most rows of a label hold nothing at all.
+std::size_t FirstNonZero(const CVoxel::value_type* voxels, std::size_t n) {
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     std::uint64_t word;
     std::memcpy(&word, voxels + i, sizeof word);
-    any |= word;
+    if (word != 0) break;
   }
-  for (; i < n; ++i) any |= static_cast<std::uint16_t>(voxels[i]);
-  return any == 0;
+  while (i < n && voxels[i] == 0) ++i;
+  return i;
 }
 
 }  // namespace
@@ -29,9 +29,12 @@ CBoundaryPoints::CBoundaryPoints(const CVoxel& label) {
   for (int z = 0; z < label.Z; ++z)
     for (int y = 0; y < label.Y; ++y) {
       const CVoxel::value_type* row = label.Data() + label.Index(0, y, z);
-      // Most rows of a label hold nothing at all.
-      if (AllZero(row, static_cast<std::size_t>(X))) continue;
-      for (int x = 0; x < label.X; ++x) {
+      // Only the span from the row's first to its last voxel other than 0.
+      const int first = static_cast<int>(FirstNonZero(row, static_cast<std::size_t>(X)));
+      if (first == label.X) continue;
+      int last = label.X - 1;
+      while (row[last] == 0) --last;
+      for (int x = first; x <= last; ++x) {
         const CVoxel::value_type m = row[x];
         if (m == 0) continue;
         // Face neighbours inside the volume, in the order x - 1, y - 1, z - 1, x + 1, y + 1, z + 1.

@@ -315,16 +315,18 @@ bool ReadMetaImageFrom(CVoxel& volume, InputFile& header, const std::string& hea
   }
   if (!data->Seek(offset))
     return Refuse(volume, sink, what, headerPath, "the data file cannot be positioned");
-  if (!volume.Allocate())
+  // Everything that can throw is made before the voxels, which are not
+  // zero-filled: from here on only the fill decides whether the volume is kept.
+  PlainSource plain(*data);
+  InflateSource inflater(*data);
+  ElementSource& source = h.compressed ? static_cast<ElementSource&>(inflater) : plain;
+  if (!volume.AllocateForReader())
     return Refuse(volume, sink, what, headerPath,
                   "not enough memory for " + SizeText(volume.X, volume.Y, volume.Z) + " voxels");
 
   const bool swap = h.msb != (std::endian::native == std::endian::big);
   ConvertReport report;
   report.trackRange = IsFloatKind(kind);
-  PlainSource plain(*data);
-  InflateSource inflater(*data);
-  ElementSource& source = h.compressed ? static_cast<ElementSource&>(inflater) : plain;
   if (!FillVolume(volume, source, kind, swap, FloatRule::Truncate, report)) {
     return Refuse(volume, sink, what, headerPath, source.error);
   }

@@ -71,7 +71,7 @@ bool ReadRawFrom(CVoxel& volume, InputFile& file, int bytesPerVoxel, const std::
                       std::to_string(needed) + " bytes) but the file holds only " +
                       std::to_string(size - headerBytes) + " bytes of voxels");
   }
-  if (!volume.Allocate()) {
+  if (!volume.AllocateForReader()) {
     return Refuse(volume, sink, what, name,
                   "not enough memory for " + SizeText(volume.X, volume.Y, volume.Z) + " voxels");
   }

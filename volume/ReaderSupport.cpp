@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <new>
 #include <vector>
 
 namespace volume_io {
@@ -60,7 +61,14 @@ bool FillVolume(CVoxel& volume, ElementSource& source, ElementKind kind, bool sw
   }
   constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
   const std::size_t perBlock = std::max<std::size_t>(1, kBlockBytes / bytes);
-  std::vector<unsigned char> block(std::min(count, perBlock) * bytes);
+  std::vector<unsigned char> block;
+  try {
+    block.resize(std::min(count, perBlock) * bytes);
+  } catch (const std::bad_alloc&) {
+    // The voxels may not be zero-filled: the caller must not keep them.
+    source.error = "not enough memory to convert the voxels";
+    return false;
+  }
   for (std::size_t done = 0; done < count;) {
     const std::size_t n = std::min(perBlock, count - done);
     if (!source.Next(block.data(), n * bytes)) return false;

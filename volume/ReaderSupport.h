@@ -61,6 +61,8 @@ class PlainSource final : public ElementSource {
 
 // Fills every voxel of an allocated volume from the source, converting
 // element by element in storage order. Reads in blocks, never per voxel.
+// False (see source.error) when not every voxel could be written; the caller
+// then releases the volume, whose block need not have been zero-filled.
 bool FillVolume(CVoxel& volume, ElementSource& source, ElementKind kind, bool swapBytes, FloatRule rule,
                 ConvertReport& report);
 

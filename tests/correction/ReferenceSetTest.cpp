@@ -319,3 +319,63 @@ TEST_F(KeptReferences, ARunThatFailsHalfwayKeepsNothing) {
 }
 
 }  // namespace
+
+// A run resamples each label from the window around its voxels other than 0,
+// found from the boundary list unless the label reaches a face of its volume.
+// Labels on every face, slabs through whole cross-sections of the volume (whose
+// voxels on the faces are no boundary voxels), one filling its whole volume and
+// one with two touching values must give, with and without a cache, the very
+// volumes that resampling the whole label gives.
+TEST(RegisterReferenceLabels, WindowedLabelsResampleAsTheWholeLabel) {
+  const C3DPoint size(22, 19, 13);
+  const CVoxel segmentation = Block(size, {6, 5, 3}, {13, 12, 8});
+  std::map<std::string, CVoxel> files;
+  files["inside"] = Block(size, {7, 4, 3}, {15, 12, 9});
+  files["low x"] = Block(size, {0, 5, 3}, {9, 12, 8});
+  files["low y"] = Block(size, {6, 0, 3}, {13, 9, 8});
+  files["low z"] = Block(size, {6, 5, 0}, {13, 12, 6});
+  files["high x"] = Block(size, {10, 5, 3}, {21, 12, 8});
+  files["high y"] = Block(size, {6, 9, 3}, {13, 18, 8});
+  files["high z"] = Block(size, {6, 5, 6}, {13, 12, 12});
+  files["everywhere"] = Block(size, {0, 0, 0}, {21, 18, 12});
+  // Filling whole cross-sections: the voxels on those faces are no boundary
+  // voxels. A step in the far side keeps the boundary from being one plane.
+  files["slab x"] = Block(size, {0, 0, 0}, {9, 18, 12});
+  files["slab z"] = Block(size, {0, 0, 5}, {21, 18, 12});
+  for (int z = 0; z < size.z; ++z)
+    for (int y = 10; y < size.y; ++y)
+      for (int x = 10; x <= 13; ++x) files["slab x"].At(x, y, z) = 1;
+  for (int z = 2; z < 5; ++z)
+    for (int y = 0; y < size.y; ++y)
+      for (int x = 0; x < 8; ++x) files["slab z"].At(x, y, z) = 1;
+  files["two values"] = Block(size, {5, 5, 3}, {12, 12, 8});
+  for (int z = 3; z <= 8; ++z)
+    for (int y = 5; y <= 12; ++y)
+      for (int x = 9; x <= 14; ++x) files["two values"].At(x, y, z) = 2;
+  std::vector<std::string> paths;
+  for (const auto& [name, label] : files) paths.push_back(name);
+  const VolumeLoader load = [&](const std::string& path) { return std::make_unique<CVoxel>(files.at(path)); };
+
+  const C3DPoint boxMinimum(2, 1, 0), boxSize(18, 17, 13);
+  const CBoundaryPoints boundary(segmentation);
+  CVoxelList whole;
+  for (const std::string& path : paths) {
+    ReferenceProblem problem = ReferenceProblem::None;
+    whole.push_back(RegisterReferenceLabel(files.at(path), boundary, size, boxMinimum, boxSize, problem));
+    ASSERT_TRUE(whole.back()) << path;
+  }
+  for (const int threads : {1, 2}) {
+    CVoxelList fresh, first, second;
+    RecordingSink sink;
+    CReferenceCache cache;
+    RegisterReferenceLabels(segmentation, paths, boxMinimum, boxSize, load, fresh, sink, threads);
+    RegisterReferenceLabels(segmentation, paths, boxMinimum, boxSize, load, first, sink, threads, nullptr,
+                            &cache);
+    RegisterReferenceLabels(segmentation, paths, boxMinimum, boxSize, load, second, sink, threads, nullptr,
+                            &cache);
+    EXPECT_TRUE(sink.messages.empty());
+    EXPECT_TRUE(SameLists(fresh, whole)) << threads;
+    EXPECT_TRUE(SameLists(first, whole)) << threads;
+    EXPECT_TRUE(SameLists(second, whole)) << threads;
+  }
+}

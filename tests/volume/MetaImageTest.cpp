@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "tests/volume/TestFiles.h"
@@ -374,4 +376,48 @@ TEST_F(MetaImage, RefusesWhatItCannotReadWithAReason) {
   EXPECT_FALSE(Load(std::string(3 << 20, 'D'), "").HasData());
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("longer than 1 MiB"), std::string::npos);
+}
+
+// The reader fills a block that is not zeroed first, often memory a volume
+// with other values has just freed: a stream that ends early must leave no
+// data at all, whatever was written of it, and a complete one every voxel of
+// the file (small blocks and the large-page path of 8 MiB and more alike).
+TEST_F(MetaImage, ABlockIsKeptOnlyWhenTheReaderWroteAllOfIt) {
+  for (const std::string dims : {"37 11 3", "1024 1024 5"}) {
+    SCOPED_TRACE(dims);
+    int X = 0, Y = 0, Z = 0;
+    ASSERT_EQ(std::sscanf(dims.c_str(), "%d %d %d", &X, &Y, &Z), 3);
+    std::vector<std::int16_t> values(static_cast<std::size_t>(X) * Y * Z);
+    for (std::size_t i = 0; i < values.size(); ++i) values[i] = static_cast<std::int16_t>(i % 1013 - 500);
+    const std::string bytes(reinterpret_cast<const char*>(values.data()), values.size() * 2);
+    const std::string compressed = Compress(bytes);
+    const auto dirty = [&] {
+      CVoxel v(X, Y, Z);
+      std::fill(v.Data(), v.Data() + v.VoxelCount(), CVoxel::value_type{0x5a5a});
+    };
+
+    dirty();
+    sink.messages.clear();
+    CVoxel cut = Load(Header(dims, "MET_SHORT", "img.raw", "CompressedData = True\n"),
+                      compressed.substr(0, compressed.size() / 2));
+    EXPECT_FALSE(cut.HasData());
+    EXPECT_EQ(cut.Data(), nullptr);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0], "Cannot read mhd file " + dir.Path("img.mhd") +
+                                    ": the compressed data ends before the last voxel");
+
+    // A volume that held data before a failed read holds none after it.
+    CVoxel reused(X, Y, Z);
+    EXPECT_FALSE(ReadMetaImage(reused, dir.Path("img.mhd"), &sink));
+    EXPECT_FALSE(reused.HasData());
+
+    for (const bool packed : {true, false}) {
+      dirty();
+      CVoxel whole = Load(Header(dims, "MET_SHORT", "img.raw", packed ? "CompressedData = True\n" : ""),
+                          packed ? compressed : bytes);
+      ASSERT_TRUE(whole.HasData());
+      ASSERT_EQ(whole.VoxelCount(), values.size());
+      EXPECT_TRUE(std::equal(values.begin(), values.end(), whole.Data())) << packed;
+    }
+  }
 }

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "volume/Voxel.h"
 
@@ -158,4 +162,61 @@ TEST(CFVoxel, AllocatesZeroedFloats) {
   EXPECT_FALSE(f.HasData());  // NOLINT(bugprone-use-after-move)
   moved.Release();
   EXPECT_FALSE(moved.HasData());
+}
+
+// Blocks no longer come zeroed from the allocator: memory just freed by a
+// volume full of other values must still reach the next volume as zeros, on
+// the ordinary heap path and on the large-page path (8 MiB and more), through
+// the constructor and through Allocate(), and copies must keep every voxel.
+TEST(CVoxel, ReusedMemoryIsZeroedAndCopiesAreExact) {
+  for (const C3DPoint size : {C3DPoint{33, 17, 5}, C3DPoint{1024, 1024, 5}}) {
+    SCOPED_TRACE(size.x);
+    {
+      CVoxel dirty(size);
+      std::fill(dirty.Data(), dirty.Data() + dirty.VoxelCount(), CVoxel::value_type{0x5a5a});
+    }
+    CVoxel fresh(size);
+    ASSERT_TRUE(fresh.HasData());
+    EXPECT_EQ(fresh.CountNonZero(), 0);
+
+    std::fill(fresh.Data(), fresh.Data() + fresh.VoxelCount(), CVoxel::value_type{-7});
+    const CVoxel copy(fresh);
+    EXPECT_TRUE(std::all_of(copy.Data(), copy.Data() + copy.VoxelCount(),
+                            [](CVoxel::value_type v) { return v == -7; }));
+    ASSERT_TRUE(fresh.Allocate());
+    EXPECT_EQ(fresh.CountNonZero(), 0);
+
+    {
+      CFVoxel dirty(size);
+      std::fill(dirty.Data(), dirty.Data() + dirty.VoxelCount(), 3.5f);
+    }
+    CFVoxel floats(size);
+    ASSERT_TRUE(floats.HasData());
+    EXPECT_TRUE(
+        std::all_of(floats.Data(), floats.Data() + floats.VoxelCount(), [](float v) { return v == 0.0f; }));
+  }
+}
+
+// Freed large blocks are handed to the next volume of their size on any
+// thread: no two live volumes may ever share one, every fresh volume is zero,
+// and a volume of another size in between must not upset either.
+TEST(CVoxel, LargeBlocksComeBackZeroedAndUnsharedAcrossThreads) {
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 3; ++t)
+    workers.emplace_back([t, &failures] {
+      for (int round = 0; round < 8; ++round) {
+        const int Z = (round + t) % 3 == 0 ? 6 : 5;  // 10 or 12 MiB
+        CVoxel v(1024, 1024, Z);
+        if (!v.HasData() || v.CountNonZero() != 0) ++failures;
+        const auto mark = static_cast<CVoxel::value_type>(100 * t + round + 1);
+        std::fill(v.Data(), v.Data() + v.VoxelCount(), mark);
+        std::this_thread::yield();
+        if (!std::all_of(v.Data(), v.Data() + v.VoxelCount(),
+                         [mark](CVoxel::value_type x) { return x == mark; }))
+          ++failures;
+      }
+    });
+  for (std::thread& w : workers) w.join();
+  EXPECT_EQ(failures.load(), 0);
 }
