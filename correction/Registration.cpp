@@ -455,10 +455,3 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
     }
   return output;
 }
-
-std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
-                                         int Z) {
-  auto whole = ResampleBoxByMatrix(moving, matrix, {X, Y, Z}, {0, 0, 0}, {X, Y, Z});
-  // An empty or impossible grid still gives a volume of the requested size.
-  return whole ? std::move(whole) : std::make_unique<CVoxel>(X, Y, Z);
-}

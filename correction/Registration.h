@@ -109,14 +109,12 @@ bool RegisterSurfacesWithVtk(const CBoundaryPoints& source, const CBoundaryPoint
 // True when the matrix can be inverted and holds only finite numbers.
 bool IsUsableMatrix(const vtkMatrix4x4& matrix);
 
-// A new X x Y x Z volume whose voxel p is moving(round(M^-1 p)), or 0 where
-// that position lies outside `moving` (or M cannot be inverted). Spacing and
-// origin are left unset.
-std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
-                                         int Z);
-// Only the box [boxMinimum, boxMinimum + boxSize) of that resampled volume: a
-// box-sized volume whose voxel b is the resampled voxel boxMinimum + b, the
-// same values as resampling everything and cropping. Null when the box does not
+// Resampling `moving` by M onto an X x Y x Z grid (`gridSize`) gives voxel p
+// the value moving(round(M^-1 p)), or 0 where that position lies outside
+// `moving` (or M cannot be inverted). This makes only the box
+// [boxMinimum, boxMinimum + boxSize) of it: a box-sized volume whose voxel b
+// is the resampled voxel boxMinimum + b, the same values as resampling
+// everything and cropping. Spacing and origin are left unset. Null when the box does not
 // lie inside the X x Y x Z grid (`gridSize`).
 // `moving` may be a window of a larger volume that holds only zeros outside
 // it: its voxel (0, 0, 0) is then the larger volume's voxel `movingCorner`,

@@ -16,6 +16,12 @@
 
 namespace {
 
+// The whole X x Y x Z grid resampled: the box that covers all of it.
+std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
+                                         int Z) {
+  return ResampleBoxByMatrix(moving, matrix, {X, Y, Z}, {0, 0, 0}, {X, Y, Z});
+}
+
 void ExpectMatrixNear(vtkMatrix4x4& m, const double expected[4][4], double tolerance) {
   for (int r = 0; r < 4; ++r)
     for (int c = 0; c < 4; ++c) EXPECT_NEAR(m.GetElement(r, c), expected[r][c], tolerance) << r << "," << c;

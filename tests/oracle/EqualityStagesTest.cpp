@@ -206,7 +206,7 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
         EXPECT_TRUE(SameDouble(matrix->GetElement(i / 4, i % 4), expected[static_cast<std::size_t>(i)]))
             << "element " << i;
       EXPECT_TRUE(SameVoxels(
-          *ResampleByMatrix(reference, *matrix, c.segmentation.X, c.segmentation.Y, c.segmentation.Z),
+          *ResampleBoxByMatrix(reference, *matrix, c.segmentation.Size(), {0, 0, 0}, c.segmentation.Size()),
           *oracle::ResampleByMatrix(reference, expected, c.segmentation.X, c.segmentation.Y,
                                     c.segmentation.Z)));
       ReferenceProblem problem = ReferenceProblem::None;
