@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Phantom.h"
+#include "bench/Timing.h"
 #include "evaluation/Cohort.h"
 #include "evaluation/Metrics.h"
 #include "volume/Writers.h"
@@ -22,14 +23,7 @@ namespace {
 
 // Median and best of `runs` timings, in milliseconds.
 void Time(const char* what, int runs, const std::function<void()>& body) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-  }
-  std::sort(times.begin(), times.end());
+  const std::vector<double> times = bench::SortedMilliseconds(runs, body);
   std::printf("%-48s median %7.1f ms   best %7.1f ms   (%d runs)\n", what, times[times.size() / 2],
               times.front(), runs);
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Timing.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
@@ -17,15 +18,7 @@
 namespace {
 
 double BestMilliseconds(int runs, const std::function<void()>& body) {
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-  }
-  std::sort(times.begin(), times.end());
-  return times.front();
+  return bench::SortedMilliseconds(runs, body).front();
 }
 
 }  // namespace
