@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct MetaImageHeader {
   // axis x, then y, then z, as ITK writes it.
   double matrix[9] = {};
   int matrixCount = 0;
+  bool hasSpacing = false;  // an ElementSpacing line
+  bool hasOrigin = false;   // an Offset, Origin or Position line
 };
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -117,8 +120,10 @@ MetaImageHeader ParseHeader(InputFile& file, const std::string& headerPath, CVox
       volume.Y = dims[1];
       volume.Z = dims[2];
     } else if (key == "ElementSpacing") {
+      h.hasSpacing = true;
       ScanNumbers(value, volume.spacing, 3);
     } else if (key == "Offset" || key == "Origin" || key == "Position") {
+      h.hasOrigin = true;
       ScanNumbers(value, volume.origin, 3);
     } else if (key == "TransformMatrix" || key == "Rotation" || key == "Orientation") {
       h.matrixCount = ScanNumbers(value, h.matrix, 9);
@@ -169,6 +174,16 @@ void ApplyDirection(const MetaImageHeader& h, CVoxel& volume) {
     return;
   }
   volume.SetDirection(axes);
+}
+
+// A header that places the image with only one of spacing and origin means
+// MetaImage's default for the other (spacing 1, origin 0), as every MetaImage
+// reader takes it. Left at the "not set" marker it would be written back as
+// -1, or an origin of -1 -1 -1 would be taken for the marker, and a result
+// saved from the image would not lie where the image lies.
+void ApplyDefaultPlacement(const MetaImageHeader& h, CVoxel& volume) {
+  if (h.hasSpacing && !h.hasOrigin) std::fill(std::begin(volume.origin), std::end(volume.origin), 0.0f);
+  if (h.hasOrigin && !h.hasSpacing) std::fill(std::begin(volume.spacing), std::end(volume.spacing), 1.0f);
 }
 
 struct ElementTypeName {
@@ -250,6 +265,7 @@ bool ReadMetaImageFrom(CVoxel& volume, InputFile& header, const std::string& hea
   if (header.Size() == 0) return Refuse(volume, sink, what, headerPath, "the file is empty");
   MetaImageHeader h = ParseHeader(header, headerPath, volume);
   ApplyDirection(h, volume);
+  ApplyDefaultPlacement(h, volume);
   if (h.tooLong) return Refuse(volume, sink, what, headerPath, "the header is longer than 1 MiB");
 
   InputFile dataFile;

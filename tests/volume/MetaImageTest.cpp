@@ -191,6 +191,32 @@ TEST_F(MetaImage, ReaderTakesEveryNameOfOriginAndDirection) {
   EXPECT_EQ(flat.direction[2][2], 1.0);
 }
 
+TEST_F(MetaImage, AHeaderWithSpacingButNoOriginLiesAtOriginZero) {
+  // Every MetaImage reader places such an image at origin 0; a result saved
+  // from it must lie there too, not at the "not set" marker -1.
+  const std::string data = Bytes<std::uint8_t>({1, 2, 3, 4, 5, 6});
+  const CVoxel spaced =
+      Load("ElementSpacing = 0.5 0.5 2\nDimSize = 3 2 1\nElementDataFile = img.raw\n", data);
+  ASSERT_TRUE(spaced.HasData());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(spaced.origin[i], 0.0f);
+  ASSERT_TRUE(spaced.SaveMetaImage(dir.Path("out.mhd")));
+  EXPECT_NE(ReadFile(dir.Path("out.mhd")).find("\nOffset = 0 0 0\n"), std::string::npos);
+
+  // Neither spacing nor origin: the geometry stays "not set".
+  const CVoxel bare = Load("DimSize = 3 2 1\nElementDataFile = img.raw\n", data);
+  ASSERT_TRUE(bare.HasData());
+  EXPECT_EQ(bare.spacing[0], -1.0f);
+  EXPECT_EQ(bare.origin[0], -1.0f);
+  // An origin without spacing is kept as given, at spacing 1, even when it
+  // happens to be the marker's -1.
+  const CVoxel placed = Load("Offset = -1 -1 -1\nDimSize = 3 2 1\nElementDataFile = img.raw\n", data);
+  ASSERT_TRUE(placed.HasData());
+  EXPECT_EQ(placed.spacing[2], 1.0f);
+  ASSERT_TRUE(placed.SaveMetaImage(dir.Path("placed.mhd")));
+  EXPECT_NE(ReadFile(dir.Path("placed.mhd")).find("\nOffset = -1 -1 -1\n"), std::string::npos);
+  EXPECT_TRUE(sink.messages.empty());
+}
+
 TEST_F(MetaImage, HeaderKeysNeedOneBlankEachSideAndABlankLineEndsTheHeader) {
   const std::string data = Bytes<std::uint8_t>({1, 2, 3, 4, 5, 6});
   CVoxel noBlanks = Load("DimSize=3 2 1\nElementType = MET_UCHAR\nElementDataFile = img.raw\n", data);
