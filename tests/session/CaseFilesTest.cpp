@@ -146,6 +146,22 @@ TEST_F(CaseFilesTest, SavedSegmentationsAndStrokeMapsLieWhereTheImageLiesInEithe
     EXPECT_TRUE(SameGeometry(saved, image, 1e-6, 1e-5, 1e-6)) << name;
     EXPECT_EQ(Count(saved, 2), 4) << name;
   }
+
+  // A run's result lies where the segmentation lay, and the fresh stroke map
+  // it leaves where the image lies.
+  m_case.SetCorrectionMode(CorrectionMode::kManual);
+  RunCorrection();
+  ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("result.nii")));
+  m_case.SetMarkingFlag(true);
+  m_case.ApplyMarking();
+  Stroke(2, 4, 5, 1, 3);
+  ASSERT_TRUE(m_case.SaveStrokeMap(m_dir.Path("fresh.mhd")));
+  const CVoxel result(m_dir.Path("result.nii")), fresh(m_dir.Path("fresh.mhd"));
+  ASSERT_TRUE(result.HasData());
+  ASSERT_TRUE(fresh.HasData());
+  EXPECT_EQ(result.CountNonZero(), segmentation.CountNonZero() + 4);
+  EXPECT_TRUE(SameGeometry(result, segmentation, 1e-6, 1e-5, 1e-6));
+  EXPECT_TRUE(SameGeometry(fresh, image, 1e-6, 1e-5, 1e-6));
   EXPECT_TRUE(TakeMessages().empty());
 }
 

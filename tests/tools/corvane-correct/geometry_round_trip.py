@@ -4,15 +4,19 @@
 usage: geometry_round_trip.py CORVANE_CORRECT
 
 An oblique case (rotated about two axes, one axis flipped, origin
-(31.5, -12.25, 47)) is written by nibabel as NIfTI and by this script as
-MetaImage with TransformMatrix. corvane-correct corrects it (manual and
-semi-automatic) and saves .mhd and .nii.gz; nibabel (NIfTI) and VTK (MetaImage
-voxels, spacing and origin; VTK 9.1 does not read TransformMatrix, so the
-direction is taken from the header text) read the results back. Every
-foreground voxel must lie where the input's voxel of the same index lies, the
-Dice against the truth computed here in patient space must be the one
-corvane-correct prints, and the voxels must be those of the same case without
-geometry. Exit status 77 (skipped) when nibabel or VTK cannot be imported.
+(31.5, -12.25, 47)) is written by nibabel as NIfTI (the segmentation with
+qform and sform, qform only or sform only; scribbles and truth with the other
+forms, .nii and .nii.gz) and by this script as MetaImage with TransformMatrix
+(with and without Offset, which MetaImage readers take as origin 0).
+corvane-correct corrects it (manual and semi-automatic) and saves .mhd, .nii
+and .nii.gz. nibabel and VTK read the NIfTI results back, VTK the MetaImage
+ones (voxels, spacing and origin; VTK 9.1 does not read TransformMatrix, so
+the direction is taken from the header text). Every foreground voxel must lie
+where the input's voxel of the same index lies, the Dice against the truth
+computed here in patient space must be the one corvane-correct prints, a
+NIfTI result must keep the NIfTI segmentation's qform and sform codes, and the
+voxels must be those of the same case without geometry. Exit status 77
+(skipped) when nibabel or VTK cannot be imported.
 """
 import os
 import re
@@ -24,7 +28,7 @@ try:
     import nibabel as nib
     import numpy as np
     from vtkmodules.util.numpy_support import vtk_to_numpy
-    from vtkmodules.vtkIOImage import vtkMetaImageReader
+    from vtkmodules.vtkIOImage import vtkMetaImageReader, vtkNIFTIImageReader
 except ImportError as missing:
     print("skipped: %s" % missing)
     sys.exit(77)
@@ -56,8 +60,9 @@ def ellipsoid(cx, cy, cz, rx, ry, rz):
     return inside.astype(np.int16)
 
 
-def write_mhd(path, data, ras=None):
-    """MET_SHORT MetaImage; with an affine, its geometry in LPS as ITK writes it."""
+def write_mhd(path, data, ras=None, offset=True):
+    """MET_SHORT MetaImage; with an affine, its geometry in LPS as ITK writes it
+    (without the Offset line when asked: the affine's origin must then be 0)."""
     lines = ["ObjectType = Image", "NDims = 3", "BinaryData = True", "BinaryDataByteOrderMSB = False"]
     if ras is not None:
         lps = RAS_TO_LPS @ ras[:3, :]
@@ -65,7 +70,8 @@ def write_mhd(path, data, ras=None):
         direction = lps[:, :3] / spacing
         # ITK's order: the direction of voxel axis x first (column by column).
         lines.append("TransformMatrix = " + " ".join("%.17g" % v for v in direction.T.ravel()))
-        lines.append("Offset = " + " ".join("%.17g" % v for v in lps[:, 3]))
+        if offset:
+            lines.append("Offset = " + " ".join("%.17g" % v for v in lps[:, 3]))
         lines.append("ElementSpacing = " + " ".join("%.17g" % v for v in spacing))
     lines.append("DimSize = %d %d %d" % SIZE)
     lines.append("ElementType = MET_SHORT")
@@ -85,17 +91,37 @@ def write_nifti(path, data, qform_code, sform_code):
     nib.save(img, path)
 
 
+def vtk_voxels(image):
+    dims = image.GetDimensions()
+    return vtk_to_numpy(image.GetPointData().GetScalars()).reshape(dims[::-1]).transpose(2, 1, 0)
+
+
+def read_nifti_with_vtk(path):
+    """VTK's own reading of a NIfTI file: its output may be stored in another
+    slice order than the file, with a matrix that says so."""
+    reader = vtkNIFTIImageReader()
+    reader.SetFileName(path)
+    reader.Update()
+    image = reader.GetOutput()
+    header = reader.GetNIFTIHeader()
+    m = reader.GetSFormMatrix() if header.GetSFormCode() > 0 else reader.GetQFormMatrix()
+    world = np.array([[m.GetElement(r, c) for c in range(4)] for r in range(4)])
+    grid = np.eye(4)
+    grid[:3, :3] = np.diag(image.GetSpacing())
+    grid[:3, 3] = image.GetOrigin()
+    return vtk_voxels(image), world @ grid
+
+
 def read_result(path):
     """(voxels indexed [x, y, z], voxel-to-RAS affine) read by nibabel or VTK."""
-    if path.endswith(".nii.gz"):
+    if ".nii" in path:
         img = nib.load(path)
         return np.asarray(img.dataobj), img.affine
     reader = vtkMetaImageReader()
     reader.SetFileName(path)
     reader.Update()
     image = reader.GetOutput()
-    dims = image.GetDimensions()
-    voxels = vtk_to_numpy(image.GetPointData().GetScalars()).reshape(dims[::-1]).transpose(2, 1, 0)
+    voxels = vtk_voxels(image)
     text = open(path).read()
     direction = np.array([float(v) for v in re.search(r"^TransformMatrix = (.*)$", text, re.M).group(1).split()])
     lps = np.eye(4)
@@ -113,6 +139,13 @@ def check(failures, name, condition, detail=""):
         failures.append("%s: %s" % (name, detail))
 
 
+def grid_indices(affine, points):
+    """Indices of physical points in the grid of `affine`; None when one is off the grid."""
+    at = physical(np.linalg.inv(affine), points)
+    index = np.rint(at).astype(int)
+    return index if np.abs(at - index).max() < 1e-3 else None
+
+
 def main(tool):
     failures = []
     truth = ellipsoid(20.0, 18.0, 7.0, 11.0, 9.0, 4.5)
@@ -122,30 +155,43 @@ def main(tool):
     scribbles[32:34, 18, 7] = 3
     references = [ellipsoid(19.0, 17.0, 7.0, 10.0, 9.0, 4.5), ellipsoid(21.0, 19.0, 6.0, 12.0, 8.0, 4.0),
                   ellipsoid(20.0, 18.0, 7.0, 11.0, 10.0, 5.0)]
+    at_zero = oblique_ras()
+    at_zero[:3, 3] = 0.0
 
     with tempfile.TemporaryDirectory(prefix="corvane-geometry-") as work:
         p = lambda name: os.path.join(work, name)
         os.mkdir(p("refs"))
         for i, label in enumerate(references):
             write_mhd(p("refs/case%d_label.mhd" % i), label)
-        # The same case three times: NIfTI (sform and qform, qform only, sform
-        # only), MetaImage with TransformMatrix, and MetaImage without geometry.
+        # The same case several times: (segmentation, scribbles, truth), the
+        # voxel-to-RAS affine they share, and the codes of a NIfTI result.
+        # Each NIfTI segmentation has one of the forms, its scribbles and truth others.
+        sources = {
+            # No geometry: spacing 1, origin 0, identity in LPS.
+            "plain": (("plain-seg.mhd", "plain-map.mhd", "plain-truth.mhd"), np.diag([-1.0, -1.0, 1.0, 1.0]),
+                      (1, 1)),
+            "nifti both": (("seg.nii.gz", "map-q1.nii.gz", "truth-s1.nii"), oblique_ras(), (1, 2)),
+            "nifti qform": (("seg-q2.nii", "map-q1s2.nii", "truth-s1.nii"), oblique_ras(), (2, 0)),
+            "nifti sform": (("seg-s4.nii.gz", "map-q1.nii.gz", "truth-q1s2.nii.gz"), oblique_ras(), (0, 4)),
+            "mhd": (("seg.mhd", "map.mhd", "truth.mhd"), oblique_ras(), (1, 1)),
+            "mhd without Offset": (("zero-seg.mhd", "zero-map.mhd", "zero-truth.mhd"), at_zero, (1, 1)),
+        }
         write_nifti(p("seg.nii.gz"), segmentation, 1, 2)
-        write_nifti(p("map.nii.gz"), scribbles, 1, 0)
-        write_nifti(p("truth.nii"), truth, 0, 1)
+        write_nifti(p("seg-q2.nii"), segmentation, 2, 0)
+        write_nifti(p("seg-s4.nii.gz"), segmentation, 0, 4)
+        write_nifti(p("map-q1.nii.gz"), scribbles, 1, 0)
+        write_nifti(p("map-q1s2.nii"), scribbles, 1, 2)
+        write_nifti(p("truth-s1.nii"), truth, 0, 1)
+        write_nifti(p("truth-q1s2.nii.gz"), truth, 1, 2)
         for name, data in (("seg", segmentation), ("map", scribbles), ("truth", truth)):
             write_mhd(p(name + ".mhd"), data, oblique_ras())
+            write_mhd(p("zero-" + name + ".mhd"), data, at_zero, offset=False)
             write_mhd(p("plain-" + name + ".mhd"), data)
-        inputs = {"nifti": ("seg.nii.gz", "map.nii.gz", "truth.nii"), "mhd": ("seg.mhd", "map.mhd", "truth.mhd"),
-                  "plain": ("plain-seg.mhd", "plain-map.mhd", "plain-truth.mhd")}
-        truth_affine = nib.load(p("truth.nii")).affine
-        to_truth = np.linalg.inv(truth_affine)
 
         for mode in ("manual", "semi"):
             plain = None
-            for source in ("plain", "nifti", "mhd"):
-                seg, scribble_map, gt = inputs[source]
-                for output in ("out.mhd", "out.nii.gz"):
+            for source, ((seg, scribble_map, gt), placed, codes) in sources.items():
+                for output in ("out.mhd", "out.nii", "out.nii.gz"):
                     name = "%s %s -> %s" % (mode, source, output)
                     arguments = [tool, "--segmentation", p(seg), "--scribbles", p(scribble_map), "--truth", p(gt),
                                  "--output", p(output), "--mode", mode, "--references", p("refs")]
@@ -156,33 +202,42 @@ def main(tool):
                         continue
                     printed = re.search(r"^Dice after: (\S+)$", run.stdout, re.M).group(1)
                     voxels, affine = read_result(p(output))
-                    if source == "plain":
+                    if plain is None:
                         plain = voxels
-                        continue
                     # Geometry takes no part in the correction: the same voxels.
                     check(failures, name, np.array_equal(voxels, plain), "voxels differ from the case without geometry")
                     # Every foreground voxel lies where the input's voxel of that index lies.
                     foreground = np.argwhere(voxels > 0)
                     check(failures, name, len(foreground) > 0, "empty result")
                     at = physical(affine, foreground)
-                    check(failures, name, np.allclose(at, physical(oblique_ras(), foreground), atol=1e-3),
+                    check(failures, name, np.allclose(at, physical(placed, foreground), atol=1e-3),
                           "foreground voxels moved")
                     # The Dice in patient space: each voxel found in the truth's grid.
-                    in_truth = physical(to_truth, at)
-                    index = np.rint(in_truth).astype(int)
-                    check(failures, name, np.abs(in_truth - index).max() < 1e-3, "off the truth's grid")
+                    index = grid_indices(placed, at)
+                    check(failures, name, index is not None, "off the truth's grid")
+                    if index is None:
+                        continue
                     inside = np.all((index >= 0) & (index < SIZE), axis=1)
                     both = int(np.count_nonzero(truth[tuple(index[inside].T)] > 0))
                     dice = 2.0 * both / (len(foreground) + np.count_nonzero(truth > 0))
                     check(failures, name, "%.4f" % dice == printed, "Dice here %.4f, printed %s" % (dice, printed))
-                    # A NIfTI result from a NIfTI source keeps the source's codes.
-                    if output.endswith(".nii.gz"):
-                        header = nib.load(p(output)).header
-                        codes = (int(header["qform_code"]), int(header["sform_code"]))
-                        check(failures, name, codes == ((1, 2) if source == "nifti" else (1, 1)), str(codes))
-                        # Readers that prefer the qform find the same place.
+                    if ".nii" not in output:
+                        continue
+                    # A NIfTI result keeps a NIfTI segmentation's codes (1 and 1 otherwise).
+                    header = nib.load(p(output)).header
+                    written = (int(header["qform_code"]), int(header["sform_code"]))
+                    check(failures, name, written == codes, "codes %s, expected %s" % (written, codes))
+                    # Readers that prefer the qform find the same place.
+                    if written[0] > 0 and written[1] > 0:
                         check(failures, name, np.allclose(header.get_qform(), header.get_sform(), atol=1e-4),
                               "qform and sform differ")
+                    # VTK's reader places the same voxels at the same points.
+                    vtk_data, vtk_affine = read_nifti_with_vtk(p(output))
+                    vtk_foreground = np.argwhere(vtk_data > 0)
+                    vtk_index = grid_indices(placed, physical(vtk_affine, vtk_foreground))
+                    check(failures, name + " (VTK)", vtk_index is not None and
+                          sorted(map(tuple, vtk_index)) == sorted(map(tuple, foreground)),
+                          "VTK finds the foreground elsewhere")
     for failure in failures:
         print("FAILED " + failure)
     print("%d failures" % len(failures))
