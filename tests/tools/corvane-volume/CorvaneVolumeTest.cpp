@@ -72,14 +72,14 @@ TEST_F(Tool, InfoPrintsSixLines) {
             "size 1 1 1\nspacing 0.1 1e-07 1.23457e+08\norigin 0 0 0\ndirection 1 0 0 0 1 0 0 0 1\n"
             "range 5 5\nnonzero 1\n");
 
-  // The direction row by row; the origin in LPS as ITK shows it.
+  // The direction row by row; the origin in LPS as ITK shows it, and a header
+  // without ElementSpacing at MetaImage's spacing 1.
   WriteFile(dir.Path("d.mhd"),
             "NDims = 3\nDimSize = 1 1 1\nOffset = 4 -5 6\nTransformMatrix = 0 1 0 -1 0 0 0 0 1\n"
             "ElementDataFile = d.raw\n");
   WriteFile(dir.Path("d.raw"), std::string(1, '\x07'));
-  EXPECT_EQ(
-      Call("info " + Quoted("d.mhd")).out,
-      "size 1 1 1\nspacing -1 -1 -1\norigin 4 -5 6\ndirection 0 -1 0 1 0 0 0 0 1\nrange 7 7\nnonzero 1\n");
+  EXPECT_EQ(Call("info " + Quoted("d.mhd")).out,
+            "size 1 1 1\nspacing 1 1 1\norigin 4 -5 6\ndirection 0 -1 0 1 0 0 0 0 1\nrange 7 7\nnonzero 1\n");
 }
 
 TEST_F(Tool, ConvertToNiftiKeepsVoxelsAndGeometry) {
