@@ -145,8 +145,8 @@ constexpr double kRasToLps[3] = {-1.0, -1.0, 1.0};
 // its code is > 0, else the voxel size (pixdim) alone at origin 0. A transform
 // without a usable axis falls back to the next one.
 void ReadGeometry(const nifti_image& image, CVoxel& volume) {
-  volume.niftiQformCode = image.qform_code;
-  volume.niftiSformCode = image.sform_code;
+  volume.niftiQformCode = std::max(image.qform_code, 0);
+  volume.niftiSformCode = std::max(image.sform_code, 0);
   auto fromMatrix = [&](const mat44& m) {
     double axes[3][3], origin[3];
     for (int r = 0; r < 3; ++r) {
@@ -266,7 +266,10 @@ bool MakeNiftiHeader(const CVoxel& volume, ElementStorage storage, nifti_1_heade
     world.m[r][3] = static_cast<float>(kRasToLps[r] * origin[r]);
   }
   world.m[3][3] = 1.0f;
-  const bool fromNifti = volume.niftiQformCode > 0 || volume.niftiSformCode > 0;
+  // A source without codes (Analyze, or NIfTI placed by pixdim) keeps them:
+  // readers that place such a file by a convention of their own then place
+  // the result as they place its source.
+  const bool fromNifti = volume.niftiQformCode >= 0 && volume.niftiSformCode >= 0;
   image->qform_code = fromNifti ? volume.niftiQformCode : NIFTI_XFORM_SCANNER_ANAT;
   image->sform_code = fromNifti ? volume.niftiSformCode : NIFTI_XFORM_SCANNER_ANAT;
   image->sto_xyz = world;

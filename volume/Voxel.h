@@ -158,10 +158,11 @@ class CVoxel {
   float spacing[3] = {-1.0f, -1.0f, -1.0f};
   float origin[3] = {-1.0f, -1.0f, -1.0f};
   double direction[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
-  // The qform and sform codes of the NIfTI file the geometry was read from
-  // (both 0 for every other source), so that NIfTI written back carries them.
-  int niftiQformCode = 0;
-  int niftiSformCode = 0;
+  // The qform and sform codes of the NIfTI or Analyze file the geometry was
+  // read from (0 and 0 for Analyze and for NIfTI placed by pixdim alone; -1 and
+  // -1 for every other source), so that NIfTI written back carries them.
+  int niftiQformCode = -1;
+  int niftiSformCode = -1;
 
   // Spacing, origin, direction and NIfTI codes of `other` (a result placed where its source lies).
   void CopyGeometry(const CVoxel& other);

@@ -36,7 +36,8 @@ bool IsNiftiPath(const std::string& path);
 // NIfTI-1 in one file (".nii", or gzip-compressed when the path ends in ".gz")
 // through nifticlib's header layout: uint8 or int16 voxels, no scaling, qform
 // and sform from the geometry (LPS turned into NIfTI's RAS). The codes are the
-// source's when the volume was read from NIfTI with a code > 0, else 1 and 1.
+// source's when the volume was read from NIfTI or Analyze (0 and 0 leave the
+// placement to pixdim, as in the source), else 1 and 1.
 bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage storage,
                std::string* error = nullptr);
 
