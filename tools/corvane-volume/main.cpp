@@ -7,6 +7,7 @@
 // Exit status: 0 done, 1 bad arguments, 2 the input could not be loaded,
 // 3 the output could not be written.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -29,7 +30,8 @@ constexpr const char* kUsage =
     "convert  writes the volume losslessly: 16-bit raw with the 40-byte header\n"
     "         (int32 -1, spacing x y z, origin x y z, X, Y, Z, int16 voxels, little-endian),\n"
     "         MetaImage with MET_SHORT voxels when OUT ends in .mhd, or NIfTI-1 with int16\n"
-    "         voxels when OUT ends in .nii or .nii.gz; spacing, origin and direction are kept\n";
+    "         voxels when OUT ends in .nii or .nii.gz; spacing, origin and direction are kept\n"
+    "         (the raw format has no direction: a line on stderr says when one is lost)\n";
 
 // Keeps the readers' messages, one line each.
 class CollectingSink final : public MessageSink {
@@ -101,17 +103,30 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
+// Whether the voxel axes are the patient's axes (within the tolerance of SameGeometry).
+bool AxesArePatientAxes(const CVoxel& volume) {
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c)
+      if (std::fabs(volume.direction[r][c] - (r == c ? 1.0 : 0.0)) > 1e-4) return false;
+  return true;
+}
+
 int Convert(const std::string& in, const std::string& out) {
   CVoxel volume;
   if (!Load(in, volume)) return 2;
   std::string error;
   const bool metaImage = EndsWith(out, ".mhd") || EndsWith(out, ".MHD");
+  const bool raw = !metaImage && !IsNiftiPath(out);
   const bool ok = IsNiftiPath(out) ? SaveNifti(volume, out, ElementStorage::Short, &error)
                   : metaImage      ? SaveMetaImageShort(volume, out, &error)
                                    : SaveRaw16(volume, out, &error);
   if (!ok) {
     std::fprintf(stderr, "corvane-volume: %s\n", error.c_str());
     return 3;
+  }
+  if (raw && !AxesArePatientAxes(volume)) {
+    Say(out,
+        "the raw format keeps spacing and origin but not the direction; write .mhd or .nii.gz to keep it");
   }
   return 0;
 }

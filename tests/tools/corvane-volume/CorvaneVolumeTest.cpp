@@ -104,6 +104,27 @@ TEST_F(Tool, ConvertToNiftiKeepsVoxelsAndGeometry) {
       << Call("info " + Quoted("out.nii.gz")).out;
 }
 
+TEST_F(Tool, ConvertToRawSaysWhenTheDirectionIsLost) {
+  // The raw format keeps spacing and origin only: an oblique volume is still
+  // written, with one line saying what is lost and how to keep it.
+  WriteFile(dir.Path("d.mhd"),
+            "NDims = 3\nDimSize = 1 1 1\nElementSpacing = 0.5 0.75 2\nOffset = 31.5 -12.25 47\n"
+            "TransformMatrix = 0 1 0 -1 0 0 0 0 1\nElementType = MET_SHORT\nElementDataFile = d.raw\n");
+  WriteFile(dir.Path("d.raw"), Bytes<std::int16_t>({-300}));
+  const Result oblique = Call("convert " + Quoted("d.mhd") + " " + Quoted("out.raw"));
+  EXPECT_EQ(oblique.status, 0);
+  EXPECT_EQ(oblique.ErrLines(),
+            std::vector<std::string>{"corvane-volume: " + dir.Path("out.raw") +
+                                     ": the raw format keeps spacing and origin but not the direction; "
+                                     "write .mhd or .nii.gz to keep it"});
+  EXPECT_EQ(ReadFile(dir.Path("out.raw")),
+            LongRaw({0.5f, 0.75f, 2.0f, 31.5f, -12.25f, 47.0f}, 1, 1, 1, {-300}));
+  // Nothing is lost where the direction is the identity.
+  const Result axial = Call("convert " + Quoted("out.raw") + " " + Quoted("again.raw"));
+  EXPECT_EQ(axial.status, 0);
+  EXPECT_EQ(axial.err, "");
+}
+
 TEST_F(Tool, ConvertWritesTheFortyByteRawFormatLosslessly) {
   // A MetaImage of floats, big-endian, with spacing and origin.
   std::string data;
