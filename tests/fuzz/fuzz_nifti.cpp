@@ -3,8 +3,10 @@
 //   0: the rest is one ".nii" file;
 //   1: the first 348 bytes of the rest are an Analyze ".hdr", the remainder its ".img";
 //   2: the rest, gzip-compressed, is a ".nii.gz" file.
+// A volume read is written back as NIfTI and read again.
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -13,6 +15,7 @@
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
+#include "volume/Writers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
@@ -44,8 +47,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RecordingSink sink;
   const bool ok = ReadAnalyzeNifti(volume, path, &sink);
   if (ok != volume.HasData()) std::abort();
-  if (volume.HasData() &&
-      static_cast<std::int64_t>(volume.VoxelCount()) != ::VoxelCount(volume.X, volume.Y, volume.Z)) {
+  if (!volume.HasData()) return 0;
+  if (static_cast<std::int64_t>(volume.VoxelCount()) != ::VoxelCount(volume.X, volume.Y, volume.Z))
+    std::abort();
+  // Whatever geometry was read, the volume is written back as NIfTI and reads
+  // back with the same voxels and the same qform and sform codes.
+  const std::string back = folder + "/back.nii";
+  if (!SaveNifti(volume, back, ElementStorage::Short)) std::abort();
+  CVoxel reread;
+  if (!ReadAnalyzeNifti(reread, back, &sink) || !reread.SameSize(volume) ||
+      !std::equal(volume.Data(), volume.Data() + volume.VoxelCount(), reread.Data()) ||
+      reread.niftiQformCode != volume.niftiQformCode || reread.niftiSformCode != volume.niftiSformCode) {
     std::abort();
   }
   return 0;
