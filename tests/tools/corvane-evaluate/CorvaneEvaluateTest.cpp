@@ -248,6 +248,17 @@ TEST_F(CorvaneEvaluate, CorrectWritesTheMeasuresBeforeAndAfter) {
   EXPECT_EQ(lines[0], evaluation::CsvHeader(false));
   EXPECT_EQ(lines[1].rfind(P("seg1.mhd") + ",whole,0.88590604,", 0), 0u) << lines[1];
   EXPECT_EQ(lines[5].rfind(P("fixed.mhd") + ",whole,", 0), 0u) << lines[5];
+  // The very file corvane-evaluate writes for the input and the saved result.
+  ASSERT_EQ(Run({"--truth", P("truth.mhd"), "--segmentation", P("seg1.mhd"), "--segmentation", P("fixed.mhd"),
+                 "--csv", P("e.csv")})
+                .status,
+            0);
+  EXPECT_EQ(ReadFile(P("m.csv")), ReadFile(P("e.csv")));
+  // Without --metrics stdout is the same.
+  const Result plain = Run({"--segmentation", P("seg1.mhd"), "--scribbles", P("map.mhd"), "--output",
+                            P("plain"), "--mode", "manual", "--truth", P("truth.mhd")},
+                           CORVANE_CORRECT);
+  EXPECT_EQ(plain.out, r.out);
 
   // --metrics needs --truth; a failed run writes neither file.
   const Result refused = Run({"--segmentation", P("seg1.mhd"), "--scribbles", P("map.mhd"), "--output",
