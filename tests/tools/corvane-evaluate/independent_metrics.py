@@ -11,7 +11,8 @@ measure is recomputed here with numpy from voxel positions in patient space:
 boundary voxels by looking at the six neighbours, distances by trying every
 voxel of the other boundary, regions by sorting the truth's slices by the S
 coordinate of their centres. Every column of --csv (with and without --label)
-and every key of --json must agree. Exit status 77 (skipped) without numpy.
+and every key of --json must agree; with nibabel, the same cases written as
+NIfTI too. Exit status 77 (skipped) without numpy.
 """
 import csv
 import json
@@ -26,6 +27,10 @@ try:
 except ImportError as missing:
     print("skipped: %s" % missing)
     sys.exit(77)
+try:
+    import nibabel
+except ImportError:
+    nibabel = None  # the MetaImage cases still run
 
 COLUMNS = ["dice", "jaccard", "truth_ml", "segmentation_ml", "rvd_percent", "abd_mm", "hd95_mm", "hd_mm",
            "surface_dice_1mm", "surface_dice_2mm"]
@@ -51,6 +56,15 @@ def write_metaimage(path, labels, spacing, origin, direction):
                 "ElementType = MET_SHORT\nElementDataFile = %s\n"
                 % (matrix, " ".join(repr(o) for o in origin), " ".join(repr(s) for s in spacing), x, y, z, raw))
     labels.astype("<i2").tofile(os.path.join(os.path.dirname(path), raw))
+
+
+def write_nifti(path, labels, spacing, origin, direction):
+    """The same case as write_metaimage, as NIfTI (RAS affine, data indexed [x, y, z])."""
+    lps = np.eye(4)
+    lps[:3, :3] = direction @ np.diag(spacing)
+    lps[:3, 3] = origin
+    ras = np.diag([-1.0, -1.0, 1.0, 1.0]) @ lps
+    nibabel.save(nibabel.Nifti1Image(labels.transpose(2, 1, 0).astype(np.int16), ras), path)
 
 
 def boundary(mask):
@@ -178,7 +192,13 @@ def main():
             s_path = os.path.join(work, "seg%d.mhd" % trial)
             write_metaimage(t_path, truth, spacing, origin, direction)
             write_metaimage(s_path, segmentation, spacing, origin, direction)
-            for label in (None, 2):
+            runs = [(t_path, s_path, None), (t_path, s_path, 2)]
+            if nibabel is not None:
+                t_path, s_path = t_path[:-4] + ".nii.gz", s_path[:-4] + ".nii.gz"
+                write_nifti(t_path, truth, spacing, origin, direction)
+                write_nifti(s_path, segmentation, spacing, origin, direction)
+                runs.append((t_path, s_path, None))
+            for t_path, s_path, label in runs:
                 out_csv = os.path.join(work, "out.csv")
                 out_json = os.path.join(work, "out.json")
                 command = [program, "--truth", t_path, "--segmentation", s_path, "--csv", out_csv, "--json", out_json]
@@ -201,8 +221,8 @@ def main():
                     failures += 1
                     continue
                 for row, obj in zip(csv_rows, json_rows):
-                    where = "trial %d (%s/%s, label %s) %s" % (trial, truth_kind, segmentation_kind, label,
-                                                               row["region"])
+                    where = "trial %d (%s/%s, %s, label %s) %s" % (trial, truth_kind, segmentation_kind,
+                                                                   os.path.basename(s_path), label, row["region"])
                     if row["segmentation"] != s_path or obj["segmentation"] != s_path or obj["region"] != row["region"]:
                         print("%s: segmentation or region differs" % where)
                         failures += 1
