@@ -275,14 +275,25 @@ void CVoxel::PhysicalPoint(double x, double y, double z, double out[3]) const {
   }
 }
 
+namespace {
+
+// Within the tolerance; a value that is not a number agrees only with another
+// one (the same unknown on both sides), never with a number.
+bool Near(double a, double b, double tolerance) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return std::fabs(a - b) <= tolerance;
+}
+
+}  // namespace
+
 bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative, double originMm,
                   double directionTolerance) {
   for (int i = 0; i < 3; ++i) {
     const double sa = a.SpacingOrUnit(i), sb = b.SpacingOrUnit(i);
-    if (std::fabs(sa - sb) > spacingRelative * std::max(std::fabs(sa), std::fabs(sb))) return false;
-    if (std::fabs(a.OriginOrZero(i) - b.OriginOrZero(i)) > originMm) return false;
+    if (!Near(sa, sb, spacingRelative * std::max(std::fabs(sa), std::fabs(sb)))) return false;
+    if (!Near(a.OriginOrZero(i), b.OriginOrZero(i), originMm)) return false;
     for (int j = 0; j < 3; ++j) {
-      if (std::fabs(a.direction[i][j] - b.direction[i][j]) > directionTolerance) return false;
+      if (!Near(a.direction[i][j], b.direction[i][j], directionTolerance)) return false;
     }
   }
   return true;

@@ -236,6 +236,16 @@ TEST(Metrics, GeometryMustAgree) {
   wrong = a;
   wrong.direction[2][2] = -1.0;
   EXPECT_NE(GeometryMismatch(a, wrong), "");
+  // A file may carry "nan" as its origin: no place within 1e-3 mm of a number
+  // (the same unknown place on both sides still agrees).
+  wrong = a;
+  wrong.origin[0] = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_NE(GeometryMismatch(a, wrong), "");
+  EXPECT_NE(GeometryMismatch(wrong, a), "");
+  EXPECT_EQ(GeometryMismatch(wrong, wrong), "");
+  wrong = a;
+  wrong.direction[1][2] = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_NE(GeometryMismatch(a, wrong), "");
   const CVoxel bigger = Volume(5, 5, 6, 0.5f, 0.5f, 3.0f);
   EXPECT_NE(GeometryMismatch(a, bigger).find("sizes differ"), std::string::npos);
   EXPECT_TRUE(std::isnan(Dice(a, bigger)));

@@ -181,7 +181,7 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
   EXPECT_EQ(all.back().substr(0, 10), "max,,base,");
 
   // Three shards, joined with the header once, as a job array would leave them.
-  std::string joined;
+  std::string joined, concatenated;
   for (int i = 1; i <= 3; ++i) {
     const std::string shard = P("shard" + std::to_string(i) + ".csv");
     const Result r = Run({"--manifest", manifest, "--shard", std::to_string(i) + "/3", "--csv", shard});
@@ -189,6 +189,7 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
     const std::vector<std::string> lines = Lines(ReadFile(shard));
     EXPECT_EQ(lines[1].substr(0, 3), "c" + std::to_string(i - 1) + ",");  // interleaved
     for (std::size_t k = i == 1 ? 0 : 1; k < lines.size(); ++k) joined += lines[k] + "\n";
+    concatenated += ReadFile(shard);  // as `cat` joins them, every header kept
   }
   std::ofstream(P("merged.csv")) << joined;
   const Result r =
@@ -204,6 +205,9 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
   EXPECT_EQ(caseRows, expectedRows);
   EXPECT_EQ(std::vector<std::string>(summarized.begin() + 29, summarized.end()),
             std::vector<std::string>(all.begin() + 29, all.end()));
+  std::ofstream(P("concatenated.csv")) << concatenated;
+  ASSERT_EQ(Run({"--summarize", P("concatenated.csv"), "--csv", P("from-cat.csv")}).status, 0);
+  EXPECT_EQ(ReadFile(P("from-cat.csv")), ReadFile(P("summary.csv")));
   // Summarizing a summarized file changes nothing.
   ASSERT_EQ(Run({"--summarize", P("summary.csv"), "--csv", P("again.csv")}).status, 0);
   EXPECT_EQ(ReadFile(P("again.csv")), ReadFile(P("summary.csv")));
@@ -248,6 +252,17 @@ TEST_F(CorvaneEvaluate, CorrectWritesTheMeasuresBeforeAndAfter) {
   EXPECT_EQ(lines[0], evaluation::CsvHeader(false));
   EXPECT_EQ(lines[1].rfind(P("seg1.mhd") + ",whole,0.88590604,", 0), 0u) << lines[1];
   EXPECT_EQ(lines[5].rfind(P("fixed.mhd") + ",whole,", 0), 0u) << lines[5];
+  // The very file corvane-evaluate writes for the input and the saved result.
+  ASSERT_EQ(Run({"--truth", P("truth.mhd"), "--segmentation", P("seg1.mhd"), "--segmentation", P("fixed.mhd"),
+                 "--csv", P("e.csv")})
+                .status,
+            0);
+  EXPECT_EQ(ReadFile(P("m.csv")), ReadFile(P("e.csv")));
+  // Without --metrics stdout is the same.
+  const Result plain = Run({"--segmentation", P("seg1.mhd"), "--scribbles", P("map.mhd"), "--output",
+                            P("plain"), "--mode", "manual", "--truth", P("truth.mhd")},
+                           CORVANE_CORRECT);
+  EXPECT_EQ(plain.out, r.out);
 
   // --metrics needs --truth; a failed run writes neither file.
   const Result refused = Run({"--segmentation", P("seg1.mhd"), "--scribbles", P("map.mhd"), "--output",
