@@ -31,7 +31,8 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   Centroid(segmentation, centre);
   log.AppendLine("Center position is detected...");
 
-  CVoxelList references;
+  // The registered references as runs of their voxels > 0: all the votes read.
+  std::vector<CLabelRuns> references;
   clock.Lap(&CorrectionTimes::references);
   RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize, load, references, messages,
                           threads, times, keptReferences);

@@ -115,26 +115,25 @@ const char* Describe(ReferenceProblem problem) {
 }
 
 // Registers a label's boundary onto the target and resamples the label through
-// the matrix into the box. `label` may be the window of the label around its
+// the matrix with `resample(label, matrix, corner)`, which is false when the
+// box lies outside the grid. `label` may be the window of the label around its
 // non-zero voxels, starting at `corner`.
-std::unique_ptr<CVoxel> RegisterAndResample(const CVoxel& label, const C3DPoint& corner,
-                                            const CRegistrationSource& boundary,
-                                            const CRegistrationTarget& target,
-                                            const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                            const C3DPoint& boxSize, ReferenceProblem& problem,
-                                            CorrectionTimes* times) {
+template <typename Resample>
+bool RegisterAndResample(const CVoxel& label, const C3DPoint& corner, const CRegistrationSource& boundary,
+                         const CRegistrationTarget& target, ReferenceProblem& problem, CorrectionTimes* times,
+                         const Resample& resample) {
   StageClock clock(times);
   vtkNew<vtkMatrix4x4> matrix;
   RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations, LandmarkMode::Affine);
   clock.Lap(&CorrectionTimes::registration);
   if (!IsUsableMatrix(*matrix)) {
     problem = ReferenceProblem::NotRegistrable;
-    return nullptr;
+    return false;
   }
-  auto cropped = ResampleBoxByMatrix(label, *matrix, segmentationSize, boxMinimum, boxSize, corner);
+  const bool resampled = resample(label, *matrix, corner);
   clock.Lap(&CorrectionTimes::resamplingAndCropping);
-  if (!cropped) problem = ReferenceProblem::OutsideBox;
-  return cropped;
+  if (!resampled) problem = ReferenceProblem::OutsideBox;
+  return resampled;
 }
 
 // Whether the label has a voxel > 0, given its boundary list: a listed voxel
@@ -247,8 +246,14 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
   // A label without a surface (one filling its whole volume) keeps the identity.
   const CRegistrationSource referenceBoundary{boundary};
   clock.Lap(&CorrectionTimes::boundaryLists);
-  return RegisterAndResample(reference, {}, referenceBoundary, segmentation, segmentationSize, boxMinimum,
-                             boxSize, problem, times);
+  std::unique_ptr<CVoxel> registered;
+  RegisterAndResample(reference, {}, referenceBoundary, segmentation, problem, times,
+                      [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner) {
+                        registered =
+                            ResampleBoxByMatrix(label, matrix, segmentationSize, boxMinimum, boxSize, corner);
+                        return registered != nullptr;
+                      });
+  return registered;
 }
 
 void CReferenceCache::Clear() {
@@ -306,10 +311,22 @@ void CReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clo
   clock.Lap(&CorrectionTimes::referenceLoading);
 }
 
-void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             CVoxelList& registered, MessageSink& messages, int threads,
-                             CorrectionTimes* times, CReferenceCache* cache) {
+// Registers every listed reference, each resampled into the box by
+// `resample(label, matrix, corner, result)`; the results of the usable ones are
+// appended to `registered` in list order.
+class ReferenceRegistration {
+ public:
+  template <typename Result, typename Resample>
+  static void Run(const CVoxel& segmentation, const std::vector<std::string>& paths, const VolumeLoader& load,
+                  std::vector<Result>& registered, MessageSink& messages, int threads, CorrectionTimes* times,
+                  CReferenceCache* cache, const Resample& resample);
+};
+
+template <typename Result, typename Resample>
+void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<std::string>& paths,
+                                const VolumeLoader& load, std::vector<Result>& registered,
+                                MessageSink& messages, int threads, CorrectionTimes* times,
+                                CReferenceCache* cache, const Resample& resample) {
   if (paths.empty()) {
     messages.ShowMessage("There are no reference labels !!");
     return;
@@ -338,7 +355,8 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
   // Every reference on its own, results kept by position so that the list and
   // the message come out in path order whatever thread finished first.
   const std::size_t n = paths.size();
-  CVoxelList results(n);
+  std::vector<Result> results(n);
+  std::vector<char> done(n, 0);
   std::vector<ReferenceProblem> problems(n, ReferenceProblem::Unreadable);
   std::vector<CorrectionTimes> spent(n);
   fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(n), [&](int index) {
@@ -358,18 +376,45 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
     }
     problems[i] = kept.problem;
     if (kept.problem == ReferenceProblem::None)
-      results[i] = RegisterAndResample(*kept.window, kept.corner, kept.boundary, target, segmentation.Size(),
-                                       boxMinimum, boxSize, problems[i], &spent[i]);
+      done[i] =
+          RegisterAndResample(*kept.window, kept.corner, kept.boundary, target, problems[i], &spent[i],
+                              [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner) {
+                                return resample(label, matrix, corner, results[i]);
+                              });
   });
   if (cache) cache->m_valid = true;
 
   std::string skipped;
   for (std::size_t i = 0; i < n; ++i) {
     if (times) times->AddReferenceWork(spent[i]);
-    if (results[i])
+    if (done[i])
       registered.push_back(std::move(results[i]));
     else
       skipped += "\n[" + paths[i] + "] " + Describe(problems[i]);
   }
   if (!skipped.empty()) messages.ShowMessage("These reference labels are skipped:" + skipped);
+}
+
+void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
+                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
+                             CVoxelList& registered, MessageSink& messages, int threads,
+                             CorrectionTimes* times, CReferenceCache* cache) {
+  ReferenceRegistration::Run(segmentation, paths, load, registered, messages, threads, times, cache,
+                             [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
+                                 std::unique_ptr<CVoxel>& result) {
+                               result = ResampleBoxByMatrix(label, matrix, segmentation.Size(), boxMinimum,
+                                                            boxSize, corner);
+                               return result != nullptr;
+                             });
+}
+
+void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
+                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
+                             std::vector<CLabelRuns>& registered, MessageSink& messages, int threads,
+                             CorrectionTimes* times, CReferenceCache* cache) {
+  ReferenceRegistration::Run(
+      segmentation, paths, load, registered, messages, threads, times, cache,
+      [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner, CLabelRuns& result) {
+        return ResampleBoxToRuns(label, matrix, segmentation.Size(), boxMinimum, boxSize, result, corner);
+      });
 }

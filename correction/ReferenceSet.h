@@ -54,9 +54,7 @@ class CReferenceCache {
   std::size_t Count() const { return m_valid ? m_entries.size() : 0; }
 
  private:
-  friend void RegisterReferenceLabels(const CVoxel&, const std::vector<std::string>&, const C3DPoint&,
-                                      const C3DPoint&, const VolumeLoader&, CVoxelList&, MessageSink&, int,
-                                      CorrectionTimes*, CReferenceCache*);
+  friend class ReferenceRegistration;
   // What identifies a file's content without reading it.
   struct Stamp {
     std::uintmax_t size = 0;
@@ -92,4 +90,10 @@ class CReferenceCache {
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
                              CVoxelList& registered, MessageSink& messages, int threads = 0,
+                             CorrectionTimes* times = nullptr, CReferenceCache* cache = nullptr);
+// The same with every registered reference as the runs of its voxels > 0
+// (what the reference votes read), never the box-sized volume.
+void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
+                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
+                             std::vector<CLabelRuns>& registered, MessageSink& messages, int threads = 0,
                              CorrectionTimes* times = nullptr, CReferenceCache* cache = nullptr);

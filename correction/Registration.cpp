@@ -403,6 +403,23 @@ __attribute__((target("avx512f"), CORVANE_VECTOR_LOOP)) void PreImagesAvx512(con
 }
 #undef CORVANE_VECTOR_LOOP
 
+// One pre-image coordinate (axis a) of one voxel, exactly as PreImagesOf
+// computes it in its lanes.
+double PreImageOf(const double* m, int a, double x, double y, double z) {
+  return std::floor(Row(m + 4 * a, x, y, z) / Row(m + 12, x, y, z) + 0.5);
+}
+
+// Whether every pre-image coordinate is monotone along x: true for an affine
+// inverse (last row exactly 0 0 0 1, so the divisor is exactly 1) whose
+// entries are small enough that no product or sum overflows. Rounding is
+// monotone, so each coordinate then only grows or only shrinks along a row.
+bool IsMonotoneAlongRows(const double* m) {
+  if (m[12] != 0.0 || m[13] != 0.0 || m[14] != 0.0 || m[15] != 1.0) return false;
+  for (int e = 0; e < 12; ++e)
+    if (!(std::fabs(m[e]) < 1e290)) return false;
+  return true;
+}
+
 using PreImagesFunction = void (*)(const double*, int, int, double, double, double*, double*, double*);
 
 void PreImages(const double* m, int x0, int n, double y, double z, double* i, double* j, double* k) {
@@ -413,19 +430,26 @@ void PreImages(const double* m, int x0, int n, double y, double z, double* i, do
 
 }  // namespace
 
-std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
-                                            const C3DPoint& gridSize, const C3DPoint& boxMinimum,
-                                            const C3DPoint& boxSize, const C3DPoint& movingCorner) {
+namespace {
+
+// Whether the box lies inside the grid.
+bool BoxInsideGrid(const C3DPoint& gridSize, const C3DPoint& boxMinimum, const C3DPoint& boxSize) {
   const int c[3] = {boxMinimum.x, boxMinimum.y, boxMinimum.z};
   const int s[3] = {boxSize.x, boxSize.y, boxSize.z};
   const int dims[3] = {gridSize.x, gridSize.y, gridSize.z};
   for (int a = 0; a < 3; ++a) {
     const std::int64_t end = static_cast<std::int64_t>(c[a]) + s[a];
-    if (c[a] < 0 || c[a] >= dims[a] || s[a] < 0 || end > dims[a]) return nullptr;
+    if (c[a] < 0 || c[a] >= dims[a] || s[a] < 0 || end > dims[a]) return false;
   }
-  auto output = std::make_unique<CVoxel>(boxSize);
-  if (!output->HasData() || !moving.HasData() || !IsUsableMatrix(matrix)) return output;
+  return true;
+}
 
+// Resamples the box row by row, in scan order: for every row, `sink.Empty()`
+// when it holds only 0, else `sink.Row()` gives room for its values and
+// `sink.Done(row)` takes them. The matrix must be usable and `moving` hold data.
+template <typename Sink>
+void ResampleRows(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoint& boxMinimum,
+                  const C3DPoint& boxSize, const C3DPoint& movingCorner, Sink& sink) {
   vtkNew<vtkMatrix4x4> inverse;
   vtkMatrix4x4::Invert(&matrix, inverse);
   const double* m = &inverse->Element[0][0];
@@ -436,22 +460,92 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
                            static_cast<double>(movingCorner.z)};
   const double limit[3] = {first[0] + moving.X, first[1] + moving.Y, first[2] + moving.Z};
   const std::size_t n = static_cast<std::size_t>(boxSize.x);
+  const bool monotone = IsMonotoneAlongRows(m);
+  const double lastX = static_cast<double>(boxMinimum.x + boxSize.x - 1);
   std::vector<double> is(n), js(n), ks(n);
   for (int bz = 0; bz < boxSize.z; ++bz)
     for (int by = 0; by < boxSize.y; ++by) {
-      PreImages(m, boxMinimum.x, boxSize.x, static_cast<double>(boxMinimum.y + by),
-                static_cast<double>(boxMinimum.z + bz), is.data(), js.data(), ks.data());
-      CVoxel::value_type* out = output->Data() + output->Index(0, by, bz);
+      const double y = static_cast<double>(boxMinimum.y + by);
+      const double z = static_cast<double>(boxMinimum.z + bz);
+      // Along a row of an affine map each pre-image coordinate only grows or
+      // only shrinks, so the row's two ends bound it: a row whose bounds miss
+      // the label on some axis holds nothing but 0.
+      if (monotone && n > 0) {
+        bool missed = false;
+        for (int a = 0; a < 3 && !missed; ++a) {
+          const double p = PreImageOf(m, a, static_cast<double>(boxMinimum.x), y, z);
+          const double q = PreImageOf(m, a, lastX, y, z);
+          missed = std::max(p, q) < first[a] || std::min(p, q) >= limit[a];
+        }
+        if (missed) {
+          sink.Empty();
+          continue;
+        }
+      }
+      PreImages(m, boxMinimum.x, boxSize.x, y, z, is.data(), js.data(), ks.data());
+      CVoxel::value_type* out = sink.Row();
       for (std::size_t bx = 0; bx < n; ++bx) {
         const double i = is[bx];
         const double j = js[bx];
         const double k = ks[bx];
-        if (!(i >= first[0] && i < limit[0] && j >= first[1] && j < limit[1] && k >= first[2] &&
-              k < limit[2]))
-          continue;
-        out[bx] = moving.At(static_cast<int>(i - first[0]), static_cast<int>(j - first[1]),
-                            static_cast<int>(k - first[2]));
+        const bool inside =
+            i >= first[0] && i < limit[0] && j >= first[1] && j < limit[1] && k >= first[2] && k < limit[2];
+        out[bx] = inside ? moving.At(static_cast<int>(i - first[0]), static_cast<int>(j - first[1]),
+                                     static_cast<int>(k - first[2]))
+                         : CVoxel::value_type{0};
       }
+      sink.Done(out);
     }
+}
+
+}  // namespace
+
+std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
+                                            const C3DPoint& gridSize, const C3DPoint& boxMinimum,
+                                            const C3DPoint& boxSize, const C3DPoint& movingCorner) {
+  if (!BoxInsideGrid(gridSize, boxMinimum, boxSize)) return nullptr;
+  if (!moving.HasData() || !IsUsableMatrix(matrix)) return std::make_unique<CVoxel>(boxSize);
+  // Every voxel of the box is written below, so the block is not zero-filled first.
+  auto output = std::make_unique<CVoxel>();
+  output->X = boxSize.x;
+  output->Y = boxSize.y;
+  output->Z = boxSize.z;
+  if (!output->AllocateForReader()) return output;
+  struct IntoVolume {
+    CVoxel::value_type* next;
+    std::size_t n;
+    void Empty() {
+      std::fill(next, next + n, CVoxel::value_type{0});
+      next += n;
+    }
+    CVoxel::value_type* Row() { return next; }
+    void Done(CVoxel::value_type*) { next += n; }
+  } sink{output->Data(), static_cast<std::size_t>(boxSize.x)};
+  ResampleRows(moving, matrix, boxMinimum, boxSize, movingCorner, sink);
   return output;
+}
+
+bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoint& gridSize,
+                       const C3DPoint& boxMinimum, const C3DPoint& boxSize, CLabelRuns& runs,
+                       const C3DPoint& movingCorner) {
+  if (!BoxInsideGrid(gridSize, boxMinimum, boxSize)) return false;
+  runs = CLabelRuns(boxSize);
+  if (!moving.HasData() || !IsUsableMatrix(matrix)) {
+    for (std::int64_t row = 0; row < static_cast<std::int64_t>(boxSize.y) * boxSize.z; ++row) runs.StartRow();
+    runs.Finish();
+    return true;
+  }
+  struct IntoRuns {
+    CLabelRuns& runs;
+    std::vector<CVoxel::value_type> row;
+    void Empty() { runs.StartRow(); }
+    CVoxel::value_type* Row() { return row.data(); }
+    void Done(CVoxel::value_type* values) {
+      runs.StartRow();
+      runs.AddRow(values, static_cast<int>(row.size()));
+    }
+  } sink{runs, std::vector<CVoxel::value_type>(static_cast<std::size_t>(boxSize.x))};
+  ResampleRows(moving, matrix, boxMinimum, boxSize, movingCorner, sink);
+  runs.Finish();
+  return true;
 }

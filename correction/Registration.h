@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "geometry/BoundaryPoints.h"
+#include "geometry/LabelRuns.h"
 #include "volume/Voxel.h"
 
 class vtkMatrix4x4;
@@ -122,3 +123,9 @@ bool IsUsableMatrix(const vtkMatrix4x4& matrix);
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
                                             const C3DPoint& gridSize, const C3DPoint& boxMinimum,
                                             const C3DPoint& boxSize, const C3DPoint& movingCorner = {});
+// The same box as runs of its voxels > 0 (what the reference votes read),
+// without the box-sized volume. False (runs untouched) when the box does not
+// lie inside the grid.
+bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoint& gridSize,
+                       const C3DPoint& boxMinimum, const C3DPoint& boxSize, CLabelRuns& runs,
+                       const C3DPoint& movingCorner = {});

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "geometry/LabelRuns.h"
 #include "volume/Voxel.h"
 
 // Manual correction. Both refuse (return false, target untouched) volumes of
@@ -67,6 +68,15 @@ void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& seg
                             const C3DPoint& translationRange, const C3DPoint& translationStep,
                             const CPointArray& windowOrigins, const CPointArray& windowEnds,
                             const CVoxelList& references, const C3DPoint& boxMinimum,
+                            CFVoxelList& probabilityMaps, int threads = 0);
+// The same with the references as runs of their voxels > 0 (each of the
+// reference box's size), every one of them usable.
+void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
+                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
+                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
+                            const C3DPoint& translationRange, const C3DPoint& translationStep,
+                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
+                            const std::vector<CLabelRuns>& references, const C3DPoint& boxMinimum,
                             CFVoxelList& probabilityMaps, int threads = 0);
 // The same for full-size regions; writes the markers into them.
 void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,

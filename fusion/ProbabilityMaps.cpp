@@ -24,6 +24,7 @@
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
 #include "geometry/InstructionSet.h"
+#include "geometry/LabelRuns.h"
 #include "geometry/Parallel.h"
 
 namespace fusion {
@@ -98,44 +99,6 @@ struct Translations {
     return {x[number % nx], y[(number / nx) % ny], z[number / (nx * ny)]};
   }
 };
-
-// ---- References as runs ---------------------------------------------------
-
-// The voxels > 0 of a reference, row by row, as runs [begin, end) along x.
-struct ReferenceRuns {
-  C3DPoint size;
-  std::vector<int> rowStart;  // per row y + Y * z, plus one end marker
-  std::vector<std::pair<int, int>> runs;
-
-  bool HasRow(int y, int z) const { return y >= 0 && z >= 0 && y < size.y && z < size.z; }
-  const std::pair<int, int>* RowBegin(int y, int z) const {
-    return runs.data() + rowStart[static_cast<std::size_t>(y) + static_cast<std::size_t>(size.y) * z];
-  }
-  const std::pair<int, int>* RowEnd(int y, int z) const {
-    return runs.data() + rowStart[static_cast<std::size_t>(y) + static_cast<std::size_t>(size.y) * z + 1];
-  }
-};
-
-ReferenceRuns RunsOf(const CVoxel& reference) {
-  ReferenceRuns r;
-  r.size = reference.Size();
-  r.rowStart.reserve(static_cast<std::size_t>(reference.Y) * static_cast<std::size_t>(reference.Z) + 1);
-  const CVoxel::value_type* voxel = reference.Data();
-  for (int z = 0; z < reference.Z; ++z)
-    for (int y = 0; y < reference.Y; ++y) {
-      r.rowStart.push_back(static_cast<int>(r.runs.size()));
-      for (int x = 0; x < reference.X; ++x, ++voxel) {
-        if (*voxel <= 0) continue;
-        if (!r.runs.empty() && r.runs.back().second == x &&
-            r.rowStart.back() < static_cast<int>(r.runs.size()))
-          ++r.runs.back().second;
-        else
-          r.runs.emplace_back(x, x + 1);
-      }
-    }
-  r.rowStart.push_back(static_cast<int>(r.runs.size()));
-  return r;
-}
 
 // ---- Exact scores: the vector kernel ----------------------------------------
 
@@ -345,12 +308,57 @@ RowPrefixes PrefixesOf(const WindowTerms& w, const Packing& packing, const C3DPo
   return p;
 }
 
+// The packed counts one reference run adds for the x translations of one
+// line: prefix(end) - prefix(begin) for every lane, summed in `Full` vectors
+// held in registers plus `Extra` single lanes (9 translations: one vector and
+// one lane instead of two vectors of which one lane is used). Integer sums:
+// any order gives the same counts.
+template <int Full, int Extra>
+struct LineSums {
+  Counts vectors[Full];
+  std::int64_t lanes[Extra > 0 ? Extra : 1];
+
+  LineSums() {
+    for (int v = 0; v < Full; ++v) vectors[v] = Counts{};
+    for (int e = 0; e < Extra; ++e) lanes[e] = 0;
+  }
+  inline __attribute__((always_inline)) void Add(const std::int64_t* begin, const std::int64_t* end) {
+    for (int v = 0; v < Full; ++v) {
+      // Unaligned loads: heap arrays of int64 carry no vector alignment.
+      Counts b;
+      Counts a;
+      __builtin_memcpy(&b, end + v * kLanes, sizeof b);
+      __builtin_memcpy(&a, begin + v * kLanes, sizeof a);
+      vectors[v] += b - a;
+    }
+    for (int e = 0; e < Extra; ++e) lanes[e] += end[Full * kLanes + e] - begin[Full * kLanes + e];
+  }
+  void AddTo(std::int64_t* sums) const {
+    for (int v = 0; v < Full; ++v)
+      for (int j = 0; j < kLanes; ++j) sums[v * kLanes + j] += vectors[v][j];
+    for (int e = 0; e < Extra; ++e) sums[Full * kLanes + e] += lanes[e];
+  }
+};
+
+// The same for any number of x translations, summed in memory.
+struct AnyLineSums {
+  std::int64_t* sums;
+  int lanes;
+
+  void Add(const std::int64_t* begin, const std::int64_t* end) {
+    for (int j = 0; j < lanes; ++j) sums[j] += end[j] - begin[j];
+  }
+  void AddTo(std::int64_t*) const {}
+};
+
 // Packed term counts of the inside voxels of one reference over the window,
-// for every translation: at ((iz * ny + iy) * vectors) * kLanes + ix.
-inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes& prefixes,
-                                                               const ReferenceRuns& runs,
-                                                               const Translations& t, const C3DPoint& window,
-                                                               const C3DPoint& base, std::int64_t* counts) {
+// for every translation: at ((iz * ny + iy) * vectors) * kLanes + ix. One
+// line of translations (iz, iy) at a time, its x translations side by side.
+template <typename Sums, typename MakeSums>
+inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixes, const CLabelRuns& runs,
+                                                      const Translations& t, const C3DPoint& window,
+                                                      const C3DPoint& base, std::int64_t* counts,
+                                                      const MakeSums& makeSums) {
   const int lowX = t.x.front();
   const int top = window.x + prefixes.span;
   // Reference x range any translation reads; runs are clipped to it.
@@ -360,56 +368,68 @@ inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes
     for (std::size_t iy = 0; iy < t.y.size(); ++iy) {
       std::int64_t* sums =
           counts + (iz * t.y.size() + iy) * static_cast<std::size_t>(prefixes.vectors) * kLanes;
+      Sums line = makeSums(sums);
+      // Window rows whose reference row exists at this translation.
+      const int shiftY = t.y[iy] + base.y;
+      const int firstY = std::max(0, -shiftY);
+      const int endY = std::min(window.y, runs.Size().y - shiftY);
       for (int z = 0; z < window.z; ++z) {
         const int rz = z + t.z[iz] + base.z;
-        for (int y = 0; y < window.y; ++y) {
-          const int ry = y + t.y[iy] + base.y;
-          if (!runs.HasRow(ry, rz)) continue;
+        if (rz < 0 || rz >= runs.Size().z) continue;
+        for (int y = firstY; y < endY; ++y) {
+          const int ry = y + shiftY;
           const std::size_t row =
               static_cast<std::size_t>(z) * static_cast<std::size_t>(window.y) + static_cast<std::size_t>(y);
-          for (auto run = runs.RowBegin(ry, rz); run != runs.RowEnd(ry, rz); ++run) {
+          const auto* last = runs.RowEnd(ry, rz);
+          for (auto run = runs.RowBegin(ry, rz); run != last; ++run) {
             const int from = std::max(run->first, readFrom);
             const int to = std::min(run->second, readTo);
             if (from >= to) continue;
             // u at the lowest translation; lanes k go down by k * step.
-            const std::int64_t* begin = prefixes.At(row, top - (from - base.x - lowX));
-            const std::int64_t* end = prefixes.At(row, top - (to - base.x - lowX));
-            for (int v = 0; v < prefixes.vectors; ++v) {
-              // Unaligned loads and stores: heap arrays of int64 carry no vector alignment.
-              Counts b;
-              Counts a;
-              Counts sum;
-              __builtin_memcpy(&b, end + v * kLanes, sizeof b);
-              __builtin_memcpy(&a, begin + v * kLanes, sizeof a);
-              __builtin_memcpy(&sum, sums + v * kLanes, sizeof sum);
-              sum += b - a;
-              __builtin_memcpy(sums + v * kLanes, &sum, sizeof sum);
-            }
+            line.Add(prefixes.At(row, top - (from - base.x - lowX)),
+                     prefixes.At(row, top - (to - base.x - lowX)));
           }
         }
       }
+      line.AddTo(sums);
     }
 }
 
+inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes& prefixes,
+                                                               const CLabelRuns& runs, const Translations& t,
+                                                               const C3DPoint& window, const C3DPoint& base,
+                                                               std::int64_t* counts) {
+  const int lanes = static_cast<int>(t.x.size());
+  const auto registers = [](std::int64_t*) { return LineSums<1, 1>{}; };
+  if (lanes == kLanes + 1)
+    return CountLines<LineSums<1, 1>>(prefixes, runs, t, window, base, counts, registers);
+  if (lanes == kLanes)
+    return CountLines<LineSums<1, 0>>(prefixes, runs, t, window, base, counts,
+                                      [](std::int64_t*) { return LineSums<1, 0>{}; });
+  CountLines<AnyLineSums>(prefixes, runs, t, window, base, counts, [lanes](std::int64_t* sums) {
+    return AnyLineSums{sums, lanes};
+  });
+}
+
 // CountTranslationsOf for each instruction set.
-using CountFunction = void (*)(const RowPrefixes&, const ReferenceRuns&, const Translations&, const C3DPoint&,
+using CountFunction = void (*)(const RowPrefixes&, const CLabelRuns&, const Translations&, const C3DPoint&,
                                const C3DPoint&, std::int64_t*);
-void CountBaseline(const RowPrefixes& p, const ReferenceRuns& r, const Translations& t, const C3DPoint& w,
+void CountBaseline(const RowPrefixes& p, const CLabelRuns& r, const Translations& t, const C3DPoint& w,
                    const C3DPoint& b, std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
-__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const ReferenceRuns& r,
+__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const CLabelRuns& r,
                                                const Translations& t, const C3DPoint& w, const C3DPoint& b,
                                                std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
-__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const ReferenceRuns& r,
+__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const CLabelRuns& r,
                                                     const Translations& t, const C3DPoint& w,
                                                     const C3DPoint& b, std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
 
-void CountTranslations(const RowPrefixes& prefixes, const ReferenceRuns& runs, const Translations& t,
+void CountTranslations(const RowPrefixes& prefixes, const CLabelRuns& runs, const Translations& t,
                        const C3DPoint& window, const C3DPoint& base, std::int64_t* counts) {
   static const CountFunction count =
       ForInstructionSet<CountFunction>(&CountBaseline, &CountAvx2, &CountAvx512);
@@ -464,7 +484,7 @@ struct Candidate {
 // in window scan order.
 std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const WindowTerms& w,
                                 const RegionInputs& in, const Translations& t,
-                                const std::vector<ReferenceRuns>& runs, int threads) {
+                                const std::vector<CLabelRuns>& runs, int threads) {
   const int groups = (static_cast<int>(candidates.size()) + kLanes - 1) / kLanes;
   const int items = (groups + kMaxPassChunks - 1) / kMaxPassChunks;
   std::vector<double> scores(static_cast<std::size_t>(items) * kMaxPassChunks * kLanes);
@@ -484,7 +504,7 @@ std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const 
         const std::size_t index =
             static_cast<std::size_t>(firstGroup + g) * kLanes + static_cast<std::size_t>(j);
         if (index >= candidates.size()) break;
-        const ReferenceRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
+        const CLabelRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
         const C3DPoint shift = in.base + t.Offset(candidates[index].number);
         const std::uint8_t bit = static_cast<std::uint8_t>(1u << j);
         for (int z = 0; z < in.size.z; ++z)
@@ -515,7 +535,7 @@ struct Ranking {
   std::vector<int> order;          // ...the reference indices
 };
 
-Ranking RankReferences(const RegionInputs& in, const Translations& t, const std::vector<ReferenceRuns>& runs,
+Ranking RankReferences(const RegionInputs& in, const Translations& t, const std::vector<CLabelRuns>& runs,
                        int threads) {
   const int total = t.Count();
   const int R = static_cast<int>(runs.size());
@@ -574,18 +594,26 @@ Ranking RankReferences(const RegionInputs& in, const Translations& t, const std:
 // Fraction of the first `voters` ranked references that hold the organ at each
 // window voxel, as votes times the single-precision reciprocal of `voters`.
 std::unique_ptr<CFVoxel> AccumulateVotes(const Ranking& ranking, int voters,
-                                         const std::vector<const CVoxel*>& references,
+                                         const std::vector<CLabelRuns>& references,
                                          const C3DPoint& boxMinimum, const C3DPoint& windowSize) {
   auto votes = std::make_unique<CFVoxel>(windowSize);
   if (!votes->HasData()) throw std::bad_alloc();
+  // Whole votes: every count is exact in single precision, whatever the order.
   for (int k = 0; k < voters; ++k) {
     const int r = ranking.order[k];
-    const CVoxel& reference = *references[r];
+    const CLabelRuns& reference = references[static_cast<std::size_t>(r)];
     const C3DPoint start = ranking.bestPositions[r] - boxMinimum;
     for (int z = 0; z < windowSize.z; ++z)
-      for (int y = 0; y < windowSize.y; ++y)
-        for (int x = 0; x < windowSize.x; ++x)
-          if (ReferenceInside(reference, start + C3DPoint{x, y, z})) votes->At(x, y, z) += 1.0f;
+      for (int y = 0; y < windowSize.y; ++y) {
+        if (!reference.HasRow(start.y + y, start.z + z)) continue;
+        float* row = &votes->At(0, y, z);
+        for (auto run = reference.RowBegin(start.y + y, start.z + z);
+             run != reference.RowEnd(start.y + y, start.z + z); ++run) {
+          const int from = std::max(run->first - start.x, 0);
+          const int to = std::min(run->second - start.x, windowSize.x);
+          for (int x = from; x < to; ++x) row[x] += 1.0f;
+        }
+      }
   }
   // No voter at all (no reference): the map stays all zero.
   if (voters > 0) {
@@ -662,15 +690,28 @@ void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& seg
                             const CPointArray& windowOrigins, const CPointArray& windowEnds,
                             const CVoxelList& references, const C3DPoint& boxMinimum,
                             CFVoxelList& probabilityMaps, int threads) {
-  threads = fusion::ResolveThreadCount(threads);
   std::vector<const CVoxel*> usable;
   for (const auto& reference : references)
     if (reference && reference->HasData()) usable.push_back(reference.get());
-  const int voters = std::min(static_cast<int>(usable.size()), std::max(votingReferences, 0));
-  std::vector<fusion::ReferenceRuns> runs(usable.size());
-  fusion::ParallelFor(threads, static_cast<int>(usable.size()), [&](int r) {
-    runs[static_cast<std::size_t>(r)] = fusion::RunsOf(*usable[static_cast<std::size_t>(r)]);
+  std::vector<CLabelRuns> runs(usable.size());
+  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(usable.size()), [&](int r) {
+    runs[static_cast<std::size_t>(r)] = CLabelRuns(*usable[static_cast<std::size_t>(r)]);
   });
+  ComputeProbabilityMaps(regions, segmentation, interactionMap, votingReferences, foregroundValue,
+                         backgroundValue, segmentationWeight, otherScribbleWeight, translationRange,
+                         translationStep, windowOrigins, windowEnds, runs, boxMinimum, probabilityMaps,
+                         threads);
+}
+
+void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
+                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
+                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
+                            const C3DPoint& translationRange, const C3DPoint& translationStep,
+                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
+                            const std::vector<CLabelRuns>& runs, const C3DPoint& boxMinimum,
+                            CFVoxelList& probabilityMaps, int threads) {
+  threads = fusion::ResolveThreadCount(threads);
+  const int voters = std::min(static_cast<int>(runs.size()), std::max(votingReferences, 0));
 
   const fusion::Translations translations{fusion::TranslationOffsets(translationRange.x, translationStep.x),
                                           fusion::TranslationOffsets(translationRange.y, translationStep.y),
@@ -706,7 +747,7 @@ void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& seg
                                   size,
                                   first - boxMinimum};
     const auto ranking = fusion::RankReferences(in, translations, runs, threads);
-    probabilityMaps.push_back(fusion::AccumulateVotes(ranking, voters, usable, boxMinimum, size));
+    probabilityMaps.push_back(fusion::AccumulateVotes(ranking, voters, runs, boxMinimum, size));
   }
 }
 

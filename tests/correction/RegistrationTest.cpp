@@ -271,4 +271,85 @@ TEST(ResampleByMatrix, ASingularOrNonFiniteMatrixReachesNothing) {
   EXPECT_EQ(out->Size(), C3DPoint(4, 4, 4));
 }
 
+// The resampled value of one grid voxel by the definition: the inverse
+// matrix's product (vtkMatrix4x4::MultiplyPoint), divided by its fourth
+// component, rounded half up, looked up in the moving window if it lies there.
+CVoxel::value_type PlainResampledVoxel(const CVoxel& moving, vtkMatrix4x4& inverse, const C3DPoint& corner,
+                                       int x, int y, int z) {
+  const double in[4] = {static_cast<double>(x), static_cast<double>(y), static_cast<double>(z), 1.0};
+  double p[4];
+  inverse.MultiplyPoint(in, p);
+  double index[3];
+  const int first[3] = {corner.x, corner.y, corner.z};
+  const int size[3] = {moving.X, moving.Y, moving.Z};
+  for (int a = 0; a < 3; ++a) {
+    index[a] = std::floor(p[a] / p[3] + 0.5) - first[a];
+    if (!(index[a] >= 0 && index[a] < size[a])) return 0;
+  }
+  return moving.At(static_cast<int>(index[0]), static_cast<int>(index[1]), static_cast<int>(index[2]));
+}
+
+// Rotations about two axes with scaling and a shift, an axis flipped, a pure
+// shift and a projective row: every box voxel as the definition gives it, and
+// the runs of the box-free resampling equal to the voxels > 0 of the box.
+TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> angle(-0.4, 0.4), scale(0.8, 1.25), shift(-4.0, 4.0);
+  std::uniform_int_distribution<int> value(-2, 3);
+  for (int trial = 0; trial < 24; ++trial) {
+    // A window of a larger label: noise of negative, zero and positive values.
+    CVoxel moving(13, 11, 7);
+    for (std::size_t i = 0; i < moving.VoxelCount(); ++i)
+      moving[i] = static_cast<CVoxel::value_type>(value(random));
+    const C3DPoint corner{trial % 5, 2, trial % 3};
+    vtkNew<vtkMatrix4x4> m;
+    const double a = angle(random), b = angle(random), k = scale(random);
+    const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
+    const double rotation[3][3] = {{ca * k, -sa * cb, sa * sb}, {sa, ca * cb * k, -ca * sb}, {0, sb, cb}};
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) m->SetElement(r, c, rotation[r][c]);
+      m->SetElement(r, 3, shift(random));
+    }
+    if (trial % 4 == 1) {  // a flipped axis, shifted back over the box
+      m->SetElement(0, 0, -m->GetElement(0, 0));
+      m->SetElement(0, 3, m->GetElement(0, 3) + 18.0);
+    }
+    if (trial % 4 == 2)
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) m->SetElement(r, c, r == c ? 1.0 : 0.0);  // a shift only
+    if (trial % 4 == 3) m->SetElement(3, 0, 0.01);  // projective: no shortcut along rows
+    ASSERT_TRUE(IsUsableMatrix(*m));
+    vtkNew<vtkMatrix4x4> inverse;
+    vtkMatrix4x4::Invert(m, inverse);
+
+    const C3DPoint grid{30, 26, 16};
+    const C3DPoint boxMinimum{trial % 7, 1, trial % 4};
+    const C3DPoint boxSize{22, 21, 11};
+    const auto box = ResampleBoxByMatrix(moving, *m, grid, boxMinimum, boxSize, corner);
+    CLabelRuns runs;
+    ASSERT_TRUE(ResampleBoxToRuns(moving, *m, grid, boxMinimum, boxSize, runs, corner));
+    ASSERT_TRUE(box && box->HasData());
+    ASSERT_EQ(runs.Size(), boxSize);
+    int inside = 0;
+    for (int z = 0; z < boxSize.z; ++z)
+      for (int y = 0; y < boxSize.y; ++y)
+        for (int x = 0; x < boxSize.x; ++x) {
+          const C3DPoint p = boxMinimum + C3DPoint{x, y, z};
+          const CVoxel::value_type expected = PlainResampledVoxel(moving, *inverse, corner, p.x, p.y, p.z);
+          ASSERT_EQ(box->At(x, y, z), expected) << "trial " << trial << " at " << x << "," << y << "," << z;
+          ASSERT_EQ(runs.Inside(x, y, z), expected > 0)
+              << "trial " << trial << " at " << x << "," << y << "," << z;
+          inside += expected > 0;
+        }
+    EXPECT_GT(inside, 0) << trial;
+  }
+
+  // A box outside the grid: no box, and the runs are left alone.
+  CVoxel moving(4, 4, 4);
+  vtkNew<vtkMatrix4x4> identity;
+  CLabelRuns runs;
+  EXPECT_EQ(ResampleBoxByMatrix(moving, *identity, {8, 8, 8}, {4, 0, 0}, {5, 2, 2}), nullptr);
+  EXPECT_FALSE(ResampleBoxToRuns(moving, *identity, {8, 8, 8}, {4, 0, 0}, {5, 2, 2}, runs));
+}
+
 }  // namespace
