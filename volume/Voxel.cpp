@@ -101,19 +101,22 @@ void* AllocateBytes(std::size_t bytes) {
   }
   if (bytes > std::size_t(-1) - 2 * kLargePage) throw std::bad_alloc();
   const std::size_t length = MappedLength(bytes);
+  std::vector<std::pair<void*, std::size_t>> unused;
   {
     KeptBlocks& kept = Kept();
     const std::lock_guard<std::mutex> lock(kept.mutex);
-    // The most recently kept block of this size. Kept blocks of other sizes
-    // stay: a run alternates sizes (labels, then a float volume, then labels
-    // again), and the list never holds more than a few blocks.
-    for (auto it = kept.blocks.rbegin(); it != kept.blocks.rend(); ++it)
+    for (auto it = kept.blocks.begin(); it != kept.blocks.end(); ++it)
       if (it->second == length) {
         void* block = it->first;
-        kept.blocks.erase(std::next(it).base());
+        kept.blocks.erase(it);
         return block;
       }
+    // None of this size: the kept ones of other sizes would only hold memory.
+    // (The list keeps its reserved room, so that FreeBytes never allocates.)
+    unused.assign(kept.blocks.begin(), kept.blocks.end());
+    kept.blocks.clear();
   }
+  for (const auto& [block, mapped] : unused) munmap(block, mapped);
   void* block = MapLarge(length);
   if (!block) throw std::bad_alloc();
   return block;
@@ -125,21 +128,15 @@ void FreeBytes(void* block, std::size_t bytes) noexcept {
     return;
   }
   const std::size_t length = MappedLength(bytes);
-  std::pair<void*, std::size_t> dropped{block, length};
   {
     KeptBlocks& kept = Kept();
     const std::lock_guard<std::mutex> lock(kept.mutex);
-    // A full list gives up its oldest block, so that sizes no longer used
-    // leave it. (The list keeps its reserved room: freeing never allocates.)
-    if (kept.blocks.size() >= kKeptBlocks) {
-      dropped = kept.blocks.front();
-      kept.blocks.erase(kept.blocks.begin());
-    } else {
-      dropped = {nullptr, 0};
+    if (kept.blocks.size() < kKeptBlocks) {
+      kept.blocks.emplace_back(block, length);
+      return;
     }
-    kept.blocks.emplace_back(block, length);
   }
-  if (dropped.first) munmap(dropped.first, dropped.second);
+  munmap(block, length);
 }
 
 }  // namespace volume_memory
