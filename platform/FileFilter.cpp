@@ -42,3 +42,15 @@ std::string ToNameFilter(const CFileFilter& filter) {
   if (d.size() >= suffix.size() && d.compare(d.size() - suffix.size(), suffix.size(), suffix) == 0) return d;
   return d + " " + suffix;
 }
+
+std::string WithFilterSuffix(const std::string& path, const CFileFilter& chosen, bool exists) {
+  if (exists || chosen.patterns.empty()) return path;
+  const std::string& pattern = chosen.patterns.front();
+  if (pattern.size() < 3 || pattern.compare(0, 2, "*.") != 0) return path;
+  const std::string suffix = pattern.substr(1);
+  if (suffix.find_first_of("*?[]") != std::string::npos) return path;
+  const auto slash = path.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.empty() || name.find('.') != std::string::npos) return path;
+  return path + suffix;
+}

@@ -19,3 +19,10 @@ std::vector<CFileFilter> ParseFileFilter(const std::string& filter);
 // patterns are added in parentheses unless the description already ends with
 // exactly them.
 std::string ToNameFilter(const CFileFilter& filter);
+
+// The name a file dialog returns for a typed name: a name of a file that does
+// not exist and has no suffix takes the suffix of the chosen filter's first
+// pattern ("seg" under "NIfTI (*.nii.gz *.nii)" becomes "seg.nii.gz"), as
+// users of every save dialog expect; anything else is returned as it is.
+// Patterns without a plain suffix ("*.*", "*") add nothing.
+std::string WithFilterSuffix(const std::string& path, const CFileFilter& chosen, bool exists);

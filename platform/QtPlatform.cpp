@@ -135,13 +135,18 @@ std::optional<std::string> CQtPlatform::ChooseFile(const std::string& filter, Fi
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setViewMode(view == FileListView::kReport ? QFileDialog::Detail : QFileDialog::List);
+  const auto filters = ParseFileFilter(filter);
   QStringList nameFilters;
-  for (const auto& entry : ParseFileFilter(filter)) nameFilters << ToQString(ToNameFilter(entry));
+  for (const auto& entry : filters) nameFilters << ToQString(ToNameFilter(entry));
   if (!nameFilters.isEmpty()) dialog.setNameFilters(nameFilters);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty() || files.first().isEmpty()) return std::nullopt;
-  std::string path = ToStdString(QDir::toNativeSeparators(QFileInfo(files.first()).absoluteFilePath()));
+  const QFileInfo chosen(files.first());
+  std::string path = ToStdString(QDir::toNativeSeparators(chosen.absoluteFilePath()));
+  const qsizetype selected = nameFilters.indexOf(dialog.selectedNameFilter());
+  if (selected >= 0)
+    path = WithFilterSuffix(path, filters[static_cast<std::size_t>(selected)], chosen.exists());
   RememberFileDirectory(path);
   return path;
 }

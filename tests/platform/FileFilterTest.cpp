@@ -31,3 +31,19 @@ TEST(FileFilter, QtNameFilterAddsThePatternsOnlyWhenMissing) {
   EXPECT_EQ(ToNameFilter({"Volumes", {"*.mhd", "*.raw"}}), "Volumes (*.mhd *.raw)");
   EXPECT_EQ(ToNameFilter({"Text (*.txt)", {"*.doc"}}), "Text (*.txt) (*.doc)");
 }
+
+TEST(FileFilter, ANewNameWithoutSuffixTakesTheChosenFiltersSuffix) {
+  const CFileFilter nifti{"NIfTI (*.nii.gz *.nii)", {"*.nii.gz", "*.nii"}};
+  const CFileFilter meta{"MetaImage (*.mhd)", {"*.mhd"}};
+  const CFileFilter all{"All Files(*.*)", {"*.*"}};
+  EXPECT_EQ(WithFilterSuffix("/data/seg", nifti, false), "/data/seg.nii.gz");
+  EXPECT_EQ(WithFilterSuffix("/data/seg", meta, false), "/data/seg.mhd");
+  // A name the user gave a suffix, an existing file or a filter without a
+  // plain suffix keep the name as typed.
+  EXPECT_EQ(WithFilterSuffix("/data/seg.nii", meta, false), "/data/seg.nii");
+  EXPECT_EQ(WithFilterSuffix("/data/seg", nifti, true), "/data/seg");
+  EXPECT_EQ(WithFilterSuffix("/data/seg", all, false), "/data/seg");
+  // Only the file's own name counts: a dot in a folder name is no suffix.
+  EXPECT_EQ(WithFilterSuffix("/data/v1.2/seg", nifti, false), "/data/v1.2/seg.nii.gz");
+  EXPECT_EQ(WithFilterSuffix("C:\\v1.2\\seg", meta, false), "C:\\v1.2\\seg.mhd");
+}

@@ -64,8 +64,9 @@ TEST(QtDialogs, OpenFileAcceptsANameThatDoesNotExistYet) {
   });
   const auto path = platform.ChooseFile("Select Seed Mask Save Path(*.mhd)|*.mhd|", FileListView::kList);
   ASSERT_TRUE(path.has_value());
+  // A new name without suffix takes the filter's.
   EXPECT_EQ(QDir(QString::fromStdString(*path)).absolutePath(),
-            QDir(dir.filePath("new-result")).absolutePath());
+            QDir(dir.filePath("new-result.mhd")).absolutePath());
   EXPECT_EQ(filters, QStringList{"Select Seed Mask Save Path(*.mhd)"});
   EXPECT_EQ(mode, QFileDialog::List);
   // The next dialog opens where the previous choice was made.
@@ -93,6 +94,22 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
   ASSERT_TRUE(path.has_value());
   EXPECT_EQ(QFileInfo(QString::fromStdString(*path)).fileName(), "seg.mhd");
   EXPECT_EQ(mode, QFileDialog::Detail);
+}
+
+TEST(QtDialogs, ANameTypedUnderTheNiftiFilterIsSavedAsNifti) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  CQtPlatform platform;
+  platform.SetFileDialogDirectory(dir.path().toStdString());
+  AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
+    dialog->selectNameFilter(QStringLiteral("NIfTI (*.nii.gz *.nii)"));
+    TypeFileName(dialog, QStringLiteral("corrected"));
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  const auto path = platform.ChooseFile("MetaImage (*.mhd)|*.mhd|NIfTI (*.nii.gz *.nii)|*.nii.gz;*.nii||",
+                                        FileListView::kList);
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(QFileInfo(QString::fromStdString(*path)).fileName(), "corrected.nii.gz");
 }
 
 TEST(QtDialogs, CancelReturnsNothing) {
