@@ -184,6 +184,15 @@ TEST(Metrics, SliceRegionsFollowTheSuperiorAxis) {
   geometry.direction[0][2] = 0.6;
   EXPECT_EQ(SliceRegions(geometry, perSlice), expected);
 
+  // A sagittal stack (z along left-right): every slice at the same height
+  // keeps its index order.
+  CVoxel sagittal = Volume(2, 2, 12);
+  sagittal.direction[0][0] = 0.0;
+  sagittal.direction[2][0] = 1.0;
+  sagittal.direction[0][2] = 1.0;
+  sagittal.direction[2][2] = 0.0;
+  EXPECT_EQ(SliceRegions(sagittal, perSlice), expected);
+
   EXPECT_TRUE(SliceRegions(geometry, std::vector<std::int64_t>(12, 0)).empty());
 }
 
