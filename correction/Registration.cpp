@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "geometry/InstructionSet.h"
+#include "geometry/LabelGeometry.h"
 
 namespace {
 
@@ -432,18 +433,6 @@ void PreImages(const double* m, int x0, int n, double y, double z, double* i, do
 
 namespace {
 
-// Whether the box lies inside the grid.
-bool BoxInsideGrid(const C3DPoint& gridSize, const C3DPoint& boxMinimum, const C3DPoint& boxSize) {
-  const int c[3] = {boxMinimum.x, boxMinimum.y, boxMinimum.z};
-  const int s[3] = {boxSize.x, boxSize.y, boxSize.z};
-  const int dims[3] = {gridSize.x, gridSize.y, gridSize.z};
-  for (int a = 0; a < 3; ++a) {
-    const std::int64_t end = static_cast<std::int64_t>(c[a]) + s[a];
-    if (c[a] < 0 || c[a] >= dims[a] || s[a] < 0 || end > dims[a]) return false;
-  }
-  return true;
-}
-
 // Resamples the box row by row, in scan order: for every row, `sink.Empty()`
 // when it holds only 0, else `sink.Row()` gives room for its values and
 // `sink.Done(row)` takes them. The matrix must be usable and `moving` hold data.
@@ -503,7 +492,7 @@ void ResampleRows(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoi
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
                                             const C3DPoint& gridSize, const C3DPoint& boxMinimum,
                                             const C3DPoint& boxSize, const C3DPoint& movingCorner) {
-  if (!BoxInsideGrid(gridSize, boxMinimum, boxSize)) return nullptr;
+  if (!BoxInsideVolume(gridSize, boxMinimum, boxSize)) return nullptr;
   if (!moving.HasData() || !IsUsableMatrix(matrix)) return std::make_unique<CVoxel>(boxSize);
   // Every voxel of the box is written below, so the block is not zero-filled first.
   auto output = std::make_unique<CVoxel>();
@@ -528,7 +517,7 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
 bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoint& gridSize,
                        const C3DPoint& boxMinimum, const C3DPoint& boxSize, CLabelRuns& runs,
                        const C3DPoint& movingCorner) {
-  if (!BoxInsideGrid(gridSize, boxMinimum, boxSize)) return false;
+  if (!BoxInsideVolume(gridSize, boxMinimum, boxSize)) return false;
   runs = CLabelRuns(boxSize);
   if (!moving.HasData() || !IsUsableMatrix(matrix)) {
     for (std::int64_t row = 0; row < static_cast<std::int64_t>(boxSize.y) * boxSize.z; ++row) runs.StartRow();

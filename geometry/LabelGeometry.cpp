@@ -71,16 +71,20 @@ void Centroid(const CVoxel& label, C3DPoint& centre) {
              static_cast<int>(std::floor(sz / n + 0.5f)));
 }
 
-std::unique_ptr<CVoxel> Crop(const CVoxel& source, const C3DPoint& minCorner, const C3DPoint& size) {
-  if (!source.HasData()) return nullptr;
+bool BoxInsideVolume(const C3DPoint& dimensions, const C3DPoint& minCorner, const C3DPoint& size) {
   const int c[3] = {minCorner.x, minCorner.y, minCorner.z};
   const int s[3] = {size.x, size.y, size.z};
-  const int dims[3] = {source.X, source.Y, source.Z};
+  const int dims[3] = {dimensions.x, dimensions.y, dimensions.z};
   for (int a = 0; a < 3; ++a) {
     const std::int64_t end = static_cast<std::int64_t>(c[a]) + s[a];
-    // A negative size (the window of an empty label) is refused like any other bad window.
-    if (c[a] < 0 || c[a] >= dims[a] || s[a] < 0 || end > dims[a]) return nullptr;
+    if (c[a] < 0 || c[a] >= dims[a] || s[a] < 0 || end > dims[a]) return false;
   }
+  return true;
+}
+
+std::unique_ptr<CVoxel> Crop(const CVoxel& source, const C3DPoint& minCorner, const C3DPoint& size) {
+  if (!source.HasData() || !BoxInsideVolume(source.Size(), minCorner, size)) return nullptr;
+  const int c[3] = {minCorner.x, minCorner.y, minCorner.z};
   auto window = std::make_unique<CVoxel>(size);
   if (!window->HasData()) return nullptr;
   window->CopyGeometry(source);

@@ -23,6 +23,10 @@ void Centroid(const CVoxel& label, C3DPoint& centre);
 // Copy of the window [minCorner, minCorner + size). Null unless the window lies
 // inside the source. Keeps the source's spacing and origin.
 std::unique_ptr<CVoxel> Crop(const CVoxel& source, const C3DPoint& minCorner, const C3DPoint& size);
+// Whether the box [minCorner, minCorner + size) lies inside a volume of
+// `dimensions`: corner inside, size not negative, end not beyond the volume.
+// (A negative size, the window of an empty label, is refused like any other.)
+bool BoxInsideVolume(const C3DPoint& dimensions, const C3DPoint& minCorner, const C3DPoint& size);
 
 // 1 where the value (widened to double) is >= threshold, else 0 (NaN gives 0).
 std::unique_ptr<CVoxel> Threshold(const CFVoxel& probabilities, double threshold);
