@@ -318,7 +318,7 @@ struct LineSums {
   Counts vectors[Full];
   std::int64_t lanes[Extra > 0 ? Extra : 1];
 
-  LineSums() {
+  LineSums(std::int64_t*, int) {
     for (int v = 0; v < Full; ++v) vectors[v] = Counts{};
     for (int e = 0; e < Extra; ++e) lanes[e] = 0;
   }
@@ -345,6 +345,7 @@ struct AnyLineSums {
   std::int64_t* sums;
   int lanes;
 
+  AnyLineSums(std::int64_t* lineSums, int lineLanes) : sums(lineSums), lanes(lineLanes) {}
   void Add(const std::int64_t* begin, const std::int64_t* end) {
     for (int j = 0; j < lanes; ++j) sums[j] += end[j] - begin[j];
   }
@@ -354,11 +355,10 @@ struct AnyLineSums {
 // Packed term counts of the inside voxels of one reference over the window,
 // for every translation: at ((iz * ny + iy) * vectors) * kLanes + ix. One
 // line of translations (iz, iy) at a time, its x translations side by side.
-template <typename Sums, typename MakeSums>
+template <typename Sums>
 inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixes, const CLabelRuns& runs,
                                                       const Translations& t, const C3DPoint& window,
-                                                      const C3DPoint& base, std::int64_t* counts,
-                                                      const MakeSums& makeSums) {
+                                                      const C3DPoint& base, std::int64_t* counts) {
   const int lowX = t.x.front();
   const int top = window.x + prefixes.span;
   // Reference x range any translation reads; runs are clipped to it.
@@ -368,7 +368,7 @@ inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixe
     for (std::size_t iy = 0; iy < t.y.size(); ++iy) {
       std::int64_t* sums =
           counts + (iz * t.y.size() + iy) * static_cast<std::size_t>(prefixes.vectors) * kLanes;
-      Sums line = makeSums(sums);
+      Sums line(sums, static_cast<int>(t.x.size()));
       // Window rows whose reference row exists at this translation.
       const int shiftY = t.y[iy] + base.y;
       const int firstY = std::max(0, -shiftY);
@@ -399,16 +399,10 @@ inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes
                                                                const CLabelRuns& runs, const Translations& t,
                                                                const C3DPoint& window, const C3DPoint& base,
                                                                std::int64_t* counts) {
-  const int lanes = static_cast<int>(t.x.size());
-  const auto registers = [](std::int64_t*) { return LineSums<1, 1>{}; };
-  if (lanes == kLanes + 1)
-    return CountLines<LineSums<1, 1>>(prefixes, runs, t, window, base, counts, registers);
-  if (lanes == kLanes)
-    return CountLines<LineSums<1, 0>>(prefixes, runs, t, window, base, counts,
-                                      [](std::int64_t*) { return LineSums<1, 0>{}; });
-  CountLines<AnyLineSums>(prefixes, runs, t, window, base, counts, [lanes](std::int64_t* sums) {
-    return AnyLineSums{sums, lanes};
-  });
+  // Nine translations along x (the correction's range and step) and eight get their sums in registers.
+  if (t.x.size() == kLanes + 1) return CountLines<LineSums<1, 1>>(prefixes, runs, t, window, base, counts);
+  if (t.x.size() == kLanes) return CountLines<LineSums<1, 0>>(prefixes, runs, t, window, base, counts);
+  CountLines<AnyLineSums>(prefixes, runs, t, window, base, counts);
 }
 
 // CountTranslationsOf for each instruction set.
