@@ -62,7 +62,7 @@ class CCorrectionJob {
   CorrectionParameters parameters;
   std::unique_ptr<CVoxel> segmentation;    // corrected in place
   std::unique_ptr<CVoxel> accumulatedMap;  // the accumulated map with this run's strokes merged
-  std::unique_ptr<CVoxel> strokeMap;       // the strokes of this run (kept as the backup; Run does not read it)
+  std::unique_ptr<CVoxel> strokeMap;  // the strokes of this run (kept as the backup; Run does not read it)
   // Reads a reference label for the semi-automatic run; empty: the load dispatcher.
   VolumeLoader loadReference;
   // The reference labels kept from the case's earlier runs (see CReferenceCache);

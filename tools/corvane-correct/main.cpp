@@ -169,7 +169,8 @@ bool Run(const Options& o, std::string& error) {
   const bool done = job.Run(log, messages);
   segmentation = std::move(job.segmentation);
   if (!done)
-    return Fail(error, messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
+    return Fail(error,
+                messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
   for (const std::string& warning : messages.messages)
     std::fprintf(stderr, "corvane-correct: warning: %s\n", OneLine(warning).c_str());
 
