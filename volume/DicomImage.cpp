@@ -6,6 +6,7 @@
 #include <gdcmTrace.h>
 #include <gdcmTransferSyntax.h>
 #include <gdcmUIDs.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -346,6 +347,10 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     // GDCM loops forever on some malformed files: a child still busy after a
     // generous budget for the folder's size is ended by the alarm signal.
     ::alarm(ReadingBudgetSeconds(folder));
+    // The libraries' own diagnostics (GDCM's traces, its JPEG decoders'
+    // complaints) would reach the user's terminal: what matters comes back
+    // through the pipe as a message.
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2);
     gdcm::Trace::SetWarning(false);
     gdcm::Trace::SetError(false);
     gdcm::Trace::SetDebug(false);
