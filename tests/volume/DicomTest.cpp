@@ -248,15 +248,17 @@ TEST(DicomSeries, AFolderWithOneSeriesReadsAsTheSeriesWhateverElseItHolds) {
   EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST(DicomSeries, NonSquarePixelsTakeTheRowSpacingAlongY) {
+TEST(DicomSeries, RowSpacingIsAlongYAndSliceSpacingIsTheGapBetweenPositions) {
   TempDir dir;
   SeriesSpec spec;
   spec.base.pixelSpacing = {0.55, 0.625};  // between rows, between columns
+  spec.base.thickness = 1.0;                // thin slices 2.5 mm apart: the gap is the z spacing
   WriteSeries(dir.Path("s"), MakeSeries(spec));
   const CVoxel v(dir.Path("s"));
   ASSERT_TRUE(v.HasData());
   EXPECT_FLOAT_EQ(v.spacing[0], 0.625f);
   EXPECT_FLOAT_EQ(v.spacing[1], 0.55f);
+  EXPECT_FLOAT_EQ(v.spacing[2], 2.5f);
   double p[3];
   v.PhysicalPoint(4, 3, 0, p);
   EXPECT_NEAR(p[0], 1 + 4 * 0.625, 1e-5);
