@@ -366,6 +366,12 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     ::setrlimit(RLIMIT_CORE, &noCore);
     // GDCM loops forever on some malformed files: a child still busy after a
     // generous budget for the folder's size is ended by the alarm signal.
+    // (The alarm's default action is wanted, whatever handler or mask the program had.)
+    std::signal(SIGALRM, SIG_DFL);
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ::sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
     ::alarm(ReadingBudgetSeconds(folder));
     // The libraries' own diagnostics (GDCM's traces, its JPEG decoders'
     // complaints) would reach the user's terminal: what matters comes back
