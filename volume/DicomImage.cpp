@@ -368,6 +368,9 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     // generous budget for the folder's size is ended by the alarm signal.
     // (The alarm's default action is wanted, whatever handler or mask the program had.)
     std::signal(SIGALRM, SIG_DFL);
+    // Likewise a failed assertion in the library ends the child plainly,
+    // without the program's crash handling (which is the parent's business).
+    std::signal(SIGABRT, SIG_DFL);
     sigset_t alarmOnly;
     sigemptyset(&alarmOnly);
     sigaddset(&alarmOnly, SIGALRM);
