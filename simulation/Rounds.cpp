@@ -207,12 +207,13 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     }
     job->parameters.threads = settings.threads;
     const auto correctionStart = Clock::now();
-    job->Run(sinks, sinks);
+    const bool ran = job->Run(sinks, sinks);
     cost.correction = since(correctionStart);
     // A refused or failed run leaves the segmentation as it was and says so;
     // the round measures what the case then holds, as the window would show it.
     if (sinks.Count() != before && report)
-      report->warnings.push_back(where + ", round " + std::to_string(round + 1) + ": " + sinks.Since(before));
+      report->warnings.push_back(where + ", round " + std::to_string(round + 1) + ": " +
+                                 (ran ? "" : "the correction was refused: ") + sinks.Since(before));
     session.FinishCorrection(std::move(job));
     ++strokes;
   }
