@@ -98,8 +98,7 @@ struct CaseReport {
 // file that cannot be written); *report receives what the corrections said
 // and what the rounds cost.
 bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const SimulationSettings& settings,
-                  std::vector<RoundRow>& rows, std::string& error,
-                  CaseReport* report = nullptr);
+                  std::vector<RoundRow>& rows, std::string& error, CaseReport* report = nullptr);
 
 // Runs every case from its files, each in every mode (cases in list order,
 // modes in the given order), appending their rows. A case without its own
@@ -107,8 +106,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
 // case that cannot be read or run.
 bool SimulateCases(const std::vector<evaluation::CohortCase>& cases, const std::string& defaultReferenceDir,
                    const std::vector<ModeInfo>& modes, const SimulationSettings& settings,
-                   std::vector<RoundRow>& rows, std::string& error,
-                   CaseReport* report = nullptr);
+                   std::vector<RoundRow>& rows, std::string& error, CaseReport* report = nullptr);
 
 // The folder name of a case in the saved rounds: its name with every
 // character other than letters, digits, '.', '-' and '_' replaced by '_'.
