@@ -19,11 +19,12 @@ struct ModeInfo {
   const char* name;
   CorrectionMode mode;
 };
-// Every mode, in the order runs and summaries list them.
-inline constexpr std::array<ModeInfo, 2> kModes{{
+// Every mode, in the order runs and summaries list them (a new mode is one
+// more line here).
+inline constexpr ModeInfo kModes[] = {
     {"semi", CorrectionMode::kSemiAutomatic},
     {"manual", CorrectionMode::kManual},
-}};
+};
 // "semi", "manual", ... (one of kModes), or "both" for semi and manual.
 bool ParseModes(const std::string& text, std::vector<ModeInfo>& modes, std::string& error);
 // Whether the mode reads reference labels.
