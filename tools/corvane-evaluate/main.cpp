@@ -33,7 +33,9 @@ const char kHelp[] =
     "\n"
     "Inputs: any volume Corvane reads. A voxel is foreground when its value is non-zero, or equals N\n"
     "with --label N. Truth and segmentation must agree in size, spacing (1e-4 relative), origin\n"
-    "(1e-3 mm) and direction (1e-4).\n"
+    "(1e-3 mm) and direction (1e-4), or hold the same voxel centres in another axis order or\n"
+    "direction: such a truth is reordered by position onto the segmentation's grid (one line on\n"
+    "stderr says so).\n"
     "\n"
     "CSV columns: segmentation,region,dice,jaccard,truth_ml,segmentation_ml,rvd_percent,abd_mm,\n"
     "hd95_mm,hd_mm,surface_dice_1mm,surface_dice_2mm (segmentation: the path as given; region:\n"
@@ -185,6 +187,7 @@ bool WriteOutputs(const Options& o, const std::vector<evaluation::ResultRow>& ro
 
 bool Run(const Options& o, Failure& failure) {
   std::vector<evaluation::ResultRow> rows;
+  std::vector<std::string> notices;  // what the reading said: one line each on stderr once all is done
   std::string error;
   bool withCase = true;
   if (!o.truth.empty()) {
@@ -192,7 +195,7 @@ bool Run(const Options& o, Failure& failure) {
     std::vector<evaluation::CohortCase> cases;
     for (const std::string& s : o.segmentations) cases.push_back({"", s, o.truth, s, ""});
     std::vector<evaluation::CaseMetrics> metrics;
-    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
+    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error, &notices))
       return Fail(failure, kBadInput, error);
     for (std::size_t i = 0; i < cases.size(); ++i)
       evaluation::AppendCaseRows("", cases[i].segmentation, metrics[i], rows);
@@ -208,7 +211,7 @@ bool Run(const Options& o, Failure& failure) {
       for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
     }
     std::vector<evaluation::CaseMetrics> metrics;
-    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
+    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error, &notices))
       return Fail(failure, kBadInput, error);
     for (std::size_t i = 0; i < cases.size(); ++i)
       evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
@@ -227,6 +230,7 @@ bool Run(const Options& o, Failure& failure) {
     rows.insert(rows.end(), summary.begin(), summary.end());
   }
   if (!WriteOutputs(o, rows, withCase, failure)) return false;
+  for (const std::string& notice : notices) std::fprintf(stderr, "corvane-evaluate: %s\n", notice.c_str());
   std::fputs(evaluation::TableText(rows, withCase).c_str(), stdout);
   return true;
 }
