@@ -149,20 +149,25 @@ bool EvaluateFiles(const std::string& truthPath, const std::string& segmentation
   return true;
 }
 
+void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                      std::vector<CaseMetrics>& metrics, std::vector<std::string>& errors) {
+  metrics.assign(cases.size(), CaseMetrics{});
+  errors.assign(cases.size(), std::string());
+  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
+    const std::size_t k = static_cast<std::size_t>(i);
+    if (!EvaluateFiles(cases[k].truthPath, cases[k].segmentationPath, foreground, metrics[k], errors[k]) &&
+        errors[k].empty())
+      errors[k] = "it could not be measured";
+  });
+}
+
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
                    std::vector<CaseMetrics>& metrics, std::string& error) {
-  metrics.assign(cases.size(), CaseMetrics{});
-  std::vector<std::string> errors(cases.size());
-  std::vector<char> done(cases.size(), 0);
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
-    const CohortCase& c = cases[static_cast<std::size_t>(i)];
-    done[static_cast<std::size_t>(i)] =
-        EvaluateFiles(c.truthPath, c.segmentationPath, foreground, metrics[static_cast<std::size_t>(i)],
-                      errors[static_cast<std::size_t>(i)]);
-  });
-  for (std::size_t i = 0; i < cases.size(); ++i)
-    if (!done[i]) {
-      error = errors[i];
+  std::vector<std::string> errors;
+  EvaluateEachCase(cases, foreground, threads, metrics, errors);
+  for (const std::string& e : errors)
+    if (!e.empty()) {
+      error = e;
       return false;
     }
   return true;

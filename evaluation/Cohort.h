@@ -41,6 +41,11 @@ bool LoadLabelVolume(const std::string& what, const std::string& path, std::uniq
 bool EvaluateFiles(const std::string& truthPath, const std::string& segmentationPath,
                    const Foreground& foreground, CaseMetrics& metrics, std::string& error);
 
+// Evaluates every case on up to `threads` threads (0: every core); errors[i]
+// is empty when case i was measured, else says why it was not (with the path).
+void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                      std::vector<CaseMetrics>& metrics, std::vector<std::string>& errors);
+
 // Evaluates every case on up to `threads` threads (0: every core). On failure
 // *error tells the first failing case in list order.
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,

@@ -81,7 +81,11 @@ const char kHelp[] =
     "their value as --opt VALUE or --opt=VALUE; -q silences notices.\n"
     "\n"
     "A failure prints one line on stderr starting with 'corvane-evaluate: ' and writes nothing;\n"
-    "status 2 covers an input that cannot be read, a geometry that differs and a malformed manifest.\n";
+    "status 2 covers an input that cannot be read, a geometry that differs and a malformed manifest.\n"
+    "In a manifest, a case that cannot be read or compared gets one line on stderr ('case NAME: ...'\n"
+    "with its file) and is left out; the other cases are measured and written, the summary covers\n"
+    "them, and the exit status is 4. When no case can be read the status is 2 and nothing is written.\n"
+    "A shard beyond the number of cases is refused (status 1).\n";
 
 const cli::Program kProgram{kName, kHelp, false, true};
 
@@ -191,7 +195,7 @@ bool WriteOutputs(const Options& o, const std::vector<evaluation::ResultRow>& ro
   return true;
 }
 
-bool Run(const Options& o, Failure& failure) {
+bool Run(const Options& o, Failure& failure, int& status) {
   std::vector<evaluation::ResultRow> rows;
   std::string error;
   bool withCase = true;
@@ -214,12 +218,31 @@ bool Run(const Options& o, Failure& failure) {
       int index = 0, count = 0;
       if (!evaluation::ParseShard(o.shard, index, count, error)) return Fail(failure, kBadArguments, error);
       for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
+      if (cases.empty())
+        return Fail(failure, kBadArguments,
+                    "shard " + o.shard + " holds no case: the manifest lists " + std::to_string(all.size()) +
+                        (all.size() == 1 ? " case" : " cases"));
     }
+    // A case that cannot be read is told and left out; the others are measured and written.
     std::vector<evaluation::CaseMetrics> metrics;
-    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
-      return Fail(failure, kBadInput, error);
-    for (std::size_t i = 0; i < cases.size(); ++i)
-      evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
+    std::vector<std::string> errors;
+    evaluation::EvaluateEachCase(cases, o.foreground, o.threads, metrics, errors);
+    std::size_t failed = 0;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      if (errors[i].empty()) {
+        evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
+      } else {
+        ++failed;
+        if (failed < cases.size()) cli::Error(kName, "case " + cases[i].name + ": " + errors[i]);
+      }
+    }
+    if (failed == cases.size()) {
+      return Fail(failure, kBadInput,
+                  cases.size() == 1
+                      ? "case " + cases[0].name + ": " + errors[0]
+                      : "no case could be read (case " + cases.back().name + ": " + errors.back() + ")");
+    }
+    if (failed > 0) status = cli::kSomeFailed;
     const std::vector<evaluation::ResultRow> summary = evaluation::SummaryRows(rows);
     rows.insert(rows.end(), summary.begin(), summary.end());
   } else {
@@ -256,9 +279,10 @@ int main(int argc, char** argv) {
   Options options;
   Failure failure{0, ""};
   try {
+    int status = cli::kDone;  // kSomeFailed when a cohort left cases out
     if (ParseArguments(arguments, options, failure) && CheckOutputs(options, failure) &&
-        Run(options, failure))
-      return cli::kDone;
+        Run(options, failure, status))
+      return status;
   } catch (const std::bad_alloc&) {
     failure = {kBadInput, "not enough memory"};
   }
