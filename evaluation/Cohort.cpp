@@ -158,26 +158,31 @@ bool EvaluateFiles(const std::string& truthPath, const std::string& segmentation
   return true;
 }
 
+void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                      std::vector<CaseMetrics>& metrics, std::vector<std::string>& errors,
+                      std::vector<std::string>* notices) {
+  metrics.assign(cases.size(), CaseMetrics{});
+  errors.assign(cases.size(), std::string());
+  std::vector<std::vector<std::string>> told(cases.size());
+  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
+    const std::size_t k = static_cast<std::size_t>(i);
+    if (!EvaluateFiles(cases[k].truthPath, cases[k].segmentationPath, foreground, metrics[k], errors[k], &told[k]) &&
+        errors[k].empty())
+      errors[k] = "it could not be measured";
+  });
+  if (notices)
+    for (const std::vector<std::string>& lines : told) notices->insert(notices->end(), lines.begin(), lines.end());
+}
+
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
                    std::vector<CaseMetrics>& metrics, std::string& error, std::vector<std::string>* notices) {
-  metrics.assign(cases.size(), CaseMetrics{});
-  std::vector<std::string> errors(cases.size());
-  std::vector<std::vector<std::string>> told(cases.size());
-  std::vector<char> done(cases.size(), 0);
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
-    const CohortCase& c = cases[static_cast<std::size_t>(i)];
-    done[static_cast<std::size_t>(i)] =
-        EvaluateFiles(c.truthPath, c.segmentationPath, foreground, metrics[static_cast<std::size_t>(i)],
-                      errors[static_cast<std::size_t>(i)], &told[static_cast<std::size_t>(i)]);
-  });
-  for (std::size_t i = 0; i < cases.size(); ++i)
-    if (!done[i]) {
-      error = errors[i];
+  std::vector<std::string> errors;
+  EvaluateEachCase(cases, foreground, threads, metrics, errors, notices);
+  for (const std::string& e : errors)
+    if (!e.empty()) {
+      error = e;
       return false;
     }
-  if (notices)
-    for (const std::vector<std::string>& lines : told)
-      notices->insert(notices->end(), lines.begin(), lines.end());
   return true;
 }
 

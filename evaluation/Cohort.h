@@ -46,6 +46,12 @@ bool EvaluateFiles(const std::string& truthPath, const std::string& segmentation
                    const Foreground& foreground, CaseMetrics& metrics, std::string& error,
                    std::vector<std::string>* notices = nullptr);
 
+// Evaluates every case on up to `threads` threads (0: every core); errors[i]
+// is empty when case i was measured, else says why it was not (with the path).
+void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                      std::vector<CaseMetrics>& metrics, std::vector<std::string>& errors,
+                      std::vector<std::string>* notices = nullptr);
+
 // Evaluates every case on up to `threads` threads (0: every core). On failure
 // *error tells the first failing case in list order. The cases' notices are
 // appended to *notices in list order.

@@ -147,28 +147,32 @@ TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
   fs::create_directories(dir_ / "norefs");
   std::ofstream(dir_ / "norefs" / "a_Label.mhd") << "x";
 
-  const std::vector<std::vector<std::string>> failing{
-      Semi(P("missing.mhd"), P("map.mhd"), P("refs")),
-      Semi(P("seg.mhd"), P("cut.mhd"), P("refs")),
-      Semi(P("seg.mhd"), P("small.mhd"), P("refs")),
-      Semi(P("empty.mhd"), P("map.mhd"), P("refs")),
-      Semi(P("seg.mhd"), P("map.mhd"), P("norefs")),
-      Semi(P("seg.mhd"), P("map.mhd"), P("no-such-folder")),
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output", P("out")},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
-       P("out"), "--mode", "auto"},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
-       P("out"), "--threads", "0"},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
-       P("out"), "--truth", P("small.mhd")},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output"},
-      {"--segmentation", P("seg.mhd"), "--bogus", "1"},
+  // Unreadable or unfitting inputs exit 2, bad arguments 1.
+  const std::vector<std::pair<std::vector<std::string>, int>> failing{
+      {Semi(P("missing.mhd"), P("map.mhd"), P("refs")), 2},
+      {Semi(P("seg.mhd"), P("cut.mhd"), P("refs")), 2},
+      {Semi(P("seg.mhd"), P("small.mhd"), P("refs")), 2},
+      {Semi(P("empty.mhd"), P("map.mhd"), P("refs")), 2},
+      {Semi(P("seg.mhd"), P("map.mhd"), P("norefs")), 2},
+      {Semi(P("seg.mhd"), P("map.mhd"), P("no-such-folder")), 2},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output", P("out")}, 1},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+        P("out"), "--mode", "auto"},
+       1},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+        P("out"), "--threads", "0"},
+       1},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+        P("out"), "--truth", P("small.mhd")},
+       2},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output"}, 1},
+      {{"--segmentation", P("seg.mhd"), "--bogus", "1"}, 1},
   };
-  for (const auto& arguments : failing) {
+  for (const auto& [arguments, status] : failing) {
     const Result r = Run(arguments);
     std::string shown;
     for (const auto& a : arguments) shown += a + " ";
-    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_EQ(r.status, status) << shown;
     EXPECT_EQ(r.err.rfind("corvane-correct: ", 0), 0u) << shown << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << r.err;
     EXPECT_TRUE(r.out.empty()) << shown << r.out;
@@ -184,14 +188,15 @@ TEST_F(CorvaneCorrect, AFailedWriteSaysWhyAndLeavesNoFile) {
   };
   // The disk fills up: files may not grow past 512 bytes (the data needs 20160).
   Result r = Run(manual(P("out")), "trap '' XFSZ; ulimit -f 1; ");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("cannot write " + P("out.raw") + ": File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("cannot write '" + P("out.raw") + "': File too large"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw")));
 
   fs::create_directories(dir_ / "taken.mhd");
   r = Run(manual(P("taken.mhd")));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find(P("taken.mhd") + ": it is a folder, not a file"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "corvane-correct: cannot write '" + P("taken.mhd") + "': it is a folder, not a file\n");
+  EXPECT_EQ(r.out, "");  // refused before the run, so no log lines
 }
 
 TEST_F(CorvaneCorrect, AMapAndTruthOfTheSegmentationsGridInAnotherOrderAreReordered) {
