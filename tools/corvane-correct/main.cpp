@@ -141,8 +141,7 @@ bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVox
     const std::string why = sink.messages.empty() ? "it holds no voxel data" : OneLine(sink.messages.front());
     return Fail(error, "cannot read the " + what + " '" + path + "': " + why);
   }
-  for (const std::string& message : sink.messages)
-    std::fprintf(stderr, "corvane-correct: %s\n", OneLine(message).c_str());
+  for (const std::string& message : sink.messages) cli::Notice(kName, OneLine(message));
   return true;
 }
 
@@ -155,8 +154,7 @@ bool Run(const Options& o, Failure& error) {
   auto reorder = [&](CVoxel& volume, const char* what, const std::string& path) {
     std::string how;
     if (ReorderOntoGrid(volume, *segmentation, &how) == GridMatch::Reordered)
-      std::fprintf(stderr, "corvane-correct: %s\n",
-                   ReorderedText(what, path, "segmentation", o.segmentation, how).c_str());
+      cli::Notice(kName, ReorderedText(what, path, "segmentation", o.segmentation, how));
   };
   reorder(*map, "scribble map", o.scribbles);
   if (!map->SameSize(*segmentation))
