@@ -28,11 +28,13 @@ if(HELP2MAN AND CORVANE_SANITIZE STREQUAL "")
   set(pages "")
   foreach(program ${CORVANE_INSTALLED_PROGRAMS})
     set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
-    # help2man runs the program's --help and --version; the window answers both without a display.
+    # help2man runs the program's --help (the window answers it without a display);
+    # the version is given, so a program without --version still gets its page.
     add_custom_command(
       OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-      COMMAND ${HELP2MAN} --no-info --section=1 --output=${page} $<TARGET_FILE:${program}>
+      COMMAND ${HELP2MAN} --no-info --section=1 --version-string=${PROJECT_VERSION} --output=${page}
+              $<TARGET_FILE:${program}>
       DEPENDS ${program}
       COMMENT "Man page of ${program}"
       VERBATIM)

@@ -9,6 +9,7 @@ RUN_PACKAGES=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libvtk9-dev libnifti-dev zlib1g-dev libgdcm-dev
+  libnifti2-dev  # nifticlib's NIfTI-2 library: Analyze, NIfTI-1 and NIfTI-2
   xvfb xauth fonts-nanum fonts-dejavu-core
 )
 # What the tests, the sanitizer builds, the man pages and the .deb need besides.

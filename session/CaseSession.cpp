@@ -195,6 +195,7 @@ void CCaseSession::ChooseReferenceDir(const std::string& directory) {
 
 bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
   m_mode = mode;
+  m_modeChosen = true;
   CreateStrokeMapIfNone();
   if (mode != CorrectionMode::kSemiAutomatic || !m_marking) return false;
   m_marking = false;

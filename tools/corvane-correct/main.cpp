@@ -27,6 +27,7 @@
 #include "geometry/LabelGeometry.h"
 #include "session/CaseSession.h"
 #include "volume/FileIO.h"
+#include "volume/GridReorder.h"
 #include "volume/Sinks.h"
 #include "volume/ValueChecks.h"
 #include "volume/Voxel.h"
@@ -138,6 +139,8 @@ bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVox
     const std::string why = sink.messages.empty() ? "it holds no voxel data" : OneLine(sink.messages.front());
     return Fail(error, "cannot read the " + what + " '" + path + "': " + why);
   }
+  for (const std::string& message : sink.messages)
+    std::fprintf(stderr, "corvane-correct: %s\n", OneLine(message).c_str());
   return true;
 }
 
@@ -146,6 +149,14 @@ bool Run(const Options& o, Failure& error) {
   if (!Load("segmentation", o.segmentation, segmentation, error) ||
       !Load("scribble map", o.scribbles, map, error))
     return false;
+  // A volume holding the segmentation's voxels in another axis order or direction is put on its grid.
+  auto reorder = [&](CVoxel& volume, const char* what, const std::string& path) {
+    std::string how;
+    if (ReorderOntoGrid(volume, *segmentation, &how) == GridMatch::Reordered)
+      std::fprintf(stderr, "corvane-correct: %s\n",
+                   ReorderedText(what, path, "segmentation", o.segmentation, how).c_str());
+  };
+  reorder(*map, "scribble map", o.scribbles);
   if (!map->SameSize(*segmentation))
     return Fail(error, "the scribble map and the segmentation differ in size");
   // Notices are told once the run has succeeded: a failed run prints its one line only.
@@ -157,6 +168,7 @@ bool Run(const Options& o, Failure& error) {
     notices.push_back("the scribble map '" + o.scribbles + "' " + problem);
   if (!o.truth.empty()) {
     if (!Load("ground truth", o.truth, truth, error)) return false;
+    reorder(*truth, "ground truth", o.truth);
     if (!truth->SameSize(*segmentation))
       return Fail(error, "the ground truth and the segmentation differ in size");
     const std::string mismatch = o.metrics.empty() ? "" : evaluation::GeometryMismatch(*truth, *segmentation);

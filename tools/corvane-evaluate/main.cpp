@@ -35,7 +35,9 @@ const char kHelp[] =
     "\n"
     "Inputs: any volume Corvane reads. A voxel is foreground when its value is non-zero, or equals N\n"
     "with --label N. Truth and segmentation must agree in size, spacing (1e-4 relative), origin\n"
-    "(1e-3 mm) and direction (1e-4).\n"
+    "(1e-3 mm) and direction (1e-4), or hold the same voxel centres in another axis order or\n"
+    "direction: such a truth is reordered by position onto the segmentation's grid (one line on\n"
+    "stderr says so).\n"
     "\n"
     "CSV columns: segmentation,region,dice,jaccard,truth_ml,segmentation_ml,rvd_percent,abd_mm,\n"
     "hd95_mm,hd_mm,surface_dice_1mm,surface_dice_2mm (segmentation: the path as given; region:\n"
@@ -197,6 +199,7 @@ bool WriteOutputs(const Options& o, const std::vector<evaluation::ResultRow>& ro
 
 bool Run(const Options& o, Failure& failure, int& status) {
   std::vector<evaluation::ResultRow> rows;
+  std::vector<std::string> notices;  // what the reading said: one line each on stderr once all is done
   std::string error;
   bool withCase = true;
   if (!o.truth.empty()) {
@@ -204,7 +207,7 @@ bool Run(const Options& o, Failure& failure, int& status) {
     std::vector<evaluation::CohortCase> cases;
     for (const std::string& s : o.segmentations) cases.push_back({"", s, o.truth, s, ""});
     std::vector<evaluation::CaseMetrics> metrics;
-    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
+    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error, &notices))
       return Fail(failure, kBadInput, error);
     for (std::size_t i = 0; i < cases.size(); ++i)
       evaluation::AppendCaseRows("", cases[i].segmentation, metrics[i], rows);
@@ -226,7 +229,7 @@ bool Run(const Options& o, Failure& failure, int& status) {
     // A case that cannot be read is told and left out; the others are measured and written.
     std::vector<evaluation::CaseMetrics> metrics;
     std::vector<std::string> errors;
-    evaluation::EvaluateEachCase(cases, o.foreground, o.threads, metrics, errors);
+    evaluation::EvaluateEachCase(cases, o.foreground, o.threads, metrics, errors, &notices);
     std::size_t failed = 0;
     for (std::size_t i = 0; i < cases.size(); ++i) {
       if (errors[i].empty()) {
@@ -258,6 +261,7 @@ bool Run(const Options& o, Failure& failure, int& status) {
     rows.insert(rows.end(), summary.begin(), summary.end());
   }
   if (!WriteOutputs(o, rows, withCase, failure)) return false;
+  for (const std::string& notice : notices) cli::Notice(kName, notice);
   // Standard output carries either the file that "-" names or the table.
   if (o.csv == "-") {
     std::fputs(evaluation::CsvText(rows, withCase).c_str(), stdout);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,8 @@
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
 #include "tests/tools/ToolRun.h"
+#include "tests/volume/OtherOrder.h"
+#include "volume/GridReorder.h"
 #include "volume/Voxel.h"
 
 namespace fs = std::filesystem;
@@ -166,6 +169,65 @@ TEST_F(CorvaneEvaluate, ACohortSurvivesCasesThatCannotBeRead) {
   ExpectRefused(none);
   EXPECT_NE(none.err.find("case 1: "), std::string::npos) << none.err;
   EXPECT_FALSE(fs::exists(P("none.csv")));
+}
+
+TEST_F(CorvaneEvaluate, ATruthOfTheSegmentationsGridInAnotherOrderIsReordered) {
+  ASSERT_EQ(Run({"--truth", P("truth.mhd"), "--segmentation", P("seg1.mhd"), "--csv", P("base.csv")}).status,
+            0);
+  // An oblique case: the truth stored by another tool with its slices the
+  // other way and with x and y swapped, the segmentation as it is.
+  CVoxel obliqueSeg = CVoxel(P("seg1.mhd")), obliqueTruth = CVoxel(P("truth.mhd"));
+  const double c = std::cos(0.4), s = std::sin(0.4);
+  const double axes[3][3] = {{0.5 * c, -0.5 * s, 0}, {0.5 * s, 0.5 * c, 0}, {0, 0, 2}};
+  const double origin[3] = {12.5, -40.25, 7};
+  ASSERT_TRUE(obliqueSeg.SetGeometryFromMatrix(axes, origin) &&
+              obliqueTruth.SetGeometryFromMatrix(axes, origin));
+  toolrun::WriteMetaImage(dir_ / "seg-oblique.mhd", obliqueSeg, toolrun::GeometryLines(obliqueSeg));
+  toolrun::WriteMetaImage(dir_ / "truth-oblique.mhd", obliqueTruth, toolrun::GeometryLines(obliqueTruth));
+  const CVoxel other = testvolumes::StoredInOtherOrder(obliqueTruth, {1, 0, 2}, {false, false, true});
+  toolrun::WriteMetaImage(dir_ / "truth-other.mhd", other, toolrun::GeometryLines(other));
+
+  ASSERT_EQ(Run({"--truth", P("truth-oblique.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv",
+                 P("oblique.csv")})
+                .status,
+            0);
+  const Result r =
+      Run({"--truth", P("truth-other.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("other.csv")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "corvane-evaluate: " +
+                       ReorderedText("truth", P("truth-other.mhd"), "segmentation", P("seg-oblique.mhd"),
+                                     "y, x, -z") +
+                       "\n");
+  // The very measures of the truth in the segmentation's order (and of the
+  // upright case: the geometry plays no part beyond the slice order).
+  EXPECT_EQ(ReadFile(P("other.csv")), ReadFile(P("oblique.csv")));
+  const std::vector<std::string> upright = Lines(ReadFile(P("base.csv"))),
+                                 turned = Lines(ReadFile(P("other.csv")));
+  ASSERT_EQ(upright.size(), turned.size());
+  for (std::size_t i = 1; i < upright.size(); ++i)
+    EXPECT_EQ(upright[i].substr(upright[i].find(',')), turned[i].substr(turned[i].find(',')));
+
+  // A truth stored as a series of volumes: the first is measured, and the
+  // line that says so comes before the one about the order.
+  toolrun::WriteVolumes(dir_ / "truth-3.nii", other, 3);
+  const Result series =
+      Run({"--truth", P("truth-3.nii"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("series.csv")});
+  ASSERT_EQ(series.status, 0) << series.err;
+  EXPECT_EQ(ReadFile(P("series.csv")), ReadFile(P("oblique.csv")));
+  const std::vector<std::string> told = Lines(series.err);
+  ASSERT_EQ(told.size(), 2u) << series.err;
+  EXPECT_EQ(told[0], "corvane-evaluate: " + P("truth-3.nii") +
+                         " holds 3 volumes: only the first was read, 2 volumes were skipped.");
+  EXPECT_EQ(told[1].rfind("corvane-evaluate: The truth '" + P("truth-3.nii") + "' holds the voxels", 0), 0u);
+
+  // One voxel off along x: not the same points, refused as before.
+  CVoxel off = other;
+  off.origin[0] += 0.5f;
+  toolrun::WriteMetaImage(dir_ / "truth-off.mhd", off, toolrun::GeometryLines(off));
+  const Result refused =
+      Run({"--truth", P("truth-off.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("off.csv")});
+  ExpectRefused(refused);
+  EXPECT_NE(refused.err.find("the sizes differ"), std::string::npos) << refused.err;
 }
 
 TEST_F(CorvaneEvaluate, BadArgumentsExitWithStatusOne) {
