@@ -5,6 +5,7 @@
 
 #include "app/AppIcon.h"
 #include "app/DialogLayout.h"
+#include "corvane/Version.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent,
@@ -22,7 +23,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   icon->setGeometry(iconRect.x(), iconRect.y(), side, side);
   icon->setAccessibleName(QStringLiteral("Corvane"));
 
-  auto* version = new QLabel(QStringLiteral("Corvane 버전 1.0"), this);
+  auto* version = new QLabel(QStringLiteral("Corvane 버전 " CORVANE_VERSION), this);
   version->setObjectName(QStringLiteral("aboutVersion"));
   version->setTextFormat(Qt::PlainText);
   version->setGeometry(units.Rect(42, 14, 114, 8).adjusted(0, 0, 0, units.Y(4)));

@@ -9,6 +9,7 @@
 #include "app/AppIcon.h"
 #include "app/CorvaneDlg.h"
 #include "app/DialogLayout.h"
+#include "corvane/Version.h"
 #include "platform/QtPlatform.h"
 
 CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
@@ -57,11 +58,28 @@ void ApplyApplicationLook() {
   QApplication::setFont(DialogFont());
 }
 
+std::optional<int> AnswerWithoutDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      std::printf("%s\n%s", kCommandLineUsage, kCommandLineHelp);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("corvane %s\n", CORVANE_VERSION);
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
 int CCorvaneApp::InitInstance(int argc, char** argv) {
+  // Answered before the application object exists, which needs a display.
+  if (const std::optional<int> status = AnswerWithoutDisplay(argc, argv)) return *status;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Corvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
-  QApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
   QApplication::setWindowIcon(CorvaneIcon());
   ApplyApplicationLook();
 
@@ -71,7 +89,7 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
   const CCommandLine commandLine = ParseCommandLine(arguments);
   if (!commandLine.error.empty()) {
     std::fprintf(stderr, "corvane: %s\n%s\n", commandLine.error.c_str(), kCommandLineUsage);
-    return 2;
+    return 1;
   }
 
   CQtPlatform platform;

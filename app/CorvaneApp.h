@@ -26,6 +26,27 @@ inline constexpr const char* kCommandLineUsage =
     "usage: corvane [--image I] [--segmentation S] [--boundary B] [--scribbles M] [--references DIR] "
     "[--demo DIR]";
 
+// What --help prints after the usage line.
+inline constexpr const char* kCommandLineHelp =
+    "       corvane --help | --version\n"
+    "\n"
+    "Opens the Corvane window, in which a 3-D prostate segmentation on an MR volume is corrected\n"
+    "with scribbles, by hand or semi-automatically from a folder of reference labels.\n"
+    "\n"
+    "  --image I          the MR image to load once the window is open\n"
+    "  --segmentation S   the segmentation to correct\n"
+    "  --boundary B       a label whose contour is shown (a ground truth, say)\n"
+    "  --scribbles M      a scribble map (2 foreground, 3 background)\n"
+    "  --references DIR   the folder of reference labels for the semi-automatic correction\n"
+    "  --demo DIR         a case folder: file dialogs open there, references in DIR/references\n"
+    "Options take their value as --opt VALUE or --opt=VALUE. --help and --version need no display.\n"
+    "\n"
+    "Exit status: 0 the window was closed; 1 bad arguments.\n";
+
+// Prints --help or --version when asked (and returns 0), before any display is
+// needed; nullopt when the window is to open.
+std::optional<int> AnswerWithoutDisplay(int argc, char** argv);
+
 // The style and font of every window of the program (set on the application,
 // after it has been created).
 void ApplyApplicationLook();

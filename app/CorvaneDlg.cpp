@@ -481,6 +481,11 @@ bool CCorvaneDlg::UpdateData(bool saveAndValidate) {
   if (!ParseInteger(Edit(ctl::kBrushSizeEdit)->text(), brush)) {
     return fail(ctl::kBrushSizeEdit, "Please enter an integer.");
   }
+  // A size outside the brush spin's range would paint nothing or the whole
+  // slice; it is refused like a zoom out of range, and the last size stays.
+  if (brush < kBrushMinimum || brush > kBrushMaximum) {
+    return fail(ctl::kBrushSizeEdit, "Please enter an integer between 1 and 50.");
+  }
   m_case.SetBrushSize(brush);
   return true;
 }

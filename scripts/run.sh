@@ -4,9 +4,10 @@
 # folder loaded. Further arguments go to corvane.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j "$(nproc)"
+bash scripts/install-deps.sh --run
+# The window and the tools only: the tests need packages run.sh does not install.
+cmake -S . -B build -G Ninja -DCORVANE_BUILD_TESTS=OFF >/dev/null
+cmake --build build -j "$(nproc)" --target corvane corvane-phantom
 
 DEMO=${CORVANE_DEMO_DIR:-$PWD/demo}
 if [ ! -f "$DEMO/segmentation.mhd" ]; then

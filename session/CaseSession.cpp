@@ -6,6 +6,7 @@
 
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
+#include "volume/ValueChecks.h"
 #include "volume/Writers.h"
 
 namespace {
@@ -144,6 +145,8 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
   m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
   m_accumulatedMap->CopyGeometry(*m_segmentation);
   Log("Load Segmentation... Path : [" + path + "]");
+  if (const std::string problem = SegmentationValuesProblem(*m_segmentation); !problem.empty())
+    Log("The segmentation [" + path + "] " + problem);
   m_referencePaths.clear();
   m_history.Clear();
   return retired;
@@ -285,6 +288,8 @@ RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const st
   m_strokeMap = std::move(map);
   m_history.Commit();
   Log("Load an user interaction map... Path: [" + path + "]");
+  if (const std::string problem = ScribbleValuesProblem(*m_strokeMap); !problem.empty())
+    Log("The scribble map [" + path + "] " + problem);
   return retired;
 }
 

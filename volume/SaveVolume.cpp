@@ -1,11 +1,19 @@
 // The save commands' choice of writer by the path's ending.
 #include <algorithm>
+#include <filesystem>
 
+#include "volume/FileIO.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
 std::string SavedPathFor(const std::string& path) {
   return IsNiftiPath(path) || IsOneFileMetaImagePath(path) ? path : WithMhdExtension(path);
+}
+
+std::string SavePathProblem(const std::string& path) {
+  std::error_code ignored;
+  const bool folder = (!path.empty() && path.back() == '/') || std::filesystem::is_directory(path, ignored);
+  return folder ? OutputProblem(path) : std::string();
 }
 
 ElementStorage StorageThatFits(const CVoxel& volume, ElementStorage storage) {
@@ -24,6 +32,10 @@ bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage 
                   std::string* error, bool* widened) {
   const std::string target = SavedPathFor(path);
   if (written) *written = target;
+  if (const std::string problem = SavePathProblem(path); !problem.empty()) {
+    if (error) *error = problem;
+    return false;
+  }
   const ElementStorage stored = StorageThatFits(volume, storage);
   if (widened) *widened = stored != storage;
   if (IsNiftiPath(path)) return SaveNifti(volume, target, stored, error);

@@ -50,6 +50,11 @@ bool IsOneFileMetaImagePath(const std::string& path);
 // NIfTI and one-file MetaImage, WithMhdExtension(path) for MetaImage (the header).
 std::string SavedPathFor(const std::string& path);
 
+// Why a save command's chosen path is refused before ".mhd" could be appended
+// to it: a name ending in "/" or naming an existing folder (through links)
+// would become a hidden "DIR/.mhd" or "DIR.mhd". Empty when it is not.
+std::string SavePathProblem(const std::string& path);
+
 // `storage`, or Short when a voxel lies outside what `storage` holds (unsigned
 // bytes hold 0..255), so that no save changes a value.
 ElementStorage StorageThatFits(const CVoxel& volume, ElementStorage storage);
@@ -62,6 +67,6 @@ std::string WidenedSaveText(const std::string& written);
 // (in one file for ".mha", else with its ".raw" data file at
 // WithMhdExtension(path)). *written receives SavedPathFor(path). The voxels are
 // stored as StorageThatFits(volume, storage); *widened (if given) says whether
-// that is wider than `storage`.
+// that is wider than `storage`. A path SavePathProblem refuses is a failure.
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
                   std::string* written = nullptr, std::string* error = nullptr, bool* widened = nullptr);

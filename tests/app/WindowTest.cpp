@@ -315,6 +315,23 @@ TEST_F(WindowTest, ReadingTheControlsStopsAtAnInvalidZoom) {
   EXPECT_EQ(Dialog().BrushSize(), 7);
 }
 
+TEST_F(WindowTest, ABrushSizeOutsideTheSpinRangeIsRefusedAndTheLastSizeStays) {
+  LoadCase();
+  SetEditText(ctl::kBrushSizeEdit, "7");
+  ASSERT_TRUE(Dialog().UpdateData(true));
+  for (const char* typed : {"0", "-3", "-2147483648", "51", "2147483647"}) {
+    SetEditText(ctl::kBrushSizeEdit, typed);
+    EXPECT_FALSE(Dialog().UpdateData(true)) << typed;
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Please enter an integer between 1 and 50."}) << typed;
+    EXPECT_EQ(Dialog().BrushSize(), 7) << typed;
+  }
+  for (const char* typed : {"1", "50"}) {
+    SetEditText(ctl::kBrushSizeEdit, typed);
+    EXPECT_TRUE(Dialog().UpdateData(true)) << typed;
+    EXPECT_EQ(Dialog().BrushSize(), std::atoi(typed));
+  }
+}
+
 TEST_F(WindowTest, ContextMenuOffersTheAboutBox) {
   AboutTexts seen;
   // The menu, then the About box, are answered as they open.

@@ -359,5 +359,54 @@ TEST_F(CaseSessionTest, ResetKeepsTheImageBackupsAndModeAndStartsANewHistory) {
   EXPECT_EQ(m_case.ReferenceDir(), "C:\\DataSet\\prostate\\popR\\label2");
 }
 
+TEST_F(CaseSessionTest, VolumesInTheWrongRoleAreToldAndSavesKeepEveryValue) {
+  // An MR image loaded as the segmentation: one log line says so, and Save
+  // Segmentation keeps its values (16-bit voxels) instead of wrapping them.
+  LoadImage(MakeImage(kX, kY, kZ));
+  TakeLines();
+  LoadSegmentation(MakeImage(kX, kY, kZ));
+  Lines lines = TakeLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].rfind("The segmentation [" + m_dir.Path("segmentation.mhd") + "] holds ", 0), 0u);
+  EXPECT_NE(lines[1].find("different non-zero values (1 to 327), not 0 and one label value: is it an image?"),
+            std::string::npos)
+      << lines[1];
+  ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("saved.mhd")));
+  EXPECT_EQ(TakeLines(), (Lines{"Saved [" + m_dir.Path("saved.mhd") +
+                                    "] with 16-bit voxels: its values do not fit in 0..255",
+                                "Segmentation is saved at : [" + m_dir.Path("saved.mhd") + "]"}));
+  EXPECT_TRUE(SameVoxels(CVoxel(m_dir.Path("saved.mhd")), MakeImage(kX, kY, kZ)));
+
+  // A segmentation (0 and 1) loaded as the scribble map.
+  StartManualCase();
+  TakeLines();
+  const std::string label = Write("label.mhd", MakeBox(kX, kY, kZ, 2, 6, 2, 6, 1, 3));
+  m_case.LoadStrokeMap(m_case.LoadVolume(label), label);
+  EXPECT_EQ(TakeLines(), (Lines{"Load an user interaction map... Path: [" + label + "]",
+                                "The scribble map [" + label +
+                                    "] holds no scribble: no value 2 (foreground) or 3 (background): is it a "
+                                    "segmentation?"}));
+  // A label of 0 and one value is a segmentation, whatever the value.
+  LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5, 255));
+  EXPECT_EQ(TakeLines().size(), 1u);
+  ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("label255.mhd")));
+  EXPECT_EQ(TakeLines().size(), 1u);  // fits in bytes: no widening
+}
+
+TEST_F(CaseSessionTest, SavingOntoAFolderNameIsRefusedWithoutAHiddenFile) {
+  StartManualCase();
+  TakeLines();
+  std::filesystem::create_directory(m_dir.Path("folder"));
+  for (const std::string& name :
+       {m_dir.Path("folder"), m_dir.Path("folder") + "/", m_dir.Path("new") + "/"}) {
+    EXPECT_FALSE(m_case.SaveSegmentation(name)) << name;
+    EXPECT_EQ(TakeMessages().size(), 1u) << name;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path("folder")));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("folder.mhd")));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("new")));
+  EXPECT_EQ(TakeLines(), Lines{});
+}
+
 }  // namespace
 }  // namespace sessiontest

@@ -9,8 +9,16 @@
 
 namespace cli {
 
+namespace {
+sigset_t g_handled;
+
+// A child made by fork() (the DICOM reader's) has no waiting thread: it takes
+// SIGINT and SIGTERM with their default action again.
+void UnblockInChild() { ::pthread_sigmask(SIG_UNBLOCK, &g_handled, nullptr); }
+}  // namespace
+
 void HandleInterruptions() {
-  sigset_t handled;
+  sigset_t& handled = g_handled;
   sigemptyset(&handled);
   for (const int signal : {SIGINT, SIGTERM}) {
     struct sigaction current {};
@@ -21,6 +29,7 @@ void HandleInterruptions() {
   // Blocked here, inherited by every thread started later, and taken by the
   // waiting thread alone: the clean-up runs as ordinary code, not in a handler.
   if (::pthread_sigmask(SIG_BLOCK, &handled, nullptr) != 0) return;
+  ::pthread_atfork(nullptr, nullptr, &UnblockInChild);
   std::thread([handled] {
     int signal = 0;
     while (::sigwait(&handled, &signal) != 0) {

@@ -29,6 +29,7 @@
 #include "volume/FileIO.h"
 #include "volume/GridReorder.h"
 #include "volume/Sinks.h"
+#include "volume/ValueChecks.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
@@ -117,11 +118,8 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
 // The outputs can be written: checked before any input is read.
 bool CheckOutputs(const Options& o, Failure& failure) {
   // The ".mhd appended" rule would turn a folder name into a hidden "DIR/.mhd".
-  if (!o.output.empty() && o.output.back() == '/')
-    return Fail(failure, cli::kOutput,
-                "cannot write '" + o.output + "': the name ends in '/', so it names a folder, not a file");
-  if (const std::string kind = NotARegularFile(WriteTarget(o.output)); kind.starts_with("it is a folder"))
-    return Fail(failure, cli::kOutput, "cannot write '" + o.output + "': " + kind);
+  if (const std::string problem = SavePathProblem(o.output); !problem.empty())
+    return Fail(failure, cli::kOutput, problem);
   for (const std::string& path : {SavedPathFor(o.output), o.metrics}) {
     if (path.empty()) continue;
     if (const std::string problem = cli::CheckOutput(path, path == o.metrics); !problem.empty())
@@ -159,6 +157,13 @@ bool Run(const Options& o, Failure& error) {
   reorder(*map, "scribble map", o.scribbles);
   if (!map->SameSize(*segmentation))
     return Fail(error, "the scribble map and the segmentation differ in size");
+  // Notices are told once the run has succeeded: a failed run prints its one line only.
+  std::vector<std::string> notices;
+  // Inputs in the wrong role (swapped, or an image) are told; the run goes on as asked.
+  if (const std::string problem = SegmentationValuesProblem(*segmentation); !problem.empty())
+    notices.push_back("the segmentation '" + o.segmentation + "' " + problem);
+  if (const std::string problem = ScribbleValuesProblem(*map); !problem.empty())
+    notices.push_back("the scribble map '" + o.scribbles + "' " + problem);
   if (!o.truth.empty()) {
     if (!Load("ground truth", o.truth, truth, error)) return false;
     reorder(*truth, "ground truth", o.truth);
@@ -170,7 +175,7 @@ bool Run(const Options& o, Failure& error) {
   // Volumes that do not lie where the segmentation lies are still used voxel
   // for voxel, as the window does; the user is told.
   auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
-    if (!SameGeometry(volume, *segmentation)) cli::Notice(kName, GeometryMismatchText(what, "segmentation"));
+    if (!SameGeometry(volume, *segmentation)) notices.push_back(GeometryMismatchText(what, "segmentation"));
   };
   warnIfElsewhere(*map, "scribble map");
   if (truth) warnIfElsewhere(*truth, "ground truth");
@@ -200,7 +205,7 @@ bool Run(const Options& o, Failure& error) {
   if (!done)
     return Fail(error,
                 messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
-  for (const std::string& warning : messages.messages) cli::Notice(kName, "warning: " + OneLine(warning));
+  for (const std::string& warning : messages.messages) notices.push_back("warning: " + OneLine(warning));
 
   // The result lies where the segmentation lies: it is the segmentation, corrected.
   const std::string output = SavedPathFor(o.output);
@@ -220,7 +225,7 @@ bool Run(const Options& o, Failure& error) {
   bool widened = false;
   if (!SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened))
     return Fail(error, cli::kOutput, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
-  if (widened) cli::Notice(kName, WidenedSaveText(output));
+  if (widened) notices.push_back(WidenedSaveText(output));
   if (!o.metrics.empty() && !metricsToStdout && !metrics.Commit())
     return Fail(error, cli::kOutput, metrics.Error());
   if (metricsToStdout) std::fputs(metricsText.c_str(), stdout);
@@ -228,6 +233,8 @@ bool Run(const Options& o, Failure& error) {
     std::printf("Dice before: %.4f\n", evaluation::Dice(before, *truth));
     std::printf("Dice after: %.4f\n", evaluation::Dice(*segmentation, *truth));
   }
+  std::fflush(stdout);
+  for (const std::string& notice : notices) cli::Notice(kName, notice);
   return true;
 }
 

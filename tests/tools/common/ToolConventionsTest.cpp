@@ -319,6 +319,53 @@ TEST_F(ToolConventions, ASaveKeepsValuesThatDoNotFitABytes) {
   EXPECT_EQ(label.err.find("16-bit"), std::string::npos);
 }
 
+TEST_F(ToolConventions, InputsInTheWrongRoleAreToldAndTheRunGoesOn) {
+  // Segmentation and scribble map swapped: a line for each, the run as asked.
+  const Result swapped =
+      Run(CORVANE_CORRECT_EXE, {"--segmentation", P("map.mhd"), "--scribbles", P("seg.mhd"), "--mode",
+                                "manual", "--output", P("swapped.mhd")});
+  EXPECT_EQ(swapped.status, 0) << swapped.err;
+  EXPECT_EQ(swapped.err, "corvane-correct: the scribble map '" + P("seg.mhd") +
+                             "' holds no scribble: no value 2 (foreground) or 3 (background): is it a "
+                             "segmentation?\n");
+  EXPECT_TRUE(fs::exists(P("swapped.mhd")));
+  // A map with scribbles 2 and 3 given as the segmentation.
+  CVoxel both(12, 10, 4);
+  both.At(1, 1, 1) = 2;
+  both.At(2, 2, 2) = 3;
+  toolrun::WriteMetaImage(P("both.mhd"), both);
+  const Result asSegmentation = Run(
+      CORVANE_CORRECT_EXE,
+      {"--segmentation", P("both.mhd"), "--scribbles", P("map.mhd"), "--mode", "manual", "--output", P("b")});
+  EXPECT_EQ(asSegmentation.status, 0);
+  EXPECT_EQ(asSegmentation.err,
+            "corvane-correct: the segmentation '" + P("both.mhd") +
+                "' holds 2 different non-zero values (2 to 3), not 0 and one label value: is "
+                "it a scribble map?\n");
+  // An empty scribble map, and an image as the scribble map.
+  toolrun::WriteMetaImage(P("empty.mhd"), CVoxel(12, 10, 4));
+  const Result empty = Manual(P("e"), {});
+  EXPECT_EQ(empty.err, "");
+  const Result none = Run(CORVANE_CORRECT_EXE, {"--segmentation", P("seg.mhd"), "--scribbles", P("empty.mhd"),
+                                                "--mode", "manual", "--output", P("n")});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.err, "corvane-correct: the scribble map '" + P("empty.mhd") +
+                          "' holds no scribble: no value 2 (foreground) or 3 (background)\n");
+  CVoxel image(12, 10, 4);
+  for (std::size_t i = 0; i < image.VoxelCount(); ++i) image[i] = static_cast<CVoxel::value_type>(100 + i);
+  toolrun::WriteMetaImage(P("image.mhd"), image);
+  const Result imageMap = Run(CORVANE_CORRECT_EXE, {"--segmentation", P("seg.mhd"), "--scribbles",
+                                                    P("image.mhd"), "--mode", "manual", "--output", P("i")});
+  EXPECT_EQ(imageMap.err, "corvane-correct: the scribble map '" + P("image.mhd") +
+                              "' holds values other than 0, 1, 2 and 3 (100 to 579): is it an image?\n");
+  // A run that fails still prints its one line, and nothing more.
+  const Result failing =
+      Run(CORVANE_CORRECT_EXE, {"--segmentation", P("image.mhd"), "--scribbles", P("map.mhd"), "--references",
+                                P("nowhere"), "--output", P("f")});
+  EXPECT_EQ(failing.status, 2);
+  EXPECT_EQ(Lines(failing.err), 1) << failing.err;  // no notice about the image, only the failure
+}
+
 // Starts a program without waiting for it.
 pid_t Start(const std::vector<std::string>& args) {
   std::vector<char*> argv;
