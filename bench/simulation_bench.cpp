@@ -1,6 +1,7 @@
 // The robot user's cost on the correction benchmark case: per round, the time
-// to find and paint its stroke and to measure the result (besides the
-// correction itself), and the whole of 10 rounds in each mode.
+// to find and paint its stroke and to measure the result, beside the
+// correction itself and the case's own bookkeeping (the stroke kept for undo,
+// the run's copies), and the whole of 10 rounds in each mode.
 //
 //   simulation-bench [--threads N] [CASE_DIR]
 //
@@ -92,12 +93,13 @@ int main(int argc, char** argv) {
     }
     total += seconds;
     std::printf("\n%s: %zu rounds after round 0, %.2f s in all\n", mode.name, rows.size() - 1, seconds);
-    std::printf("  round  robot ms  measure ms  robot+measure ms  correction ms  dice\n");
+    std::printf("  round  robot ms  measure ms  robot+measure ms  correction ms  case ms  dice\n");
     std::vector<double> robotPlusMeasure;
     for (std::size_t r = 0; r < rows.size(); ++r) {
       const simulation::RoundCost& c = report.costs[r];
-      std::printf("  %5zu  %8.1f  %10.1f  %16.1f  %13.1f  %.4f\n", r, c.robot * 1e3, c.measure * 1e3,
-                  (c.robot + c.measure) * 1e3, c.correction * 1e3, rows[r].values[simulation::kDice]);
+      std::printf("  %5zu  %8.1f  %10.1f  %16.1f  %13.1f  %7.1f  %.4f\n", r, c.robot * 1e3, c.measure * 1e3,
+                  (c.robot + c.measure) * 1e3, c.correction * 1e3, c.session * 1e3,
+                  rows[r].values[simulation::kDice]);
       if (r > 0) robotPlusMeasure.push_back((c.robot + c.measure) * 1e3);
     }
     std::printf(

@@ -195,12 +195,20 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     const auto robotStart = Clock::now();
     const std::optional<RobotStroke> stroke =
         robot.NextStroke(*session.Segmentation(), *session.AccumulatedMap());
-    if (!stroke) return true;
-    session.BeginStroke();
-    robot.Paint(*stroke, *session.StrokeMap());
-    session.EndStroke();
     cost.robot = since(robotStart);
+    if (!stroke) return true;
+    // The case keeps the stroke as one edit (for undo) and copies its volumes
+    // for the run, as for a stroke of the mouse: its own time, not the robot's.
+    auto sessionStart = Clock::now();
+    session.BeginStroke();
+    cost.session = since(sessionStart);
+    const auto paintStart = Clock::now();
+    robot.Paint(*stroke, *session.StrokeMap());
+    cost.robot += since(paintStart);
+    sessionStart = Clock::now();
+    session.EndStroke();
     std::unique_ptr<CCorrectionJob> job = session.StartCorrection();
+    cost.session += since(sessionStart);
     if (!job) {
       error = where + ", round " + std::to_string(round + 1) + ": " + sinks.Since(before);
       return false;
@@ -214,7 +222,9 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     if (sinks.Count() != before && report)
       report->warnings.push_back(where + ", round " + std::to_string(round + 1) + ": " +
                                  (ran ? "" : "the correction was refused: ") + sinks.Since(before));
+    sessionStart = Clock::now();
     session.FinishCorrection(std::move(job));
+    cost.session += since(sessionStart);
     ++strokes;
   }
 }

@@ -80,7 +80,9 @@ struct SimulationCase {
 // rounds (a reference skipped, a run refused), and the wall-clock seconds of
 // each round's parts.
 struct RoundCost {
-  double robot = 0.0;       // finding and painting the stroke
+  double robot = 0.0;  // finding and painting the stroke
+  double session =
+      0.0;  // the case's bookkeeping: the stroke kept for undo, the run's copies, its result taken back
   double correction = 0.0;  // the case's correction run
   double measure = 0.0;     // the measures of the result
 };

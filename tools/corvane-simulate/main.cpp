@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "CurvePlot.h"
 #include "evaluation/Cohort.h"
 #include "evaluation/ResultFiles.h"
@@ -19,9 +20,10 @@
 
 namespace {
 
-constexpr int kBadArguments = 1;
-constexpr int kBadInput = 2;
-constexpr int kCannotWrite = 3;
+constexpr const char* kName = "corvane-simulate";
+constexpr int kBadArguments = cli::kUsage;
+constexpr int kBadInput = cli::kInput;
+constexpr int kCannotWrite = cli::kOutput;
 constexpr long kMaximumThreads = 1024;
 constexpr long kMaximumRounds = 10000;
 constexpr long kMaximumBrush = 100;
@@ -69,11 +71,15 @@ const char kHelp[] =
     "Manifest: corvane-evaluate's (columns case, truth, segmentation; optionally references, a\n"
     "folder per case, else --references). --shard I/N takes the cases at positions p (from 0) with\n"
     "p % N == I - 1; the shards' CSV files joined (header once) and given to --summarize give the\n"
-    "summary rows of one run.\n"
-    "\n"
-    "Exit status: 0 done; 1 bad arguments; 2 an input cannot be read or a case cannot be run (one\n"
-    "line on stderr starting with 'corvane-simulate: ', nothing written); 3 an output cannot be\n"
-    "written.\n";
+    "summary rows of one run.\n";
+
+const cli::Program kProgram{kName, kHelp, false, false};
+
+// The options; a new one is a new row here and a line in ParseArguments.
+const std::vector<cli::Option> kOptions{{"--truth"},    {"--segmentation"}, {"--references"},  {"--rounds"},
+                                        {"--mode"},     {"--brush"},        {"--3d", false},   {"--target"},
+                                        {"--csv"},      {"--plot"},         {"--save-rounds"}, {"--threads"},
+                                        {"--manifest"}, {"--shard"},        {"--summarize"}};
 
 struct Options {
   std::string truth, segmentation, references, manifest, summarize, shard, csv, plot, saveRounds;
@@ -99,24 +105,10 @@ bool ParseWholeNumber(const std::string& text, long low, long high, long& value)
   return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
 }
 
-bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
-  static const std::vector<std::string> kNames{
-      "--truth", "--segmentation", "--references",  "--rounds",  "--mode",     "--brush", "--target",
-      "--csv",   "--plot",         "--save-rounds", "--threads", "--manifest", "--shard", "--summarize"};
+bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   std::map<std::string, std::string> values;
-  bool brush3D = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--3d") {
-      brush3D = true;
-      continue;
-    }
-    if (std::find(kNames.begin(), kNames.end(), name) == kNames.end())
-      return Fail(failure, kBadArguments, "unknown argument '" + name + "' (see --help)");
-    if (i + 1 >= argc) return Fail(failure, kBadArguments, name + " needs a value");
-    if (values.count(name)) return Fail(failure, kBadArguments, name + " is given twice");
-    values[name] = argv[++i];
-  }
+  for (const cli::Option& option : kOptions)
+    if (option.takesValue && a.Has(option.name)) values[option.name] = a.Value(option.name);
   const auto value = [&](const char* name) { return values.count(name) ? values[name] : std::string(); };
   o.truth = value("--truth");
   o.segmentation = value("--segmentation");
@@ -127,7 +119,7 @@ bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
   o.csv = value("--csv");
   o.plot = value("--plot");
   o.settings.saveRoundsDir = value("--save-rounds");
-  o.settings.brush3D = brush3D;
+  o.settings.brush3D = a.Has("--3d");
   const int sources = !o.truth.empty() || !o.segmentation.empty() ? 1 : 0;
   if (sources + !o.manifest.empty() + !o.summarize.empty() != 1)
     return Fail(failure, kBadArguments,
@@ -178,6 +170,11 @@ bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
                     std::string("missing --references (needed by --mode ") + mode.name + ")");
   if (!o.plot.empty() && !plot::PlotFormatSupported(o.plot, error))
     return Fail(failure, kBadArguments, error);
+  // Outputs that cannot be written are told before any round is run.
+  for (const std::string& path : {o.csv, o.plot})
+    if (!path.empty())
+      if (const std::string problem = cli::CheckOutput(path, false); !problem.empty())
+        return Fail(failure, kCannotWrite, problem);
   return true;
 }
 
@@ -247,8 +244,7 @@ bool Run(const Options& o, Failure& failure) {
     simulation::CaseReport report;
     const bool done =
         simulation::SimulateCases(cases, o.references, o.modes, o.settings, rows, error, &report);
-    for (const std::string& warning : report.warnings)
-      std::fprintf(stderr, "corvane-simulate: warning: %s\n", warning.c_str());
+    for (const std::string& warning : report.warnings) cli::Notice(kName, "warning: " + warning);
     if (!done) return Fail(failure, kBadInput, error);
   }
   const std::vector<simulation::SummaryRow> summary = simulation::SummaryRows(rows, o.settings.target);
@@ -260,19 +256,18 @@ bool Run(const Options& o, Failure& failure) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
+  cli::HandleInterruptions();
+  cli::Arguments arguments;
+  if (const auto status = cli::Parse(kProgram, argc, argv, kOptions, arguments)) return *status;
   ReuseVolumeMemory();
   Options options;
   Failure failure{0, ""};
   try {
-    if (ParseArguments(argc, argv, options, failure) && Run(options, failure)) return 0;
+    if (ParseArguments(arguments, options, failure) && Run(options, failure)) return 0;
   } catch (const std::bad_alloc&) {
     failure = {kBadInput, "not enough memory"};
   }
   std::fflush(stdout);
-  std::fprintf(stderr, "corvane-simulate: %s\n", failure.message.c_str());
+  cli::Error(kName, failure.message);
   return failure.status;
 }
