@@ -17,7 +17,6 @@ class CSpinControl : public QWidget {
   explicit CSpinControl(QWidget* parent = nullptr);
 
   void SetBuddy(QLineEdit* buddy);
-  QLineEdit* Buddy() const { return m_buddy; }
   // Range of the position (lower, upper).
   void SetRange(int lower, int upper);
   int Lower() const { return m_lower; }

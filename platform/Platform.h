@@ -20,12 +20,6 @@ enum class FileListView {
   kReport,  // the same dialog with the file list in its details (report) layout
 };
 
-struct CDirectoryEntry {
-  std::string name;  // file name without the directory part
-  std::string path;  // full path
-  bool isDirectory = false;
-};
-
 class CPlatform : public MessageSink, public LogSink {
  public:
   ~CPlatform() override = default;
@@ -72,10 +66,6 @@ class CPlatform : public MessageSink, public LogSink {
   // The process's current working directory (shared by every thread).
   virtual std::string GetCurrentDirectory() const = 0;
   virtual bool SetCurrentDirectory(const std::string& directory) = 0;
-  // Lists the entries of a directory sorted by name, "." and ".." first.
-  // Returns false when the directory cannot be read.
-  virtual bool EnumerateDirectory(const std::string& directory,
-                                  std::vector<CDirectoryEntry>& entries) const = 0;
 };
 
 // Shows the wait cursor for the lifetime of the object.

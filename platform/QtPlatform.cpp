@@ -223,26 +223,3 @@ bool CQtPlatform::SetCurrentDirectory(const std::string& directory) {
   return !error;
 }
 
-bool CQtPlatform::EnumerateDirectory(const std::string& directory,
-                                     std::vector<CDirectoryEntry>& entries) const {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::directory_iterator it(directory, error);
-  if (error) return false;
-  const fs::path base(directory);
-  std::vector<CDirectoryEntry> found;
-  for (const fs::directory_iterator end; it != end; it.increment(error)) {
-    if (error) return false;
-    CDirectoryEntry entry;
-    entry.name = it->path().filename().string();
-    entry.path = it->path().string();
-    std::error_code typeError;
-    entry.isDirectory = it->is_directory(typeError);
-    found.push_back(std::move(entry));
-  }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-  entries.push_back({".", (base / ".").string(), true});
-  entries.push_back({"..", (base / "..").string(), true});
-  entries.insert(entries.end(), found.begin(), found.end());
-  return true;
-}

@@ -38,7 +38,6 @@ class CQtPlatform : public CPlatform {
   void WaitForThreads() override;
   std::string GetCurrentDirectory() const override;
   bool SetCurrentDirectory(const std::string& directory) override;
-  bool EnumerateDirectory(const std::string& directory, std::vector<CDirectoryEntry>& entries) const override;
 
   // The folder the open-file dialogs show first; afterwards they open where the
   // previous choice was made. Empty: the process's current directory.

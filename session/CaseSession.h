@@ -190,7 +190,6 @@ class CCaseSession {
   const CVoxel* StrokeBackup() const { return m_strokeBackup.get(); }
   const std::string& ImagePath() const { return m_imagePath; }
   const std::string& ReferenceDir() const { return m_referenceDir; }
-  const std::string& DefaultReferenceDir() const { return m_defaultReferenceDir; }
   const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
   CorrectionMode Mode() const { return m_mode; }
   // Whether a correction mode was ever chosen (Reset keeps the choice).
