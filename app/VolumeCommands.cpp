@@ -83,6 +83,9 @@ void CCorvaneDlg::AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, 
   m_bShowSegmentation = true;
   UpdateData(false);
   EnableAlgorithmControls(true);
+  // The mode button still ticked (from before a Reset, or a segmentation
+  // loaded again) can be used at once, with its controls.
+  if (m_case.ModeChosen()) EnableModeControls();
 }
 
 void CCorvaneDlg::OnSaveSegmentation() {
