@@ -108,10 +108,14 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
   CCorvaneDlg dialog(platform, options);
   platform.SetOwnerWindow(&dialog);
   // The files are loaded once the window is on the screen, so that a message
-  // about one of them appears over it.
+  // about one of them appears over it. Work left by a window that crashed or
+  // was killed is offered first; a case given back that way is not replaced
+  // by the files of the command line.
   const CCaseFiles files{absolute(commandLine.image), absolute(commandLine.segmentation),
                          absolute(commandLine.boundary), absolute(commandLine.scribbles)};
-  QTimer::singleShot(0, &dialog, [&dialog, &files] { dialog.OpenCase(files); });
+  QTimer::singleShot(0, &dialog, [&dialog, &files] {
+    if (!dialog.OfferRecovery()) dialog.OpenCase(files);
+  });
   dialog.exec();
   return 0;
 }

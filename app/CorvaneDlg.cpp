@@ -117,6 +117,9 @@ CCorvaneDlg::CCorvaneDlg(CPlatform& platform, const Options& options, QWidget* p
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_platform(platform),
       m_case(platform, platform, options.referenceDir),
+      m_recovery(options.recoveryFolder.empty()
+                     ? nullptr
+                     : std::make_unique<CCaseRecovery>(m_case, options.recoveryFolder)),
       m_hIcon(CorvaneIcon()) {
   setObjectName(QStringLiteral("CorvaneDlg"));
   setWindowTitle(QStringLiteral("Corvane"));
@@ -583,6 +586,12 @@ void CCorvaneDlg::reject() {
 void CCorvaneDlg::closeEvent(QCloseEvent* event) {
   // A running worker still uses the volumes: let it finish first.
   WaitForWorker();
+  if (!SettleUnsavedWork()) {
+    event->ignore();
+    return;
+  }
+  // Nothing is lost: the recovery file is no longer needed.
+  if (m_recovery) m_recovery->Store().Remove();
   done(QDialog::Rejected);
   event->accept();
 }

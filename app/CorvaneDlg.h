@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "session/CaseRecovery.h"
 #include "session/CaseSession.h"
 #include "viewer/VoxelSliceViewer.h"
 #include "volume/Voxel.h"
@@ -51,6 +52,8 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
 
   struct Options {
     std::string referenceDir = kDefaultReferenceDir;
+    // Where the window keeps its recovery file; empty: it keeps none.
+    std::string recoveryFolder = DefaultRecoveryFolder();
   };
 
   explicit CCorvaneDlg(CPlatform& platform, QWidget* parent = nullptr);
@@ -122,6 +125,13 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // turned on (which scans the reference image directory).
   void OpenCase(const CCaseFiles& files);
 
+  // At start, before anything is loaded: reports recovery files that cannot be
+  // read (moved aside) and offers, one after the other, the files of windows
+  // that no longer run, until one is recovered. Returns whether one was.
+  bool OfferRecovery();
+  // The window's recovery file (empty when it keeps none).
+  std::string RecoveryFilePath() const;
+
   // ---- Data exchange and control groups -------------------------------------------
   // Reads the controls into the members (true) or writes the members to the
   // controls (false). Reading stops at an invalid zoom or brush size, with a
@@ -189,6 +199,15 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   void LoadSegmentationFile(const std::optional<std::string>& given);
   void LoadScribblesFile(const std::optional<std::string>& given);
 
+  // Gives back the case of a recovery file, as the Load buttons would load it.
+  // False (with a message, the file kept) when its image is gone.
+  bool Recover(const std::string& path, const CRecoveryState& state);
+  // Asks what to do with unsaved work before the window closes; false when the
+  // window must stay open (Cancel, or a save that did not happen).
+  bool SettleUnsavedWork();
+  // Shows a segmentation just loaded from `path` and makes it the case's.
+  void AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
+
   // Helpers of the commands.
   QSlider* Slider(int id) const;
   QLabel* Label(int id) const;
@@ -233,6 +252,8 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   CPlatform& m_platform;
   // The case; the viewer borrows its volumes.
   CCaseSession m_case;
+  // Keeps the case's unsaved work in a recovery file (null: no file is kept).
+  std::unique_ptr<CCaseRecovery> m_recovery;
 
   int m_nZoom = 100;
   bool m_bShowSegmentation = false;

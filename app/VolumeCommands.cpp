@@ -73,9 +73,13 @@ void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) 
   if (!path) return;
   auto segmentation = m_case.LoadVolume(*path);
   if (!segmentation) return;
+  AdoptLoadedSegmentation(std::move(segmentation), *path);
+}
+
+void CCorvaneDlg::AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path) {
   // A segmentation the viewer refuses is dropped; the previous one stays.
   if (!Viewer().SetSegmentation(segmentation.get())) return;
-  const RetiredVolumes retired = m_case.AdoptSegmentation(std::move(segmentation), *path);
+  const RetiredVolumes retired = m_case.AdoptSegmentation(std::move(segmentation), path);
   m_bShowSegmentation = true;
   UpdateData(false);
   EnableAlgorithmControls(true);

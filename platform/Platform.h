@@ -33,6 +33,11 @@ class CPlatform : public MessageSink, public LogSink {
   // appear in the order they were appended.
   //   void AppendLine(const std::string& line);
 
+  // A modal question with the text and one button per answer, left to right.
+  // Returns the index of the button pressed, or -1 when the box was closed
+  // without an answer (Escape, the window manager). Window's thread only.
+  virtual int AskQuestion(const std::string& text, const std::vector<std::string>& buttons) = 0;
+
   // Where AppendLine delivers its lines: called on the window's thread only.
   // An empty function drops lines (used while the window is being torn down).
   virtual void SetLogTarget(std::function<void(const std::string&)> append) = 0;

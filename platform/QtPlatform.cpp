@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <filesystem>
@@ -108,6 +109,18 @@ void CQtPlatform::ShowMessage(const std::string& text) {
     QMessageBox box(QMessageBox::Warning, MessageTitle(), ToQString(text), QMessageBox::Ok, OwnerWindow());
     box.exec();
   });
+}
+
+int CQtPlatform::AskQuestion(const std::string& text, const std::vector<std::string>& buttons) {
+  QMessageBox box(QMessageBox::Question, MessageTitle(), ToQString(text), QMessageBox::NoButton,
+                  OwnerWindow());
+  std::vector<QPushButton*> pressed;
+  for (const std::string& label : buttons)
+    pressed.push_back(box.addButton(ToQString(label), QMessageBox::ActionRole));
+  if (!pressed.empty()) box.setDefaultButton(pressed.front());
+  box.exec();
+  const auto it = std::find(pressed.begin(), pressed.end(), box.clickedButton());
+  return it == pressed.end() ? -1 : static_cast<int>(it - pressed.begin());
 }
 
 void CQtPlatform::AppendLine(const std::string& line) {

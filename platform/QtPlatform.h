@@ -27,6 +27,7 @@ class CQtPlatform : public CPlatform {
 
   void ShowMessage(const std::string& text) override;
   void AppendLine(const std::string& line) override;
+  int AskQuestion(const std::string& text, const std::vector<std::string>& buttons) override;
   void SetLogTarget(std::function<void(const std::string&)> append) override;
   void RunOnWindowThread(const std::function<void()>& task) override;
   bool IsWindowThread() const override;

@@ -6,6 +6,7 @@
 
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
+#include "session/RecoveryState.h"
 #include "volume/ValueChecks.h"
 #include "volume/Writers.h"
 
@@ -110,6 +111,10 @@ RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std
   m_imagePath = path;
   Retire(m_segmentation, retired);
   Retire(m_boundary, retired);
+  m_segmentationPath.clear();
+  m_boundaryPath.clear();
+  m_savedSegmentation.reset();
+  ++m_segmentationRevision;
   Retire(m_image, retired);
   m_image = std::move(image);
   // Maps and backups of another size would be addressed with the new image's
@@ -129,6 +134,7 @@ RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, con
   WarnIfNotWhereTheImageIs(*boundary, "boundary");
   Retire(m_boundary, retired);
   m_boundary = std::move(boundary);
+  m_boundaryPath = path;
   Log("Load Boundary... Path : [" + path + "]");
   return retired;
 }
@@ -142,6 +148,9 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
   Retire(m_segmentation, retired);
   Retire(m_accumulatedMap, retired);
   m_segmentation = std::move(segmentation);
+  m_segmentationPath = path;
+  m_savedSegmentation = m_segmentation->Clone();
+  ++m_segmentationRevision;
   m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
   m_accumulatedMap->CopyGeometry(*m_segmentation);
   Log("Load Segmentation... Path : [" + path + "]");
@@ -162,6 +171,8 @@ bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   std::string written;
   if (RefuseWhileRunning() || !RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written))
     return false;
+  m_segmentationPath = written;
+  m_savedSegmentation = m_segmentation->Clone();
   Log("Segmentation is saved at : [" + written + "]");
   return true;
 }
@@ -174,6 +185,11 @@ RetiredVolumes CCaseSession::Reset() {
   Retire(m_boundary, retired);
   Retire(m_strokeMap, retired);
   Retire(m_accumulatedMap, retired);
+  m_segmentationPath.clear();
+  m_boundaryPath.clear();
+  m_savedSegmentation.reset();
+  m_savedStrokes.reset();
+  ++m_segmentationRevision;
   m_referencePaths.clear();
   m_scribbleHelpShown = false;
   // The brush returns to its start only when Marking was on.
@@ -281,12 +297,13 @@ RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const st
     // The map in place is given up, as the command always does; a fresh one of
     // the image's size takes its place.
     CreateFreshStrokeMap(retired);
-    m_history.Commit();
+    if (m_history.Commit()) Edited();
     return retired;
   }
   Retire(m_strokeMap, retired);
   m_strokeMap = std::move(map);
-  m_history.Commit();
+  m_savedStrokes = m_strokeMap->Clone();
+  if (m_history.Commit()) Edited();
   Log("Load an user interaction map... Path: [" + path + "]");
   if (const std::string problem = ScribbleValuesProblem(*m_strokeMap); !problem.empty())
     Log("The scribble map [" + path + "] " + problem);
@@ -297,6 +314,7 @@ bool CCaseSession::SaveStrokeMap(const std::string& chosenPath) {
   std::string written;
   if (RefuseWhileRunning() || !RequireStrokes() || !SaveVolume(*m_strokeMap, chosenPath, written))
     return false;
+  m_savedStrokes = m_strokeMap->Clone();
   Log("User interaction map is saved at : [" + written + "]");
   return true;
 }
@@ -306,7 +324,7 @@ RetiredVolumes CCaseSession::ClearStrokeMap() {
   if (RefuseWhileRunning() || !RequireStrokes()) return retired;
   m_history.Begin(Bit(kStrokeMapSlot));
   CreateFreshStrokeMap(retired);
-  m_history.Commit();
+  if (m_history.Commit()) Edited();
   Log("Clear user interaction map");
   return retired;
 }
@@ -317,7 +335,7 @@ void CCaseSession::BeginStroke() {
 }
 
 void CCaseSession::EndStroke() {
-  if (m_history.EditOpen()) m_history.Commit();
+  if (m_history.EditOpen() && m_history.Commit()) Edited();
 }
 
 // ---- Corrections --------------------------------------------------------------------------------
@@ -392,6 +410,8 @@ RetiredVolumes CCaseSession::FinishCorrection(std::unique_ptr<CCorrectionJob> jo
                     {kStrokeBackupSlot, oldStrokeBackup.get()}});
   for (auto* volume : {&oldStrokes, &oldAccumulated, &oldSegmentationBackup, &oldStrokeBackup})
     Retire(*volume, retired);
+  ++m_segmentationRevision;
+  Edited();
   return retired;
 }
 
@@ -445,7 +465,9 @@ bool CCaseSession::FinishRestore() {
   m_history.Record({{kSegmentationSlot, segmentationBefore.get()},
                     {kAccumulatedMapSlot, accumulatedBefore.get()},
                     {kSegmentationBackupSlot, backup.get()}});
+  ++m_segmentationRevision;
   Log("Segmentation is returned");
+  Edited();
   return true;
 }
 
@@ -454,5 +476,24 @@ bool CCaseSession::FinishRestore() {
 bool CCaseSession::CanUndo() const { return !m_running && !m_history.EditOpen() && m_history.CanUndo(); }
 bool CCaseSession::CanRedo() const { return !m_running && !m_history.EditOpen() && m_history.CanRedo(); }
 
-bool CCaseSession::Undo() { return CanUndo() && m_history.Undo(); }
-bool CCaseSession::Redo() { return CanRedo() && m_history.Redo(); }
+bool CCaseSession::Undo() { return HistoryStep(&CEditHistory::Undo, CanUndo()); }
+bool CCaseSession::Redo() { return HistoryStep(&CEditHistory::Redo, CanRedo()); }
+
+bool CCaseSession::HistoryStep(bool (CEditHistory::*step)(), bool allowed) {
+  if (!allowed || !(m_history.*step)()) return false;
+  ++m_segmentationRevision;
+  Edited();
+  return true;
+}
+
+// ---- Unsaved work --------------------------------------------------------------------------
+
+bool CCaseSession::SegmentationUnsaved() const {
+  if (!m_segmentation || !m_segmentation->HasData()) return false;
+  return !m_savedSegmentation || !SameVolume(*m_segmentation, *m_savedSegmentation);
+}
+
+bool CCaseSession::StrokesUnsaved() const {
+  if (!HasStrokes(m_strokeMap.get())) return false;
+  return !m_savedStrokes || !SameVolume(*m_strokeMap, *m_savedStrokes);
+}

@@ -16,6 +16,7 @@
 // message of RefuseWhileRunning; undo and redo silently).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -113,6 +114,24 @@ class CCaseSession {
   // Starts a new history.
   RetiredVolumes Reset();
 
+  // ---- Unsaved work -------------------------------------------------------------------------
+  // Called on the window's thread after every edit of the case: a stroke, Clear UI,
+  // Load UI, a run, Cancel, undo, redo (not after loads of files or Reset).
+  void SetEditListener(std::function<void()> listener) { m_editListener = std::move(listener); }
+  // Whether the segmentation differs from the file it was loaded from or last saved to.
+  bool SegmentationUnsaved() const;
+  // Whether the stroke map has strokes that were neither loaded nor saved as they are.
+  bool StrokesUnsaved() const;
+  // The segmentation as loaded or last saved (null: none, or it came from no file).
+  const std::shared_ptr<const CVoxel>& SavedSegmentation() const { return m_savedSegmentation; }
+  // The segmentation in place no longer matches a file (it was given back from
+  // a recovery file): closing asks to save it.
+  void ForgetSavedSegmentation() { m_savedSegmentation.reset(); }
+  // The same for the stroke map (scribbles given back from a recovery file).
+  void ForgetSavedStrokes() { m_savedStrokes.reset(); }
+  // Changes whenever the segmentation may have changed.
+  std::uint64_t SegmentationRevision() const { return m_segmentationRevision; }
+
   // ---- Reference directory, mode, Marking, brush ---------------------------------------
   // The directory typed into the window (no effect on the reference list).
   void SetReferenceDir(const std::string& directory) { m_referenceDir = directory; }
@@ -177,6 +196,8 @@ class CCaseSession {
   bool CanUndo() const;
   bool CanRedo() const;
   const CEditHistory& History() const { return m_history; }
+  // Forgets every step (a case given back from a recovery file starts afresh).
+  void ForgetHistory() { m_history.Clear(); }
 
   // ---- State --------------------------------------------------------------------------------
   const CVoxel* Image() const { return m_image.get(); }
@@ -189,6 +210,9 @@ class CCaseSession {
   const CVoxel* SegmentationBackup() const { return m_segmentationBackup.get(); }
   const CVoxel* StrokeBackup() const { return m_strokeBackup.get(); }
   const std::string& ImagePath() const { return m_imagePath; }
+  // Where the segmentation was loaded from or last saved to; where the boundary was loaded from.
+  const std::string& SegmentationPath() const { return m_segmentationPath; }
+  const std::string& BoundaryPath() const { return m_boundaryPath; }
   const std::string& ReferenceDir() const { return m_referenceDir; }
   const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
   CorrectionMode Mode() const { return m_mode; }
@@ -212,7 +236,12 @@ class CCaseSession {
   static constexpr unsigned Bit(Slot slot) { return 1u << slot; }
 
   void Log(const std::string& line) { m_log.AppendLine(line); }
+  void Edited() {
+    if (m_editListener) m_editListener();
+  }
   void WriteScribbleHelp();
+  // Undo or redo when `allowed`; an edit when it changed the case.
+  bool HistoryStep(bool (CEditHistory::*step)(), bool allowed);
   // Replaces the stroke map by an empty one of the image's size.
   void CreateFreshStrokeMap(RetiredVolumes& retired);
   static void Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired);
@@ -232,6 +261,12 @@ class CCaseSession {
   std::unique_ptr<CVoxel> m_strokeBackup;
 
   std::string m_imagePath;
+  std::string m_segmentationPath;
+  std::string m_boundaryPath;
+  std::shared_ptr<const CVoxel> m_savedSegmentation;
+  std::shared_ptr<const CVoxel> m_savedStrokes;
+  std::uint64_t m_segmentationRevision = 0;
+  std::function<void()> m_editListener;
   std::string m_referenceDir;
   std::vector<std::string> m_referencePaths;
   CorrectionMode m_mode = CorrectionMode::kManual;

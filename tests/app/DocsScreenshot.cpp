@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
   CScriptedPlatform platform;
   CCorvaneDlg::Options options;
   options.referenceDir = file("references");
+  // A picture for the documentation leaves no recovery file behind.
+  options.recoveryFolder.clear();
   CCorvaneDlg dialog(platform, options);
   dialog.show();
   if (!QTest::qWaitForWindowExposed(&dialog)) return 1;

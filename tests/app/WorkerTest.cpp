@@ -224,7 +224,8 @@ TEST_F(WorkerTest, ClosingWithEveryVolumeHeldAndClosingEmpty) {
   ClickWithFile(ctl::kLoadBoundary, PathOf("segmentation.mhd"));
   PaintManualStrokes();
   Click(ctl::kSegmentation);
-  // Closing while the worker runs waits for it.
+  // Closing while the worker runs waits for it, then asks about the corrected segmentation.
+  m_platform.QueueAnswer("Discard");
   Dialog().close();
   EXPECT_FALSE(Dialog().IsWorkerRunning());
   EXPECT_FALSE(Dialog().isVisible());

@@ -12,7 +12,8 @@ trap 'rm -rf "$demo"' EXIT
 mkdir -p "$demo/references"
 rm -f "$shot"
 # The test suite runs with QT_QPA_PLATFORM=offscreen; this test needs the real X display.
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
+# Recovery files go to the temporary folder: none of the user's is offered here.
+XDG_STATE_HOME="$demo/state" QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" bash -c '
   "$1" --demo "$2" &
   pid=$!
   sleep 4

@@ -1,5 +1,7 @@
 #include "platform/ScriptedPlatform.h"
 
+#include <algorithm>
+
 std::vector<std::string> CScriptedPlatform::Messages() const {
   std::lock_guard lock(m_messageMutex);
   return m_messages;
@@ -15,6 +17,18 @@ std::vector<std::string> CScriptedPlatform::TakeMessages() {
 void CScriptedPlatform::ShowMessage(const std::string& text) {
   std::lock_guard lock(m_messageMutex);
   m_messages.push_back(text);
+}
+
+int CScriptedPlatform::AskQuestion(const std::string& text, const std::vector<std::string>& buttons) {
+  m_questions.push_back(text);
+  if (!m_answers.empty()) {
+    const std::string answer = std::move(m_answers.front());
+    m_answers.pop_front();
+    const auto it = std::find(buttons.begin(), buttons.end(), answer);
+    if (it != buttons.end()) return static_cast<int>(it - buttons.begin());
+  }
+  ++m_unanswered;
+  return -1;
 }
 
 std::optional<std::string> CScriptedPlatform::ChooseFile(const std::string& filter, FileListView view) {

@@ -24,6 +24,12 @@ class CScriptedPlatform : public CQtPlatform {
   // and counted in UnansweredDialogs().
   void QueueFile(std::optional<std::string> answer) { m_fileAnswers.push_back(std::move(answer)); }
   void QueueFolder(std::optional<std::string> answer) { m_folderAnswers.push_back(std::move(answer)); }
+  // The answers of the next questions, by button text, in order. A question
+  // without a queued answer (or whose answer is not one of its buttons) is
+  // closed without an answer and counted in UnansweredDialogs().
+  void QueueAnswer(std::string button) { m_answers.push_back(std::move(button)); }
+  // Questions asked so far, in order.
+  const std::vector<std::string>& Questions() const { return m_questions; }
   // The next StartThread fails as if the system had no thread to give.
   void FailNextThreadStart() { m_failNextThreadStart = true; }
 
@@ -39,6 +45,7 @@ class CScriptedPlatform : public CQtPlatform {
   int WaitCursorUses() const { return m_waitCursorUses; }
 
   void ShowMessage(const std::string& text) override;
+  int AskQuestion(const std::string& text, const std::vector<std::string>& buttons) override;
   std::optional<std::string> ChooseFile(const std::string& filter, FileListView view) override;
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
   void BeginWaitCursor() override;
@@ -50,6 +57,8 @@ class CScriptedPlatform : public CQtPlatform {
   std::vector<std::string> m_messages;
   std::deque<std::optional<std::string>> m_fileAnswers;
   std::deque<std::optional<std::string>> m_folderAnswers;
+  std::deque<std::string> m_answers;
+  std::vector<std::string> m_questions;
   std::vector<FileRequest> m_fileRequests;
   std::vector<std::string> m_folderRequests;
   int m_unanswered = 0;
