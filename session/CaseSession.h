@@ -30,7 +30,19 @@
 enum class CorrectionMode {
   kSemiAutomatic = 0,
   kManual = 1,
+  // The semi-automatic method with its distances kept in millimetres
+  // (MillimetreParameters of the segmentation's voxel size).
+  kSemiAutomaticMillimetre = 2,
 };
+
+// Whether a mode runs the reference-based correction (and so needs the references).
+constexpr bool UsesReferences(CorrectionMode mode) {
+  return mode == CorrectionMode::kSemiAutomatic || mode == CorrectionMode::kSemiAutomaticMillimetre;
+}
+
+// The parameters of a run in `mode` on `segmentation`: the fixed set, or in
+// millimetre mode that set converted to the segmentation's voxel size.
+CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation);
 
 // The fixed parameters of every semi-automatic run, the window's and
 // corvane-correct's alike.
@@ -94,6 +106,9 @@ class CCaseSession {
   // Tells the user (one message) when `volume` has the image's size but lies
   // elsewhere in space; `what` names it ("segmentation", "boundary").
   void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
+  // One log line when the image's voxel size is far from the one the
+  // semi-automatic parameters were chosen for, naming the millimetre mode.
+  void SuggestMillimetreMode();
 
   // A new image: the segmentation and the boundary go, and so do the maps and
   // backups of another size. Starts a new history.
@@ -238,7 +253,10 @@ class CCaseSession {
 
   bool m_running = false;
   // Reference labels read by the last semi-automatic run; only the correction
-  // worker uses them (through its job).
+  // worker uses them (through its job). The millimetre mode keeps its own, as
+  // it holds references placed onto the grid of the spacing and direction below.
   CReferenceCache m_referenceCache;
+  CReferenceCache m_placedReferenceCache;
+  std::vector<double> m_placedReferenceGrid;  // spacing then direction; empty: none yet
   CEditHistory m_history;
 };

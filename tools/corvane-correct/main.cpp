@@ -1,7 +1,7 @@
 // corvane-correct: one correction run on files, for batch use and evaluation.
 //
 //   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
-//                   [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]
+//                   [--mode semi|semi-mm|manual] [--truth GT] [--threads N] [--metrics FILE]
 //
 // OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as
 // MetaImage (".mhd" appended unless it ends in it); either way with the
@@ -39,7 +39,7 @@ constexpr int kMaximumThreads = 1024;
 
 const char kUsage[] =
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
-    "                       [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]\n"
+    "                       [--mode semi|semi-mm|manual] [--truth GT] [--threads N] [--metrics FILE]\n"
     "OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as MetaImage\n"
     "(.mhd appended unless OUT ends in it), in the segmentation's place in space.\n";
 
@@ -63,7 +63,7 @@ std::string OneLine(std::string text) {
 
 struct Options {
   std::string segmentation, scribbles, references, output, truth, metrics;
-  bool manual = false;
+  CorrectionMode mode = CorrectionMode::kSemiAutomatic;
   int threads = 0;  // 0: every core; the result never depends on it
 };
 
@@ -90,12 +90,17 @@ bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
   if (values.count("--metrics") && o.truth.empty()) return Fail(error, "--metrics needs --truth");
   if (values.count("--mode")) {
     const std::string& mode = values["--mode"];
-    if (mode != "semi" && mode != "manual")
-      return Fail(error, "--mode must be semi or manual, not '" + mode + "'");
-    o.manual = mode == "manual";
+    if (mode == "semi")
+      o.mode = CorrectionMode::kSemiAutomatic;
+    else if (mode == "semi-mm")
+      o.mode = CorrectionMode::kSemiAutomaticMillimetre;
+    else if (mode == "manual")
+      o.mode = CorrectionMode::kManual;
+    else
+      return Fail(error, "--mode must be semi, semi-mm or manual, not '" + mode + "'");
   }
-  if (!o.manual && !values.count("--references"))
-    return Fail(error, "missing --references (needed by --mode semi)");
+  if (UsesReferences(o.mode) && !values.count("--references"))
+    return Fail(error, "missing --references (needed by --mode semi and semi-mm)");
   if (values.count("--threads")) {
     const std::string& text = values["--threads"];
     char* end = nullptr;
@@ -149,7 +154,7 @@ bool Run(const Options& o, std::string& error) {
   const CVoxel before = truth ? *segmentation : CVoxel();
 
   StdoutLogSink log;
-  if (o.manual) {
+  if (!UsesReferences(o.mode)) {
     log.AppendLine("Manual segmentation correction starts...");
     ApplyScribbles(*segmentation, *map);
     log.AppendLine("Manual segmentation correction is done...");
@@ -165,7 +170,7 @@ bool Run(const Options& o, std::string& error) {
     CollectingSink messages;
     log.AppendLine("Semi-automatic segmentation correction starts...");
     // The window's parameter set, so that a batch run matches an interactive one.
-    CorrectionParameters parameters = SemiAutomaticParameters();
+    CorrectionParameters parameters = ParametersFor(o.mode, *segmentation);
     parameters.threads = o.threads;
     const bool done = RunSemiAutomaticCorrection(*segmentation, *map, references, parameters, log, messages);
     if (!done)
