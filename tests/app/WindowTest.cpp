@@ -28,6 +28,7 @@ const std::vector<int> kCommands = {ctl::kLoadImage,
                                     ctl::kShowSegmentation,
                                     ctl::kShowBoundary,
                                     ctl::kSemiAutomatic,
+                                    ctl::kSemiAutomaticMillimetre,
                                     ctl::kManual,
                                     ctl::kReferenceDir,
                                     ctl::kBrowseReferenceDir,
@@ -71,7 +72,7 @@ TEST_F(WindowTest, StartsWithOnlyLoadImageUsable) {
   EXPECT_EQ(Slider(ctl::kWindowHigh)->minimum(), 1000);
   EXPECT_EQ(Slider(ctl::kWindowHigh)->maximum(), 10000);
   for (int id : {ctl::kShowSegmentation, ctl::kShowBoundary, ctl::kMarking, ctl::kBrush3D,
-                 ctl::kSemiAutomatic, ctl::kManual}) {
+                 ctl::kSemiAutomatic, ctl::kSemiAutomaticMillimetre, ctl::kManual}) {
     EXPECT_FALSE(Checked(id)) << id;
   }
   auto* zoomSpin = Dialog().ControlAs<CSpinControl>(ctl::kZoomSpin);
@@ -226,6 +227,7 @@ TEST_F(WindowTest, ControlsWithoutTextHaveAccessibleNamesAndFocusFollowsTheWork)
                                      ctl::kShowBoundary,
                                      ctl::kReset,
                                      ctl::kSemiAutomatic,
+                                     ctl::kSemiAutomaticMillimetre,
                                      ctl::kManual,
                                      ctl::kReferenceDir,
                                      ctl::kBrowseReferenceDir,
