@@ -107,6 +107,8 @@ void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::str
 }
 
 void CCaseSession::SuggestMillimetreMode() {
+  if (m_millimetreHintShown || !m_image) return;
+  m_millimetreHintShown = true;
   double spacing[3];
   ConversionSpacing(*m_image, spacing);
   if (!FarFromDesignResolution(spacing)) return;
@@ -134,7 +136,7 @@ RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std
   }
   m_history.Clear();
   Log("Load Input... Path : [" + m_imagePath + "]");
-  SuggestMillimetreMode();
+  m_millimetreHintShown = false;
   return retired;
 }
 
@@ -209,6 +211,7 @@ void CCaseSession::ChooseReferenceDir(const std::string& directory) {
 
 bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
   m_mode = mode;
+  if (mode == CorrectionMode::kSemiAutomatic) SuggestMillimetreMode();
   CreateStrokeMapIfNone();
   if (!UsesReferences(mode) || !m_marking) return false;
   m_marking = false;

@@ -106,8 +106,9 @@ class CCaseSession {
   // Tells the user (one message) when `volume` has the image's size but lies
   // elsewhere in space; `what` names it ("segmentation", "boundary").
   void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
-  // One log line when the image's voxel size is far from the one the
-  // semi-automatic parameters were chosen for, naming the millimetre mode.
+  // One log line per image, when the voxel mode is chosen on an image whose
+  // voxel size is far from the one its parameters were chosen for, naming the
+  // millimetre mode.
   void SuggestMillimetreMode();
 
   // A new image: the segmentation and the boundary go, and so do the maps and
@@ -249,6 +250,7 @@ class CCaseSession {
   bool m_brush3D = false;
   int m_brushSize = kDefaultBrushSize;
   bool m_scribbleHelpShown = false;
+  bool m_millimetreHintShown = false;  // for the current image
   const CorrectionParameters m_parameters = SemiAutomaticParameters();
 
   bool m_running = false;

@@ -123,7 +123,7 @@ TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
         break;
     }
   }
-  EXPECT_EQ(numbered, 45);
+  EXPECT_EQ(numbered, 46);
   EXPECT_NE(qobject_cast<QRadioButton*>(Dialog().Control(ctl::kSemiAutomatic)), nullptr);
   EXPECT_NE(qobject_cast<QCheckBox*>(Dialog().Control(ctl::kShowBoundary)), nullptr);
   EXPECT_EQ(Slider(ctl::kSliceX)->tickPosition(), QSlider::TicksBelow);
