@@ -110,7 +110,9 @@ void CCaseSession::SuggestMillimetreMode() {
   m_millimetreHintShown = true;
   double spacing[3];
   ConversionSpacing(*m_image, spacing);
-  if (!FarFromDesignResolution(spacing)) return;
+  // 1 x 1 x 1 mm is what readers give a file that states no spacing: no hint on it.
+  const bool unstated = spacing[0] == 1.0 && spacing[1] == 1.0 && spacing[2] == 1.0;
+  if (unstated || !FarFromDesignResolution(spacing)) return;
   char line[320];
   std::snprintf(line, sizeof line,
                 "Voxel size %g x %g x %g mm is far from %g x %g x %g mm, the size Semi-Automatic correction "

@@ -389,6 +389,9 @@ TEST_F(CorrectionRunTest, MillimetreRunsMatchTheEngineAndLeaveTheFixedModesRefer
   }
   const std::string scribbles = Write("scribbles.mhd", c.scribbles);
   LoadImage(c.image);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomaticMillimetre);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
   EXPECT_EQ(
       std::count_if(m_sink.lines.begin(), m_sink.lines.end(),
                     [](const std::string& line) { return line.find("(millimetres)") != std::string::npos; }),
