@@ -39,7 +39,8 @@ constexpr int kViewGroup[] = {ctl::kSliceZ,     ctl::kSliceY,     ctl::kSliceX, 
                               ctl::kRangeText,  ctl::kZoomEdit,   ctl::kZoomSpin};
 constexpr int kReferenceDirControls[] = {ctl::kReferenceDirText, ctl::kReferenceDir,
                                          ctl::kBrowseReferenceDir};
-constexpr int kAlgorithmControls[] = {ctl::kAlgorithmGroup, ctl::kSemiAutomatic, ctl::kManual};
+constexpr int kAlgorithmControls[] = {ctl::kAlgorithmGroup, ctl::kSemiAutomatic,
+                                      ctl::kSemiAutomaticMillimetre, ctl::kManual};
 // Commands that could free, replace or read a volume a worker uses: disabled
 // while a worker runs.
 constexpr int kRunLockedControls[] = {ctl::kLoadImage,
@@ -48,6 +49,7 @@ constexpr int kRunLockedControls[] = {ctl::kLoadImage,
                                       ctl::kSaveSegmentation,
                                       ctl::kReset,
                                       ctl::kSemiAutomatic,
+                                      ctl::kSemiAutomaticMillimetre,
                                       ctl::kManual,
                                       ctl::kReferenceDir,
                                       ctl::kBrowseReferenceDir,
@@ -70,6 +72,7 @@ constexpr int kTabOrder[] = {ctl::kLoadImage,
                              ctl::kShowBoundary,
                              ctl::kReset,
                              ctl::kSemiAutomatic,
+                             ctl::kSemiAutomaticMillimetre,
                              ctl::kManual,
                              ctl::kReferenceDir,
                              ctl::kBrowseReferenceDir,
@@ -262,6 +265,7 @@ void CCorvaneDlg::ConnectControls() {
       {ctl::kMarking, &CCorvaneDlg::OnMarking},
       {ctl::kBrush3D, &CCorvaneDlg::On3D},
       {ctl::kSemiAutomatic, &CCorvaneDlg::OnSemiAutomatic},
+      {ctl::kSemiAutomaticMillimetre, &CCorvaneDlg::OnSemiAutomaticMillimetre},
       {ctl::kManual, &CCorvaneDlg::OnManual},
       {ctl::kCancelCorrection, &CCorvaneDlg::OnCancelCorrection},
       {ctl::kSegmentation, &CCorvaneDlg::OnSegmentation},
@@ -339,6 +343,9 @@ void CCorvaneDlg::SetUpAccessibility() {
       {ctl::kBrushSizeEdit, "Brush size", "Brush radius in voxels"},
       {ctl::kBrushSpin, "Brush size steps", "Changes the brush size, 1 to 50"},
       {ctl::kLog, "Log", "Progress and result lines"},
+      {ctl::kSemiAutomaticMillimetre, "Semi-automatic correction in millimetres",
+       "Semi-automatic correction with its distances kept in millimetres, for images whose voxel size "
+       "differs from 0.3125 x 0.3125 x 3 mm"},
   };
   for (const auto& entry : kAccessible) {
     QWidget* widget = Control(entry.id);

@@ -83,6 +83,9 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   void OnBrowseReferenceDir();
   // Stroke map and corrections.
   void OnSemiAutomatic();
+  void OnSemiAutomaticMillimetre();
+  // Either reference-based mode: the reference folder and the correction controls come on.
+  void ChooseReferenceMode(::CorrectionMode mode);
   void OnManual();
   void OnMarking();
   void On3D();

@@ -47,6 +47,7 @@ enum : int {
   kBrushSizeEdit = 1162,
   kSemiAutomatic = 1165,
   kManual = 1166,
+  kSemiAutomaticMillimetre = 1167,
   kSegmentation = 1260,
   kLog = 1262,
   kShowSegmentationText = 1263,

@@ -32,10 +32,16 @@ void CCorvaneDlg::ApplyViewerMarking() {
 
 // ---- Mode, Marking, 3D ----------------------------------------------------------------
 
-void CCorvaneDlg::OnSemiAutomatic() {
+void CCorvaneDlg::OnSemiAutomatic() { ChooseReferenceMode(CorrectionMode::kSemiAutomatic); }
+
+void CCorvaneDlg::OnSemiAutomaticMillimetre() {
+  ChooseReferenceMode(CorrectionMode::kSemiAutomaticMillimetre);
+}
+
+void CCorvaneDlg::ChooseReferenceMode(::CorrectionMode mode) {
   if (RefuseWhileRunning()) return;
   UpdateData(true);
-  const bool markingOff = m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  const bool markingOff = m_case.SetCorrectionMode(mode);
   EnableModeControls();
   LendStrokeMap();
   if (markingOff) {

@@ -42,6 +42,7 @@
 #include "Phantom.h"
 #include "PhantomTool.h"
 #include "correction/CorrectionDriver.h"
+#include "correction/MillimetreScale.h"
 #include "correction/Registration.h"
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
@@ -187,10 +188,14 @@ void RunOracle(const Case& c, CVoxel& segmentation, Report& report) {
   std::copy(std::begin(stages), std::end(stages), report.stages);
 }
 
-void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& report) {
+// The window's run; with `millimetre` the same method with its lengths kept in
+// millimetres for the case's voxel size.
+void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& report,
+                   bool millimetre = false) {
   RecordingSink log, messages;
   CorrectionTimes t;
-  CorrectionParameters parameters;
+  CorrectionParameters parameters =
+      millimetre ? MillimetreParameters(CorrectionParameters{}, c.segmentation) : CorrectionParameters{};
   parameters.threads = threads;
   const auto start = Clock::now();
   report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
@@ -443,6 +448,11 @@ int main(int argc, char** argv) {
       "peak memory %s MB, same result: %s\n\n",
       k.report.total, k.report.stages[kRegistration], k.report.referenceStage,
       Megabytes(k.peakKilobytes).c_str(), sameSecondRun ? "yes" : "no");
+  const ChildResult mm =
+      InChild(c, [&c, threads](CVoxel& s, Report& r) { RunProduction(c, threads, s, r, true); });
+  std::printf("millimetre run (wall clock): %.3f s, %.2fx the voxel run, peak memory %s MB\n\n",
+              mm.report.total, p.report.total > 0.0 ? mm.report.total / p.report.total : 0.0,
+              Megabytes(mm.peakKilobytes).c_str());
 
   // Manual correction: merging the strokes and writing the scribbles into the label.
   CVoxel label, accumulated;

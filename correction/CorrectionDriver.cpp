@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "correction/MillimetreScale.h"
 #include "correction/ReferenceSet.h"
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr C3DPoint kReferenceBoxMargin{20, 20, 20};
 constexpr int kForegroundScribble = scribble::kForeground;
 constexpr int kBackgroundScribble = scribble::kBackground;
 constexpr double kProbabilityThreshold = 0.5;
@@ -24,7 +24,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   const int threads = fusion::ResolveThreadCount(p.threads);
   StageClock clock(times);
   C3DPoint boxMinimum, boxMaximum;
-  EnlargedBoundingBox(segmentation, kReferenceBoxMargin, boxMinimum, boxMaximum);
+  EnlargedBoundingBox(segmentation, p.referenceBoxMargin, boxMinimum, boxMaximum);
   const C3DPoint boxSize = boxMaximum - boxMinimum + 1;
 
   C3DPoint centre;
@@ -34,8 +34,10 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   // The registered references as runs of their voxels > 0: all the votes read.
   std::vector<CLabelRuns> references;
   clock.Lap(&CorrectionTimes::references);
-  RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize, load, references, messages,
-                          threads, times, keptReferences);
+  // A reference on another grid is brought onto the segmentation's by its geometry first.
+  RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize,
+                          p.placeReferencesByGeometry ? PlacingLoader(load, segmentation) : load, references,
+                          messages, threads, times, keptReferences);
   clock.Lap(&CorrectionTimes::references);
   log.AppendLine("All reference labels are registered...");
 
@@ -44,13 +46,15 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   int foregroundCount = 0;
   int backgroundCount = 0;
   ExtractScribbleRegions(accumulatedMap, segmentation, kForegroundScribble, kBackgroundScribble,
-                         p.pairDistance, p.neighbourhoodMargin, regions, foregroundCount, backgroundCount);
+                         p.pairDistance, p.neighbourhoodMargin, regions, foregroundCount, backgroundCount,
+                         p.voxelLengths);
   clock.Lap(&CorrectionTimes::regions);
 
   CFVoxelList distanceMaps;
   CPointArray windowOrigins;
   CPointArray windowEnds;
-  ComputeDistanceMaps(regions, p.neighbourhoodMargin, distanceMaps, windowOrigins, windowEnds);
+  ComputeDistanceMaps(regions, p.neighbourhoodMargin, distanceMaps, windowOrigins, windowEnds,
+                      p.voxelLengths);
   clock.Lap(&CorrectionTimes::distanceMaps);
   log.AppendLine("Distance maps are computed...");
 

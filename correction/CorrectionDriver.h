@@ -6,6 +6,7 @@
 
 #include "correction/CorrectionTimes.h"
 #include "correction/ReferenceSet.h"
+#include "fusion/Fusion.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
@@ -32,6 +33,14 @@ struct CorrectionParameters {
   double pairDistance = 40.0;
   double distanceScale = 100.0;
   int votingReferences = 7;
+  // Margin (voxels) of the box around the segmentation that registered references are kept in.
+  C3DPoint referenceBoxMargin{20, 20, 20};
+  // The length of one voxel along each axis in the unit of the distances
+  // above (pair distance, distance maps, prior distance, distance scale).
+  AxisLengths voxelLengths;
+  // References whose spacing or direction differ from the segmentation's are
+  // first placed onto its grid by where they lie in space (ReferenceOnGridOf).
+  bool placeReferencesByGeometry = false;
   // Threads the run may use (0: every core). The result never depends on it.
   int threads = 0;
 };

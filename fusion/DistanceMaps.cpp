@@ -33,15 +33,17 @@ SquaredDistanceLine::SquaredDistanceLine(int maxLength)
     : m_parabolas(static_cast<std::size_t>(std::max(maxLength, 1))),
       m_bounds(static_cast<std::size_t>(std::max(maxLength, 1)) + 1) {}
 
-void SquaredDistanceLine::Transform(const float* f, int n, float* d) {
+void SquaredDistanceLine::Transform(const float* f, int n, float* d, float w2) {
   if (n <= 0 || static_cast<std::size_t>(n) > m_parabolas.size()) return;
   std::vector<int>& v = m_parabolas;
   std::vector<float>& b = m_bounds;
 
   // Where the parabola rooted at q overtakes the one rooted at p (p < q).
-  const auto intersection = [f](int q, int p) {
+  // Multiplying by w2 = 1 changes no value, so unit steps give the unweighted result bit for bit.
+  const auto intersection = [f, w2](int q, int p) {
     const std::int64_t twice = 2 * static_cast<std::int64_t>(q) - 2 * static_cast<std::int64_t>(p);
-    return ((SquareAsFloat(q) + f[q]) - (SquareAsFloat(p) + f[p])) / static_cast<float>(twice);
+    return ((w2 * SquareAsFloat(q) + f[q]) - (w2 * SquareAsFloat(p) + f[p])) /
+           (w2 * static_cast<float>(twice));
   };
 
   int k = 0;
@@ -64,11 +66,11 @@ void SquaredDistanceLine::Transform(const float* f, int n, float* d) {
   k = 0;
   for (int q = 0; q < n; ++q) {
     while (b[k + 1] < static_cast<float>(q)) ++k;
-    d[q] = SquareAsFloat(q - v[k]) + f[v[k]];
+    d[q] = w2 * SquareAsFloat(q - v[k]) + f[v[k]];
   }
 }
 
-void DistanceTransform(const CVoxel& mask, CFVoxel& map) {
+void DistanceTransform(const CVoxel& mask, CFVoxel& map, const AxisLengths& lengths) {
   if (!mask.HasData()) return;
   if (map.X != mask.X || map.Y != mask.Y || map.Z != mask.Z || !map.HasData()) {
     map.X = mask.X;
@@ -83,6 +85,10 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map) {
 
   for (std::size_t i = 0; i < mask.VoxelCount(); ++i) map[i] = mask[i] != 0 ? 0.0f : kFarAway;
 
+  const auto squared = [](double length) { return static_cast<float>(length * length); };
+  const float wx = squared(lengths.x);
+  const float wy = squared(lengths.y);
+  const float wz = squared(lengths.z);
   const int longest = std::max({X, Y, Z});
   SquaredDistanceLine line(longest);
   std::vector<float> in(static_cast<std::size_t>(longest));
@@ -92,21 +98,21 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map) {
   for (int x = 0; x < X; ++x)
     for (int y = 0; y < Y; ++y) {
       for (int z = 0; z < Z; ++z) in[z] = map.At(x, y, z);
-      line.Transform(in.data(), Z, out.data());
+      line.Transform(in.data(), Z, out.data(), wz);
       for (int z = 0; z < Z; ++z) map.At(x, y, z) = out[z];
     }
   // Along y: z outer, x inner.
   for (int z = 0; z < Z; ++z)
     for (int x = 0; x < X; ++x) {
       for (int y = 0; y < Y; ++y) in[y] = map.At(x, y, z);
-      line.Transform(in.data(), Y, out.data());
+      line.Transform(in.data(), Y, out.data(), wy);
       for (int y = 0; y < Y; ++y) map.At(x, y, z) = out[y];
     }
   // Along x: y outer, z inner.
   for (int y = 0; y < Y; ++y)
     for (int z = 0; z < Z; ++z) {
       for (int x = 0; x < X; ++x) in[x] = map.At(x, y, z);
-      line.Transform(in.data(), X, out.data());
+      line.Transform(in.data(), X, out.data(), wx);
       for (int x = 0; x < X; ++x) map.At(x, y, z) = out[x];
     }
 
@@ -116,7 +122,7 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map) {
 }  // namespace fusion
 
 void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
-                         CPointArray& windowOrigins, CPointArray& windowEnds) {
+                         CPointArray& windowOrigins, CPointArray& windowEnds, const AxisLengths& lengths) {
   for (const ScribbleRegion& region : regions) {
     C3DPoint first;
     C3DPoint last;
@@ -137,7 +143,7 @@ void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& marg
           mask.At(x, y, z) =
               static_cast<CVoxel::value_type>(region.At(first.x + x, first.y + y, first.z + z));
     auto map = std::make_unique<CFVoxel>(size);
-    fusion::DistanceTransform(mask, *map);
+    fusion::DistanceTransform(mask, *map, lengths);
     distanceMaps.push_back(std::move(map));
   }
 }

@@ -11,6 +11,16 @@
 #include "geometry/LabelRuns.h"
 #include "volume/Voxel.h"
 
+// The length of one voxel along x, y and z in the unit the correction measures
+// distances in. Unit lengths (the default) measure in voxels of the volume.
+struct AxisLengths {
+  double x = 1.0;
+  double y = 1.0;
+  double z = 1.0;
+  bool IsUnit() const { return x == 1.0 && y == 1.0 && z == 1.0; }
+  bool operator==(const AxisLengths&) const = default;
+};
+
 // Manual correction. Both refuse (return false, target untouched) volumes of
 // different sizes or without data: strokes painted on another grid would land
 // on the wrong voxels.
@@ -41,10 +51,12 @@ using ScribbleRegionList = std::vector<ScribbleRegion>;
 
 // Regions of scribbles that contradict the segmentation: components, pair
 // unions and neighbourhood unions per scribble value, appended to `regions`;
-// the counts are those of the appended regions.
+// the counts are those of the appended regions. The pair distance between
+// component centres is measured with `lengths` per voxel.
 void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
                             int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount);
+                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount,
+                            const AxisLengths& lengths = {});
 // The same regions as full-size volumes.
 void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
                             int backgroundValue, double pairDistance, const C3DPoint& margin,
@@ -52,8 +64,10 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
 
 // One window (enlarged bounding box) and exact Euclidean distance map per region.
 // A region without voxels gets the empty window (0,0,0)..(-1,-1,-1) and a 0-size map.
+// Distances are measured with `lengths` per voxel along each axis.
 void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
-                         CPointArray& windowOrigins, CPointArray& windowEnds);
+                         CPointArray& windowOrigins, CPointArray& windowEnds,
+                         const AxisLengths& lengths = {});
 void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
                          CPointArray& windowOrigins, CPointArray& windowEnds);
 

@@ -45,8 +45,10 @@ bool WindowInside(const C3DPoint& origin, const C3DPoint& end, const C3DPoint& d
 std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask);
 
 // Whether two component centroids form a pair union: at most 3 slices apart and
-// pairDistance > sqrt(dx^2 + dy^2 + 9 dz^2), strictly.
-bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance);
+// pairDistance > sqrt(dx^2 + dy^2 + 9 dz^2), strictly. With other than unit
+// lengths the differences are first multiplied by the lengths of their axes
+// (3 slices and the slice weight then count in those units).
+bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance, const AxisLengths& lengths = {});
 
 // A full-size region cut down to the bounding box of its non-zero voxels, and
 // back. A region without voxels (or without data) becomes one without voxel data.
@@ -58,13 +60,15 @@ std::unique_ptr<CVoxel> ExpandRegion(const ScribbleRegion& region);
 void RegionWindow(const ScribbleRegion& region, const C3DPoint& margin, C3DPoint& first, C3DPoint& last);
 
 // One-dimensional squared distance transform (lower envelope of parabolas) in
-// single precision: d[q] = min over p of (q - p)^2 + f[p]. Holds scratch space
-// for lines of up to `maxLength` values.
+// single precision: d[q] = min over p of w2 (q - p)^2 + f[p], where w2 is the
+// squared length of one step along the line (1: unit spacing, for which the
+// arithmetic is exactly the unweighted one). Holds scratch space for lines of
+// up to `maxLength` values.
 class SquaredDistanceLine {
  public:
   explicit SquaredDistanceLine(int maxLength);
   // f and d hold n <= maxLength values and must not overlap.
-  void Transform(const float* f, int n, float* d);
+  void Transform(const float* f, int n, float* d, float w2 = 1.0f);
 
  private:
   std::vector<int> m_parabolas;  // positions of the envelope's parabolas
@@ -74,7 +78,8 @@ class SquaredDistanceLine {
 // Exact Euclidean distance (unit spacing) of every voxel to the nearest
 // non-zero voxel of the mask; `map` is resized to the mask when needed. Voxels
 // of a mask without any non-zero voxel get sqrt(kFarAway).
-void DistanceTransform(const CVoxel& mask, CFVoxel& map);
+// With `lengths`, a step along axis a is lengths.a long.
+void DistanceTransform(const CVoxel& mask, CFVoxel& map, const AxisLengths& lengths = {});
 
 // Quicksort on positions lo..hi, descending by value, the ints moved alongside.
 // Partition: pivot = value[hi], entries >= pivot go left. Ties fall where this

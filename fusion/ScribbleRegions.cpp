@@ -169,7 +169,8 @@ bool AnyVoxelIn(const Component& c, const Box& box) {
 // Components, pair unions and neighbourhood unions of the scribbles of one
 // value (a mask over `box`), appended to `regions` in that order.
 void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPoint& volumeSize, int value,
-                    double pairDistance, const C3DPoint& margin, ScribbleRegionList& regions) {
+                    double pairDistance, const C3DPoint& margin, const AxisLengths& lengths,
+                    ScribbleRegionList& regions) {
   const std::vector<Component> components = ComponentsOf(mask, box, value > 0, kMaxComponents);
   const int n = static_cast<int>(components.size());
   for (const Component& c : components) regions.push_back(MakeRegion(volumeSize, value, c, nullptr));
@@ -180,7 +181,7 @@ void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPo
   std::vector<std::pair<int, int>> unions;
   for (int b = 0; b < n; ++b)
     for (int k = b + 1; k < n; ++k)
-      if (FormsPair(components[b].centroid, components[k].centroid, pairDistance)) {
+      if (FormsPair(components[b].centroid, components[k].centroid, pairDistance, lengths)) {
         regions.push_back(MakeRegion(volumeSize, value, components[b], &components[k]));
         unions.emplace_back(b, k);
       }
@@ -228,10 +229,17 @@ std::unique_ptr<CVoxel> GrowComponent(const CVoxel& mask) {
   return result;
 }
 
-bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance) {
+bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance, const AxisLengths& lengths) {
   const std::int64_t dx = static_cast<std::int64_t>(a.x) - b.x;
   const std::int64_t dy = static_cast<std::int64_t>(a.y) - b.y;
   const std::int64_t dz = static_cast<std::int64_t>(a.z) - b.z;
+  if (!lengths.IsUnit()) {
+    const double ex = static_cast<double>(dx) * lengths.x;
+    const double ey = static_cast<double>(dy) * lengths.y;
+    const double ez = static_cast<double>(dz) * lengths.z;
+    if (std::fabs(ez) > kMaxPairSlices) return false;
+    return pairDistance > std::sqrt(ex * ex + ey * ey + kSliceWeightSquared * ez * ez);
+  }
   if (std::llabs(dz) > kMaxPairSlices) return false;
   const std::int64_t squared = dx * dx + dy * dy + kSliceWeightSquared * dz * dz;
   return pairDistance > std::sqrt(static_cast<double>(squared));
@@ -294,7 +302,8 @@ void RegionWindow(const ScribbleRegion& region, const C3DPoint& margin, C3DPoint
 
 void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
                             int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount) {
+                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount,
+                            const AxisLengths& lengths) {
   foregroundCount = 0;
   backgroundCount = 0;
   if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation)) return;
@@ -334,7 +343,8 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
             const std::size_t index = interactionMap.Index(x, y, z);
             mask[m] = interactionMap[index] == values[v] && contradicts(index);
           }
-      fusion::RegionsOfValue(mask, box, interactionMap.Size(), values[v], pairDistance, margin, regions);
+      fusion::RegionsOfValue(mask, box, interactionMap.Size(), values[v], pairDistance, margin, lengths,
+                             regions);
     }
     const int count = static_cast<int>(regions.size() - before);
     if (v == 0)

@@ -1,9 +1,11 @@
 #include "session/CaseSession.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
+#include "correction/MillimetreScale.h"
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
 #include "session/RecoveryState.h"
@@ -26,10 +28,15 @@ CorrectionParameters SemiAutomaticParameters() {
   return CorrectionParameters{};
 }
 
+CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation) {
+  const CorrectionParameters fixed = SemiAutomaticParameters();
+  return mode == CorrectionMode::kSemiAutomaticMillimetre ? MillimetreParameters(fixed, segmentation) : fixed;
+}
+
 // ---- Correction job (worker thread) ------------------------------------------------------
 
 bool CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
-  if (mode == CorrectionMode::kSemiAutomatic) {
+  if (UsesReferences(mode)) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
     const bool done =
         loadReference ? RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
@@ -104,6 +111,22 @@ void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::str
     m_messages.ShowMessage(GeometryMismatchText(what, "image"));
 }
 
+void CCaseSession::SuggestMillimetreMode() {
+  if (m_millimetreHintShown || !m_image) return;
+  m_millimetreHintShown = true;
+  double spacing[3];
+  ConversionSpacing(*m_image, spacing);
+  // 1 x 1 x 1 mm is what readers give a file that states no spacing: no hint on it.
+  const bool unstated = spacing[0] == 1.0 && spacing[1] == 1.0 && spacing[2] == 1.0;
+  if (unstated || !FarFromDesignResolution(spacing)) return;
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "Voxel size %g x %g x %g mm is far from %g x %g x %g mm, the size Semi-Automatic correction "
+                "counts its voxels for; Semi-automatic (millimetres) is meant for such images.",
+                spacing[0], spacing[1], spacing[2], kDesignSpacing[0], kDesignSpacing[1], kDesignSpacing[2]);
+  Log(line);
+}
+
 RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
@@ -124,6 +147,7 @@ RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std
   }
   m_history.Clear();
   Log("Load Input... Path : [" + m_imagePath + "]");
+  m_millimetreHintShown = false;
   return retired;
 }
 
@@ -212,14 +236,15 @@ void CCaseSession::ChooseReferenceDir(const std::string& directory) {
 bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
   m_mode = mode;
   m_modeChosen = true;
+  if (mode == CorrectionMode::kSemiAutomatic) SuggestMillimetreMode();
   CreateStrokeMapIfNone();
-  if (mode != CorrectionMode::kSemiAutomatic || !m_marking) return false;
+  if (!UsesReferences(mode) || !m_marking) return false;
   m_marking = false;
   return true;
 }
 
 bool CCaseSession::WillScanReferences() const {
-  return m_marking && m_mode == CorrectionMode::kSemiAutomatic && m_referencePaths.empty();
+  return m_marking && UsesReferences(m_mode) && m_referencePaths.empty();
 }
 
 MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter,
@@ -367,8 +392,20 @@ std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
   auto job = std::make_unique<CCorrectionJob>();
   job->mode = m_mode;
   job->referencePaths = m_referencePaths;
-  job->parameters = m_parameters;
-  job->keptReferences = &m_referenceCache;
+  if (m_mode == CorrectionMode::kSemiAutomaticMillimetre) {
+    // A segmentation read without geometry (a raw file) has the image's voxels.
+    const CVoxel& grid = m_segmentation->spacing[0] > 0.0f || !m_image ? *m_segmentation : *m_image;
+    job->parameters = MillimetreParameters(m_parameters, grid);
+    // Placed references depend on the grid they were placed onto.
+    std::vector<double> key(grid.spacing, grid.spacing + 3);
+    for (const auto& row : grid.direction) key.insert(key.end(), row, row + 3);
+    if (key != m_placedReferenceGrid) m_placedReferenceCache.Clear();
+    m_placedReferenceGrid = std::move(key);
+    job->keptReferences = &m_placedReferenceCache;
+  } else {
+    job->parameters = m_parameters;
+    job->keptReferences = &m_referenceCache;
+  }
   job->segmentation = m_segmentation->Clone();
   job->strokeMap = m_strokeMap->Clone();
   job->accumulatedMap = m_accumulatedMap->Clone();

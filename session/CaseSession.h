@@ -31,7 +31,19 @@
 enum class CorrectionMode {
   kSemiAutomatic = 0,
   kManual = 1,
+  // The semi-automatic method with its distances kept in millimetres
+  // (MillimetreParameters of the segmentation's voxel size).
+  kSemiAutomaticMillimetre = 2,
 };
+
+// Whether a mode runs the reference-based correction (and so needs the references).
+constexpr bool UsesReferences(CorrectionMode mode) {
+  return mode == CorrectionMode::kSemiAutomatic || mode == CorrectionMode::kSemiAutomaticMillimetre;
+}
+
+// The parameters of a run in `mode` on `segmentation`: the fixed set, or in
+// millimetre mode that set converted to the segmentation's voxel size.
+CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation);
 
 // The fixed parameters of every semi-automatic run, the window's and
 // corvane-correct's alike.
@@ -99,6 +111,10 @@ class CCaseSession {
   // Tells the user (one message) when `volume` has the image's size but lies
   // elsewhere in space; `what` names it ("segmentation", "boundary").
   void WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what);
+  // One log line per image, when the voxel mode is chosen on an image whose
+  // voxel size is far from the one its parameters were chosen for, naming the
+  // millimetre mode.
+  void SuggestMillimetreMode();
 
   // A new image: the segmentation and the boundary go, and so do the maps and
   // backups of another size. Starts a new history.
@@ -275,11 +291,15 @@ class CCaseSession {
   bool m_brush3D = false;
   int m_brushSize = kDefaultBrushSize;
   bool m_scribbleHelpShown = false;
+  bool m_millimetreHintShown = false;  // for the current image
   const CorrectionParameters m_parameters = SemiAutomaticParameters();
 
   bool m_running = false;
   // Reference labels read by the last semi-automatic run; only the correction
-  // worker uses them (through its job).
+  // worker uses them (through its job). The millimetre mode keeps its own, as
+  // it holds references placed onto the grid of the spacing and direction below.
   CReferenceCache m_referenceCache;
+  CReferenceCache m_placedReferenceCache;
+  std::vector<double> m_placedReferenceGrid;  // spacing then direction; empty: none yet
   CEditHistory m_history;
 };

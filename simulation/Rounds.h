@@ -24,6 +24,7 @@ struct ModeInfo {
 inline constexpr ModeInfo kModes[] = {
     {"semi", CorrectionMode::kSemiAutomatic},
     {"manual", CorrectionMode::kManual},
+    {"semi-mm", CorrectionMode::kSemiAutomaticMillimetre},
 };
 // "semi", "manual", ... (one of kModes), or "both" for semi and manual.
 bool ParseModes(const std::string& text, std::vector<ModeInfo>& modes, std::string& error);

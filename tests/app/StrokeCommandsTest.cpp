@@ -66,6 +66,15 @@ TEST_F(StrokeCommandsTest, TheRadioButtonsChooseTheModeAndSwitchTheirControls) {
   Click(ctl::kSemiAutomatic);
   EXPECT_FALSE(Checked(ctl::kMarking));
   EXPECT_FALSE(Viewer().Marking());
+
+  // The millimetre choice is the third mode; it needs the references too.
+  Click(ctl::kManual);
+  Click(ctl::kSemiAutomaticMillimetre);
+  EXPECT_EQ(Dialog().CorrectionMode(), 2);
+  EXPECT_TRUE(Checked(ctl::kSemiAutomaticMillimetre));
+  EXPECT_FALSE(Checked(ctl::kSemiAutomatic));
+  ExpectGroup(kReferenceDir, true);
+  ExpectGroup(kCorrectionGroup, true);
 }
 
 // A ticked mode button means its controls can be used once a segmentation is

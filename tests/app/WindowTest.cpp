@@ -29,6 +29,7 @@ const std::vector<int> kCommands = {ctl::kLoadImage,
                                     ctl::kShowSegmentation,
                                     ctl::kShowBoundary,
                                     ctl::kSemiAutomatic,
+                                    ctl::kSemiAutomaticMillimetre,
                                     ctl::kManual,
                                     ctl::kReferenceDir,
                                     ctl::kBrowseReferenceDir,
@@ -72,7 +73,7 @@ TEST_F(WindowTest, StartsWithOnlyLoadImageUsable) {
   EXPECT_EQ(Slider(ctl::kWindowHigh)->minimum(), 1000);
   EXPECT_EQ(Slider(ctl::kWindowHigh)->maximum(), 10000);
   for (int id : {ctl::kShowSegmentation, ctl::kShowBoundary, ctl::kMarking, ctl::kBrush3D,
-                 ctl::kSemiAutomatic, ctl::kManual}) {
+                 ctl::kSemiAutomatic, ctl::kSemiAutomaticMillimetre, ctl::kManual}) {
     EXPECT_FALSE(Checked(id)) << id;
   }
   auto* zoomSpin = Dialog().ControlAs<CSpinControl>(ctl::kZoomSpin);
@@ -123,7 +124,7 @@ TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
         break;
     }
   }
-  EXPECT_EQ(numbered, 45);
+  EXPECT_EQ(numbered, 46);
   EXPECT_NE(qobject_cast<QRadioButton*>(Dialog().Control(ctl::kSemiAutomatic)), nullptr);
   EXPECT_NE(qobject_cast<QCheckBox*>(Dialog().Control(ctl::kShowBoundary)), nullptr);
   EXPECT_EQ(Slider(ctl::kSliceX)->tickPosition(), QSlider::TicksBelow);

@@ -6,6 +6,7 @@
 #include "Phantom.h"
 #include "app/SpinControl.h"
 #include "correction/CorrectionDriver.h"
+#include "correction/MillimetreScale.h"
 #include "volume/Writers.h"
 
 using namespace apptest;
@@ -307,4 +308,84 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   const Lines second = Log();
   EXPECT_EQ(Lines(second.begin() + static_cast<std::ptrdiff_t>(again), second.end()), expected);
   EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expectedLabel));
+}
+
+TEST_F(WorkerTest, ChoosingAModeWhileAWorkerRunsIsRefused) {
+  LoadCase();
+  PaintManualStrokes();
+  Click(ctl::kSegmentation);
+  ASSERT_TRUE(Dialog().IsWorkerRunning());
+  Dialog().OnSemiAutomaticMillimetre();
+  Dialog().OnSemiAutomatic();
+  EXPECT_EQ(Messages(), std::vector<std::string>(2, kBusy));
+  EXPECT_EQ(Dialog().CorrectionMode(), static_cast<int>(CorrectionMode::kManual));
+  Dialog().WaitForWorker();
+  EXPECT_EQ(Log().back(), "Manual segmentation correction is done...");
+}
+
+// The millimetre choice on a phantom case of coarse voxels: the window says
+// once that the mode is meant for it, and its run is the engine's millimetre
+// run on the same files.
+TEST_F(WorkerTest, MillimetreCorrectionOnACoarsePhantomCase) {
+  phantom::PhantomOptions options;
+  options.size = C3DPoint(64, 64, 12);  // 2.5 x 2.5 x 8 mm voxels
+  options.references = 3;
+  options.seed = 3;
+  const phantom::PhantomCase c = phantom::GeneratePhantom(options);
+  ASSERT_TRUE(QDir(m_dir.path()).mkpath("case/references"));
+  const std::string image = Write("case/image.mhd", c.image);
+  const std::string segmentation = Write("case/segmentation.mhd", c.segmentation);
+  const std::string scribbles = Write("case/scribbles.mhd", c.scribbles);
+  for (std::size_t i = 0; i < c.references.size(); ++i)
+    Write("case/references/case_" + std::to_string(i) + "_label.mhd", *c.references[i]);
+
+  const auto hints = [this] {
+    const Lines log = Log();
+    return std::count_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.find("Semi-automatic (millimetres) is meant for such images") != std::string::npos;
+    });
+  };
+  ClickWithFile(ctl::kLoadImage, image);
+  ClickWithFile(ctl::kLoadSegmentation, segmentation);
+  EXPECT_EQ(hints(), 0);
+  // Choosing the voxel mode on this image names the millimetre mode, once.
+  Click(ctl::kSemiAutomatic);
+  EXPECT_EQ(hints(), 1);
+  Click(ctl::kManual);
+  Click(ctl::kSemiAutomatic);
+  EXPECT_EQ(hints(), 1);
+  ClickWithFile(ctl::kLoadSegmentation, segmentation);
+  Click(ctl::kSemiAutomaticMillimetre);
+  EXPECT_EQ(Dialog().CorrectionMode(), static_cast<int>(CorrectionMode::kSemiAutomaticMillimetre));
+  EXPECT_TRUE(Enabled(ctl::kReferenceDir));
+  m_platform.QueueFolder(PathOf("case/references"));
+  Click(ctl::kBrowseReferenceDir);
+  Click(ctl::kMarking);
+  ASSERT_EQ(Dialog().ReferencePaths().size(), 3u);
+  ClickWithFile(ctl::kLoadUI, scribbles);
+  const std::size_t before = Log().size();
+  Click(ctl::kSegmentation);
+  Dialog().WaitForWorker();
+  EXPECT_TRUE(Messages().empty());
+  const Lines log = Log();
+  ASSERT_EQ(log.size(), before + 7);
+  EXPECT_EQ(log[before], "Semi-automatic segmentation correction starts...");
+  EXPECT_EQ(log.back(), "Semi-automatic segmentation correction is done...");
+
+  CVoxel expected = c.segmentation;
+  CVoxel fixed = c.segmentation;
+  RecordingSink sink;
+  ASSERT_TRUE(RunSemiAutomaticCorrection(expected, c.scribbles, Dialog().ReferencePaths(),
+                                         MillimetreParameters(CorrectionParameters{}, c.segmentation), sink,
+                                         sink));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(fixed, c.scribbles, Dialog().ReferencePaths(),
+                                         CorrectionParameters{}, sink, sink));
+  EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expected));
+  EXPECT_FALSE(SameVoxels(expected, fixed));  // the millimetre run is not the voxel one here
+  // A new image: the voxel mode chosen on it says it again, once.
+  ClickWithFile(ctl::kLoadImage, image);
+  ClickWithFile(ctl::kLoadSegmentation, segmentation);
+  Click(ctl::kSemiAutomatic);
+  Click(ctl::kSemiAutomatic);
+  EXPECT_EQ(hints(), 2);
 }

@@ -372,5 +372,59 @@ TEST_F(CorrectionRunTest, SemiAutomaticRunsOnAPhantomCaseMatchTheEngineAndAreRep
   EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), expectedLabel));
 }
 
+// References on a finer grid than the case: the millimetre run places them by
+// their geometry and keeps them apart from the fixed mode's, whose next run on
+// the same files still reads them voxel for voxel.
+TEST_F(CorrectionRunTest, MillimetreRunsMatchTheEngineAndLeaveTheFixedModesReferencesAlone) {
+  phantom::PhantomOptions options;
+  options.size = C3DPoint(64, 64, 12);
+  options.references = 3;
+  options.seed = 5;
+  const phantom::PhantomCase c = phantom::GeneratePhantom(options);
+  std::filesystem::create_directories(m_dir.Path("references"));
+  for (std::size_t i = 0; i < c.references.size(); ++i) {
+    CVoxel reference = *c.references[i];
+    for (float& s : reference.spacing) s *= 0.8f;  // the same label said to be smaller
+    Write("references/case_" + std::to_string(i) + "_label.mhd", reference);
+  }
+  const std::string scribbles = Write("scribbles.mhd", c.scribbles);
+  LoadImage(c.image);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomaticMillimetre);
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  EXPECT_EQ(
+      std::count_if(m_sink.lines.begin(), m_sink.lines.end(),
+                    [](const std::string& line) { return line.find("(millimetres)") != std::string::npos; }),
+      1);
+  const auto stay = [](const std::string& directory) -> std::optional<std::string> { return directory; };
+  const auto runIn = [&](CorrectionMode mode) {
+    LoadSegmentation(c.segmentation);
+    m_case.SetCorrectionMode(mode);
+    m_case.ChooseReferenceDir(m_dir.Path("references"));
+    m_case.SetMarkingFlag(true);
+    ASSERT_NE(m_case.ApplyMarking(stay), MarkingOutcome::kOff);
+    m_case.LoadStrokeMap(m_case.LoadVolume(scribbles), scribbles);
+    RunCorrection();
+    EXPECT_TRUE(TakeMessages().empty());
+  };
+  const auto engine = [&](const CorrectionParameters& parameters) {
+    CVoxel label = c.segmentation;
+    const CVoxel map = c.scribbles;
+    RecordingSink sink;
+    EXPECT_TRUE(RunSemiAutomaticCorrection(label, map, m_case.ReferencePaths(), parameters, sink, sink));
+    return label;
+  };
+
+  runIn(CorrectionMode::kSemiAutomaticMillimetre);
+  const CVoxel millimetre = *m_case.Segmentation();
+  EXPECT_TRUE(SameVoxels(
+      millimetre, engine(ParametersFor(CorrectionMode::kSemiAutomaticMillimetre, *m_case.Segmentation()))));
+  runIn(CorrectionMode::kSemiAutomatic);
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), engine(SemiAutomaticParameters())));
+  EXPECT_FALSE(SameVoxels(*m_case.Segmentation(), millimetre));
+  runIn(CorrectionMode::kSemiAutomaticMillimetre);
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), millimetre));
+}
+
 }  // namespace
 }  // namespace sessiontest

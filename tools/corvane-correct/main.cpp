@@ -1,7 +1,7 @@
 // corvane-correct: one correction run on files, for batch use and evaluation.
 //
 //   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
-//                   [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]
+//                   [--mode semi|semi-mm|manual] [--truth GT] [--threads N] [--metrics FILE]
 //
 // OUT ending in .nii or .nii.gz is written as NIfTI-1, in .mha as one-file
 // MetaImage, any other name as MetaImage (".mhd" appended unless it ends in it);
@@ -41,7 +41,7 @@ constexpr int kMaximumThreads = 1024;
 const cli::Program kProgram{
     kName,
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
-    "                       [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE] [-q]\n"
+    "                       [--mode semi|semi-mm|manual] [--truth GT] [--threads N] [--metrics FILE] [-q]\n"
     "       corvane-correct --help | --version\n"
     "OUT ending in .nii or .nii.gz is written as NIfTI-1, in .mha as MetaImage in one file, any\n"
     "other name as MetaImage (.mhd appended unless OUT ends in it), in the segmentation's place in\n"
@@ -79,7 +79,7 @@ std::string OneLine(std::string text) {
 
 struct Options {
   std::string segmentation, scribbles, references, output, truth, metrics;
-  bool manual = false;
+  CorrectionMode mode = CorrectionMode::kSemiAutomatic;
   int threads = 0;  // 0: every core; the result never depends on it
 };
 
@@ -98,10 +98,17 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   if (a.Has("--metrics") && o.truth.empty()) return usage("--metrics needs --truth");
   if (a.Has("--mode")) {
     const std::string mode = a.Value("--mode");
-    if (mode != "semi" && mode != "manual") return usage("--mode must be semi or manual, not '" + mode + "'");
-    o.manual = mode == "manual";
+    if (mode == "semi")
+      o.mode = CorrectionMode::kSemiAutomatic;
+    else if (mode == "semi-mm")
+      o.mode = CorrectionMode::kSemiAutomaticMillimetre;
+    else if (mode == "manual")
+      o.mode = CorrectionMode::kManual;
+    else
+      return usage("--mode must be semi, semi-mm or manual, not '" + mode + "'");
   }
-  if (!o.manual && !a.Has("--references")) return usage("missing --references (needed by --mode semi)");
+  if (UsesReferences(o.mode) && !a.Has("--references"))
+    return usage("missing --references (needed by --mode semi and semi-mm)");
   if (a.Has("--threads")) {
     const std::string text = a.Value("--threads");
     char* end = nullptr;
@@ -183,8 +190,8 @@ bool Run(const Options& o, Failure& error) {
 
   // The window's correction job, so that a batch run is an interactive one.
   CCorrectionJob job;
-  job.mode = o.manual ? CorrectionMode::kManual : CorrectionMode::kSemiAutomatic;
-  if (!o.manual) {
+  job.mode = o.mode;
+  if (UsesReferences(o.mode)) {
     if (!HasForeground(*segmentation))
       return Fail(error, "the segmentation '" + o.segmentation + "' is empty: there is nothing to correct");
     if (!FindReferenceLabels(o.references, job.referencePaths))
@@ -192,7 +199,8 @@ bool Run(const Options& o, Failure& error) {
     if (job.referencePaths.empty())
       return Fail(error, "no reference label (a file whose name contains \"mhd\" and \"label\") in '" +
                              o.references + "'");
-    job.parameters = SemiAutomaticParameters();
+    // The window's parameter set for the mode, so that a batch run matches an interactive one.
+    job.parameters = ParametersFor(o.mode, *segmentation);
     job.parameters.threads = o.threads;
   }
   // The scribble map is the whole accumulated map of this one run.

@@ -30,7 +30,7 @@ constexpr long kMaximumBrush = 100;
 
 const char kHelp[] =
     "usage: corvane-simulate --truth GT --segmentation SEG --references DIR [--rounds N]\n"
-    "                        [--mode semi|manual|both] [--brush R] [--3d] [--target DICE] [--csv FILE]\n"
+    "                        [--mode semi|semi-mm|manual|both] [--brush R] [--3d] [--target DICE] [--csv FILE]\n"
     "                        [--plot FILE.png|FILE.svg] [--save-rounds DIR] [--threads N]\n"
     "       corvane-simulate --manifest CASES.csv [--references DIR] [--shard I/N] [...same options]\n"
     "       corvane-simulate --summarize MERGED.csv [--target DICE] [--csv FILE] [--plot FILE]\n"
