@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config git ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libvtk9-dev libnifti-dev zlib1g-dev
+  libdcmtk-dev dicom3tools
   libgtest-dev libgmock-dev
   clang libclang-rt-dev clang-format
   xvfb xauth x11-utils imagemagick
