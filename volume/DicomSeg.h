@@ -30,6 +30,16 @@ bool IsDicomSegmentation(const std::string& path);
 bool SaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, SegAlgorithm algorithm,
                            const std::string& path, std::string* error = nullptr);
 
+// The save commands' writer for a label: a SEG of the DICOM image
+// `imagePath` when IsDicomSegPath(path), otherwise SaveVolumeAs with byte
+// voxels. *written receives the file written (or that would have been).
+bool SaveLabelAs(const CVoxel& label, const std::string& path, const std::string& imagePath,
+                 SegAlgorithm algorithm, std::string* written = nullptr, std::string* error = nullptr);
+
+// Whether `path` designates a DICOM image series (a file of it, or a folder
+// holding one) that a SEG can refer to; a SEG itself is none.
+bool IsDicomImage(const std::string& path);
+
 // Whether a SEG can be written for `label` from `imagePath` (same checks as
 // SaveDicomSegmentation, nothing written). False with *why otherwise.
 bool CanSaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, std::string* why);

@@ -253,6 +253,11 @@ bool IsDicomSegPath(std::string_view path) {
   return end == ".dcm";
 }
 
+bool IsDicomImage(const std::string& path) {
+  Instance image;
+  return dicom_files::DesignatedImage(path, &image) && !IsDicomSegmentation(image.file);
+}
+
 bool CanSaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, std::string* why) {
   std::vector<Instance> slices;
   return SourceSlices(label, imagePath, &slices, why);

@@ -42,11 +42,13 @@ bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage sto
                std::string* error = nullptr);
 
 // The file the save commands write for a chosen path: the path itself for
-// NIfTI, WithMhdExtension(path) for MetaImage (the header).
+// NIfTI and DICOM Segmentation (".dcm"), WithMhdExtension(path) for MetaImage
+// (the header).
 std::string SavedPathFor(const std::string& path);
 
 // The save commands' writer: NIfTI when IsNiftiPath(path), otherwise MetaImage
 // (with its ".raw" data file) at WithMhdExtension(path). *written receives
-// SavedPathFor(path).
+// SavedPathFor(path). A ".dcm" path is refused: a DICOM Segmentation needs the
+// image it segments (SaveLabelAs in volume/DicomSeg.h).
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
                   std::string* written = nullptr, std::string* error = nullptr);

@@ -2,10 +2,12 @@
 //
 //   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
 //                   [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]
+//                   [--image IMAGE]
 //
-// OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as
-// MetaImage (".mhd" appended unless it ends in it); either way with the
-// segmentation's geometry.
+// OUT ending in .nii or .nii.gz is written as NIfTI-1, OUT ending in .dcm as
+// a DICOM Segmentation of the DICOM series IMAGE (checked before the run),
+// any other name as MetaImage (".mhd" appended unless it ends in it); either
+// way with the segmentation's geometry.
 //
 // Prints the log lines of the run as the window shows them; with --truth also
 // the Dice overlap before and after, and with --metrics every measure of
@@ -27,6 +29,7 @@
 #include "fusion/Fusion.h"
 #include "geometry/LabelGeometry.h"
 #include "session/CaseSession.h"
+#include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -40,8 +43,11 @@ constexpr int kMaximumThreads = 1024;
 const char kUsage[] =
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
     "                       [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]\n"
+    "                       [--image IMAGE]\n"
     "OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as MetaImage\n"
-    "(.mhd appended unless OUT ends in it), in the segmentation's place in space.\n";
+    "(.mhd appended unless OUT ends in it), in the segmentation's place in space.\n"
+    "OUT ending in .dcm is written as a DICOM Segmentation of IMAGE, the DICOM series\n"
+    "(a file of it, or its folder) whose grid the segmentation lies on.\n";
 
 // Keeps the messages of the libraries so a failure can be told on one line.
 class CollectingSink final : public MessageSink {
@@ -62,14 +68,15 @@ std::string OneLine(std::string text) {
 }
 
 struct Options {
-  std::string segmentation, scribbles, references, output, truth, metrics;
+  std::string segmentation, scribbles, references, output, truth, metrics, image;
   bool manual = false;
   int threads = 0;  // 0: every core; the result never depends on it
 };
 
 bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
-  static const std::vector<std::string> kNames{"--segmentation", "--scribbles", "--references", "--output",
-                                               "--mode",         "--truth",     "--threads",    "--metrics"};
+  static const std::vector<std::string> kNames{"--segmentation", "--scribbles", "--references",
+                                               "--output",       "--mode",      "--truth",
+                                               "--threads",      "--metrics",   "--image"};
   std::map<std::string, std::string> values;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
@@ -87,6 +94,10 @@ bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
   o.references = values.count("--references") ? values["--references"] : "";
   o.truth = values.count("--truth") ? values["--truth"] : "";
   o.metrics = values.count("--metrics") ? values["--metrics"] : "";
+  o.image = values.count("--image") ? values["--image"] : "";
+  if (IsDicomSegPath(o.output) && o.image.empty())
+    return Fail(error,
+                "a DICOM Segmentation output (" + o.output + ") needs --image, the DICOM series it segments");
   if (values.count("--metrics") && o.truth.empty()) return Fail(error, "--metrics needs --truth");
   if (values.count("--mode")) {
     const std::string& mode = values["--mode"];
@@ -144,6 +155,9 @@ bool Run(const Options& o, std::string& error) {
     if (!SameGeometry(volume, *segmentation))
       std::fprintf(stderr, "corvane-correct: %s\n", GeometryMismatchText(what, "segmentation").c_str());
   };
+  std::string why;
+  if (IsDicomSegPath(o.output) && !CanSaveDicomSegmentation(*segmentation, o.image, &why))
+    return Fail(error, "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
   warnIfElsewhere(*map, "scribble map");
   if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
@@ -187,8 +201,8 @@ bool Run(const Options& o, std::string& error) {
     if (!metrics.Create() || !metrics.Write(evaluation::CsvText(rows, false)) || !metrics.Finish())
       return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
   }
-  std::string why;
-  if (!SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why))
+  const SegAlgorithm algorithm = o.manual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
+  if (!SaveLabelAs(*segmentation, o.output, o.image, algorithm, nullptr, &why))
     return Fail(error, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
   if (!o.metrics.empty() && !metrics.Commit())
     return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
