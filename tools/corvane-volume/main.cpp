@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -26,7 +27,8 @@ constexpr const char* kUsage =
     "       corvane-volume convert IN OUT.raw\n"
     "\n"
     "info     prints size, spacing, origin (LPS, as ITK), direction (row by row), value range\n"
-    "         and the number of non-zero voxels\n"
+    "         and the number of non-zero voxels; for a DICOM Segmentation first its segment\n"
+    "         label and frames (the volume is its first segment on its series' grid)\n"
     "convert  writes the volume losslessly: 16-bit raw with the 40-byte header\n"
     "         (int32 -1, spacing x y z, origin x y z, X, Y, Z, int16 voxels, little-endian),\n"
     "         MetaImage with MET_SHORT voxels when OUT ends in .mhd, or NIfTI-1 with int16\n"
@@ -80,9 +82,21 @@ bool Load(const std::string& path, CVoxel& volume) {
   return true;
 }
 
+// The first line of info on a DICOM Segmentation: what it is and holds.
+void DescribeSegmentation(const std::string& path) {
+  DicomSegSummary seg;
+  std::string why;
+  if (!DescribeDicomSegmentation(path, &seg, &why)) return;
+  std::printf("DICOM Segmentation: segment \"%s\" (first of %d), %d of its %d frames",
+              seg.segmentLabel.c_str(), seg.segments, seg.framesOfFirstSegment, seg.frames);
+  if (!seg.referencedSeries.empty()) std::printf(", of series %s", seg.referencedSeries.c_str());
+  std::printf("\n");
+}
+
 int Info(const std::string& path) {
   CVoxel volume;
   if (!Load(path, volume)) return 2;
+  if (IsDicomSegmentation(path)) DescribeSegmentation(path);
   const CVoxel::value_type* data = volume.Data();
   const auto [lo, hi] = std::minmax_element(data, data + volume.VoxelCount());
   std::printf("size %d %d %d\n", volume.X, volume.Y, volume.Z);
