@@ -75,7 +75,7 @@ int main() {
     const std::string segmentation = folder + "/segmentation" + std::to_string(k) + ".mhd";
     if (!SaveMetaImageShort(c.truth, truth) || !SaveMetaImageShort(c.segmentation, segmentation)) return 1;
     for (int copy = 0; copy < 10; ++copy)
-      cases.push_back({std::to_string(k), segmentation, truth, segmentation});
+      cases.push_back({std::to_string(k), segmentation, truth, segmentation, ""});
   }
   for (int threads : {1, 2}) {
     std::vector<evaluation::CaseMetrics> metrics;

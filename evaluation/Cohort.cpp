@@ -88,6 +88,8 @@ bool ReadManifest(const std::string& manifestPath, std::vector<CohortCase>& case
     }
     c.truthPath = resolve(truth);
     c.segmentationPath = resolve(c.segmentation);
+    if (column.count("references") && !fields[column["references"]].empty())
+      c.referencesPath = resolve(fields[column["references"]]);
     cases.push_back(std::move(c));
   }
   if (cases.empty()) {

@@ -17,10 +17,12 @@ struct CohortCase {
   std::string segmentation;      // as the manifest gives it
   std::string truthPath;         // resolved against the manifest's folder
   std::string segmentationPath;  // resolved against the manifest's folder
+  std::string referencesPath;    // the optional references column, resolved; empty without it
 };
 
 // Reads a manifest: a CSV file with a header holding the columns `truth` and
-// `segmentation` and optionally `case`, in any order. Relative paths are taken
+// `segmentation` and optionally `case` (and `references`, a folder of reference
+// labels for corvane-simulate), in any order. Relative paths are taken
 // relative to the manifest's folder. False with *error on any fault.
 bool ReadManifest(const std::string& manifestPath, std::vector<CohortCase>& cases, std::string& error);
 

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  libvtk9-dev libnifti-dev zlib1g-dev
+  libvtk9-dev libnifti-dev zlib1g-dev libgdcm-dev
   libdcmtk-dev dicom3tools
   libgtest-dev libgmock-dev
   clang libclang-rt-dev clang-format

@@ -26,22 +26,21 @@ CorrectionParameters SemiAutomaticParameters() {
 
 // ---- Correction job (worker thread) ------------------------------------------------------
 
-void CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
+bool CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
   if (mode == CorrectionMode::kSemiAutomatic) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
-    if (loadReference) {
-      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, loadReference,
-                                 log, messages, nullptr, keptReferences);
-    } else {
-      RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters, log, messages,
-                                 nullptr, keptReferences);
-    }
+    const bool done =
+        loadReference ? RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
+                                                   loadReference, log, messages, nullptr, keptReferences)
+                      : RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
+                                                   log, messages, nullptr, keptReferences);
     log.AppendLine("Semi-automatic segmentation correction is done...");
-  } else {
-    log.AppendLine("Manual segmentation correction starts...");
-    ApplyScribbles(*segmentation, *accumulatedMap);
-    log.AppendLine("Manual segmentation correction is done...");
+    return done;
   }
+  log.AppendLine("Manual segmentation correction starts...");
+  ApplyScribbles(*segmentation, *accumulatedMap);
+  log.AppendLine("Manual segmentation correction is done...");
+  return true;
 }
 
 // ---- Construction ---------------------------------------------------------------------------

@@ -50,15 +50,19 @@ enum class MarkingOutcome {
 // One correction run: copies of what it reads, corrected on a worker thread.
 class CCorrectionJob {
  public:
-  // Worker thread: writes the run's log lines and corrects the copy.
-  void Run(LogSink& log, MessageSink& messages);
+  // Worker thread: writes the run's log lines and corrects the copy. The one
+  // run of a correction, the window's and corvane-correct's alike. Returns
+  // false when the semi-automatic driver refused or failed (it said why through
+  // `messages` and left the segmentation untouched); the closing log line is
+  // written either way, as the window has always shown it.
+  bool Run(LogSink& log, MessageSink& messages);
 
   CorrectionMode mode = CorrectionMode::kManual;
   std::vector<std::string> referencePaths;
   CorrectionParameters parameters;
   std::unique_ptr<CVoxel> segmentation;    // corrected in place
   std::unique_ptr<CVoxel> accumulatedMap;  // the accumulated map with this run's strokes merged
-  std::unique_ptr<CVoxel> strokeMap;       // the strokes of this run
+  std::unique_ptr<CVoxel> strokeMap;  // the strokes of this run (kept as the backup; Run does not read it)
   // Reads a reference label for the semi-automatic run; empty: the load dispatcher.
   VolumeLoader loadReference;
   // The reference labels kept from the case's earlier runs (see CReferenceCache);

@@ -5,18 +5,10 @@
 #include <cmath>
 #include <cstdio>
 
+#include "viewer/Brush.h"
 #include "volume/Sinks.h"
 
 namespace {
-
-// Truncates toward zero, saturating at the int range (NaN gives 0), so that extreme
-// zoom, pan or brush values can never produce an undefined conversion.
-int TruncToInt(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
-  if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
-  return static_cast<int>(v);
-}
 
 // floor(v + 0.5): the nearest voxel of a screen coordinate.
 int RoundToInt(double v) { return TruncToInt(std::floor(v + 0.5)); }
@@ -452,48 +444,11 @@ bool CVoxelSliceViewer::Render() {
 // ---- Mouse ------------------------------------------------------------------------------
 
 bool CVoxelSliceViewer::PaintBrush(int h, int v, std::int16_t value, bool brush3D) {
-  const float radius = m_brushRadius;
-  if (!(radius > 0.0f)) return true;  // also a NaN radius
+  if (!(m_brushRadius > 0.0f)) return true;  // also a NaN radius
   Plane plane;
   if (!Fits(m_scribbleMap) || !PlaneOf(m_axis, plane)) return false;
-  const std::int64_t s = *SliceOfAxis(m_axis);
-  std::int16_t* map = m_scribbleMap->Data();
-
-  const float step = radius < 4.5f ? 1.0f : 2.0f;
-  float t = radius;
-  for (std::int64_t m = 0;; ++m) {
-    // Quick rejection of a layer whose square lies wholly outside the plane.
-    const int left = std::max(TruncToInt(h - static_cast<double>(t) - 1), 0);
-    const int top = std::max(TruncToInt(v - static_cast<double>(t) - 1), 0);
-    const int right = std::min(TruncToInt(h + 1 + static_cast<double>(t)), plane.width);
-    const int bottom = std::min(TruncToInt(v + 1 + static_cast<double>(t)), plane.height);
-    if (left >= right || top >= bottom) return false;
-
-    // A layer is written only while both of its slices lie in the volume; once one of
-    // them has left it, every later layer lies further out.
-    const std::int64_t above = s + m, below = s - m;
-    if (above < 0 || above >= plane.depth || below < 0 || below >= plane.depth) return true;
-
-    // The disc's square, clipped to the plane (the clipped-away part is never written).
-    const int k0 = std::max(TruncToInt(h - static_cast<double>(t)), 0);
-    const int k1 = std::min(TruncToInt(h + static_cast<double>(t)) - 1, plane.width - 1);
-    const int j0 = std::max(TruncToInt(v - static_cast<double>(t)), 0);
-    const int j1 = std::min(TruncToInt(v + static_cast<double>(t)) - 1, plane.height - 1);
-    const double t2 = static_cast<double>(t) * t;
-    for (int k = k0; k <= k1; ++k) {
-      for (int j = j0; j <= j1; ++j) {
-        const std::int64_t dk = static_cast<std::int64_t>(k) - h, dj = static_cast<std::int64_t>(j) - v;
-        if (!(t2 > static_cast<double>(dk * dk + dj * dj))) continue;
-        const std::int64_t inPlane = k * plane.colStep + j * plane.rowStep;
-        map[inPlane + above * plane.sliceStep] = value;
-        if (m != 0) map[inPlane + below * plane.sliceStep] = value;
-      }
-    }
-
-    if (!brush3D) return true;
-    t -= step;
-    if (t <= 0.0f) return true;
-  }
+  return PaintBrushDisc(m_scribbleMap->Data(), plane, *SliceOfAxis(m_axis), h, v, m_brushRadius, value,
+                        brush3D);
 }
 
 void CVoxelSliceViewer::PaintAt(const CMouseKeys& keys, int px, int py) {

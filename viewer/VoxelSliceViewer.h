@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "viewer/Brush.h"
 #include "volume/ScribbleValues.h"
 #include "volume/Voxel.h"
 
@@ -214,12 +215,8 @@ class CVoxelSliceViewer {
   int Stride() const { return m_stride; }
 
  private:
-  // Plane geometry of one axis: plane width W, height H and depth D, and the voxel index
-  // steps of a plane column, a plane row and a slice.
-  struct Plane {
-    int width = 0, height = 0, depth = 0;
-    std::int64_t colStep = 0, rowStep = 0, sliceStep = 0;
-  };
+  // Plane geometry of one axis (width, height, depth and the voxel index steps).
+  using Plane = BrushPlane;
   bool PlaneOf(ViewAxis axis, Plane& plane) const;
   // The slice index used by `axis`, or null for an invalid axis.
   int* SliceOfAxis(ViewAxis axis);

@@ -1,6 +1,7 @@
 #include "volume/ElementConvert.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 
@@ -145,6 +146,49 @@ void ConvertElements(const unsigned char* src, std::size_t n, ElementKind kind, 
       return ConvertFloats<float>(src, n, swap, rule, dst, report);
     case ElementKind::Float64:
       return ConvertFloats<double>(src, n, swap, rule, dst, report);
+  }
+}
+
+namespace {
+
+template <typename T>
+void RescaleAs(const unsigned char* src, std::size_t n, double slope, double intercept, std::int16_t* dst,
+               ConvertReport& report) {
+  bool wrapped = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v =
+        std::floor(static_cast<double>(Load<T>(src + i * sizeof(T), false)) * slope + intercept + 0.5);
+    wrapped |= !(v >= -32768.0 && v <= 32767.0);
+    dst[i] = Low16OfInt32(v);
+  }
+  report.wrapped |= wrapped;
+}
+
+}  // namespace
+
+void ConvertRescaled(const unsigned char* src, std::size_t n, ElementKind kind, double slope,
+                     double intercept, std::int16_t* dst, ConvertReport& report) {
+  switch (kind) {
+    case ElementKind::UInt8:
+      return RescaleAs<std::uint8_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::Int8:
+      return RescaleAs<std::int8_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::Int16:
+      return RescaleAs<std::int16_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::UInt16:
+      return RescaleAs<std::uint16_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::Int32:
+      return RescaleAs<std::int32_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::UInt32:
+      return RescaleAs<std::uint32_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::Int64:
+      return RescaleAs<std::int64_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::UInt64:
+      return RescaleAs<std::uint64_t>(src, n, slope, intercept, dst, report);
+    case ElementKind::Float32:
+      return RescaleAs<float>(src, n, slope, intercept, dst, report);
+    case ElementKind::Float64:
+      return RescaleAs<double>(src, n, slope, intercept, dst, report);
   }
 }
 

@@ -46,6 +46,12 @@ struct ConvertReport {
 void ConvertElements(const unsigned char* src, std::size_t n, ElementKind kind, bool swapBytes,
                      FloatRule rule, std::int16_t* dst, ConvertReport& report);
 
+// Converts n elements (host byte order) to slope * v + intercept rounded to
+// floor(x + 0.5); results outside -32768..32767 keep their low 16 bits and
+// set report.wrapped.
+void ConvertRescaled(const unsigned char* src, std::size_t n, ElementKind kind, double slope,
+                     double intercept, std::int16_t* dst, ConvertReport& report);
+
 enum class ElementStorage;
 
 // Bytes per stored element.

@@ -283,6 +283,30 @@ TEST_F(CorrectionRunTest, UndoAcrossARunAndACancelRestoresEveryVolumeBitForBit) 
   EXPECT_TRUE(TakeMessages().empty());
 }
 
+// The job is the one run of a correction (corvane-correct runs it too): it
+// tells whether the driver refused, writes its closing line either way, and a
+// refused run leaves the segmentation as it was.
+TEST_F(CorrectionRunTest, AJobSaysWhetherItsRunWasRefusedAndAlwaysClosesItsLog) {
+  CCorrectionJob job;
+  job.mode = CorrectionMode::kSemiAutomatic;
+  job.referencePaths = {m_dir.Path("never_read_label.mhd")};
+  job.segmentation = std::make_unique<CVoxel>(kX, kY, kZ, true);
+  job.accumulatedMap = std::make_unique<CVoxel>(MakeBox(kX, kY, kZ, 1, 3, 1, 3, 0, 1, 2));
+  EXPECT_FALSE(job.Run(m_sink, m_sink));
+  EXPECT_EQ(TakeMessages(), (Lines{"The segmentation is empty: there is nothing to correct."}));
+  EXPECT_EQ(TakeLines(), (Lines{"Semi-automatic segmentation correction starts...",
+                                "Semi-automatic segmentation correction is done..."}));
+  EXPECT_EQ(job.segmentation->CountNonZero(), 0);
+
+  job.mode = CorrectionMode::kManual;
+  EXPECT_TRUE(job.Run(m_sink, m_sink));
+  EXPECT_TRUE(TakeMessages().empty());
+  EXPECT_EQ(TakeLines(),
+            (Lines{"Manual segmentation correction starts...", "Manual segmentation correction is done..."}));
+  // Foreground strokes (2) became the label.
+  EXPECT_TRUE(SameVoxels(*job.segmentation, MakeBox(kX, kY, kZ, 1, 3, 1, 3, 0, 1)));
+}
+
 // A small phantom case through the whole semi-automatic road: the run gets
 // what the engine would get from the files directly, Cancel takes it back, and
 // a second run on the reference labels the first one kept gives the same.

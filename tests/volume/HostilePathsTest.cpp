@@ -24,7 +24,7 @@ namespace {
 // volume and exactly one message containing every one of `expected`.
 int RefusedWith(const std::string& path, const std::vector<std::string>& expected) {
   return RunInChild([&] {
-    ::alarm(10);
+    ::alarm(30);
     RecordingSink sink;
     const CVoxel v(path, &sink);
     if (v.HasData()) return 2;
@@ -69,13 +69,15 @@ TEST(HostilePaths, TheFilesNiftiLooksForBesideTheHeaderMustBeRegular) {
   EXPECT_EQ(RefusedWith(dir.Path("scan.hdr"), {dir.Path("scan.img"), kFifo}), 0);
 }
 
-TEST(HostilePaths, ADicomFolderHoldingAFifoIsRefused) {
+// A FIFO among the files is passed by, never opened (opening it would block).
+TEST(HostilePaths, ADicomFolderHoldingAFifoIsReadWithoutOpeningIt) {
   TempDir dir;
   WriteFile(dir.Path("a.dcm"), "not really DICOM");
   ASSERT_EQ(::mkfifo(dir.Path("b.dcm").c_str(), 0600), 0);
-  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {dir.Path("b.dcm"), kFifo}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {dir.Root() + ": the folder holds no DICOM images"}), 0);
 }
 
+// Files that crashed VTK's DICOM parser: refused with one message, never a crash.
 TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
   TempDir dir;
   const std::string preamble = std::string(128, '\0') + "DICM";
@@ -83,26 +85,26 @@ TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
   WriteFile(dir.Path("empty.dcm"), preamble + std::string("\x18\x00\x50\x00"
                                                           "DS\x00\x00",
                                                           8));
-  EXPECT_EQ(RefusedWith(dir.Path("empty.dcm"), {dir.Path("empty.dcm"), "(0018,0050) is empty"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("empty.dcm"), {"Cannot read a DICOM series from"}), 0);
   std::filesystem::remove(dir.Path("empty.dcm"));
   // A copy cut off in the middle of an element header.
   WriteFile(dir.Path("cut.dcm"), preamble + std::string("\x08\x00\x60\x00"
                                                         "CS\x02\x00"
                                                         "MR\x18\x00\x50",
                                                         13));
-  EXPECT_EQ(RefusedWith(dir.Path("cut.dcm"), {"ends inside an element header"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("cut.dcm"), {"Cannot read a DICOM series from"}), 0);
   std::filesystem::remove(dir.Path("cut.dcm"));
   // Rows (0028,0010) claiming more bytes than the file has.
   WriteFile(dir.Path("long.dcm"), preamble + std::string("\x28\x00\x10\x00"
                                                          "US\x40\x00\x01\x00",
                                                          10));
-  EXPECT_EQ(RefusedWith(dir.Path("long.dcm"), {"(0028,0010) runs past the end of the file"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("long.dcm"), {"Cannot read a DICOM series from"}), 0);
   std::filesystem::remove(dir.Path("long.dcm"));
   // An empty study UID: a value VTK's reader copies as a C string.
   WriteFile(dir.Path("study.dcm"), preamble + std::string("\x20\x00\x0d\x00"
                                                           "UI\x00\x00",
                                                           8));
-  EXPECT_EQ(RefusedWith(dir.Path("study.dcm"), {"(0020,000D) is empty"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("study.dcm"), {"Cannot read a DICOM series from"}), 0);
   std::filesystem::remove(dir.Path("study.dcm"));
   // VTK's parser reads a UT length as 16 bits: the "abcd" below is the value,
   // and an empty Columns (0028,0011) follows it.
@@ -112,7 +114,7 @@ TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
                                                          "\x28\x00\x11\x00"
                                                          "US\x00\x00",
                                                          20));
-  EXPECT_EQ(RefusedWith(dir.Path("text.dcm"), {"(0028,0011) is empty"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("text.dcm"), {"Cannot read a DICOM series from"}), 0);
   std::filesystem::remove(dir.Path("text.dcm"));
   // Without the "DICM" magic VTK still parses a file from its first byte when
   // its first group is 0x0002 or 0x0008 and it is at least 132 bytes long.
@@ -125,7 +127,7 @@ TEST(HostilePaths, DicomFilesThatWouldCrashVtksParserAreRefused) {
       20);
   bare += std::string("\x08\x00\x70\x00LO\x70\x00", 8) + std::string(0x70, 'x');
   WriteFile(dir.Path("bare.dcm"), bare);
-  EXPECT_EQ(RefusedWith(dir.Path("bare.dcm"), {dir.Path("bare.dcm"), "(0028,0011) is empty"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("bare.dcm"), {"Cannot read a DICOM series from"}), 0);
 }
 
 namespace {
@@ -149,10 +151,16 @@ std::string DicomImage(int rows, int columns, int pixelBytes) {
 TEST(HostilePaths, DicomSeriesVtkWouldCopyOutOfBoundsAreRefused) {
   TempDir dir;
   WriteFile(dir.Path("a.dcm"), DicomImage(2, 2, 8));
+  // An image of another size is another stack: a.dcm reads alone.
   WriteFile(dir.Path("b.dcm"), DicomImage(3, 2, 12));
-  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {dir.Path("b.dcm"), "differs from the first file's"}), 0);
+  EXPECT_EQ(RunInChild([&] {
+              const CVoxel v(dir.Path("a.dcm"));
+              return v.HasData() && v.Size() == C3DPoint(2, 2, 1) && v[0] == 0x0101 ? 0 : 1;
+            }),
+            0);
+  // An image of the same size with too few pixel bytes is named.
   WriteFile(dir.Path("b.dcm"), DicomImage(2, 2, 6));
-  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {"holds 6 bytes of pixels where its size needs 8"}), 0);
+  EXPECT_EQ(RefusedWith(dir.Path("a.dcm"), {"b.dcm"}), 0);
 }
 
 TEST(HostilePaths, FoldersAndEmptyHeadersSayWhatTheyAre) {

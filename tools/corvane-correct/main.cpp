@@ -26,7 +26,6 @@
 #include "correction/CorrectionDriver.h"
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
-#include "fusion/Fusion.h"
 #include "geometry/LabelGeometry.h"
 #include "session/CaseSession.h"
 #include "volume/DicomSeg.h"
@@ -162,33 +161,32 @@ bool Run(const Options& o, std::string& error) {
   if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
 
-  StdoutLogSink log;
-  if (o.manual) {
-    log.AppendLine("Manual segmentation correction starts...");
-    ApplyScribbles(*segmentation, *map);
-    log.AppendLine("Manual segmentation correction is done...");
-  } else {
+  // The window's correction job, so that a batch run is an interactive one.
+  CCorrectionJob job;
+  job.mode = o.manual ? CorrectionMode::kManual : CorrectionMode::kSemiAutomatic;
+  if (!o.manual) {
     if (!HasForeground(*segmentation))
       return Fail(error, "the segmentation '" + o.segmentation + "' is empty: there is nothing to correct");
-    std::vector<std::string> references;
-    if (!FindReferenceLabels(o.references, references))
+    if (!FindReferenceLabels(o.references, job.referencePaths))
       return Fail(error, "cannot read the reference folder '" + o.references + "'");
-    if (references.empty())
+    if (job.referencePaths.empty())
       return Fail(error, "no reference label (a file whose name contains \"mhd\" and \"label\") in '" +
                              o.references + "'");
-    CollectingSink messages;
-    log.AppendLine("Semi-automatic segmentation correction starts...");
-    // The window's parameter set, so that a batch run matches an interactive one.
-    CorrectionParameters parameters = SemiAutomaticParameters();
-    parameters.threads = o.threads;
-    const bool done = RunSemiAutomaticCorrection(*segmentation, *map, references, parameters, log, messages);
-    if (!done)
-      return Fail(error,
-                  messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
-    for (const std::string& warning : messages.messages)
-      std::fprintf(stderr, "corvane-correct: warning: %s\n", OneLine(warning).c_str());
-    log.AppendLine("Semi-automatic segmentation correction is done...");
+    job.parameters = SemiAutomaticParameters();
+    job.parameters.threads = o.threads;
   }
+  // The scribble map is the whole accumulated map of this one run.
+  job.segmentation = std::move(segmentation);
+  job.accumulatedMap = std::move(map);
+  StdoutLogSink log;
+  CollectingSink messages;
+  const bool done = job.Run(log, messages);
+  segmentation = std::move(job.segmentation);
+  if (!done)
+    return Fail(error,
+                messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
+  for (const std::string& warning : messages.messages)
+    std::fprintf(stderr, "corvane-correct: warning: %s\n", OneLine(warning).c_str());
 
   // The result lies where the segmentation lies: it is the segmentation, corrected.
   const std::string output = SavedPathFor(o.output);

@@ -190,7 +190,7 @@ bool Run(const Options& o, Failure& failure) {
   if (!o.truth.empty()) {
     withCase = false;
     std::vector<evaluation::CohortCase> cases;
-    for (const std::string& s : o.segmentations) cases.push_back({"", s, o.truth, s});
+    for (const std::string& s : o.segmentations) cases.push_back({"", s, o.truth, s, ""});
     std::vector<evaluation::CaseMetrics> metrics;
     if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
       return Fail(failure, kBadInput, error);

@@ -1,0 +1,278 @@
+// corvane-simulate: a robot user corrects a case (or a cohort) stroke by
+// stroke through the same case model the window runs, and records how the
+// quality grows with the strokes, per correction mode (see --help).
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "CurvePlot.h"
+#include "evaluation/Cohort.h"
+#include "evaluation/ResultFiles.h"
+#include "simulation/Curves.h"
+#include "simulation/Rounds.h"
+#include "volume/FileIO.h"
+
+namespace {
+
+constexpr int kBadArguments = 1;
+constexpr int kBadInput = 2;
+constexpr int kCannotWrite = 3;
+constexpr long kMaximumThreads = 1024;
+constexpr long kMaximumRounds = 10000;
+constexpr long kMaximumBrush = 100;
+
+const char kHelp[] =
+    "usage: corvane-simulate --truth GT --segmentation SEG --references DIR [--rounds N]\n"
+    "                        [--mode semi|manual|both] [--brush R] [--3d] [--target DICE] [--csv FILE]\n"
+    "                        [--plot FILE.png|FILE.svg] [--save-rounds DIR] [--threads N]\n"
+    "       corvane-simulate --manifest CASES.csv [--references DIR] [--shard I/N] [...same options]\n"
+    "       corvane-simulate --summarize MERGED.csv [--target DICE] [--csv FILE] [--plot FILE]\n"
+    "\n"
+    "A robot user corrects the segmentation stroke by stroke in each mode (both: semi, then manual),\n"
+    "through the case model the window runs: each round it paints one stroke into the stroke map with\n"
+    "the window's brush and runs the correction, then the result is measured against the truth with\n"
+    "corvane-evaluate's measures.\n"
+    "\n"
+    "The robot (deterministic): the error of the segmentation is its missed voxels (truth, not\n"
+    "segmentation) and its extra voxels (segmentation, not truth), each split into 3-D connected\n"
+    "pieces over face neighbours. It picks the largest piece that still holds an error voxel it has\n"
+    "not scribbled (ties: missed before extra, then the lowest first voxel index); a piece left wrong\n"
+    "under its scribbles is not drawn again. Its deepest unscribbled voxel is the one farthest, in mm,\n"
+    "from the nearest voxel outside the piece (the volume's edge is no border; ties: lowest index).\n"
+    "On the axial slice through it, the stroke runs along the middle of the piece's cross-section\n"
+    "there (the part 4-connected to that voxel): the brush is set down on every voxel whose in-slice\n"
+    "distance to the outside of the cross-section is at least that of its 8 neighbours, and on the\n"
+    "deepest voxel. Brush: a disc of radius R (--brush, default 2, the window's), or the window's\n"
+    "ball with --3d. The stroke is clipped to the truth: foreground (2) only inside it for missed\n"
+    "voxels, background (3) only outside it for extra voxels. Strokes accumulate in the stroke map.\n"
+    "A case stops when its Dice reaches --target (default 0.95), when every error voxel is\n"
+    "scribbled, or after --rounds strokes (default 10).\n"
+    "\n"
+    "CSV columns: case,mode,round,strokes,scribbled_voxels,dice,jaccard,hd95_mm,abd_mm,\n"
+    "surface_dice_2mm,apex_dice,mid_dice,base_dice,seconds: one row per case, mode and round\n"
+    "(round 0: the segmentation as given; case: the segmentation's path, or the manifest's case);\n"
+    "the measures are corvane-evaluate's (whole gland, and the Dice of apex, mid and base), seconds\n"
+    "the time the round's correction took. Then summary rows per mode: case = mean, q1, median, q3\n"
+    "for every round (a case that stopped keeps its last values), over the cases (nan left out;\n"
+    "quartiles interpolated as corvane-evaluate's); round = to_target: strokes needed to reach the\n"
+    "target (inf when never) in the strokes column; round = auc: the area under the Dice-against-\n"
+    "strokes curve divided by the strokes of the mode's longest case, in the dice column.\n"
+    "--plot draws Dice against strokes (median line and quartile band per mode) as PNG or SVG.\n"
+    "--save-rounds DIR keeps DIR/<case>/<mode>/round-NN-segmentation.mhd and round-NN-strokes.mhd.\n"
+    "--threads N: the correction's threads (default every core); the numbers never depend on it.\n"
+    "\n"
+    "Manifest: corvane-evaluate's (columns case, truth, segmentation; optionally references, a\n"
+    "folder per case, else --references). --shard I/N takes the cases at positions p (from 0) with\n"
+    "p % N == I - 1; the shards' CSV files joined (header once) and given to --summarize give the\n"
+    "summary rows of one run.\n"
+    "\n"
+    "Exit status: 0 done; 1 bad arguments; 2 an input cannot be read or a case cannot be run (one\n"
+    "line on stderr starting with 'corvane-simulate: ', nothing written); 3 an output cannot be\n"
+    "written.\n";
+
+struct Options {
+  std::string truth, segmentation, references, manifest, summarize, shard, csv, plot, saveRounds;
+  std::string modeText = "semi";
+  std::vector<simulation::ModeInfo> modes;
+  simulation::SimulationSettings settings;
+};
+
+struct Failure {
+  int status;
+  std::string message;
+};
+
+bool Fail(Failure& failure, int status, std::string message) {
+  failure = {status, std::move(message)};
+  return false;
+}
+
+bool ParseWholeNumber(const std::string& text, long low, long high, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
+  static const std::vector<std::string> kNames{
+      "--truth", "--segmentation", "--references",  "--rounds",  "--mode",     "--brush", "--target",
+      "--csv",   "--plot",         "--save-rounds", "--threads", "--manifest", "--shard", "--summarize"};
+  std::map<std::string, std::string> values;
+  bool brush3D = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string name = argv[i];
+    if (name == "--3d") {
+      brush3D = true;
+      continue;
+    }
+    if (std::find(kNames.begin(), kNames.end(), name) == kNames.end())
+      return Fail(failure, kBadArguments, "unknown argument '" + name + "' (see --help)");
+    if (i + 1 >= argc) return Fail(failure, kBadArguments, name + " needs a value");
+    if (values.count(name)) return Fail(failure, kBadArguments, name + " is given twice");
+    values[name] = argv[++i];
+  }
+  const auto value = [&](const char* name) { return values.count(name) ? values[name] : std::string(); };
+  o.truth = value("--truth");
+  o.segmentation = value("--segmentation");
+  o.references = value("--references");
+  o.manifest = value("--manifest");
+  o.summarize = value("--summarize");
+  o.shard = value("--shard");
+  o.csv = value("--csv");
+  o.plot = value("--plot");
+  o.settings.saveRoundsDir = value("--save-rounds");
+  o.settings.brush3D = brush3D;
+  const int sources = !o.truth.empty() || !o.segmentation.empty() ? 1 : 0;
+  if (sources + !o.manifest.empty() + !o.summarize.empty() != 1)
+    return Fail(failure, kBadArguments,
+                "give --truth and --segmentation, or --manifest, or --summarize (see --help)");
+  if (sources && (o.truth.empty() || o.segmentation.empty()))
+    return Fail(failure, kBadArguments, "--truth and --segmentation go together");
+  if (!o.shard.empty() && o.manifest.empty()) return Fail(failure, kBadArguments, "--shard needs --manifest");
+  if (!o.summarize.empty())
+    for (const char* name : {"--references", "--rounds", "--mode", "--brush", "--save-rounds", "--threads"})
+      if (values.count(name))
+        return Fail(failure, kBadArguments, std::string(name) + " does not go with --summarize");
+  long number = 0;
+  if (values.count("--rounds")) {
+    if (!ParseWholeNumber(values["--rounds"], 0, kMaximumRounds, number))
+      return Fail(failure, kBadArguments,
+                  "--rounds must be a whole number from 0 to " + std::to_string(kMaximumRounds) + ", not '" +
+                      values["--rounds"] + "'");
+    o.settings.rounds = static_cast<int>(number);
+  }
+  if (values.count("--brush")) {
+    if (!ParseWholeNumber(values["--brush"], 1, kMaximumBrush, number))
+      return Fail(failure, kBadArguments,
+                  "--brush must be a whole number from 1 to " + std::to_string(kMaximumBrush) + ", not '" +
+                      values["--brush"] + "'");
+    o.settings.brushRadius = static_cast<int>(number);
+  }
+  if (values.count("--threads")) {
+    if (!ParseWholeNumber(values["--threads"], 1, kMaximumThreads, number))
+      return Fail(failure, kBadArguments,
+                  "--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
+                      ", not '" + values["--threads"] + "'");
+    o.settings.threads = static_cast<int>(number);
+  }
+  if (values.count("--target")) {
+    const std::string& text = values["--target"];
+    char* end = nullptr;
+    o.settings.target = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(o.settings.target >= 0.0 && o.settings.target <= 1.0))
+      return Fail(failure, kBadArguments, "--target must be a Dice from 0 to 1, not '" + text + "'");
+  }
+  std::string error;
+  if (values.count("--mode")) o.modeText = values["--mode"];
+  if (!simulation::ParseModes(o.modeText, o.modes, error)) return Fail(failure, kBadArguments, error);
+  if (o.summarize.empty() && o.manifest.empty() && o.references.empty())
+    for (const auto& mode : o.modes)
+      if (simulation::NeedsReferences(mode))
+        return Fail(failure, kBadArguments,
+                    std::string("missing --references (needed by --mode ") + mode.name + ")");
+  if (!o.plot.empty() && !plot::PlotFormatSupported(o.plot, error))
+    return Fail(failure, kBadArguments, error);
+  return true;
+}
+
+bool WriteOutputs(const Options& o, const std::string& csv,
+                  const std::vector<simulation::SummaryRow>& summary, Failure& failure) {
+  StagedFile file(o.csv);
+  if (!o.csv.empty() && (!file.Create() || !file.Write(csv) || !file.Finish()))
+    return Fail(failure, kCannotWrite, "cannot write '" + o.csv + "': " + file.Error());
+  std::string error;
+  if (!o.plot.empty() && !plot::WritePlot(o.plot, simulation::DiceCurves(summary), error))
+    return Fail(failure, kCannotWrite, error);
+  if (!o.csv.empty() && !file.Commit())
+    return Fail(failure, kCannotWrite, "cannot write '" + o.csv + "': " + file.Error());
+  return true;
+}
+
+// What a reader of the terminal wants: per mode, the Dice before and after and the strokes to the target.
+void PrintSummary(const std::vector<simulation::SummaryRow>& summary, double target) {
+  std::printf("%-8s %-9s %-9s %-10s %s\n", "mode", "statistic", "dice r0", "dice last",
+              ("strokes to " + evaluation::FormatNumber(target)).c_str());
+  std::map<std::string, std::vector<double>> first, last, toTarget;
+  std::vector<std::string> order;
+  for (const auto& row : summary) {
+    const std::string key = row.mode + " " + row.statistic;
+    if (std::find(order.begin(), order.end(), key) == order.end()) order.push_back(key);
+    if (row.kind == simulation::SummaryKind::kRound) {
+      if (row.round == 0) first[key].push_back(row.values[simulation::kDice]);
+      last[key] = {row.values[simulation::kDice]};
+    } else if (row.kind == simulation::SummaryKind::kStrokesToTarget) {
+      toTarget[key] = {row.values[simulation::kStrokes]};
+    }
+  }
+  for (const std::string& key : order) {
+    const std::size_t space = key.find(' ');
+    std::printf("%-8s %-9s %-9.4f %-10.4f %s\n", key.substr(0, space).c_str(), key.substr(space + 1).c_str(),
+                first[key].at(0), last[key].at(0), evaluation::FormatNumber(toTarget[key].at(0)).c_str());
+  }
+}
+
+bool Run(const Options& o, Failure& failure) {
+  std::vector<simulation::RoundRow> rows;
+  std::string error;
+  if (!o.summarize.empty()) {
+    std::string text;
+    if (!evaluation::ReadTextFile(o.summarize, text, error))
+      return Fail(failure, kBadInput, "cannot read '" + o.summarize + "': " + error);
+    if (!simulation::ParseRoundsCsv(text, rows, error))
+      return Fail(failure, kBadInput, "'" + o.summarize + "': " + error);
+  } else {
+    std::vector<evaluation::CohortCase> cases;
+    if (!o.truth.empty()) {
+      cases.push_back({o.segmentation, o.segmentation, o.truth, o.segmentation, ""});
+    } else {
+      std::vector<evaluation::CohortCase> all;
+      if (!evaluation::ReadManifest(o.manifest, all, error)) return Fail(failure, kBadInput, error);
+      if (o.shard.empty()) {
+        cases = all;
+      } else {
+        int index = 0, count = 0;
+        if (!evaluation::ParseShard(o.shard, index, count, error)) return Fail(failure, kBadArguments, error);
+        for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
+      }
+    }
+    for (const auto& c : cases)
+      if (simulation::IsStatisticName(c.name))
+        return Fail(failure, kBadInput, "the case name '" + c.name + "' is kept for the summary rows");
+    std::vector<std::string> warnings;
+    const bool done =
+        simulation::SimulateCases(cases, o.references, o.modes, o.settings, rows, error, &warnings);
+    for (const std::string& warning : warnings)
+      std::fprintf(stderr, "corvane-simulate: warning: %s\n", warning.c_str());
+    if (!done) return Fail(failure, kBadInput, error);
+  }
+  const std::vector<simulation::SummaryRow> summary = simulation::SummaryRows(rows, o.settings.target);
+  if (!WriteOutputs(o, simulation::CsvText(rows, summary), summary, failure)) return false;
+  PrintSummary(summary, o.settings.target);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  ReuseVolumeMemory();
+  Options options;
+  Failure failure{0, ""};
+  try {
+    if (ParseArguments(argc, argv, options, failure) && Run(options, failure)) return 0;
+  } catch (const std::bad_alloc&) {
+    failure = {kBadInput, "not enough memory"};
+  }
+  std::fflush(stdout);
+  std::fprintf(stderr, "corvane-simulate: %s\n", failure.message.c_str());
+  return failure.status;
+}

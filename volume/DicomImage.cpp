@@ -1,0 +1,410 @@
+#include "volume/DicomImage.h"
+
+#include <gdcmImage.h>
+#include <gdcmImageReader.h>
+#include <gdcmPixelFormat.h>
+#include <gdcmTrace.h>
+#include <gdcmTransferSyntax.h>
+#include <gdcmUIDs.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "volume/ElementConvert.h"
+#include "volume/ReaderSupport.h"
+#include "volume/Readers.h"
+#include "volume/Sinks.h"
+
+using namespace volume_io;
+
+namespace dicom {
+namespace {
+
+// Encapsulated pixel data may expand by a lot (a blank JPEG 2000 image is a
+// few hundred bytes), but not without bound: more than this many decoded
+// bytes per byte of file, above a floor, is a corrupt size.
+constexpr std::uint64_t kMaxExpansion = 4096;
+constexpr std::uint64_t kExpansionFloor = std::uint64_t{64} << 20;
+
+bool KindOfPixelFormat(const gdcm::PixelFormat& format, ElementKind* kind) {
+  switch (format.GetScalarType()) {
+    case gdcm::PixelFormat::UINT8:
+      *kind = ElementKind::UInt8;
+      return true;
+    case gdcm::PixelFormat::INT8:
+      *kind = ElementKind::Int8;
+      return true;
+    case gdcm::PixelFormat::UINT16:
+      *kind = ElementKind::UInt16;
+      return true;
+    case gdcm::PixelFormat::INT16:
+      *kind = ElementKind::Int16;
+      return true;
+    case gdcm::PixelFormat::UINT32:
+      *kind = ElementKind::UInt32;
+      return true;
+    case gdcm::PixelFormat::INT32:
+      *kind = ElementKind::Int32;
+      return true;
+    case gdcm::PixelFormat::FLOAT32:
+      *kind = ElementKind::Float32;
+      return true;
+    case gdcm::PixelFormat::FLOAT64:
+      *kind = ElementKind::Float64;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string TransferSyntaxName(const std::string& uid) {
+  gdcm::UIDs uids;
+  if (!uid.empty() && uids.SetFromUID(uid.c_str()) && uids.GetName())
+    return std::string(uids.GetName()) + " (" + uid + ")";
+  return uid.empty() ? std::string("unknown") : uid;
+}
+
+std::string FileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// Decodes one instance and writes its frames into the slices that use them.
+class InstanceDecoder {
+ public:
+  InstanceDecoder(const DicomStack& stack, CVoxel& volume) : m_stack(stack), m_volume(volume) {}
+
+  // False with the reason when the instance cannot be decoded.
+  bool Decode(int instanceIndex, const std::vector<int>& slices, ConvertReport& report, std::string* why) {
+    const DicomInstance& instance = m_stack.instances[static_cast<std::size_t>(instanceIndex)];
+    const std::string name = FileName(instance.path);
+    const std::string syntax = TransferSyntaxName(instance.transferSyntaxUid);
+    gdcm::ImageReader reader;
+    reader.SetFileName(instance.path.c_str());
+    if (!reader.Read()) {
+      *why = "the image " + name + " (transfer syntax " + syntax + ") cannot be read";
+      return false;
+    }
+    const gdcm::Image& image = reader.GetImage();
+    const gdcm::PixelFormat& format = image.GetPixelFormat();
+    if (format.GetSamplesPerPixel() != 1) {
+      *why = "the image " + name + " is in colour (" + std::to_string(format.GetSamplesPerPixel()) +
+             " samples per pixel); only grey-scale images are supported";
+      return false;
+    }
+    ElementKind kind;
+    if (!KindOfPixelFormat(format, &kind)) {
+      *why = "the image " + name + " has " + std::to_string(format.GetBitsAllocated()) +
+             " bits per sample, which is not supported";
+      return false;
+    }
+    const unsigned dimensions = image.GetNumberOfDimensions();
+    const std::uint64_t columns = image.GetDimension(0), rows = image.GetDimension(1);
+    const std::uint64_t frames = dimensions >= 3 ? image.GetDimension(2) : 1;
+    if (columns != static_cast<std::uint64_t>(m_stack.columns) ||
+        rows != static_cast<std::uint64_t>(m_stack.rows) ||
+        frames < static_cast<std::uint64_t>(instance.frames)) {
+      *why = "the image " + name + " holds " + std::to_string(columns) + " x " + std::to_string(rows) +
+             " x " + std::to_string(frames) + " pixels where its header describes " +
+             std::to_string(m_stack.columns) + " x " + std::to_string(m_stack.rows) + " x " +
+             std::to_string(instance.frames);
+      return false;
+    }
+    const std::uint64_t frameElements = columns * rows;
+    const std::uint64_t expected = frameElements * frames * static_cast<std::uint64_t>(ElementBytes(kind));
+    const std::uint64_t length = image.GetBufferLength();
+    if (length != expected) {
+      *why = "the image " + name + " decodes to " + std::to_string(length) + " bytes where its size needs " +
+             std::to_string(expected);
+      return false;
+    }
+    if (image.GetTransferSyntax().IsEncapsulated()) {
+      std::error_code ec;
+      const std::uint64_t fileBytes = std::filesystem::file_size(instance.path, ec);
+      if (ec || expected > std::max(kExpansionFloor, fileBytes * kMaxExpansion)) {
+        *why = "the image " + name + " claims " + std::to_string(expected) +
+               " bytes of pixels, far more than its compressed data can hold";
+        return false;
+      }
+    }
+    if (!image.GetTransferSyntax().IsEncapsulated()) {
+      const gdcm::ByteValue* stored = image.GetDataElement().GetByteValue();
+      if (!stored || stored->GetLength() < expected) {
+        *why = "the image " + name + " holds " +
+               std::to_string(stored ? std::uint64_t{stored->GetLength()} : std::uint64_t{0}) +
+               " bytes of pixels where its size needs " + std::to_string(expected);
+        return false;
+      }
+    }
+    std::vector<char> buffer;
+    try {
+      buffer.resize(static_cast<std::size_t>(expected));
+    } catch (const std::bad_alloc&) {
+      *why = "not enough memory to decode the image " + name;
+      return false;
+    }
+    if (!image.GetBuffer(buffer.data())) {
+      *why = "the pixel data of " + name + " (transfer syntax " + syntax + ") cannot be decoded";
+      return false;
+    }
+    const std::size_t bytesPerFrame = static_cast<std::size_t>(frameElements) * ElementBytes(kind);
+    for (int z : slices) {
+      const DicomFrame& frame = m_stack.slices[static_cast<std::size_t>(z)];
+      const auto* src = reinterpret_cast<const unsigned char*>(buffer.data()) + bytesPerFrame * frame.frame;
+      std::int16_t* dst = &m_volume.At(0, 0, z);
+      if (frame.slope == 1.0 && frame.intercept == 0.0) {
+        ConvertElements(src, frameElements, kind, false, FloatRule::Round, dst, report);
+      } else {
+        ConvertRescaled(src, frameElements, kind, frame.slope, frame.intercept, dst, report);
+      }
+    }
+    return true;
+  }
+
+ private:
+  const DicomStack& m_stack;
+  CVoxel& m_volume;
+};
+
+}  // namespace
+
+bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, const std::string& what,
+                    const std::string& name) {
+  volume.Release();
+  std::string why;
+  if (!CheckDimensions(stack.columns, stack.rows, static_cast<std::int64_t>(stack.slices.size()), &why))
+    return Refuse(volume, sink, what, name, why);
+  volume.X = stack.columns;
+  volume.Y = stack.rows;
+  volume.Z = static_cast<int>(stack.slices.size());
+  if (stack.hasPlacement) {
+    if (!volume.SetGeometryFromMatrix(stack.axes, stack.origin)) {
+      return Refuse(volume, sink, what, name, "its orientation does not describe three independent axes");
+    }
+  } else {
+    for (int i = 0; i < 3; ++i) {
+      volume.spacing[i] = static_cast<float>(stack.spacing[i]);
+      volume.origin[i] = 0.0f;
+    }
+  }
+  if (!volume.Allocate()) return Refuse(volume, sink, what, name, "not enough memory");
+
+  // The slices each instance provides.
+  std::vector<std::vector<int>> slicesOf(stack.instances.size());
+  for (std::size_t z = 0; z < stack.slices.size(); ++z)
+    slicesOf[static_cast<std::size_t>(stack.slices[z].instance)].push_back(static_cast<int>(z));
+
+  const std::size_t count = stack.instances.size();
+  const std::size_t workers =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, std::max<std::size_t>(count, 1));
+  std::atomic<std::size_t> next{0};
+  std::mutex lock;
+  std::size_t failedAt = count;
+  std::string failure;
+  ConvertReport merged;
+  auto work = [&] {
+    InstanceDecoder decoder(stack, volume);
+    ConvertReport report;
+    for (std::size_t i = next++; i < count; i = next++) {
+      std::string reason;
+      bool ok = false;
+      try {
+        ok = decoder.Decode(static_cast<int>(i), slicesOf[i], report, &reason);
+      } catch (const std::bad_alloc&) {
+        reason = "not enough memory to decode " + FileName(stack.instances[i].path);
+      } catch (...) {
+        reason = "the image " + FileName(stack.instances[i].path) + " cannot be decoded";
+      }
+      if (!ok) {
+        const std::lock_guard<std::mutex> guard(lock);
+        // The first failing instance in stack order names the cause, whichever thread saw it.
+        if (i < failedAt) {
+          failedAt = i;
+          failure = reason;
+        }
+      }
+    }
+    const std::lock_guard<std::mutex> guard(lock);
+    merged.wrapped |= report.wrapped;
+  };
+  if (workers <= 1) {
+    work();
+  } else {
+    std::vector<std::jthread> threads;
+    for (std::size_t t = 0; t < workers; ++t) threads.emplace_back(work);
+  }
+  if (failedAt < count) return Refuse(volume, sink, what, name, failure);
+  if (merged.wrapped) WarnWrapped(sink, name);
+  return true;
+}
+
+}  // namespace dicom
+
+namespace {
+
+// What the reading process hands back: the messages and, when it succeeded,
+// the volume's size, geometry and voxels, as plain bytes.
+template <typename T>
+void Append(std::string& out, const T& value) {
+  out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+template <typename T>
+bool Take(std::string_view& in, T* value) {
+  if (in.size() < sizeof(T)) return false;
+  std::memcpy(value, in.data(), sizeof(T));
+  in.remove_prefix(sizeof(T));
+  return true;
+}
+
+std::string ReadIntoBytes(const std::string& path, const std::string& folder) {
+  RecordingSink sink;
+  CVoxel volume;
+  dicom::DicomStack stack;
+  std::string why;
+  bool ok = false;
+  if (!dicom::LocateDicomStack(path, &stack, &why)) {
+    Refuse(volume, &sink, "Cannot read a DICOM series from", folder, why);
+  } else {
+    ok = dicom::ReadDicomStack(volume, stack, &sink, "Cannot read a DICOM series from", folder);
+  }
+  std::string out;
+  Append(out, static_cast<std::uint32_t>(sink.messages.size()));
+  for (const std::string& m : sink.messages) {
+    Append(out, static_cast<std::uint32_t>(m.size()));
+    out += m;
+  }
+  Append(out, static_cast<std::uint8_t>(ok));
+  if (!ok) return out;
+  Append(out, volume.X);
+  Append(out, volume.Y);
+  Append(out, volume.Z);
+  Append(out, volume.spacing);
+  Append(out, volume.origin);
+  Append(out, volume.direction);
+  out.append(reinterpret_cast<const char*>(volume.Data()), volume.VoxelCount() * sizeof(CVoxel::value_type));
+  return out;
+}
+
+unsigned ReadingBudgetSeconds(const std::string& folder) {
+  std::uint64_t files = 0, bytes = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code e2;
+    if (!it->is_regular_file(e2)) continue;
+    ++files;
+    bytes += it->file_size(e2);
+  }
+  return static_cast<unsigned>(std::min<std::uint64_t>(10 + files + 2 * (bytes >> 20), 3600));
+}
+
+bool WriteAll(int fd, const char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t done = ::write(fd, data, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  volume.Release();
+  const std::string folder = dicom::DicomFolderFor(path);
+  const std::string what = "Cannot read a DICOM series from";
+  {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) return false;
+  }
+  // GDCM as distributed checks some impossible states of its parser with
+  // assertions that end the process. Files from a USB stick or a PACS must
+  // not take the program down with them: the folder is read by a child
+  // process, which sends back the volume or why it could not be read.
+  int fds[2];
+  if (::pipe(fds) != 0) return Refuse(volume, sink, what, folder, "no process could be started to read it");
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return Refuse(volume, sink, what, folder, "no process could be started to read it");
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    // A failing child ends at once, without writing a core file.
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    // GDCM loops forever on some malformed files: a child still busy after a
+    // generous budget for the folder's size is ended by the alarm signal.
+    ::alarm(ReadingBudgetSeconds(folder));
+    gdcm::Trace::SetWarning(false);
+    gdcm::Trace::SetError(false);
+    gdcm::Trace::SetDebug(false);
+    std::string result;
+    try {
+      result = ReadIntoBytes(path, folder);
+    } catch (...) {
+      ::_exit(2);
+    }
+    ::_exit(WriteAll(fds[1], result.data(), result.size()) ? 0 : 3);
+  }
+  ::close(fds[1]);
+  std::string bytes;
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fds[0], block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(block, static_cast<std::size_t>(n));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
+    return Refuse(volume, sink, what, folder,
+                  "reading it did not finish (a corrupt file of the folder keeps the DICOM library busy)");
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return Refuse(volume, sink, what, folder,
+                  "the DICOM library failed on a file of the folder (a corrupt or unsupported file)");
+  }
+  std::string_view in(bytes);
+  std::uint32_t count = 0;
+  std::vector<std::string> messages;
+  bool intact = Take(in, &count) && count < 1000;
+  for (std::uint32_t i = 0; intact && i < count; ++i) {
+    std::uint32_t length = 0;
+    intact = Take(in, &length) && length <= in.size();
+    if (intact) {
+      messages.emplace_back(in.substr(0, length));
+      in.remove_prefix(length);
+    }
+  }
+  std::uint8_t ok = 0;
+  intact = intact && Take(in, &ok);
+  if (!intact) return Refuse(volume, sink, what, folder, "its reading process ended early");
+  for (const std::string& m : messages) Tell(sink, m);
+  if (!ok) return false;
+  int X = 0, Y = 0, Z = 0;
+  intact = Take(in, &X) && Take(in, &Y) && Take(in, &Z) && CheckDimensions(X, Y, Z, nullptr) &&
+           Take(in, &volume.spacing) && Take(in, &volume.origin) && Take(in, &volume.direction);
+  const std::size_t voxelBytes = static_cast<std::size_t>(::VoxelCount(X, Y, Z)) * sizeof(CVoxel::value_type);
+  if (!intact || in.size() != voxelBytes)
+    return Refuse(volume, sink, what, folder, "its reading process ended early");
+  volume.X = X;
+  volume.Y = Y;
+  volume.Z = Z;
+  if (!volume.Allocate()) return Refuse(volume, sink, what, folder, "not enough memory");
+  std::memcpy(volume.Data(), in.data(), voxelBytes);
+  return true;
+}

@@ -1,0 +1,23 @@
+// The DICOM image readers: a stack of slices found by the folder scan
+// (DicomScan.h), classic single-frame images or the frames of enhanced
+// multi-frame images, decoded by GDCM in every standard transfer syntax.
+#pragma once
+
+#include <string>
+
+#include "volume/DicomScan.h"
+#include "volume/Voxel.h"
+
+class MessageSink;
+
+namespace dicom {
+
+// Fills `volume` with the slices of `stack`, in its order: voxel row y is
+// image row y, x the column; spacing, origin and direction from the stack.
+// Each element is rescaled by its frame's slope and intercept (rounded to
+// floor(v + 0.5)). Instances are decoded on every core. Refusals go to the
+// sink as "<what> <name>: <why>".
+bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, const std::string& what,
+                    const std::string& name);
+
+}  // namespace dicom
