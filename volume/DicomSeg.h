@@ -36,8 +36,8 @@ bool SaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, Se
 bool SaveLabelAs(const CVoxel& label, const std::string& path, const std::string& imagePath,
                  SegAlgorithm algorithm, std::string* written = nullptr, std::string* error = nullptr);
 
-// Whether `path` designates a DICOM image series (a file of it, or a folder
-// holding one) that a SEG can refer to; a SEG itself is none.
+// Whether the load dispatcher reads `path` as a DICOM image series (a file
+// of it, or its folder), so that a SEG may refer to it; a SEG itself is none.
 bool IsDicomImage(const std::string& path);
 
 // Whether a SEG can be written for `label` from `imagePath` (same checks as

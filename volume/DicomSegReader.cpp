@@ -18,8 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "volume/DicomFiles.h"
+#include "volume/DicomScan.h"
 #include "volume/DicomSeg.h"
+#include "volume/DicomSegSupport.h"
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
 
@@ -27,7 +28,7 @@ using namespace volume_io;
 
 namespace {
 
-constexpr const char* kSegmentationClass = "1.2.840.10008.5.1.4.1.1.66.4";
+constexpr const char* kSegmentationClass = dicom::kSegmentationStorage;
 
 // One frame of the first segment, unpacked to one byte per pixel (0 or 1).
 struct SegFrame {
@@ -48,7 +49,7 @@ struct LoadedSeg {
 };
 
 bool LoadSeg(const std::string& path, LoadedSeg* out, std::string* why) {
-  dicom_files::QuietDcmtk();
+  QuietDcmtk();
   out->file = std::make_unique<DcmFileFormat>();
   OFCondition result = out->file->loadFile(path.c_str());
   if (result.bad()) {
@@ -380,23 +381,30 @@ std::vector<std::filesystem::path> FoldersBeside(const std::string& segPath, std
   return folders;
 }
 
-// A file of series `uid` beside the SEG, or "" when there is none.
+// A file of series `uid` beside the SEG, or "" when there is none. The
+// folders are scanned in a child process: the DICOM library may fail on a
+// corrupt file anywhere among them.
 std::string FindSeriesBeside(const std::string& segPath, const std::string& uid) {
   if (uid.empty()) return {};
   constexpr std::size_t kMaxFolders = 2000;
-  for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
-    std::vector<dicom_files::Instance> images = dicom_files::SeriesImagesIn(folder.string(), uid);
-    if (!images.empty()) return images.front().file;
-  }
-  return {};
+  constexpr unsigned kBudgetSeconds = 120;
+  std::string found, why;
+  const bool done = RunIsolated(
+      [&] {
+        for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
+          const dicom::DicomFolderScan scan = dicom::ScanDicomFolder(folder.string());
+          for (const dicom::DicomInstance& instance : scan.instances)
+            if (instance.seriesUid == uid && instance.IsImage()) return instance.path;
+        }
+        return std::string();
+      },
+      kBudgetSeconds, &found, &why);
+  return done ? found : std::string();
 }
 
 }  // namespace
 
-bool IsDicomSegmentation(const std::string& path) {
-  dicom_files::Instance instance;
-  return dicom_files::ReadInstance(path, &instance) && instance.sopClassUid == kSegmentationClass;
-}
+bool IsDicomSegmentation(const std::string& path) { return SopClassOf(path) == kSegmentationClass; }
 
 bool ReadDicomSegmentation(CVoxel& volume, const std::string& path, MessageSink* sink) {
   const std::string what = "Cannot read the DICOM Segmentation";

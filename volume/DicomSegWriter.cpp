@@ -20,11 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "volume/DicomFiles.h"
 #include "volume/DicomSeg.h"
+#include "volume/DicomSegSupport.h"
 #include "volume/FileIO.h"
-
-using dicom_files::Instance;
+#include "volume/Readers.h"
 
 namespace {
 
@@ -48,56 +47,48 @@ std::string DecimalString(double v) {
   return text;
 }
 
-// The images of the series `imagePath` belongs to, one for each slice z of
-// `label`, matched by position. False (why) when the label does not lie on
-// the series' grid.
-bool SourceSlices(const CVoxel& label, const std::string& imagePath, std::vector<Instance>* byZ,
+// The slices of the DICOM series `imagePath` designates (a file of it, or
+// its folder), as the DICOM reader stacks them. False (why) when there is
+// none, or when `label` does not lie on their grid: slice z of the label must
+// lie where slice z of the stack lies.
+bool SourceSlices(const CVoxel& label, const std::string& imagePath, dicom::DicomStack* stack,
                   std::string* why) {
+  if (!label.HasData()) return Fail(why, "the segmentation holds no data");
+  std::string reason;
+  if (!LocateDicomStackIsolated(imagePath, stack, &reason)) {
+    return Fail(why, imagePath + " is not a DICOM image series (" + reason +
+                         "); a DICOM Segmentation needs the DICOM series it segments");
+  }
+  if (!stack->hasPlacement || stack->slices.empty()) {
+    return Fail(why, "the slices of " + imagePath + " carry no position and orientation to refer to");
+  }
   const std::string notOnGrid =
       "the segmentation does not lie on the grid of the DICOM image " + imagePath + ": ";
-  if (!label.HasData()) return Fail(why, "the segmentation holds no data");
-  Instance chosen;
-  if (!dicom_files::DesignatedImage(imagePath, &chosen)) {
-    return Fail(why,
-                imagePath + " is not a DICOM image; a DICOM Segmentation needs the DICOM series it segments");
+  if (stack->columns != label.X || stack->rows != label.Y ||
+      static_cast<int>(stack->slices.size()) != label.Z) {
+    return Fail(why, notOnGrid + "the series has " + std::to_string(stack->columns) + " x " +
+                         std::to_string(stack->rows) + " x " + std::to_string(stack->slices.size()) +
+                         " voxels, the segmentation " + std::to_string(label.X) + " x " +
+                         std::to_string(label.Y) + " x " + std::to_string(label.Z));
   }
-  if (chosen.columns != label.X || chosen.rows != label.Y) {
-    return Fail(why, notOnGrid + "its slices are " + std::to_string(chosen.columns) + " x " +
-                         std::to_string(chosen.rows) + " pixels, the segmentation's " +
-                         std::to_string(label.X) + " x " + std::to_string(label.Y));
-  }
-  double axes[3][3], origin[3];
-  label.GeometryMatrix(axes, origin);
-  const double minSpacing =
-      std::min({label.SpacingOrUnit(0), label.SpacingOrUnit(1), label.SpacingOrUnit(2)});
-  const double tolerance = 0.1 * minSpacing;
+  const dicom::DicomFrame& first = stack->slices.front();
   for (int i = 0; i < 3; ++i) {
-    if (std::fabs(label.direction[i][0] - chosen.orientation[i]) > 1e-3 ||
-        std::fabs(label.direction[i][1] - chosen.orientation[3 + i]) > 1e-3) {
+    if (std::fabs(label.direction[i][0] - first.orientation[i]) > 1e-3 ||
+        std::fabs(label.direction[i][1] - first.orientation[3 + i]) > 1e-3) {
       return Fail(why, notOnGrid + "its slices are oriented differently");
     }
   }
-  if (std::fabs(label.SpacingOrUnit(0) - chosen.pixelSpacing[1]) > 1e-3 * chosen.pixelSpacing[1] ||
-      std::fabs(label.SpacingOrUnit(1) - chosen.pixelSpacing[0]) > 1e-3 * chosen.pixelSpacing[0]) {
+  if (std::fabs(label.SpacingOrUnit(0) - first.pixelSpacing[1]) > 1e-3 * first.pixelSpacing[1] ||
+      std::fabs(label.SpacingOrUnit(1) - first.pixelSpacing[0]) > 1e-3 * first.pixelSpacing[0]) {
     return Fail(why, notOnGrid + "its pixel spacing differs");
   }
-  std::string folder(FolderOf(chosen.file));
-  if (folder.empty()) folder = ".";
-  std::vector<Instance> series = dicom_files::SeriesImagesIn(folder, chosen.seriesUid);
-  byZ->clear();
+  const double tolerance =
+      0.1 * std::min({label.SpacingOrUnit(0), label.SpacingOrUnit(1), label.SpacingOrUnit(2)});
   for (int z = 0; z < label.Z; ++z) {
     double where[3];
     label.PhysicalPoint(0, 0, z, where);
-    const auto match = std::find_if(series.begin(), series.end(), [&](const Instance& image) {
-      return image.rows == chosen.rows && image.columns == chosen.columns &&
-             std::equal(image.orientationText, image.orientationText + 6, chosen.orientationText) &&
-             Distance(image.position, where) <= tolerance;
-    });
-    if (match == series.end()) {
-      return Fail(why, notOnGrid + "no image of its series lies at slice " + std::to_string(z) +
-                           " of the segmentation");
-    }
-    byZ->push_back(*match);
+    if (Distance(stack->slices[z].position.data(), where) > tolerance)
+      return Fail(why, notOnGrid + "slice " + std::to_string(z) + " lies elsewhere");
   }
   return true;
 }
@@ -132,13 +123,14 @@ std::string NewUid(const char* root) {
 }
 
 // Builds the SEG in memory. False (why) when DCMTK refuses a part of it.
-bool BuildSegmentation(const CVoxel& label, const std::vector<Instance>& slices, SegAlgorithm algorithm,
+bool BuildSegmentation(const CVoxel& label, const dicom::DicomStack& stack, SegAlgorithm algorithm,
                        DcmFileFormat& out, std::string* why) {
   auto check = [&](const OFCondition& result, const char* what) {
     if (result.good()) return true;
     return Fail(why, std::string("cannot build the DICOM Segmentation (") + what + "): " + result.text());
   };
-  const Instance& first = slices.front();
+  const dicom::DicomFrame& first = stack.slices.front();
+  const dicom::DicomInstance& firstImage = stack.InstanceOf(0);
   IODGeneralEquipmentModule::EquipmentInfo equipment("Corvane", "Corvane", "1", "1.0");
   ContentIdentificationMacro content;
   content.setInstanceNumber("1");
@@ -152,13 +144,17 @@ bool BuildSegmentation(const CVoxel& label, const std::vector<Instance>& slices,
   std::unique_ptr<DcmSegmentation> seg(created);
 
   // Patient, study and frame of reference of the source; a series and instance of its own.
+  std::string patientId;
   {
     DcmFileFormat source;
-    if (!check(source.loadFileUntilTag(first.file.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength,
+    if (!check(source.loadFileUntilTag(firstImage.path.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength,
                                        ERM_autoDetect, DCM_PixelData),
                "source image"))
       return false;
     if (!check(seg->importFromSourceImage(*source.getDataset()), "patient and study")) return false;
+    OFString id;
+    source.getDataset()->findAndGetOFString(DCM_PatientID, id);
+    patientId = id.c_str();
   }
   seg->getSeries().setSeriesInstanceUID(NewUid(SITE_SERIES_UID_ROOT));
   seg->getSeries().setSeriesNumber("9001");
@@ -179,16 +175,19 @@ bool BuildSegmentation(const CVoxel& label, const std::vector<Instance>& slices,
     return false;
   }
 
+  std::string direction[6];
+  for (int i = 0; i < 6; ++i) direction[i] = DecimalString(first.orientation[i]);
   std::unique_ptr<FGPlaneOrientationPatient> orientation(FGPlaneOrientationPatient::createMinimal(
-      first.orientationText[0].c_str(), first.orientationText[1].c_str(), first.orientationText[2].c_str(),
-      first.orientationText[3].c_str(), first.orientationText[4].c_str(), first.orientationText[5].c_str()));
+      direction[0].c_str(), direction[1].c_str(), direction[2].c_str(), direction[3].c_str(),
+      direction[4].c_str(), direction[5].c_str()));
   if (!orientation || !check(seg->addForAllFrames(*orientation), "orientation")) return false;
   FGPixelMeasures measures;
-  const std::string spacingText = first.pixelSpacingText[0] + "\\" + first.pixelSpacingText[1];
+  const std::string spacingText =
+      DecimalString(first.pixelSpacing[0]) + "\\" + DecimalString(first.pixelSpacing[1]);
   const std::string sliceSpacing = DecimalString(label.SpacingOrUnit(2));
   if (!check(measures.setPixelSpacing(spacingText.c_str()), "pixel spacing") ||
       !check(measures.setSliceThickness(
-                 (first.sliceThicknessText.empty() ? sliceSpacing : first.sliceThicknessText).c_str()),
+                 (first.sliceThickness > 0.0 ? DecimalString(first.sliceThickness) : sliceSpacing).c_str()),
              "slice thickness") ||
       !check(measures.setSpacingBetweenSlices(sliceSpacing.c_str()), "slice spacing") ||
       !check(seg->addForAllFrames(measures), "pixel measures"))
@@ -206,9 +205,12 @@ bool BuildSegmentation(const CVoxel& label, const std::vector<Instance>& slices,
 
   std::vector<Uint8> pixels(static_cast<std::size_t>(label.X) * label.Y);
   for (int z = 0; z < label.Z; ++z) {
-    const Instance& image = slices[z];
-    std::unique_ptr<FGPlanePosPatient> position(FGPlanePosPatient::createMinimal(
-        image.positionText[0].c_str(), image.positionText[1].c_str(), image.positionText[2].c_str()));
+    const dicom::DicomFrame& slice = stack.slices[z];
+    const dicom::DicomInstance& image = stack.InstanceOf(z);
+    const std::string p[3] = {DecimalString(slice.position[0]), DecimalString(slice.position[1]),
+                              DecimalString(slice.position[2])};
+    std::unique_ptr<FGPlanePosPatient> position(
+        FGPlanePosPatient::createMinimal(p[0].c_str(), p[1].c_str(), p[2].c_str()));
     FGFrameContent frameContent;
     frameContent.setDimensionIndexValues(segmentNumber, 0);
     frameContent.setDimensionIndexValues(static_cast<Uint32>(z + 1), 1);
@@ -223,6 +225,8 @@ bool BuildSegmentation(const CVoxel& label, const std::vector<Instance>& slices,
     source->getPurposeOfReferenceCode().set("121322", "DCM", "Source image for image processing operation");
     source->getImageSOPInstanceReference().setReferencedSOPClassUID(image.sopClassUid.c_str());
     source->getImageSOPInstanceReference().setReferencedSOPInstanceUID(image.sopInstanceUid.c_str());
+    // A frame of a multi-frame image is named by its number (from 1).
+    if (image.frames > 1) source->getImageSOPInstanceReference().addReferencedFrameNumber(slice.frame + 1);
 
     for (int y = 0; y < label.Y; ++y)
       for (int x = 0; x < label.X; ++x)
@@ -235,12 +239,11 @@ bool BuildSegmentation(const CVoxel& label, const std::vector<Instance>& slices,
   }
 
   IODReferences references;
-  for (const Instance& image : slices) {
-    references.add(new IODImageReference(first.patientId.c_str(), first.studyUid.c_str(),
-                                         first.seriesUid.c_str(), image.sopInstanceUid.c_str(),
-                                         image.sopClassUid.c_str()));
+  for (const dicom::DicomInstance& image : stack.instances) {
+    references.add(new IODImageReference(patientId.c_str(), stack.studyUid.c_str(), stack.seriesUid.c_str(),
+                                         image.sopInstanceUid.c_str(), image.sopClassUid.c_str()));
   }
-  seg->getCommonInstanceReference().addReferences(references, first.studyUid.c_str());
+  seg->getCommonInstanceReference().addReferences(references, stack.studyUid.c_str());
   return check(seg->writeDataset(*out.getDataset()), "write");
 }
 
@@ -254,24 +257,23 @@ bool IsDicomSegPath(std::string_view path) {
 }
 
 bool IsDicomImage(const std::string& path) {
-  Instance image;
-  return dicom_files::DesignatedImage(path, &image) && !IsDicomSegmentation(image.file);
+  return FormatForPath(path) == VolumeFormat::DicomSeries && !IsDicomSegmentation(path);
 }
 
 bool CanSaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, std::string* why) {
-  std::vector<Instance> slices;
-  return SourceSlices(label, imagePath, &slices, why);
+  dicom::DicomStack stack;
+  return SourceSlices(label, imagePath, &stack, why);
 }
 
 bool SaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, SegAlgorithm algorithm,
                            const std::string& path, std::string* error) {
-  dicom_files::QuietDcmtk();
-  std::vector<Instance> slices;
+  QuietDcmtk();
+  dicom::DicomStack stack;
   std::string why;
-  if (!SourceSlices(label, imagePath, &slices, &why)) return Fail(error, why);
+  if (!SourceSlices(label, imagePath, &stack, &why)) return Fail(error, why);
   if (label.X > 0xFFFF || label.Y > 0xFFFF) return Fail(error, "the slices are too large for DICOM");
   DcmFileFormat format;
-  if (!BuildSegmentation(label, slices, algorithm, format, &why)) return Fail(error, why);
+  if (!BuildSegmentation(label, stack, algorithm, format, &why)) return Fail(error, why);
 
   StagedFile file(path);
   if (!file.Create()) return Fail(error, file.Error());

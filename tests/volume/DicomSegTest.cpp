@@ -183,7 +183,9 @@ TEST_P(DicomSegRoundTrip, WrittenSegIsValidAndReadsBackExactly) {
   SeriesSpec spec;
   spec.ascending = c.ascending;
   if (c.oblique) {
-    const double a = 0.3;  // rotation about the patient's y axis
+    spec.pixelSpacing[0] = 0.8;  // between rows: along y
+    spec.pixelSpacing[1] = 0.6;  // between columns: along x
+    const double a = 0.3;        // rotation about the patient's y axis
     spec.row[0] = std::cos(a), spec.row[1] = 0, spec.row[2] = std::sin(a);
     spec.column[0] = 0, spec.column[1] = 0.8, spec.column[2] = 0.6;
     // Keep the two in-plane axes orthogonal: column := normalised part orthogonal to row.
@@ -305,6 +307,14 @@ TEST(DicomSeg, SeriesIsFoundInTheSegFolderAndBelowIt) {
   RecordingSink sink;
   ExpectSameLabel(CVoxel(above, &sink), s.label);
   EXPECT_TRUE(sink.messages.empty());
+  // Beside its series in the same folder; the series still reads as before.
+  const std::string beside = s.dir.Path("study/t2/prostate.dcm");
+  ASSERT_TRUE(SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, beside));
+  ExpectSameLabel(CVoxel(beside, &sink), s.label);
+  EXPECT_TRUE(sink.messages.empty());
+  const CVoxel image(s.files[0], &sink);
+  ASSERT_TRUE(image.HasData());
+  EXPECT_TRUE(SameGeometry(image, s.image));
 }
 
 TEST(DicomSeg, WithoutItsSeriesTheGridComesFromTheFramesWithOneNotice) {
