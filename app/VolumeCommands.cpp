@@ -84,7 +84,8 @@ void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) 
 void CCorvaneDlg::OnSaveSegmentation() {
   if (RefuseWhileRunning()) return;
   if (!m_case.RequireSegmentation()) return;
-  const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
+  const auto chosen = m_platform.ChooseFile(
+      m_case.ImageIsDicom() ? kSaveSegmentationDicomFilter : kSaveFilter, FileListView::kList);
   if (!chosen) return;
   m_case.SaveSegmentation(*chosen);
 }

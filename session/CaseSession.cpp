@@ -6,6 +6,7 @@
 
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
+#include "volume/DicomSeg.h"
 #include "volume/Writers.h"
 
 namespace {
@@ -98,6 +99,8 @@ void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::str
     m_messages.ShowMessage(GeometryMismatchText(what, "image"));
 }
 
+bool CCaseSession::ImageIsDicom() const { return m_image && IsDicomImage(m_imagePath); }
+
 RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
@@ -153,8 +156,19 @@ bool CCaseSession::RequireSegmentation() {
 
 bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   std::string written;
-  if (RefuseWhileRunning() || !RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written))
+  if (RefuseWhileRunning() || !RequireSegmentation()) return false;
+  if (IsDicomSegPath(chosenPath)) {
+    // A DICOM Segmentation of the image's series, recording how it was corrected.
+    const SegAlgorithm algorithm =
+        m_mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
+    std::string why;
+    if (!SaveLabelAs(*m_segmentation, chosenPath, m_imagePath, algorithm, &written, &why)) {
+      m_messages.ShowMessage("Failed to save at : [" + written + "]\n" + why);
+      return false;
+    }
+  } else if (!SaveVolume(*m_segmentation, chosenPath, written)) {
     return false;
+  }
   Log("Segmentation is saved at : [" + written + "]");
   return true;
 }

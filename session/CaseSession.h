@@ -108,6 +108,8 @@ class CCaseSession {
   RetiredVolumes AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
   // True when there is a segmentation; otherwise says so.
   bool RequireSegmentation();
+  // Writes the segmentation by the chosen path's ending (see SaveVolumeAs); a
+  // path ending in ".dcm" writes a DICOM Segmentation of the image's series.
   bool SaveSegmentation(const std::string& chosenPath);
   // Back to the start, keeping the image, its path, the backups and the mode.
   // Starts a new history.
@@ -189,6 +191,9 @@ class CCaseSession {
   const CVoxel* SegmentationBackup() const { return m_segmentationBackup.get(); }
   const CVoxel* StrokeBackup() const { return m_strokeBackup.get(); }
   const std::string& ImagePath() const { return m_imagePath; }
+  // Whether the image was read from a DICOM series, so that the segmentation
+  // can be saved as a DICOM Segmentation of it (a chosen path ending in ".dcm").
+  bool ImageIsDicom() const;
   const std::string& ReferenceDir() const { return m_referenceDir; }
   const std::string& DefaultReferenceDir() const { return m_defaultReferenceDir; }
   const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
