@@ -270,38 +270,15 @@ void CCorvaneDlg::ConnectControls() {
   for (int id :
        {ctl::kSliceZ, ctl::kSliceY, ctl::kSliceX, ctl::kZoomSlider, ctl::kWindowLow, ctl::kWindowHigh}) {
     QSlider* slider = Slider(id);
-    connect(slider, &QAbstractSlider::actionTriggered, this, [this, slider](int action) {
-      // The trackbar's scroll codes for the slider's actions.
-      int code = -1;
-      switch (action) {
-        case QAbstractSlider::SliderSingleStepSub:
-          code = kLineUp;
-          break;
-        case QAbstractSlider::SliderSingleStepAdd:
-          code = kLineDown;
-          break;
-        case QAbstractSlider::SliderPageStepSub:
-          code = kPageUp;
-          break;
-        case QAbstractSlider::SliderPageStepAdd:
-          code = kPageDown;
-          break;
-        case QAbstractSlider::SliderMove:
-          code = kThumbTrack;
-          break;
-        case QAbstractSlider::SliderToMinimum:
-          code = kTop;
-          break;
-        case QAbstractSlider::SliderToMaximum:
-          code = kBottom;
-          break;
-        default:
-          return;
-      }
-      OnHScroll(code, slider);
+    // A new value takes effect however it was set: mouse, keyboard, the
+    // accessibility interface or a script.
+    connect(slider, &QAbstractSlider::valueChanged, this, [this, slider] { OnSliderMoved(slider); });
+    // A step that leaves the value where it is (at either end) and a released
+    // thumb still select the slider's view.
+    connect(slider, &QAbstractSlider::actionTriggered, this, [this, slider] {
+      if (slider->sliderPosition() == slider->value()) OnSliderMoved(slider);
     });
-    connect(slider, &QAbstractSlider::sliderReleased, this,
-            [this, slider] { OnHScroll(kThumbPosition, slider); });
+    connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { OnSliderMoved(slider); });
   }
   for (int id : {ctl::kZoomSpin, ctl::kBrushSpin}) {
     CSpinControl* spin = Spin(id);
@@ -434,19 +411,19 @@ void CCorvaneDlg::SetWindowSlidersToDefaults() {
 // ---- Files given at start ------------------------------------------------------------
 
 void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
-  // A load goes ahead only where its button could be pressed now.
-  auto usable = [this](int button, const std::string& what, const std::string& path, const char* first) {
-    if (Control(button)->isEnabled()) return true;
+  // A load goes ahead only where the case allows its command now.
+  auto usable = [this](bool allowed, const std::string& what, const std::string& path, const char* first) {
+    if (allowed) return true;
     m_platform.ShowMessage("Cannot load the " + what + " [" + path + "]: " + first);
     return false;
   };
   if (files.image) LoadImageFile(files.image);
-  if (files.segmentation &&
-      usable(ctl::kLoadSegmentation, "segmentation", *files.segmentation, "an image must be loaded first")) {
+  if (files.segmentation && usable(m_case.Image() != nullptr, "segmentation", *files.segmentation,
+                                   "an image must be loaded first")) {
     LoadSegmentationFile(files.segmentation);
   }
   if (files.boundary &&
-      usable(ctl::kLoadBoundary, "boundary", *files.boundary, "an image must be loaded first")) {
+      usable(m_case.Image() != nullptr, "boundary", *files.boundary, "an image must be loaded first")) {
     LoadBoundaryFile(files.boundary);
   }
   if (files.segmentation && m_case.Segmentation() && HasForeground(*m_case.Segmentation())) {
@@ -459,9 +436,9 @@ void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
   if (files.scribbles) {
     // What a user does before Load UI: pick a mode (unless one is picked) and
     // tick Marking. Clicks on disabled buttons do nothing.
-    if (!Control(ctl::kLoadUI)->isEnabled()) Button(ctl::kSemiAutomatic)->click();
+    if (!m_case.ModeChosen()) Button(ctl::kSemiAutomatic)->click();
     if (!m_case.Marking()) Button(ctl::kMarking)->click();
-    if (usable(ctl::kLoadUI, "scribbles", *files.scribbles,
+    if (usable(m_case.Image() && m_case.Segmentation() && m_case.ModeChosen(), "scribbles", *files.scribbles,
                "an image and a segmentation must be loaded first")) {
       LoadScribblesFile(files.scribbles);
     }

@@ -91,7 +91,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // Undo and redo of the case's last edit (no effect while a worker runs).
   void OnUndo();
   void OnRedo();
-  // The scroll codes of the classic trackbar, as OnHScroll receives them.
+  // The scroll codes of the classic trackbar, as OnHScroll takes them.
   enum ScrollCode : int {
     kLineUp = 0,
     kLineDown = 1,
@@ -103,9 +103,13 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
     kBottom = 7,
     kEndScroll = 8,  // scrolling ended; the thumb did not move
   };
-  // View controls: a slider moved with a ScrollCode, and a spin control
-  // stepped to `position`.
+  // View controls: a slider moved with a ScrollCode (for callers that speak
+  // the trackbar's codes; the sliders themselves report value changes to
+  // OnSliderMoved), and a spin control stepped to `position`.
   void OnHScroll(int code, QSlider* slider);
+  // A slider's position changed (or it was touched at its position): the
+  // readout, the view and the zoom or window follow it.
+  void OnSliderMoved(QSlider* slider);
   void OnVScroll(int position, CSpinControl* spin);
   // The About box (the window's context menu offers it).
   void ShowAbout();
@@ -128,6 +132,9 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   void EnableViewControls(bool enable);
   void EnableReferenceDirControls(bool enable);
   void EnableAlgorithmControls(bool enable);
+  // The controls of the case's correction mode: the correction group, and the
+  // reference directory controls in semi-automatic mode only.
+  void EnableModeControls();
   bool InitSliceControls();
   // Appends a line to the log list; any thread, synchronous.
   void AppendLog(const std::string& line);

@@ -36,8 +36,7 @@ void CCorvaneDlg::OnSemiAutomatic() {
   if (RefuseWhileRunning()) return;
   UpdateData(true);
   const bool markingOff = m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
-  EnableReferenceDirControls(true);
-  EnableCorrectionControls(true);
+  EnableModeControls();
   LendStrokeMap();
   if (markingOff) {
     // Semi-automatic correction needs Marking pressed again (it scans the references).
@@ -50,9 +49,13 @@ void CCorvaneDlg::OnManual() {
   if (RefuseWhileRunning()) return;
   UpdateData(true);
   m_case.SetCorrectionMode(CorrectionMode::kManual);
-  EnableReferenceDirControls(false);
-  EnableCorrectionControls(true);
+  EnableModeControls();
   LendStrokeMap();
+}
+
+void CCorvaneDlg::EnableModeControls() {
+  EnableReferenceDirControls(m_case.Mode() == CorrectionMode::kSemiAutomatic);
+  EnableCorrectionControls(true);
 }
 
 void CCorvaneDlg::OnMarking() {

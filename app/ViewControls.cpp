@@ -20,7 +20,10 @@ using limits::kZoomTypedMaximum;
 void CCorvaneDlg::OnHScroll(int code, QSlider* slider) {
   // Only the codes that move the thumb (line, page, thumb position and track,
   // the jumps to either end) change anything.
-  if (!slider || code < kLineUp || code > kBottom) return;
+  if (slider && code >= kLineUp && code <= kBottom) OnSliderMoved(slider);
+}
+
+void CCorvaneDlg::OnSliderMoved(QSlider* slider) {
   // The value always comes from the slider itself.
   const int position = slider->sliderPosition();
   const int id = slider->property("controlId").toInt();

@@ -79,6 +79,9 @@ void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) 
   m_bShowSegmentation = true;
   UpdateData(false);
   EnableAlgorithmControls(true);
+  // The mode button still ticked (from before a Reset, or a segmentation
+  // loaded again) can be used at once, with its controls.
+  if (m_case.ModeChosen()) EnableModeControls();
 }
 
 void CCorvaneDlg::OnSaveSegmentation() {

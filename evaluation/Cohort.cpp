@@ -7,6 +7,7 @@
 #include <map>
 
 #include "geometry/Parallel.h"
+#include "volume/GridReorder.h"
 #include "volume/Sinks.h"
 
 namespace evaluation {
@@ -118,7 +119,7 @@ std::vector<std::size_t> ShardPositions(std::size_t caseCount, int index, int co
 }
 
 bool LoadLabelVolume(const std::string& what, const std::string& path, std::unique_ptr<CVoxel>& volume,
-                     std::string& error) {
+                     std::string& error, std::vector<std::string>* notices) {
   std::error_code missing;
   if (path.empty() || !fs::exists(path, missing)) {
     error = "cannot read the " + what + " '" + path + "': no such file or folder";
@@ -131,38 +132,55 @@ bool LoadLabelVolume(const std::string& what, const std::string& path, std::uniq
     error = "cannot read the " + what + " '" + path + "': " + why;
     return false;
   }
+  if (notices)
+    for (const std::string& message : sink.messages) notices->push_back(OneLine(message));
   return true;
 }
 
 bool EvaluateFiles(const std::string& truthPath, const std::string& segmentationPath,
-                   const Foreground& foreground, CaseMetrics& metrics, std::string& error) {
+                   const Foreground& foreground, CaseMetrics& metrics, std::string& error,
+                   std::vector<std::string>* notices) {
   std::unique_ptr<CVoxel> truth, segmentation;
-  if (!LoadLabelVolume("truth", truthPath, truth, error) ||
-      !LoadLabelVolume("segmentation", segmentationPath, segmentation, error))
+  std::vector<std::string> told;
+  if (!LoadLabelVolume("truth", truthPath, truth, error, &told) ||
+      !LoadLabelVolume("segmentation", segmentationPath, segmentation, error, &told))
     return false;
+  std::string how;
+  if (ReorderOntoGrid(*truth, *segmentation, &how) == GridMatch::Reordered)
+    told.push_back(ReorderedText("truth", truthPath, "segmentation", segmentationPath, how));
   const std::string mismatch = GeometryMismatch(*truth, *segmentation);
   if (!mismatch.empty()) {
     error = "cannot compare '" + segmentationPath + "' with the truth '" + truthPath + "': " + mismatch;
     return false;
   }
   metrics = Evaluate(*truth, *segmentation, foreground);
+  if (notices) notices->insert(notices->end(), told.begin(), told.end());
   return true;
 }
 
-bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
-                   std::vector<CaseMetrics>& metrics, std::string& error) {
+void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                      std::vector<CaseMetrics>& metrics, std::vector<std::string>& errors,
+                      std::vector<std::string>* notices) {
   metrics.assign(cases.size(), CaseMetrics{});
-  std::vector<std::string> errors(cases.size());
-  std::vector<char> done(cases.size(), 0);
+  errors.assign(cases.size(), std::string());
+  std::vector<std::vector<std::string>> told(cases.size());
   fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
-    const CohortCase& c = cases[static_cast<std::size_t>(i)];
-    done[static_cast<std::size_t>(i)] =
-        EvaluateFiles(c.truthPath, c.segmentationPath, foreground, metrics[static_cast<std::size_t>(i)],
-                      errors[static_cast<std::size_t>(i)]);
+    const std::size_t k = static_cast<std::size_t>(i);
+    if (!EvaluateFiles(cases[k].truthPath, cases[k].segmentationPath, foreground, metrics[k], errors[k], &told[k]) &&
+        errors[k].empty())
+      errors[k] = "it could not be measured";
   });
-  for (std::size_t i = 0; i < cases.size(); ++i)
-    if (!done[i]) {
-      error = errors[i];
+  if (notices)
+    for (const std::vector<std::string>& lines : told) notices->insert(notices->end(), lines.begin(), lines.end());
+}
+
+bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                   std::vector<CaseMetrics>& metrics, std::string& error, std::vector<std::string>* notices) {
+  std::vector<std::string> errors;
+  EvaluateEachCase(cases, foreground, threads, metrics, errors, notices);
+  for (const std::string& e : errors)
+    if (!e.empty()) {
+      error = e;
       return false;
     }
   return true;

@@ -33,18 +33,31 @@ bool ParseShard(const std::string& text, int& index, int& count, std::string& er
 std::vector<std::size_t> ShardPositions(std::size_t caseCount, int index, int count);
 
 // Loads a volume through the load dispatcher; a volume without voxels is a
-// failure, told in *error with the path and the reader's first message.
+// failure, told in *error with the path and the reader's first message. The
+// reader's messages about a volume it did read (values cut to 16 bits, volumes
+// skipped) are appended to *notices when given.
 bool LoadLabelVolume(const std::string& what, const std::string& path, std::unique_ptr<CVoxel>& volume,
-                     std::string& error);
+                     std::string& error, std::vector<std::string>* notices = nullptr);
 
-// Loads both volumes, refuses differing geometry and evaluates.
+// Loads both volumes, reorders a truth that holds the segmentation's voxels in
+// another axis order or direction onto the segmentation's grid (saying so in
+// *notices), refuses differing geometry and evaluates.
 bool EvaluateFiles(const std::string& truthPath, const std::string& segmentationPath,
-                   const Foreground& foreground, CaseMetrics& metrics, std::string& error);
+                   const Foreground& foreground, CaseMetrics& metrics, std::string& error,
+                   std::vector<std::string>* notices = nullptr);
+
+// Evaluates every case on up to `threads` threads (0: every core); errors[i]
+// is empty when case i was measured, else says why it was not (with the path).
+void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
+                      std::vector<CaseMetrics>& metrics, std::vector<std::string>& errors,
+                      std::vector<std::string>* notices = nullptr);
 
 // Evaluates every case on up to `threads` threads (0: every core). On failure
-// *error tells the first failing case in list order.
+// *error tells the first failing case in list order. The cases' notices are
+// appended to *notices in list order.
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,
-                   std::vector<CaseMetrics>& metrics, std::string& error);
+                   std::vector<CaseMetrics>& metrics, std::string& error,
+                   std::vector<std::string>* notices = nullptr);
 
 inline constexpr std::array<const char*, 7> kSummaryNames{"mean", "sd", "median", "q1", "q3", "min", "max"};
 

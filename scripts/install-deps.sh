@@ -12,6 +12,7 @@ PACKAGES=(
   clang libclang-rt-dev clang-format
   xvfb xauth x11-utils imagemagick
   python3 python3-nibabel python3-pydicom python3-numpy python3-vtk9
+  libnifti2-dev  # nifticlib's NIfTI-2 library: Analyze, NIfTI-1 and NIfTI-2
   fonts-nanum fonts-dejavu-core
 )
 

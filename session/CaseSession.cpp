@@ -89,7 +89,11 @@ std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path
 }
 
 bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
-  if (SaveVolumeAs(volume, chosenPath, ElementStorage::UnsignedByte, &written)) return true;
+  bool widened = false;
+  if (SaveVolumeAs(volume, chosenPath, ElementStorage::UnsignedByte, &written, nullptr, &widened)) {
+    if (widened) Log(WidenedSaveText(written));
+    return true;
+  }
   m_messages.ShowMessage("Failed to save at : [" + written + "]");
   return false;
 }
@@ -202,6 +206,7 @@ void CCaseSession::ChooseReferenceDir(const std::string& directory) {
 
 bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
   m_mode = mode;
+  m_modeChosen = true;
   CreateStrokeMapIfNone();
   if (mode != CorrectionMode::kSemiAutomatic || !m_marking) return false;
   m_marking = false;

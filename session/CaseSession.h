@@ -198,6 +198,8 @@ class CCaseSession {
   const std::string& DefaultReferenceDir() const { return m_defaultReferenceDir; }
   const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
   CorrectionMode Mode() const { return m_mode; }
+  // Whether a correction mode was ever chosen (Reset keeps the choice).
+  bool ModeChosen() const { return m_modeChosen; }
   bool Marking() const { return m_marking; }
   bool Brush3D() const { return m_brush3D; }
   int BrushSize() const { return m_brushSize; }
@@ -239,6 +241,7 @@ class CCaseSession {
   std::string m_referenceDir;
   std::vector<std::string> m_referencePaths;
   CorrectionMode m_mode = CorrectionMode::kManual;
+  bool m_modeChosen = false;
   bool m_marking = false;
   bool m_brush3D = false;
   int m_brushSize = kDefaultBrushSize;

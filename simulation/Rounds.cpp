@@ -127,7 +127,7 @@ std::string SafeFolderName(const std::string& caseName) {
 }
 
 bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const SimulationSettings& settings,
-                  std::vector<RoundRow>& rows, std::string& error, std::vector<std::string>* warnings) {
+                  std::vector<RoundRow>& rows, std::string& error, CaseReport* report) {
   const std::string where = "case '" + c.name + "', " + mode.name;
   if (!c.truth || !c.segmentation || !c.truth->HasData() || !c.segmentation->HasData()) {
     error = where + ": the truth or the segmentation holds no voxels";
@@ -159,10 +159,19 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
                                   ? fs::path()
                                   : fs::path(settings.saveRoundsDir) / SafeFolderName(c.name) / mode.name;
   CRobot robot(*c.truth, static_cast<float>(settings.brushRadius), settings.brush3D);
+  using Clock = std::chrono::steady_clock;
+  const auto since = [](Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
   int strokes = 0;
-  double seconds = 0.0;
+  RoundCost cost;
   for (int round = 0;; ++round) {
+    const auto measureStart = Clock::now();
     RoundRow row{c.name, mode.name, round, Measure(*c.truth, *session.Segmentation())};
+    cost.measure = since(measureStart);
+    if (report) report->costs.push_back(cost);
+    const double seconds = cost.correction;
+    cost = {};
     row.values[kStrokes] = strokes;
     row.values[kScribbledVoxels] = static_cast<double>(session.AccumulatedMap()->CountNonZero());
     row.values[kSeconds] = seconds;
@@ -183,25 +192,28 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
               c.referenceDir + "'";
       return false;
     }
+    const auto robotStart = Clock::now();
     const std::optional<RobotStroke> stroke =
         robot.NextStroke(*session.Segmentation(), *session.AccumulatedMap());
     if (!stroke) return true;
     session.BeginStroke();
     robot.Paint(*stroke, *session.StrokeMap());
     session.EndStroke();
+    cost.robot = since(robotStart);
     std::unique_ptr<CCorrectionJob> job = session.StartCorrection();
     if (!job) {
       error = where + ", round " + std::to_string(round + 1) + ": " + sinks.Since(before);
       return false;
     }
     job->parameters.threads = settings.threads;
-    const auto start = std::chrono::steady_clock::now();
-    job->Run(sinks, sinks);
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto correctionStart = Clock::now();
+    const bool ran = job->Run(sinks, sinks);
+    cost.correction = since(correctionStart);
     // A refused or failed run leaves the segmentation as it was and says so;
     // the round measures what the case then holds, as the window would show it.
-    if (sinks.Count() != before && warnings)
-      warnings->push_back(where + ", round " + std::to_string(round + 1) + ": " + sinks.Since(before));
+    if (sinks.Count() != before && report)
+      report->warnings.push_back(where + ", round " + std::to_string(round + 1) + ": " +
+                                 (ran ? "" : "the correction was refused: ") + sinks.Since(before));
     session.FinishCorrection(std::move(job));
     ++strokes;
   }
@@ -209,7 +221,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
 
 bool SimulateCases(const std::vector<evaluation::CohortCase>& cases, const std::string& defaultReferenceDir,
                    const std::vector<ModeInfo>& modes, const SimulationSettings& settings,
-                   std::vector<RoundRow>& rows, std::string& error, std::vector<std::string>* warnings) {
+                   std::vector<RoundRow>& rows, std::string& error, CaseReport* report) {
   for (const evaluation::CohortCase& c : cases) {
     std::unique_ptr<CVoxel> truth, segmentation;
     if (!evaluation::LoadLabelVolume("truth", c.truthPath, truth, error) ||
@@ -218,7 +230,7 @@ bool SimulateCases(const std::vector<evaluation::CohortCase>& cases, const std::
     const SimulationCase input{c.name, truth.get(), segmentation.get(),
                                c.referencesPath.empty() ? defaultReferenceDir : c.referencesPath};
     for (const ModeInfo& mode : modes)
-      if (!SimulateCase(input, mode, settings, rows, error, warnings)) return false;
+      if (!SimulateCase(input, mode, settings, rows, error, report)) return false;
   }
   return true;
 }

@@ -19,11 +19,12 @@ struct ModeInfo {
   const char* name;
   CorrectionMode mode;
 };
-// Every mode, in the order runs and summaries list them.
-inline constexpr std::array<ModeInfo, 2> kModes{{
+// Every mode, in the order runs and summaries list them (a new mode is one
+// more line here).
+inline constexpr ModeInfo kModes[] = {
     {"semi", CorrectionMode::kSemiAutomatic},
     {"manual", CorrectionMode::kManual},
-}};
+};
 // "semi", "manual", ... (one of kModes), or "both" for semi and manual.
 bool ParseModes(const std::string& text, std::vector<ModeInfo>& modes, std::string& error);
 // Whether the mode reads reference labels.
@@ -75,6 +76,19 @@ struct SimulationCase {
   std::string referenceDir;  // read by the modes that need references
 };
 
+// What a run tells besides its rows: what the corrections said during the
+// rounds (a reference skipped, a run refused), and the wall-clock seconds of
+// each round's parts.
+struct RoundCost {
+  double robot = 0.0;       // finding and painting the stroke
+  double correction = 0.0;  // the case's correction run
+  double measure = 0.0;     // the measures of the result
+};
+struct CaseReport {
+  std::vector<std::string> warnings;
+  std::vector<RoundCost> costs;  // one per row, round 0 included
+};
+
 // Runs the case in `mode` and appends its rows: round 0, then one row per
 // stroke until the target is reached, no error voxel is left unscribbled, or
 // the rounds are used up. With saveRoundsDir, each round's segmentation and
@@ -82,11 +96,10 @@ struct SimulationCase {
 // DIR/<case>/<mode>/round-NN-segmentation.mhd and round-NN-strokes.mhd.
 // False with *error when the case cannot be run (sizes or geometry that
 // differ, an empty segmentation for a mode with references, no reference, a
-// file that cannot be written). What a correction said during a round (a
-// reference skipped, a run refused) goes to *warnings.
+// file that cannot be written); *report receives what the corrections said
+// and what the rounds cost.
 bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const SimulationSettings& settings,
-                  std::vector<RoundRow>& rows, std::string& error,
-                  std::vector<std::string>* warnings = nullptr);
+                  std::vector<RoundRow>& rows, std::string& error, CaseReport* report = nullptr);
 
 // Runs every case from its files, each in every mode (cases in list order,
 // modes in the given order), appending their rows. A case without its own
@@ -94,8 +107,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
 // case that cannot be read or run.
 bool SimulateCases(const std::vector<evaluation::CohortCase>& cases, const std::string& defaultReferenceDir,
                    const std::vector<ModeInfo>& modes, const SimulationSettings& settings,
-                   std::vector<RoundRow>& rows, std::string& error,
-                   std::vector<std::string>* warnings = nullptr);
+                   std::vector<RoundRow>& rows, std::string& error, CaseReport* report = nullptr);
 
 // The folder name of a case in the saved rounds: its name with every
 // character other than letters, digits, '.', '-' and '_' replaced by '_'.

@@ -1,5 +1,6 @@
 #include "volume/DicomImage.h"
 
+#include <fcntl.h>
 #include <gdcmImage.h>
 #include <gdcmImageReader.h>
 #include <gdcmPixelFormat.h>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -264,9 +266,10 @@ bool Take(std::string_view& in, T* value) {
   return true;
 }
 
-std::string ReadIntoBytes(const std::string& path, const std::string& folder) {
+// The child's report: the messages, then whether `volume` was read and, when
+// it was, its size and geometry. The voxels follow it separately.
+std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::string& folder) {
   RecordingSink sink;
-  CVoxel volume;
   dicom::DicomStack stack;
   std::string why;
   bool ok = false;
@@ -289,20 +292,38 @@ std::string ReadIntoBytes(const std::string& path, const std::string& folder) {
   Append(out, volume.spacing);
   Append(out, volume.origin);
   Append(out, volume.direction);
-  out.append(reinterpret_cast<const char*>(volume.Data()), volume.VoxelCount() * sizeof(CVoxel::value_type));
   return out;
+}
+
+bool ReadExact(int fd, void* data, std::size_t n) {
+  auto* at = static_cast<char*>(data);
+  while (n > 0) {
+    const ssize_t done = ::read(fd, at, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    at += done;
+    n -= static_cast<std::size_t>(done);
+  }
+  return true;
 }
 
 unsigned ReadingBudgetSeconds(const std::string& folder) {
   std::uint64_t files = 0, bytes = 0;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code e2;
-    if (!it->is_regular_file(e2)) continue;
+    std::error_code sizeError;
+    if (!it->is_regular_file(sizeError)) continue;
     ++files;
-    bytes += it->file_size(e2);
+    bytes += it->file_size(sizeError);
   }
+#ifdef CORVANE_FUZZING
+  // The fuzzer's inputs are small; a loop must end well within its time limit.
+  (void)files;
+  (void)bytes;
+  return 3;
+#else
   return static_cast<unsigned>(std::min<std::uint64_t>(10 + files + 2 * (bytes >> 20), 3600));
+#endif
 }
 
 bool WriteAll(int fd, const char* data, std::size_t n) {
@@ -345,27 +366,72 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     ::setrlimit(RLIMIT_CORE, &noCore);
     // GDCM loops forever on some malformed files: a child still busy after a
     // generous budget for the folder's size is ended by the alarm signal.
+    // (The alarm's default action is wanted, whatever handler or mask the program had.)
+    std::signal(SIGALRM, SIG_DFL);
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ::sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
     ::alarm(ReadingBudgetSeconds(folder));
+    // The libraries' own diagnostics (GDCM's traces, its JPEG decoders'
+    // complaints) would reach the user's terminal: what matters comes back
+    // through the pipe as a message.
+#ifndef CORVANE_FUZZING
+    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2);
+#endif
     gdcm::Trace::SetWarning(false);
     gdcm::Trace::SetError(false);
     gdcm::Trace::SetDebug(false);
-    std::string result;
+    bool written = false;
     try {
-      result = ReadIntoBytes(path, folder);
+      CVoxel read;
+      const std::string report = ReadIntoVolume(read, path, folder);
+      const std::uint64_t length = report.size();
+      written = WriteAll(fds[1], reinterpret_cast<const char*>(&length), sizeof length) &&
+                WriteAll(fds[1], report.data(), report.size()) &&
+                (!read.HasData() || WriteAll(fds[1], reinterpret_cast<const char*>(read.Data()),
+                                             read.VoxelCount() * sizeof(CVoxel::value_type)));
     } catch (...) {
       ::_exit(2);
     }
-    ::_exit(WriteAll(fds[1], result.data(), result.size()) ? 0 : 3);
+    ::_exit(written ? 0 : 3);
   }
   ::close(fds[1]);
-  std::string bytes;
-  char block[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(fds[0], block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes.append(block, static_cast<std::size_t>(n));
+  // The report, then the voxels straight into the volume.
+  std::string report;
+  std::uint64_t length = 0;
+  bool received = ReadExact(fds[0], &length, sizeof length) && length < (std::uint64_t{1} << 24);
+  if (received) {
+    report.resize(static_cast<std::size_t>(length));
+    received = ReadExact(fds[0], report.data(), report.size());
   }
+  std::string_view in(report);
+  std::uint32_t count = 0;
+  std::vector<std::string> messages;
+  bool intact = received && Take(in, &count) && count < 1000;
+  for (std::uint32_t i = 0; intact && i < count; ++i) {
+    std::uint32_t size = 0;
+    intact = Take(in, &size) && size <= in.size();
+    if (intact) {
+      messages.emplace_back(in.substr(0, size));
+      in.remove_prefix(size);
+    }
+  }
+  std::uint8_t ok = 0;
+  intact = intact && Take(in, &ok);
+  if (intact && ok) {
+    int X = 0, Y = 0, Z = 0;
+    intact = Take(in, &X) && Take(in, &Y) && Take(in, &Z) && CheckDimensions(X, Y, Z, nullptr) &&
+             Take(in, &volume.spacing) && Take(in, &volume.origin) && Take(in, &volume.direction);
+    if (intact) {
+      volume.X = X;
+      volume.Y = Y;
+      volume.Z = Z;
+      intact = volume.Allocate() &&
+               ReadExact(fds[0], volume.Data(), volume.VoxelCount() * sizeof(CVoxel::value_type));
+    }
+  }
+  // Closing first: a child still writing ends instead of waiting for a reader.
   ::close(fds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -374,37 +440,20 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     return Refuse(volume, sink, what, folder,
                   "reading it did not finish (a corrupt file of the folder keeps the DICOM library busy)");
   }
+#ifdef CORVANE_FUZZING
+  // A sanitizer's report in the reading process (exit status 1) is a fault of
+  // this program's own code there: the fuzzer must see it.
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 1) std::abort();
+#endif
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     return Refuse(volume, sink, what, folder,
                   "the DICOM library failed on a file of the folder (a corrupt or unsupported file)");
   }
-  std::string_view in(bytes);
-  std::uint32_t count = 0;
-  std::vector<std::string> messages;
-  bool intact = Take(in, &count) && count < 1000;
-  for (std::uint32_t i = 0; intact && i < count; ++i) {
-    std::uint32_t length = 0;
-    intact = Take(in, &length) && length <= in.size();
-    if (intact) {
-      messages.emplace_back(in.substr(0, length));
-      in.remove_prefix(length);
-    }
-  }
-  std::uint8_t ok = 0;
-  intact = intact && Take(in, &ok);
   if (!intact) return Refuse(volume, sink, what, folder, "its reading process ended early");
   for (const std::string& m : messages) Tell(sink, m);
-  if (!ok) return false;
-  int X = 0, Y = 0, Z = 0;
-  intact = Take(in, &X) && Take(in, &Y) && Take(in, &Z) && CheckDimensions(X, Y, Z, nullptr) &&
-           Take(in, &volume.spacing) && Take(in, &volume.origin) && Take(in, &volume.direction);
-  const std::size_t voxelBytes = static_cast<std::size_t>(::VoxelCount(X, Y, Z)) * sizeof(CVoxel::value_type);
-  if (!intact || in.size() != voxelBytes)
-    return Refuse(volume, sink, what, folder, "its reading process ended early");
-  volume.X = X;
-  volume.Y = Y;
-  volume.Z = Z;
-  if (!volume.Allocate()) return Refuse(volume, sink, what, folder, "not enough memory");
-  std::memcpy(volume.Data(), in.data(), voxelBytes);
+  if (!ok) {
+    volume.Release();
+    return false;
+  }
   return true;
 }

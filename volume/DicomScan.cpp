@@ -25,11 +25,12 @@ const gdcm::Tag kPixelData(0x7fe0, 0x0010);
 const gdcm::Tag kSopClass(0x0008, 0x0016), kSopInstance(0x0008, 0x0018), kStudy(0x0020, 0x000d),
     kSeries(0x0020, 0x000e), kFrameOfReference(0x0020, 0x0052), kInstanceNumber(0x0020, 0x0013),
     kSeriesDescription(0x0008, 0x103e), kModality(0x0008, 0x0060), kRows(0x0028, 0x0010),
-    kColumns(0x0028, 0x0011), kNumberOfFrames(0x0028, 0x0008), kPosition(0x0020, 0x0032),
-    kOrientation(0x0020, 0x0037), kPixelSpacing(0x0028, 0x0030), kSliceThickness(0x0018, 0x0050),
-    kSpacingBetweenSlices(0x0018, 0x0088), kIntercept(0x0028, 0x1052), kSlope(0x0028, 0x1053),
-    kSharedGroups(0x5200, 0x9229), kPerFrameGroups(0x5200, 0x9230), kPlanePosition(0x0020, 0x9113),
-    kPlaneOrientation(0x0020, 0x9116), kPixelMeasures(0x0028, 0x9110), kValueTransformation(0x0028, 0x9145);
+    kColumns(0x0028, 0x0011), kBitsAllocated(0x0028, 0x0100), kNumberOfFrames(0x0028, 0x0008),
+    kPosition(0x0020, 0x0032), kOrientation(0x0020, 0x0037), kPixelSpacing(0x0028, 0x0030),
+    kSliceThickness(0x0018, 0x0050), kSpacingBetweenSlices(0x0018, 0x0088), kIntercept(0x0028, 0x1052),
+    kSlope(0x0028, 0x1053), kSharedGroups(0x5200, 0x9229), kPerFrameGroups(0x5200, 0x9230),
+    kPlanePosition(0x0020, 0x9113), kPlaneOrientation(0x0020, 0x9116), kPixelMeasures(0x0028, 0x9110),
+    kValueTransformation(0x0028, 0x9145);
 
 std::string Trimmed(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -128,8 +129,8 @@ void TakeFunctionalGroups(const Values& groups, DicomFrame& frame) {
 void ScanFile(const std::string& path, DicomFolderScan& scan) {
   gdcm::Reader reader;
   reader.SetFileName(path.c_str());
-  // Everything up to the pixel data element (which is read, to know it is there), nothing after it.
-  if (!reader.ReadUpToTag(kPixelData)) return;
+  // The header only: reading stops at the pixel data, whose value is skipped.
+  if (!reader.ReadUpToTag(kPixelData, {kPixelData})) return;
   const gdcm::File& file = reader.GetFile();
   const gdcm::DataSet& ds = file.GetDataSet();
   gdcm::StringFilter filter;
@@ -156,8 +157,8 @@ void ScanFile(const std::string& path, DicomFolderScan& scan) {
   if (v.Number(kRows, &n) && n >= 1 && n <= 65535) instance.rows = static_cast<int>(n);
   if (v.Number(kColumns, &n) && n >= 1 && n <= 65535) instance.columns = static_cast<int>(n);
 
-  const bool objectWithPixels = ds.FindDataElement(kPixelData) &&
-                                instance.sopClassUid != kSegmentationStorage &&
+  // An image describes its pixels (whether they are really there is found when they are decoded).
+  const bool objectWithPixels = v.Has(kBitsAllocated) && instance.sopClassUid != kSegmentationStorage &&
                                 instance.sopClassUid != kMediaDirectoryStorage;
   if (objectWithPixels && instance.rows > 0 && instance.columns > 0) {
     instance.frames = 1;

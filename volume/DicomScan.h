@@ -110,7 +110,10 @@ bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile
 std::string DicomFolderFor(const std::string& path);
 
 // Scan and selection in one: the stack the file (or folder) at `path`
-// designates, sorted exactly as ReadDicomSeries stacks the volume.
+// designates, sorted exactly as ReadDicomSeries stacks the volume. GDCM runs
+// in this process here (ReadDicomSeries runs it in a child, because GDCM ends
+// the process on some malformed files): call it for a folder whose series
+// ReadDicomSeries has read, e.g. to find the source instance of each slice.
 bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* why);
 
 }  // namespace dicom

@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <vector>
 
 const char* FileCauseName(int code) {
   static constexpr const char* kNames[] = {
@@ -159,43 +162,127 @@ std::size_t InputFile::ReadSome(void* dst, std::size_t n) {
 
 // ---------------------------------------------------------------------------
 
+std::string WriteTarget(const std::string& path) {
+  std::string target = path;
+  // The kernel's own limit on links followed in one lookup.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    std::vector<char> buffer(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlink(target.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return target;
+    const std::string link(buffer.data(), static_cast<std::size_t>(n));
+    // A relative link is read from the folder the link lies in.
+    target = link.front() == '/' ? link : std::string(FolderOf(target)) + link;
+  }
+  return target;
+}
+
+std::string OutputProblem(const std::string& path) {
+  const std::string prefix = "cannot write '" + path + "': ";
+  if (path.empty()) return "cannot write an output without a name";
+  if (path.back() == '/') return prefix + "the name ends in '/', so it names a folder, not a file";
+  const std::string target = WriteTarget(path);
+  if (const std::string kind = NotARegularFile(target); !kind.empty()) return prefix + kind;
+  std::string folder(FolderOf(target));
+  if (folder.empty()) folder = ".";
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return prefix + std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return prefix + std::strerror(ENOTDIR);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return prefix + std::strerror(errno);
+  return {};
+}
+
+namespace temporaries {
+namespace {
+struct Entry {
+  std::string path;
+  bool folder;
+};
+std::mutex& Lock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<Entry>& Entries() {
+  static std::vector<Entry> entries;
+  return entries;
+}
+}  // namespace
+
+bool Create(const std::string& path, bool folder, const std::function<bool()>& create) {
+  const std::lock_guard<std::mutex> hold(Lock());
+  if (!create()) return false;
+  Entries().push_back({path, folder});
+  return true;
+}
+
+void Forget(const std::string& path) {
+  const std::lock_guard<std::mutex> hold(Lock());
+  std::vector<Entry>& entries = Entries();
+  std::erase_if(entries, [&](const Entry& e) { return e.path == path; });
+}
+
+std::unique_lock<std::mutex> Hold() { return std::unique_lock<std::mutex>(Lock()); }
+
+void RemoveAllForExit() {
+  Lock().lock();  // never unlocked: the process exits next
+  // Newest first: files inside a temporary folder go before the folder.
+  std::vector<Entry>& entries = Entries();
+  for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
+    std::error_code ignored;
+    if (e->folder) {
+      std::filesystem::remove_all(e->path, ignored);
+    } else {
+      ::unlink(e->path.c_str());
+    }
+  }
+  entries.clear();
+}
+}  // namespace temporaries
+
 StagedFile::StagedFile(std::string target) : m_target(std::move(target)) {}
 
 StagedFile::~StagedFile() {
   if (m_fd >= 0) ::close(m_fd);
-  if (!m_temp.empty()) ::unlink(m_temp.c_str());
+  if (!m_temp.empty()) {
+    ::unlink(m_temp.c_str());
+    temporaries::Forget(m_temp);
+  }
 }
 
 bool StagedFile::Fail(const char* what, int err) {
   m_failed = true;
-  if (m_error.empty()) {
-    m_error = std::string(what) + " " + m_target + ": " + std::strerror(err) + " (" +
-              FileCauseName(FileCauseFromErrno(err, m_target)) + ")";
-  }
+  if (m_error.empty()) m_error = std::string(what) + " '" + m_target + "': " + std::strerror(err);
   return false;
 }
 
 bool StagedFile::Create() {
   static std::atomic<unsigned> counter{0};
+  m_written = WriteTarget(m_target);
   // Renaming onto a device or FIFO would replace it with a plain file.
-  if (const std::string kind = NotARegularFile(m_target); !kind.empty()) {
+  if (const std::string kind = NotARegularFile(m_written); !kind.empty()) {
     m_failed = true;
-    m_error = "cannot write " + m_target + ": " + kind;
+    m_error = "cannot write '" + m_target + "': " + kind;
     return false;
   }
-  const std::string base = std::string(FolderOf(m_target)) + "." + std::string(FileNameOf(m_target)) + ".tmp";
+  const std::string base =
+      std::string(FolderOf(m_written)) + "." + std::string(FileNameOf(m_written)) + ".tmp";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = base + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    int err = 0;
     // The kernel applies the umask to 0666, so the result gets ordinary permissions.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      m_fd = fd;
+    const bool made = temporaries::Create(name, false, [&] {
+      m_fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      err = errno;
+      return m_fd >= 0;
+    });
+    if (made) {
       m_temp = std::move(name);
       return true;
     }
-    if (errno != EEXIST) return Fail("cannot create", errno);
+    if (err != EEXIST) return Fail("cannot write", err);
   }
-  return Fail("cannot create", EEXIST);
+  return Fail("cannot write", EEXIST);
 }
 
 bool StagedFile::Write(const void* data, std::size_t n) {
@@ -227,11 +314,12 @@ bool StagedFile::Finish() {
 
 bool StagedFile::Commit() {
   if (!Finish()) return false;
-  if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+  if (::rename(m_temp.c_str(), m_written.c_str()) != 0) {
     const int err = errno;
     m_error.clear();
     return Fail("cannot replace", err);
   }
+  temporaries::Forget(m_temp);
   m_temp.clear();
   return true;
 }

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -89,6 +91,34 @@ class InputFile {
   std::unique_ptr<std::FILE, detail::StreamCloser> m_file;
 };
 
+// The path a write to `path` replaces: `path` itself, or, when it is a symbolic
+// link (or a chain of them), the file the last link names, so that a save
+// writes through the link as `cp` and shell redirection do. A dangling link
+// gives the path the link names (the save creates that file).
+std::string WriteTarget(const std::string& path);
+
+// Why `path` cannot be written, before any work is done, as a sentence
+// ("cannot write 'x/y.mhd': No such file or directory"); empty when it can be.
+// Refused: a name ending in "/", an existing folder, device, FIFO or socket
+// (through links), and a folder that is missing, not a folder or not writable.
+std::string OutputProblem(const std::string& path);
+
+// Temporary entries (staged files, a folder being filled) that an interruption
+// removes. Recording happens together with the creation, under one lock, so an
+// interruption never leaves a created but unrecorded entry behind.
+namespace temporaries {
+// Runs `create`, which makes the entry at `path`; records it when that succeeds.
+bool Create(const std::string& path, bool folder, const std::function<bool()>& create);
+// The entry has been renamed into place or removed.
+void Forget(const std::string& path);
+// Holds off an interruption's clean-up while the returned lock lives (a group
+// of renames that must happen together).
+std::unique_lock<std::mutex> Hold();
+// Removes every recorded entry and keeps the lock, so no new entry appears;
+// for the interruption handler, right before the process exits.
+void RemoveAllForExit();
+}  // namespace temporaries
+
 // A file written under a temporary name beside `target` and renamed onto it by
 // Commit. Destroying an uncommitted StagedFile removes the temporary file, so a
 // failed save leaves whatever was at `target` untouched.
@@ -99,9 +129,10 @@ class StagedFile {
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  // Creates the temporary file. False (with Error()) when the folder is missing
-  // or not writable, or when the target exists and is not a regular file (a
-  // device or FIFO is never replaced by a file).
+  // Creates the temporary file beside the file the target names (through a
+  // symbolic link). False (with Error()) when the folder is missing or not
+  // writable, or when the target exists and is not a regular file (a device or
+  // FIFO is never replaced by a file).
   bool Create();
   // Appends bytes; false once any write has failed (disk full, size limit).
   bool Write(const void* data, std::size_t n);
@@ -118,6 +149,7 @@ class StagedFile {
   bool Fail(const char* what, int err);
 
   std::string m_target;
+  std::string m_written;  // WriteTarget(m_target): the file the rename replaces
   std::string m_temp;
   std::string m_error;
   int m_fd = -1;

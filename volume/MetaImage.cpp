@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -381,8 +382,12 @@ bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, Element
     return false;
   };
   if (!volume.HasData()) return fail("the volume holds no data");
-  const std::string dataPath = DataPathFor(headerPath);
-  if (dataPath == headerPath) return fail("the header " + headerPath + " would overwrite its own data file");
+  const bool oneFile = IsOneFileMetaImagePath(headerPath);
+  // The data file lies beside the file the header name leads to, which is where
+  // the header's relative ElementDataFile is looked up.
+  const std::string dataPath = oneFile ? headerPath : DataPathFor(WriteTarget(headerPath));
+  if (!oneFile && dataPath == WriteTarget(headerPath))
+    return fail("the header " + headerPath + " would overwrite its own data file");
 
   std::string text;
   text += "ObjectType = Image\n";
@@ -406,12 +411,14 @@ bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, Element
                  volume.SpacingOrUnit(2));
   text += Format("DimSize = %d %d %d\n", volume.X, volume.Y, volume.Z);
   text += storedAs == ElementStorage::Short ? "ElementType = MET_SHORT\n" : "ElementType = MET_UCHAR\n";
-  text += "ElementDataFile = " + std::string(FileNameOf(dataPath)) + "\n";
+  text += "ElementDataFile = " + (oneFile ? std::string("LOCAL") : std::string(FileNameOf(dataPath))) + "\n";
 
   StagedFile header(headerPath);
-  StagedFile data(dataPath);
+  std::optional<StagedFile> separate;
+  if (!oneFile) separate.emplace(dataPath);
+  StagedFile& data = oneFile ? header : *separate;
   if (!header.Create()) return fail(header.Error());
-  if (!data.Create()) return fail(data.Error());
+  if (!oneFile && !data.Create()) return fail(data.Error());
   if (!header.Write(text)) return fail(header.Error());
 
   const std::size_t count = volume.VoxelCount();
@@ -427,6 +434,7 @@ bool WriteMetaImage(const CVoxel& volume, const std::string& headerPath, Element
       if (!data.Write(buffer.data(), buffer.size())) return fail(data.Error());
     }
   }
+  if (oneFile) return CommitStagedFiles({&header}, error);
   return CommitStagedFiles({&data, &header}, error);
 }
 
@@ -456,6 +464,12 @@ bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementS
 
 bool SaveMetaImageShort(const CVoxel& volume, const std::string& headerPath, std::string* error) {
   return WriteMetaImage(volume, headerPath, ElementStorage::Short, error);
+}
+
+bool IsOneFileMetaImagePath(const std::string& path) {
+  const std::size_t n = path.size();
+  return n >= 4 && path[n - 4] == '.' && (path[n - 3] | 0x20) == 'm' && (path[n - 2] | 0x20) == 'h' &&
+         (path[n - 1] | 0x20) == 'a';
 }
 
 std::string WithMhdExtension(const std::string& path) {

@@ -1,12 +1,16 @@
-// Analyze 7.5 and NIfTI-1 volumes through nifticlib, read and written. The
-// header is read first and its sizes checked against the data file, because
-// nifticlib allocates whatever a header asks for.
-#include <nifti1_io.h>
+// Analyze 7.5, NIfTI-1 and NIfTI-2 volumes through nifticlib's NIfTI-2
+// library (which reads all three), read and written (NIfTI-1). The header is
+// read first and its sizes checked against the data file, because nifticlib
+// allocates whatever a header asks for.
+#include <nifti2_io.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -102,41 +106,85 @@ bool CompanionsAreFiles(const std::string& path, std::string* why) {
   return true;
 }
 
-// Checks the fixed part of a .nii or .hdr header (plain or gzip-compressed) as
-// nifticlib will, so that nifticlib only sees headers it accepts: it prints its
-// own complaints about the others on stderr.
+// Checks the fixed part of a .nii or .hdr header (NIfTI-1 and Analyze in 348
+// bytes, NIfTI-2 in 540; plain or gzip-compressed) as nifticlib will, so that
+// nifticlib only sees headers it accepts: it prints its own complaints about
+// the others on stderr.
 bool HeaderLooksValid(const std::string& path, std::string* why) {
   std::string name = Lower(FileNameOf(path));
   if (EndsWith(name, ".gz")) name.resize(name.size() - 3);
   if (!EndsWith(name, ".nii") && !EndsWith(name, ".hdr")) return true;  // nifticlib finds the header itself
-  nifti_1_header header{};
+  static_assert(sizeof(nifti_1_header) == 348 && sizeof(nifti_2_header) == 540);
+  unsigned char bytes[sizeof(nifti_2_header)] = {};
   gzFile file = gzopen(path.c_str(), "rb");
-  const int n = file ? gzread(file, &header, sizeof header) : -1;
+  const int n = file ? gzread(file, bytes, sizeof bytes) : -1;
   if (file) gzclose(file);
-  if (n < static_cast<int>(sizeof header)) {
-    *why = "it is not an Analyze 7.5 or NIfTI-1 image (the file is too short for a header)";
+  const std::string notNifti = "it is not an Analyze 7.5, NIfTI-1 or NIfTI-2 image";
+  if (n < static_cast<int>(sizeof(nifti_1_header))) {
+    *why = notNifti + " (the file is too short for a header)";
     return false;
   }
-  const bool swap = header.sizeof_hdr != 348;
-  auto get16 = [&](short v) {
-    return swap ? static_cast<short>(__builtin_bswap16(static_cast<std::uint16_t>(v))) : v;
+  std::int32_t size = 0;
+  std::memcpy(&size, bytes, sizeof size);
+  const bool swap = size != 348 && size != 540;
+  if (swap) size = static_cast<std::int32_t>(__builtin_bswap32(static_cast<std::uint32_t>(size)));
+  if (size != 348 && size != 540) {
+    *why = notNifti;
+    return false;
+  }
+  if (size == 540 && n < static_cast<int>(sizeof(nifti_2_header))) {
+    *why = "the file is too short for its NIfTI-2 header";
+    return false;
+  }
+  // dim[0..7]: 16-bit at byte 40 of a NIfTI-1 or Analyze header, 64-bit at byte 16 of a NIfTI-2 one.
+  auto dim = [&](int i) -> std::int64_t {
+    if (size == 348) {
+      std::uint16_t v;
+      std::memcpy(&v, bytes + offsetof(nifti_1_header, dim) + 2 * i, sizeof v);
+      return static_cast<std::int16_t>(swap ? __builtin_bswap16(v) : v);
+    }
+    std::uint64_t v;
+    std::memcpy(&v, bytes + offsetof(nifti_2_header, dim) + 8 * i, sizeof v);
+    return static_cast<std::int64_t>(swap ? __builtin_bswap64(v) : v);
   };
-  const auto size = swap ? static_cast<int>(__builtin_bswap32(static_cast<std::uint32_t>(header.sizeof_hdr)))
-                         : header.sizeof_hdr;
-  if (size != 348) {
-    *why = size == 540 || header.sizeof_hdr == 540 ? "NIfTI-2 files are not supported"
-                                                   : "it is not an Analyze 7.5 or NIfTI-1 image";
-    return false;
-  }
-  const int ndim = get16(header.dim[0]);
+  const std::int64_t ndim = dim(0);
   bool dimsOk = ndim >= 1 && ndim <= 7;
-  for (int i = 1; dimsOk && i <= ndim; ++i) dimsOk = get16(header.dim[i]) >= 1;
+  for (int i = 1; dimsOk && i <= ndim; ++i) dimsOk = dim(i) >= 1;
   if (!dimsOk) {
     *why = "the header's dimensions are invalid";
     return false;
   }
   return true;
 }
+
+// How stored values become the values they stand for: value * slope + intercept,
+// as nibabel and ITK apply it. A slope of 0 or one that is not a finite number
+// means the values are stored as they are meant (the intercept is then unused).
+// nifticlib has already turned a field that is not a finite number into 0.
+struct Scaling {
+  bool applied = false;
+  double slope = 1.0;
+  double intercept = 0.0;
+};
+
+Scaling ScalingOf(const nifti_image& image) {
+  Scaling s;
+  if (image.scl_slope == 0.0 || !std::isfinite(image.scl_slope) || !std::isfinite(image.scl_inter)) return s;
+  s.slope = image.scl_slope;
+  s.intercept = image.scl_inter;
+  s.applied = s.slope != 1.0 || s.intercept != 0.0;
+  return s;
+}
+
+// The number of 3-D volumes the file holds: the product of its dimensions past
+// the third (those beyond the header's dimension count are 1).
+std::int64_t VolumeCount(const nifti_image& image) {
+  std::int64_t count = 1;
+  for (const std::int64_t n : {image.nt, image.nu, image.nv, image.nw}) count *= std::max<std::int64_t>(n, 1);
+  return count;
+}
+
+constexpr int kMaxTransformCode = 32767;
 
 // NIfTI's world is RAS, the volume's LPS: the first two world axes change sign.
 constexpr double kRasToLps[3] = {-1.0, -1.0, 1.0};
@@ -145,9 +193,10 @@ constexpr double kRasToLps[3] = {-1.0, -1.0, 1.0};
 // its code is > 0, else the voxel size (pixdim) alone at origin 0. A transform
 // without a usable axis falls back to the next one.
 void ReadGeometry(const nifti_image& image, CVoxel& volume) {
-  volume.niftiQformCode = std::max(image.qform_code, 0);
-  volume.niftiSformCode = std::max(image.sform_code, 0);
-  auto fromMatrix = [&](const mat44& m) {
+  // NIfTI-2 keeps the codes in 32 bits, NIfTI-1 (which the volume is written as) in 16.
+  volume.niftiQformCode = std::clamp(image.qform_code, 0, kMaxTransformCode);
+  volume.niftiSformCode = std::clamp(image.sform_code, 0, kMaxTransformCode);
+  auto fromMatrix = [&](const nifti_dmat44& m) {
     double axes[3][3], origin[3];
     for (int r = 0; r < 3; ++r) {
       origin[r] = kRasToLps[r] * m.m[r][3];
@@ -255,7 +304,7 @@ class NiftiStream {
 // pixdim, qform and sform in RAS, no scaling, data right after the header.
 // False when nifticlib cannot build its record.
 bool MakeNiftiHeader(const CVoxel& volume, ElementStorage storage, nifti_1_header& header) {
-  const int dims[8] = {3, volume.X, volume.Y, volume.Z, 1, 1, 1, 1};
+  const std::int64_t dims[8] = {3, volume.X, volume.Y, volume.Z, 1, 1, 1, 1};
   NiftiImage image(nifti_make_new_nim(dims, storage == ElementStorage::Short ? DT_INT16 : DT_UINT8, 0));
   if (!image) return false;
   double axes[3][3], origin[3];
@@ -272,10 +321,18 @@ bool MakeNiftiHeader(const CVoxel& volume, ElementStorage storage, nifti_1_heade
   const bool fromNifti = volume.niftiQformCode >= 0 && volume.niftiSformCode >= 0;
   image->qform_code = fromNifti ? volume.niftiQformCode : NIFTI_XFORM_SCANNER_ANAT;
   image->sform_code = fromNifti ? volume.niftiSformCode : NIFTI_XFORM_SCANNER_ANAT;
-  image->sto_xyz = world;
-  float dx, dy, dz;
-  nifti_mat44_to_quatern(world, &image->quatern_b, &image->quatern_c, &image->quatern_d, &image->qoffset_x,
-                         &image->qoffset_y, &image->qoffset_z, &dx, &dy, &dz, &image->qfac);
+  // NIfTI-1 holds the transforms in single precision: they are built in it.
+  nifti_mat44_to_dmat44(&world, &image->sto_xyz);
+  float quatern[3], offset[3], size[3], qfac;
+  nifti_mat44_to_quatern(world, &quatern[0], &quatern[1], &quatern[2], &offset[0], &offset[1], &offset[2],
+                         &size[0], &size[1], &size[2], &qfac);
+  image->quatern_b = quatern[0];
+  image->quatern_c = quatern[1];
+  image->quatern_d = quatern[2];
+  image->qoffset_x = offset[0];
+  image->qoffset_y = offset[1];
+  image->qoffset_z = offset[2];
+  image->qfac = qfac;
   // The voxel size is the geometry's spacing exactly, not the length recomputed from the matrix.
   image->dx = image->pixdim[1] = static_cast<float>(volume.SpacingOrUnit(0));
   image->dy = image->pixdim[2] = static_cast<float>(volume.SpacingOrUnit(1));
@@ -286,7 +343,7 @@ bool MakeNiftiHeader(const CVoxel& volume, ElementStorage storage, nifti_1_heade
   image->scl_inter = 0.0f;
   image->nifti_type = NIFTI_FTYPE_NIFTI1_1;
   image->iname_offset = sizeof(nifti_1_header) + 4;
-  header = nifti_convert_nim2nhdr(image.get());
+  if (nifti_convert_nim2n1hdr(image.get(), &header) != 0) return false;
   header.vox_offset = static_cast<float>(sizeof(nifti_1_header) + 4);
   return true;
 }
@@ -345,7 +402,7 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
   NiftiImage image(nifti_image_read(path.c_str(), 0));
   if (!image)
     return Refuse(volume, sink, what, path,
-                  "it is not an Analyze 7.5 or NIfTI-1 image (or its data file is missing)");
+                  "it is not an Analyze 7.5, NIfTI-1 or NIfTI-2 image (or its data file is missing)");
   if (image->nifti_type == NIFTI_FTYPE_ASCII)
     return Refuse(volume, sink, what, path, "text NIfTI files are not supported");
 
@@ -357,14 +414,16 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
   }
   if (image->nbyper != ElementBytes(kind))
     return Refuse(volume, sink, what, path, "the header's element size is inconsistent");
+  const Scaling scaling = ScalingOf(*image);
 
   if (!CheckDimensions(image->nx, image->ny, image->nz, &why)) return Refuse(volume, sink, what, path, why);
 
-  // Every element of every volume in the file (nifticlib reads them all).
+  // The data file must hold every element of every volume, although only the
+  // first volume is read: a shorter one is cut or corrupt.
   std::int64_t total = image->nbyper;
-  const int ndim = std::min(std::max(image->dim[0], 1), 7);
-  for (int i = 1; i <= ndim; ++i) {
-    const std::int64_t d = std::max(image->dim[i], 1);
+  const std::int64_t ndim = std::min<std::int64_t>(std::max<std::int64_t>(image->dim[0], 1), 7);
+  for (std::int64_t i = 1; i <= ndim; ++i) {
+    const std::int64_t d = std::max<std::int64_t>(image->dim[i], 1);
     if (total > (std::int64_t{1} << 56) / d)
       return Refuse(volume, sink, what, path, "the header's dimensions are too large");
     total *= d;
@@ -385,20 +444,35 @@ bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink
                       std::to_string(std::max<std::int64_t>(0, dataSize - image->iname_offset)));
   }
 
-  if (nifti_image_load(image.get()) != 0 || !image->data) {
+  // Only the first volume is read: index 0 along every dimension past the third.
+  const std::int64_t firstVolume[8] = {0, -1, -1, -1, 0, 0, 0, 0};
+  void* read = nullptr;
+  const std::int64_t readBytes = nifti_read_collapsed_image(image.get(), firstVolume, &read);
+  const std::unique_ptr<void, decltype(&std::free)> data(read, &std::free);
+  const std::int64_t volumeBytes = image->nx * image->ny * image->nz * image->nbyper;
+  if (readBytes != volumeBytes || !data)
     return Refuse(volume, sink, what, path, "its voxel data cannot be read (short or corrupt file)");
-  }
-  volume.X = image->nx;
-  volume.Y = image->ny;
-  volume.Z = image->nz;
+  volume.X = static_cast<int>(image->nx);
+  volume.Y = static_cast<int>(image->ny);
+  volume.Z = static_cast<int>(image->nz);
   ReadGeometry(*image, volume);
   if (!volume.Allocate()) return Refuse(volume, sink, what, path, "not enough memory");
 
-  // nifticlib has already brought the elements into the host's byte order.
-  // The first X*Y*Z elements are the first volume, in storage order.
+  // nifticlib has already brought the elements into the host's byte order;
+  // they are in storage order.
+  const auto* elements = static_cast<const unsigned char*>(data.get());
   ConvertReport report;
-  ConvertElements(static_cast<const unsigned char*>(image->data), volume.VoxelCount(), kind, false,
-                  FloatRule::Round, volume.Data(), report);
+  if (scaling.applied) {
+    ConvertRescaled(elements, volume.VoxelCount(), kind, scaling.slope, scaling.intercept, volume.Data(),
+                    report);
+  } else {
+    ConvertElements(elements, volume.VoxelCount(), kind, false, FloatRule::Round, volume.Data(), report);
+  }
   if (report.wrapped) WarnWrapped(sink, path);
+  if (const std::int64_t volumes = VolumeCount(*image); volumes > 1) {
+    Tell(sink, path + " holds " + std::to_string(volumes) + " volumes: only the first was read, " +
+                   std::to_string(volumes - 1) + (volumes == 2 ? " volume was" : " volumes were") +
+                   " skipped.");
+  }
   return true;
 }

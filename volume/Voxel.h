@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "volume/VolumeMemory.h"
+
 class MessageSink;
 
 // Integer triple: a size, a position, a margin or an offset.
@@ -39,47 +41,6 @@ struct C3DPoint {
 // Number of voxels of an X x Y x Z volume, or -1 when the request is impossible
 // (a negative dimension, or a product that does not fit a signed 32-bit count).
 std::int64_t VoxelCount(int X, int Y, int Z);
-
-namespace volume_memory {
-// Storage for a voxel block. A fresh volume would otherwise be mapped one
-// page fault at a time as it is first written, and on a virtual machine each
-// fault costs far more than the memory it maps. So the pages of a block of
-// 64 KiB or more are mapped in one call when it is allocated, and a block of
-// 8 MiB or more is a mapping of its own on large pages (2 MiB); a few freed
-// ones are kept, for any thread, for the next volume of the same size.
-void* AllocateBytes(std::size_t bytes);
-void FreeBytes(void* block, std::size_t bytes) noexcept;
-
-// The allocator of voxel blocks. Elements are default-initialised (not
-// zeroed) when a block grows: the volume classes zero-fill every block they
-// hand out, except for a reader that writes every voxel itself.
-template <typename T>
-struct BlockAllocator {
-  using value_type = T;
-  BlockAllocator() = default;
-  template <typename U>
-  constexpr BlockAllocator(const BlockAllocator<U>&) noexcept {}
-  T* allocate(std::size_t n) {
-    if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
-    return static_cast<T*>(AllocateBytes(n * sizeof(T)));
-  }
-  void deallocate(T* p, std::size_t n) noexcept { FreeBytes(p, n * sizeof(T)); }
-  template <typename U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-  template <typename U>
-  bool operator==(const BlockAllocator<U>&) const noexcept {
-    return true;
-  }
-};
-template <typename T>
-using Block = std::vector<T, BlockAllocator<T>>;
-}  // namespace volume_memory
 
 // The integer volume: MR intensities, label volumes and scribble maps.
 // Voxels are signed 16-bit. A volume may hold no data at all (after a failed
@@ -245,13 +206,6 @@ bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative = 1e-
 // The warning for a volume that has the size of another but not its place in
 // space, e.g. GeometryMismatchText("segmentation", "image").
 std::string GeometryMismatchText(const std::string& what, const std::string& other);
-
-// Keeps freed blocks of volume size in the process's heap. A program that
-// allocates and frees volumes of the same few sizes again and again (a
-// correction reading its references, a cohort of cases) otherwise has each
-// block mapped and unmapped every time and faulted in page by page, which can
-// cost more than the work done on it. Programs call this once at start-up.
-void ReuseVolumeMemory();
 
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).

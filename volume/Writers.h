@@ -15,7 +15,8 @@
 enum class ElementStorage { UnsignedByte, Short };
 
 // MetaImage with MET_UCHAR or MET_SHORT elements (CVoxel::SaveMetaImage is
-// the first, without the reason for a failure).
+// the first, without the reason for a failure); a header path ending in ".mha"
+// gets the voxels in the same file.
 bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storage,
                    std::string* error = nullptr);
 
@@ -41,14 +42,28 @@ bool IsNiftiPath(const std::string& path);
 bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage storage,
                std::string* error = nullptr);
 
+// Whether a save path asks for MetaImage in one file: its name ends in ".mha"
+// (any case); the voxels follow the header ("ElementDataFile = LOCAL").
+bool IsOneFileMetaImagePath(const std::string& path);
+
 // The file the save commands write for a chosen path: the path itself for
-// NIfTI and DICOM Segmentation (".dcm"), WithMhdExtension(path) for MetaImage
-// (the header).
+// NIfTI, one-file MetaImage and DICOM Segmentation (".dcm"), WithMhdExtension(path)
+// for MetaImage (the header).
 std::string SavedPathFor(const std::string& path);
 
+// `storage`, or Short when a voxel lies outside what `storage` holds (unsigned
+// bytes hold 0..255), so that no save changes a value.
+ElementStorage StorageThatFits(const CVoxel& volume, ElementStorage storage);
+
+// The line that says a save was widened: "Saved [PATH] with 16-bit voxels: its
+// values do not fit in 0..255".
+std::string WidenedSaveText(const std::string& written);
+
 // The save commands' writer: NIfTI when IsNiftiPath(path), otherwise MetaImage
-// (with its ".raw" data file) at WithMhdExtension(path). *written receives
-// SavedPathFor(path). A ".dcm" path is refused: a DICOM Segmentation needs the
-// image it segments (SaveLabelAs in volume/DicomSeg.h).
+// (in one file for ".mha", else with its ".raw" data file at
+// WithMhdExtension(path)). *written receives SavedPathFor(path). The voxels are
+// stored as StorageThatFits(volume, storage); *widened (if given) says whether
+// that is wider than `storage`. A ".dcm" path is refused: a DICOM Segmentation
+// needs the image it segments (SaveLabelAs in volume/DicomSeg.h).
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
-                  std::string* written = nullptr, std::string* error = nullptr);
+                  std::string* written = nullptr, std::string* error = nullptr, bool* widened = nullptr);

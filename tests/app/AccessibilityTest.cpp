@@ -9,6 +9,15 @@
 using namespace apptest;
 
 namespace {
+// Sets a control's value as a screen reader or an automation tool does.
+bool SetAccessibleValue(QWidget* widget, int value) {
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+  QAccessibleValueInterface* valueInterface = accessible ? accessible->valueInterface() : nullptr;
+  if (!valueInterface) return false;
+  valueInterface->setCurrentValue(value);
+  return true;
+}
+
 QString AccessibleText(QWidget* widget, QAccessible::Text kind) {
   QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
   return accessible ? accessible->text(kind) : QStringLiteral("<not accessible>");
@@ -79,4 +88,31 @@ TEST_F(AccessibilityTest, ControlsWithoutATellingTextKeepDescriptiveNames) {
   }
   // Buttons are read by their text.
   EXPECT_EQ(Name(ctl::kLoadImage), "Load Image");
+}
+
+// A value set through the accessibility interface takes effect as a mouse
+// move does: the readout, the view, the zoom and the window follow it.
+TEST_F(AccessibilityTest, ASliderSetThroughAccessibilityMovesTheViewLikeTheMouse) {
+  LoadCase();
+  Slider(ctl::kSliceY)->setSliderPosition(7);
+  ASSERT_EQ(Viewer().Axis(), 1);
+  ASSERT_TRUE(SetAccessibleValue(Dialog().Control(ctl::kSliceZ), 3));
+  EXPECT_EQ(Slider(ctl::kSliceZ)->value(), 3);
+  EXPECT_EQ(Text(ctl::kSliceZText), "3   ");
+  EXPECT_EQ(Name(ctl::kSliceZText), "3   ");
+  EXPECT_EQ(Viewer().SliceZ(), 3);
+  EXPECT_EQ(Viewer().Axis(), 0);
+  EXPECT_EQ(Viewer().SliceY(), 7);
+
+  ASSERT_TRUE(SetAccessibleValue(Dialog().Control(ctl::kZoomSlider), 250));
+  EXPECT_EQ(Dialog().Zoom(), 250);
+  EXPECT_EQ(Text(ctl::kZoomEdit), "250");
+
+  ASSERT_TRUE(SetAccessibleValue(Dialog().Control(ctl::kWindowLow), -500));
+  ASSERT_TRUE(SetAccessibleValue(Dialog().Control(ctl::kWindowHigh), 4000));
+  EXPECT_EQ(Text(ctl::kWindowLowText), "-500   ");
+  EXPECT_EQ(Text(ctl::kWindowHighText), "4000   ");
+  EXPECT_EQ(Viewer().WindowLow(), -500);
+  EXPECT_EQ(Viewer().WindowHigh(), 4000);
+  ExpectReadoutsReadAsShown();
 }

@@ -68,6 +68,38 @@ TEST_F(StrokeCommandsTest, TheRadioButtonsChooseTheModeAndSwitchTheirControls) {
   EXPECT_FALSE(Viewer().Marking());
 }
 
+// A ticked mode button means its controls can be used once a segmentation is
+// loaded: after Reset and a second image, and when the segmentation is loaded
+// again, without clicking the mode button once more.
+TEST_F(StrokeCommandsTest, ATickedModeKeepsItsControlsUsableWhenTheCaseIsLoadedAgain) {
+  for (const int mode : {ctl::kSemiAutomatic, ctl::kManual}) {
+    LoadCase();
+    Click(mode);
+    Click(ctl::kReset);
+    ASSERT_TRUE(Checked(mode));
+    ASSERT_FALSE(Enabled(ctl::kMarking));
+    // A second image alone brings no segmentation: the mode's controls wait for one.
+    ClickWithFile(ctl::kLoadImage, PathOf("image.mhd"));
+    EXPECT_FALSE(Enabled(ctl::kMarking)) << mode;
+    ClickWithFile(ctl::kLoadSegmentation, PathOf("segmentation.mhd"));
+    EXPECT_TRUE(Checked(mode)) << mode;
+    ExpectGroup(kCorrectionGroup, true);
+    ExpectGroup(kReferenceDir, mode == ctl::kSemiAutomatic);
+    EXPECT_EQ(Dialog().CorrectionMode(), mode == ctl::kManual ? 1 : 0);
+    // The segmentation loaded again over the first keeps them usable too.
+    ClickWithFile(ctl::kLoadSegmentation, PathOf("segmentation.mhd"));
+    ExpectGroup(kCorrectionGroup, true);
+    ExpectGroup(kReferenceDir, mode == ctl::kSemiAutomatic);
+    Click(ctl::kReset);
+  }
+  // Marking works at once in the mode the button shows.
+  LoadCase();
+  Click(ctl::kMarking);
+  EXPECT_TRUE(Dialog().Marking());
+  EXPECT_TRUE(Viewer().Marking());
+  EXPECT_TRUE(Messages().empty());
+}
+
 TEST_F(StrokeCommandsTest, ManualMarkingWritesTheHelpOnceAndSwitchesTheViewer) {
   LoadCase();
   Click(ctl::kManual);

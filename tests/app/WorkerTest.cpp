@@ -4,36 +4,26 @@
 
 #include "DialogFixture.h"
 #include "Phantom.h"
+#include "app/SpinControl.h"
 #include "correction/CorrectionDriver.h"
 #include "volume/Writers.h"
 
 using namespace apptest;
 
 namespace {
-// Every command that could touch a volume of a running worker.
-const std::vector<int> kLocked = {ctl::kLoadImage,
-                                  ctl::kLoadSegmentation,
-                                  ctl::kLoadBoundary,
-                                  ctl::kSaveSegmentation,
-                                  ctl::kReset,
-                                  ctl::kSemiAutomatic,
-                                  ctl::kManual,
-                                  ctl::kReferenceDir,
-                                  ctl::kBrowseReferenceDir,
-                                  ctl::kMarking,
-                                  ctl::kBrush3D,
-                                  ctl::kBrushSizeEdit,
-                                  ctl::kBrushSpin,
-                                  ctl::kLoadUI,
-                                  ctl::kSaveUI,
-                                  ctl::kClearUI,
-                                  ctl::kSegmentation,
-                                  ctl::kCancelCorrection};
 constexpr const char* kBusy = "A correction is running. Please wait until it has finished.";
 }  // namespace
 
 class WorkerTest : public DialogFixture {
  protected:
+  // Every control of the window that has an identifier.
+  std::vector<int> ControlIds() {
+    std::vector<int> ids;
+    for (QWidget* widget : Dialog().findChildren<QWidget*>())
+      if (widget->property("controlId").isValid()) ids.push_back(widget->property("controlId").toInt());
+    return ids;
+  }
+
   // Manual mode, Marking on, a foreground stroke outside the segmentation box
   // and a background stroke inside it, on slice 4.
   void PaintManualStrokes() {
@@ -107,15 +97,42 @@ TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
   LoadCase();
   PaintManualStrokes();
   std::map<int, bool> enabledBefore;
-  for (int id : kLocked) enabledBefore[id] = Enabled(id);
+  for (int id : ControlIds()) enabledBefore[id] = Enabled(id);
   const CVoxel* segmentation = Dialog().Segmentation();
+  const CVoxel* strokes = Dialog().StrokeMap();
+  const std::string referenceDir = Dialog().ReferenceDir();
+  const int brushSize = Dialog().BrushSize();
+  const QString brushText = Text(ctl::kBrushSizeEdit);
+  const QString referenceText = Text(ctl::kReferenceDir);
+  const std::size_t fileRequests = m_platform.FileRequests().size();
 
   Click(ctl::kSegmentation);
   // The worker now waits for the window's thread to take its first log line:
   // nothing has been processed yet, so the run is certainly still going.
   ASSERT_TRUE(Dialog().IsWorkerRunning());
-  for (int id : kLocked) EXPECT_FALSE(Enabled(id)) << id;
   EXPECT_FALSE(Viewer().Marking());  // no painting into the map the worker reads
+  // A user tries every button and types into every field: nothing that could
+  // touch the run's volumes answers (no file dialog, no message, no change).
+  for (int id : ControlIds()) {
+    QWidget* control = Dialog().Control(id);
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+      if (id != ctl::kShowSegmentation && id != ctl::kShowBoundary) button->click();
+    } else if (auto* edit = qobject_cast<QLineEdit*>(control); edit && id != ctl::kZoomEdit) {
+      QTest::keyClicks(edit, "7");
+    } else if (auto* spin = qobject_cast<CSpinControl*>(control); spin && id == ctl::kBrushSpin) {
+      spin->Step(1);
+    }
+  }
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(m_platform.FileRequests().size(), fileRequests);
+  EXPECT_EQ(Dialog().Segmentation(), segmentation);
+  EXPECT_EQ(Dialog().StrokeMap(), strokes);
+  EXPECT_EQ(Dialog().ReferenceDir(), referenceDir);
+  EXPECT_EQ(Dialog().BrushSize(), brushSize);
+  EXPECT_EQ(Text(ctl::kBrushSizeEdit), brushText);
+  EXPECT_EQ(Text(ctl::kReferenceDir), referenceText);
+  EXPECT_EQ(Dialog().CorrectionMode(), 1);
+  EXPECT_TRUE(Dialog().IsWorkerRunning());
   // Commands that reach the window anyway are refused.
   Dialog().OnLoadImage();
   Dialog().OnReset();
@@ -124,7 +141,7 @@ TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
   Dialog().OnClearUI();
   Dialog().OnSaveSegmentation();
   EXPECT_EQ(Messages(), std::vector<std::string>(6, kBusy));
-  EXPECT_TRUE(m_platform.FileRequests().size() == 2u);
+  EXPECT_EQ(m_platform.FileRequests().size(), fileRequests);
   // View controls stay usable.
   EXPECT_TRUE(Enabled(ctl::kSliceZ));
   Slider(ctl::kSliceY)->setSliderPosition(3);
@@ -134,7 +151,8 @@ TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
   EXPECT_FALSE(Dialog().IsWorkerRunning());
   EXPECT_EQ(Dialog().Segmentation(), segmentation);
   EXPECT_EQ(Log().back(), "Manual segmentation correction is done...");
-  for (int id : kLocked) EXPECT_EQ(Enabled(id), enabledBefore[id]) << id;
+  for (int id : ControlIds()) EXPECT_EQ(Enabled(id), enabledBefore[id]) << id;
+  EXPECT_EQ(Dialog().BrushSize(), brushSize);
   const Lines log = Log();
   EXPECT_EQ(std::count(log.begin(), log.end(), "Manual segmentation correction starts..."), 1);
 }

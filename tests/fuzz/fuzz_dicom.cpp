@@ -1,4 +1,4 @@
-// Feeds arbitrary bytes to the DICOM series reader (through VTK): the input
+// Feeds arbitrary bytes to the DICOM series reader (through GDCM): the input
 // is cut at every "\n--next-file--\n" into files slice00.dcm, slice01.dcm, ...
 // (at most 8) of one folder, and the series in that folder is read.
 #include <cstdint>

@@ -2,7 +2,8 @@
 // window reads them. The first byte picks the layout:
 //   0: the rest is one ".nii" file;
 //   1: the first 348 bytes of the rest are an Analyze ".hdr", the remainder its ".img";
-//   2: the rest, gzip-compressed, is a ".nii.gz" file.
+//   2: the rest, gzip-compressed, is a ".nii.gz" file;
+//   3: the first 540 bytes of the rest are a NIfTI-2 ".hdr", the remainder its ".img".
 // A volume read is written back as NIfTI and read again.
 #include <zlib.h>
 
@@ -22,19 +23,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
   const std::string& folder = fuzzfiles::FreshFolder();
   std::string path;
-  switch (data[0] % 3) {
+  switch (data[0] % 4) {
     case 0:
       path = folder + "/input.nii";
       fuzzfiles::Write(path, rest);
       break;
-    case 1: {
-      constexpr std::size_t kHeaderBytes = 348;
+    case 1:
+    case 3: {
+      const std::size_t headerBytes = data[0] % 4 == 1 ? 348 : 540;
       path = folder + "/input.hdr";
-      fuzzfiles::Write(path, rest.substr(0, kHeaderBytes));
-      fuzzfiles::Write(folder + "/input.img", rest.size() > kHeaderBytes ? rest.substr(kHeaderBytes) : "");
+      fuzzfiles::Write(path, rest.substr(0, headerBytes));
+      fuzzfiles::Write(folder + "/input.img", rest.size() > headerBytes ? rest.substr(headerBytes) : "");
       break;
     }
-    default: {
+    case 2: {
       path = folder + "/input.nii.gz";
       gzFile gz = gzopen(path.c_str(), "wb");
       if (!gz) std::abort();
@@ -52,8 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   // Whatever geometry was read, the volume is written back as NIfTI and reads
   // back with the same voxels and the same qform and sform codes.
+  // NIfTI-1 holds at most 32767 voxels along an axis; a longer NIfTI-2 volume is refused.
   const std::string back = folder + "/back.nii";
-  if (!SaveNifti(volume, back, ElementStorage::Short)) std::abort();
+  if (!SaveNifti(volume, back, ElementStorage::Short)) {
+    if (std::max({volume.X, volume.Y, volume.Z}) > 32767) return 0;
+    std::abort();
+  }
   CVoxel reread;
   if (!ReadAnalyzeNifti(reread, back, &sink) || !reread.SameSize(volume) ||
       !std::equal(volume.Data(), volume.Data() + volume.VoxelCount(), reread.Data()) ||

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 
 #include "tests/volume/TestFiles.h"
 #include "volume/Voxel.h"
+#include "volume/Writers.h"
 
 namespace toolrun {
 
@@ -53,6 +55,39 @@ inline void WriteMetaImage(const std::filesystem::path& header, const CVoxel& vo
   std::ofstream out(data, std::ios::binary);
   const std::size_t bytes = std::min(truncateTo, volume.VoxelCount() * sizeof(CVoxel::value_type));
   out.write(reinterpret_cast<const char*>(volume.Data()), static_cast<std::streamsize>(bytes));
+}
+
+// A NIfTI-1 file holding `volumes` copies of the volume as a 4-D image
+// (16-bit elements), as a scanner's time series would be stored.
+inline void WriteVolumes(const std::filesystem::path& path, const CVoxel& volume, std::int16_t volumes) {
+  const std::filesystem::path one = std::filesystem::path(path).concat(".one.nii");
+  if (!SaveNifti(volume, one.string(), ElementStorage::Short)) return;
+  std::string bytes = testfiles::ReadFile(one.string());
+  std::filesystem::remove(one);
+  const std::string data = bytes.substr(352);
+  const std::int16_t four = 4;
+  bytes.replace(40, 2, reinterpret_cast<const char*>(&four), 2);     // dim[0]
+  bytes.replace(48, 2, reinterpret_cast<const char*>(&volumes), 2);  // dim[4]
+  for (int t = 1; t < volumes; ++t) bytes += data;
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The MetaImage lines that place a volume: spacing, origin and the direction's
+// columns one after the other, to full precision.
+inline std::string GeometryLines(const CVoxel& v) {
+  std::string spacing = "ElementSpacing =", offset = "Offset =", matrix = "TransformMatrix =";
+  char number[40];
+  for (int c = 0; c < 3; ++c) {
+    std::snprintf(number, sizeof number, " %.9g", v.SpacingOrUnit(c));
+    spacing += number;
+    std::snprintf(number, sizeof number, " %.9g", v.OriginOrZero(c));
+    offset += number;
+    for (int r = 0; r < 3; ++r) {
+      std::snprintf(number, sizeof number, " %.17g", v.direction[r][c]);
+      matrix += number;
+    }
+  }
+  return spacing + "\n" + offset + "\n" + matrix + "\n";
 }
 
 }  // namespace toolrun

@@ -248,15 +248,17 @@ TEST(DicomSeries, AFolderWithOneSeriesReadsAsTheSeriesWhateverElseItHolds) {
   EXPECT_TRUE(sink.messages.empty());
 }
 
-TEST(DicomSeries, NonSquarePixelsTakeTheRowSpacingAlongY) {
+TEST(DicomSeries, RowSpacingIsAlongYAndSliceSpacingIsTheGapBetweenPositions) {
   TempDir dir;
   SeriesSpec spec;
   spec.base.pixelSpacing = {0.55, 0.625};  // between rows, between columns
+  spec.base.thickness = 1.0;                // thin slices 2.5 mm apart: the gap is the z spacing
   WriteSeries(dir.Path("s"), MakeSeries(spec));
   const CVoxel v(dir.Path("s"));
   ASSERT_TRUE(v.HasData());
   EXPECT_FLOAT_EQ(v.spacing[0], 0.625f);
   EXPECT_FLOAT_EQ(v.spacing[1], 0.55f);
+  EXPECT_FLOAT_EQ(v.spacing[2], 2.5f);
   double p[3];
   v.PhysicalPoint(4, 3, 0, p);
   EXPECT_NEAR(p[0], 1 + 4 * 0.625, 1e-5);
@@ -354,4 +356,66 @@ TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
   ASSERT_EQ(stack.instances.size(), 1u);
   EXPECT_EQ(stack.slices[0].frame, 2);  // slices[3], the highest, is the third frame stored
   EXPECT_EQ(stack.slices[3].frame, 1);
+}
+
+TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
+  TempDir dir;
+  SeriesSpec spec;
+  spec.count = 4;
+  spec.rows = 16;
+  spec.columns = 12;
+  spec.value = [](int x, int row, int k) { return (x * 37 + row * 101 + k * 997) % 4000 - 1000; };
+  WriteSeries(dir.Path("original"), MakeSeries(spec));
+  RecordingSink sink;
+  const CVoxel original(dir.Path("original"), &sink);
+  ExpectSameAsVtk(dir.Path("original"), original);
+  const std::vector<gdcm::TransferSyntax> lossless = {gdcm::TransferSyntax::ImplicitVRLittleEndian,
+                                                      gdcm::TransferSyntax::ExplicitVRBigEndian,
+                                                      gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian,
+                                                      gdcm::TransferSyntax::RLELossless,
+                                                      gdcm::TransferSyntax::JPEGLosslessProcess14_1,
+                                                      gdcm::TransferSyntax::JPEGLSLossless,
+                                                      gdcm::TransferSyntax::JPEG2000Lossless};
+  for (const gdcm::TransferSyntax& ts : lossless) {
+    SCOPED_TRACE(ts.GetString());
+    const std::string folder = dir.Path(std::string("ts-") + ts.GetString());
+    ASSERT_TRUE(dicomfiles::TranscodeFolder(dir.Path("original"), folder, ts));
+    dicom::DicomStack stack;
+    std::string why;
+    ASSERT_TRUE(dicom::LocateDicomStack(folder, &stack, &why)) << why;
+    EXPECT_EQ(stack.instances[0].transferSyntaxUid, ts.GetString());
+    const CVoxel copy(folder, &sink);
+    ASSERT_TRUE(copy.HasData()) << (sink.messages.empty() ? "" : sink.messages.back());
+    ASSERT_EQ(copy.Size(), original.Size());
+    for (std::size_t i = 0; i < copy.VoxelCount(); ++i) ASSERT_EQ(copy[i], original[i]) << "voxel " << i;
+    EXPECT_TRUE(SameGeometry(copy, original));
+  }
+  // A lossy copy reads as GDCM's decompressed copy of it reads with VTK.
+  const std::string lossy = dir.Path("lossy"), back = dir.Path("back");
+  ASSERT_TRUE(dicomfiles::TranscodeFolder(dir.Path("original"), lossy, gdcm::TransferSyntax::JPEG2000));
+  ASSERT_TRUE(dicomfiles::TranscodeFolder(lossy, back, gdcm::TransferSyntax::ExplicitVRLittleEndian));
+  ExpectSameAsVtk(back, CVoxel(lossy, &sink));
+  EXPECT_TRUE(sink.messages.empty()) << sink.messages[0];
+
+  // A damaged compressed image is refused naming the file and its transfer syntax.
+  const std::string jpeg = dir.Path(
+      std::string("ts-") + gdcm::TransferSyntax::GetTSString(gdcm::TransferSyntax::JPEGLosslessProcess14_1));
+  std::string bytes = testfiles::ReadFile(jpeg + "/slice02.dcm");
+  WriteFile(jpeg + "/slice02.dcm", bytes.substr(0, bytes.size() - 200) + std::string(200, '\xff'));
+  EXPECT_FALSE(CVoxel(jpeg, &sink).HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("slice02.dcm"), std::string::npos) << sink.messages[0];
+}
+
+// The file that made VTK's DICOM reader write past its buffer.
+TEST(DicomSeries, TheFileThatOverranVtksBufferIsRefusedQuietly) {
+  TempDir dir;
+  WriteFile(dir.Path("slice00.dcm"),
+            testfiles::ReadFile(CORVANE_DICOM_CORPUS "/heap-overflow-in-vtk-reader"));
+  RecordingSink sink;
+  const CVoxel v(dir.Path("slice00.dcm"), &sink);
+  EXPECT_FALSE(v.HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_EQ(sink.messages[0].rfind("Cannot read a DICOM series from " + dir.Root() + ": ", 0), 0u)
+      << sink.messages[0];
 }

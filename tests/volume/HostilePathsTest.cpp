@@ -188,13 +188,13 @@ TEST(HostilePaths, AWriterNeverReplacesAFifoOrFolder) {
   std::string error;
   ASSERT_EQ(::mkfifo(dir.Path("pipe.raw").c_str(), 0600), 0);
   EXPECT_FALSE(SaveRaw16(v, dir.Path("pipe.raw"), &error));
-  EXPECT_EQ(error, "cannot write " + dir.Path("pipe.raw") + ": " + kFifo);
+  EXPECT_EQ(error, "cannot write '" + dir.Path("pipe.raw") + "': " + kFifo);
   struct stat st {};
   ASSERT_EQ(::stat(dir.Path("pipe.raw").c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 
   std::filesystem::create_directory(dir.Path("seg.raw"));
   EXPECT_FALSE(v.SaveMetaImage(dir.Path("seg.mhd"), &error));
-  EXPECT_EQ(error, "cannot write " + dir.Path("seg.raw") + ": " + kFolder);
+  EXPECT_EQ(error, "cannot write '" + dir.Path("seg.raw") + "': " + kFolder);
   EXPECT_EQ(dir.List(), (std::vector<std::string>{"pipe.raw", "seg.raw"})) << "nothing else is left behind";
 }

@@ -55,7 +55,9 @@ TEST_P(WriterFailure, MissingFolderIsAFailure) {
                                                 : Filled(2, 1).SaveMetaImage(path);
   EXPECT_FALSE(ok);
   if (GetParam() != Writer::MetaImageUChar) {
-    EXPECT_NE(error.find("badPath"), std::string::npos) << error;
+    // A plain sentence with the system's reason, no internal cause name.
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_EQ(error.find("badPath"), std::string::npos) << error;
   }
   EXPECT_TRUE(dir.List().empty());
 }

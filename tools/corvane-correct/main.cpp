@@ -4,25 +4,25 @@
 //                   [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]
 //                   [--image IMAGE]
 //
-// OUT ending in .nii or .nii.gz is written as NIfTI-1, OUT ending in .dcm as
-// a DICOM Segmentation of the DICOM series IMAGE (checked before the run),
-// any other name as MetaImage (".mhd" appended unless it ends in it); either
-// way with the segmentation's geometry.
+// OUT ending in .nii or .nii.gz is written as NIfTI-1, in .mha as one-file
+// MetaImage, OUT ending in .dcm as a DICOM Segmentation of the DICOM series
+// IMAGE (checked before the run), any other name as MetaImage (".mhd" appended
+// unless it ends in it); either way with the segmentation's geometry.
 //
 // Prints the log lines of the run as the window shows them; with --truth also
 // the Dice overlap before and after, and with --metrics every measure of
-// corvane-evaluate before and after, as its CSV file. Any failure: one line on stderr, exit
-// status 2, no output written.
+// corvane-evaluate before and after, as its CSV file. Any failure: one line on
+// stderr, the exit status of the common table, no output written.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "correction/CorrectionDriver.h"
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
@@ -30,23 +30,39 @@
 #include "session/CaseSession.h"
 #include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
+#include "volume/GridReorder.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
 namespace {
 
-constexpr int kFailure = 2;
+constexpr const char* kName = "corvane-correct";
 constexpr int kMaximumThreads = 1024;
 
-const char kUsage[] =
+const cli::Program kProgram{
+    kName,
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
-    "                       [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE]\n"
+    "                       [--mode semi|manual] [--truth GT] [--threads N] [--metrics FILE] [-q]\n"
     "                       [--image IMAGE]\n"
-    "OUT ending in .nii or .nii.gz is written as NIfTI-1, any other name as MetaImage\n"
-    "(.mhd appended unless OUT ends in it), in the segmentation's place in space.\n"
-    "OUT ending in .dcm is written as a DICOM Segmentation of IMAGE, the DICOM series\n"
-    "(a file of it, or its folder) whose grid the segmentation lies on.\n";
+    "       corvane-correct --help | --version\n"
+    "OUT ending in .nii or .nii.gz is written as NIfTI-1, in .mha as MetaImage in one file, any\n"
+    "other name as MetaImage (.mhd appended unless OUT ends in it), in the segmentation's place in\n"
+    "space; an OUT that is a folder or ends in '/' is refused. --metrics - writes the measures to\n"
+    "standard output. Options take their value as --opt VALUE or --opt=VALUE; -q silences notices.\n"
+    "OUT ending in .dcm is written as a DICOM Segmentation of IMAGE, the DICOM series (a file of\n"
+    "it, or its folder) whose grid the segmentation lies on.\n"};
+
+// The options; a new one is a new row here and a line in ParseArguments.
+const std::vector<cli::Option> kOptions{{"--segmentation"}, {"--scribbles"}, {"--references"}, {"--output"},
+                                        {"--mode"},         {"--truth"},     {"--threads"},    {"--metrics"},
+                                        {"--image"}};
+
+// A failure: its exit status and its one line.
+struct Failure {
+  int status = cli::kInput;
+  std::string message;
+};
 
 // Keeps the messages of the libraries so a failure can be told on one line.
 class CollectingSink final : public MessageSink {
@@ -55,10 +71,11 @@ class CollectingSink final : public MessageSink {
   std::vector<std::string> messages;
 };
 
-bool Fail(std::string& error, std::string text) {
-  error = std::move(text);
+bool Fail(Failure& failure, int status, std::string text) {
+  failure = {status, std::move(text)};
   return false;
 }
+bool Fail(Failure& failure, std::string text) { return Fail(failure, cli::kInput, std::move(text)); }
 
 std::string OneLine(std::string text) {
   for (char& c : text)
@@ -72,56 +89,60 @@ struct Options {
   int threads = 0;  // 0: every core; the result never depends on it
 };
 
-bool ParseArguments(int argc, char** argv, Options& o, std::string& error) {
-  static const std::vector<std::string> kNames{"--segmentation", "--scribbles", "--references",
-                                               "--output",       "--mode",      "--truth",
-                                               "--threads",      "--metrics",   "--image"};
-  std::map<std::string, std::string> values;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (std::find(kNames.begin(), kNames.end(), name) == kNames.end())
-      return Fail(error, "unknown argument '" + name + "' (see --help)");
-    if (i + 1 >= argc) return Fail(error, name + " needs a value");
-    if (values.count(name)) return Fail(error, name + " is given twice");
-    values[name] = argv[++i];
-  }
+bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
+  const auto usage = [&](const std::string& text) {
+    return Fail(failure, cli::kUsage, text + " (see --help)");
+  };
   for (const char* required : {"--segmentation", "--scribbles", "--output"})
-    if (!values.count(required)) return Fail(error, std::string("missing ") + required + " (see --help)");
-  o.segmentation = values["--segmentation"];
-  o.scribbles = values["--scribbles"];
-  o.output = values["--output"];
-  o.references = values.count("--references") ? values["--references"] : "";
-  o.truth = values.count("--truth") ? values["--truth"] : "";
-  o.metrics = values.count("--metrics") ? values["--metrics"] : "";
-  o.image = values.count("--image") ? values["--image"] : "";
+    if (!a.Has(required)) return usage(std::string("missing ") + required);
+  o.segmentation = a.Value("--segmentation");
+  o.scribbles = a.Value("--scribbles");
+  o.output = a.Value("--output");
+  o.references = a.Value("--references");
+  o.truth = a.Value("--truth");
+  o.metrics = a.Value("--metrics");
+  o.image = a.Value("--image");
   if (IsDicomSegPath(o.output) && o.image.empty())
-    return Fail(error,
+    return Fail(failure, cli::kInput,
                 "a DICOM Segmentation output (" + o.output + ") needs --image, the DICOM series it segments");
-  if (values.count("--metrics") && o.truth.empty()) return Fail(error, "--metrics needs --truth");
-  if (values.count("--mode")) {
-    const std::string& mode = values["--mode"];
-    if (mode != "semi" && mode != "manual")
-      return Fail(error, "--mode must be semi or manual, not '" + mode + "'");
+  if (a.Has("--metrics") && o.truth.empty()) return usage("--metrics needs --truth");
+  if (a.Has("--mode")) {
+    const std::string mode = a.Value("--mode");
+    if (mode != "semi" && mode != "manual") return usage("--mode must be semi or manual, not '" + mode + "'");
     o.manual = mode == "manual";
   }
-  if (!o.manual && !values.count("--references"))
-    return Fail(error, "missing --references (needed by --mode semi)");
-  if (values.count("--threads")) {
-    const std::string& text = values["--threads"];
+  if (!o.manual && !a.Has("--references")) return usage("missing --references (needed by --mode semi)");
+  if (a.Has("--threads")) {
+    const std::string text = a.Value("--threads");
     char* end = nullptr;
     errno = 0;
     const long n = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > kMaximumThreads)
-      return Fail(error, "--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
-                             ", not '" + text + "'");
+      return usage("--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
+                   ", not '" + text + "'");
     o.threads = static_cast<int>(n);
   }
   return true;
 }
 
+// The outputs can be written: checked before any input is read.
+bool CheckOutputs(const Options& o, Failure& failure) {
+  // The ".mhd appended" rule would turn a folder name into a hidden "DIR/.mhd".
+  if (!o.output.empty() && o.output.back() == '/')
+    return Fail(failure, cli::kOutput,
+                "cannot write '" + o.output + "': the name ends in '/', so it names a folder, not a file");
+  if (const std::string kind = NotARegularFile(WriteTarget(o.output)); kind.starts_with("it is a folder"))
+    return Fail(failure, cli::kOutput, "cannot write '" + o.output + "': " + kind);
+  for (const std::string& path : {SavedPathFor(o.output), o.metrics}) {
+    if (path.empty()) continue;
+    if (const std::string problem = cli::CheckOutput(path, path == o.metrics); !problem.empty())
+      return Fail(failure, cli::kOutput, problem);
+  }
+  return true;
+}
+
 // Loads through the load dispatcher; a volume without voxels is a failure.
-bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVoxel>& volume,
-          std::string& error) {
+bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVoxel>& volume, Failure& error) {
   std::error_code missing;
   if (path.empty() || !std::filesystem::exists(path, missing))
     return Fail(error, "cannot read the " + what + " '" + path + "': no such file or folder");
@@ -131,18 +152,29 @@ bool Load(const std::string& what, const std::string& path, std::unique_ptr<CVox
     const std::string why = sink.messages.empty() ? "it holds no voxel data" : OneLine(sink.messages.front());
     return Fail(error, "cannot read the " + what + " '" + path + "': " + why);
   }
+  for (const std::string& message : sink.messages)
+    std::fprintf(stderr, "corvane-correct: %s\n", OneLine(message).c_str());
   return true;
 }
 
-bool Run(const Options& o, std::string& error) {
+bool Run(const Options& o, Failure& error) {
   std::unique_ptr<CVoxel> segmentation, map, truth;
   if (!Load("segmentation", o.segmentation, segmentation, error) ||
       !Load("scribble map", o.scribbles, map, error))
     return false;
+  // A volume holding the segmentation's voxels in another axis order or direction is put on its grid.
+  auto reorder = [&](CVoxel& volume, const char* what, const std::string& path) {
+    std::string how;
+    if (ReorderOntoGrid(volume, *segmentation, &how) == GridMatch::Reordered)
+      std::fprintf(stderr, "corvane-correct: %s\n",
+                   ReorderedText(what, path, "segmentation", o.segmentation, how).c_str());
+  };
+  reorder(*map, "scribble map", o.scribbles);
   if (!map->SameSize(*segmentation))
     return Fail(error, "the scribble map and the segmentation differ in size");
   if (!o.truth.empty()) {
     if (!Load("ground truth", o.truth, truth, error)) return false;
+    reorder(*truth, "ground truth", o.truth);
     if (!truth->SameSize(*segmentation))
       return Fail(error, "the ground truth and the segmentation differ in size");
     const std::string mismatch = o.metrics.empty() ? "" : evaluation::GeometryMismatch(*truth, *segmentation);
@@ -151,12 +183,11 @@ bool Run(const Options& o, std::string& error) {
   // Volumes that do not lie where the segmentation lies are still used voxel
   // for voxel, as the window does; the user is told.
   auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
-    if (!SameGeometry(volume, *segmentation))
-      std::fprintf(stderr, "corvane-correct: %s\n", GeometryMismatchText(what, "segmentation").c_str());
+    if (!SameGeometry(volume, *segmentation)) cli::Notice(kName, GeometryMismatchText(what, "segmentation"));
   };
   std::string why;
   if (IsDicomSegPath(o.output) && !CanSaveDicomSegmentation(*segmentation, o.image, &why))
-    return Fail(error, "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
+    return Fail(error, cli::kInput, "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
   warnIfElsewhere(*map, "scribble map");
   if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
@@ -185,25 +216,32 @@ bool Run(const Options& o, std::string& error) {
   if (!done)
     return Fail(error,
                 messages.messages.empty() ? "the correction failed" : OneLine(messages.messages.front()));
-  for (const std::string& warning : messages.messages)
-    std::fprintf(stderr, "corvane-correct: warning: %s\n", OneLine(warning).c_str());
+  for (const std::string& warning : messages.messages) cli::Notice(kName, "warning: " + OneLine(warning));
 
   // The result lies where the segmentation lies: it is the segmentation, corrected.
   const std::string output = SavedPathFor(o.output);
   // The measures are staged first and put in place only once the segmentation is written.
-  StagedFile metrics(o.metrics);
+  const bool metricsToStdout = o.metrics == "-";
+  StagedFile metrics(metricsToStdout ? "" : o.metrics);
+  std::string metricsText;
   if (!o.metrics.empty()) {
     std::vector<evaluation::ResultRow> rows;
     evaluation::AppendCaseRows("", o.segmentation, evaluation::Evaluate(*truth, before), rows);
     evaluation::AppendCaseRows("", output, evaluation::Evaluate(*truth, *segmentation), rows);
-    if (!metrics.Create() || !metrics.Write(evaluation::CsvText(rows, false)) || !metrics.Finish())
-      return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
+    metricsText = evaluation::CsvText(rows, false);
+    if (!metricsToStdout && (!metrics.Create() || !metrics.Write(metricsText) || !metrics.Finish()))
+      return Fail(error, cli::kOutput, metrics.Error());
   }
+  bool widened = false;
   const SegAlgorithm algorithm = o.manual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
-  if (!SaveLabelAs(*segmentation, o.output, o.image, algorithm, nullptr, &why))
-    return Fail(error, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
-  if (!o.metrics.empty() && !metrics.Commit())
-    return Fail(error, "cannot write '" + o.metrics + "': " + metrics.Error());
+  const bool saved = IsDicomSegPath(o.output)
+                         ? SaveDicomSegmentation(*segmentation, o.image, algorithm, o.output, &why)
+                         : SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened);
+  if (!saved) return Fail(error, cli::kOutput, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
+  if (widened) cli::Notice(kName, WidenedSaveText(output));
+  if (!o.metrics.empty() && !metricsToStdout && !metrics.Commit())
+    return Fail(error, cli::kOutput, metrics.Error());
+  if (metricsToStdout) std::fputs(metricsText.c_str(), stdout);
   if (truth) {
     std::printf("Dice before: %.4f\n", evaluation::Dice(before, *truth));
     std::printf("Dice after: %.4f\n", evaluation::Dice(*segmentation, *truth));
@@ -214,22 +252,20 @@ bool Run(const Options& o, std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+  cli::HandleInterruptions();
+  cli::Arguments arguments;
+  if (const auto status = cli::Parse(kProgram, argc, argv, kOptions, arguments)) return *status;
   // Every reference label is read into a block of the same size and freed again.
   ReuseVolumeMemory();
   Options options;
-  std::string error;
-  bool done = false;
+  Failure failure;
   try {
-    done = ParseArguments(argc, argv, options, error) && Run(options, error);
+    if (ParseArguments(arguments, options, failure) && CheckOutputs(options, failure) &&
+        Run(options, failure))
+      return cli::kDone;
   } catch (const std::bad_alloc&) {
-    error = "not enough memory";
+    failure = {cli::kInput, "not enough memory"};
   }
-  if (done) return 0;
-  std::fflush(stdout);
-  std::fprintf(stderr, "corvane-correct: %s\n", error.c_str());
-  return kFailure;
+  cli::Error(kName, failure.message);
+  return failure.status;
 }

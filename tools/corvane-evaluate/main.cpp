@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "evaluation/Cohort.h"
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
@@ -16,9 +17,10 @@
 
 namespace {
 
-constexpr int kBadArguments = 1;
-constexpr int kBadInput = 2;
-constexpr int kCannotWrite = 3;
+constexpr const char* kName = "corvane-evaluate";
+constexpr int kBadArguments = cli::kUsage;
+constexpr int kBadInput = cli::kInput;
+constexpr int kCannotWrite = cli::kOutput;
 constexpr int kMaximumThreads = 1024;
 
 const char kHelp[] =
@@ -33,7 +35,9 @@ const char kHelp[] =
     "\n"
     "Inputs: any volume Corvane reads. A voxel is foreground when its value is non-zero, or equals N\n"
     "with --label N. Truth and segmentation must agree in size, spacing (1e-4 relative), origin\n"
-    "(1e-3 mm) and direction (1e-4).\n"
+    "(1e-3 mm) and direction (1e-4), or hold the same voxel centres in another axis order or\n"
+    "direction: such a truth is reordered by position onto the segmentation's grid (one line on\n"
+    "stderr says so).\n"
     "\n"
     "CSV columns: segmentation,region,dice,jaccard,truth_ml,segmentation_ml,rvd_percent,abd_mm,\n"
     "hd95_mm,hd_mm,surface_dice_1mm,surface_dice_2mm (segmentation: the path as given; region:\n"
@@ -75,9 +79,24 @@ const char kHelp[] =
     "(header once) give the case rows of one run, and --summarize MERGED.csv recomputes the summary\n"
     "rows over the case rows of a joined file (its own summary rows are ignored).\n"
     "\n"
-    "Exit status: 0 done; 1 bad arguments; 2 an input cannot be read, the geometry differs or a\n"
-    "manifest is malformed (one line on stderr starting with 'corvane-evaluate: ', nothing written);\n"
-    "3 an output file cannot be written.\n";
+    "--csv - and --json - write to standard output (the table is then not printed). Options take\n"
+    "their value as --opt VALUE or --opt=VALUE; -q silences notices.\n"
+    "\n"
+    "A failure prints one line on stderr starting with 'corvane-evaluate: ' and writes nothing;\n"
+    "status 2 covers an input that cannot be read, a geometry that differs and a malformed manifest.\n"
+    "In a manifest, a case that cannot be read or compared gets one line on stderr ('case NAME: ...'\n"
+    "with its file) and is left out; the other cases are measured and written, the summary covers\n"
+    "them, and the exit status is 4. When no case can be read the status is 2 and nothing is written.\n"
+    "A shard beyond the number of cases is refused (status 1).\n";
+
+const cli::Program kProgram{kName, kHelp, false, true};
+
+// The options; a new one is a new row here and a line in ParseArguments.
+const std::vector<cli::Option> kOptions{{"--truth"},    {"--segmentation", true, true},
+                                        {"--manifest"}, {"--summarize"},
+                                        {"--csv"},      {"--json"},
+                                        {"--label"},    {"--threads"},
+                                        {"--shard"}};
 
 struct Options {
   std::string truth, manifest, summarize, csv, json, shard;
@@ -103,29 +122,15 @@ bool ParseWholeNumber(const std::string& text, long low, long high, long& value)
   return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
 }
 
-bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
-  static const std::vector<std::string> kNames{"--truth",     "--segmentation", "--manifest",
-                                               "--summarize", "--csv",          "--json",
-                                               "--label",     "--threads",      "--shard"};
-  std::map<std::string, std::string> values;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    bool known = false;
-    for (const std::string& n : kNames) known = known || n == name;
-    if (!known) return Fail(failure, kBadArguments, "unknown argument '" + name + "' (see --help)");
-    if (i + 1 >= argc) return Fail(failure, kBadArguments, name + " needs a value");
-    const std::string value = argv[++i];
-    if (name == "--segmentation") {
-      o.segmentations.push_back(value);
-      continue;
-    }
-    if (values.count(name)) return Fail(failure, kBadArguments, name + " is given twice");
-    values[name] = value;
-  }
+bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
+  o.segmentations = a.Values("--segmentation");
   const auto take = [&](const char* name, std::string& into) {
-    if (values.count(name)) into = values[name];
-    return values.count(name) > 0;
+    into = a.Value(name);
+    return a.Has(name);
   };
+  std::map<std::string, std::string> values;
+  for (const char* name : {"--label", "--threads", "--shard"})
+    if (a.Has(name)) values[name] = a.Value(name);
   const bool single = take("--truth", o.truth);
   const bool manifest = take("--manifest", o.manifest);
   const bool summarize = take("--summarize", o.summarize);
@@ -162,29 +167,39 @@ bool ParseArguments(int argc, char** argv, Options& o, Failure& failure) {
   return true;
 }
 
+// The outputs can be written: checked before any input is read.
+bool CheckOutputs(const Options& o, Failure& failure) {
+  for (const std::string& path : {o.csv, o.json}) {
+    if (path.empty()) continue;
+    if (const std::string problem = cli::CheckOutput(path, true); !problem.empty())
+      return Fail(failure, kCannotWrite, problem);
+  }
+  return true;
+}
+
 // Every output file is staged beside its target and renamed into place only
 // when all of them are complete.
 bool WriteOutputs(const Options& o, const std::vector<evaluation::ResultRow>& rows, bool withCase,
                   Failure& failure) {
   std::vector<std::unique_ptr<StagedFile>> files;
   const auto stage = [&](const std::string& path, const std::string& text) {
-    if (path.empty()) return true;
+    if (path.empty() || path == "-") return true;
     files.push_back(std::make_unique<StagedFile>(path));
     StagedFile& f = *files.back();
-    if (!f.Create() || !f.Write(text) || !f.Finish())
-      return Fail(failure, kCannotWrite, "cannot write '" + path + "': " + f.Error());
+    if (!f.Create() || !f.Write(text) || !f.Finish()) return Fail(failure, kCannotWrite, f.Error());
     return true;
   };
   if (!stage(o.csv, evaluation::CsvText(rows, withCase)) ||
       !stage(o.json, evaluation::JsonText(rows, withCase)))
     return false;
   for (auto& f : files)
-    if (!f->Commit()) return Fail(failure, kCannotWrite, "cannot write '" + f->Target() + "': " + f->Error());
+    if (!f->Commit()) return Fail(failure, kCannotWrite, f->Error());
   return true;
 }
 
-bool Run(const Options& o, Failure& failure) {
+bool Run(const Options& o, Failure& failure, int& status) {
   std::vector<evaluation::ResultRow> rows;
+  std::vector<std::string> notices;  // what the reading said: one line each on stderr once all is done
   std::string error;
   bool withCase = true;
   if (!o.truth.empty()) {
@@ -192,7 +207,7 @@ bool Run(const Options& o, Failure& failure) {
     std::vector<evaluation::CohortCase> cases;
     for (const std::string& s : o.segmentations) cases.push_back({"", s, o.truth, s, ""});
     std::vector<evaluation::CaseMetrics> metrics;
-    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
+    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error, &notices))
       return Fail(failure, kBadInput, error);
     for (std::size_t i = 0; i < cases.size(); ++i)
       evaluation::AppendCaseRows("", cases[i].segmentation, metrics[i], rows);
@@ -206,12 +221,31 @@ bool Run(const Options& o, Failure& failure) {
       int index = 0, count = 0;
       if (!evaluation::ParseShard(o.shard, index, count, error)) return Fail(failure, kBadArguments, error);
       for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
+      if (cases.empty())
+        return Fail(failure, kBadArguments,
+                    "shard " + o.shard + " holds no case: the manifest lists " + std::to_string(all.size()) +
+                        (all.size() == 1 ? " case" : " cases"));
     }
+    // A case that cannot be read is told and left out; the others are measured and written.
     std::vector<evaluation::CaseMetrics> metrics;
-    if (!evaluation::EvaluateCases(cases, o.foreground, o.threads, metrics, error))
-      return Fail(failure, kBadInput, error);
-    for (std::size_t i = 0; i < cases.size(); ++i)
-      evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
+    std::vector<std::string> errors;
+    evaluation::EvaluateEachCase(cases, o.foreground, o.threads, metrics, errors, &notices);
+    std::size_t failed = 0;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      if (errors[i].empty()) {
+        evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
+      } else {
+        ++failed;
+        if (failed < cases.size()) cli::Error(kName, "case " + cases[i].name + ": " + errors[i]);
+      }
+    }
+    if (failed == cases.size()) {
+      return Fail(failure, kBadInput,
+                  cases.size() == 1
+                      ? "case " + cases[0].name + ": " + errors[0]
+                      : "no case could be read (case " + cases.back().name + ": " + errors.back() + ")");
+    }
+    if (failed > 0) status = cli::kSomeFailed;
     const std::vector<evaluation::ResultRow> summary = evaluation::SummaryRows(rows);
     rows.insert(rows.end(), summary.begin(), summary.end());
   } else {
@@ -227,26 +261,35 @@ bool Run(const Options& o, Failure& failure) {
     rows.insert(rows.end(), summary.begin(), summary.end());
   }
   if (!WriteOutputs(o, rows, withCase, failure)) return false;
-  std::fputs(evaluation::TableText(rows, withCase).c_str(), stdout);
+  for (const std::string& notice : notices) cli::Notice(kName, notice);
+  // Standard output carries either the file that "-" names or the table.
+  if (o.csv == "-") {
+    std::fputs(evaluation::CsvText(rows, withCase).c_str(), stdout);
+  } else if (o.json == "-") {
+    std::fputs(evaluation::JsonText(rows, withCase).c_str(), stdout);
+  } else {
+    std::fputs(evaluation::TableText(rows, withCase).c_str(), stdout);
+  }
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
+  cli::HandleInterruptions();
+  cli::Arguments arguments;
+  if (const auto status = cli::Parse(kProgram, argc, argv, kOptions, arguments)) return *status;
   ReuseVolumeMemory();
   Options options;
   Failure failure{0, ""};
   try {
-    if (ParseArguments(argc, argv, options, failure) && Run(options, failure)) return 0;
+    int status = cli::kDone;  // kSomeFailed when a cohort left cases out
+    if (ParseArguments(arguments, options, failure) && CheckOutputs(options, failure) &&
+        Run(options, failure, status))
+      return status;
   } catch (const std::bad_alloc&) {
     failure = {kBadInput, "not enough memory"};
   }
-  std::fflush(stdout);
-  std::fprintf(stderr, "corvane-evaluate: %s\n", failure.message.c_str());
+  cli::Error(kName, failure.message);
   return failure.status;
 }

@@ -38,47 +38,36 @@ std::string ToolUsage() {
          "  --references N    reference labels to write, default 10\n"
          "  --seed S          the case to generate (same seed, same files), default 1\n"
          "  --strokes K       scribble strokes marking segmentation errors, default 6\n"
-         "  --dots N          separate scribble dots on the errors (stress case), default 0\n";
+         "  --dots N          separate scribble dots on the errors (stress case), default 0\n"
+         "  -q                no notices on stderr\n"
+         "The case is written into a temporary folder beside DIR's files and moved into place when\n"
+         "complete, so an interrupted run leaves no half case. Options take their value as\n"
+         "--opt VALUE or --opt=VALUE.\n";
+}
+
+const cli::Program& ToolProgram() {
+  static const cli::Program program{"corvane-phantom", ToolUsage()};
+  return program;
 }
 
 bool ParseToolArguments(const std::vector<std::string>& args, ToolOptions* options, std::string* error) {
+  // The options; a new one is a new row here and a branch below.
+  static const std::vector<cli::Option> kOptions{{"--out"},  {"--size"},    {"--references"},
+                                                 {"--seed"}, {"--strokes"}, {"--dots"}};
+  cli::Arguments arguments;
+  if (!cli::ParseOnly(ToolProgram(), args, kOptions, arguments, error)) return false;
   ToolOptions parsed;
-  bool haveOut = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool haveValue = false;
-    if (name == "--help" || name == "-h") {
-      parsed.help = true;
-      continue;
-    }
-    if (name.rfind("--", 0) != 0) {
-      *error = "unexpected argument '" + name + "'";
-      return false;
-    }
-    const std::size_t equals = name.find('=');
-    if (equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-      haveValue = true;
-    }
-    if (name != "--out" && name != "--size" && name != "--references" && name != "--seed" &&
-        name != "--strokes" && name != "--dots") {
-      *error = "unknown option '" + name + "'";
-      return false;
-    }
-    if (!haveValue) {
-      if (i + 1 >= args.size()) {
-        *error = "option " + name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    }
+  parsed.help = arguments.Help();
+  parsed.version = arguments.Version();
+  parsed.quiet = arguments.Quiet();
+  parsed.outDir = arguments.Value("--out");
+  for (const cli::Option& option : kOptions) {
+    const std::string& name = option.name;
+    if (!arguments.Has(name)) continue;
+    const std::string value = arguments.Value(name);
     bool ok = true;
     if (name == "--out") {
       ok = !value.empty();
-      parsed.outDir = value;
-      haveOut = true;
     } else if (name == "--size") {
       ok = ParseSize(value, &parsed.phantom.size);
     } else if (name == "--references") {
@@ -95,8 +84,8 @@ bool ParseToolArguments(const std::vector<std::string>& args, ToolOptions* optio
       return false;
     }
   }
-  if (!parsed.help) {
-    if (!haveOut) {
+  if (!parsed.help && !parsed.version) {
+    if (!arguments.Has("--out")) {
       *error = "missing --out DIR";
       return false;
     }

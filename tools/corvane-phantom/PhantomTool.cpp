@@ -1,5 +1,7 @@
 #include "PhantomTool.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +10,7 @@
 #include <system_error>
 
 #include "evaluation/Metrics.h"
+#include "volume/FileIO.h"
 #include "volume/Writers.h"
 
 namespace phantom {
@@ -60,6 +63,85 @@ bool IsReferenceName(const std::string& name) {
   return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A folder that holds the case until it is complete; removed (with what it
+// holds) unless moved into place.
+class StagingFolder {
+ public:
+  explicit StagingFolder(fs::path path) : m_path(std::move(path)) {}
+  ~StagingFolder() {
+    if (m_created) {
+      std::error_code ignored;
+      fs::remove_all(m_path, ignored);
+      temporaries::Forget(m_path.string());
+    }
+  }
+  StagingFolder(const StagingFolder&) = delete;
+  StagingFolder& operator=(const StagingFolder&) = delete;
+
+  const fs::path& Path() const { return m_path; }
+
+  bool Create(std::ostream& err) {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);  // left by a process that was killed outright
+    std::error_code ec;
+    m_created = temporaries::Create(m_path.string(), true, [&] { return fs::create_directory(m_path, ec); });
+    if (!m_created)
+      err << kPrefix << "cannot create folder '" << m_path.string() << "': " << ec.message() << "\n";
+    return m_created;
+  }
+
+  // Puts the case at `dir`: by one rename when dir does not exist, else file
+  // by file, removing references of an earlier, larger run (only files named
+  // as this tool names them). An interruption waits until this is done.
+  bool MoveInto(const fs::path& dir, int& removed, std::ostream& err) {
+    const std::unique_lock<std::mutex> hold = temporaries::Hold();
+    std::error_code ec;
+    if (!fs::exists(dir, ec)) {
+      fs::rename(m_path, dir, ec);
+      if (!ec) {
+        m_moved = true;
+        return true;
+      }
+    }
+    ec.clear();
+    fs::create_directories(dir / "references", ec);
+    std::set<std::string> written;
+    for (const char* sub : {"", "references"}) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(m_path / sub, ec)) {
+        if (!entry.is_regular_file()) continue;
+        const fs::path to = dir / sub / entry.path().filename();
+        fs::rename(entry.path(), to, ec);
+        if (ec) {
+          err << kPrefix << "cannot write '" << to.string() << "': " << ec.message() << "\n";
+          return false;
+        }
+        if (*sub) written.insert(entry.path().filename().string());
+      }
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir / "references", ec)) {
+      const std::string name = entry.path().filename().string();
+      if (entry.is_regular_file() && IsReferenceName(name) && !written.contains(name)) {
+        std::error_code removeError;
+        if (fs::remove(entry.path(), removeError)) ++removed;
+      }
+    }
+    return true;
+  }
+
+  // After MoveInto, outside its lock.
+  void Forget() {
+    if (m_moved) {
+      temporaries::Forget(m_path.string());
+      m_created = false;
+    }
+  }
+
+ private:
+  fs::path m_path;
+  bool m_created = false;
+  bool m_moved = false;
+};
+
 }  // namespace
 
 int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -67,21 +149,45 @@ int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std:
   std::string problem;
   if (!ParseToolArguments(args, &options, &problem)) {
     err << kPrefix << problem << " (see --help)\n";
-    return 2;
+    return cli::kUsage;
   }
   if (options.help) {
-    out << ToolUsage();
-    return 0;
+    out << cli::HelpText(ToolProgram());
+    return cli::kDone;
+  }
+  if (options.version) {
+    out << cli::VersionLine("corvane-phantom") << "\n";
+    return cli::kDone;
   }
 
-  const fs::path dir(options.outDir);
-  const fs::path referenceDir = dir / "references";
+  fs::path dir(options.outDir);
+  if (!dir.has_filename()) dir = dir.parent_path();  // "out/" is the folder out
   std::error_code ec;
-  fs::create_directories(referenceDir, ec);
-  if (ec || !fs::is_directory(referenceDir)) {
-    err << kPrefix << "cannot create output folder '" << referenceDir.string() << "'"
-        << (ec ? ": " + ec.message() : std::string()) << "\n";
-    return 2;
+  if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+    err << kPrefix << "cannot write into '" << options.outDir << "': it is not a folder\n";
+    return cli::kOutput;
+  }
+  // The case is written into a hidden folder beside DIR and moved into place
+  // when complete, so that an interruption or a failed write leaves no half case.
+  const fs::path parent = dir.has_parent_path() ? dir.parent_path() : fs::path(".");
+  fs::create_directories(parent, ec);
+  problem = OutputProblem((parent / "x").string());
+  if (std::error_code ignored; problem.empty() && fs::is_directory(dir, ignored))
+    problem = OutputProblem((dir / "x").string());
+  if (ec || !problem.empty()) {
+    err << kPrefix << "cannot write into '" << options.outDir
+        << "': " << (ec ? ec.message() : problem.substr(problem.find("': ") + 3)) << "\n";
+    return cli::kOutput;
+  }
+  StagingFolder staging(parent / ("." + dir.filename().string() + ".tmp" + std::to_string(::getpid())));
+  if (!staging.Create(err)) return cli::kOutput;
+  const fs::path work = staging.Path();
+  const fs::path referenceDir = work / "references";
+  fs::create_directory(referenceDir, ec);
+  if (ec) {
+    err << kPrefix << "cannot create output folder '" << referenceDir.string() << "': " << ec.message()
+        << "\n";
+    return cli::kOutput;
   }
 
   // The case itself; references are generated and written one at a time so
@@ -89,37 +195,29 @@ int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std:
   PhantomOptions caseOptions = options.phantom;
   caseOptions.references = 0;
   const PhantomCase c = GeneratePhantom(caseOptions);
-  if (!Save(c.image, dir / "image.mhd", err) || !Save(c.truth, dir / "truth.mhd", err) ||
-      !Save(c.segmentation, dir / "segmentation.mhd", err) ||
-      !Save(c.scribbles, dir / "scribbles.mhd", err)) {
-    return 2;
+  if (!Save(c.image, work / "image.mhd", err) || !Save(c.truth, work / "truth.mhd", err) ||
+      !Save(c.segmentation, work / "segmentation.mhd", err) ||
+      !Save(c.scribbles, work / "scribbles.mhd", err)) {
+    return cli::kOutput;
   }
 
   const int count = options.phantom.references;
-  std::set<std::string> written;
   int smallest = 0;
   int largest = 0;
+  cli::Progress progress("corvane-phantom", "references", count);
   for (int i = 0; i < count; ++i) {
     const CVoxel reference = GenerateReference(options.phantom, i);
     const std::string name = ReferenceFileName(i, count);
-    if (!Save(reference, referenceDir / name, err)) return 2;
-    written.insert(name);
-    written.insert(name.substr(0, name.size() - 4) + ".raw");
+    if (!Save(reference, referenceDir / name, err)) return cli::kOutput;
     const int inside = reference.CountNonZero();
     smallest = i == 0 ? inside : std::min(smallest, inside);
     largest = i == 0 ? inside : std::max(largest, inside);
+    progress.Update(i + 1);
   }
-  // References of an earlier, larger run in the same folder would join the
-  // atlas unseen; remove them (only files named as this tool names them).
   int removed = 0;
-  for (const fs::directory_entry& entry : fs::directory_iterator(referenceDir, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (entry.is_regular_file() && IsReferenceName(name) && !written.contains(name)) {
-      std::error_code removeError;
-      if (fs::remove(entry.path(), removeError)) ++removed;
-    }
-  }
+  if (!staging.MoveInto(dir, removed, err)) return cli::kOutput;
 
+  staging.Forget();
   const ScribbleStats& s = c.scribbleStats;
   const int truthInside = c.truth.CountNonZero();
   const CVoxel& image = c.image;
@@ -142,7 +240,7 @@ int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std:
     out << "  references/        none\n";
   }
   if (removed > 0) out << "  removed " << removed << " reference files of an earlier run\n";
-  out << "wrote " << 4 + count << " volumes to " << dir.string() << "\n";
+  out << "wrote " << 4 + count << " volumes to " << options.outDir << "\n";
   if (s.dots < options.phantom.dots) {
     err << kPrefix << "warning: only " << s.dots << " of " << options.phantom.dots
         << " dots found room on the segmentation errors\n";

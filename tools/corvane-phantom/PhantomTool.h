@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "Phantom.h"
 
 namespace phantom {
@@ -13,6 +14,8 @@ struct ToolOptions {
   PhantomOptions phantom;
   std::string outDir;
   bool help = false;
+  bool version = false;
+  bool quiet = false;
 };
 
 // Parses the arguments that follow the program name. Returns false with a
@@ -21,6 +24,8 @@ struct ToolOptions {
 bool ParseToolArguments(const std::vector<std::string>& args, ToolOptions* options, std::string* error);
 
 std::string ToolUsage();
+// The program as the shared command-line code knows it (name, help).
+const cli::Program& ToolProgram();
 
 // File name of reference number index (0-based) out of count: case_NN_label.mhd,
 // zero-padded to at least two digits and to the digits of count, so that sorting
@@ -29,8 +34,8 @@ std::string ReferenceFileName(int index, int count);
 
 // The whole command: parses, generates, writes OUT/image.mhd, truth.mhd,
 // segmentation.mhd, scribbles.mhd and OUT/references/case_NN_label.mhd, and
-// prints a summary to out. Returns 0, or 2 (with one line on err starting with
-// "corvane-phantom: ") for bad options or output that cannot be written.
+// prints a summary to out. Returns 0, or (with one line on err starting with
+// "corvane-phantom: ") 1 for bad options and 3 for output that cannot be written.
 int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace phantom

@@ -103,7 +103,7 @@ void DrawDiceCurves(const std::vector<simulation::DiceCurve>& curves, Canvas& ca
     return kTop + (1.0 - (std::clamp(dice, low, 1.0) - low) / (1.0 - low)) * plotH;
   };
 
-  const double yStep = (1.0 - low) > 0.35 ? 0.1 : 0.05;
+  const double yStep = (1.0 - low) > 0.35 ? 0.1 : (1.0 - low) > 0.15 ? 0.05 : 0.02;
   for (double d = low; d <= 1.0 + 1e-9; d += yStep) {
     canvas.Polyline({{kLeft, Y(d)}, {kLeft + plotW, Y(d)}}, kGrid, 1);
     canvas.Text(kLeft - 8, Y(d) + 4, Number(d, 2), Anchor::kEnd, 12, false);

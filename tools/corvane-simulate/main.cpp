@@ -244,10 +244,10 @@ bool Run(const Options& o, Failure& failure) {
     for (const auto& c : cases)
       if (simulation::IsStatisticName(c.name))
         return Fail(failure, kBadInput, "the case name '" + c.name + "' is kept for the summary rows");
-    std::vector<std::string> warnings;
+    simulation::CaseReport report;
     const bool done =
-        simulation::SimulateCases(cases, o.references, o.modes, o.settings, rows, error, &warnings);
-    for (const std::string& warning : warnings)
+        simulation::SimulateCases(cases, o.references, o.modes, o.settings, rows, error, &report);
+    for (const std::string& warning : report.warnings)
       std::fprintf(stderr, "corvane-simulate: warning: %s\n", warning.c_str());
     if (!done) return Fail(failure, kBadInput, error);
   }

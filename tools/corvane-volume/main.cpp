@@ -1,18 +1,18 @@
-// corvane-volume: inspect any volume Corvane reads, or convert it losslessly.
-//
-//   corvane-volume info PATH
-//   corvane-volume convert IN OUT.raw     (OUT.mhd writes MetaImage MET_SHORT,
-//                                          OUT.nii or OUT.nii.gz NIfTI-1 int16)
-//
-// Exit status: 0 done, 1 bad arguments, 2 the input could not be loaded,
-// 3 the output could not be written.
+// corvane-volume: inspect any volume Corvane reads, or convert it losslessly
+// (see --help).
+#include <nifti1_io.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "CommandLine.h"
 #include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
 #include "volume/Readers.h"
@@ -22,18 +22,32 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: corvane-volume info PATH\n"
-    "       corvane-volume convert IN OUT.raw\n"
+constexpr const char* kName = "corvane-volume";
+
+const cli::Program kProgram{
+    kName,
+    "usage: corvane-volume [-q] info PATH [PATH ...]\n"
+    "       corvane-volume [-q] convert IN OUT\n"
+    "       corvane-volume --help | --version\n"
     "\n"
-    "info     prints size, spacing, origin (LPS, as ITK), direction (row by row), value range\n"
-    "         and the number of non-zero voxels; for a DICOM Segmentation first its segment\n"
-    "         label and frames (the volume is its first segment on its series' grid)\n"
-    "convert  writes the volume losslessly: 16-bit raw with the 40-byte header\n"
-    "         (int32 -1, spacing x y z, origin x y z, X, Y, Z, int16 voxels, little-endian),\n"
-    "         MetaImage with MET_SHORT voxels when OUT ends in .mhd, or NIfTI-1 with int16\n"
-    "         voxels when OUT ends in .nii or .nii.gz; spacing, origin and direction are kept\n"
-    "         (the raw format has no direction: a line on stderr says when one is lost)\n";
+    "info     prints for each PATH its name, the data type stored in the file, size, spacing,\n"
+    "         origin (LPS, as ITK), direction (row by row), value range and the number of\n"
+    "         non-zero voxels; files are separated by an empty line. For a DICOM Segmentation\n"
+    "         also its segment label and frames (the volume is its first segment on the grid\n"
+    "         of its series)\n"
+    "convert  writes the volume losslessly, in the format OUT's suffix names:\n"
+    "           .raw     16-bit raw with the 40-byte header (int32 -1, spacing x y z,\n"
+    "                    origin x y z, X, Y, Z, int16 voxels, little-endian)\n"
+    "           .mhd     MetaImage header with MET_SHORT voxels in OUT's name with .raw\n"
+    "           .mha     MetaImage in one file (header and MET_SHORT voxels)\n"
+    "           .nii     NIfTI-1 with int16 voxels, .nii.gz the same compressed\n"
+    "         any other suffix is refused. Spacing, origin and direction are kept (the raw\n"
+    "         format has no direction: a notice says when one is lost). An OUT that is a\n"
+    "         symbolic link is written through to the file it names.\n"
+    "-q       no notices on stderr\n",
+    true};
+
+const std::vector<std::string> kWrittenSuffixes{".raw", ".mhd", ".mha", ".nii", ".nii.gz"};
 
 // Keeps the readers' messages, one line each.
 class CollectingSink final : public MessageSink {
@@ -47,38 +61,38 @@ class CollectingSink final : public MessageSink {
   std::vector<std::string> messages;
 };
 
-int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "corvane-volume: %s\n", problem);
-  std::fputs(kUsage, stderr);
-  return 1;
+int Usage(const std::string& problem) {
+  cli::Error(kName, problem + " (see --help)");
+  return cli::kUsage;
 }
 
 // One line on stderr; the path is added when the text does not name it already.
-void Say(const std::string& path, const std::string& text) {
-  if (text.find(path) != std::string::npos) {
-    std::fprintf(stderr, "corvane-volume: %s\n", text.c_str());
+void Say(const std::string& path, const std::string& text, bool notice = false) {
+  const std::string line = text.find(path) != std::string::npos ? text : path + ": " + text;
+  if (notice) {
+    cli::Notice(kName, line);
   } else {
-    std::fprintf(stderr, "corvane-volume: %s: %s\n", path.c_str(), text.c_str());
+    cli::Error(kName, line);
   }
 }
 
 // Loads the volume; on failure prints the one line that says why.
 bool Load(const std::string& path, CVoxel& volume) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    Say(path, std::strerror(errno));
+    return false;
+  }
   CollectingSink sink;
   volume = CVoxel(path, &sink);
   if (!volume.HasData()) {
     std::string why;
     for (const std::string& m : sink.messages) why += (why.empty() ? "" : "; ") + m;
-    if (why.empty()) {
-      FileCause cause = FileCause::none;
-      const bool opened = InputFile::Open(path, &cause).IsOpen();
-      why = opened ? "no volume could be read from it"
-                   : std::string("cannot open it (") + FileCauseName(cause) + ")";
-    }
+    if (why.empty()) why = "no volume could be read from it";
     Say(path, why);
     return false;
   }
-  for (const std::string& m : sink.messages) Say(path, m);
+  for (const std::string& m : sink.messages) Say(path, m, true);
   return true;
 }
 
@@ -93,12 +107,65 @@ void DescribeSegmentation(const std::string& path) {
   std::printf("\n");
 }
 
-int Info(const std::string& path) {
+// The ElementType of a MetaImage header ("MET_UCHAR" when the line is missing,
+// as the reader takes it).
+std::string MetaImageElementType(const std::string& path) {
+  InputFile file = InputFile::Open(path);
+  if (!file.IsOpen()) return "unknown";
+  char line[512];
+  // The header ends at ElementDataFile; a few hundred lines is far beyond any real header.
+  for (int n = 0; n < 1000 && std::fgets(line, sizeof line, file.Stream()); ++n) {
+    std::string text(line);
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) continue;
+    auto trim = [](std::string t) {
+      const std::size_t b = t.find_first_not_of(" \t\r\n");
+      const std::size_t e = t.find_last_not_of(" \t\r\n");
+      return b == std::string::npos ? std::string() : t.substr(b, e - b + 1);
+    };
+    const std::string key = trim(text.substr(0, equals));
+    if (key == "ElementType") return trim(text.substr(equals + 1));
+    if (key == "ElementDataFile") break;
+  }
+  return "MET_UCHAR";
+}
+
+// The NIfTI or Analyze datatype of the header ("INT16", "FLOAT32", ...).
+std::string NiftiDataType(const std::string& path) {
+  nifti_set_debug_level(0);
+  nifti_image* header = nifti_image_read(path.c_str(), 0);
+  if (!header) return "unknown";
+  const std::string type = nifti_datatype_string(header->datatype);
+  nifti_image_free(header);
+  return type;
+}
+
+// The element type stored in the file, as the format spells it; "unknown" for
+// formats whose stored type the readers do not report.
+std::string StoredType(const std::string& path) {
+  switch (FormatForPath(path)) {
+    case VolumeFormat::ByteRaw:
+      return "uint8";
+    case VolumeFormat::ShortRaw:
+      return "int16";
+    case VolumeFormat::MetaImage:
+      return MetaImageElementType(path);
+    case VolumeFormat::AnalyzeNifti:
+      return NiftiDataType(path);
+    default:
+      return "unknown";
+  }
+}
+
+bool Info(const std::string& path, bool first) {
   CVoxel volume;
-  if (!Load(path, volume)) return 2;
-  if (IsDicomSegmentation(path)) DescribeSegmentation(path);
+  if (!Load(path, volume)) return false;
   const CVoxel::value_type* data = volume.Data();
   const auto [lo, hi] = std::minmax_element(data, data + volume.VoxelCount());
+  if (!first) std::printf("\n");
+  std::printf("file %s\n", path.c_str());
+  if (IsDicomSegmentation(path)) DescribeSegmentation(path);
+  std::printf("type %s\n", StoredType(path).c_str());
   std::printf("size %d %d %d\n", volume.X, volume.Y, volume.Z);
   std::printf("spacing %g %g %g\n", double{volume.spacing[0]}, double{volume.spacing[1]},
               double{volume.spacing[2]});
@@ -110,11 +177,7 @@ int Info(const std::string& path) {
   std::printf("\n");
   std::printf("range %d %d\n", int{*lo}, int{*hi});
   std::printf("nonzero %d\n", volume.CountNonZero());
-  return 0;
-}
-
-bool EndsWith(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+  return true;
 }
 
 // Whether the voxel axes are the patient's axes (within the tolerance of SameGeometry).
@@ -126,36 +189,52 @@ bool AxesArePatientAxes(const CVoxel& volume) {
 }
 
 int Convert(const std::string& in, const std::string& out) {
+  // The output's name and folder are checked before the input is read.
+  const bool known = std::any_of(kWrittenSuffixes.begin(), kWrittenSuffixes.end(),
+                                 [&](const std::string& s) { return cli::HasSuffix(out, s); });
+  if (!known) {
+    cli::Error(kName, cli::SuffixProblem(kName, out, kWrittenSuffixes));
+    return cli::kOutput;
+  }
+  if (const std::string problem = cli::CheckOutput(out, false); !problem.empty()) {
+    cli::Error(kName, problem);
+    return cli::kOutput;
+  }
   CVoxel volume;
-  if (!Load(in, volume)) return 2;
+  if (!Load(in, volume)) return cli::kInput;
   std::string error;
-  const bool metaImage = EndsWith(out, ".mhd") || EndsWith(out, ".MHD");
-  const bool raw = !metaImage && !IsNiftiPath(out);
+  const bool raw = cli::HasSuffix(out, ".raw");
   const bool ok = IsNiftiPath(out) ? SaveNifti(volume, out, ElementStorage::Short, &error)
-                  : metaImage      ? SaveMetaImageShort(volume, out, &error)
-                                   : SaveRaw16(volume, out, &error);
+                  : raw            ? SaveRaw16(volume, out, &error)
+                                   : SaveMetaImageShort(volume, out, &error);
   if (!ok) {
-    std::fprintf(stderr, "corvane-volume: %s\n", error.c_str());
-    return 3;
+    cli::Error(kName, error);
+    return cli::kOutput;
   }
   if (raw && !AxesArePatientAxes(volume)) {
     Say(out,
-        "the raw format keeps spacing and origin but not the direction; write .mhd or .nii.gz to keep it");
+        "the raw format keeps spacing and origin but not the direction; write .mhd, .mha or .nii.gz to keep "
+        "it",
+        true);
   }
-  return 0;
+  return cli::kDone;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 1 && (args[0] == "-h" || args[0] == "--help")) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  cli::HandleInterruptions();
+  cli::Arguments arguments;
+  if (const auto status = cli::Parse(kProgram, argc, argv, {}, arguments)) return *status;
+  const std::vector<std::string>& args = arguments.Positional();
+  if (args.empty()) return Usage("give a command, info or convert");
+  if (args[0] == "info") {
+    if (args.size() < 2) return Usage("info takes one or more PATHs");
+    bool all = true;
+    for (std::size_t i = 1; i < args.size(); ++i) all = Info(args[i], i == 1) && all;
+    return all ? cli::kDone : cli::kInput;
   }
-  if (args.empty()) return Usage(nullptr);
-  if (args[0] == "info") return args.size() == 2 ? Info(args[1]) : Usage("info takes one PATH");
   if (args[0] == "convert")
     return args.size() == 3 ? Convert(args[1], args[2]) : Usage("convert takes IN and OUT");
-  return Usage(("unknown command \"" + args[0] + "\"").c_str());
+  return Usage("unknown command \"" + args[0] + "\"");
 }

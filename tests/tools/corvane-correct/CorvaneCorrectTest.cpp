@@ -9,8 +9,10 @@
 
 #include "TestLabels.h"
 #include "tests/tools/ToolRun.h"
+#include "tests/volume/OtherOrder.h"
 #include "tests/volume/TestDicomSeries.h"
 #include "volume/DicomSeg.h"
+#include "volume/GridReorder.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
@@ -148,28 +150,32 @@ TEST_F(CorvaneCorrect, EveryFailureIsOneLineStatusTwoAndNoOutput) {
   fs::create_directories(dir_ / "norefs");
   std::ofstream(dir_ / "norefs" / "a_Label.mhd") << "x";
 
-  const std::vector<std::vector<std::string>> failing{
-      Semi(P("missing.mhd"), P("map.mhd"), P("refs")),
-      Semi(P("seg.mhd"), P("cut.mhd"), P("refs")),
-      Semi(P("seg.mhd"), P("small.mhd"), P("refs")),
-      Semi(P("empty.mhd"), P("map.mhd"), P("refs")),
-      Semi(P("seg.mhd"), P("map.mhd"), P("norefs")),
-      Semi(P("seg.mhd"), P("map.mhd"), P("no-such-folder")),
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output", P("out")},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
-       P("out"), "--mode", "auto"},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
-       P("out"), "--threads", "0"},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
-       P("out"), "--truth", P("small.mhd")},
-      {"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output"},
-      {"--segmentation", P("seg.mhd"), "--bogus", "1"},
+  // Unreadable or unfitting inputs exit 2, bad arguments 1.
+  const std::vector<std::pair<std::vector<std::string>, int>> failing{
+      {Semi(P("missing.mhd"), P("map.mhd"), P("refs")), 2},
+      {Semi(P("seg.mhd"), P("cut.mhd"), P("refs")), 2},
+      {Semi(P("seg.mhd"), P("small.mhd"), P("refs")), 2},
+      {Semi(P("empty.mhd"), P("map.mhd"), P("refs")), 2},
+      {Semi(P("seg.mhd"), P("map.mhd"), P("norefs")), 2},
+      {Semi(P("seg.mhd"), P("map.mhd"), P("no-such-folder")), 2},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output", P("out")}, 1},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+        P("out"), "--mode", "auto"},
+       1},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+        P("out"), "--threads", "0"},
+       1},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--references", P("refs"), "--output",
+        P("out"), "--truth", P("small.mhd")},
+       2},
+      {{"--segmentation", P("seg.mhd"), "--scribbles", P("map.mhd"), "--output"}, 1},
+      {{"--segmentation", P("seg.mhd"), "--bogus", "1"}, 1},
   };
-  for (const auto& arguments : failing) {
+  for (const auto& [arguments, status] : failing) {
     const Result r = Run(arguments);
     std::string shown;
     for (const auto& a : arguments) shown += a + " ";
-    EXPECT_EQ(r.status, 2) << shown;
+    EXPECT_EQ(r.status, status) << shown;
     EXPECT_EQ(r.err.rfind("corvane-correct: ", 0), 0u) << shown << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << r.err;
     EXPECT_TRUE(r.out.empty()) << shown << r.out;
@@ -185,14 +191,81 @@ TEST_F(CorvaneCorrect, AFailedWriteSaysWhyAndLeavesNoFile) {
   };
   // The disk fills up: files may not grow past 512 bytes (the data needs 20160).
   Result r = Run(manual(P("out")), "trap '' XFSZ; ulimit -f 1; ");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("cannot write " + P("out.raw") + ": File too large"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(r.err.find("cannot write '" + P("out.raw") + "': File too large"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(P("out.mhd")) || fs::exists(P("out.raw")));
 
   fs::create_directories(dir_ / "taken.mhd");
   r = Run(manual(P("taken.mhd")));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find(P("taken.mhd") + ": it is a folder, not a file"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "corvane-correct: cannot write '" + P("taken.mhd") + "': it is a folder, not a file\n");
+  EXPECT_EQ(r.out, "");  // refused before the run, so no log lines
+}
+
+TEST_F(CorvaneCorrect, AMapAndTruthOfTheSegmentationsGridInAnotherOrderAreReordered) {
+  const std::vector<std::string> base = {"--segmentation", P("seg.mhd"), "--output",  P("base"),
+                                         "--mode",         "manual",     "--truth",   P("truth.mhd"),
+                                         "--scribbles",    P("map.mhd"), "--metrics", P("base.csv")};
+  const Result expected = Run(base);
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  // The map with its slices stacked the other way (as VTK's reader stacks a
+  // series that ITK stacks along the normal), the truth with x and y swapped
+  // and y reversed: the same voxel centres as the segmentation's.
+  const CVoxel map(P("map.mhd")), truth(P("truth.mhd"));
+  const CVoxel reversedMap = testvolumes::StoredInOtherOrder(map, {0, 1, 2}, {false, false, true});
+  const CVoxel swappedTruth = testvolumes::StoredInOtherOrder(truth, {1, 0, 2}, {true, false, false});
+  ASSERT_EQ(swappedTruth.X, 36);
+  WriteMetaImage(dir_ / "map-vtk.mhd", reversedMap, toolrun::GeometryLines(reversedMap));
+  WriteMetaImage(dir_ / "truth-yx.mhd", swappedTruth, toolrun::GeometryLines(swappedTruth));
+  std::vector<std::string> other = base;
+  other[3] = P("other");
+  other[9] = P("map-vtk.mhd");
+  other[7] = P("truth-yx.mhd");
+  other[11] = P("other.csv");
+  const Result r = Run(other);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected.out);  // the same Dice before and after
+  EXPECT_EQ(r.err,
+            "corvane-correct: " +
+                ReorderedText("scribble map", P("map-vtk.mhd"), "segmentation", P("seg.mhd"), "x, y, -z") +
+                "\ncorvane-correct: " +
+                ReorderedText("ground truth", P("truth-yx.mhd"), "segmentation", P("seg.mhd"), "-y, x, z") +
+                "\n");
+  const CVoxel result(P("other.mhd")), expectedResult(P("base.mhd"));
+  ASSERT_TRUE(result.HasData() && expectedResult.HasData());
+  EXPECT_TRUE(std::equal(result.Data(), result.Data() + result.VoxelCount(), expectedResult.Data()));
+  EXPECT_TRUE(SameGeometry(result, expectedResult));
+
+  // A map stored as a series of two volumes: the first is used, with a line saying so.
+  toolrun::WriteVolumes(dir_ / "map-2.nii", reversedMap, 2);
+  other[9] = P("map-2.nii");
+  const Result series = Run(other);
+  ASSERT_EQ(series.status, 0) << series.err;
+  EXPECT_EQ(series.out, expected.out);
+  EXPECT_EQ(series.err.rfind("corvane-correct: " + P("map-2.nii") +
+                                 " holds 2 volumes: only the first was read, 1 volume was skipped.\n",
+                             0),
+            0u)
+      << series.err;
+
+  // The reversed map one slice off is not the same grid: used voxel for voxel with today's warning;
+  // the swapped truth one voxel off keeps being refused for its size.
+  CVoxel shifted = reversedMap;
+  shifted.origin[2] -= 1.0f;
+  WriteMetaImage(dir_ / "map-off.mhd", shifted, toolrun::GeometryLines(shifted));
+  other[9] = P("map-off.mhd");
+  other[7] = P("truth.mhd");
+  const Result off = Run(other);
+  ASSERT_EQ(off.status, 0) << off.err;
+  EXPECT_EQ(off.err, "corvane-correct: " + GeometryMismatchText("scribble map", "segmentation") + "\n");
+  CVoxel shiftedTruth = swappedTruth;
+  shiftedTruth.origin[0] += 1.0f;
+  WriteMetaImage(dir_ / "truth-off.mhd", shiftedTruth, toolrun::GeometryLines(shiftedTruth));
+  other[9] = P("map.mhd");
+  other[7] = P("truth-off.mhd");
+  const Result refused = Run(other);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.err, "corvane-correct: the ground truth and the segmentation differ in size\n");
 }
 
 // A case on a DICOM series: the segmentation and scribbles saved with its geometry.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +13,8 @@
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
 #include "tests/tools/ToolRun.h"
+#include "tests/volume/OtherOrder.h"
+#include "volume/GridReorder.h"
 #include "volume/Voxel.h"
 
 namespace fs = std::filesystem;
@@ -130,12 +133,101 @@ TEST_F(CorvaneEvaluate, RefusesDifferentGeometryAndUnreadableInputWritingNothing
   std::ofstream(P("cut.mhd"))
       << ReadFile(P("truth.mhd")).replace(ReadFile(P("truth.mhd")).find("truth.raw"), 9, "cut.raw");
   ExpectRefused(Run({"--truth", P("cut.mhd"), "--segmentation", P("seg1.mhd"), "--csv", P("out.csv")}));
+}
 
-  // One bad case spoils a manifest run: nothing is written.
+TEST_F(CorvaneEvaluate, ACohortSurvivesCasesThatCannotBeRead) {
+  // Case c5 does not fit its truth, c2's segmentation is missing: each gets one
+  // line naming the case and the file, the other five are measured, written
+  // and summarized, and the status says some failed.
   const std::string manifest = Manifest();
+  ASSERT_EQ(Run({"--manifest", manifest, "--csv", P("full.csv")}).status, 0);
   WriteMetaImage(dir_ / "cases" / "s5.mhd", CVoxel(20, 18, 9));
-  ExpectRefused(Run({"--manifest", manifest, "--csv", P("out.csv")}));
-  EXPECT_EQ(ReadFile(P("out.csv")), "earlier");
+  fs::remove(dir_ / "cases" / "s2.mhd");
+  const Result r = Run({"--manifest", manifest, "--csv", P("out.csv"), "--json", P("out.json")});
+  EXPECT_EQ(r.status, 4);
+  const std::vector<std::string> errors = Lines(r.err);
+  ASSERT_EQ(errors.size(), 2u) << r.err;
+  EXPECT_EQ(errors[0].rfind("corvane-evaluate: case c2: ", 0), 0u) << errors[0];
+  EXPECT_NE(errors[0].find(P("cases/s2.mhd")), std::string::npos) << errors[0];
+  EXPECT_EQ(errors[1].rfind("corvane-evaluate: case c5: ", 0), 0u) << errors[1];
+  EXPECT_NE(errors[1].find("s5.mhd"), std::string::npos) << errors[1];
+  const std::vector<std::string> rows = Lines(ReadFile(P("out.csv")));
+  ASSERT_EQ(rows.size(), 1u + 5 * 4 + 7 * 4);
+  // The rows of the readable cases are those of a full run; the summary is over them.
+  const std::vector<std::string> full = Lines(ReadFile(P("full.csv")));
+  for (const int c : {0, 1, 3, 4, 6})
+    EXPECT_NE(std::find(rows.begin(), rows.end(), full[1 + 4 * c]), rows.end()) << c;
+  for (const std::string& row : rows) EXPECT_NE(row.rfind("c2,", 0), 0u) << row;
+  EXPECT_NE(rows[21], full[29]);  // the mean over five cases, not seven
+  EXPECT_EQ(rows[21].rfind("mean,,whole,", 0), 0u);
+  EXPECT_TRUE(fs::exists(P("out.json")));
+  EXPECT_NE(r.out.find("c6"), std::string::npos);  // the table too
+
+  // No readable case: status 2, nothing written.
+  std::ofstream(dir_ / "cases" / "one.csv") << "truth,segmentation\ngt0.mhd,s2.mhd\n";
+  const Result none = Run({"--manifest", P("cases/one.csv"), "--csv", P("none.csv")});
+  ExpectRefused(none);
+  EXPECT_NE(none.err.find("case 1: "), std::string::npos) << none.err;
+  EXPECT_FALSE(fs::exists(P("none.csv")));
+}
+
+TEST_F(CorvaneEvaluate, ATruthOfTheSegmentationsGridInAnotherOrderIsReordered) {
+  ASSERT_EQ(Run({"--truth", P("truth.mhd"), "--segmentation", P("seg1.mhd"), "--csv", P("base.csv")}).status,
+            0);
+  // An oblique case: the truth stored by another tool with its slices the
+  // other way and with x and y swapped, the segmentation as it is.
+  CVoxel obliqueSeg = CVoxel(P("seg1.mhd")), obliqueTruth = CVoxel(P("truth.mhd"));
+  const double c = std::cos(0.4), s = std::sin(0.4);
+  const double axes[3][3] = {{0.5 * c, -0.5 * s, 0}, {0.5 * s, 0.5 * c, 0}, {0, 0, 2}};
+  const double origin[3] = {12.5, -40.25, 7};
+  ASSERT_TRUE(obliqueSeg.SetGeometryFromMatrix(axes, origin) &&
+              obliqueTruth.SetGeometryFromMatrix(axes, origin));
+  toolrun::WriteMetaImage(dir_ / "seg-oblique.mhd", obliqueSeg, toolrun::GeometryLines(obliqueSeg));
+  toolrun::WriteMetaImage(dir_ / "truth-oblique.mhd", obliqueTruth, toolrun::GeometryLines(obliqueTruth));
+  const CVoxel other = testvolumes::StoredInOtherOrder(obliqueTruth, {1, 0, 2}, {false, false, true});
+  toolrun::WriteMetaImage(dir_ / "truth-other.mhd", other, toolrun::GeometryLines(other));
+
+  ASSERT_EQ(Run({"--truth", P("truth-oblique.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv",
+                 P("oblique.csv")})
+                .status,
+            0);
+  const Result r =
+      Run({"--truth", P("truth-other.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("other.csv")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "corvane-evaluate: " +
+                       ReorderedText("truth", P("truth-other.mhd"), "segmentation", P("seg-oblique.mhd"),
+                                     "y, x, -z") +
+                       "\n");
+  // The very measures of the truth in the segmentation's order (and of the
+  // upright case: the geometry plays no part beyond the slice order).
+  EXPECT_EQ(ReadFile(P("other.csv")), ReadFile(P("oblique.csv")));
+  const std::vector<std::string> upright = Lines(ReadFile(P("base.csv"))),
+                                 turned = Lines(ReadFile(P("other.csv")));
+  ASSERT_EQ(upright.size(), turned.size());
+  for (std::size_t i = 1; i < upright.size(); ++i)
+    EXPECT_EQ(upright[i].substr(upright[i].find(',')), turned[i].substr(turned[i].find(',')));
+
+  // A truth stored as a series of volumes: the first is measured, and the
+  // line that says so comes before the one about the order.
+  toolrun::WriteVolumes(dir_ / "truth-3.nii", other, 3);
+  const Result series =
+      Run({"--truth", P("truth-3.nii"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("series.csv")});
+  ASSERT_EQ(series.status, 0) << series.err;
+  EXPECT_EQ(ReadFile(P("series.csv")), ReadFile(P("oblique.csv")));
+  const std::vector<std::string> told = Lines(series.err);
+  ASSERT_EQ(told.size(), 2u) << series.err;
+  EXPECT_EQ(told[0], "corvane-evaluate: " + P("truth-3.nii") +
+                         " holds 3 volumes: only the first was read, 2 volumes were skipped.");
+  EXPECT_EQ(told[1].rfind("corvane-evaluate: The truth '" + P("truth-3.nii") + "' holds the voxels", 0), 0u);
+
+  // One voxel off along x: not the same points, refused as before.
+  CVoxel off = other;
+  off.origin[0] += 0.5f;
+  toolrun::WriteMetaImage(dir_ / "truth-off.mhd", off, toolrun::GeometryLines(off));
+  const Result refused =
+      Run({"--truth", P("truth-off.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("off.csv")});
+  ExpectRefused(refused);
+  EXPECT_NE(refused.err.find("the sizes differ"), std::string::npos) << refused.err;
 }
 
 TEST_F(CorvaneEvaluate, BadArgumentsExitWithStatusOne) {
@@ -212,11 +304,12 @@ TEST_F(CorvaneEvaluate, ShardsJoinedAndSummarizedEqualOneRun) {
   ASSERT_EQ(Run({"--summarize", P("summary.csv"), "--csv", P("again.csv")}).status, 0);
   EXPECT_EQ(ReadFile(P("again.csv")), ReadFile(P("summary.csv")));
 
-  // More shards than cases: an empty shard still writes its header (and nan summaries).
-  ASSERT_EQ(Run({"--manifest", manifest, "--shard", "9/10", "--csv", P("empty.csv")}).status, 0);
-  const std::vector<std::string> empty = Lines(ReadFile(P("empty.csv")));
-  ASSERT_EQ(empty.size(), 1u + 7 * 4);
-  EXPECT_EQ(empty[1].substr(0, 16), "mean,,whole,nan,");
+  // A shard beyond the number of cases says so and writes nothing.
+  const Result beyond = Run({"--manifest", manifest, "--shard", "9/10", "--csv", P("empty.csv")});
+  ExpectRefused(beyond, 1);
+  EXPECT_NE(beyond.err.find("shard 9/10 holds no case: the manifest lists 7 cases"), std::string::npos)
+      << beyond.err;
+  EXPECT_FALSE(fs::exists(P("empty.csv")));
 
   ExpectRefused(Run({"--summarize", P("truth.mhd")}));
 }
@@ -268,7 +361,7 @@ TEST_F(CorvaneEvaluate, CorrectWritesTheMeasuresBeforeAndAfter) {
   const Result refused = Run({"--segmentation", P("seg1.mhd"), "--scribbles", P("map.mhd"), "--output",
                               P("other"), "--mode", "manual", "--metrics", P("m2.csv")},
                              CORVANE_CORRECT);
-  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(refused.status, 1);
   EXPECT_FALSE(fs::exists(P("m2.csv")));
   EXPECT_FALSE(fs::exists(P("other.mhd")));
 }

@@ -111,17 +111,17 @@ TEST_F(PhantomToolTest, RerunWithFewerReferencesRemovesOnlyItsOwnStaleFiles) {
   EXPECT_TRUE(fs::exists(dir / "references" / "case_x_label.mhd"));
 }
 
-TEST_F(PhantomToolTest, BadOptionsAndUnwritableOutputExitWithStatusTwo) {
+TEST_F(PhantomToolTest, BadOptionsExitOneAndUnwritableOutputThree) {
   std::ofstream(m_root / "file") << "not a folder";
-  const std::vector<std::vector<std::string>> failing = {
-      {"--size", "32x32x8"},                                               // no --out
-      {"--out", (m_root / "x").string(), "--size", "32x32"},               // bad size
-      {"--out", (m_root / "x").string(), "--frobnicate"},                  // unknown option
-      {"--out", (m_root / "file").string(), "--size", "32x32x8"},          // a file, not a folder
-      {"--out", (m_root / "file" / "sub").string(), "--size", "32x32x8"},  // below a file
+  const std::vector<std::pair<std::vector<std::string>, int>> failing = {
+      {{"--size", "32x32x8"}, 1},                                               // no --out
+      {{"--out", (m_root / "x").string(), "--size", "32x32"}, 1},               // bad size
+      {{"--out", (m_root / "x").string(), "--frobnicate"}, 1},                  // unknown option
+      {{"--out", (m_root / "file").string(), "--size", "32x32x8"}, 3},          // a file, not a folder
+      {{"--out", (m_root / "file" / "sub").string(), "--size", "32x32x8"}, 3},  // below a file
   };
-  for (const auto& args : failing) {
-    EXPECT_EQ(Run(args), 2) << args.back();
+  for (const auto& [args, status] : failing) {
+    EXPECT_EQ(Run(args), status) << args.back();
     const std::string message = err.str();
     EXPECT_EQ(message.rfind("corvane-phantom: ", 0), 0u) << message;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;

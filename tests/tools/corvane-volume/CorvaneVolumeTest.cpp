@@ -57,22 +57,24 @@ std::string LongRaw(std::vector<float> spacingOrigin, int X, int Y, int Z,
 
 }  // namespace
 
-TEST_F(Tool, InfoPrintsSixLines) {
+TEST_F(Tool, InfoPrintsNameTypeAndSixLines) {
   WriteFile(dir.Path("v.raw"),
             LongRaw({0.5f, 0.25f, 3.0f, -1.5f, 2.0f, 100.25f}, 3, 2, 1, {0, -7, 12, 0, 300, 1}));
   const Result run = Call("info " + Quoted("v.raw"));
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(
-      run.out,
-      "size 3 2 1\nspacing 0.5 0.25 3\norigin -1.5 2 100.25\ndirection 1 0 0 0 1 0 0 0 1\nrange -7 300\n"
-      "nonzero 4\n");
+  EXPECT_EQ(run.out, "file " + dir.Path("v.raw") +
+                         "\ntype int16\nsize 3 2 1\nspacing 0.5 0.25 3\norigin -1.5 2 100.25\ndirection 1 0 "
+                         "0 0 1 0 0 0 1\nrange -7 300\n"
+                         "nonzero 4\n");
   EXPECT_EQ(run.err, "");
 
   // %g of the 32-bit float, not of a decimal text.
   WriteFile(dir.Path("w.raw"), LongRaw({0.1f, 1e-7f, 123456789.0f, 0, 0, 0}, 1, 1, 1, {5}));
   EXPECT_EQ(Call("info " + Quoted("w.raw")).out,
-            "size 1 1 1\nspacing 0.1 1e-07 1.23457e+08\norigin 0 0 0\ndirection 1 0 0 0 1 0 0 0 1\n"
-            "range 5 5\nnonzero 1\n");
+            "file " + dir.Path("w.raw") +
+                "\ntype int16\nsize 1 1 1\nspacing 0.1 1e-07 1.23457e+08\norigin 0 0 0\ndirection 1 0 0 0 1 "
+                "0 0 0 1\n"
+                "range 5 5\nnonzero 1\n");
 
   // The direction row by row; the origin in LPS as ITK shows it, and a header
   // without ElementSpacing at MetaImage's spacing 1.
@@ -81,7 +83,9 @@ TEST_F(Tool, InfoPrintsSixLines) {
             "ElementDataFile = d.raw\n");
   WriteFile(dir.Path("d.raw"), std::string(1, '\x07'));
   EXPECT_EQ(Call("info " + Quoted("d.mhd")).out,
-            "size 1 1 1\nspacing 1 1 1\norigin 4 -5 6\ndirection 0 -1 0 1 0 0 0 0 1\nrange 7 7\nnonzero 1\n");
+            "file " + dir.Path("d.mhd") +
+                "\ntype MET_UCHAR\nsize 1 1 1\nspacing 1 1 1\norigin 4 -5 6\ndirection 0 -1 0 1 0 0 0 0 "
+                "1\nrange 7 7\nnonzero 1\n");
 }
 
 TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
@@ -95,9 +99,11 @@ TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
   ASSERT_TRUE(SaveDicomSegmentation(label, files[0], SegAlgorithm::Manual, dir.Path("seg.dcm")));
   const Result run = Call("info " + Quoted("seg.dcm"));
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
-            "DICOM Segmentation: segment \"Prostate\" (first of 1), 6 of its 6 frames, of series " +
-                testdicom::SeriesSpec{}.seriesUid);
+  EXPECT_NE(run.out.find("file " + dir.Path("seg.dcm") +
+                         "\nDICOM Segmentation: segment \"Prostate\" (first of 1), 6 of its 6 frames, of series " +
+                         testdicom::SeriesSpec{}.seriesUid + "\n"),
+            std::string::npos)
+      << run.out;
   EXPECT_NE(run.out.find("\nsize 12 10 6\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\nrange 0 1\nnonzero 2\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, "");
@@ -137,7 +143,7 @@ TEST_F(Tool, ConvertToRawSaysWhenTheDirectionIsLost) {
   EXPECT_EQ(oblique.ErrLines(),
             std::vector<std::string>{"corvane-volume: " + dir.Path("out.raw") +
                                      ": the raw format keeps spacing and origin but not the direction; "
-                                     "write .mhd or .nii.gz to keep it"});
+                                     "write .mhd, .mha or .nii.gz to keep it"});
   EXPECT_EQ(ReadFile(dir.Path("out.raw")),
             LongRaw({0.5f, 0.75f, 2.0f, 31.5f, -12.25f, 47.0f}, 1, 1, 1, {-300}));
   // Nothing is lost where the direction is the identity.
@@ -194,20 +200,26 @@ TEST_F(Tool, AFailedLoadIsExitStatusTwoWithOneLine) {
   EXPECT_FALSE(std::filesystem::exists(dir.Path("out.raw")));
   EXPECT_NE(Call("info " + Quoted("nodata.mhd")).err.find("Cannot open mhd file fileNotFound"),
             std::string::npos);
-  EXPECT_NE(Call("info " + Quoted("missing.mhd")).err.find("fileNotFound"), std::string::npos);
+  EXPECT_EQ(Call("info " + Quoted("missing.mhd")).err,
+            "corvane-volume: " + dir.Path("missing.mhd") + ": No such file or directory\n");
 }
 
 TEST_F(Tool, BadArgumentsAndWriteFailures) {
-  for (const char* args : {"", "info", "info a b", "convert a", "frobnicate x"}) {
+  for (const char* args : {"", "info", "convert a", "convert a b c", "frobnicate x", "--frobnicate"}) {
     const Result run = Call(args);
     EXPECT_EQ(run.status, 1) << args;
-    EXPECT_NE(run.err.find("usage: corvane-volume info PATH"), std::string::npos) << args;
+    EXPECT_EQ(run.ErrLines().size(), 1u) << args << run.err;
+    EXPECT_NE(run.err.find("(see --help)"), std::string::npos) << args;
   }
-  EXPECT_EQ(Call("--help").status, 0);
+  const Result help = Call("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: corvane-volume [-q] info PATH"), std::string::npos);
+  EXPECT_NE(help.out.find("Exit status: 0 done; 1 bad arguments; 2"), std::string::npos);
 
   WriteFile(dir.Path("v.raw"), LongRaw({1, 1, 1, 0, 0, 0}, 1, 1, 1, {3}));
   const Result run = Call("convert " + Quoted("v.raw") + " " + Quoted("no/such/folder/out.raw"));
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.err.rfind("corvane-volume: ", 0), 0u);
-  EXPECT_NE(run.err.find("badPath"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err, "corvane-volume: cannot write '" + dir.Path("no/such/folder/out.raw") +
+                         "': No such file or directory\n");
 }

@@ -1,0 +1,179 @@
+#include "CommandLine.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "corvane/Version.h"
+#include "volume/FileIO.h"
+
+namespace cli {
+
+const char kExitStatusHelp[] =
+    "Exit status: 0 done; 1 bad arguments; 2 an input cannot be read or does not fit; 3 an output\n"
+    "cannot be written; 130 interrupted (SIGINT), 143 terminated (SIGTERM), with no temporary file\n"
+    "left behind.\n";
+
+namespace {
+
+bool g_quiet = false;
+
+const Option* Find(const std::vector<Option>& options, std::string_view name) {
+  for (const Option& o : options)
+    if (o.name == name || (!o.alias.empty() && o.alias == name)) return &o;
+  return nullptr;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool Arguments::Has(std::string_view name) const {
+  return std::any_of(m_given.begin(), m_given.end(), [&](const auto& g) { return g.first == name; });
+}
+
+std::string Arguments::Value(std::string_view name) const {
+  for (const auto& [n, v] : m_given)
+    if (n == name) return v;
+  return {};
+}
+
+std::vector<std::string> Arguments::Values(std::string_view name) const {
+  std::vector<std::string> values;
+  for (const auto& [n, v] : m_given)
+    if (n == name) values.push_back(v);
+  return values;
+}
+
+bool ParseOnly(const Program& program, const std::vector<std::string>& args,
+               const std::vector<Option>& options, Arguments& arguments, std::string* error) {
+  arguments = Arguments();
+  const auto fail = [&](const std::string& problem) {
+    *error = problem;
+    return false;
+  };
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    if (optionsEnded || name == "-" || name.empty() || name.front() != '-') {
+      if (!program.positional) return fail("unexpected argument '" + name + "'");
+      arguments.m_positional.push_back(name);
+      continue;
+    }
+    if (name == "--") {
+      optionsEnded = true;
+    } else if (name == "--help" || name == "-h") {
+      arguments.m_help = true;
+    } else if (name == "--version") {
+      arguments.m_version = true;
+    } else if (name == "-q" || name == "--quiet") {
+      arguments.m_quiet = true;
+    } else {
+      std::optional<std::string> value;
+      if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
+        value = name.substr(equals + 1);
+        name.resize(equals);
+      }
+      const Option* option = Find(options, name);
+      if (!option) return fail("unknown argument '" + name + "'");
+      if (!option->takesValue && value) return fail(name + " takes no value");
+      if (option->takesValue && !value) {
+        if (i + 1 >= args.size()) return fail(name + " needs a value");
+        value = args[++i];
+      }
+      if (!option->repeatable && arguments.Has(option->name)) return fail(option->name + " is given twice");
+      arguments.m_given.emplace_back(option->name, value.value_or(""));
+    }
+  }
+  return true;
+}
+
+std::string HelpText(const Program& program) {
+  std::string text = program.help + "\n" + kExitStatusHelp;
+  if (program.someFailed)
+    text +=
+        "4 some cases could not be read: the others are measured and written, and each failed case\n"
+        "has one line on stderr.\n";
+  return text;
+}
+
+std::optional<int> Parse(const Program& program, int argc, const char* const* argv,
+                         const std::vector<Option>& options, Arguments& arguments) {
+  std::string problem;
+  const bool parsed =
+      ParseOnly(program, std::vector<std::string>(argv + 1, argv + argc), options, arguments, &problem);
+  // --help and --version answer even next to other mistakes, as most tools do.
+  if (arguments.Help()) {
+    std::fputs(HelpText(program).c_str(), stdout);
+    return kDone;
+  }
+  if (arguments.Version()) {
+    std::printf("%s\n", VersionLine(program.name).c_str());
+    return kDone;
+  }
+  if (!parsed) {
+    Error(program.name, problem + " (see --help)");
+    return kUsage;
+  }
+  SetQuiet(arguments.Quiet());
+  return std::nullopt;
+}
+
+std::string VersionLine(const std::string& name) { return name + " " + CORVANE_VERSION; }
+
+void Error(const std::string& program, const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
+}
+
+void Notice(const std::string& program, const std::string& text) {
+  if (!g_quiet) Error(program, text);
+}
+
+void SetQuiet(bool quiet) { g_quiet = quiet; }
+bool IsQuiet() { return g_quiet; }
+
+std::string CheckOutput(const std::string& path, bool dashIsStdout) {
+  if (path == "-" && dashIsStdout) return {};
+  return OutputProblem(path);
+}
+
+bool HasSuffix(std::string_view path, std::string_view suffix) {
+  if (path.size() < suffix.size()) return false;
+  const std::string_view end = path.substr(path.size() - suffix.size());
+  return std::equal(end.begin(), end.end(), suffix.begin(), suffix.end(),
+                    [](char a, char b) { return Lower(a) == Lower(b); });
+}
+
+std::string SuffixProblem(const std::string& program, const std::string& path,
+                          const std::vector<std::string>& suffixes) {
+  std::string list;
+  for (std::size_t i = 0; i < suffixes.size(); ++i)
+    list += (i == 0 ? "" : i + 1 == suffixes.size() ? " and " : ", ") + suffixes[i];
+  return "cannot write '" + path + "': " + program + " writes " + list + " files";
+}
+
+namespace {
+double Now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+}  // namespace
+
+Progress::Progress(std::string program, std::string what, long total)
+    : m_program(std::move(program)), m_what(std::move(what)), m_total(total), m_start(Now()) {}
+
+Progress::~Progress() {
+  if (m_shown) std::fputs("\r\033[K", stderr);
+}
+
+void Progress::Update(long done) {
+  if (g_quiet || Now() - m_start < 1.0 || !::isatty(STDERR_FILENO)) return;
+  std::fprintf(stderr, "\r\033[K%s: %s %ld/%ld", m_program.c_str(), m_what.c_str(), done, m_total);
+  std::fflush(stderr);
+  m_shown = true;
+}
+
+}  // namespace cli
