@@ -91,7 +91,8 @@ void CCorvaneDlg::AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, 
 void CCorvaneDlg::OnSaveSegmentation() {
   if (RefuseWhileRunning()) return;
   if (!m_case.RequireSegmentation()) return;
-  const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
+  const auto chosen = m_platform.ChooseFile(
+      m_case.ImageIsDicom() ? kSaveSegmentationDicomFilter : kSaveFilter, FileListView::kList);
   if (!chosen) return;
   m_case.SaveSegmentation(*chosen);
 }

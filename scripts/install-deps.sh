@@ -9,6 +9,7 @@ RUN_PACKAGES=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libvtk9-dev libnifti-dev zlib1g-dev libgdcm-dev
+  libdcmtk-dev
   libnifti2-dev  # nifticlib's NIfTI-2 library: Analyze, NIfTI-1 and NIfTI-2
   xvfb xauth fonts-nanum fonts-dejavu-core
 )
@@ -16,7 +17,7 @@ RUN_PACKAGES=(
 TEST_PACKAGES=(
   git libgtest-dev libgmock-dev
   clang libclang-rt-dev clang-format
-  help2man dpkg-dev fakeroot
+  help2man dpkg-dev fakeroot dicom3tools
   x11-utils imagemagick
   python3 python3-nibabel python3-pydicom python3-numpy python3-vtk9
 )

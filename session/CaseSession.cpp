@@ -9,6 +9,7 @@
 #include "fusion/Fusion.h"
 #include "geometry/BoundaryPoints.h"
 #include "session/RecoveryState.h"
+#include "volume/DicomSeg.h"
 #include "volume/ValueChecks.h"
 #include "volume/Writers.h"
 
@@ -127,6 +128,8 @@ void CCaseSession::SuggestMillimetreMode() {
   Log(line);
 }
 
+bool CCaseSession::ImageIsDicom() const { return m_image && IsDicomImage(m_imagePath); }
+
 RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
@@ -193,8 +196,19 @@ bool CCaseSession::RequireSegmentation() {
 
 bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   std::string written;
-  if (RefuseWhileRunning() || !RequireSegmentation() || !SaveVolume(*m_segmentation, chosenPath, written))
+  if (RefuseWhileRunning() || !RequireSegmentation()) return false;
+  if (IsDicomSegPath(chosenPath)) {
+    // A DICOM Segmentation of the image's series, recording how it was corrected.
+    const SegAlgorithm algorithm =
+        m_mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
+    std::string why;
+    if (!SaveLabelAs(*m_segmentation, chosenPath, m_imagePath, algorithm, &written, &why)) {
+      m_messages.ShowMessage("Failed to save at : [" + written + "]\n" + why);
+      return false;
+    }
+  } else if (!SaveVolume(*m_segmentation, chosenPath, written)) {
     return false;
+  }
   m_segmentationPath = written;
   m_savedSegmentation = m_segmentation->Clone();
   Log("Segmentation is saved at : [" + written + "]");

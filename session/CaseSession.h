@@ -125,6 +125,8 @@ class CCaseSession {
   RetiredVolumes AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
   // True when there is a segmentation; otherwise says so.
   bool RequireSegmentation();
+  // Writes the segmentation by the chosen path's ending (see SaveVolumeAs); a
+  // path ending in ".dcm" writes a DICOM Segmentation of the image's series.
   bool SaveSegmentation(const std::string& chosenPath);
   // Back to the start, keeping the image, its path, the backups and the mode.
   // Starts a new history.
@@ -229,6 +231,9 @@ class CCaseSession {
   // Where the segmentation was loaded from or last saved to; where the boundary was loaded from.
   const std::string& SegmentationPath() const { return m_segmentationPath; }
   const std::string& BoundaryPath() const { return m_boundaryPath; }
+  // Whether the image was read from a DICOM series, so that the segmentation
+  // can be saved as a DICOM Segmentation of it (a chosen path ending in ".dcm").
+  bool ImageIsDicom() const;
   const std::string& ReferenceDir() const { return m_referenceDir; }
   const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
   CorrectionMode Mode() const { return m_mode; }

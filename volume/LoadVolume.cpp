@@ -1,6 +1,7 @@
 // The load dispatcher: the reader is chosen by the path's last three characters.
 #include <string_view>
 
+#include "volume/DicomSeg.h"
 #include "volume/Readers.h"
 #include "volume/Voxel.h"
 
@@ -49,6 +50,8 @@ bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink) {
     case VolumeFormat::Image2048:
       return ReadImage2048(volume, path, sink);
     case VolumeFormat::DicomSeries:
+      // A chosen SEG file is a label volume, not one image of a series.
+      if (IsDicomSegmentation(path)) return ReadDicomSegmentation(volume, path, sink);
       return ReadDicomSeries(volume, path, sink);
   }
   return false;

@@ -3,11 +3,12 @@
 #include <filesystem>
 
 #include "volume/FileIO.h"
+#include "volume/DicomSeg.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
 std::string SavedPathFor(const std::string& path) {
-  return IsNiftiPath(path) || IsOneFileMetaImagePath(path) ? path : WithMhdExtension(path);
+  return IsNiftiPath(path) || IsOneFileMetaImagePath(path) || IsDicomSegPath(path) ? path : WithMhdExtension(path);
 }
 
 std::string SavePathProblem(const std::string& path) {
@@ -36,8 +37,19 @@ bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage 
     if (error) *error = problem;
     return false;
   }
+  if (IsDicomSegPath(path)) {
+    if (error) *error = "a DICOM Segmentation (.dcm) is written only for a label on a DICOM image";
+    return false;
+  }
   const ElementStorage stored = StorageThatFits(volume, storage);
   if (widened) *widened = stored != storage;
   if (IsNiftiPath(path)) return SaveNifti(volume, target, stored, error);
   return SaveMetaImage(volume, target, stored, error);
+}
+
+bool SaveLabelAs(const CVoxel& label, const std::string& path, const std::string& imagePath,
+                 SegAlgorithm algorithm, std::string* written, std::string* error) {
+  if (!IsDicomSegPath(path)) return SaveVolumeAs(label, path, ElementStorage::UnsignedByte, written, error);
+  if (written) *written = path;
+  return SaveDicomSegmentation(label, imagePath, algorithm, path, error);
 }

@@ -47,7 +47,8 @@ bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage sto
 bool IsOneFileMetaImagePath(const std::string& path);
 
 // The file the save commands write for a chosen path: the path itself for
-// NIfTI and one-file MetaImage, WithMhdExtension(path) for MetaImage (the header).
+// NIfTI, one-file MetaImage and DICOM Segmentation (".dcm"), WithMhdExtension(path)
+// for MetaImage (the header).
 std::string SavedPathFor(const std::string& path);
 
 // Why a save command's chosen path is refused before ".mhd" could be appended
@@ -67,6 +68,8 @@ std::string WidenedSaveText(const std::string& written);
 // (in one file for ".mha", else with its ".raw" data file at
 // WithMhdExtension(path)). *written receives SavedPathFor(path). The voxels are
 // stored as StorageThatFits(volume, storage); *widened (if given) says whether
-// that is wider than `storage`. A path SavePathProblem refuses is a failure.
+// that is wider than `storage`. A path SavePathProblem refuses is a failure. A
+// ".dcm" path is refused: a DICOM Segmentation needs the image it segments
+// (SaveLabelAs in volume/DicomSeg.h).
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
                   std::string* written = nullptr, std::string* error = nullptr, bool* widened = nullptr);

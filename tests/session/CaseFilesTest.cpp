@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "SessionFixture.h"
+#include "tests/volume/TestDicomSeries.h"
+#include "volume/DicomSeg.h"
 
 namespace sessiontest {
 namespace {
@@ -187,6 +189,47 @@ TEST_F(CaseFilesTest, AVolumeElsewhereInSpaceLoadsWithOneWarning) {
   PlaceObliquely(small, 5.0f);
   m_case.WarnIfNotWhereTheImageIs(small, "segmentation");
   EXPECT_TRUE(TakeMessages().empty());
+}
+
+// A segmentation of an image read from DICOM is saved as a DICOM Segmentation
+// of that series when the chosen name ends in ".dcm", recording the mode.
+TEST_F(CaseFilesTest, ADcmNameSavesADicomSegmentationOfTheImagesSeries) {
+  const auto files = testdicom::WriteSeries(m_dir.Path("t2"), testdicom::SeriesSpec{});
+  ASSERT_FALSE(files.empty());
+  m_case.AdoptImage(m_case.LoadVolume(files[0]), files[0]);
+  ASSERT_NE(m_case.Image(), nullptr);
+  EXPECT_TRUE(m_case.ImageIsDicom());
+  CVoxel segmentation(m_case.Image()->X, m_case.Image()->Y, m_case.Image()->Z);
+  segmentation.CopyGeometry(*m_case.Image());
+  segmentation.At(2, 3, 1) = 1;
+  segmentation.At(5, 3, 4) = 1;
+  m_case.AdoptSegmentation(std::make_unique<CVoxel>(segmentation), "seg");
+  TakeLines();
+  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("prostate.dcm")));
+  EXPECT_EQ(TakeLines(), (Lines{"Segmentation is saved at : [" + m_dir.Path("prostate.dcm") + "]"}));
+  EXPECT_TRUE(IsDicomSegmentation(m_dir.Path("prostate.dcm")));
+  const CVoxel saved(m_dir.Path("prostate.dcm"));
+  ASSERT_TRUE(saved.HasData());
+  EXPECT_TRUE(SameVoxels(saved, segmentation));
+  EXPECT_TRUE(SameGeometry(saved, segmentation));
+  EXPECT_TRUE(TakeMessages().empty());
+}
+
+TEST_F(CaseFilesTest, ADcmNameWithoutADicomImageIsRefusedAndWritesNothing) {
+  LoadImage(MakeImage(kX, kY, kZ));
+  LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5));
+  EXPECT_FALSE(m_case.ImageIsDicom());
+  TakeMessages();
+  TakeLines();
+  EXPECT_FALSE(m_case.SaveSegmentation(m_dir.Path("prostate.dcm")));
+  const Lines messages = TakeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("Failed to save at : [" + m_dir.Path("prostate.dcm") + "]", 0), 0u)
+      << messages[0];
+  EXPECT_TRUE(TakeLines().empty());
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("prostate.dcm")));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.Path("prostate.dcm.mhd")));
 }
 
 }  // namespace

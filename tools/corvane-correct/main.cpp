@@ -2,10 +2,12 @@
 //
 //   corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT
 //                   [--mode semi|semi-mm|manual] [--truth GT] [--threads N] [--metrics FILE]
+//                   [--image IMAGE]
 //
 // OUT ending in .nii or .nii.gz is written as NIfTI-1, in .mha as one-file
-// MetaImage, any other name as MetaImage (".mhd" appended unless it ends in it);
-// either way with the segmentation's geometry.
+// MetaImage, OUT ending in .dcm as a DICOM Segmentation of the DICOM series
+// IMAGE (checked before the run), any other name as MetaImage (".mhd" appended
+// unless it ends in it); either way with the segmentation's geometry.
 //
 // Prints the log lines of the run as the window shows them; with --truth also
 // the Dice overlap before and after, and with --metrics every measure of
@@ -26,6 +28,7 @@
 #include "evaluation/ResultFiles.h"
 #include "geometry/LabelGeometry.h"
 #include "session/CaseSession.h"
+#include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
 #include "volume/GridReorder.h"
 #include "volume/Sinks.h"
@@ -42,15 +45,19 @@ const cli::Program kProgram{
     kName,
     "usage: corvane-correct --segmentation SEG --scribbles MAP --references DIR --output OUT\n"
     "                       [--mode semi|semi-mm|manual] [--truth GT] [--threads N] [--metrics FILE] [-q]\n"
+    "                       [--image IMAGE]\n"
     "       corvane-correct --help | --version\n"
     "OUT ending in .nii or .nii.gz is written as NIfTI-1, in .mha as MetaImage in one file, any\n"
     "other name as MetaImage (.mhd appended unless OUT ends in it), in the segmentation's place in\n"
     "space; an OUT that is a folder or ends in '/' is refused. --metrics - writes the measures to\n"
-    "standard output. Options take their value as --opt VALUE or --opt=VALUE; -q silences notices.\n"};
+    "standard output. Options take their value as --opt VALUE or --opt=VALUE; -q silences notices.\n"
+    "OUT ending in .dcm is written as a DICOM Segmentation of IMAGE, the DICOM series (a file of\n"
+    "it, or its folder) whose grid the segmentation lies on.\n"};
 
 // The options; a new one is a new row here and a line in ParseArguments.
 const std::vector<cli::Option> kOptions{{"--segmentation"}, {"--scribbles"}, {"--references"}, {"--output"},
-                                        {"--mode"},         {"--truth"},     {"--threads"},    {"--metrics"}};
+                                        {"--mode"},         {"--truth"},     {"--threads"},    {"--metrics"},
+                                        {"--image"}};
 
 // A failure: its exit status and its one line.
 struct Failure {
@@ -78,7 +85,7 @@ std::string OneLine(std::string text) {
 }
 
 struct Options {
-  std::string segmentation, scribbles, references, output, truth, metrics;
+  std::string segmentation, scribbles, references, output, truth, metrics, image;
   CorrectionMode mode = CorrectionMode::kSemiAutomatic;
   int threads = 0;  // 0: every core; the result never depends on it
 };
@@ -95,6 +102,10 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   o.references = a.Value("--references");
   o.truth = a.Value("--truth");
   o.metrics = a.Value("--metrics");
+  o.image = a.Value("--image");
+  if (IsDicomSegPath(o.output) && o.image.empty())
+    return Fail(failure, cli::kInput,
+                "a DICOM Segmentation output (" + o.output + ") needs --image, the DICOM series it segments");
   if (a.Has("--metrics") && o.truth.empty()) return usage("--metrics needs --truth");
   if (a.Has("--mode")) {
     const std::string mode = a.Value("--mode");
@@ -184,6 +195,9 @@ bool Run(const Options& o, Failure& error) {
   auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
     if (!SameGeometry(volume, *segmentation)) notices.push_back(GeometryMismatchText(what, "segmentation"));
   };
+  std::string why;
+  if (IsDicomSegPath(o.output) && !CanSaveDicomSegmentation(*segmentation, o.image, &why))
+    return Fail(error, cli::kInput, "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
   warnIfElsewhere(*map, "scribble map");
   if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
@@ -229,10 +243,12 @@ bool Run(const Options& o, Failure& error) {
     if (!metricsToStdout && (!metrics.Create() || !metrics.Write(metricsText) || !metrics.Finish()))
       return Fail(error, cli::kOutput, metrics.Error());
   }
-  std::string why;
   bool widened = false;
-  if (!SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened))
-    return Fail(error, cli::kOutput, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
+  const SegAlgorithm algorithm = o.mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
+  const bool saved = IsDicomSegPath(o.output)
+                         ? SaveDicomSegmentation(*segmentation, o.image, algorithm, o.output, &why)
+                         : SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened);
+  if (!saved) return Fail(error, cli::kOutput, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
   if (widened) notices.push_back(WidenedSaveText(output));
   if (!o.metrics.empty() && !metricsToStdout && !metrics.Commit())
     return Fail(error, cli::kOutput, metrics.Error());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -31,7 +32,9 @@ const cli::Program kProgram{
     "\n"
     "info     prints for each PATH its name, the data type stored in the file, size, spacing,\n"
     "         origin (LPS, as ITK), direction (row by row), value range and the number of\n"
-    "         non-zero voxels; files are separated by an empty line\n"
+    "         non-zero voxels; files are separated by an empty line. For a DICOM Segmentation\n"
+    "         also its segment label and frames (the volume is its first segment on the grid\n"
+    "         of its series)\n"
     "convert  writes the volume losslessly, in the format OUT's suffix names:\n"
     "           .raw     16-bit raw with the 40-byte header (int32 -1, spacing x y z,\n"
     "                    origin x y z, X, Y, Z, int16 voxels, little-endian)\n"
@@ -93,6 +96,17 @@ bool Load(const std::string& path, CVoxel& volume) {
   return true;
 }
 
+// The first line of info on a DICOM Segmentation: what it is and holds.
+void DescribeSegmentation(const std::string& path) {
+  DicomSegSummary seg;
+  std::string why;
+  if (!DescribeDicomSegmentation(path, &seg, &why)) return;
+  std::printf("DICOM Segmentation: segment \"%s\" (first of %d), %d of its %d frames",
+              seg.segmentLabel.c_str(), seg.segments, seg.framesOfFirstSegment, seg.frames);
+  if (!seg.referencedSeries.empty()) std::printf(", of series %s", seg.referencedSeries.c_str());
+  std::printf("\n");
+}
+
 // The ElementType of a MetaImage header ("MET_UCHAR" when the line is missing,
 // as the reader takes it).
 std::string MetaImageElementType(const std::string& path) {
@@ -150,6 +164,7 @@ bool Info(const std::string& path, bool first) {
   const auto [lo, hi] = std::minmax_element(data, data + volume.VoxelCount());
   if (!first) std::printf("\n");
   std::printf("file %s\n", path.c_str());
+  if (IsDicomSegmentation(path)) DescribeSegmentation(path);
   std::printf("type %s\n", StoredType(path).c_str());
   std::printf("size %d %d %d\n", volume.X, volume.Y, volume.Z);
   std::printf("spacing %g %g %g\n", double{volume.spacing[0]}, double{volume.spacing[1]},

@@ -10,8 +10,11 @@
 #include "TestLabels.h"
 #include "tests/tools/ToolRun.h"
 #include "tests/volume/OtherOrder.h"
+#include "tests/volume/TestDicomSeries.h"
+#include "volume/DicomSeg.h"
 #include "volume/GridReorder.h"
 #include "volume/Voxel.h"
+#include "volume/Writers.h"
 
 namespace fs = std::filesystem;
 
@@ -263,6 +266,75 @@ TEST_F(CorvaneCorrect, AMapAndTruthOfTheSegmentationsGridInAnotherOrderAreReorde
   const Result refused = Run(other);
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(refused.err, "corvane-correct: the ground truth and the segmentation differ in size\n");
+}
+
+// A case on a DICOM series: the segmentation and scribbles saved with its geometry.
+class CorvaneCorrectDicom : public CorvaneCorrect {
+ protected:
+  void SetUp() override {
+    CorvaneCorrect::SetUp();
+    files_ = testdicom::WriteSeries(P("study/t2"), testdicom::SeriesSpec{});
+    ASSERT_FALSE(files_.empty());
+    const CVoxel image(files_[0]);
+    ASSERT_TRUE(image.HasData());
+    segmentation_ = CVoxel(image.X, image.Y, image.Z);
+    segmentation_.CopyGeometry(image);
+    for (int z = 1; z < 5; ++z)
+      for (int y = 3; y < 7; ++y)
+        for (int x = 2; x < 8; ++x) segmentation_.At(x, y, z) = 1;
+    CVoxel map(image.X, image.Y, image.Z);
+    map.CopyGeometry(image);
+    map.At(9, 5, 2) = 2;  // foreground outside the segmentation
+    map.At(3, 4, 3) = 3;  // background inside it
+    ASSERT_TRUE(SaveMetaImageShort(segmentation_, P("dseg.mhd")));
+    ASSERT_TRUE(SaveMetaImageShort(map, P("dmap.mhd")));
+    segmentation_.At(9, 5, 2) = 1;
+    segmentation_.At(3, 4, 3) = 0;
+  }
+  std::vector<std::string> Manual(const std::string& output) const {
+    return {"--segmentation", P("dseg.mhd"), "--scribbles", P("dmap.mhd"),
+            "--output",       output,        "--mode",      "manual"};
+  }
+  std::vector<std::string> files_;
+  CVoxel segmentation_;  // the expected result
+};
+
+TEST_F(CorvaneCorrectDicom, ADcmOutputIsASegOfTheImageThatReadsBackAsTheResult) {
+  std::vector<std::string> arguments = Manual(P("out.dcm"));
+  arguments.insert(arguments.end(), {"--image", P("study/t2")});
+  const Result r = Run(arguments);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(IsDicomSegmentation(P("out.dcm")));
+  const CVoxel read(P("out.dcm"));
+  ASSERT_TRUE(read.HasData());
+  ASSERT_TRUE(read.SameSize(segmentation_));
+  EXPECT_TRUE(SameGeometry(read, segmentation_));
+  for (std::size_t i = 0; i < read.VoxelCount(); ++i) ASSERT_EQ(read[i], segmentation_[i]) << i;
+  DicomSegSummary summary;
+  std::string why;
+  ASSERT_TRUE(DescribeDicomSegmentation(P("out.dcm"), &summary, &why)) << why;
+  EXPECT_EQ(summary.frames, 6);
+  EXPECT_EQ(summary.segmentLabel, "Prostate");
+}
+
+TEST_F(CorvaneCorrectDicom, ADcmOutputWithoutADicomImageOfItsGridIsRefusedBeforeTheRun) {
+  CVoxel shifted = segmentation_;
+  shifted.origin[0] += 0.4f;
+  ASSERT_TRUE(SaveMetaImageShort(shifted, P("shifted.mhd")));
+  std::vector<std::string> withoutImage = Manual(P("out.dcm"));
+  std::vector<std::string> notDicom = Manual(P("out.dcm"));
+  notDicom.insert(notDicom.end(), {"--image", P("dseg.mhd")});
+  std::vector<std::string> otherGrid = {"--segmentation", P("shifted.mhd"), "--scribbles", P("dmap.mhd"),
+                                        "--output",       P("out.dcm"),     "--mode",      "manual",
+                                        "--image",        files_[0]};
+  for (const auto& arguments : {withoutImage, notDicom, otherGrid}) {
+    const Result r = Run(arguments);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("corvane-correct: ", 0), 0u) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;  // the correction never started
+    EXPECT_FALSE(fs::exists(P("out.dcm")));
+  }
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include "tests/volume/TestDicomSeries.h"
 #include "tests/volume/TestFiles.h"
+#include "volume/DicomSeg.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
@@ -84,6 +86,27 @@ TEST_F(Tool, InfoPrintsNameTypeAndSixLines) {
             "file " + dir.Path("d.mhd") +
                 "\ntype MET_UCHAR\nsize 1 1 1\nspacing 1 1 1\norigin 4 -5 6\ndirection 0 -1 0 1 0 0 0 0 "
                 "1\nrange 7 7\nnonzero 1\n");
+}
+
+TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
+  const auto files = testdicom::WriteSeries(dir.Path("t2"), testdicom::SeriesSpec{});
+  ASSERT_FALSE(files.empty());
+  const CVoxel image(files[0]);
+  CVoxel label(image.X, image.Y, image.Z);
+  label.CopyGeometry(image);
+  label.At(1, 2, 3) = 1;
+  label.At(4, 2, 3) = 1;
+  ASSERT_TRUE(SaveDicomSegmentation(label, files[0], SegAlgorithm::Manual, dir.Path("seg.dcm")));
+  const Result run = Call("info " + Quoted("seg.dcm"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("file " + dir.Path("seg.dcm") +
+                         "\nDICOM Segmentation: segment \"Prostate\" (first of 1), 6 of its 6 frames, of series " +
+                         testdicom::SeriesSpec{}.seriesUid + "\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\nsize 12 10 6\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nrange 0 1\nnonzero 2\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
 }
 
 TEST_F(Tool, ConvertToNiftiKeepsVoxelsAndGeometry) {
