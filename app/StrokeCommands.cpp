@@ -60,7 +60,7 @@ void CCorvaneDlg::OnManual() {
 }
 
 void CCorvaneDlg::EnableModeControls() {
-  EnableReferenceDirControls(m_case.Mode() == CorrectionMode::kSemiAutomatic);
+  EnableReferenceDirControls(UsesReferences(m_case.Mode()));
   EnableCorrectionControls(true);
 }
 

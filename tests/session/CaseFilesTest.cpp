@@ -204,8 +204,8 @@ TEST_F(CaseFilesTest, ADcmNameSavesADicomSegmentationOfTheImagesSeries) {
   segmentation.At(2, 3, 1) = 1;
   segmentation.At(5, 3, 4) = 1;
   m_case.AdoptSegmentation(std::make_unique<CVoxel>(segmentation), "seg");
-  TakeLines();
   m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  TakeLines();  // the load lines and the hint that 0.8 mm voxels suit the millimetre mode
   ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("prostate.dcm")));
   EXPECT_EQ(TakeLines(), (Lines{"Segmentation is saved at : [" + m_dir.Path("prostate.dcm") + "]"}));
   EXPECT_TRUE(IsDicomSegmentation(m_dir.Path("prostate.dcm")));

@@ -3,13 +3,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "corvane/Version.h"
 #include "volume/FileIO.h"
 
 namespace cli {
+
+bool Fail(Failure& failure, int status, std::string message) {
+  failure = {status, std::move(message)};
+  return false;
+}
+
+bool ParseWholeNumber(const std::string& text, long low, long high, long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
 
 const char kExitStatusHelp[] =
     "Exit status: 0 done; 1 bad arguments; 2 an input cannot be read or does not fit; 3 an output\n"

@@ -93,6 +93,17 @@ bool HasSuffix(std::string_view path, std::string_view suffix);
 std::string SuffixProblem(const std::string& program, const std::string& path,
                           const std::vector<std::string>& suffixes);
 
+// A tool's failure: its exit status and its one line.
+struct Failure {
+  int status = kInput;
+  std::string message;
+};
+// Records the failure and returns false, so that a check reads `return Fail(...)`.
+bool Fail(Failure& failure, int status, std::string message);
+
+// Whether `text` is a whole decimal number in [low, high]; the number in `value`.
+bool ParseWholeNumber(const std::string& text, long low, long high, long& value);
+
 // Handles SIGINT and SIGTERM on a thread of their own: removes the recorded
 // temporary files and folders and exits 130 or 143. Call first in main, before
 // any other thread starts (the signals are blocked in every thread started later).

@@ -59,11 +59,8 @@ const std::vector<cli::Option> kOptions{{"--segmentation"}, {"--scribbles"}, {"-
                                         {"--mode"},         {"--truth"},     {"--threads"},    {"--metrics"},
                                         {"--image"}};
 
-// A failure: its exit status and its one line.
-struct Failure {
-  int status = cli::kInput;
-  std::string message;
-};
+using cli::Fail;
+using cli::Failure;
 
 // Keeps the messages of the libraries so a failure can be told on one line.
 class CollectingSink final : public MessageSink {
@@ -72,10 +69,6 @@ class CollectingSink final : public MessageSink {
   std::vector<std::string> messages;
 };
 
-bool Fail(Failure& failure, int status, std::string text) {
-  failure = {status, std::move(text)};
-  return false;
-}
 bool Fail(Failure& failure, std::string text) { return Fail(failure, cli::kInput, std::move(text)); }
 
 std::string OneLine(std::string text) {

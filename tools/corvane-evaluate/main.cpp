@@ -105,22 +105,9 @@ struct Options {
   int threads = 0;
 };
 
-struct Failure {
-  int status;
-  std::string message;
-};
-
-bool Fail(Failure& failure, int status, std::string message) {
-  failure = {status, std::move(message)};
-  return false;
-}
-
-bool ParseWholeNumber(const std::string& text, long low, long high, long& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtol(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0' && errno == 0 && value >= low && value <= high;
-}
+using cli::Fail;
+using cli::Failure;
+using cli::ParseWholeNumber;
 
 bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   o.segmentations = a.Values("--segmentation");

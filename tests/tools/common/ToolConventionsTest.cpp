@@ -222,7 +222,9 @@ TEST_F(ToolConventions, FoldersFifosAndDevicesAreRefusedBeforeAnyWork) {
     EXPECT_TRUE(fs::is_fifo(P(fifo)));
     EXPECT_TRUE(fs::is_symlink(P(link)));
     EXPECT_TRUE(fs::is_directory(P(folder)) && fs::is_empty(P(folder)));
-    if (haveDevice) EXPECT_TRUE(fs::is_character_file(P(device)));
+    if (haveDevice) {
+      EXPECT_TRUE(fs::is_character_file(P(device)));
+    }
   }
   EXPECT_FALSE(fs::exists(P("m-out.nii")));
 }
@@ -286,7 +288,7 @@ TEST_F(ToolConventions, EverySuffixMeansItsFormat) {
   ASSERT_EQ(Manual(P("plain")).status, 0);
   EXPECT_TRUE(fs::exists(P("plain.mhd")) && fs::exists(P("plain.raw")));
   fs::create_directory(P("out"));
-  for (const std::string name : {P("out"), P("out") + "/", P("new") + "/"}) {
+  for (const std::string& name : {P("out"), P("out") + "/", P("new") + "/"}) {
     const Result r = Manual(name);
     EXPECT_EQ(r.status, 3) << name;
     EXPECT_EQ(r.out, "");
