@@ -407,6 +407,20 @@ TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
   EXPECT_NE(sink.messages[0].find("slice02.dcm"), std::string::npos) << sink.messages[0];
 }
 
+// A file cut inside its uncompressed pixel data still declares the full length;
+// it is refused instead of read with zeros for the missing pixels.
+TEST(DicomSeries, AFileCutInsideItsPixelsIsRefused) {
+  TempDir dir;
+  WriteSeries(dir.Path("cut"), MakeSeries(SeriesSpec{}));
+  RecordingSink sink;
+  ASSERT_TRUE(CVoxel(dir.Path("cut"), &sink).HasData());
+  const std::string bytes = testfiles::ReadFile(dir.Path("cut") + "/slice01.dcm");
+  WriteFile(dir.Path("cut") + "/slice01.dcm", bytes.substr(0, bytes.size() - 62));
+  EXPECT_FALSE(CVoxel(dir.Path("cut") + "/slice00.dcm", &sink).HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("slice01.dcm"), std::string::npos) << sink.messages[0];
+}
+
 // The file that made VTK's DICOM reader write past its buffer.
 TEST(DicomSeries, TheFileThatOverranVtksBufferIsRefusedQuietly) {
   TempDir dir;
