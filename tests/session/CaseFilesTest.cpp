@@ -194,7 +194,7 @@ TEST_F(CaseFilesTest, AVolumeElsewhereInSpaceLoadsWithOneWarning) {
 // A segmentation of an image read from DICOM is saved as a DICOM Segmentation
 // of that series when the chosen name ends in ".dcm", recording the mode.
 TEST_F(CaseFilesTest, ADcmNameSavesADicomSegmentationOfTheImagesSeries) {
-  const auto files = testdicom::WriteSeries(m_dir.Path("t2"), testdicom::SeriesSpec{});
+  const auto files = testdicom::WriteSeries(m_dir.Path("t2"), testdicom::SeriesLayout{});
   ASSERT_FALSE(files.empty());
   m_case.AdoptImage(m_case.LoadVolume(files[0]), files[0]);
   ASSERT_NE(m_case.Image(), nullptr);

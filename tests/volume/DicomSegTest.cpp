@@ -31,7 +31,7 @@
 
 namespace {
 
-using testdicom::SeriesSpec;
+using testdicom::SeriesLayout;
 
 // A label on the image's grid: a blob that leaves the first and last slice
 // empty when `emptyEnds`, and touches every slice otherwise.
@@ -98,20 +98,20 @@ std::map<std::string, SourceFacts> SourcesByUid(const std::vector<std::string>& 
 // source series: one frame per slice, each at its source's position and
 // holding that slice of the label.
 void ExpectDcmtkReadsLabel(const std::string& segPath, const CVoxel& label,
-                           const std::vector<std::string>& files, const SeriesSpec& spec) {
+                           const std::vector<std::string>& files, const SeriesLayout& layout) {
   DcmFileFormat file;
   ASSERT_TRUE(file.loadFile(segPath.c_str()).good());
   DcmDataset& data = *file.getDataset();
   EXPECT_EQ(Text(data, DCM_SOPClassUID), "1.2.840.10008.5.1.4.1.1.66.4");
-  EXPECT_EQ(Text(data, DCM_StudyInstanceUID), spec.studyUid);
-  EXPECT_EQ(Text(data, DCM_FrameOfReferenceUID), spec.frameOfReferenceUid);
+  EXPECT_EQ(Text(data, DCM_StudyInstanceUID), layout.studyUid);
+  EXPECT_EQ(Text(data, DCM_FrameOfReferenceUID), layout.frameOfReferenceUid);
   EXPECT_EQ(Text(data, DCM_PatientID), "CORVANE-7");
   EXPECT_EQ(Text(data, DCM_PatientName), "Test^Prostate");
-  EXPECT_NE(Text(data, DCM_SeriesInstanceUID), spec.seriesUid);
+  EXPECT_NE(Text(data, DCM_SeriesInstanceUID), layout.seriesUid);
   EXPECT_EQ(Text(data, DCM_SegmentationType), "BINARY");
   DcmItem* referenced = nullptr;
   ASSERT_TRUE(data.findAndGetSequenceItem(DCM_ReferencedSeriesSequence, referenced, 0).good());
-  EXPECT_EQ(Text(*referenced, DCM_SeriesInstanceUID), spec.seriesUid);
+  EXPECT_EQ(Text(*referenced, DCM_SeriesInstanceUID), layout.seriesUid);
   DcmSequenceOfItems* instances = nullptr;
   ASSERT_TRUE(referenced->findAndGetSequence(DCM_ReferencedInstanceSequence, instances).good());
   EXPECT_EQ(instances->card(), files.size());
@@ -180,23 +180,23 @@ class DicomSegRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 TEST_P(DicomSegRoundTrip, WrittenSegIsValidAndReadsBackExactly) {
   const RoundTripCase& c = GetParam();
   testfiles::TempDir dir;
-  SeriesSpec spec;
-  spec.ascending = c.ascending;
+  SeriesLayout layout;
+  layout.ascending = c.ascending;
   if (c.oblique) {
-    spec.pixelSpacing[0] = 0.8;  // between rows: along y
-    spec.pixelSpacing[1] = 0.6;  // between columns: along x
+    layout.pixelSpacing[0] = 0.8;  // between rows: along y
+    layout.pixelSpacing[1] = 0.6;  // between columns: along x
     const double a = 0.3;        // rotation about the patient's y axis
-    spec.row[0] = std::cos(a), spec.row[1] = 0, spec.row[2] = std::sin(a);
-    spec.column[0] = 0, spec.column[1] = 0.8, spec.column[2] = 0.6;
+    layout.row[0] = std::cos(a), layout.row[1] = 0, layout.row[2] = std::sin(a);
+    layout.column[0] = 0, layout.column[1] = 0.8, layout.column[2] = 0.6;
     // Keep the two in-plane axes orthogonal: column := normalised part orthogonal to row.
     const double dot =
-        spec.row[0] * spec.column[0] + spec.row[1] * spec.column[1] + spec.row[2] * spec.column[2];
+        layout.row[0] * layout.column[0] + layout.row[1] * layout.column[1] + layout.row[2] * layout.column[2];
     double len = 0;
-    for (int i = 0; i < 3; ++i) spec.column[i] -= dot * spec.row[i], len += spec.column[i] * spec.column[i];
-    for (int i = 0; i < 3; ++i) spec.column[i] /= std::sqrt(len);
+    for (int i = 0; i < 3; ++i) layout.column[i] -= dot * layout.row[i], len += layout.column[i] * layout.column[i];
+    for (int i = 0; i < 3; ++i) layout.column[i] /= std::sqrt(len);
   }
-  const auto files = testdicom::WriteSeries(dir.Path("study/t2"), spec);
-  ASSERT_EQ(files.size(), static_cast<std::size_t>(spec.slices));
+  const auto files = testdicom::WriteSeries(dir.Path("study/t2"), layout);
+  ASSERT_EQ(files.size(), static_cast<std::size_t>(layout.slices));
   RecordingSink sink;
   CVoxel image(files[2], &sink);
   ASSERT_TRUE(image.HasData()) << (sink.messages.empty() ? "" : sink.messages[0]);
@@ -209,7 +209,7 @@ TEST_P(DicomSegRoundTrip, WrittenSegIsValidAndReadsBackExactly) {
   EXPECT_EQ(dir.List("study/seg"), std::vector<std::string>{"prostate.dcm"});  // no temporary left
   ExpectValid(segPath);
 
-  ExpectDcmtkReadsLabel(segPath, label, files, spec);
+  ExpectDcmtkReadsLabel(segPath, label, files, layout);
 
   EXPECT_TRUE(IsDicomSegmentation(segPath));
   RecordingSink readSink;
@@ -220,8 +220,8 @@ TEST_P(DicomSegRoundTrip, WrittenSegIsValidAndReadsBackExactly) {
   DicomSegSummary summary;
   ASSERT_TRUE(DescribeDicomSegmentation(segPath, &summary, &error)) << error;
   EXPECT_EQ(summary.segmentLabel, "Prostate");
-  EXPECT_EQ(summary.frames, spec.slices);
-  EXPECT_EQ(summary.referencedSeries, spec.seriesUid);
+  EXPECT_EQ(summary.frames, layout.slices);
+  EXPECT_EQ(summary.referencedSeries, layout.seriesUid);
 }
 
 INSTANTIATE_TEST_SUITE_P(Series, DicomSegRoundTrip,
@@ -234,14 +234,14 @@ INSTANTIATE_TEST_SUITE_P(Series, DicomSegRoundTrip,
 // A study with the image series in one folder and the SEG in another.
 struct Study {
   testfiles::TempDir dir;
-  SeriesSpec spec;
+  SeriesLayout layout;
   std::vector<std::string> files;
   CVoxel image;
   CVoxel label;
   std::string segPath;
 
   explicit Study(bool emptyEnds = true) {
-    files = testdicom::WriteSeries(dir.Path("study/t2"), spec);
+    files = testdicom::WriteSeries(dir.Path("study/t2"), layout);
     image = CVoxel(files[0]);
     label = LabelOn(image, emptyEnds);
     std::filesystem::create_directories(dir.Path("study/seg"));
@@ -383,7 +383,7 @@ bool WriteSparseSeg(const std::string& path, const Study& s, const std::vector<i
   }
   DcmItem* item = nullptr;
   out.getDataset()->findOrCreateSequenceItem(DCM_ReferencedSeriesSequence, item, 0);
-  item->putAndInsertString(DCM_SeriesInstanceUID, s.spec.seriesUid.c_str());
+  item->putAndInsertString(DCM_SeriesInstanceUID, s.layout.seriesUid.c_str());
   return out.saveFile(path.c_str(), EXS_LittleEndianExplicit).good();
 }
 

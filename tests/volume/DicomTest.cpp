@@ -29,7 +29,7 @@ namespace {
 
 // A series of `count` slices, slice k at first + k * gap along the normal,
 // voxel values from `value(x, row, k)`.
-struct SeriesSpec {
+struct SeriesLayout {
   int count = 3;
   int rows = 4, columns = 5;
   double gap = 2.5;
@@ -38,20 +38,20 @@ struct SeriesSpec {
   int (*value)(int x, int row, int k) = [](int x, int row, int k) { return x + 10 * row + 100 * k - 50; };
 };
 
-std::vector<Slice> MakeSeries(SeriesSpec spec) {
-  spec.base.rows = spec.rows;
-  spec.base.columns = spec.columns;
-  if (spec.base.seriesUid.empty()) spec.base.seriesUid = dicomfiles::NewUid();
-  if (spec.base.studyUid.empty()) spec.base.studyUid = "1.2.3.4";
-  const auto& o = spec.base.orientation;
+std::vector<Slice> MakeSeries(SeriesLayout layout) {
+  layout.base.rows = layout.rows;
+  layout.base.columns = layout.columns;
+  if (layout.base.seriesUid.empty()) layout.base.seriesUid = dicomfiles::NewUid();
+  if (layout.base.studyUid.empty()) layout.base.studyUid = "1.2.3.4";
+  const auto& o = layout.base.orientation;
   const double normal[3] = {o[1] * o[5] - o[2] * o[4], o[2] * o[3] - o[0] * o[5], o[0] * o[4] - o[1] * o[3]};
   std::vector<Slice> slices;
-  for (int k = 0; k < spec.count; ++k) {
-    Slice s = spec.base;
+  for (int k = 0; k < layout.count; ++k) {
+    Slice s = layout.base;
     s.instanceNumber = k + 1;
-    for (int r = 0; r < 3; ++r) s.position[r] = spec.first[r] + k * spec.gap * normal[r];
-    for (int row = 0; row < spec.rows; ++row)
-      for (int x = 0; x < spec.columns; ++x) s.pixels.push_back(spec.value(x, row, k));
+    for (int r = 0; r < 3; ++r) s.position[r] = layout.first[r] + k * layout.gap * normal[r];
+    for (int row = 0; row < layout.rows; ++row)
+      for (int x = 0; x < layout.columns; ++x) s.pixels.push_back(layout.value(x, row, k));
     slices.push_back(s);
   }
   return slices;
@@ -109,30 +109,30 @@ TEST(DicomSeries, ReadsWhatVtksReaderReadsForTheSameFiles) {
   TempDir dir;
   // Signed, unsigned (40000 keeps its 16 bits), oblique, an integer rescale,
   // 8-bit samples and slices written in shuffled file order.
-  SeriesSpec plain;
-  SeriesSpec unsignedSpec;
+  SeriesLayout plain;
+  SeriesLayout unsignedSpec;
   unsignedSpec.base.isSigned = false;
   unsignedSpec.value = [](int x, int row, int k) { return 40000 + x + 10 * row + 100 * k; };
-  SeriesSpec oblique;
+  SeriesLayout oblique;
   oblique.base.orientation = {0.8, 0.6, 0, 0, 0, -1};
   oblique.first = {-20, 35.5, 12};
   oblique.count = 5;
-  SeriesSpec rescaled;
+  SeriesLayout rescaled;
   rescaled.base.slope = 2;
   rescaled.base.intercept = -1024;
-  SeriesSpec bytes;
+  SeriesLayout bytes;
   bytes.base.bits = 8;
   bytes.base.isSigned = false;
   bytes.value = [](int x, int row, int k) { return (x + 10 * row + 60 * k) & 0xff; };
-  const std::map<std::string, SeriesSpec> cases = {{"plain", plain},
+  const std::map<std::string, SeriesLayout> cases = {{"plain", plain},
                                                    {"unsigned", unsignedSpec},
                                                    {"oblique", oblique},
                                                    {"rescaled", rescaled},
                                                    {"bytes", bytes}};
-  for (const auto& [name, spec] : cases) {
+  for (const auto& [name, layout] : cases) {
     SCOPED_TRACE(name);
     const std::string folder = dir.Path(name);
-    std::vector<Slice> slices = MakeSeries(spec);
+    std::vector<Slice> slices = MakeSeries(layout);
     std::reverse(slices.begin(), slices.end());
     WriteSeries(folder, slices);
     RecordingSink sink;
@@ -156,12 +156,12 @@ TEST(DicomSeries, ReadsWhatVtksReaderReadsForTheSameFiles) {
 TEST(DicomSeries, TheChosenFileDesignatesItsSeriesAmongEverythingElseInTheFolder) {
   TempDir dir;
   const std::string folder = dir.Path("study");
-  SeriesSpec t2;
+  SeriesLayout t2;
   t2.base.description = "T2";
-  SeriesSpec adc = t2;  // the same size and place: only the series tells them apart
+  SeriesLayout adc = t2;  // the same size and place: only the series tells them apart
   adc.base.description = "ADC";
   adc.value = [](int x, int row, int k) { return 1000 + x + 10 * row + 100 * k; };
-  SeriesSpec localizer;
+  SeriesLayout localizer;
   localizer.base.description = "Localizer";
   localizer.rows = 6;
   localizer.count = 1;
@@ -233,7 +233,7 @@ TEST(DicomSeries, TheChosenFileDesignatesItsSeriesAmongEverythingElseInTheFolder
 TEST(DicomSeries, AFolderWithOneSeriesReadsAsTheSeriesWhateverElseItHolds) {
   TempDir dir;
   const std::string folder = dir.Path("one");
-  WriteSeries(folder, MakeSeries(SeriesSpec{}));
+  WriteSeries(folder, MakeSeries(SeriesLayout{}));
   WriteFile(folder + "/README", "not DICOM");
   gdcm::DataSet report;
   dicomfiles::Put(report, 0x0008, 0x0016, gdcm::VR::UI, "1.2.840.10008.5.1.4.1.1.88.22");
@@ -250,10 +250,10 @@ TEST(DicomSeries, AFolderWithOneSeriesReadsAsTheSeriesWhateverElseItHolds) {
 
 TEST(DicomSeries, RowSpacingIsAlongYAndSliceSpacingIsTheGapBetweenPositions) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.base.pixelSpacing = {0.55, 0.625};  // between rows, between columns
-  spec.base.thickness = 1.0;                // thin slices 2.5 mm apart: the gap is the z spacing
-  WriteSeries(dir.Path("s"), MakeSeries(spec));
+  SeriesLayout layout;
+  layout.base.pixelSpacing = {0.55, 0.625};  // between rows, between columns
+  layout.base.thickness = 1.0;                // thin slices 2.5 mm apart: the gap is the z spacing
+  WriteSeries(dir.Path("s"), MakeSeries(layout));
   const CVoxel v(dir.Path("s"));
   ASSERT_TRUE(v.HasData());
   EXPECT_FLOAT_EQ(v.spacing[0], 0.625f);
@@ -267,10 +267,10 @@ TEST(DicomSeries, RowSpacingIsAlongYAndSliceSpacingIsTheGapBetweenPositions) {
 
 TEST(DicomSeries, UnevenlySpacedSlicesAreRefusedNamingTheGap) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.count = 14;
-  spec.gap = 3;
-  std::vector<Slice> slices = MakeSeries(spec);
+  SeriesLayout layout;
+  layout.count = 14;
+  layout.gap = 3;
+  std::vector<Slice> slices = MakeSeries(layout);
   // The slice between volume slices 11 and 12 is missing (z runs from the top down).
   slices.erase(slices.begin() + 2);
   WriteSeries(dir.Path("gap"), slices);
@@ -281,7 +281,7 @@ TEST(DicomSeries, UnevenlySpacedSlicesAreRefusedNamingTheGap) {
                                   ": slices 11 and 12 are 6 mm apart where the others are 3 mm");
 
   // Two images at every position (two echoes in one series).
-  std::vector<Slice> echoes = MakeSeries(SeriesSpec{});
+  std::vector<Slice> echoes = MakeSeries(SeriesLayout{});
   std::vector<Slice> second = echoes;
   for (Slice& s : second) s.instanceNumber += 10;
   echoes.insert(echoes.end(), second.begin(), second.end());
@@ -294,11 +294,11 @@ TEST(DicomSeries, UnevenlySpacedSlicesAreRefusedNamingTheGap) {
 
 TEST(DicomSeries, RescaleSlopeAndInterceptAreAppliedAndRounded) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.base.slope = 1.5;
-  spec.base.intercept = -0.5;
-  spec.value = [](int x, int row, int k) { return x + 10 * row + 100 * k; };
-  WriteSeries(dir.Path("s"), MakeSeries(spec));
+  SeriesLayout layout;
+  layout.base.slope = 1.5;
+  layout.base.intercept = -0.5;
+  layout.value = [](int x, int row, int k) { return x + 10 * row + 100 * k; };
+  WriteSeries(dir.Path("s"), MakeSeries(layout));
   RecordingSink sink;
   const CVoxel v(dir.Path("s"), &sink);
   ASSERT_TRUE(v.HasData());
@@ -311,7 +311,7 @@ TEST(DicomSeries, RescaleSlopeAndInterceptAreAppliedAndRounded) {
       }
 
   // Results beyond 16 bits keep their low bits, with the usual warning.
-  SeriesSpec big;
+  SeriesLayout big;
   big.base.slope = 200;
   WriteSeries(dir.Path("big"), MakeSeries(big));
   const CVoxel wrapped(dir.Path("big"), &sink);
@@ -324,11 +324,11 @@ TEST(DicomSeries, RescaleSlopeAndInterceptAreAppliedAndRounded) {
 
 TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.count = 4;
-  spec.base.orientation = {0.8, 0.6, 0, 0, 0, -1};
-  spec.base.pixelSpacing = {0.5, 0.8};
-  const std::vector<Slice> slices = MakeSeries(spec);
+  SeriesLayout layout;
+  layout.count = 4;
+  layout.base.orientation = {0.8, 0.6, 0, 0, 0, -1};
+  layout.base.pixelSpacing = {0.5, 0.8};
+  const std::vector<Slice> slices = MakeSeries(layout);
   WriteSeries(dir.Path("classic"), slices);
   // Frames stored in another order than the positions: the reader sorts them.
   std::vector<Slice> frames = {slices[2], slices[0], slices[3], slices[1]};
@@ -360,12 +360,12 @@ TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
 
 TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
   TempDir dir;
-  SeriesSpec spec;
-  spec.count = 4;
-  spec.rows = 16;
-  spec.columns = 12;
-  spec.value = [](int x, int row, int k) { return (x * 37 + row * 101 + k * 997) % 4000 - 1000; };
-  WriteSeries(dir.Path("original"), MakeSeries(spec));
+  SeriesLayout layout;
+  layout.count = 4;
+  layout.rows = 16;
+  layout.columns = 12;
+  layout.value = [](int x, int row, int k) { return (x * 37 + row * 101 + k * 997) % 4000 - 1000; };
+  WriteSeries(dir.Path("original"), MakeSeries(layout));
   RecordingSink sink;
   const CVoxel original(dir.Path("original"), &sink);
   ExpectSameAsVtk(dir.Path("original"), original);
@@ -411,7 +411,7 @@ TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
 // it is refused instead of read with zeros for the missing pixels.
 TEST(DicomSeries, AFileCutInsideItsPixelsIsRefused) {
   TempDir dir;
-  WriteSeries(dir.Path("cut"), MakeSeries(SeriesSpec{}));
+  WriteSeries(dir.Path("cut"), MakeSeries(SeriesLayout{}));
   RecordingSink sink;
   ASSERT_TRUE(CVoxel(dir.Path("cut"), &sink).HasData());
   const std::string bytes = testfiles::ReadFile(dir.Path("cut") + "/slice01.dcm");

@@ -15,7 +15,7 @@
 
 namespace testdicom {
 
-struct SeriesSpec {
+struct SeriesLayout {
   int columns = 12;
   int rows = 10;
   int slices = 6;
@@ -36,14 +36,14 @@ inline std::string Ds(double v) {
   return text;
 }
 
-inline void Normal(const SeriesSpec& s, double n[3]) {
+inline void Normal(const SeriesLayout& s, double n[3]) {
   n[0] = s.row[1] * s.column[2] - s.row[2] * s.column[1];
   n[1] = s.row[2] * s.column[0] - s.row[0] * s.column[2];
   n[2] = s.row[0] * s.column[1] - s.row[1] * s.column[0];
 }
 
 // Position of the k-th file written.
-inline void PositionOf(const SeriesSpec& s, int k, double out[3]) {
+inline void PositionOf(const SeriesLayout& s, int k, double out[3]) {
   double n[3];
   Normal(s, n);
   const double step = (s.ascending ? 1.0 : -1.0) * s.sliceSpacing * k;
@@ -52,7 +52,7 @@ inline void PositionOf(const SeriesSpec& s, int k, double out[3]) {
 
 // Writes slice00.dcm, slice01.dcm, ... into `folder` (created). Pixel (c, r)
 // of file k holds 100 * k + r + c. Returns the file names.
-inline std::vector<std::string> WriteSeries(const std::string& folder, const SeriesSpec& s) {
+inline std::vector<std::string> WriteSeries(const std::string& folder, const SeriesLayout& s) {
   std::filesystem::create_directories(folder);
   std::vector<std::string> files;
   for (int k = 0; k < s.slices; ++k) {

@@ -273,7 +273,7 @@ class CorvaneCorrectDicom : public CorvaneCorrect {
  protected:
   void SetUp() override {
     CorvaneCorrect::SetUp();
-    files_ = testdicom::WriteSeries(P("study/t2"), testdicom::SeriesSpec{});
+    files_ = testdicom::WriteSeries(P("study/t2"), testdicom::SeriesLayout{});
     ASSERT_FALSE(files_.empty());
     const CVoxel image(files_[0]);
     ASSERT_TRUE(image.HasData());

@@ -89,7 +89,7 @@ TEST_F(Tool, InfoPrintsNameTypeAndSixLines) {
 }
 
 TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
-  const auto files = testdicom::WriteSeries(dir.Path("t2"), testdicom::SeriesSpec{});
+  const auto files = testdicom::WriteSeries(dir.Path("t2"), testdicom::SeriesLayout{});
   ASSERT_FALSE(files.empty());
   const CVoxel image(files[0]);
   CVoxel label(image.X, image.Y, image.Z);
@@ -101,7 +101,7 @@ TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("file " + dir.Path("seg.dcm") +
                          "\nDICOM Segmentation: segment \"Prostate\" (first of 1), 6 of its 6 frames, of series " +
-                         testdicom::SeriesSpec{}.seriesUid + "\n"),
+                         testdicom::SeriesLayout{}.seriesUid + "\n"),
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("\nsize 12 10 6\n"), std::string::npos) << run.out;
