@@ -164,7 +164,14 @@ CRecoveryStore::CRecoveryStore(std::string folder) : m_folder(std::move(folder))
     m_path = (fs::path(m_folder) / (NewFileStem() + kRecoverySuffix)).string();
     m_lock = CFileLock::TryLock(m_path + kLockSuffix);
   }
-  m_thread = std::thread([this] { Run(); });
+  m_thread = std::thread([this] {
+    m_started.count_down();
+    Run();
+  });
+  // A DICOM series is read by a forked child, which starts threads of its own;
+  // a fork made while this thread is still starting could copy a lock it holds
+  // into that child.
+  m_started.wait();
 }
 
 CRecoveryStore::~CRecoveryStore() {

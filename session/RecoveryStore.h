@@ -17,6 +17,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <latch>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -112,6 +113,7 @@ class CRecoveryStore {
   std::uint64_t m_written = 0;
   std::size_t m_lastBytes = 0;
   std::shared_ptr<const CVoxel> m_spare;
+  std::latch m_started{1};
   std::thread m_thread;
 };
 

@@ -83,37 +83,40 @@ std::string TransferSyntaxName(const std::string& uid) {
 // GDCM keeps the length a file declares for its pixel data even when the file
 // ends before it, and hands back the missing bytes as zeros. Whether the
 // uncompressed pixel value of `declared` bytes really lies within the file:
-// its element header (the tag followed by that length) is looked for in the
-// part of the file where it must start, and the value must end by the file's end.
+// its element header (the tag followed by that length) must end where a value
+// of that length still fits, so only the part of the file before that point
+// is looked into (not the pixels themselves).
 bool PixelValueFitsInFile(const std::string& path, std::uint64_t declared, bool bigEndian) {
   std::error_code ec;
   const std::uint64_t size = std::filesystem::file_size(path, ec);
-  if (ec) return false;
+  if (ec || declared > size) return false;
   constexpr std::uint64_t kHeaderRoom = std::uint64_t{1} << 20;
-  const std::uint64_t window = std::min<std::uint64_t>(size, declared + kHeaderRoom);
-  std::string tail(static_cast<std::size_t>(window), '\0');
+  // The latest a value of `declared` bytes can start, and the header bytes before it.
+  const std::uint64_t latestStart = size - declared;
+  const std::uint64_t begin = latestStart > kHeaderRoom ? latestStart - kHeaderRoom : 0;
+  std::string window(static_cast<std::size_t>(latestStart - begin), '\0');
   if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    const bool read = std::fseek(f, static_cast<long>(size - window), SEEK_SET) == 0 &&
-                      std::fread(tail.data(), 1, tail.size(), f) == tail.size();
+    const bool read = std::fseek(f, static_cast<long>(begin), SEEK_SET) == 0 &&
+                      std::fread(window.data(), 1, window.size(), f) == window.size();
     std::fclose(f);
     if (!read) return false;
   } else {
     return false;
   }
   const auto u32 = [&](std::size_t at) {
-    const auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(tail[at + i])); };
-    return bigEndian ? b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3) : b(3) << 24 | b(2) << 16 | b(1) << 8 | b(0);
+    const auto b = [&](std::size_t i) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(window[at + i]));
+    };
+    return bigEndian ? b(0) << 24 | b(1) << 16 | b(2) << 8 | b(3)
+                     : b(3) << 24 | b(2) << 16 | b(1) << 8 | b(0);
   };
   const char tag[4] = {bigEndian ? '\x7f' : '\xe0', bigEndian ? '\xe0' : '\x7f', bigEndian ? '\x00' : '\x10',
                        bigEndian ? '\x10' : '\x00'};
-  for (std::size_t at = tail.find(std::string_view(tag, 4)); at != std::string::npos;
-       at = tail.find(std::string_view(tag, 4), at + 1)) {
-    // Explicit VR: tag, "OB"/"OW" and two reserved bytes, then the length; implicit: tag, length.
-    for (std::size_t lengthAt : {at + 8, at + 4}) {
-      if (lengthAt + 4 > tail.size() || u32(lengthAt) != declared) continue;
-      const std::uint64_t valueStart = size - window + lengthAt + 4;
-      return valueStart + declared <= size;
-    }
+  // Explicit VR: tag, "OB"/"OW" and two reserved bytes, then the length; implicit: tag, length.
+  for (std::size_t at = window.find(std::string_view(tag, 4)); at != std::string::npos;
+       at = window.find(std::string_view(tag, 4), at + 1)) {
+    for (std::size_t lengthAt : {at + 8, at + 4})
+      if (lengthAt + 4 <= window.size() && u32(lengthAt) == declared) return true;
   }
   return false;
 }
@@ -182,8 +185,10 @@ class InstanceDecoder {
       const gdcm::ByteValue* stored = image.GetDataElement().GetByteValue();
       // A deflated file's bytes are not its elements: only the others can be looked into.
       const gdcm::TransferSyntax ts = image.GetTransferSyntax();
-      if (stored && stored->GetLength() >= expected && ts != gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian &&
-          !PixelValueFitsInFile(instance.path, stored->GetLength(), ts.GetSwapCode() == gdcm::SwapCode::BigEndian)) {
+      if (stored && stored->GetLength() >= expected &&
+          ts != gdcm::TransferSyntax::DeflatedExplicitVRLittleEndian &&
+          !PixelValueFitsInFile(instance.path, stored->GetLength(),
+                                ts.GetSwapCode() == gdcm::SwapCode::BigEndian)) {
         *why = "the image " + name + " ends inside its pixel data (the file is cut short)";
         return false;
       }

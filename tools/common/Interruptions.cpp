@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <latch>
+#include <memory>
 #include <thread>
 
 #include "CommandLine.h"
@@ -30,13 +32,21 @@ void HandleInterruptions() {
   // waiting thread alone: the clean-up runs as ordinary code, not in a handler.
   if (::pthread_sigmask(SIG_BLOCK, &handled, nullptr) != 0) return;
   ::pthread_atfork(nullptr, nullptr, &UnblockInChild);
-  std::thread([handled] {
+  // The caller goes on only once the waiting thread has started: a fork() made
+  // while it is still starting can copy a lock it holds (the sanitizers' thread
+  // registry, say) into the child, where the DICOM reader's threads then wait
+  // on it for ever.
+  // (Shared: the thread may still be inside count_down() when this returns.)
+  const auto started = std::make_shared<std::latch>(1);
+  std::thread([started] {
+    started->count_down();
     int signal = 0;
-    while (::sigwait(&handled, &signal) != 0) {
+    while (::sigwait(&g_handled, &signal) != 0) {
     }
     temporaries::RemoveAllForExit();
     ::_exit(signal == SIGINT ? kInterrupted : kTerminated);
   }).detach();
+  started->wait();
 }
 
 }  // namespace cli

@@ -16,6 +16,7 @@
 #include <functional>
 #include <thread>
 
+#include "CommandLine.h"
 #include "corvane/Version.h"
 #include "tests/tools/ToolRun.h"
 #include "volume/Voxel.h"
@@ -439,6 +440,34 @@ TEST_F(ToolConventions, AnInterruptedPhantomLeavesNoHalfCase) {
   for (const auto& e : fs::directory_iterator(dir_.Root()))
     if (e.path().filename().string().rfind(".case", 0) == 0) left.push_back(e.path().string());
   EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+// Every program sets up its interruption handling first and may fork the
+// DICOM reader a moment later; the reader's child starts threads of its own.
+// A fork made while the handling thread is still starting must not leave the
+// child waiting for ever on a lock copied from it.
+TEST(Interruptions, AForkJustAfterTheHandlingIsSetUpGivesAChildThatCanStartThreads) {
+  int stuck = 0;
+  for (int i = 0; i < 200; ++i) {
+    const pid_t program = ::fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+      cli::HandleInterruptions();
+      const pid_t reader = ::fork();
+      if (reader == 0) {
+        ::alarm(3);
+        std::thread([] { delete new int(1); }).join();
+        ::_exit(0);
+      }
+      int raw = 0;
+      ::waitpid(reader, &raw, 0);
+      ::_exit(WIFEXITED(raw) && WEXITSTATUS(raw) == 0 ? 0 : 1);
+    }
+    int raw = 0;
+    ASSERT_EQ(::waitpid(program, &raw, 0), program);
+    if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) ++stuck;
+  }
+  EXPECT_EQ(stuck, 0);
 }
 
 }  // namespace
