@@ -144,8 +144,8 @@ for grid in $grids; do
         printf "| %s | %s | %s | %d |", voxels, refs, m[i], total[m[i]]
         for (r = 0; r <= 5; r += (r == 0 ? 1 : 2))
           printf((m[i], r) in dice ? " %.4f |" : " %s |", (m[i], r) in dice ? dice[m[i], r] : "n/a")
-        printf " %s (%d of %d) | %+.4f | %.2f |\n", median[m[i]], hits[m[i]] + 0, total[m[i]], worst[m[i]],
-               timed[m[i]] ? seconds[m[i]] / timed[m[i]] : 0
+        printf " %s (%d of %d) | %+.4f | %.3f |\n", median[m[i]] == "inf" ? "not reached" : median[m[i]],
+               hits[m[i]] + 0, total[m[i]], worst[m[i]], timed[m[i]] ? seconds[m[i]] / timed[m[i]] : 0
       }
     }' "$work/$(grid_name "$grid")/summary.csv"
 done
