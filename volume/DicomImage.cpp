@@ -373,21 +373,13 @@ bool Take(std::string_view& in, T* value) {
   return true;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define CORVANE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define CORVANE_SANITIZED 1
-#endif
-#endif
-
 // Bounds the address space of the reading process to what it has plus
 // `allowance` bytes. GDCM allocates (and fills) a value of the length a file
 // declares before reading it: a corrupt length of gigabytes would otherwise
 // cost seconds of work and as much memory before the file is found short.
-// (Not under a sanitizer, whose own reservations an address-space limit breaks.)
+// (Not under the fuzzer, which is to see the library's allocations as they are.)
 void LimitMemory(std::uint64_t allowance) {
-#ifndef CORVANE_SANITIZED
+#ifndef CORVANE_FUZZING
   std::uint64_t pages = 0;
   if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
     unsigned long long size = 0;

@@ -15,6 +15,7 @@
 
 #include "tests/volume/DicomFiles.h"
 #include "tests/volume/TestFiles.h"
+#include "tests/volume/TestVolumes.h"
 #include "volume/DicomImage.h"
 #include "volume/DicomScan.h"
 #include "volume/Readers.h"
@@ -356,6 +357,46 @@ TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
   ASSERT_EQ(stack.instances.size(), 1u);
   EXPECT_EQ(stack.slices[0].frame, 2);  // slices[3], the highest, is the third frame stored
   EXPECT_EQ(stack.slices[3].frame, 1);
+}
+
+// A classic multi-frame image (one position for all frames) stacks its frames
+// in frame order along the normal, SpacingBetweenSlices (else the slice
+// thickness) apart; beside other images of its series it cannot be placed.
+TEST(DicomSeries, ClassicMultiFrameImagesStackTheirFramesAlongTheNormal) {
+  TempDir dir;
+  SeriesLayout layout;
+  layout.count = 4;
+  layout.gap = 3;
+  layout.base.thickness = 2.5;
+  layout.base.orientation = {0, 1, 0, 0, 0, -1};  // sagittal: the normal is -x
+  const std::vector<Slice> slices = MakeSeries(layout);
+  std::filesystem::create_directories(dir.Path("spaced"));
+  std::filesystem::create_directories(dir.Path("thick"));
+  ASSERT_TRUE(dicomfiles::WriteClassicMultiFrame(dir.Path("spaced/mf.dcm"), slices, 3));
+  ASSERT_TRUE(dicomfiles::WriteClassicMultiFrame(dir.Path("thick/mf.dcm"), slices));
+  WriteSeries(dir.Path("classic"), slices);
+  RecordingSink sink;
+  const CVoxel classic(dir.Path("classic"), &sink);
+  const CVoxel spaced(dir.Path("spaced/mf.dcm"), &sink);
+  const CVoxel thick(dir.Path("thick/mf.dcm"), &sink);
+  ASSERT_TRUE(sink.messages.empty()) << sink.messages[0];
+  ASSERT_TRUE(spaced.HasData());
+  ASSERT_TRUE(thick.HasData());
+  // Frame k lies k gaps along the normal from the first: the same volume as
+  // the single-frame series when the spacing is stated.
+  EXPECT_TRUE(SameGeometry(spaced, classic));
+  EXPECT_TRUE(testvolumes::SameVoxels(spaced, classic));
+  EXPECT_TRUE(testvolumes::SameVoxels(thick, classic));
+  EXPECT_FLOAT_EQ(thick.spacing[2], 2.5f);
+  // The last frame is the highest along the normal: slice 0.
+  EXPECT_EQ(spaced.At(0, 0, 0), layout.value(0, 0, 3));
+
+  // With single-frame images of the same series beside it, its frames have no place.
+  WriteSeries(dir.Path("spaced"), slices);
+  const CVoxel mixed(dir.Path("spaced/mf.dcm"), &sink);
+  EXPECT_FALSE(mixed.HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("carries no per-frame positions"), std::string::npos) << sink.messages[0];
 }
 
 // Plain images (uncompressed little endian, every bit stored) have their
