@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "volume/ElementConvert.h"
+#include "volume/Isolated.h"
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -528,18 +529,6 @@ std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::s
   return out;
 }
 
-bool ReadExact(int fd, void* data, std::size_t n) {
-  auto* at = static_cast<char*>(data);
-  while (n > 0) {
-    const ssize_t done = ::read(fd, at, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    at += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
 unsigned ReadingBudgetSeconds(const std::string& folder) {
   std::uint64_t files = 0, bytes = 0;
   std::error_code ec;
@@ -605,76 +594,32 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) return false;
   }
-  // GDCM as distributed checks some impossible states of its parser with
-  // assertions that end the process. Files from a USB stick or a PACS must
-  // not take the program down with them: the folder is read by a child
-  // process, which sends back the volume or why it could not be read.
-  int fds[2];
-  if (::pipe(fds) != 0) return Refuse(volume, sink, what, folder, "no process could be started to read it");
+  // The folder is read by a child process, which sends back the volume (or
+  // the stack of plain images to read here) or why it could not be read.
   const int voxels = OpenVoxelChannel();
-  const pid_t pid = voxels < 0 ? -1 : ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    if (voxels >= 0) ::close(voxels);
-    return Refuse(volume, sink, what, folder, "no process could be started to read it");
-  }
-  if (pid == 0) {
-    ::close(fds[0]);
-    // A failing child ends at once, without writing a core file.
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    // GDCM loops forever on some malformed files: a child still busy after a
-    // generous budget for the folder's size is ended by the alarm signal.
-    // (The alarm's default action is wanted, whatever handler or mask the program had.)
-    std::signal(SIGALRM, SIG_DFL);
-    // Likewise a failed assertion in the library ends the child plainly,
-    // without the program's crash handling (which is the parent's business).
-    std::signal(SIGABRT, SIG_DFL);
-    sigset_t alarmOnly;
-    sigemptyset(&alarmOnly);
-    sigaddset(&alarmOnly, SIGALRM);
-    ::sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
-    ::alarm(ReadingBudgetSeconds(folder));
-    // The libraries' own diagnostics (GDCM's traces, its JPEG decoders'
-    // complaints) would reach the user's terminal: what matters comes back
-    // through the pipe as a message.
-#ifndef CORVANE_FUZZING
-    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2);
-#endif
-    gdcm::Trace::SetWarning(false);
-    gdcm::Trace::SetError(false);
-    gdcm::Trace::SetDebug(false);
-    // Buffers freed by one image are reused by the next instead of being mapped anew.
-    ReuseVolumeMemory();
-    bool written = false;
-    try {
-      CVoxel read;
-      const std::string report = ReadIntoVolume(read, path, folder);
-      const std::uint64_t length = report.size();
-      // The voxels first: once the report has arrived, they are all there.
-      written = (!read.HasData() || WriteAll(voxels, reinterpret_cast<const char*>(read.Data()),
-                                             read.VoxelCount() * sizeof(CVoxel::value_type))) &&
-                WriteAll(fds[1], reinterpret_cast<const char*>(&length), sizeof length) &&
-                WriteAll(fds[1], report.data(), report.size());
-    } catch (...) {
-      ::_exit(2);
-    }
-    ::_exit(written ? 0 : 3);
-  }
-  ::close(fds[1]);
-  // The report, then the voxels straight into the volume.
   std::string report;
-  std::uint64_t length = 0;
-  bool received = ReadExact(fds[0], &length, sizeof length) && length < (std::uint64_t{1} << 24);
-  if (received) {
-    report.resize(static_cast<std::size_t>(length));
-    received = ReadExact(fds[0], report.data(), report.size());
-  }
+  const IsolatedOutcome run =
+      voxels < 0 ? IsolatedOutcome::kNoProcess
+                 : RunIsolated(
+                       [&] {
+                         gdcm::Trace::SetWarning(false);
+                         gdcm::Trace::SetError(false);
+                         gdcm::Trace::SetDebug(false);
+                         // Buffers freed by one image are reused by the next instead of being mapped anew.
+                         ReuseVolumeMemory();
+                         CVoxel read;
+                         std::string text = ReadIntoVolume(read, path, folder);
+                         if (read.HasData() && !WriteAll(voxels, reinterpret_cast<const char*>(read.Data()),
+                                                         read.VoxelCount() * sizeof(CVoxel::value_type)))
+                           ::_exit(3);
+                         return text;
+                       },
+                       ReadingBudgetSeconds(folder), &report);
+  // The report, then the voxels straight into the volume.
   std::string_view in(report);
   std::uint32_t count = 0;
   std::vector<std::string> messages;
-  bool intact = received && Take(in, &count) && count < 1000;
+  bool intact = Take(in, &count) && count < 1000;
   for (std::uint32_t i = 0; intact && i < count; ++i) intact = TakeText(in, &messages.emplace_back());
   Outcome outcome = Outcome::kRefused;
   intact = intact && Take(in, &outcome);
@@ -695,24 +640,18 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
   } else {
     intact = intact && outcome == Outcome::kRefused;
   }
-  // Closing first: a child still writing ends instead of waiting for a reader.
-  ::close(fds[0]);
-  ::close(voxels);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
-    return Refuse(volume, sink, what, folder,
-                  "reading it did not finish (a corrupt file of the folder keeps the DICOM library busy)");
-  }
-#ifdef CORVANE_FUZZING
-  // A sanitizer's report in the reading process (exit status 1) is a fault of
-  // this program's own code there: the fuzzer must see it.
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 1) std::abort();
-#endif
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return Refuse(volume, sink, what, folder,
-                  "the DICOM library failed on a file of the folder (a corrupt or unsupported file)");
+  if (voxels >= 0) ::close(voxels);
+  switch (run) {
+    case IsolatedOutcome::kNoProcess:
+      return Refuse(volume, sink, what, folder, "no process could be started to read it");
+    case IsolatedOutcome::kTimedOut:
+      return Refuse(volume, sink, what, folder,
+                    "reading it did not finish (a corrupt file of the folder keeps the DICOM library busy)");
+    case IsolatedOutcome::kFailed:
+      return Refuse(volume, sink, what, folder,
+                    "the DICOM library failed on a file of the folder (a corrupt or unsupported file)");
+    case IsolatedOutcome::kDone:
+      break;
   }
   if (!intact) return Refuse(volume, sink, what, folder, "its reading process ended early");
   for (const std::string& m : messages) Tell(sink, m);
