@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "volume/ElementConvert.h"
+#include "volume/FileIO.h"
 #include "volume/Isolated.h"
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
@@ -245,16 +246,9 @@ class InstanceDecoder {
     }
     const int fd = ::open(instance.path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < m_buffer.size()) {
-      const ssize_t n = ::pread(fd, m_buffer.data() + done, m_buffer.size() - done,
-                                static_cast<off_t>(instance.plainPixelOffset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
+    const bool read = ReadAllAt(fd, m_buffer.data(), m_buffer.size(), instance.plainPixelOffset);
     ::close(fd);
-    if (done != m_buffer.size()) return false;
+    if (!read) return false;
     StoreFrames(kind, frameElements, slices, report);
     return true;
   }
@@ -550,20 +544,6 @@ unsigned ReadingBudgetSeconds(const std::string& folder) {
 #endif
 }
 
-bool PreadExact(int fd, void* data, std::size_t n) {
-  auto* at = static_cast<char*>(data);
-  off_t offset = 0;
-  while (n > 0) {
-    const ssize_t done = ::pread(fd, at, n, offset);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    at += done;
-    offset += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
 // The voxels go from the reading process to this one through a file in
 // memory: written once, read once, without the many small turns of a pipe.
 int OpenVoxelChannel() {
@@ -571,17 +551,6 @@ int OpenVoxelChannel() {
   if (const int fd = ::memfd_create("corvane-dicom-voxels", MFD_CLOEXEC); fd >= 0) return fd;
 #endif
   return ::open(std::filesystem::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
-
-bool WriteAll(int fd, const char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t done = ::write(fd, data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
 }
 
 }  // namespace
@@ -609,8 +578,8 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
                          ReuseVolumeMemory();
                          CVoxel read;
                          std::string text = ReadIntoVolume(read, path, folder);
-                         if (read.HasData() && !WriteAll(voxels, reinterpret_cast<const char*>(read.Data()),
-                                                         read.VoxelCount() * sizeof(CVoxel::value_type)))
+                         if (read.HasData() &&
+                             !WriteAll(voxels, read.Data(), read.VoxelCount() * sizeof(CVoxel::value_type)))
                            ::_exit(3);
                          return text;
                        },
@@ -633,7 +602,7 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
       volume.Y = Y;
       volume.Z = Z;
       intact = volume.AllocateForReader() &&
-               PreadExact(voxels, volume.Data(), volume.VoxelCount() * sizeof(CVoxel::value_type));
+               ReadAllAt(voxels, volume.Data(), volume.VoxelCount() * sizeof(CVoxel::value_type), 0);
     }
   } else if (intact && outcome == Outcome::kPlainStack) {
     intact = TakePlainStack(in, &plain);

@@ -9,18 +9,9 @@
 #include <csignal>
 #include <cstdlib>
 
-namespace {
+#include "volume/FileIO.h"
 
-bool WriteAll(int fd, const char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t done = ::write(fd, data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
+namespace {
 
 // A report larger than this is no report of this program's.
 constexpr std::size_t kMaxResult = std::size_t{256} << 20;
