@@ -1,7 +1,10 @@
 // Keeps a case's recovery file up to date: after every edit of the case it
-// takes a snapshot (on the calling thread: copies of the stroke map and, when
-// it changed, of the segmentation) and hands it to the recovery store, whose
-// thread encodes and writes it.
+// takes a snapshot (on the calling thread) and hands it to the recovery
+// store, whose thread encodes and writes it. A snapshot copies the
+// segmentation only when it changed, and of the stroke map only the voxels
+// the case reports changed since the snapshot before (the store's thread
+// keeps the whole map), so that a stroke costs the window's thread the rows
+// it touched rather than the whole map.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +27,20 @@ class CCaseRecovery {
   void Note();
   CRecoveryStore& Store() { return m_store; }
 
-  // The state of `session` as a recovery file keeps it, with copies of its
-  // volumes. `keptSegmentation` is reused when the segmentation is unchanged
-  // since it was taken (same revision); the stroke map is copied into
-  // `spareVolume` when it has the map's size.
-  static CRecoverySnapshot Capture(const CCaseSession& session, std::int64_t now,
-                                   std::shared_ptr<const CVoxel> keptSegmentation = nullptr,
-                                   std::shared_ptr<CVoxel> spareVolume = nullptr);
-
  private:
+  // Everything but the stroke map, with a copy of the segmentation unless
+  // `keptSegmentation` (the copy of an unchanged one) is given.
+  CRecoverySnapshot Capture(std::int64_t now, std::shared_ptr<const CVoxel> keptSegmentation) const;
+  // Puts the stroke map into the snapshot: its changed voxels when the
+  // snapshot before carried a map of the same grid, else a whole copy.
+  void CaptureStrokeMap(CRecoverySnapshot& snapshot);
+
   CCaseSession& m_case;
   CRecoveryStore m_store;
   // The copy of the segmentation the last snapshot took, and its revision.
   std::shared_ptr<const CVoxel> m_segmentation;
   std::uint64_t m_segmentationRevision = 0;
+  // The size and geometry (no voxels) of the stroke map the last snapshot
+  // carried; null when it carried none.
+  std::unique_ptr<CVoxel> m_strokeGrid;
 };

@@ -149,6 +149,10 @@ class CCaseSession {
   void ForgetSavedStrokes() { m_savedStrokes.reset(); }
   // Changes whenever the segmentation may have changed.
   std::uint64_t SegmentationRevision() const { return m_segmentationRevision; }
+  // The voxels of the stroke map that may have changed since the last call
+  // (VoxelSpan::All() when that is not known: at first, after a new image,
+  // segmentation or Reset, a map made outside an edit), and forgets them.
+  VoxelSpan TakeStrokeMapChanges();
 
   // ---- Reference directory, mode, Marking, brush ---------------------------------------
   // The directory typed into the window (no effect on the reference list).
@@ -287,6 +291,8 @@ class CCaseSession {
   std::shared_ptr<const CVoxel> m_savedSegmentation;
   std::shared_ptr<const CVoxel> m_savedStrokes;
   std::uint64_t m_segmentationRevision = 0;
+  // Changes to the stroke map the history does not see (a map made between edits).
+  VoxelSpan m_strokeMapUntracked = VoxelSpan::All();
   std::function<void()> m_editListener;
   std::string m_referenceDir;
   std::vector<std::string> m_referencePaths;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size,
                            CVolumeDelta& delta) {
@@ -19,7 +20,16 @@ bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DP
   constexpr std::size_t kChunk = 1 << 16;
   row.resize(std::min(count, kChunk));
   std::int16_t value = 0;
-  std::size_t length = 0;
+  std::size_t length = 0, runStart = 0;
+  const auto endRun = [&] {
+    delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
+    delta.m_values.push_back(value);
+    if (value != 0) {
+      delta.m_changed += length;
+      delta.m_span.Include({runStart, runStart + length});
+    }
+    runStart += length;
+  };
   for (std::size_t start = 0; start < count; start += kChunk) {
     const std::size_t n = std::min(kChunk, count - start);
     for (std::size_t k = 0; k < n; ++k) {
@@ -32,20 +42,12 @@ bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DP
         ++length;
         continue;
       }
-      if (length > 0) {
-        delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
-        delta.m_values.push_back(value);
-        if (value != 0) delta.m_changed += length;
-      }
+      if (length > 0) endRun();
       value = row[k];
       length = 1;
     }
   }
-  if (length > 0) {
-    delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
-    delta.m_values.push_back(value);
-    if (value != 0) delta.m_changed += length;
-  }
+  if (length > 0) endRun();
   if (delta.m_changed == 0) {
     delta = CVolumeDelta();
   } else {
@@ -73,7 +75,24 @@ void CVolumeDelta::ApplyTo(CVoxel& volume) const {
 }
 
 CEditHistory::CEditHistory(std::vector<Slot*> slots, std::size_t budgetBytes)
-    : m_slots(std::move(slots)), m_budget(budgetBytes), m_spare(m_slots.size()) {}
+    : m_slots(std::move(slots)),
+      m_budget(budgetBytes),
+      m_spare(m_slots.size()),
+      m_changes(m_slots.size(), VoxelSpan::All()) {}
+
+VoxelSpan CEditHistory::TakeChanges(std::size_t slot) {
+  if (slot >= m_changes.size()) return VoxelSpan::All();
+  return std::exchange(m_changes[slot], VoxelSpan());
+}
+
+void CEditHistory::NoteChange(const Change& change) {
+  m_changes[change.slot].Include(change.presentBefore != change.presentAfter ? VoxelSpan::All()
+                                                                             : change.delta.ChangedSpan());
+}
+
+void CEditHistory::NoteEverythingChanged() {
+  for (VoxelSpan& span : m_changes) span = VoxelSpan::All();
+}
 
 void CEditHistory::Clear() {
   m_steps.clear();
@@ -81,6 +100,8 @@ void CEditHistory::Clear() {
   m_bytes = 0;
   m_before.clear();
   m_open = false;
+  // Whoever clears the history may have replaced the volumes as well.
+  NoteEverythingChanged();
   // A new case may have volumes of another size: the spares go too.
   for (auto& spare : m_spare) spare.reset();
 }
@@ -150,6 +171,8 @@ bool CEditHistory::Record(const std::vector<Earlier>& before) {
       return false;
     }
     if (change.delta.Empty() && change.presentBefore == change.presentAfter) continue;
+    // The slot has changed whether or not the step can be kept.
+    NoteChange(change);
     step.bytes += change.delta.Bytes();
     step.changes.push_back(std::move(change));
   }
@@ -187,6 +210,7 @@ void CEditHistory::Apply(const Step& step, bool forward) {
       slot = std::make_unique<CVoxel>(step.size.x, step.size.y, step.size.z, true);
     change.delta.ApplyTo(*slot);
     if (!(forward ? change.presentAfter : change.presentBefore)) slot.reset();
+    NoteChange(change);
   }
 }
 

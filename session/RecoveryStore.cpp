@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -193,6 +194,16 @@ void CRecoveryStore::Submit(CRecoverySnapshot snapshot) {
   {
     std::lock_guard lock(m_mutex);
     if (!m_lock || m_stop) return;
+    if (snapshot.strokeMapFollows && m_pending) {
+      // The state still waiting is the base of this one's stroke map: its
+      // changes (or whole map) come first.
+      CRecoverySnapshot& earlier = *m_pending;
+      std::move(snapshot.strokeChanges.begin(), snapshot.strokeChanges.end(),
+                std::back_inserter(earlier.strokeChanges));
+      snapshot.strokeChanges = std::move(earlier.strokeChanges);
+      snapshot.state.strokeMap = std::move(earlier.state.strokeMap);
+      snapshot.strokeMapFollows = earlier.strokeMapFollows;
+    }
     m_pending = std::move(snapshot);
     ++m_submitted;
   }
@@ -225,6 +236,11 @@ std::shared_ptr<CVoxel> CRecoveryStore::TakeSpareVolume() {
   return std::const_pointer_cast<CVoxel>(std::exchange(m_spare, nullptr));
 }
 
+bool CRecoveryStore::TakeStrokeMapLost() {
+  std::lock_guard lock(m_mutex);
+  return std::exchange(m_strokeMapLost, false);
+}
+
 std::uint64_t CRecoveryStore::Written() const {
   std::lock_guard lock(m_mutex);
   return m_written;
@@ -233,6 +249,29 @@ std::uint64_t CRecoveryStore::Written() const {
 std::size_t CRecoveryStore::LastFileBytes() const {
   std::lock_guard lock(m_mutex);
   return m_lastBytes;
+}
+
+bool CRecoveryStore::TakeStrokeMap(CRecoverySnapshot& snapshot, std::shared_ptr<const CVoxel>& replaced) {
+  std::shared_ptr<const CVoxel>& whole = snapshot.state.strokeMap;
+  if (!whole && !snapshot.strokeMapFollows) {
+    replaced = std::move(m_strokeMap);  // no stroke map
+    return true;
+  }
+  if (whole) {
+    replaced = std::move(m_strokeMap);
+    // A map only the snapshot holds (a copy made for it) becomes the thread's
+    // own; one shared with others is copied.
+    m_strokeMap = whole.use_count() == 1 ? std::const_pointer_cast<CVoxel>(std::move(whole))
+                                         : std::make_shared<CVoxel>(*whole);
+  }
+  bool complete = m_strokeMap && m_strokeMap->HasData();
+  for (const CStrokeMapChange& change : snapshot.strokeChanges) {
+    const std::size_t count = complete ? m_strokeMap->VoxelCount() : 0;
+    complete = complete && change.first <= count && change.voxels.size() <= count - change.first;
+    if (complete) std::copy(change.voxels.begin(), change.voxels.end(), m_strokeMap->Data() + change.first);
+  }
+  whole = m_strokeMap;
+  return complete;
 }
 
 void CRecoveryStore::Run() {
@@ -246,19 +285,27 @@ void CRecoveryStore::Run() {
     lock.unlock();
 
     CRecoveryState& state = snapshot.state;
+    std::shared_ptr<const CVoxel> replaced;
+    const bool complete = TakeStrokeMap(snapshot, replaced);
     // A segmentation equal to its file is not kept: the file gives it back.
     if (state.segmentation && snapshot.savedSegmentation &&
         SameVolume(*state.segmentation, *snapshot.savedSegmentation)) {
       state.segmentation.reset();
     }
-    const std::vector<unsigned char> bytes = EncodeRecoveryState(state);
-    const bool ok = WriteFileAtomically(m_path, bytes);
-    std::shared_ptr<const CVoxel> spare = std::move(state.strokeMap);
+    // Changes that do not fit the thread's copy (never made by CCaseRecovery)
+    // are not written: the file keeps the last complete state.
+    const std::vector<unsigned char> bytes =
+        complete ? EncodeRecoveryState(state) : std::vector<unsigned char>();
+    const bool ok = complete && WriteFileAtomically(m_path, bytes);
     // The other volumes are let go here, off the window's thread.
     snapshot = CRecoverySnapshot();
 
     lock.lock();
-    m_spare = std::move(spare);
+    if (replaced) m_spare = std::move(replaced);
+    if (!complete) {
+      m_strokeMap.reset();
+      m_strokeMapLost = true;
+    }
     m_busy = false;
     m_lastOk = ok;
     if (ok) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "session/RecoveryState.h"
+#include "volume/VolumeMemory.h"
 
 // $XDG_STATE_HOME/corvane/recovery, or ~/.local/state/corvane/recovery when
 // XDG_STATE_HOME is unset or not absolute.
@@ -54,12 +55,26 @@ class CFileLock {
 // disk and renamed into place. False (the previous file untouched) on failure.
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
 
+// Voxels of a stroke map from index `first` on, as they are now.
+struct CStrokeMapChange {
+  std::size_t first = 0;
+  volume_memory::Block<CVoxel::value_type> voxels;
+};
+
 // What the recovery thread is handed: the state, and the segmentation as it
 // was loaded or last saved, against which the thread decides whether the
 // segmentation needs to be kept (null: there is no such file).
+//
+// The stroke map is state.strokeMap when the snapshot carries all of it. A
+// snapshot with `strokeMapFollows` carries only what changed instead: its
+// stroke map is the one of the snapshot handed over before it, with
+// `strokeChanges` written over it in order (so that an edit copies the rows
+// it changed rather than the whole map).
 struct CRecoverySnapshot {
   CRecoveryState state;
   std::shared_ptr<const CVoxel> savedSegmentation;
+  bool strokeMapFollows = false;
+  std::vector<CStrokeMapChange> strokeChanges;
 };
 
 class CRecoveryStore {
@@ -74,7 +89,8 @@ class CRecoveryStore {
   CRecoveryStore& operator=(const CRecoveryStore&) = delete;
 
   // Hands the newest state over and returns without waiting for the disk. A
-  // state not yet written when a newer one arrives is replaced by it.
+  // state not yet written when a newer one arrives is replaced by it (its
+  // stroke map changes are kept as the base of the newer one's).
   void Submit(CRecoverySnapshot snapshot);
   // Waits until every state handed over is on the disk; false when the last
   // write failed or the store cannot write at all.
@@ -89,6 +105,10 @@ class CRecoveryStore {
   // The stroke map of a state already written, for the next snapshot to copy
   // into (its memory is then reused rather than mapped afresh); null when none.
   std::shared_ptr<CVoxel> TakeSpareVolume();
+  // Whether stroke map changes arrived that did not fit the thread's copy of
+  // the map (and so were not written) since the last call: the next snapshot
+  // must then carry the whole map.
+  bool TakeStrokeMapLost();
 
   // Number of states written so far.
   std::uint64_t Written() const;
@@ -97,6 +117,10 @@ class CRecoveryStore {
 
  private:
   void Run();
+  // Brings the thread's copy of the stroke map to the snapshot's and puts it
+  // into the state; `replaced` receives a copy the snapshot's whole map took
+  // the place of. False when the changes do not fit the copy.
+  bool TakeStrokeMap(CRecoverySnapshot& snapshot, std::shared_ptr<const CVoxel>& replaced);
 
   const std::string m_folder;
   std::string m_path;
@@ -113,6 +137,10 @@ class CRecoveryStore {
   std::uint64_t m_written = 0;
   std::size_t m_lastBytes = 0;
   std::shared_ptr<const CVoxel> m_spare;
+  // The thread's copy of the stroke map of the last state taken over; only the
+  // thread touches it.
+  std::shared_ptr<CVoxel> m_strokeMap;
+  bool m_strokeMapLost = false;
   std::latch m_started{1};
   std::thread m_thread;
 };

@@ -111,6 +111,35 @@ TEST_F(EditHistoryTest, StepsAreUndoneNewestFirstAndRedoneInOrder) {
   EXPECT_FALSE(m_history.Redo());
 }
 
+// A reader keeping its own copy of a slot learns which voxels edits, undos and
+// redos changed since it last asked (all of them after Clear or at first).
+TEST_F(EditHistoryTest, EachSlotTellsTheVoxelsChangedSinceItWasLastAsked) {
+  EXPECT_EQ(m_history.TakeChanges(0), VoxelSpan::All()) << "nothing is known at first";
+  EXPECT_EQ(m_history.TakeChanges(1), VoxelSpan::All());
+  EXPECT_TRUE(m_history.TakeChanges(0).Empty());
+  Edit(m_a, 1, 37, 2);
+  Edit(m_a, 1, 5, 2);
+  Edit(m_b, 2, 100, 1);
+  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 38}));
+  EXPECT_EQ(m_history.TakeChanges(1), (VoxelSpan{100, 101}));
+  EXPECT_TRUE(m_history.TakeChanges(0).Empty()) << "asked already";
+  Edit(m_a, 1, 5, 2);  // paints what is there: no change
+  EXPECT_TRUE(m_history.TakeChanges(0).Empty());
+  ASSERT_TRUE(m_history.Undo());  // slot b
+  ASSERT_TRUE(m_history.Undo());  // slot a, voxel 5
+  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 6}));
+  EXPECT_EQ(m_history.TakeChanges(1), (VoxelSpan{100, 101}));
+  ASSERT_TRUE(m_history.Redo());
+  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 6}));
+  // A slot whose volume comes or goes changed as a whole.
+  std::unique_ptr<CVoxel> kept = std::move(m_b);
+  m_history.Record({{1, kept.get()}});
+  EXPECT_EQ(m_history.TakeChanges(1), VoxelSpan::All());
+  m_history.Clear();
+  EXPECT_EQ(m_history.TakeChanges(0), VoxelSpan::All());
+  EXPECT_EQ(m_history.TakeChanges(5), VoxelSpan::All()) << "no such slot";
+}
+
 TEST_F(EditHistoryTest, ANewEditDropsWhatCouldBeRedoneAnEditWithoutChangeDoesNot) {
   Edit(m_a, 1, 0, 2);
   Edit(m_a, 1, 1, 2);
