@@ -10,68 +10,53 @@ CCaseRecovery::CCaseRecovery(CCaseSession& session, std::string folder)
 
 CCaseRecovery::~CCaseRecovery() { m_case.SetEditListener({}); }
 
-CRecoverySnapshot CCaseRecovery::Capture(std::int64_t now,
-                                         std::shared_ptr<const CVoxel> keptSegmentation) const {
-  const CCaseSession& session = m_case;
-  CRecoverySnapshot snapshot;
-  CRecoveryState& state = snapshot.state;
-  state.imagePath = session.ImagePath();
-  state.segmentationPath = session.SegmentationPath();
-  state.boundaryPath = session.BoundaryPath();
-  state.referenceDir = session.ReferenceDir();
-  state.mode = static_cast<int>(session.Mode());
-  state.marking = session.Marking();
-  state.brush3D = session.Brush3D();
-  state.brushSize = session.BrushSize();
-  state.lastEdit = now;
-  if (const CVoxel* segmentation = session.Segmentation(); segmentation && segmentation->HasData()) {
-    state.segmentation = keptSegmentation ? std::move(keptSegmentation) : segmentation->Clone();
+void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
+                             std::unique_ptr<CVoxel>& lastGrid, CVolumeHandover& handover) {
+  if (!volume || !volume->HasData()) {
+    lastGrid.reset();
+    return;  // no grid, no volume
   }
-  snapshot.savedSegmentation = session.SavedSegmentation();
-  return snapshot;
-}
-
-void CCaseRecovery::CaptureStrokeMap(CRecoverySnapshot& snapshot) {
-  const VoxelSpan changed = m_case.TakeStrokeMapChanges();
-  const CVoxel* strokes = m_case.StrokeMap();
-  if (!strokes || !strokes->HasData()) {
-    m_strokeGrid.reset();
-    return;
-  }
-  const std::size_t count = strokes->VoxelCount();
-  if (m_strokeGrid && SameGrid(*m_strokeGrid, *strokes) && !m_store.TakeStrokeMapLost()) {
-    snapshot.strokeMapFollows = true;
-    const std::size_t first = std::min(changed.begin, count), end = std::min(changed.end, count);
+  const std::size_t count = volume->VoxelCount();
+  const std::size_t first = std::min(changed.begin, count), end = std::min(changed.end, count);
+  // A stroke changes a few rows: they are copied. Changes spread far apart (a
+  // correction run, a cleared map) go as runs of the whole volume, which are
+  // read faster than that many voxels are copied into fresh memory.
+  constexpr std::size_t kLargestCopy = std::size_t{1} << 18;
+  if (!whole && lastGrid && SameGrid(*lastGrid, *volume) && end - std::min(first, end) <= kLargestCopy) {
+    handover.follows = true;
     if (first < end) {
-      CStrokeMapChange change;
+      CVolumeChange change;
       change.first = first;
-      change.voxels.assign(strokes->Data() + first, strokes->Data() + end);
-      snapshot.strokeChanges.push_back(std::move(change));
+      change.voxels.assign(volume->Data() + first, volume->Data() + end);
+      handover.changes.push_back(std::move(change));
     }
     return;
   }
-  // The whole map, into the memory of a map the store no longer needs when it fits.
-  std::shared_ptr<CVoxel> copy = m_store.TakeSpareVolume();
-  if (copy && copy->HasData() && copy->SameSize(*strokes)) {
-    std::copy(strokes->Data(), strokes->Data() + count, copy->Data());
-    copy->CopyGeometry(*strokes);
-  } else {
-    copy = strokes->Clone();
-  }
-  snapshot.state.strokeMap = std::move(copy);
-  m_strokeGrid = std::make_unique<CVoxel>();
-  m_strokeGrid->X = strokes->X;
-  m_strokeGrid->Y = strokes->Y;
-  m_strokeGrid->Z = strokes->Z;
-  m_strokeGrid->CopyGeometry(*strokes);
+  // All of it, as runs (label volumes are mostly long runs).
+  handover.grid.X = volume->X;
+  handover.grid.Y = volume->Y;
+  handover.grid.Z = volume->Z;
+  handover.grid.CopyGeometry(*volume);
+  CVolumeDelta::Between(nullptr, volume, volume->Size(), handover.runs);
+  lastGrid = std::make_unique<CVoxel>(handover.grid);
 }
 
 void CCaseRecovery::Note() {
-  const bool unchanged = m_segmentation && m_segmentationRevision == m_case.SegmentationRevision();
-  CRecoverySnapshot snapshot =
-      Capture(static_cast<std::int64_t>(std::time(nullptr)), unchanged ? m_segmentation : nullptr);
-  CaptureStrokeMap(snapshot);
-  m_segmentation = snapshot.state.segmentation;
-  m_segmentationRevision = m_case.SegmentationRevision();
+  CRecoverySnapshot snapshot;
+  CRecoveryState& state = snapshot.state;
+  state.imagePath = m_case.ImagePath();
+  state.segmentationPath = m_case.SegmentationPath();
+  state.boundaryPath = m_case.BoundaryPath();
+  state.referenceDir = m_case.ReferenceDir();
+  state.mode = static_cast<int>(m_case.Mode());
+  state.marking = m_case.Marking();
+  state.brush3D = m_case.Brush3D();
+  state.brushSize = m_case.BrushSize();
+  state.lastEdit = static_cast<std::int64_t>(std::time(nullptr));
+  snapshot.savedSegmentation = m_case.SavedSegmentation();
+  const bool whole = m_store.TakeChangesLost();
+  HandOver(m_case.Segmentation(), m_case.TakeSegmentationChanges(), whole, m_segmentationGrid,
+           snapshot.segmentation);
+  HandOver(m_case.StrokeMap(), m_case.TakeStrokeMapChanges(), whole, m_strokeGrid, snapshot.strokeMap);
   m_store.Submit(std::move(snapshot));
 }

@@ -1,10 +1,10 @@
 // Keeps a case's recovery file up to date: after every edit of the case it
 // takes a snapshot (on the calling thread) and hands it to the recovery
-// store, whose thread encodes and writes it. A snapshot copies the
-// segmentation only when it changed, and of the stroke map only the voxels
-// the case reports changed since the snapshot before (the store's thread
-// keeps the whole map), so that a stroke costs the window's thread the rows
-// it touched rather than the whole map.
+// store, whose thread encodes and writes it. The store's thread keeps its own
+// copies of the segmentation and the stroke map; a snapshot hands over only
+// the voxels the case reports changed since the snapshot before (the first
+// one, and one after a new grid, their runs), so that a stroke costs the
+// window's thread the rows it touched rather than copies of whole volumes.
 #pragma once
 
 #include <cstdint>
@@ -28,19 +28,15 @@ class CCaseRecovery {
   CRecoveryStore& Store() { return m_store; }
 
  private:
-  // Everything but the stroke map, with a copy of the segmentation unless
-  // `keptSegmentation` (the copy of an unchanged one) is given.
-  CRecoverySnapshot Capture(std::int64_t now, std::shared_ptr<const CVoxel> keptSegmentation) const;
-  // Puts the stroke map into the snapshot: its changed voxels when the
-  // snapshot before carried a map of the same grid, else a whole copy.
-  void CaptureStrokeMap(CRecoverySnapshot& snapshot);
+  // Describes `volume` for the store: the voxels in `changed` when the last
+  // snapshot handed over a volume of the same grid (`lastGrid`), else its runs.
+  static void HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
+                       std::unique_ptr<CVoxel>& lastGrid, CVolumeHandover& handover);
 
   CCaseSession& m_case;
   CRecoveryStore m_store;
-  // The copy of the segmentation the last snapshot took, and its revision.
-  std::shared_ptr<const CVoxel> m_segmentation;
-  std::uint64_t m_segmentationRevision = 0;
-  // The size and geometry (no voxels) of the stroke map the last snapshot
-  // carried; null when it carried none.
+  // The size and geometry (no voxels) of the volumes the last snapshot
+  // handed over; null when it had none.
+  std::unique_ptr<CVoxel> m_segmentationGrid;
   std::unique_ptr<CVoxel> m_strokeGrid;
 };

@@ -149,10 +149,12 @@ class CCaseSession {
   void ForgetSavedStrokes() { m_savedStrokes.reset(); }
   // Changes whenever the segmentation may have changed.
   std::uint64_t SegmentationRevision() const { return m_segmentationRevision; }
-  // The voxels of the stroke map that may have changed since the last call
-  // (VoxelSpan::All() when that is not known: at first, after a new image,
-  // segmentation or Reset, a map made outside an edit), and forgets them.
+  // The voxels of the stroke map / the segmentation that may have changed
+  // since the last call (VoxelSpan::All() when that is not known: at first,
+  // after a new image, segmentation or Reset, a map made outside an edit),
+  // and forgets them. For a reader that keeps its own copy (the recovery file).
   VoxelSpan TakeStrokeMapChanges();
+  VoxelSpan TakeSegmentationChanges() { return m_history.TakeChanges(kSegmentationSlot); }
 
   // ---- Reference directory, mode, Marking, brush ---------------------------------------
   // The directory typed into the window (no effect on the reference list).

@@ -88,6 +88,54 @@ bool ReadSmallFile(const fs::path& path, std::vector<unsigned char>& bytes, std:
   return true;
 }
 
+// A later handover that follows the one still pending takes over its base
+// (the state's volume, or its runs) and its changes, before its own.
+void FollowPending(CVolumeHandover& later, std::shared_ptr<const CVoxel>& laterVolume,
+                   CVolumeHandover& earlier, std::shared_ptr<const CVoxel>& earlierVolume) {
+  if (!later.follows || laterVolume) return;
+  later.follows = earlier.follows;
+  later.grid = earlier.grid;
+  later.runs = std::move(earlier.runs);
+  laterVolume = std::move(earlierVolume);
+  std::move(later.changes.begin(), later.changes.end(), std::back_inserter(earlier.changes));
+  later.changes = std::move(earlier.changes);
+}
+
+// Brings the thread's copy of a volume to what the handover describes and
+// puts it into the state. False when the changes do not fit the copy.
+bool TakeVolume(CVolumeHandover& handover, std::shared_ptr<const CVoxel>& volume,
+                std::shared_ptr<CVoxel>& copy) {
+  if (volume) {
+    // A volume only the state holds (made for it) becomes the thread's copy;
+    // one shared with others is copied.
+    copy = volume.use_count() == 1 ? std::const_pointer_cast<CVoxel>(std::move(volume))
+                                   : std::make_shared<CVoxel>(*volume);
+  } else if (!handover.follows) {
+    const CVoxel& grid = handover.grid;
+    if (grid.X <= 0 || grid.Y <= 0 || grid.Z <= 0) {
+      copy.reset();
+    } else {
+      // The copy's memory is reused when it has the size.
+      if (copy && copy->SameSize(grid) && copy->HasData() && copy.use_count() == 1) {
+        std::fill(copy->Data(), copy->Data() + copy->VoxelCount(), CVoxel::value_type{0});
+      } else {
+        copy = std::make_shared<CVoxel>(grid.X, grid.Y, grid.Z, true);
+      }
+      copy->CopyGeometry(grid);
+      if (!copy->HasData()) copy.reset();
+      if (copy) handover.runs.ApplyTo(*copy);
+    }
+  }
+  bool complete = !handover.changes.empty() ? copy && copy->HasData() : true;
+  for (const CVolumeChange& change : handover.changes) {
+    const std::size_t count = complete ? copy->VoxelCount() : 0;
+    complete = complete && change.first <= count && change.voxels.size() <= count - change.first;
+    if (complete) std::copy(change.voxels.begin(), change.voxels.end(), copy->Data() + change.first);
+  }
+  volume = copy;
+  return complete;
+}
+
 // A name no other window of any process uses: the process number, the time
 // of creation and a counter for windows of one process.
 std::string NewFileStem() {
@@ -194,15 +242,11 @@ void CRecoveryStore::Submit(CRecoverySnapshot snapshot) {
   {
     std::lock_guard lock(m_mutex);
     if (!m_lock || m_stop) return;
-    if (snapshot.strokeMapFollows && m_pending) {
-      // The state still waiting is the base of this one's stroke map: its
-      // changes (or whole map) come first.
-      CRecoverySnapshot& earlier = *m_pending;
-      std::move(snapshot.strokeChanges.begin(), snapshot.strokeChanges.end(),
-                std::back_inserter(earlier.strokeChanges));
-      snapshot.strokeChanges = std::move(earlier.strokeChanges);
-      snapshot.state.strokeMap = std::move(earlier.state.strokeMap);
-      snapshot.strokeMapFollows = earlier.strokeMapFollows;
+    if (m_pending) {
+      FollowPending(snapshot.strokeMap, snapshot.state.strokeMap, m_pending->strokeMap,
+                    m_pending->state.strokeMap);
+      FollowPending(snapshot.segmentation, snapshot.state.segmentation, m_pending->segmentation,
+                    m_pending->state.segmentation);
     }
     m_pending = std::move(snapshot);
     ++m_submitted;
@@ -225,20 +269,9 @@ void CRecoveryStore::Remove() {
   if (!m_path.empty()) RemoveQuietly(m_path);
 }
 
-std::shared_ptr<CVoxel> CRecoveryStore::TakeSpareVolume() {
+bool CRecoveryStore::TakeChangesLost() {
   std::lock_guard lock(m_mutex);
-  // Only the store held it (states hand their stroke map to nobody else), and
-  // it was made writable (a copy of the case's map): safe to write into again.
-  if (m_spare.use_count() != 1) {
-    m_spare.reset();
-    return nullptr;
-  }
-  return std::const_pointer_cast<CVoxel>(std::exchange(m_spare, nullptr));
-}
-
-bool CRecoveryStore::TakeStrokeMapLost() {
-  std::lock_guard lock(m_mutex);
-  return std::exchange(m_strokeMapLost, false);
+  return std::exchange(m_changesLost, false);
 }
 
 std::uint64_t CRecoveryStore::Written() const {
@@ -249,29 +282,6 @@ std::uint64_t CRecoveryStore::Written() const {
 std::size_t CRecoveryStore::LastFileBytes() const {
   std::lock_guard lock(m_mutex);
   return m_lastBytes;
-}
-
-bool CRecoveryStore::TakeStrokeMap(CRecoverySnapshot& snapshot, std::shared_ptr<const CVoxel>& replaced) {
-  std::shared_ptr<const CVoxel>& whole = snapshot.state.strokeMap;
-  if (!whole && !snapshot.strokeMapFollows) {
-    replaced = std::move(m_strokeMap);  // no stroke map
-    return true;
-  }
-  if (whole) {
-    replaced = std::move(m_strokeMap);
-    // A map only the snapshot holds (a copy made for it) becomes the thread's
-    // own; one shared with others is copied.
-    m_strokeMap = whole.use_count() == 1 ? std::const_pointer_cast<CVoxel>(std::move(whole))
-                                         : std::make_shared<CVoxel>(*whole);
-  }
-  bool complete = m_strokeMap && m_strokeMap->HasData();
-  for (const CStrokeMapChange& change : snapshot.strokeChanges) {
-    const std::size_t count = complete ? m_strokeMap->VoxelCount() : 0;
-    complete = complete && change.first <= count && change.voxels.size() <= count - change.first;
-    if (complete) std::copy(change.voxels.begin(), change.voxels.end(), m_strokeMap->Data() + change.first);
-  }
-  whole = m_strokeMap;
-  return complete;
 }
 
 void CRecoveryStore::Run() {
@@ -285,8 +295,13 @@ void CRecoveryStore::Run() {
     lock.unlock();
 
     CRecoveryState& state = snapshot.state;
-    std::shared_ptr<const CVoxel> replaced;
-    const bool complete = TakeStrokeMap(snapshot, replaced);
+    const bool follows = (snapshot.strokeMap.follows && !state.strokeMap) ||
+                         (snapshot.segmentation.follows && !state.segmentation);
+    bool complete = TakeVolume(snapshot.strokeMap, state.strokeMap, m_strokeMap) &
+                    TakeVolume(snapshot.segmentation, state.segmentation, m_segmentation);
+    // After changes that did not fit, only whole volumes make a complete state again.
+    complete = complete && !(follows && m_awaitWhole);
+    m_awaitWhole = !complete || (m_awaitWhole && follows);
     // A segmentation equal to its file is not kept: the file gives it back.
     if (state.segmentation && snapshot.savedSegmentation &&
         SameVolume(*state.segmentation, *snapshot.savedSegmentation)) {
@@ -301,10 +316,10 @@ void CRecoveryStore::Run() {
     snapshot = CRecoverySnapshot();
 
     lock.lock();
-    if (replaced) m_spare = std::move(replaced);
     if (!complete) {
       m_strokeMap.reset();
-      m_strokeMapLost = true;
+      m_segmentation.reset();
+      m_changesLost = true;
     }
     m_busy = false;
     m_lastOk = ok;

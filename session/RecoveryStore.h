@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "session/EditHistory.h"
 #include "session/RecoveryState.h"
 #include "volume/VolumeMemory.h"
 
@@ -55,26 +56,34 @@ class CFileLock {
 // disk and renamed into place. False (the previous file untouched) on failure.
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
 
-// Voxels of a stroke map from index `first` on, as they are now.
-struct CStrokeMapChange {
+// Voxels of a volume from index `first` on, as they are now.
+struct CVolumeChange {
   std::size_t first = 0;
   volume_memory::Block<CVoxel::value_type> voxels;
 };
 
+// How a volume of a state reaches the recovery thread without the window's
+// thread copying all of it. When `follows`, it is the same volume of the
+// state handed over before; otherwise it is the volume of `grid`'s size and
+// geometry whose runs `runs` holds (toggled from zeros; a grid of no size: no
+// volume), unless the state itself holds the volume. Then `changes` are
+// written over it in order. An edit so hands over the rows it changed.
+struct CVolumeHandover {
+  bool follows = false;
+  CVoxel grid;  // size and geometry, no voxels
+  CVolumeDelta runs;
+  std::vector<CVolumeChange> changes;
+};
+
 // What the recovery thread is handed: the state, and the segmentation as it
 // was loaded or last saved, against which the thread decides whether the
-// segmentation needs to be kept (null: there is no such file).
-//
-// The stroke map is state.strokeMap when the snapshot carries all of it. A
-// snapshot with `strokeMapFollows` carries only what changed instead: its
-// stroke map is the one of the snapshot handed over before it, with
-// `strokeChanges` written over it in order (so that an edit copies the rows
-// it changed rather than the whole map).
+// segmentation needs to be kept (null: there is no such file). The state's
+// segmentation and stroke map, when it does not hold them, come as handovers.
 struct CRecoverySnapshot {
   CRecoveryState state;
   std::shared_ptr<const CVoxel> savedSegmentation;
-  bool strokeMapFollows = false;
-  std::vector<CStrokeMapChange> strokeChanges;
+  CVolumeHandover segmentation;
+  CVolumeHandover strokeMap;
 };
 
 class CRecoveryStore {
@@ -90,7 +99,7 @@ class CRecoveryStore {
 
   // Hands the newest state over and returns without waiting for the disk. A
   // state not yet written when a newer one arrives is replaced by it (its
-  // stroke map changes are kept as the base of the newer one's).
+  // volume changes are kept as the base of the newer one's).
   void Submit(CRecoverySnapshot snapshot);
   // Waits until every state handed over is on the disk; false when the last
   // write failed or the store cannot write at all.
@@ -102,13 +111,10 @@ class CRecoveryStore {
   const std::string& FilePath() const { return m_path; }
   // Whether the folder and the lock could be set up (else nothing is written).
   bool Usable() const { return m_lock != nullptr; }
-  // The stroke map of a state already written, for the next snapshot to copy
-  // into (its memory is then reused rather than mapped afresh); null when none.
-  std::shared_ptr<CVoxel> TakeSpareVolume();
-  // Whether stroke map changes arrived that did not fit the thread's copy of
-  // the map (and so were not written) since the last call: the next snapshot
-  // must then carry the whole map.
-  bool TakeStrokeMapLost();
+  // Whether volume changes arrived that did not fit the thread's copy of
+  // their volume (and so were not written) since the last call: the next
+  // snapshot must then hand over whole volumes.
+  bool TakeChangesLost();
 
   // Number of states written so far.
   std::uint64_t Written() const;
@@ -117,10 +123,6 @@ class CRecoveryStore {
 
  private:
   void Run();
-  // Brings the thread's copy of the stroke map to the snapshot's and puts it
-  // into the state; `replaced` receives a copy the snapshot's whole map took
-  // the place of. False when the changes do not fit the copy.
-  bool TakeStrokeMap(CRecoverySnapshot& snapshot, std::shared_ptr<const CVoxel>& replaced);
 
   const std::string m_folder;
   std::string m_path;
@@ -136,11 +138,12 @@ class CRecoveryStore {
   std::uint64_t m_submitted = 0;
   std::uint64_t m_written = 0;
   std::size_t m_lastBytes = 0;
-  std::shared_ptr<const CVoxel> m_spare;
-  // The thread's copy of the stroke map of the last state taken over; only the
-  // thread touches it.
+  // The thread's copies of the volumes of the last state taken over; only the
+  // thread touches them.
+  std::shared_ptr<CVoxel> m_segmentation;
   std::shared_ptr<CVoxel> m_strokeMap;
-  bool m_strokeMapLost = false;
+  bool m_changesLost = false;
+  bool m_awaitWhole = false;
   std::latch m_started{1};
   std::thread m_thread;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <random>
 
 #include "../volume/TestVolumes.h"
 #include "session/EditHistory.h"
@@ -70,6 +71,55 @@ TEST(VolumeDelta, AStrokeCostsItsRunsNotTheVolume) {
   ASSERT_TRUE(CVolumeDelta::Between(&before, &after, before.Size(), delta));
   // 21 rows of the disc: a run for each row and each gap between them.
   EXPECT_LT(delta.Bytes(), 64u * 6u);
+}
+
+// The difference skips the stretches where both volumes agree a block at a
+// time; it must give exactly the runs of a voxel-by-voxel comparison, with
+// changes on, just before and just after block edges, in volumes whose size
+// is no multiple of a block, and with either volume absent.
+TEST(VolumeDelta, SkippingAgreeingStretchesGivesTheRunsOfAVoxelByVoxelComparison) {
+  std::mt19937 random(3);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int X = 1 + random() % 70, Y = 1 + random() % 40, Z = 1 + random() % 6;
+    CVoxel before(X, Y, Z), after(X, Y, Z);
+    const std::size_t count = before.VoxelCount();
+    for (std::size_t i = 0; i < count; ++i)
+      before[i] = after[i] = static_cast<CVoxel::value_type>(random() % 5 == 0 ? random() % 3 : 0);
+    // A few changed voxels and stretches, some of them around block edges.
+    for (int c = random() % 6; c > 0; --c) {
+      const std::size_t at =
+          random() % 2 ? random() % count : std::min(count - 1, 512 * (random() % 4) + random() % 3 - 1);
+      const std::size_t end = std::min(count, at + 1 + random() % (random() % 3 == 0 ? 700 : 4));
+      for (std::size_t i = at; i < end; ++i)
+        after[i] = static_cast<CVoxel::value_type>(after[i] ^ (1 + random() % 3));
+    }
+    const bool noBefore = trial % 10 == 1, noAfter = trial % 10 == 2;
+    const CVoxel* a = noBefore ? nullptr : &before;
+    const CVoxel* b = noAfter ? nullptr : &after;
+    // The reference: one run per stretch of equal exclusive-or values.
+    std::size_t runs = 0, changed = 0;
+    VoxelSpan span;
+    for (std::size_t i = 0; i < count;) {
+      const auto xorAt = [&](std::size_t k) { return (a ? (*a)[k] : 0) ^ (b ? (*b)[k] : 0); };
+      std::size_t end = i + 1;
+      while (end < count && xorAt(end) == xorAt(i)) ++end;
+      ++runs;
+      if (xorAt(i) != 0) {
+        changed += end - i;
+        span.Include({i, end});
+      }
+      i = end;
+    }
+    CVolumeDelta delta;
+    ASSERT_TRUE(CVolumeDelta::Between(a, b, before.Size(), delta));
+    ASSERT_EQ(delta.ChangedVoxels(), changed) << "trial " << trial;
+    ASSERT_EQ(delta.ChangedSpan(), span) << "trial " << trial;
+    ASSERT_EQ(delta.Bytes(), changed ? runs * (sizeof(std::uint32_t) + sizeof(std::int16_t)) : 0u)
+        << "trial " << trial;
+    CVoxel toggled = a ? before : CVoxel(X, Y, Z);
+    delta.ApplyTo(toggled);
+    ASSERT_TRUE(SameVoxels(toggled, b ? after : CVoxel(X, Y, Z))) << "trial " << trial;
+  }
 }
 
 class EditHistoryTest : public ::testing::Test {

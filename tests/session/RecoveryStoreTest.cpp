@@ -127,15 +127,15 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
     for (int k = 0; k < 4; ++k) {
       CRecoverySnapshot next = SnapshotWithImage("a.mhd");
       next.state.strokeMap.reset();
-      next.strokeMapFollows = true;
-      CStrokeMapChange change;
+      next.strokeMap.follows = true;
+      CVolumeChange change;
       change.first = static_cast<std::size_t>((round * 7 + k * 13) % 120);
       for (std::size_t i = 0; i < 1 + static_cast<std::size_t>(k); ++i) {
         const auto value = static_cast<CVoxel::value_type>(1 + (round + k + i) % 2);
         change.voxels.push_back(value);
         expected[change.first + i] = value;
       }
-      next.strokeChanges.push_back(std::move(change));
+      next.strokeMap.changes.push_back(std::move(change));
       store.Submit(std::move(next));
     }
     if (round % 5 == 0) {
@@ -146,19 +146,19 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
     }
   }
   ASSERT_TRUE(store.Flush());
-  EXPECT_FALSE(store.TakeStrokeMapLost());
+  EXPECT_FALSE(store.TakeChangesLost());
   const std::uint64_t written = store.Written();
 
   CRecoverySnapshot beyond = SnapshotWithImage("b.mhd");
   beyond.state.strokeMap.reset();
-  beyond.strokeMapFollows = true;
-  beyond.strokeChanges.push_back({120, volume_memory::Block<CVoxel::value_type>(9, 1)});
+  beyond.strokeMap.follows = true;
+  beyond.strokeMap.changes.push_back({120, volume_memory::Block<CVoxel::value_type>(9, 1)});
   store.Submit(std::move(beyond));
   EXPECT_FALSE(store.Flush());
   EXPECT_EQ(store.Written(), written) << "the file keeps the last complete state";
   EXPECT_EQ(read().imagePath, "a.mhd");
-  EXPECT_TRUE(store.TakeStrokeMapLost());
-  EXPECT_FALSE(store.TakeStrokeMapLost()) << "told once";
+  EXPECT_TRUE(store.TakeChangesLost());
+  EXPECT_FALSE(store.TakeChangesLost()) << "told once";
   store.Submit(SnapshotWithImage("c.mhd"));  // a whole map again
   EXPECT_TRUE(store.Flush());
   EXPECT_EQ(read().imagePath, "c.mhd");
