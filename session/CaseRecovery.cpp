@@ -11,7 +11,8 @@ CCaseRecovery::CCaseRecovery(CCaseSession& session, std::string folder)
 CCaseRecovery::~CCaseRecovery() { m_case.SetEditListener({}); }
 
 void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
-                             std::unique_ptr<CVoxel>& lastGrid, CVolumeHandover& handover) {
+                             std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
+                             CVolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume) {
   if (!volume || !volume->HasData()) {
     lastGrid.reset();
     return;  // no grid, no volume
@@ -32,13 +33,18 @@ void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, boo
     }
     return;
   }
+  lastGrid = std::make_unique<CVoxel>();
+  lastGrid->X = volume->X;
+  lastGrid->Y = volume->Y;
+  lastGrid->Z = volume->Z;
+  lastGrid->CopyGeometry(*volume);
+  if (shared && SameGrid(*shared, *volume)) {
+    stateVolume = std::move(shared);  // the store's thread copies it
+    return;
+  }
   // All of it, as runs (label volumes are mostly long runs).
-  handover.grid.X = volume->X;
-  handover.grid.Y = volume->Y;
-  handover.grid.Z = volume->Z;
-  handover.grid.CopyGeometry(*volume);
+  handover.grid = *lastGrid;
   CVolumeDelta::Between(nullptr, volume, volume->Size(), handover.runs);
-  lastGrid = std::make_unique<CVoxel>(handover.grid);
 }
 
 void CCaseRecovery::Note() {
@@ -55,8 +61,10 @@ void CCaseRecovery::Note() {
   state.lastEdit = static_cast<std::int64_t>(std::time(nullptr));
   snapshot.savedSegmentation = m_case.SavedSegmentation();
   const bool whole = m_store.TakeChangesLost();
-  HandOver(m_case.Segmentation(), m_case.TakeSegmentationChanges(), whole, m_segmentationGrid,
-           snapshot.segmentation);
-  HandOver(m_case.StrokeMap(), m_case.TakeStrokeMapChanges(), whole, m_strokeGrid, snapshot.strokeMap);
+  HandOver(m_case.Segmentation(), m_case.TakeSegmentationChanges(), whole,
+           m_case.UnchangedSavedSegmentation(), m_segmentationGrid, snapshot.segmentation,
+           state.segmentation);
+  HandOver(m_case.StrokeMap(), m_case.TakeStrokeMapChanges(), whole, nullptr, m_strokeGrid,
+           snapshot.strokeMap, state.strokeMap);
   m_store.Submit(std::move(snapshot));
 }

@@ -29,9 +29,12 @@ class CCaseRecovery {
 
  private:
   // Describes `volume` for the store: the voxels in `changed` when the last
-  // snapshot handed over a volume of the same grid (`lastGrid`), else its runs.
+  // snapshot handed over a volume of the same grid (`lastGrid`), else all of
+  // it: `shared` (an unchanging copy of it, when there is one) put into
+  // `stateVolume`, or its runs.
   static void HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
-                       std::unique_ptr<CVoxel>& lastGrid, CVolumeHandover& handover);
+                       std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
+                       CVolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume);
 
   CCaseSession& m_case;
   CRecoveryStore m_store;

@@ -178,7 +178,7 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
   m_segmentation = std::move(segmentation);
   m_segmentationPath = path;
   m_savedSegmentation = m_segmentation->Clone();
-  ++m_segmentationRevision;
+  m_savedRevision = ++m_segmentationRevision;
   m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
   m_accumulatedMap->CopyGeometry(*m_segmentation);
   Log("Load Segmentation... Path : [" + path + "]");
@@ -212,6 +212,7 @@ bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   }
   m_segmentationPath = written;
   m_savedSegmentation = m_segmentation->Clone();
+  m_savedRevision = m_segmentationRevision;
   Log("Segmentation is saved at : [" + written + "]");
   return true;
 }
