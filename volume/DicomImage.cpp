@@ -408,6 +408,9 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
   // process, which sends back the volume or why it could not be read.
   int fds[2];
   if (::pipe(fds) != 0) return Refuse(volume, sink, what, folder, "no process could be started to read it");
+  // Output still buffered here would be written a second time should the
+  // child flush its copy (a library's message on std::cerr flushes stdout).
+  std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) {
     ::close(fds[0]);

@@ -25,12 +25,12 @@ const gdcm::Tag kPixelData(0x7fe0, 0x0010);
 const gdcm::Tag kSopClass(0x0008, 0x0016), kSopInstance(0x0008, 0x0018), kStudy(0x0020, 0x000d),
     kSeries(0x0020, 0x000e), kFrameOfReference(0x0020, 0x0052), kInstanceNumber(0x0020, 0x0013),
     kSeriesDescription(0x0008, 0x103e), kModality(0x0008, 0x0060), kRows(0x0028, 0x0010),
-    kColumns(0x0028, 0x0011), kBitsAllocated(0x0028, 0x0100), kNumberOfFrames(0x0028, 0x0008),
-    kPosition(0x0020, 0x0032), kOrientation(0x0020, 0x0037), kPixelSpacing(0x0028, 0x0030),
-    kSliceThickness(0x0018, 0x0050), kSpacingBetweenSlices(0x0018, 0x0088), kIntercept(0x0028, 0x1052),
-    kSlope(0x0028, 0x1053), kSharedGroups(0x5200, 0x9229), kPerFrameGroups(0x5200, 0x9230),
-    kPlanePosition(0x0020, 0x9113), kPlaneOrientation(0x0020, 0x9116), kPixelMeasures(0x0028, 0x9110),
-    kValueTransformation(0x0028, 0x9145);
+    kColumns(0x0028, 0x0011), kBitsAllocated(0x0028, 0x0100), kPixelRepresentation(0x0028, 0x0103),
+    kNumberOfFrames(0x0028, 0x0008), kPosition(0x0020, 0x0032), kOrientation(0x0020, 0x0037),
+    kPixelSpacing(0x0028, 0x0030), kSliceThickness(0x0018, 0x0050), kSpacingBetweenSlices(0x0018, 0x0088),
+    kIntercept(0x0028, 0x1052), kSlope(0x0028, 0x1053), kSharedGroups(0x5200, 0x9229),
+    kPerFrameGroups(0x5200, 0x9230), kPlanePosition(0x0020, 0x9113), kPlaneOrientation(0x0020, 0x9116),
+    kPixelMeasures(0x0028, 0x9110), kValueTransformation(0x0028, 0x9145);
 
 std::string Trimmed(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -156,6 +156,8 @@ void ScanFile(const std::string& path, DicomFolderScan& scan) {
   if (v.Number(kInstanceNumber, &n) && std::abs(n) < 1e9) instance.instanceNumber = static_cast<int>(n);
   if (v.Number(kRows, &n) && n >= 1 && n <= 65535) instance.rows = static_cast<int>(n);
   if (v.Number(kColumns, &n) && n >= 1 && n <= 65535) instance.columns = static_cast<int>(n);
+  if (v.Number(kBitsAllocated, &n) && n >= 1 && n <= 64) instance.bitsAllocated = static_cast<int>(n);
+  instance.signedPixels = v.Number(kPixelRepresentation, &n) && n == 1;
 
   // An image describes its pixels (whether they are really there is found when they are decoded).
   const bool objectWithPixels = v.Has(kBitsAllocated) && instance.sopClassUid != kSegmentationStorage &&
@@ -370,6 +372,32 @@ DicomFolderScan ScanDicomFolder(const std::string& folder) {
     }
   }
   return scan;
+}
+
+bool ReadDicomInstance(const std::string& path, DicomInstance* instance) {
+  DicomFolderScan scan;
+  try {
+    ScanFile(path, scan);
+  } catch (...) {
+    return false;
+  }
+  if (scan.instances.empty()) return false;
+  *instance = scan.instances.front();
+  return true;
+}
+
+std::string StoredPixelType(const DicomInstance& instance) {
+  switch (instance.bitsAllocated) {
+    case 1:
+      return "bit";
+    case 8:
+    case 16:
+    case 32:
+    case 64:
+      return (instance.signedPixels ? "int" : "uint") + std::to_string(instance.bitsAllocated);
+    default:
+      return instance.bitsAllocated > 0 ? std::to_string(instance.bitsAllocated) + "-bit" : std::string();
+  }
 }
 
 bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile, DicomStack* stack,

@@ -30,8 +30,10 @@ struct DicomInstance {
   int instanceNumber = 0;
   int rows = 0;
   int columns = 0;
-  int frames = 0;         // frames in the file (1 for a classic image, 0 when it holds no pixel data)
-  bool enhanced = false;  // frames placed by per-frame functional groups
+  int frames = 0;             // frames in the file (1 for a classic image, 0 when it holds no pixel data)
+  bool enhanced = false;      // frames placed by per-frame functional groups
+  int bitsAllocated = 0;      // BitsAllocated (0 when absent): 1 for a binary segmentation
+  bool signedPixels = false;  // PixelRepresentation 1
   // Whether the object is an image this reader stacks: it has pixel data, rows
   // and columns, and is neither a segmentation nor a directory.
   bool IsImage() const { return frames > 0 && rows > 0 && columns > 0; }
@@ -104,6 +106,15 @@ struct DicomStack {
 // 3 mm") when no such stack can be built.
 bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile, DicomStack* stack,
                       std::string* why);
+
+// The stored element type of an object's pixels as NumPy and nibabel spell
+// it ("int16", "uint8", "bit" for the 1-bit frames of a binary segmentation),
+// from its header alone; empty when the header says none.
+std::string StoredPixelType(const DicomInstance& instance);
+
+// The header of one file, as the folder scan reads it. False when it is not
+// a DICOM file whose header could be read.
+bool ReadDicomInstance(const std::string& path, DicomInstance* instance);
 
 // The folder a DICOM path designates: the path itself when it is a folder,
 // otherwise the folder holding the file.

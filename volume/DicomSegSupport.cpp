@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 
@@ -47,6 +48,9 @@ bool RunIsolated(const std::function<std::string()>& body, unsigned seconds, std
     *why = "no process could be started";
     return false;
   }
+  // Output still buffered here would be written a second time should the
+  // child flush its copy (a library's message on std::cerr flushes stdout).
+  std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) {
     ::close(fds[0]);
