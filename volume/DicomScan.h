@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,17 @@ struct DicomInstance {
   int instanceNumber = 0;
   int rows = 0;
   int columns = 0;
-  int frames = 0;             // frames in the file (1 for a classic image, 0 when it holds no pixel data)
-  bool enhanced = false;      // frames placed by per-frame functional groups
-  int bitsAllocated = 0;      // BitsAllocated (0 when absent): 1 for a binary segmentation
-  bool signedPixels = false;  // PixelRepresentation 1
+  int frames = 0;         // frames in the file (1 for a classic image, 0 when it holds no pixel data)
+  bool enhanced = false;  // frames placed by per-frame functional groups
+  // A plain image (uncompressed little endian, one grey sample of 8 or 16 bits
+  // with every bit stored): where its pixel values lie in the file, so that
+  // they can be read without parsing the file again. Length 0 for any other.
+  std::uint64_t plainPixelOffset = 0;
+  std::uint64_t plainPixelLength = 0;
+  // BitsAllocated (0 when absent; 1 for a binary segmentation) and whether
+  // PixelRepresentation is 1, of any object that describes pixels.
+  int bitsAllocated = 0;
+  bool signedPixels = false;
   // Whether the object is an image this reader stacks: it has pixel data, rows
   // and columns, and is neither a segmentation nor a directory.
   bool IsImage() const { return frames > 0 && rows > 0 && columns > 0; }
