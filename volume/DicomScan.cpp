@@ -194,6 +194,8 @@ void ScanFile(const std::string& path, DicomFolderScan& scan) {
   if (v.Number(kInstanceNumber, &n) && std::abs(n) < 1e9) instance.instanceNumber = static_cast<int>(n);
   if (v.Number(kRows, &n) && n >= 1 && n <= 65535) instance.rows = static_cast<int>(n);
   if (v.Number(kColumns, &n) && n >= 1 && n <= 65535) instance.columns = static_cast<int>(n);
+  if (v.Number(kBitsAllocated, &n) && n >= 1 && n <= 64) instance.bitsAllocated = static_cast<int>(n);
+  instance.signedPixels = v.Number(kPixelRepresentation, &n) && n == 1;
 
   // An image describes its pixels (whether they are really there is found when they are decoded).
   const bool objectWithPixels = v.Has(kBitsAllocated) && instance.sopClassUid != kSegmentationStorage &&
@@ -413,6 +415,32 @@ DicomFolderScan ScanDicomFolder(const std::string& folder) {
     }
   }
   return scan;
+}
+
+bool ReadDicomInstance(const std::string& path, DicomInstance* instance) {
+  DicomFolderScan scan;
+  try {
+    ScanFile(path, scan);
+  } catch (...) {
+    return false;
+  }
+  if (scan.instances.empty()) return false;
+  *instance = scan.instances.front();
+  return true;
+}
+
+std::string StoredPixelType(const DicomInstance& instance) {
+  switch (instance.bitsAllocated) {
+    case 1:
+      return "bit";
+    case 8:
+    case 16:
+    case 32:
+    case 64:
+      return (instance.signedPixels ? "int" : "uint") + std::to_string(instance.bitsAllocated);
+    default:
+      return instance.bitsAllocated > 0 ? std::to_string(instance.bitsAllocated) + "-bit" : std::string();
+  }
 }
 
 bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile, DicomStack* stack,

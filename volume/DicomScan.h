@@ -38,6 +38,8 @@ struct DicomInstance {
   // they can be read without parsing the file again. Length 0 for any other.
   std::uint64_t plainPixelOffset = 0;
   std::uint64_t plainPixelLength = 0;
+  // BitsAllocated (0 when absent; 1 for a binary segmentation) and whether
+  // PixelRepresentation is 1, of any object that describes pixels.
   int bitsAllocated = 0;
   bool signedPixels = false;
   // Whether the object is an image this reader stacks: it has pixel data, rows
@@ -112,6 +114,15 @@ struct DicomStack {
 // 3 mm") when no such stack can be built.
 bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile, DicomStack* stack,
                       std::string* why);
+
+// The stored element type of an object's pixels as NumPy and nibabel spell
+// it ("int16", "uint8", "bit" for the 1-bit frames of a binary segmentation),
+// from its header alone; empty when the header says none.
+std::string StoredPixelType(const DicomInstance& instance);
+
+// The header of one file, as the folder scan reads it. False when it is not
+// a DICOM file whose header could be read.
+bool ReadDicomInstance(const std::string& path, DicomInstance* instance);
 
 // The folder a DICOM path designates: the path itself when it is a folder,
 // otherwise the folder holding the file.

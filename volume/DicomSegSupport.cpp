@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "volume/FileIO.h"
@@ -21,6 +22,9 @@ constexpr std::size_t kMaxResult = std::size_t{256} << 20;
 IsolatedOutcome RunIsolated(const std::function<std::string()>& body, unsigned seconds, std::string* result) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return IsolatedOutcome::kNoProcess;
+  // Output still buffered here would be written a second time should the
+  // child flush its copy (a library's message on std::cerr flushes stdout).
+  std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) {
     ::close(fds[0]);
