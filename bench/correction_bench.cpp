@@ -199,7 +199,7 @@ void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& rep
   parameters.threads = threads;
   const auto start = Clock::now();
   report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
-                                               c.load, log, messages, &t);
+                                               {log, messages, &t}, {c.load});
   report.total = Seconds(start);
   report.referenceStage = t.references;
   const double stages[kStages] = {t.referenceLoading,      t.boundaryLists, t.registration,
@@ -217,8 +217,8 @@ void RunWithKeptReferences(const Case& c, int threads, CVoxel& segmentation, Rep
     RecordingSink log, messages;
     CorrectionParameters parameters;
     parameters.threads = threads;
-    RunSemiAutomaticCorrection(first, c.scribbles, c.referencePaths, parameters, c.load, log, messages,
-                               nullptr, &kept);
+    RunSemiAutomaticCorrection(first, c.scribbles, c.referencePaths, parameters, {log, messages},
+                               {c.load, &kept});
   }
   RecordingSink log, messages;
   CorrectionTimes t;
@@ -226,7 +226,7 @@ void RunWithKeptReferences(const Case& c, int threads, CVoxel& segmentation, Rep
   parameters.threads = threads;
   const auto start = Clock::now();
   report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
-                                               c.load, log, messages, &t, &kept);
+                                               {log, messages, &t}, {c.load, &kept});
   report.total = Seconds(start);
   report.referenceStage = t.references;
   report.stages[kRegistration] = t.registration;
@@ -394,16 +394,16 @@ int main(int argc, char** argv) {
 
   // The scribble regions of the case, for the record.
   ScribbleRegionList regions;
-  int foreground = 0, background = 0;
   const CorrectionParameters parameters;
-  ExtractScribbleRegions(c.scribbles, c.segmentation, 2, 3, parameters.pairDistance,
-                         parameters.neighbourhoodMargin, regions, foreground, background);
+  const RegionCounts counts = ExtractScribbleRegions(c.scribbles, c.segmentation, parameters, regions);
+  const int foreground = counts.foreground;
+  const int background = counts.background;
   CFVoxelList distance;
-  CPointArray origins, ends;
-  ComputeDistanceMaps(regions, parameters.neighbourhoodMargin, distance, origins, ends);
+  RegionWindowList windows;
+  ComputeDistanceMaps(regions, parameters, distance, windows);
   long long windowVoxels = 0;
-  for (std::size_t i = 0; i < origins.size(); ++i) {
-    const C3DPoint s = ends[i] - origins[i] + 1;
+  for (const RegionWindow& window : windows) {
+    const C3DPoint s = window.Size();
     if (s.x > 0 && s.y > 0 && s.z > 0) windowVoxels += static_cast<long long>(s.x) * s.y * s.z;
   }
   std::printf("scribble regions: %d foreground, %d background; %lld window voxels\n\n", foreground,

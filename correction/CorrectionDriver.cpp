@@ -8,21 +8,21 @@
 #include "geometry/BoundaryPoints.h"
 #include "geometry/LabelGeometry.h"
 #include "geometry/Parallel.h"
-#include "volume/ScribbleValues.h"
 
 namespace {
 
-constexpr int kForegroundScribble = scribble::kForeground;
-constexpr int kBackgroundScribble = scribble::kBackground;
 constexpr double kProbabilityThreshold = 0.5;
 
 // The stages in their fixed order; the segmentation is written only at the end.
+// `reading.load` is set.
 bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
                const std::vector<std::string>& referencePaths, const CorrectionParameters& p,
-               const VolumeLoader& load, LogSink& log, MessageSink& messages, CorrectionTimes* times,
-               CReferenceCache* keptReferences) {
+               const RunReports& reports, const ReferenceReading& reading) {
+  const VolumeLoader& load = reading.load;
+  LogSink& log = reports.log;
+  MessageSink& messages = reports.messages;
   const int threads = fusion::ResolveThreadCount(p.threads);
-  StageClock clock(times);
+  StageClock clock(reports.times);
   C3DPoint boxMinimum, boxMaximum;
   EnlargedBoundingBox(segmentation, p.referenceBoxMargin, boxMinimum, boxMaximum);
   const C3DPoint boxSize = boxMaximum - boxMinimum + 1;
@@ -32,44 +32,38 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   log.AppendLine("Center position is detected...");
 
   // The registered references as runs of their voxels > 0: all the votes read.
-  std::vector<CLabelRuns> references;
+  BoxedReferences references;
+  references.boxMinimum = boxMinimum;
   clock.Lap(&CorrectionTimes::references);
   // A reference on another grid is brought onto the segmentation's by its geometry first.
-  RegisterReferenceLabels(segmentation, referencePaths, boxMinimum, boxSize,
-                          p.placeReferencesByGeometry ? PlacingLoader(load, segmentation) : load, references,
-                          messages, threads, times, keptReferences);
+  RegisterReferenceLabels(segmentation, referencePaths,
+                          p.placeReferencesByGeometry ? PlacingLoader(load, segmentation) : load,
+                          RegistrationRun{boxMinimum, boxSize, threads, reports.times, reading.kept},
+                          references.labels, messages);
   clock.Lap(&CorrectionTimes::references);
   log.AppendLine("All reference labels are registered...");
 
   // Regions are kept over their bounding boxes: many regions fit in memory.
+  CorrectionParameters resolved = p;
+  resolved.threads = threads;
   ScribbleRegionList regions;
-  int foregroundCount = 0;
-  int backgroundCount = 0;
-  ExtractScribbleRegions(accumulatedMap, segmentation, kForegroundScribble, kBackgroundScribble,
-                         p.pairDistance, p.neighbourhoodMargin, regions, foregroundCount, backgroundCount,
-                         p.voxelLengths);
+  ExtractScribbleRegions(accumulatedMap, segmentation, resolved, regions);
   clock.Lap(&CorrectionTimes::regions);
 
   CFVoxelList distanceMaps;
-  CPointArray windowOrigins;
-  CPointArray windowEnds;
-  ComputeDistanceMaps(regions, p.neighbourhoodMargin, distanceMaps, windowOrigins, windowEnds,
-                      p.voxelLengths);
+  RegionWindowList windows;
+  ComputeDistanceMaps(regions, resolved, distanceMaps, windows);
   clock.Lap(&CorrectionTimes::distanceMaps);
   log.AppendLine("Distance maps are computed...");
 
-  CFVoxelList probabilityMaps;
-  ComputeProbabilityMaps(regions, segmentation, accumulatedMap, p.votingReferences, kForegroundScribble,
-                         kBackgroundScribble, p.segmentationWeight, p.otherScribbleWeight, p.translationRange,
-                         p.translationStep, windowOrigins, windowEnds, references, boxMinimum,
-                         probabilityMaps, threads);
-  references.clear();
+  CFVoxelList probabilityMaps =
+      ComputeProbabilityMaps(regions, windows, segmentation, accumulatedMap, references, resolved);
+  references.labels.clear();
   clock.Lap(&CorrectionTimes::probabilityMaps);
   log.AppendLine("Probability maps are computed...");
 
   std::unique_ptr<CFVoxel> probabilities =
-      Fuse(accumulatedMap, segmentation, distanceMaps, probabilityMaps, windowOrigins, windowEnds,
-           foregroundCount, backgroundCount, p.priorDistance, p.distanceScale, threads);
+      Fuse(accumulatedMap, segmentation, distanceMaps, probabilityMaps, windows, resolved);
   log.AppendLine("Final result is computed...");
   distanceMaps.clear();
   probabilityMaps.clear();
@@ -98,18 +92,9 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
 
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, LogSink& log, MessageSink& messages,
-                                CorrectionTimes* times, CReferenceCache* keptReferences) {
-  const VolumeLoader load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
-  return RunSemiAutomaticCorrection(segmentation, accumulatedMap, referencePaths, parameters, load, log,
-                                    messages, times, keptReferences);
-}
-
-bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
-                                const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, const VolumeLoader& load,
-                                LogSink& log, MessageSink& messages, CorrectionTimes* times,
-                                CReferenceCache* keptReferences) {
+                                const CorrectionParameters& parameters, const RunReports& reports,
+                                const ReferenceReading& reading) {
+  MessageSink& messages = reports.messages;
   if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {
     messages.ShowMessage("Please load a segmentation first");
     return false;
@@ -124,8 +109,10 @@ bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedM
     return false;
   }
   try {
-    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, load, log, messages, times,
-                     keptReferences);
+    ReferenceReading resolved = reading;
+    if (!resolved.load)
+      resolved.load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
+    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, reports, resolved);
   } catch (const std::bad_alloc&) {
     messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
     return false;

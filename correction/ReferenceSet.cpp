@@ -118,19 +118,23 @@ const char* Describe(ReferenceProblem problem) {
 // the matrix with `resample(label, matrix, corner)`, which is false when the
 // box lies outside the grid. `label` may be the window of the label around its
 // non-zero voxels, starting at `corner`.
+struct MovingLabel {
+  const CVoxel& label;
+  C3DPoint corner;
+  const CRegistrationSource& boundary;
+};
 template <typename Resample>
-bool RegisterAndResample(const CVoxel& label, const C3DPoint& corner, const CRegistrationSource& boundary,
-                         const CRegistrationTarget& target, ReferenceProblem& problem, CorrectionTimes* times,
-                         const Resample& resample) {
+bool RegisterAndResample(const MovingLabel& moving, const CRegistrationTarget& target,
+                         ReferenceProblem& problem, CorrectionTimes* times, const Resample& resample) {
   StageClock clock(times);
   vtkNew<vtkMatrix4x4> matrix;
-  RegisterSurfaces(boundary, target, *matrix, kRegistrationIterations, LandmarkMode::Affine);
+  RegisterSurfaces(moving.boundary, target, *matrix, kRegistrationIterations, LandmarkMode::Affine);
   clock.Lap(&CorrectionTimes::registration);
   if (!IsUsableMatrix(*matrix)) {
     problem = ReferenceProblem::NotRegistrable;
     return false;
   }
-  const bool resampled = resample(label, *matrix, corner);
+  const bool resampled = resample(moving.label, *matrix, moving.corner);
   clock.Lap(&CorrectionTimes::resamplingAndCropping);
   if (!resampled) problem = ReferenceProblem::OutsideBox;
   return resampled;
@@ -220,17 +224,7 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
 
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
-                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                               const C3DPoint& boxSize, ReferenceProblem& problem,
-                                               CorrectionTimes* times) {
-  const CRegistrationTarget target(segmentationBoundary);
-  return RegisterReferenceLabel(reference, target, segmentationSize, boxMinimum, boxSize, problem, times);
-}
-
-std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
-                                               const CRegistrationTarget& segmentation,
-                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               const GridBox& box, ReferenceProblem& problem,
                                                CorrectionTimes* times) {
   problem = ReferenceProblem::None;
   if (!reference.HasData()) {
@@ -246,11 +240,11 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
   // A label without a surface (one filling its whole volume) keeps the identity.
   const CRegistrationSource referenceBoundary{boundary};
   clock.Lap(&CorrectionTimes::boundaryLists);
+  const CRegistrationTarget target(segmentationBoundary);
   std::unique_ptr<CVoxel> registered;
-  RegisterAndResample(reference, {}, referenceBoundary, segmentation, problem, times,
+  RegisterAndResample({reference, {}, referenceBoundary}, target, problem, times,
                       [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner) {
-                        registered =
-                            ResampleBoxByMatrix(label, matrix, segmentationSize, boxMinimum, boxSize, corner);
+                        registered = ResampleBoxByMatrix(label, matrix, box, corner);
                         return registered != nullptr;
                       });
   return registered;
@@ -316,17 +310,27 @@ void CReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clo
 // appended to `registered` in list order.
 class ReferenceRegistration {
  public:
+  // Where the results go and how each is made.
+  template <typename Result, typename Resample>
+  struct Output {
+    std::vector<Result>& registered;
+    MessageSink& messages;
+    const Resample& resample;
+  };
   template <typename Result, typename Resample>
   static void Run(const CVoxel& segmentation, const std::vector<std::string>& paths, const VolumeLoader& load,
-                  std::vector<Result>& registered, MessageSink& messages, int threads, CorrectionTimes* times,
-                  CReferenceCache* cache, const Resample& resample);
+                  const RegistrationRun& run, const Output<Result, Resample>& output);
 };
 
 template <typename Result, typename Resample>
 void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                                const VolumeLoader& load, std::vector<Result>& registered,
-                                MessageSink& messages, int threads, CorrectionTimes* times,
-                                CReferenceCache* cache, const Resample& resample) {
+                                const VolumeLoader& load, const RegistrationRun& run,
+                                const Output<Result, Resample>& output) {
+  std::vector<Result>& registered = output.registered;
+  MessageSink& messages = output.messages;
+  const Resample& resample = output.resample;
+  CorrectionTimes* times = run.times;
+  CReferenceCache* cache = run.cache;
   if (paths.empty()) {
     messages.ShowMessage("There are no reference labels !!");
     return;
@@ -359,7 +363,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
   std::vector<char> done(n, 0);
   std::vector<ReferenceProblem> problems(n, ReferenceProblem::Unreadable);
   std::vector<CorrectionTimes> spent(n);
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(n), [&](int index) {
+  fusion::ParallelFor(fusion::ResolveThreadCount(run.threads), static_cast<int>(n), [&](int index) {
     const std::size_t i = static_cast<std::size_t>(index);
     StageClock step(&spent[i]);
     // Without a cache the label is made into what a cache keeps all the same:
@@ -377,7 +381,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
     problems[i] = kept.problem;
     if (kept.problem == ReferenceProblem::None)
       done[i] =
-          RegisterAndResample(*kept.window, kept.corner, kept.boundary, target, problems[i], &spent[i],
+          RegisterAndResample({*kept.window, kept.corner, kept.boundary}, target, problems[i], &spent[i],
                               [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner) {
                                 return resample(label, matrix, corner, results[i]);
                               });
@@ -396,25 +400,28 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
 }
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             CVoxelList& registered, MessageSink& messages, int threads,
-                             CorrectionTimes* times, CReferenceCache* cache) {
-  ReferenceRegistration::Run(segmentation, paths, load, registered, messages, threads, times, cache,
-                             [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
-                                 std::unique_ptr<CVoxel>& result) {
-                               result = ResampleBoxByMatrix(label, matrix, segmentation.Size(), boxMinimum,
-                                                            boxSize, corner);
-                               return result != nullptr;
-                             });
+                             const VolumeLoader& load, const RegistrationRun& run, CVoxelList& registered,
+                             MessageSink& messages) {
+  const GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
+  const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
+                               std::unique_ptr<CVoxel>& result) {
+    result = ResampleBoxByMatrix(label, matrix, box, corner);
+    return result != nullptr;
+  };
+  ReferenceRegistration::Run(segmentation, paths, load, run,
+                             ReferenceRegistration::Output<std::unique_ptr<CVoxel>, decltype(resample)>{
+                                 registered, messages, resample});
 }
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             std::vector<CLabelRuns>& registered, MessageSink& messages, int threads,
-                             CorrectionTimes* times, CReferenceCache* cache) {
+                             const VolumeLoader& load, const RegistrationRun& run,
+                             std::vector<CLabelRuns>& registered, MessageSink& messages) {
+  const GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
+  const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
+                               CLabelRuns& result) {
+    return ResampleBoxToRuns(label, matrix, box, result, corner);
+  };
   ReferenceRegistration::Run(
-      segmentation, paths, load, registered, messages, threads, times, cache,
-      [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner, CLabelRuns& result) {
-        return ResampleBoxToRuns(label, matrix, segmentation.Size(), boxMinimum, boxSize, result, corner);
-      });
+      segmentation, paths, load, run,
+      ReferenceRegistration::Output<CLabelRuns, decltype(resample)>{registered, messages, resample});
 }

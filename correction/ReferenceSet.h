@@ -21,22 +21,15 @@ using VolumeLoader = std::function<std::unique_ptr<CVoxel>(const std::string& pa
 enum class ReferenceProblem { None, Unreadable, EmptyLabel, NotRegistrable, OutsideBox };
 
 // Registers one reference onto the segmentation whose boundary points are
-// given, resamples it into a grid of `segmentationSize` and crops it to the
-// box [boxMinimum, boxMinimum + boxSize). Null, with the reason in `problem`,
+// given, resamples it into the segmentation's grid (`box.grid`) and crops it
+// to the box. Null, with the reason in `problem`,
 // when the reference cannot be used: no data, no voxel > 0, or a registration
 // matrix that cannot be inverted. A label without boundary voxels (on either
 // side) is used with the identity.
 // Only the box is resampled. Step times are added to `times` when given.
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
-                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                               const C3DPoint& boxSize, ReferenceProblem& problem,
-                                               CorrectionTimes* times = nullptr);
-// The same onto a registration target built once for every reference.
-std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
-                                               const CRegistrationTarget& segmentation,
-                                               const C3DPoint& segmentationSize, const C3DPoint& boxMinimum,
-                                               const C3DPoint& boxSize, ReferenceProblem& problem,
+                                               const GridBox& box, ReferenceProblem& problem,
                                                CorrectionTimes* times = nullptr);
 
 // The reference labels of one path list as loaded by a run, kept so that a
@@ -78,22 +71,34 @@ class CReferenceCache {
   std::vector<Entry> m_entries;
 };
 
+class CReferenceCache;
+
+// How one run registers its references: the box of the segmentation they are
+// cut to, [boxMinimum, boxMinimum + boxSize); the number of references handled
+// at once (0: every core); where step times go and the labels kept between
+// runs, when given.
+struct RegistrationRun {
+  C3DPoint boxMinimum;
+  C3DPoint boxSize;
+  int threads = 0;
+  CorrectionTimes* times = nullptr;
+  CReferenceCache* cache = nullptr;
+};
+
 // Loads, registers and crops every listed reference, appending one volume of
 // the box's size per usable reference to `registered` in list order (never a
 // null entry). The references that cannot be used are named in one message;
 // an empty path list gives "There are no reference labels !!". References are
-// handled on `threads` threads at once (0: every core), so `load` must be safe
+// handled on `run.threads` threads at once, so `load` must be safe
 // to call from several threads; the result does not depend on their number.
 // With a cache, the labels it keeps for these files are used instead of
 // loading them, and what a fresh load gives is kept there; the result and the
 // message are the same either way.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             CVoxelList& registered, MessageSink& messages, int threads = 0,
-                             CorrectionTimes* times = nullptr, CReferenceCache* cache = nullptr);
+                             const VolumeLoader& load, const RegistrationRun& run, CVoxelList& registered,
+                             MessageSink& messages);
 // The same with every registered reference as the runs of its voxels > 0
 // (what the reference votes read), never the box-sized volume.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const C3DPoint& boxMinimum, const C3DPoint& boxSize, const VolumeLoader& load,
-                             std::vector<CLabelRuns>& registered, MessageSink& messages, int threads = 0,
-                             CorrectionTimes* times = nullptr, CReferenceCache* cache = nullptr);
+                             const VolumeLoader& load, const RegistrationRun& run,
+                             std::vector<CLabelRuns>& registered, MessageSink& messages);

@@ -375,11 +375,20 @@ inline __attribute__((always_inline)) double Row(const double* m, double x, doub
 #else
 #define CORVANE_VECTOR_LOOP optimize("no-trapping-math", "vect-cost-model=dynamic")
 #endif
+// The first voxel of a row: its x and the row's y and z.
+struct RowStart {
+  int x0;
+  double y;
+  double z;
+};
 inline __attribute__((always_inline, CORVANE_VECTOR_LOOP)) void PreImagesOf(const double* __restrict m,
-                                                                            int x0, int n, double y, double z,
+                                                                            RowStart row, int n,
                                                                             double* __restrict i,
                                                                             double* __restrict j,
                                                                             double* __restrict k) {
+  const int x0 = row.x0;
+  const double y = row.y;
+  const double z = row.z;
   for (int b = 0; b < n; ++b) {
     const double x = static_cast<double>(x0 + b);
     const double p3 = Row(m + 12, x, y, z);
@@ -388,19 +397,18 @@ inline __attribute__((always_inline, CORVANE_VECTOR_LOOP)) void PreImagesOf(cons
     k[b] = std::floor(Row(m + 8, x, y, z) / p3 + 0.5);
   }
 }
-__attribute__((CORVANE_VECTOR_LOOP)) void PreImagesBaseline(const double* m, int x0, int n, double y,
-                                                            double z, double* i, double* j, double* k) {
-  PreImagesOf(m, x0, n, y, z, i, j, k);
+__attribute__((CORVANE_VECTOR_LOOP)) void PreImagesBaseline(const double* m, RowStart row, int n, double* i,
+                                                            double* j, double* k) {
+  PreImagesOf(m, row, n, i, j, k);
 }
-__attribute__((target("avx2"), CORVANE_VECTOR_LOOP)) void PreImagesAvx2(const double* m, int x0, int n,
-                                                                        double y, double z, double* i,
-                                                                        double* j, double* k) {
-  PreImagesOf(m, x0, n, y, z, i, j, k);
+__attribute__((target("avx2"), CORVANE_VECTOR_LOOP)) void PreImagesAvx2(const double* m, RowStart row, int n,
+                                                                        double* i, double* j, double* k) {
+  PreImagesOf(m, row, n, i, j, k);
 }
-__attribute__((target("avx512f"), CORVANE_VECTOR_LOOP)) void PreImagesAvx512(const double* m, int x0, int n,
-                                                                             double y, double z, double* i,
-                                                                             double* j, double* k) {
-  PreImagesOf(m, x0, n, y, z, i, j, k);
+__attribute__((target("avx512f"), CORVANE_VECTOR_LOOP)) void PreImagesAvx512(const double* m, RowStart row,
+                                                                             int n, double* i, double* j,
+                                                                             double* k) {
+  PreImagesOf(m, row, n, i, j, k);
 }
 #undef CORVANE_VECTOR_LOOP
 
@@ -421,12 +429,12 @@ bool IsMonotoneAlongRows(const double* m) {
   return true;
 }
 
-using PreImagesFunction = void (*)(const double*, int, int, double, double, double*, double*, double*);
+using PreImagesFunction = void (*)(const double*, RowStart, int, double*, double*, double*);
 
-void PreImages(const double* m, int x0, int n, double y, double z, double* i, double* j, double* k) {
+void PreImages(const double* m, RowStart row, int n, double* i, double* j, double* k) {
   static const PreImagesFunction chosen =
       fusion::ForInstructionSet<PreImagesFunction>(&PreImagesBaseline, &PreImagesAvx2, &PreImagesAvx512);
-  chosen(m, x0, n, y, z, i, j, k);
+  chosen(m, row, n, i, j, k);
 }
 
 }  // namespace
@@ -471,7 +479,7 @@ void ResampleRows(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoi
           continue;
         }
       }
-      PreImages(m, boxMinimum.x, boxSize.x, y, z, is.data(), js.data(), ks.data());
+      PreImages(m, {boxMinimum.x, y, z}, boxSize.x, is.data(), js.data(), ks.data());
       CVoxel::value_type* out = sink.Row();
       for (std::size_t bx = 0; bx < n; ++bx) {
         const double i = is[bx];
@@ -490,9 +498,10 @@ void ResampleRows(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoi
 }  // namespace
 
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
-                                            const C3DPoint& gridSize, const C3DPoint& boxMinimum,
-                                            const C3DPoint& boxSize, const C3DPoint& movingCorner) {
-  if (!BoxInsideVolume(gridSize, boxMinimum, boxSize)) return nullptr;
+                                            const GridBox& box, const C3DPoint& movingCorner) {
+  const C3DPoint& boxMinimum = box.minimum;
+  const C3DPoint& boxSize = box.size;
+  if (!BoxInsideVolume(box.grid, boxMinimum, boxSize)) return nullptr;
   if (!moving.HasData() || !IsUsableMatrix(matrix)) return std::make_unique<CVoxel>(boxSize);
   // Every voxel of the box is written below, so the block is not zero-filled first.
   auto output = std::make_unique<CVoxel>();
@@ -514,10 +523,11 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
   return output;
 }
 
-bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoint& gridSize,
-                       const C3DPoint& boxMinimum, const C3DPoint& boxSize, CLabelRuns& runs,
+bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box, CLabelRuns& runs,
                        const C3DPoint& movingCorner) {
-  if (!BoxInsideVolume(gridSize, boxMinimum, boxSize)) return false;
+  const C3DPoint& boxMinimum = box.minimum;
+  const C3DPoint& boxSize = box.size;
+  if (!BoxInsideVolume(box.grid, boxMinimum, boxSize)) return false;
   runs = CLabelRuns(boxSize);
   if (!moving.HasData() || !IsUsableMatrix(matrix)) {
     for (std::int64_t row = 0; row < static_cast<std::int64_t>(boxSize.y) * boxSize.z; ++row) runs.StartRow();

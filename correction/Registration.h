@@ -110,6 +110,14 @@ bool RegisterSurfacesWithVtk(const CBoundaryPoints& source, const CBoundaryPoint
 // True when the matrix can be inverted and holds only finite numbers.
 bool IsUsableMatrix(const vtkMatrix4x4& matrix);
 
+// The box [minimum, minimum + size) of an X x Y x Z grid (`grid`): the part
+// of a resampled grid that is made.
+struct GridBox {
+  C3DPoint grid;
+  C3DPoint minimum;
+  C3DPoint size;
+};
+
 // Resampling `moving` by M onto an X x Y x Z grid (`gridSize`) gives voxel p
 // the value moving(round(M^-1 p)), or 0 where that position lies outside
 // `moving` (or M cannot be inverted). This makes only the box
@@ -121,11 +129,9 @@ bool IsUsableMatrix(const vtkMatrix4x4& matrix);
 // it: its voxel (0, 0, 0) is then the larger volume's voxel `movingCorner`,
 // and the result is the one of resampling the larger volume.
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
-                                            const C3DPoint& gridSize, const C3DPoint& boxMinimum,
-                                            const C3DPoint& boxSize, const C3DPoint& movingCorner = {});
+                                            const GridBox& box, const C3DPoint& movingCorner = {});
 // The same box as runs of its voxels > 0 (what the reference votes read),
 // without the box-sized volume. False (runs untouched) when the box does not
 // lie inside the grid.
-bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoint& gridSize,
-                       const C3DPoint& boxMinimum, const C3DPoint& boxSize, CLabelRuns& runs,
+bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box, CLabelRuns& runs,
                        const C3DPoint& movingCorner = {});

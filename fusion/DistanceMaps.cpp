@@ -10,13 +10,17 @@
 
 namespace fusion {
 
-bool IsEmptyWindow(const C3DPoint& origin, const C3DPoint& end) {
+bool IsEmptyWindow(const RegionWindow& window) {
+  const C3DPoint& origin = window.origin;
+  const C3DPoint& end = window.end;
   return origin.x > end.x || origin.y > end.y || origin.z > end.z;
 }
 
-bool WindowInside(const C3DPoint& origin, const C3DPoint& end, const C3DPoint& dimensions) {
-  return !IsEmptyWindow(origin, end) && origin.x >= 0 && origin.y >= 0 && origin.z >= 0 &&
-         end.x < dimensions.x && end.y < dimensions.y && end.z < dimensions.z;
+bool WindowInside(const RegionWindow& window, const C3DPoint& dimensions) {
+  const C3DPoint& origin = window.origin;
+  const C3DPoint& end = window.end;
+  return !IsEmptyWindow(window) && origin.x >= 0 && origin.y >= 0 && origin.z >= 0 && end.x < dimensions.x &&
+         end.y < dimensions.y && end.z < dimensions.z;
 }
 
 namespace {
@@ -121,20 +125,18 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map, const AxisLengths& leng
 
 }  // namespace fusion
 
-void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
-                         CPointArray& windowOrigins, CPointArray& windowEnds, const AxisLengths& lengths) {
+void ComputeDistanceMaps(const ScribbleRegionList& regions, const CorrectionParameters& parameters,
+                         CFVoxelList& distanceMaps, RegionWindowList& windows) {
   for (const ScribbleRegion& region : regions) {
-    C3DPoint first;
-    C3DPoint last;
-    fusion::RegionWindow(region, margin, first, last);
-    windowOrigins.push_back(first);
-    windowEnds.push_back(last);
-    if (fusion::IsEmptyWindow(first, last)) {
+    const RegionWindow window = fusion::WindowOf(region, parameters.neighbourhoodMargin);
+    windows.push_back(window);
+    if (fusion::IsEmptyWindow(window)) {
       distanceMaps.push_back(std::make_unique<CFVoxel>(C3DPoint{0, 0, 0}));
       continue;
     }
     // The region cut to its window: the mask of the distance transform.
-    const C3DPoint size = last - first + 1;
+    const C3DPoint& first = window.origin;
+    const C3DPoint size = window.Size();
     CVoxel mask(size);
     if (!mask.HasData()) throw std::bad_alloc();
     for (int z = 0; z < size.z; ++z)
@@ -143,15 +145,7 @@ void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& marg
           mask.At(x, y, z) =
               static_cast<CVoxel::value_type>(region.At(first.x + x, first.y + y, first.z + z));
     auto map = std::make_unique<CFVoxel>(size);
-    fusion::DistanceTransform(mask, *map, lengths);
+    fusion::DistanceTransform(mask, *map, parameters.voxelLengths);
     distanceMaps.push_back(std::move(map));
   }
-}
-
-void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
-                         CPointArray& windowOrigins, CPointArray& windowEnds) {
-  ScribbleRegionList compact;
-  for (const auto& region : regions)
-    compact.push_back(region ? fusion::CompactRegion(*region) : ScribbleRegion{});
-  ComputeDistanceMaps(compact, margin, distanceMaps, windowOrigins, windowEnds);
 }

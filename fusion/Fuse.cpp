@@ -12,22 +12,17 @@ namespace {
 // Every window is either empty or lies inside the volume with both of its maps
 // at the window's size, so every lookup below stays in bounds.
 bool InputsFit(const CVoxel& interactionMap, const CVoxel& segmentation, const CFVoxelList& distanceMaps,
-               const CFVoxelList& probabilityMaps, const CPointArray& windowOrigins,
-               const CPointArray& windowEnds, int foregroundCount, int backgroundCount,
-               double distanceScale) {
+               const CFVoxelList& probabilityMaps, const RegionWindowList& windows, double distanceScale) {
   if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation))
     return false;
-  if (foregroundCount < 0 || backgroundCount < 0 || !(distanceScale > 0.0)) return false;
-  const std::size_t n = static_cast<std::size_t>(foregroundCount) + static_cast<std::size_t>(backgroundCount);
-  if (distanceMaps.size() != n || probabilityMaps.size() != n || windowOrigins.size() != n ||
-      windowEnds.size() != n)
-    return false;
+  if (!(distanceScale > 0.0)) return false;
+  const std::size_t n = windows.size();
+  if (distanceMaps.size() != n || probabilityMaps.size() != n) return false;
   for (std::size_t l = 0; l < n; ++l) {
-    const C3DPoint& first = windowOrigins[l];
-    const C3DPoint& last = windowEnds[l];
-    if (fusion::IsEmptyWindow(first, last)) continue;
-    if (!fusion::WindowInside(first, last, interactionMap.Size())) return false;
-    const C3DPoint size = last - first + 1;
+    const RegionWindow& window = windows[l];
+    if (fusion::IsEmptyWindow(window)) continue;
+    if (!fusion::WindowInside(window, interactionMap.Size())) return false;
+    const C3DPoint size = window.Size();
     for (const CFVoxel* map : {distanceMaps[l].get(), probabilityMaps[l].get()})
       if (!map || !map->HasData() || !(map->Size() == size)) return false;
   }
@@ -38,22 +33,21 @@ bool InputsFit(const CVoxel& interactionMap, const CVoxel& segmentation, const C
 
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
-                              const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                              int foregroundCount, int backgroundCount, double priorDistance,
-                              double distanceScale, int threads) {
-  if (!InputsFit(interactionMap, segmentation, distanceMaps, probabilityMaps, windowOrigins, windowEnds,
-                 foregroundCount, backgroundCount, distanceScale))
+                              const RegionWindowList& regionWindows, const CorrectionParameters& parameters) {
+  const double priorDistance = parameters.priorDistance;
+  const double distanceScale = parameters.distanceScale;
+  if (!InputsFit(interactionMap, segmentation, distanceMaps, probabilityMaps, regionWindows, distanceScale))
     return nullptr;
   auto result = std::make_unique<CFVoxel>(interactionMap.Size());
   if (!result->HasData()) return nullptr;
 
-  const int windows = foregroundCount + backgroundCount;
+  const int windows = static_cast<int>(regionWindows.size());
   const double prior = std::exp(-(priorDistance * priorDistance) / distanceScale);
   const int X = interactionMap.X;
   const int Y = interactionMap.Y;
 
   // Slices are independent: each voxel's result depends only on that voxel.
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), interactionMap.Z, [&](int z) {
+  fusion::ParallelFor(fusion::ResolveThreadCount(parameters.threads), interactionMap.Z, [&](int z) {
     std::vector<int> rowWindows;
     std::vector<int> containing;
     rowWindows.reserve(static_cast<std::size_t>(windows));
@@ -63,8 +57,8 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
       // need any floating-point work.
       rowWindows.clear();
       for (int l = 0; l < windows; ++l) {
-        const C3DPoint& first = windowOrigins[l];
-        const C3DPoint& last = windowEnds[l];
+        const C3DPoint& first = regionWindows[l].origin;
+        const C3DPoint& last = regionWindows[l].end;
         if (first.x <= last.x && first.y <= y && y <= last.y && first.z <= z && z <= last.z)
           rowWindows.push_back(l);
       }
@@ -86,9 +80,9 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
         int nF = 0;
         int nG = 0;
         for (const int l : rowWindows) {
-          if (x < windowOrigins[l].x || x > windowEnds[l].x) continue;
+          if (x < regionWindows[l].origin.x || x > regionWindows[l].end.x) continue;
           containing.push_back(l);
-          if (l < foregroundCount)
+          if (regionWindows[l].kind == ScribbleKind::Foreground)
             ++nF;
           else
             ++nG;
@@ -101,7 +95,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
         double sum = 0.0;
         double total = 0.0;
         for (const int l : containing) {
-          const C3DPoint& first = windowOrigins[l];
+          const C3DPoint& first = regionWindows[l].origin;
           const int lx = x - first.x;
           const int ly = y - first.y;
           const int lz = z - first.z;
@@ -109,7 +103,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
           const double d = distanceMaps[l]->At(lx, ly, lz);
           const double w = std::exp(-(d * d) / distanceScale);
           double k;
-          if (l < foregroundCount) {
+          if (regionWindows[l].kind == ScribbleKind::Foreground) {
             k = 1.0 / std::sqrt(static_cast<double>(nF));
             if (p > fusion::kForegroundConfident) k = k * fusion::kConfidenceFactor;
           } else if (p < fusion::kBackgroundConfident) {

@@ -29,6 +29,45 @@ bool MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
 // Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
 bool ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 
+// The parameter set of a semi-automatic correction run. The defaults are the
+// set of every run (the window's and corvane-correct's, through
+// SemiAutomaticParameters()); the fusion stages read the fields they need.
+// The translation search follows from the neighbourhood margin: a range of 8
+// voxels on every axis for a margin wider than 10 voxels in x (else 4),
+// searched in steps of a quarter of the range (rounded down).
+constexpr C3DPoint TranslationRangeFor(const C3DPoint& margin) {
+  const int range = margin.x > 10 ? 8 : 4;
+  return {range, range, range};
+}
+constexpr C3DPoint TranslationStepFor(const C3DPoint& range) {
+  return {range.x / 4, range.y / 4, range.z / 4};
+}
+struct CorrectionParameters {
+  C3DPoint neighbourhoodMargin{18, 18, 6};
+  C3DPoint translationRange = TranslationRangeFor(neighbourhoodMargin);
+  C3DPoint translationStep = TranslationStepFor(translationRange);
+  double segmentationWeight = 0.005;
+  double otherScribbleWeight = 0.1;
+  double priorDistance = 10.0;
+  double pairDistance = 40.0;
+  double distanceScale = 100.0;
+  int votingReferences = 7;
+  // Margin (voxels) of the box around the segmentation that registered references are kept in.
+  C3DPoint referenceBoxMargin{20, 20, 20};
+  // The length of one voxel along each axis in the unit of the distances
+  // above (pair distance, distance maps, prior distance, distance scale).
+  AxisLengths voxelLengths;
+  // References whose spacing or direction differ from the segmentation's are
+  // first placed onto its grid by where they lie in space (ReferenceOnGridOf).
+  bool placeReferencesByGeometry = false;
+  // Threads the run may use (0: every core). The result never depends on it.
+  int threads = 0;
+};
+
+// Which scribbles a region is made of: foreground (inside the organ, map value
+// 2) or background (outside, map value 3).
+enum class ScribbleKind { Foreground, Background };
+
 // A scribble region kept over its bounding box only, so that many regions fit
 // in memory whatever the volume size: `voxels` holds the region's values (its
 // scribble value on its voxels, 0 elsewhere) and its voxel (x, y, z) lies at
@@ -38,6 +77,7 @@ struct ScribbleRegion {
   C3DPoint volumeSize;
   C3DPoint origin;
   CVoxel voxels;
+  ScribbleKind kind = ScribbleKind::Foreground;
 
   // The region's value at a volume position (0 outside its box).
   int At(int x, int y, int z) const {
@@ -49,64 +89,65 @@ struct ScribbleRegion {
 };
 using ScribbleRegionList = std::vector<ScribbleRegion>;
 
-// Regions of scribbles that contradict the segmentation: components, pair
-// unions and neighbourhood unions per scribble value, appended to `regions`;
-// the counts are those of the appended regions. The pair distance between
-// component centres is measured with `lengths` per voxel.
-void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
-                            int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount,
-                            const AxisLengths& lengths = {});
-// The same regions as full-size volumes.
-void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
-                            int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            CVoxelList& regions, int& foregroundCount, int& backgroundCount);
+// How many of the regions of a list are of each kind.
+struct RegionCounts {
+  int foreground = 0;
+  int background = 0;
+  bool operator==(const RegionCounts&) const = default;
+};
 
-// One window (enlarged bounding box) and exact Euclidean distance map per region.
-// A region without voxels gets the empty window (0,0,0)..(-1,-1,-1) and a 0-size map.
-// Distances are measured with `lengths` per voxel along each axis.
-void ComputeDistanceMaps(const ScribbleRegionList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
-                         CPointArray& windowOrigins, CPointArray& windowEnds,
-                         const AxisLengths& lengths = {});
-void ComputeDistanceMaps(const CVoxelList& regions, const C3DPoint& margin, CFVoxelList& distanceMaps,
-                         CPointArray& windowOrigins, CPointArray& windowEnds);
+// The window of a region (its enlarged bounding box, bounds inclusive, in
+// volume positions) and the region's kind. The window with a minimum above its
+// maximum on some axis contains no voxel: a region without voxels gets
+// (0,0,0)..(-1,-1,-1).
+struct RegionWindow {
+  C3DPoint origin{0, 0, 0};
+  C3DPoint end{-1, -1, -1};
+  ScribbleKind kind = ScribbleKind::Foreground;
+  C3DPoint Size() const { return end - origin + 1; }
+  bool operator==(const RegionWindow&) const = default;
+};
+using RegionWindowList = std::vector<RegionWindow>;
 
-// Reference votes per region window: inside its window every region sees the
-// other scribbles of the map as markers (4, 5), every reference is scored at
-// every translation and the best ones vote. Without references every map is
-// all zero. `threads` as for ResolveThreadCount (0: every core); the maps do
-// not depend on it.
-void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
-                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
-                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
-                            const C3DPoint& translationRange, const C3DPoint& translationStep,
-                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                            const CVoxelList& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps, int threads = 0);
-// The same with the references as runs of their voxels > 0 (each of the
-// reference box's size), every one of them usable.
-void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
-                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
-                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
-                            const C3DPoint& translationRange, const C3DPoint& translationStep,
-                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                            const std::vector<CLabelRuns>& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps, int threads = 0);
-// The same for full-size regions; writes the markers into them.
-void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
-                            int votingReferences, int foregroundValue, int backgroundValue,
-                            double segmentationWeight, double otherScribbleWeight,
-                            const C3DPoint& translationRange, const C3DPoint& translationStep,
-                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                            const CVoxelList& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps, int threads = 0);
+// The registered references the votes read: each as the runs of its voxels
+// > 0 over the reference box, and the box's first voxel in the segmentation.
+struct BoxedReferences {
+  std::vector<CLabelRuns> labels;
+  C3DPoint boxMinimum;
+};
 
-// Per-voxel foreground probability of the whole volume. Null when the inputs do
-// not fit together (sizes, list lengths, windows outside the volume, maps not of
-// their window's size, a distance scale that is not positive). `threads` as for
-// the probability maps; the result does not depend on it.
+// Regions of the scribbles (foreground 2, background 3) that contradict the
+// segmentation: components, pair unions and neighbourhood unions per
+// scribble value, the foreground regions first, appended to `regions`; the
+// counts are those of the appended regions. Reads the pair distance, the
+// neighbourhood margin and the voxel lengths (for the pair distance between
+// component centres) of `parameters`.
+RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
+                                    const CorrectionParameters& parameters, ScribbleRegionList& regions);
+
+// One window (enlarged bounding box by the neighbourhood margin) and exact
+// Euclidean distance map per region, appended to the lists. A region without
+// voxels gets the empty window and a 0-size map. Distances are measured with
+// the voxel lengths of `parameters` along each axis.
+void ComputeDistanceMaps(const ScribbleRegionList& regions, const CorrectionParameters& parameters,
+                         CFVoxelList& distanceMaps, RegionWindowList& windows);
+
+// Reference votes per region window, one map of the window's size per region:
+// inside its window every region sees the other scribbles of the map as
+// markers (4, 5), every reference is scored at every translation and the best
+// ones vote. Without references every map is all zero. Reads the voting
+// references, the two weights, the translation range and step and the thread
+// count of `parameters` (0: every core); the maps do not depend on the latter.
+CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const RegionWindowList& windows,
+                                   const CVoxel& segmentation, const CVoxel& interactionMap,
+                                   const BoxedReferences& references, const CorrectionParameters& parameters);
+
+// Per-voxel foreground probability of the whole volume, from the maps and
+// windows of every region (by region) and the prior distance, distance scale
+// and thread count of `parameters`. Null when the inputs do not fit together
+// (sizes, list lengths, windows outside the volume, maps not of their window's
+// size, a distance scale that is not positive). The result does not depend on
+// the thread count.
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
-                              const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                              int foregroundCount, int backgroundCount, double priorDistance,
-                              double distanceScale, int threads = 0);
+                              const RegionWindowList& windows, const CorrectionParameters& parameters);

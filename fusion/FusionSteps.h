@@ -15,6 +15,10 @@ namespace fusion {
 // Scribble values of the maps: foreground (inside the organ) and background.
 inline constexpr int kForegroundScribble = scribble::kForeground;
 inline constexpr int kBackgroundScribble = scribble::kBackground;
+// The map value of a kind's scribbles.
+constexpr int ScribbleValue(ScribbleKind kind) {
+  return kind == ScribbleKind::Foreground ? kForegroundScribble : kBackgroundScribble;
+}
 // The largest finite float: "no region voxel seen yet" in the distance transform.
 inline constexpr float kFarAway = 3.4028235e38f;
 // At most this many components are taken per scribble value.
@@ -32,12 +36,9 @@ inline constexpr double kForegroundConfident = 0.5;  // a probability strictly a
 inline constexpr double kBackgroundConfident = 0.1;  // a probability strictly below it
 
 // A window with a minimum above its maximum on some axis contains no voxel.
-// Regions without voxels get this window.
-inline constexpr C3DPoint kEmptyWindowOrigin{0, 0, 0};
-inline constexpr C3DPoint kEmptyWindowEnd{-1, -1, -1};
-bool IsEmptyWindow(const C3DPoint& origin, const C3DPoint& end);
-// True when [origin, end] (inclusive, not empty) lies inside an X x Y x Z volume.
-bool WindowInside(const C3DPoint& origin, const C3DPoint& end, const C3DPoint& dimensions);
+bool IsEmptyWindow(const RegionWindow& window);
+// True when the window (not empty) lies inside an X x Y x Z volume.
+bool WindowInside(const RegionWindow& window, const C3DPoint& dimensions);
 
 // The 6-connected component (value 1) grown from the first non-zero voxel of
 // the mask in scan order; neighbours join where the mask is > 0. All zero when
@@ -52,12 +53,15 @@ bool FormsPair(const C3DPoint& a, const C3DPoint& b, double pairDistance, const 
 
 // A full-size region cut down to the bounding box of its non-zero voxels, and
 // back. A region without voxels (or without data) becomes one without voxel data.
+// The compact region is a background region when its first scribble voxel (2
+// or 3, in scan order) holds the background value.
 ScribbleRegion CompactRegion(const CVoxel& region);
 std::unique_ptr<CVoxel> ExpandRegion(const ScribbleRegion& region);
 
 // The window of a region: the bounding box of its voxels > 0 enlarged by the
-// margin and clipped to the volume; the empty window when it has none.
-void RegionWindow(const ScribbleRegion& region, const C3DPoint& margin, C3DPoint& first, C3DPoint& last);
+// margin and clipped to the volume; the empty window when it has none. The
+// window takes the region's kind.
+RegionWindow WindowOf(const ScribbleRegion& region, const C3DPoint& margin);
 
 // One-dimensional squared distance transform (lower envelope of parabolas) in
 // single precision: d[q] = min over p of w2 (q - p)^2 + f[p], where w2 is the
@@ -86,20 +90,19 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map, const AxisLengths& leng
 // scheme puts them, which decides the best translation and the voters.
 void DescendingPairSort(std::vector<double>& values, std::vector<int>& indices, int lo, int hi);
 
-// Inside every region's window [origin, end], region voxels that are 0 become
-// kOtherBackground where the map holds the background value and
-// kOtherForeground where it holds the foreground value.
-void MarkOtherScribbles(CVoxelList& regions, const CVoxel& interactionMap, const CPointArray& windowOrigins,
-                        const CPointArray& windowEnds, int foregroundValue, int backgroundValue);
+// Inside every full-size region's window, region voxels that are 0 become
+// kOtherBackground where the map holds a background scribble and
+// kOtherForeground where it holds a foreground one.
+void MarkOtherScribbles(CVoxelList& regions, const CVoxel& interactionMap, const RegionWindowList& windows);
 
-// How well `reference`, translated so that its voxel for window origin
-// `windowOrigin` is taken at `translatedOrigin - boxMinimum`, agrees over the
-// window with the region's scribbles and with the segmentation. Summed in double
-// precision, z outermost, then y, then x.
-double AgreementScore(const CVoxel& segmentation, const CVoxel& region, int foregroundValue,
-                      int backgroundValue, const C3DPoint& windowOrigin, const CVoxel& reference,
-                      const C3DPoint& boxMinimum, const C3DPoint& translatedOrigin,
-                      const C3DPoint& windowSize, double segmentationWeight, double otherScribbleWeight);
+// How well `reference` agrees over the window with the region's scribbles
+// (full-size, markers written) and with the segmentation when its voxel
+// `referenceStart` is taken for the window's first voxel (the translated
+// window origin minus the reference box's minimum). Summed in double
+// precision, z outermost, then y, then x, with the two weights of `parameters`.
+double AgreementScore(const CVoxel& segmentation, const CVoxel& region, const RegionWindow& window,
+                      const CVoxel& reference, const C3DPoint& referenceStart,
+                      const CorrectionParameters& parameters);
 
 // Offsets -range, -range + step, ... up to +range on one axis. A step below 1
 // counts as 1 and a negative range as 0, so the list is never empty.

@@ -53,10 +53,10 @@ bool ReferenceInside(const CVoxel& reference, const C3DPoint& position) {
 
 // The value a region holds at a window voxel once the other scribbles are
 // marked: its own value, else the marker of the scribble there.
-int MarkedValue(int regionValue, int scribble, int foregroundValue, int backgroundValue) {
+int MarkedValue(int regionValue, int scribble) {
   if (regionValue != 0) return regionValue;
-  if (scribble == backgroundValue) return kOtherBackground;
-  if (scribble == foregroundValue) return kOtherForeground;
+  if (scribble == kBackgroundScribble) return kOtherBackground;
+  if (scribble == kForegroundScribble) return kOtherForeground;
   return 0;
 }
 
@@ -71,16 +71,17 @@ struct Term {
   bool positive;
 };
 
-Term TermOf(int marked, bool segmentationInside, int foregroundValue, int backgroundValue) {
-  if (marked == backgroundValue || marked == foregroundValue) return {kOwn, marked != backgroundValue};
+Term TermOf(int marked, bool segmentationInside) {
+  if (marked == kBackgroundScribble || marked == kForegroundScribble)
+    return {kOwn, marked != kBackgroundScribble};
   if (marked != 0) return {kOther, marked != kOtherBackground};
   return {kSegmentation, segmentationInside};
 }
 
-double InsideTerm(const Term& term, double segmentationWeight, double otherScribbleWeight) {
+double InsideTerm(const Term& term, const CorrectionParameters& parameters) {
   const double weight = term.category == kOwn     ? 1.0
-                        : term.category == kOther ? otherScribbleWeight
-                                                  : segmentationWeight;
+                        : term.category == kOther ? parameters.otherScribbleWeight
+                                                  : parameters.segmentationWeight;
   return term.positive ? weight : -weight;
 }
 
@@ -184,10 +185,7 @@ struct RegionInputs {
   const ScribbleRegion& region;
   const CVoxel& segmentation;
   const CVoxel& interactionMap;  // without data or of another size: no markers
-  int foregroundValue;
-  int backgroundValue;
-  double segmentationWeight;
-  double otherScribbleWeight;
+  const CorrectionParameters& parameters;
   C3DPoint origin;  // window
   C3DPoint size;
   C3DPoint base;  // reference voxel of window voxel (0, 0, 0) at translation 0: origin - box minimum
@@ -216,11 +214,9 @@ WindowTerms TermsOf(const RegionInputs& in) {
       for (int x = 0; x < in.size.x; ++x) {
         const C3DPoint p = in.origin + C3DPoint{x, y, z};
         const int scribble = marked ? in.interactionMap.At(p.x, p.y, p.z) : 0;
-        const int a =
-            MarkedValue(in.region.At(p.x, p.y, p.z), scribble, in.foregroundValue, in.backgroundValue);
-        const Term term =
-            TermOf(a, in.segmentation.At(p.x, p.y, p.z) > 0, in.foregroundValue, in.backgroundValue);
-        const double t = InsideTerm(term, in.segmentationWeight, in.otherScribbleWeight);
+        const int a = MarkedValue(in.region.At(p.x, p.y, p.z), scribble);
+        const Term term = TermOf(a, in.segmentation.At(p.x, p.y, p.z) > 0);
+        const double t = InsideTerm(term, in.parameters);
         w.terms.push_back(t);
         w.category.push_back(static_cast<std::int8_t>(term.category));
         w.sign.push_back(term.positive ? 1 : -1);
@@ -437,7 +433,9 @@ void CountTranslations(const RowPrefixes& prefixes, const CLabelRuns& runs, cons
 // of evaluating it) below the best one scores strictly below the best one.
 std::vector<int> Candidates(const std::vector<std::int64_t>& counts, const Translations& t,
                             const Packing& packing, const WindowTerms& w, int vectors,
-                            double segmentationWeight, double otherScribbleWeight) {
+                            const CorrectionParameters& parameters) {
+  const double segmentationWeight = parameters.segmentationWeight;
+  const double otherScribbleWeight = parameters.otherScribbleWeight;
   const int total = t.Count();
   std::vector<int> all(static_cast<std::size_t>(total));
   for (int i = 0; i < total; ++i) all[static_cast<std::size_t>(i)] = i;
@@ -546,8 +544,7 @@ Ranking RankReferences(const RegionInputs& in, const Translations& t, const std:
     ParallelFor(threads, R, [&](int r) {
       std::vector<std::int64_t> counts(lines * static_cast<std::size_t>(prefixes.vectors) * kLanes);
       CountTranslations(prefixes, runs[static_cast<std::size_t>(r)], t, in.size, in.base, counts.data());
-      kept[static_cast<std::size_t>(r)] =
-          Candidates(counts, t, packing, w, prefixes.vectors, in.segmentationWeight, in.otherScribbleWeight);
+      kept[static_cast<std::size_t>(r)] = Candidates(counts, t, packing, w, prefixes.vectors, in.parameters);
     });
   } else {
     for (auto& k : kept) {
@@ -629,38 +626,36 @@ void DescendingPairSort(std::vector<double>& values, std::vector<int>& indices, 
   }
 }
 
-void MarkOtherScribbles(CVoxelList& regions, const CVoxel& interactionMap, const CPointArray& windowOrigins,
-                        const CPointArray& windowEnds, int foregroundValue, int backgroundValue) {
+void MarkOtherScribbles(CVoxelList& regions, const CVoxel& interactionMap, const RegionWindowList& windows) {
   if (!interactionMap.HasData()) return;
-  for (std::size_t i = 0; i < regions.size() && i < windowOrigins.size() && i < windowEnds.size(); ++i) {
+  for (std::size_t i = 0; i < regions.size() && i < windows.size(); ++i) {
     CVoxel* region = regions[i].get();
     if (!region || !region->HasData() || !region->SameSize(interactionMap)) continue;
-    const C3DPoint& first = windowOrigins[i];
-    const C3DPoint& last = windowEnds[i];
-    if (!WindowInside(first, last, region->Size())) continue;
+    const RegionWindow& window = windows[i];
+    if (!WindowInside(window, region->Size())) continue;
+    const C3DPoint& first = window.origin;
+    const C3DPoint& last = window.end;
     for (int z = first.z; z <= last.z; ++z)
       for (int y = first.y; y <= last.y; ++y)
         for (int x = first.x; x <= last.x; ++x)
-          region->At(x, y, z) = static_cast<CVoxel::value_type>(
-              MarkedValue(region->At(x, y, z), interactionMap.At(x, y, z), foregroundValue, backgroundValue));
+          region->At(x, y, z) =
+              static_cast<CVoxel::value_type>(MarkedValue(region->At(x, y, z), interactionMap.At(x, y, z)));
   }
 }
 
-double AgreementScore(const CVoxel& segmentation, const CVoxel& region, int foregroundValue,
-                      int backgroundValue, const C3DPoint& windowOrigin, const CVoxel& reference,
-                      const C3DPoint& boxMinimum, const C3DPoint& translatedOrigin,
-                      const C3DPoint& windowSize, double segmentationWeight, double otherScribbleWeight) {
+double AgreementScore(const CVoxel& segmentation, const CVoxel& region, const RegionWindow& window,
+                      const CVoxel& reference, const C3DPoint& referenceStart,
+                      const CorrectionParameters& parameters) {
   double score = 0.0;
-  const C3DPoint start = translatedOrigin - boxMinimum;
-  for (int z = 0; z < windowSize.z; ++z)
-    for (int y = 0; y < windowSize.y; ++y)
-      for (int x = 0; x < windowSize.x; ++x) {
-        const bool inside = ReferenceInside(reference, start + C3DPoint{x, y, z});
-        const C3DPoint w = windowOrigin + C3DPoint{x, y, z};
+  const C3DPoint size = window.Size();
+  for (int z = 0; z < size.z; ++z)
+    for (int y = 0; y < size.y; ++y)
+      for (int x = 0; x < size.x; ++x) {
+        const bool inside = ReferenceInside(reference, referenceStart + C3DPoint{x, y, z});
+        const C3DPoint w = window.origin + C3DPoint{x, y, z};
         if (!segmentation.Contains(w.x, w.y, w.z) || !region.Contains(w.x, w.y, w.z)) continue;
-        const Term term = TermOf(region.At(w.x, w.y, w.z), segmentation.At(w.x, w.y, w.z) > 0,
-                                 foregroundValue, backgroundValue);
-        const double t = InsideTerm(term, segmentationWeight, otherScribbleWeight);
+        const Term term = TermOf(region.At(w.x, w.y, w.z), segmentation.At(w.x, w.y, w.z) > 0);
+        const double t = InsideTerm(term, parameters);
         score += inside ? t : -t;
       }
   return score;
@@ -677,54 +672,32 @@ std::vector<int> TranslationOffsets(int range, int step) {
 
 }  // namespace fusion
 
-void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
-                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
-                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
-                            const C3DPoint& translationRange, const C3DPoint& translationStep,
-                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                            const CVoxelList& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps, int threads) {
-  std::vector<const CVoxel*> usable;
-  for (const auto& reference : references)
-    if (reference && reference->HasData()) usable.push_back(reference.get());
-  std::vector<CLabelRuns> runs(usable.size());
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(usable.size()), [&](int r) {
-    runs[static_cast<std::size_t>(r)] = CLabelRuns(*usable[static_cast<std::size_t>(r)]);
-  });
-  ComputeProbabilityMaps(regions, segmentation, interactionMap, votingReferences, foregroundValue,
-                         backgroundValue, segmentationWeight, otherScribbleWeight, translationRange,
-                         translationStep, windowOrigins, windowEnds, runs, boxMinimum, probabilityMaps,
-                         threads);
-}
+CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const RegionWindowList& windows,
+                                   const CVoxel& segmentation, const CVoxel& interactionMap,
+                                   const BoxedReferences& references,
+                                   const CorrectionParameters& parameters) {
+  const std::vector<CLabelRuns>& runs = references.labels;
+  const int threads = fusion::ResolveThreadCount(parameters.threads);
+  const int voters = std::min(static_cast<int>(runs.size()), std::max(parameters.votingReferences, 0));
+  const C3DPoint& range = parameters.translationRange;
+  const C3DPoint& step = parameters.translationStep;
+  const fusion::Translations translations{fusion::TranslationOffsets(range.x, step.x),
+                                          fusion::TranslationOffsets(range.y, step.y),
+                                          fusion::TranslationOffsets(range.z, step.z)};
 
-void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& segmentation,
-                            const CVoxel& interactionMap, int votingReferences, int foregroundValue,
-                            int backgroundValue, double segmentationWeight, double otherScribbleWeight,
-                            const C3DPoint& translationRange, const C3DPoint& translationStep,
-                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                            const std::vector<CLabelRuns>& runs, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps, int threads) {
-  threads = fusion::ResolveThreadCount(threads);
-  const int voters = std::min(static_cast<int>(runs.size()), std::max(votingReferences, 0));
-
-  const fusion::Translations translations{fusion::TranslationOffsets(translationRange.x, translationStep.x),
-                                          fusion::TranslationOffsets(translationRange.y, translationStep.y),
-                                          fusion::TranslationOffsets(translationRange.z, translationStep.z)};
-
+  CFVoxelList probabilityMaps;
   for (std::size_t i = 0; i < regions.size(); ++i) {
-    const bool hasWindow = i < windowOrigins.size() && i < windowEnds.size();
-    const C3DPoint first = hasWindow ? windowOrigins[i] : fusion::kEmptyWindowOrigin;
-    const C3DPoint last = hasWindow ? windowEnds[i] : fusion::kEmptyWindowEnd;
-    if (fusion::IsEmptyWindow(first, last)) {
+    const RegionWindow window = i < windows.size() ? windows[i] : RegionWindow{};
+    if (fusion::IsEmptyWindow(window)) {
       probabilityMaps.push_back(std::make_unique<CFVoxel>(C3DPoint{0, 0, 0}));
       continue;
     }
     // A window outside the volume cannot be scored: it gets a map without data.
-    if (!segmentation.HasData() || !fusion::WindowInside(first, last, segmentation.Size())) {
+    if (!segmentation.HasData() || !fusion::WindowInside(window, segmentation.Size())) {
       probabilityMaps.push_back(std::make_unique<CFVoxel>());
       continue;
     }
-    const C3DPoint size = last - first + 1;
+    const C3DPoint size = window.Size();
     const ScribbleRegion& region = regions[i];
     if (!(region.volumeSize == segmentation.Size())) {
       probabilityMaps.push_back(std::make_unique<CFVoxel>(size));
@@ -733,44 +706,12 @@ void ComputeProbabilityMaps(const ScribbleRegionList& regions, const CVoxel& seg
     const fusion::RegionInputs in{region,
                                   segmentation,
                                   interactionMap,
-                                  foregroundValue,
-                                  backgroundValue,
-                                  segmentationWeight,
-                                  otherScribbleWeight,
-                                  first,
+                                  parameters,
+                                  window.origin,
                                   size,
-                                  first - boxMinimum};
+                                  window.origin - references.boxMinimum};
     const auto ranking = fusion::RankReferences(in, translations, runs, threads);
-    probabilityMaps.push_back(fusion::AccumulateVotes(ranking, voters, runs, boxMinimum, size));
+    probabilityMaps.push_back(fusion::AccumulateVotes(ranking, voters, runs, references.boxMinimum, size));
   }
-}
-
-void ComputeProbabilityMaps(CVoxelList& regions, const CVoxel& segmentation, const CVoxel& interactionMap,
-                            int votingReferences, int foregroundValue, int backgroundValue,
-                            double segmentationWeight, double otherScribbleWeight,
-                            const C3DPoint& translationRange, const C3DPoint& translationStep,
-                            const CPointArray& windowOrigins, const CPointArray& windowEnds,
-                            const CVoxelList& references, const C3DPoint& boxMinimum,
-                            CFVoxelList& probabilityMaps, int threads) {
-  fusion::MarkOtherScribbles(regions, interactionMap, windowOrigins, windowEnds, foregroundValue,
-                             backgroundValue);
-  for (std::size_t i = 0; i < regions.size(); ++i) {
-    const CVoxel* region = regions[i].get();
-    ScribbleRegionList one;
-    if (region && region->HasData() && region->SameSize(segmentation)) {
-      one.push_back(fusion::CompactRegion(*region));
-    } else {
-      // A region that cannot be read gets a map of zeros (or the empty or
-      // missing map its window calls for).
-      one.push_back(ScribbleRegion{});
-      one.back().volumeSize = {-1, -1, -1};
-    }
-    const bool hasWindow = i < windowOrigins.size() && i < windowEnds.size();
-    const CPointArray first{hasWindow ? windowOrigins[i] : fusion::kEmptyWindowOrigin};
-    const CPointArray last{hasWindow ? windowEnds[i] : fusion::kEmptyWindowEnd};
-    // Markers are already in the region.
-    ComputeProbabilityMaps(one, segmentation, CVoxel(), votingReferences, foregroundValue, backgroundValue,
-                           segmentationWeight, otherScribbleWeight, translationRange, translationStep, first,
-                           last, references, boxMinimum, probabilityMaps, threads);
-  }
+  return probabilityMaps;
 }

@@ -144,10 +144,13 @@ std::vector<Component> ComponentsOf(std::vector<std::uint8_t>& mask, const Box& 
 }
 
 // A region made of one or two components: `value` on their voxels.
-ScribbleRegion MakeRegion(const C3DPoint& volumeSize, int value, const Component& a, const Component* b) {
+ScribbleRegion MakeRegion(const C3DPoint& volumeSize, ScribbleKind kind, const Component& a,
+                          const Component* b) {
+  const int value = ScribbleValue(kind);
   Box box = a.box;
   if (b) box.Add(b->box);
   ScribbleRegion region;
+  region.kind = kind;
   region.volumeSize = volumeSize;
   region.origin = box.first;
   region.voxels = CVoxel(box.Size());
@@ -168,12 +171,11 @@ bool AnyVoxelIn(const Component& c, const Box& box) {
 
 // Components, pair unions and neighbourhood unions of the scribbles of one
 // value (a mask over `box`), appended to `regions` in that order.
-void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPoint& volumeSize, int value,
-                    double pairDistance, const C3DPoint& margin, const AxisLengths& lengths,
-                    ScribbleRegionList& regions) {
-  const std::vector<Component> components = ComponentsOf(mask, box, value > 0, kMaxComponents);
+void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPoint& volumeSize,
+                    ScribbleKind kind, const CorrectionParameters& parameters, ScribbleRegionList& regions) {
+  const std::vector<Component> components = ComponentsOf(mask, box, true, kMaxComponents);
   const int n = static_cast<int>(components.size());
-  for (const Component& c : components) regions.push_back(MakeRegion(volumeSize, value, c, nullptr));
+  for (const Component& c : components) regions.push_back(MakeRegion(volumeSize, kind, c, nullptr));
 
   // Unions are told apart by their pair of components: components are disjoint
   // and never empty, so two unions hold the same voxels exactly when they join
@@ -181,25 +183,25 @@ void RegionsOfValue(std::vector<std::uint8_t>& mask, const Box& box, const C3DPo
   std::vector<std::pair<int, int>> unions;
   for (int b = 0; b < n; ++b)
     for (int k = b + 1; k < n; ++k)
-      if (FormsPair(components[b].centroid, components[k].centroid, pairDistance, lengths)) {
-        regions.push_back(MakeRegion(volumeSize, value, components[b], &components[k]));
+      if (FormsPair(components[b].centroid, components[k].centroid, parameters.pairDistance,
+                    parameters.voxelLengths)) {
+        regions.push_back(MakeRegion(volumeSize, kind, components[b], &components[k]));
         unions.emplace_back(b, k);
       }
 
   // Neighbourhood unions: each component joined with the LAST other component
   // that has a voxel inside its enlarged bounding box (earlier touching
   // components are overwritten, not accumulated). One equal to a region before
-  // it is dropped. A value that is not > 0 has no bounding box to enlarge.
-  if (value <= 0) return;
+  // it is dropped.
   for (int b = 0; b < n; ++b) {
-    const Box neighbourhood = Enlarge(components[b].box, margin, volumeSize);
+    const Box neighbourhood = Enlarge(components[b].box, parameters.neighbourhoodMargin, volumeSize);
     int touching = -1;
     for (int k = 0; k < n; ++k)
       if (k != b && AnyVoxelIn(components[k], neighbourhood)) touching = k;
     if (touching < 0) continue;
     const std::pair<int, int> joined(std::min(b, touching), std::max(b, touching));
     if (std::find(unions.begin(), unions.end(), joined) != unions.end()) continue;
-    regions.push_back(MakeRegion(volumeSize, value, components[b], &components[touching]));
+    regions.push_back(MakeRegion(volumeSize, kind, components[b], &components[touching]));
     unions.push_back(joined);
   }
 }
@@ -250,10 +252,18 @@ ScribbleRegion CompactRegion(const CVoxel& region) {
   compact.volumeSize = region.Size();
   if (!region.HasData()) return compact;
   Box box;
+  bool kindSeen = false;
   for (int z = 0; z < region.Z; ++z)
     for (int y = 0; y < region.Y; ++y)
-      for (int x = 0; x < region.X; ++x)
-        if (region.At(x, y, z) != 0) box.Add(C3DPoint{x, y, z});
+      for (int x = 0; x < region.X; ++x) {
+        const int value = region.At(x, y, z);
+        if (value == 0) continue;
+        box.Add(C3DPoint{x, y, z});
+        if (!kindSeen && (value == kForegroundScribble || value == kBackgroundScribble)) {
+          compact.kind = value == kBackgroundScribble ? ScribbleKind::Background : ScribbleKind::Foreground;
+          kindSeen = true;
+        }
+      }
   if (box.Empty()) return compact;
   compact.origin = box.first;
   compact.voxels = CVoxel(box.Size());
@@ -280,41 +290,41 @@ std::unique_ptr<CVoxel> ExpandRegion(const ScribbleRegion& region) {
   return full;
 }
 
-void RegionWindow(const ScribbleRegion& region, const C3DPoint& margin, C3DPoint& first, C3DPoint& last) {
-  first = kEmptyWindowOrigin;
-  last = kEmptyWindowEnd;
+RegionWindow WindowOf(const ScribbleRegion& region, const C3DPoint& margin) {
+  RegionWindow empty;
+  empty.kind = region.kind;
   const CVoxel& v = region.voxels;
-  if (!v.HasData()) return;
+  if (!v.HasData()) return empty;
   Box box;
   for (int z = 0; z < v.Z; ++z)
     for (int y = 0; y < v.Y; ++y)
       for (int x = 0; x < v.X; ++x)
         if (v.At(x, y, z) > 0) box.Add(region.origin + C3DPoint{x, y, z});
-  if (box.Empty()) return;
+  if (box.Empty()) return empty;
   const Box window = Enlarge(box, margin, region.volumeSize);
   // An inverted box (a hostile margin) is the empty window.
-  if (window.Empty()) return;
-  first = window.first;
-  last = window.last;
+  if (window.Empty()) return empty;
+  return RegionWindow{window.first, window.last, region.kind};
 }
 
 }  // namespace fusion
 
-void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
-                            int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            ScribbleRegionList& regions, int& foregroundCount, int& backgroundCount,
-                            const AxisLengths& lengths) {
-  foregroundCount = 0;
-  backgroundCount = 0;
-  if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation)) return;
+RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
+                                    const CorrectionParameters& parameters, ScribbleRegionList& regions) {
+  RegionCounts counts;
+  if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation))
+    return counts;
 
   // Only the scribbles that contradict the segmentation count.
+  constexpr int foregroundValue = fusion::kForegroundScribble;
+  constexpr int backgroundValue = fusion::kBackgroundScribble;
   const auto contradicts = [&](std::size_t i) {
     const int scribble = interactionMap[i];
     const bool inside = segmentation[i] != 0;
     return !((scribble == foregroundValue && inside) || (scribble == backgroundValue && !inside));
   };
-  const int values[2] = {foregroundValue, backgroundValue};
+  constexpr ScribbleKind kinds[2] = {ScribbleKind::Foreground, ScribbleKind::Background};
+  constexpr int values[2] = {foregroundValue, backgroundValue};
   fusion::Box boxes[2];
   const int X = interactionMap.X;
   const int Y = interactionMap.Y;
@@ -323,7 +333,7 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
     for (int y = 0; y < Y; ++y)
       for (int x = 0; x < X; ++x, ++i) {
         const int scribble = interactionMap[i];
-        if (scribble == 0 && values[0] != 0 && values[1] != 0) continue;
+        if (scribble == 0) continue;
         for (int v = 0; v < 2; ++v)
           if (scribble == values[v] && contradicts(i)) boxes[v].Add(C3DPoint{x, y, z});
       }
@@ -331,8 +341,7 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
   const std::size_t before = regions.size();
   for (int v = 0; v < 2; ++v) {
     const fusion::Box& box = boxes[v];
-    // A scribble value of 0 selects nothing.
-    if (!box.Empty() && values[v] != 0) {
+    if (!box.Empty()) {
       const C3DPoint size = box.Size();
       std::vector<std::uint8_t> mask(static_cast<std::size_t>(size.x) * static_cast<std::size_t>(size.y) *
                                      static_cast<std::size_t>(size.z));
@@ -343,22 +352,13 @@ void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmenta
             const std::size_t index = interactionMap.Index(x, y, z);
             mask[m] = interactionMap[index] == values[v] && contradicts(index);
           }
-      fusion::RegionsOfValue(mask, box, interactionMap.Size(), values[v], pairDistance, margin, lengths,
-                             regions);
+      fusion::RegionsOfValue(mask, box, interactionMap.Size(), kinds[v], parameters, regions);
     }
     const int count = static_cast<int>(regions.size() - before);
     if (v == 0)
-      foregroundCount = count;
+      counts.foreground = count;
     else
-      backgroundCount = count - foregroundCount;
+      counts.background = count - counts.foreground;
   }
-}
-
-void ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation, int foregroundValue,
-                            int backgroundValue, double pairDistance, const C3DPoint& margin,
-                            CVoxelList& regions, int& foregroundCount, int& backgroundCount) {
-  ScribbleRegionList compact;
-  ExtractScribbleRegions(interactionMap, segmentation, foregroundValue, backgroundValue, pairDistance, margin,
-                         compact, foregroundCount, backgroundCount);
-  for (const ScribbleRegion& region : compact) regions.push_back(fusion::ExpandRegion(region));
+  return counts;
 }

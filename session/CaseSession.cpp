@@ -40,11 +40,8 @@ CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentati
 bool CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
   if (UsesReferences(mode)) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
-    const bool done =
-        loadReference ? RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
-                                                   loadReference, log, messages, nullptr, keptReferences)
-                      : RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
-                                                   log, messages, nullptr, keptReferences);
+    const bool done = RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
+                                                 {log, messages}, {loadReference, keptReferences});
     log.AppendLine("Semi-automatic segmentation correction is done...");
     return done;
   }

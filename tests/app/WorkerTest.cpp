@@ -287,7 +287,7 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   RecordingSink sink;
   CorrectionParameters parameters;  // the window's fixed values are the defaults
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, Dialog().ReferencePaths(), parameters,
-                                         sink, sink));
+                                         {sink, sink}));
   EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
   EXPECT_FALSE(Dialog().Marking());
   EXPECT_EQ(Dialog().StrokeMap()->CountNonZero(), 0);
@@ -376,10 +376,10 @@ TEST_F(WorkerTest, MillimetreCorrectionOnACoarsePhantomCase) {
   CVoxel fixed = c.segmentation;
   RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(expected, c.scribbles, Dialog().ReferencePaths(),
-                                         MillimetreParameters(CorrectionParameters{}, c.segmentation), sink,
-                                         sink));
+                                         MillimetreParameters(CorrectionParameters{}, c.segmentation),
+                                         {sink, sink}));
   ASSERT_TRUE(RunSemiAutomaticCorrection(fixed, c.scribbles, Dialog().ReferencePaths(),
-                                         CorrectionParameters{}, sink, sink));
+                                         CorrectionParameters{}, {sink, sink}));
   EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expected));
   EXPECT_FALSE(SameVoxels(expected, fixed));  // the millimetre run is not the voxel one here
   // A new image: the voxel mode chosen on it says it again, once.

@@ -44,7 +44,7 @@ TEST(RunSemiAutomaticCorrection, WritesTheFiveLinesAndAZeroOneLabelThatFollowsTh
   CVoxel segmentation = c.segmentation;
   RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, c.map, {"r1", "r2", "r3"}, CorrectionParameters{},
-                                         c.Loader(), sink, sink));
+                                         {sink, sink}, {c.Loader()}));
   EXPECT_EQ(sink.lines, kFiveLines);
   EXPECT_TRUE(sink.messages.empty());
 
@@ -67,7 +67,7 @@ TEST(RunSemiAutomaticCorrection, RunsWithoutReferencesAndSkipsUnusableOnes) {
   CVoxel withNone = c.segmentation;
   RecordingSink none;
   ASSERT_TRUE(
-      RunSemiAutomaticCorrection(withNone, c.map, {}, CorrectionParameters{}, c.Loader(), none, none));
+      RunSemiAutomaticCorrection(withNone, c.map, {}, CorrectionParameters{}, {none, none}, {c.Loader()}));
   EXPECT_EQ(none.lines, kFiveLines);
   EXPECT_EQ(none.messages, std::vector<std::string>{"There are no reference labels !!"});
 
@@ -75,7 +75,7 @@ TEST(RunSemiAutomaticCorrection, RunsWithoutReferencesAndSkipsUnusableOnes) {
   CVoxel withBroken = c.segmentation;
   RecordingSink broken;
   ASSERT_TRUE(RunSemiAutomaticCorrection(withBroken, c.map, {"gone", "also gone"}, CorrectionParameters{},
-                                         c.Loader(), broken, broken));
+                                         {broken, broken}, {c.Loader()}));
   EXPECT_EQ(broken.lines, kFiveLines);
   ASSERT_EQ(broken.messages.size(), 1u);
   EXPECT_NE(broken.messages[0].find("[gone] cannot be read"), std::string::npos);
@@ -93,8 +93,8 @@ TEST(RunSemiAutomaticCorrection, WithoutScribbleRegionsKeepsTheCentralPieceOfThe
     return m;
   }();
   RecordingSink sink;
-  ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, agreeing, {"r1"}, CorrectionParameters{}, c.Loader(),
-                                         sink, sink));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, agreeing, {"r1"}, CorrectionParameters{}, {sink, sink},
+                                         {c.Loader()}));
   EXPECT_EQ(segmentation.At(0, 0, 0), 0);
   for (std::size_t i = 1; i < segmentation.VoxelCount(); ++i)
     ASSERT_EQ(segmentation[i], c.segmentation[i]) << i;
@@ -107,18 +107,18 @@ TEST(RunSemiAutomaticCorrection, RefusesWhatItCannotCorrectAndChangesNothing) {
   empty.At(1, 1, 1) = -4;  // only negative values: nothing inside
   const CVoxel before = empty;
   EXPECT_FALSE(
-      RunSemiAutomaticCorrection(empty, c.map, {"r1"}, CorrectionParameters{}, c.Loader(), sink, sink));
+      RunSemiAutomaticCorrection(empty, c.map, {"r1"}, CorrectionParameters{}, {sink, sink}, {c.Loader()}));
   EXPECT_EQ(sink.messages,
             std::vector<std::string>{"The segmentation is empty: there is nothing to correct."});
   for (std::size_t i = 0; i < empty.VoxelCount(); ++i) ASSERT_EQ(empty[i], before[i]);
 
   CVoxel segmentation = c.segmentation;
   CVoxel smallMap(c.size.x, c.size.y, c.size.z - 1);
-  EXPECT_FALSE(RunSemiAutomaticCorrection(segmentation, smallMap, {"r1"}, CorrectionParameters{}, c.Loader(),
-                                          sink, sink));
+  EXPECT_FALSE(RunSemiAutomaticCorrection(segmentation, smallMap, {"r1"}, CorrectionParameters{},
+                                          {sink, sink}, {c.Loader()}));
   CVoxel noData;
   EXPECT_FALSE(
-      RunSemiAutomaticCorrection(noData, c.map, {"r1"}, CorrectionParameters{}, c.Loader(), sink, sink));
+      RunSemiAutomaticCorrection(noData, c.map, {"r1"}, CorrectionParameters{}, {sink, sink}, {c.Loader()}));
   EXPECT_EQ(sink.messages.size(), 3u);
   EXPECT_TRUE(sink.lines.empty());
   for (std::size_t i = 0; i < segmentation.VoxelCount(); ++i) ASSERT_EQ(segmentation[i], c.segmentation[i]);

@@ -217,8 +217,8 @@ TEST(ReferenceOnGridOf, RegistrationOfThePlacedReferenceLandsOnTheSegmentation) 
   C3DPoint first{0, 0, 0}, size = g.size;
   CVoxelList registered;
   RecordingSink sink;
-  RegisterReferenceLabels(g.segmentation, {"r"}, first, size, PlacingLoader(plain, g.segmentation),
-                          registered, sink, 1);
+  RegisterReferenceLabels(g.segmentation, {"r"}, PlacingLoader(plain, g.segmentation), {first, size, 1},
+                          registered, sink);
   ASSERT_EQ(registered.size(), 1u);
   ASSERT_TRUE(registered[0] && registered[0]->HasData());
   EXPECT_GT(evaluation::Dice(*registered[0], g.segmentation), 0.95);
@@ -248,10 +248,10 @@ TEST(MillimetreCorrection, AtTheDesignResolutionIsTheFixedRunBitForBit) {
   CVoxel millimetre = segmentation;
   RecordingSink fixedSink, millimetreSink;
   ASSERT_TRUE(
-      RunSemiAutomaticCorrection(fixed, map, paths, CorrectionParameters{}, load, fixedSink, fixedSink));
+      RunSemiAutomaticCorrection(fixed, map, paths, CorrectionParameters{}, {fixedSink, fixedSink}, {load}));
   ASSERT_TRUE(RunSemiAutomaticCorrection(millimetre, map, paths,
-                                         MillimetreParameters(CorrectionParameters{}, segmentation), load,
-                                         millimetreSink, millimetreSink));
+                                         MillimetreParameters(CorrectionParameters{}, segmentation),
+                                         {millimetreSink, millimetreSink}, {load}));
   EXPECT_EQ(millimetreSink.lines, fixedSink.lines);
   ASSERT_TRUE(fixed.SameSize(millimetre));
   std::size_t differing = 0;
@@ -265,8 +265,8 @@ TEST(MillimetreCorrection, AtTheDesignResolutionIsTheFixedRunBitForBit) {
   for (auto& [name, reference] : references) SetGeometry(reference, coarse, origin);
   CVoxel other = segmentation;
   ASSERT_TRUE(RunSemiAutomaticCorrection(other, map, paths,
-                                         MillimetreParameters(CorrectionParameters{}, segmentation), load,
-                                         millimetreSink, millimetreSink));
+                                         MillimetreParameters(CorrectionParameters{}, segmentation),
+                                         {millimetreSink, millimetreSink}, {load}));
   differing = 0;
   for (std::size_t i = 0; i < fixed.VoxelCount(); ++i) differing += fixed[i] != other[i];
   EXPECT_GT(differing, 0u);

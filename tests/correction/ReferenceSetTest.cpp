@@ -150,8 +150,8 @@ TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
   const C3DPoint boxMinimum(2, 1, 0), boxSize(15, 15, 12);
   CVoxelList registered;
   RecordingSink sink;
-  RegisterReferenceLabels(segmentation, {"same", "missing", "shifted", "empty", "nodata", "other"},
-                          boxMinimum, boxSize, load, registered, sink);
+  RegisterReferenceLabels(segmentation, {"same", "missing", "shifted", "empty", "nodata", "other"}, load,
+                          {boxMinimum, boxSize}, registered, sink);
   ASSERT_EQ(registered.size(), 3u);
   for (const auto& entry : registered) {
     ASSERT_TRUE(entry);
@@ -176,8 +176,8 @@ TEST(RegisterReferenceLabels, AnEmptyPathListIsReported) {
   CVoxelList registered;
   RecordingSink sink;
   RegisterReferenceLabels(
-      Block({5, 5, 5}, {1, 1, 1}, {2, 2, 2}), {}, {0, 0, 0}, {5, 5, 5},
-      [](const std::string&) { return nullptr; }, registered, sink);
+      Block({5, 5, 5}, {1, 1, 1}, {2, 2, 2}), {}, [](const std::string&) { return nullptr; },
+      {{0, 0, 0}, {5, 5, 5}}, registered, sink);
   EXPECT_TRUE(registered.empty());
   EXPECT_EQ(sink.messages, std::vector<std::string>{"There are no reference labels !!"});
 }
@@ -226,8 +226,8 @@ class KeptReferences : public ::testing::Test {
       ++loads;
       return std::make_unique<CVoxel>(path, nullptr);
     };
-    RegisterReferenceLabels(target, list, boxMinimum, boxSize, load, run.registered, run.sink, threads,
-                            nullptr, cache);
+    RegisterReferenceLabels(target, list, load, {boxMinimum, boxSize, threads, nullptr, cache},
+                            run.registered, run.sink);
   }
   // A run with `cache` gives what a run without one gives.
   void ExpectSameAsUncached(const CVoxel& target, const std::vector<std::string>& list,
@@ -311,8 +311,8 @@ TEST_F(KeptReferences, ARunThatFailsHalfwayKeepsNothing) {
   };
   CVoxelList registered;
   RecordingSink sink;
-  EXPECT_THROW(RegisterReferenceLabels(segmentation, paths, {3, 3, 1}, {34, 30, 12}, failing, registered,
-                                       sink, 1, nullptr, &cache),
+  EXPECT_THROW(RegisterReferenceLabels(segmentation, paths, failing,
+                                       {{3, 3, 1}, {34, 30, 12}, 1, nullptr, &cache}, registered, sink),
                std::bad_alloc);
   EXPECT_EQ(cache.Count(), 0u);
   ExpectSameAsUncached(segmentation, paths, cache, 5);
@@ -361,18 +361,18 @@ TEST(RegisterReferenceLabels, WindowedLabelsResampleAsTheWholeLabel) {
   CVoxelList whole;
   for (const std::string& path : paths) {
     ReferenceProblem problem = ReferenceProblem::None;
-    whole.push_back(RegisterReferenceLabel(files.at(path), boundary, size, boxMinimum, boxSize, problem));
+    whole.push_back(RegisterReferenceLabel(files.at(path), boundary, {size, boxMinimum, boxSize}, problem));
     ASSERT_TRUE(whole.back()) << path;
   }
   for (const int threads : {1, 2}) {
     CVoxelList fresh, first, second;
     RecordingSink sink;
     CReferenceCache cache;
-    RegisterReferenceLabels(segmentation, paths, boxMinimum, boxSize, load, fresh, sink, threads);
-    RegisterReferenceLabels(segmentation, paths, boxMinimum, boxSize, load, first, sink, threads, nullptr,
-                            &cache);
-    RegisterReferenceLabels(segmentation, paths, boxMinimum, boxSize, load, second, sink, threads, nullptr,
-                            &cache);
+    RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads}, fresh, sink);
+    RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads, nullptr, &cache}, first,
+                            sink);
+    RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads, nullptr, &cache},
+                            second, sink);
     EXPECT_TRUE(sink.messages.empty());
     EXPECT_TRUE(SameLists(fresh, whole)) << threads;
     EXPECT_TRUE(SameLists(first, whole)) << threads;

@@ -19,7 +19,7 @@ namespace {
 // The whole X x Y x Z grid resampled: the box that covers all of it.
 std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix, int X, int Y,
                                          int Z) {
-  return ResampleBoxByMatrix(moving, matrix, {X, Y, Z}, {0, 0, 0}, {X, Y, Z});
+  return ResampleBoxByMatrix(moving, matrix, {{X, Y, Z}, {0, 0, 0}, {X, Y, Z}});
 }
 
 void ExpectMatrixNear(vtkMatrix4x4& m, const double expected[4][4], double tolerance) {
@@ -325,9 +325,9 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
     const C3DPoint grid{30, 26, 16};
     const C3DPoint boxMinimum{trial % 7, 1, trial % 4};
     const C3DPoint boxSize{22, 21, 11};
-    const auto box = ResampleBoxByMatrix(moving, *m, grid, boxMinimum, boxSize, corner);
+    const auto box = ResampleBoxByMatrix(moving, *m, {grid, boxMinimum, boxSize}, corner);
     CLabelRuns runs;
-    ASSERT_TRUE(ResampleBoxToRuns(moving, *m, grid, boxMinimum, boxSize, runs, corner));
+    ASSERT_TRUE(ResampleBoxToRuns(moving, *m, {grid, boxMinimum, boxSize}, runs, corner));
     ASSERT_TRUE(box && box->HasData());
     ASSERT_EQ(runs.Size(), boxSize);
     int inside = 0;
@@ -348,8 +348,8 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
   CVoxel moving(4, 4, 4);
   vtkNew<vtkMatrix4x4> identity;
   CLabelRuns runs;
-  EXPECT_EQ(ResampleBoxByMatrix(moving, *identity, {8, 8, 8}, {4, 0, 0}, {5, 2, 2}), nullptr);
-  EXPECT_FALSE(ResampleBoxToRuns(moving, *identity, {8, 8, 8}, {4, 0, 0}, {5, 2, 2}, runs));
+  EXPECT_EQ(ResampleBoxByMatrix(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}), nullptr);
+  EXPECT_FALSE(ResampleBoxToRuns(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}, runs));
 }
 
 }  // namespace

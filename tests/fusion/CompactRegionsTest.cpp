@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "FullSizeStages.h"
 #include "FusionTestVolumes.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
@@ -23,10 +24,11 @@ TEST(CompactRegions, HoldOnlyTheirBoxAndExpandToTheFullRegions) {
   map.At(390, 290, 19) = 2;
   FillBox(map, {12, 10, 0}, {30, 12, 1}, 2);
   ScribbleRegionList compact;
-  int foreground = -1, background = -1;
-  ExtractScribbleRegions(map, CVoxel(size), 2, 3, 40.0, {18, 18, 6}, compact, foreground, background);
+  const CorrectionParameters parameters;
+  const auto [foreground, background] = ExtractScribbleRegions(map, CVoxel(size), parameters, compact);
   CVoxelList full;
-  ExtractScribbleRegions(map, CVoxel(size), 2, 3, 40.0, {18, 18, 6}, full, foreground, background);
+  EXPECT_EQ(ExtractScribbleRegions(map, CVoxel(size), parameters, full),
+            (RegionCounts{foreground, background}));
   ASSERT_EQ(compact.size(), full.size());
   EXPECT_EQ(foreground, static_cast<int>(full.size()));
   EXPECT_EQ(background, 0);
@@ -61,12 +63,13 @@ TEST(CompactRegions, WindowsAndConversionsAgreeWithTheFullVolumes) {
     }
     const C3DPoint margin{static_cast<int>(random() % 6), static_cast<int>(random() % 6),
                           static_cast<int>(random() % 3)};
-    C3DPoint first, last;
-    fusion::RegionWindow(compact, margin, first, last);
+    const RegionWindow window = fusion::WindowOf(compact, margin);
+    const C3DPoint first = window.origin;
+    const C3DPoint last = window.end;
     C3DPoint expectedFirst, expectedLast;
     EnlargedBoundingBox(region, margin, expectedFirst, expectedLast);
-    if (fusion::IsEmptyWindow(expectedFirst, expectedLast)) {
-      EXPECT_TRUE(fusion::IsEmptyWindow(first, last));
+    if (fusion::IsEmptyWindow({expectedFirst, expectedLast})) {
+      EXPECT_TRUE(fusion::IsEmptyWindow(window));
     } else {
       EXPECT_EQ(first, expectedFirst);
       EXPECT_EQ(last, expectedLast);
@@ -86,8 +89,8 @@ TEST(CompactRegions, TwentyDotsOfEachKindStayInBoundedMemory) {
     map.At(250 + 2 * (d % 5), 250 + 2 * (d / 5), 15) = 3;  // inside: contradicts
   }
   ScribbleRegionList regions;
-  int foreground = 0, background = 0;
-  ExtractScribbleRegions(map, segmentation, 2, 3, 40.0, {18, 18, 6}, regions, foreground, background);
+  const auto [foreground, background] =
+      ExtractScribbleRegions(map, segmentation, CorrectionParameters{}, regions);
   // 20 components and 190 pair unions per value; every neighbourhood union
   // repeats a pair union.
   EXPECT_EQ(foreground, 210);

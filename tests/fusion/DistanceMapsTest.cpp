@@ -3,6 +3,7 @@
 #include <cmath>
 #include <random>
 
+#include "FullSizeStages.h"
 #include "FusionTestVolumes.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
@@ -17,7 +18,10 @@ struct Maps {
 
 Maps Compute(const CVoxelList& regions, const C3DPoint& margin = {18, 18, 6}) {
   Maps m;
-  ComputeDistanceMaps(regions, margin, m.maps, m.origins, m.ends);
+  RegionWindowList windows;
+  ComputeDistanceMaps(regions, RegionParameters(margin), m.maps, windows);
+  m.origins = Origins(windows);
+  m.ends = Ends(windows);
   return m;
 }
 
@@ -61,7 +65,7 @@ TEST(DistanceMaps, WindowsClipAtTheBorderAndFollowTheRegionOrder) {
   EXPECT_EQ(m.ends[1], (C3DPoint{99, 99, 39}));
   EXPECT_EQ(m.maps[1]->Size(), (C3DPoint{19, 19, 7}));
   EXPECT_EQ(m.maps[1]->At(18, 18, 6), 0.0f);
-  EXPECT_TRUE(fusion::IsEmptyWindow(m.origins[2], m.ends[2]));
+  EXPECT_TRUE(fusion::IsEmptyWindow({m.origins[2], m.ends[2]}));
   EXPECT_EQ(m.maps[2]->VoxelCount(), 0u);
 }
 

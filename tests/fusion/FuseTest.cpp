@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "FullSizeStages.h"
 #include "FusionTestVolumes.h"
 #include "fusion/Fusion.h"
 
@@ -26,8 +27,11 @@ struct FuseCase {
     }
   }
   std::unique_ptr<CFVoxel> Run(int foreground, int background) const {
-    return Fuse(map, segmentation, distanceMaps, probabilityMaps, origins, ends, foreground, background, 10.0,
-                100.0);
+    // Windows beyond the counts are empty ones: lists of different lengths.
+    RegionWindowList windows = WindowsOf(origins, ends, foreground);
+    windows.resize(static_cast<std::size_t>(foreground + background),
+                   RegionWindow{{}, {-1, -1, -1}, ScribbleKind::Background});
+    return Fuse(map, segmentation, distanceMaps, probabilityMaps, windows, CorrectionParameters{});
   }
   float At(int x, int foreground, int background) const {
     const auto result = Run(foreground, background);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FullSizeStages.h"
 #include "FusionTestVolumes.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
@@ -28,7 +29,7 @@ TEST(ProbabilityMaps, OtherScribblesAreMarkedInsideTheWindowOnly) {
   CVoxelList regions;
   regions.push_back(std::make_unique<CVoxel>(VolumeWith(size, {{2, 0, 0, 2}})));
   const CVoxel map = VolumeWith(size, {{1, 0, 0, 3}, {2, 0, 0, 2}, {3, 0, 0, 2}, {4, 0, 0, 1}, {8, 0, 0, 3}});
-  fusion::MarkOtherScribbles(regions, map, {{0, 0, 0}}, {{5, 0, 0}}, 2, 3);
+  fusion::MarkOtherScribbles(regions, map, {RegionWindow{{0, 0, 0}, {5, 0, 0}}});
   const CVoxel expected = VolumeWith(size, {{1, 0, 0, 5}, {2, 0, 0, 2}, {3, 0, 0, 4}});
   EXPECT_TRUE(std::equal(expected.Data(), expected.Data() + 10, regions[0]->Data()));
 }
@@ -47,11 +48,9 @@ CFVoxelList LineMaps(int length, int segmentationEnd, const std::vector<int>& wi
     references.push_back(std::make_unique<CVoxel>(size));
     FillBox(*references.back(), {0, 0, 0}, {width - 1, 0, 0}, 1);
   }
-  CFVoxelList maps;
-  ComputeProbabilityMaps(regions, segmentation, CVoxel(size), voters, 2, 3, segmentationWeight, 0.1,
-                         {0, 0, 0}, {1, 1, 1}, {{0, 0, 0}}, {{length - 1, 0, 0}}, references, {0, 0, 0},
-                         maps);
-  return maps;
+  return ComputeProbabilityMaps(regions, {RegionWindow{{0, 0, 0}, {length - 1, 0, 0}}}, segmentation,
+                                CVoxel(size), Boxed(references, {0, 0, 0}),
+                                VoteParameters(voters, segmentationWeight, 0.1, {0, 0, 0}, {1, 1, 1}));
 }
 
 std::vector<float> Fractions(std::initializer_list<int> votes, int voters) {
@@ -83,9 +82,9 @@ TEST(ProbabilityMaps, EqualReferenceScoresAreRankedByThePartition) {
     references.push_back(std::make_unique<CVoxel>(size));
     for (const int x : inside) references.back()->At(x, 0, 0) = 1;
   }
-  CFVoxelList maps;
-  ComputeProbabilityMaps(regions, segmentation, CVoxel(size), 2, 2, 3, 0.25, 0.1, {0, 0, 0}, {1, 1, 1},
-                         {{0, 0, 0}}, {{7, 0, 0}}, references, {0, 0, 0}, maps);
+  const CFVoxelList maps = ComputeProbabilityMaps(regions, {RegionWindow{{0, 0, 0}, {7, 0, 0}}}, segmentation,
+                                                  CVoxel(size), Boxed(references, {0, 0, 0}),
+                                                  VoteParameters(2, 0.25, 0.1, {0, 0, 0}, {1, 1, 1}));
   // References 3 and 1 vote (a stable sort would take 3 and 0).
   EXPECT_EQ(Values(*maps[0]), (std::vector<float>{1, 1, 0.5f, 0, 0, 0, 0, 0}));
 }
@@ -100,14 +99,13 @@ TEST(ProbabilityMaps, ShiftedReferenceIsFoundAtItsTranslation) {
   CVoxel map(size);
   map.At(25, 20, 10) = 2;
   CVoxelList regions;
-  int foreground = 0;
-  int background = 0;
-  ExtractScribbleRegions(map, segmentation, 2, 3, 40.0, {18, 18, 6}, regions, foreground, background);
+  ExtractScribbleRegions(map, segmentation, CorrectionParameters{}, regions);
   ASSERT_EQ(regions.size(), 1u);
   CFVoxelList distances;
-  CPointArray origins;
-  CPointArray ends;
-  ComputeDistanceMaps(regions, {18, 18, 6}, distances, origins, ends);
+  RegionWindowList windows;
+  ComputeDistanceMaps(regions, CorrectionParameters{}, distances, windows);
+  const CPointArray origins = Origins(windows);
+  const CPointArray ends = Ends(windows);
   ASSERT_EQ(ends[0].x, 39);  // the window reaches the last column
 
   // The reference holds the truth moved by -(2, -4, 2) inside a box starting at (3, 2, 1).
@@ -117,9 +115,9 @@ TEST(ProbabilityMaps, ShiftedReferenceIsFoundAtItsTranslation) {
   references.push_back(std::make_unique<CVoxel>(37, 38, 19));
   FillBox(*references[0], C3DPoint{15, 15, 8} - box + shift, C3DPoint{25, 24, 11} - box + shift, 1);
 
-  CFVoxelList maps;
-  ComputeProbabilityMaps(regions, segmentation, map, 7, 2, 3, 0.005, 0.1, {8, 8, 8}, {2, 2, 2}, origins, ends,
-                         references, box, maps);
+  const CorrectionParameters parameters = VoteParameters(7, 0.005, 0.1, {8, 8, 8}, {2, 2, 2});
+  const CFVoxelList maps =
+      ComputeProbabilityMaps(regions, windows, segmentation, map, Boxed(references, box), parameters);
   const CFVoxel& p = *maps[0];
   ASSERT_EQ(p.Size(), ends[0] - origins[0] + 1);
   int mismatches = 0;
@@ -132,9 +130,8 @@ TEST(ProbabilityMaps, ShiftedReferenceIsFoundAtItsTranslation) {
   EXPECT_EQ(mismatches, 0);
 
   // Without references every map is all zero.
-  CFVoxelList empty;
-  ComputeProbabilityMaps(regions, segmentation, map, 7, 2, 3, 0.005, 0.1, {8, 8, 8}, {2, 2, 2}, origins, ends,
-                         CVoxelList{}, box, empty);
+  const CFVoxelList empty =
+      ComputeProbabilityMaps(regions, windows, segmentation, map, Boxed(CVoxelList{}, box), parameters);
   ASSERT_EQ(empty[0]->Size(), p.Size());
   EXPECT_EQ(std::count(empty[0]->Data(), empty[0]->Data() + empty[0]->VoxelCount(), 0.0f),
             static_cast<std::ptrdiff_t>(empty[0]->VoxelCount()));

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "FullSizeStages.h"
 #include "FusionTestVolumes.h"
 #include "fusion/Fusion.h"
 #include "fusion/FusionSteps.h"
@@ -16,7 +17,9 @@ struct Regions {
 
 Regions Extract(const CVoxel& map, const CVoxel& segmentation, const C3DPoint& margin = {18, 18, 6}) {
   Regions r;
-  ExtractScribbleRegions(map, segmentation, 2, 3, 40.0, margin, r.list, r.foreground, r.background);
+  const RegionCounts counts = ExtractScribbleRegions(map, segmentation, RegionParameters(margin), r.list);
+  r.foreground = counts.foreground;
+  r.background = counts.background;
   return r;
 }
 

@@ -35,8 +35,8 @@ void ExpectSameRuns(const oracle::RandomCase& c, const std::vector<std::string>&
   const auto load = [&c](const std::string& path) { return LoadFromCase(c, path); };
   Outcome p{false, c.segmentation, {}}, o{false, c.segmentation, {}};
   RecordingSink pLog, pMessages, oLog, oMessages;
-  p.accepted = RunSemiAutomaticCorrection(p.segmentation, c.interactionMap, paths, c.parameters, load, pLog,
-                                          pMessages);
+  p.accepted = RunSemiAutomaticCorrection(p.segmentation, c.interactionMap, paths, c.parameters,
+                                          {pLog, pMessages}, {load});
   o.accepted = oracle::SemiAutomaticCorrection(o.segmentation, c.interactionMap, paths, load, c.parameters,
                                                oLog, oMessages);
   EXPECT_EQ(p.accepted, o.accepted);
@@ -125,7 +125,7 @@ TEST(OracleEqualityRun, ReferencesFromFiles) {
   CVoxel pSegmentation(c.segmentation), oSegmentation(c.segmentation);
   RecordingSink pLog, pMessages, oLog, oMessages;
   ASSERT_TRUE(
-      RunSemiAutomaticCorrection(pSegmentation, c.interactionMap, oPaths, c.parameters, pLog, pMessages));
+      RunSemiAutomaticCorrection(pSegmentation, c.interactionMap, oPaths, c.parameters, {pLog, pMessages}));
   ASSERT_TRUE(
       OracleSemiAutomaticCorrection(oSegmentation, c.interactionMap, oPaths, c.parameters, oLog, oMessages));
   EXPECT_EQ(pLog.lines, oLog.lines);

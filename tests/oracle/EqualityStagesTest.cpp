@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 
+#include "FullSizeStages.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/ReferenceSet.h"
 #include "correction/Registration.h"
@@ -206,11 +207,11 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
         EXPECT_TRUE(SameDouble(matrix->GetElement(i / 4, i % 4), expected[static_cast<std::size_t>(i)]))
             << "element " << i;
       EXPECT_TRUE(SameVoxels(
-          *ResampleBoxByMatrix(reference, *matrix, c.segmentation.Size(), {0, 0, 0}, c.segmentation.Size()),
+          *ResampleBoxByMatrix(reference, *matrix, {c.segmentation.Size(), {0, 0, 0}, c.segmentation.Size()}),
           *oracle::ResampleByMatrix(reference, expected, c.segmentation.X, c.segmentation.Y,
                                     c.segmentation.Z)));
       ReferenceProblem problem = ReferenceProblem::None;
-      auto p = RegisterReferenceLabel(reference, segmentationBoundary, c.segmentation.Size(), lo, boxSize,
+      auto p = RegisterReferenceLabel(reference, segmentationBoundary, {c.segmentation.Size(), lo, boxSize},
                                       problem);
       auto o = oracle::RegisterReference(c.segmentation, reference, lo, boxSize);
       ASSERT_TRUE(p) << "reference refused, problem " << static_cast<int>(problem);
@@ -227,7 +228,7 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
     };
     RecordingSink pSink, oSink;
     CVoxelList pList, oList;
-    RegisterReferenceLabels(c.segmentation, paths, lo, boxSize, load, pList, pSink);
+    RegisterReferenceLabels(c.segmentation, paths, load, {lo, boxSize}, pList, pSink);
     oracle::RegisterReferenceLabels(c.segmentation, paths, load, lo, boxSize, oList, oSink);
     EXPECT_TRUE(SameLists(pList, oList));
   }
@@ -241,9 +242,8 @@ TEST(OracleEquality, ScribbleRegions) {
     oracle::RandomCase c = oracle::MakeRandomCase(seed, options);
     SCOPED_TRACE(c.description);
     CVoxelList pRegions, oRegions;
-    int pF = -1, pG = -1, oF = -1, oG = -1;
-    ExtractScribbleRegions(c.interactionMap, c.segmentation, 2, 3, c.parameters.pairDistance,
-                           c.parameters.neighbourhoodMargin, pRegions, pF, pG);
+    int oF = -1, oG = -1;
+    const auto [pF, pG] = ExtractScribbleRegions(c.interactionMap, c.segmentation, c.parameters, pRegions);
     oracle::ExtractScribbleRegions(c.interactionMap, c.segmentation, 2, 3, c.parameters.pairDistance,
                                    c.parameters.neighbourhoodMargin, oRegions, oF, oG);
     EXPECT_EQ(pF, oF);
@@ -278,10 +278,9 @@ TEST(OracleEquality, DistanceLinesAndMaps) {
     Pipeline pipeline(seed, options);
     SCOPED_TRACE(pipeline.c.description);
     CFVoxelList maps;
-    CPointArray origins, ends;
-    ComputeDistanceMaps(pipeline.regions, pipeline.c.parameters.neighbourhoodMargin, maps, origins, ends);
-    EXPECT_EQ(origins, pipeline.origins);
-    EXPECT_EQ(ends, pipeline.ends);
+    RegionWindowList windows;
+    ComputeDistanceMaps(pipeline.regions, pipeline.c.parameters, maps, windows);
+    EXPECT_EQ(windows, WindowsOf(pipeline.origins, pipeline.ends, pipeline.foreground));
     EXPECT_TRUE(SameMaps(maps, pipeline.distance));
   }
 }
@@ -312,9 +311,9 @@ TEST(OracleEquality, PairSortAndAgreementScore) {
           const C3DPoint offset(static_cast<int>(random() % 9) - 4, static_cast<int>(random() % 9) - 4,
                                 static_cast<int>(random() % 5) - 2);
           const C3DPoint translated = pipeline.origins[g] + offset;
-          const double p =
-              fusion::AgreementScore(pipeline.c.segmentation, *pipeline.regions[g], 2, 3, pipeline.origins[g],
-                                     *reference, pipeline.boxMinimum, translated, size, 0.005, 0.1);
+          const double p = fusion::AgreementScore(pipeline.c.segmentation, *pipeline.regions[g],
+                                                  {pipeline.origins[g], pipeline.ends[g]}, *reference,
+                                                  translated - pipeline.boxMinimum, CorrectionParameters{});
           const double o = oracle::AgreementScore(pipeline.c.segmentation, *pipeline.regions[g], 2, 3,
                                                   oracle::kOtherBackground, pipeline.origins[g], *reference,
                                                   pipeline.boxMinimum, translated, size, 0.005, 0.1);
@@ -334,11 +333,10 @@ TEST(OracleEquality, ProbabilityMaps) {
     const CorrectionParameters& q = pipeline.c.parameters;
     CVoxelList pRegions = Copy(pipeline.regions);
     CVoxelList oRegions = Copy(pipeline.regions);
-    CFVoxelList pMaps, oMaps;
-    ComputeProbabilityMaps(pRegions, pipeline.c.segmentation, pipeline.c.interactionMap, q.votingReferences,
-                           2, 3, q.segmentationWeight, q.otherScribbleWeight, q.translationRange,
-                           q.translationStep, pipeline.origins, pipeline.ends, pipeline.references,
-                           pipeline.boxMinimum, pMaps);
+    CFVoxelList oMaps;
+    const CFVoxelList pMaps = ComputeProbabilityMaps(
+        pRegions, WindowsOf(pipeline.origins, pipeline.ends, pipeline.foreground), pipeline.c.segmentation,
+        pipeline.c.interactionMap, Boxed(pipeline.references, pipeline.boxMinimum), q);
     oracle::ComputeProbabilityMaps(oRegions, pipeline.c.segmentation, pipeline.c.interactionMap,
                                    q.votingReferences, 2, 3, q.segmentationWeight, q.otherScribbleWeight,
                                    q.translationRange, q.translationStep, pipeline.origins, pipeline.ends,
@@ -358,9 +356,8 @@ TEST(OracleEquality, FusionOfPipelineMaps) {
                                    q.votingReferences, 2, 3, q.segmentationWeight, q.otherScribbleWeight,
                                    q.translationRange, q.translationStep, pipeline.origins, pipeline.ends,
                                    pipeline.references, pipeline.boxMinimum, maps);
-    auto p =
-        Fuse(pipeline.c.interactionMap, pipeline.c.segmentation, pipeline.distance, maps, pipeline.origins,
-             pipeline.ends, pipeline.foreground, pipeline.background, q.priorDistance, q.distanceScale);
+    auto p = Fuse(pipeline.c.interactionMap, pipeline.c.segmentation, pipeline.distance, maps,
+                  WindowsOf(pipeline.origins, pipeline.ends, pipeline.foreground), q);
     auto o = oracle::Fuse(pipeline.c.interactionMap, pipeline.c.segmentation, pipeline.distance, maps,
                           pipeline.origins, pipeline.ends, pipeline.foreground, pipeline.background,
                           q.priorDistance, q.distanceScale);
@@ -411,7 +408,10 @@ TEST(OracleEquality, FusionOfRandomMaps) {
     }
     const double prior = static_cast<double>(random() % 30),
                  scale = 1.0 + static_cast<double>(random() % 200);
-    auto p = Fuse(map, segmentation, distance, probability, origins, ends, F, G, prior, scale);
+    CorrectionParameters weights;
+    weights.priorDistance = prior;
+    weights.distanceScale = scale;
+    auto p = Fuse(map, segmentation, distance, probability, WindowsOf(origins, ends, F), weights);
     auto o = oracle::Fuse(map, segmentation, distance, probability, origins, ends, F, G, prior, scale);
     ASSERT_TRUE(p);
     EXPECT_TRUE(SameBits(*p, *o)) << "trial " << t;

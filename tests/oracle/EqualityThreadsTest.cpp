@@ -11,6 +11,7 @@
 #include <limits>
 #include <random>
 
+#include "FullSizeStages.h"
 #include "Phantom.h"
 #include "correction/CorrectionDriver.h"
 #include "correction/ReferenceSet.h"
@@ -74,9 +75,7 @@ struct Stages {
     oracle::ExtractScribbleRegions(c.interactionMap, c.segmentation, 2, 3, c.parameters.pairDistance,
                                    c.parameters.neighbourhoodMargin, regions, foreground, background);
     oracle::ComputeDistanceMaps(regions, c.parameters.neighbourhoodMargin, distance, origins, ends);
-    int f = 0, g = 0;
-    ExtractScribbleRegions(c.interactionMap, c.segmentation, 2, 3, c.parameters.pairDistance,
-                           c.parameters.neighbourhoodMargin, compact, f, g);
+    ExtractScribbleRegions(c.interactionMap, c.segmentation, c.parameters, compact);
   }
 
   // Both probability-map stages with the given weights; production at every thread count.
@@ -88,11 +87,12 @@ struct Stages {
     oracle::ComputeProbabilityMaps(marked, c.segmentation, c.interactionMap, q.votingReferences, 2, 3,
                                    segmentationWeight, otherScribbleWeight, q.translationRange,
                                    q.translationStep, origins, ends, references, boxMinimum, expected);
+    const BoxedReferences boxed = Boxed(references, boxMinimum);
     for (const int threads : kThreadCounts) {
-      CFVoxelList maps;
-      ComputeProbabilityMaps(compact, c.segmentation, c.interactionMap, q.votingReferences, 2, 3,
-                             segmentationWeight, otherScribbleWeight, q.translationRange, q.translationStep,
-                             origins, ends, references, boxMinimum, maps, threads);
+      const CFVoxelList maps = ComputeProbabilityMaps(
+          compact, WindowsOf(origins, ends, foreground), c.segmentation, c.interactionMap, boxed,
+          VoteParameters(q.votingReferences, segmentationWeight, otherScribbleWeight, q.translationRange,
+                         q.translationStep, threads));
       EXPECT_TRUE(SameMaps(maps, expected))
           << threads << " threads, weights " << segmentationWeight << ", " << otherScribbleWeight;
     }
@@ -112,10 +112,9 @@ TEST(OracleEqualityFast, CompactRegionsWindowsAndDistanceMaps) {
     for (std::size_t i = 0; i < s.regions.size(); ++i)
       ASSERT_TRUE(SameVoxels(*fusion::ExpandRegion(s.compact[i]), *s.regions[i])) << "region " << i;
     CFVoxelList maps;
-    CPointArray origins, ends;
-    ComputeDistanceMaps(s.compact, s.c.parameters.neighbourhoodMargin, maps, origins, ends);
-    EXPECT_EQ(origins, s.origins);
-    EXPECT_EQ(ends, s.ends);
+    RegionWindowList windows;
+    ComputeDistanceMaps(s.compact, s.c.parameters, maps, windows);
+    EXPECT_EQ(windows, WindowsOf(s.origins, s.ends, s.foreground));
     EXPECT_TRUE(SameMaps(maps, s.distance));
   }
 }
@@ -204,9 +203,9 @@ TEST(OracleEqualityFast, TranslationsWithinRoundingOfTheBest) {
                                    {1, 1, 1}, origins, ends, references, boxMinimum, expected);
     const ScribbleRegionList compact{fusion::CompactRegion(region)};
     for (const int threads : {1, 2}) {
-      CFVoxelList maps;
-      ComputeProbabilityMaps(compact, segmentation, map, 1 + trial % 2, 2, 3, 0.7, 0.3, {1, 1, 0}, {1, 1, 1},
-                             origins, ends, references, boxMinimum, maps, threads);
+      const CFVoxelList maps = ComputeProbabilityMaps(
+          compact, WindowsOf(origins, ends, 1), segmentation, map, Boxed(references, boxMinimum),
+          VoteParameters(1 + trial % 2, 0.7, 0.3, {1, 1, 0}, {1, 1, 1}, threads));
       ASSERT_TRUE(SameMaps(maps, expected)) << "trial " << trial << ", " << threads << " threads";
     }
   }
@@ -230,7 +229,7 @@ TEST(OracleEqualityFast, ReferenceSetForEveryThreadCount) {
   for (const int threads : {1, 2, 4, 16}) {
     RecordingSink messages;
     CVoxelList registered;
-    RegisterReferenceLabels(c.segmentation, paths, lo, hi - lo + 1, load, registered, messages, threads);
+    RegisterReferenceLabels(c.segmentation, paths, load, {lo, hi - lo + 1, threads}, registered, messages);
     ASSERT_EQ(registered.size(), expected.size()) << threads << " threads";
     for (std::size_t i = 0; i < registered.size(); ++i)
       EXPECT_TRUE(SameVoxels(*registered[i], *expected[i])) << threads << " threads, reference " << i;
@@ -281,8 +280,8 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
       parameters.threads = threads;
       CVoxel corrected(c.segmentation);
       RecordingSink log, messages;
-      ASSERT_TRUE(
-          RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, load, log, messages));
+      ASSERT_TRUE(RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, {log, messages},
+                                             {load}));
       EXPECT_EQ(log.lines, oLog.lines);
       EXPECT_TRUE(SameVoxels(corrected, expected)) << threads << " threads";
     }
@@ -294,8 +293,8 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
       parameters.threads = 2;
       CVoxel corrected(c.segmentation);
       RecordingSink log, messages;
-      ASSERT_TRUE(RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, load, log,
-                                             messages, nullptr, &kept));
+      ASSERT_TRUE(RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, {log, messages},
+                                             {load, &kept}));
       EXPECT_EQ(log.lines, oLog.lines);
       EXPECT_EQ(messages.messages, oMessages.messages);
       EXPECT_TRUE(SameVoxels(corrected, expected)) << "run " << run << " with the references kept";

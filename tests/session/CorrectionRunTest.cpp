@@ -352,7 +352,7 @@ TEST_F(CorrectionRunTest, SemiAutomaticRunsOnAPhantomCaseMatchTheEngineAndAreRep
   CVoxel expectedLabel = c.segmentation;
   RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, m_case.ReferencePaths(),
-                                         SemiAutomaticParameters(), sink, sink));
+                                         SemiAutomaticParameters(), {sink, sink}));
   EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
   EXPECT_FALSE(m_case.Marking());
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
@@ -411,7 +411,7 @@ TEST_F(CorrectionRunTest, MillimetreRunsMatchTheEngineAndLeaveTheFixedModesRefer
     CVoxel label = c.segmentation;
     const CVoxel map = c.scribbles;
     RecordingSink sink;
-    EXPECT_TRUE(RunSemiAutomaticCorrection(label, map, m_case.ReferencePaths(), parameters, sink, sink));
+    EXPECT_TRUE(RunSemiAutomaticCorrection(label, map, m_case.ReferencePaths(), parameters, {sink, sink}));
     return label;
   };
 
