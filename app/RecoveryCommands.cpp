@@ -83,8 +83,11 @@ bool CCorvaneDlg::Recover(const std::string& path, const CRecoveryState& state) 
   m_case.SetBrush3D(state.brush3D);
   if (state.brushSize > 0) m_case.SetBrushSize(state.brushSize);
   UpdateData(false);
-  Button(state.mode == static_cast<int>(CorrectionMode::kSemiAutomatic) ? ctl::kSemiAutomatic : ctl::kManual)
-      ->click();
+  const int modeButton = state.mode == static_cast<int>(CorrectionMode::kSemiAutomatic) ? ctl::kSemiAutomatic
+                         : state.mode == static_cast<int>(CorrectionMode::kSemiAutomaticMillimetre)
+                             ? ctl::kSemiAutomaticMillimetre
+                             : ctl::kManual;
+  Button(modeButton)->click();
   if (state.marking && !m_case.Marking()) Button(ctl::kMarking)->click();
   if (state.strokeMap) {
     const RetiredVolumes retired = m_case.LoadStrokeMap(state.strokeMap->Clone(), path);

@@ -230,7 +230,7 @@ bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecovery
     error = "the case's settings are cut short";
     return false;
   }
-  if (mode < 0 || mode > 1 || marking > 1 || brush3D > 1) {
+  if (mode < 0 || mode > kRecoveryLargestMode || marking > 1 || brush3D > 1) {
     error = "the case's settings are damaged";
     return false;
   }

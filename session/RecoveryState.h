@@ -22,7 +22,7 @@ struct CRecoveryState {
   std::string segmentationPath;  // empty: no segmentation was loaded
   std::string boundaryPath;      // empty: no boundary was loaded
   std::string referenceDir;
-  int mode = 1;  // CorrectionMode as a number (0 semi-automatic, 1 manual)
+  int mode = 1;  // CorrectionMode as a number (0 semi-automatic, 1 manual, 2 semi-automatic in mm)
   bool marking = false;
   bool brush3D = false;
   int brushSize = 2;
@@ -34,6 +34,8 @@ struct CRecoveryState {
 };
 
 inline constexpr std::uint32_t kRecoveryFormatVersion = 1;
+// The largest correction mode number a recovery file may hold.
+inline constexpr int kRecoveryLargestMode = 2;
 // Header: 8 bytes magic, 4 version, 8 payload length, 4 CRC-32.
 inline constexpr std::size_t kRecoveryHeaderBytes = 24;
 // The largest volume a recovery file may describe (voxels): what the loaders accept too.

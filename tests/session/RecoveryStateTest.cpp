@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "../volume/TestVolumes.h"
+#include "session/CaseSession.h"
 #include "session/RecoveryState.h"
 
 namespace {
@@ -69,6 +70,28 @@ TEST(RecoveryState, RoundTripIsBitForBit) {
   EXPECT_FALSE(read.segmentation);
   EXPECT_FALSE(read.strokeMap);
   EXPECT_EQ(read.imagePath, "i.mhd");
+}
+
+// A case in any correction mode is given back in it; a mode no version writes is refused.
+TEST(RecoveryState, EveryCorrectionModeIsKept) {
+  for (const CorrectionMode mode :
+       {CorrectionMode::kSemiAutomatic, CorrectionMode::kManual, CorrectionMode::kSemiAutomaticMillimetre}) {
+    CRecoveryState state;
+    state.imagePath = "i.mhd";
+    state.mode = static_cast<int>(mode);
+    const auto bytes = EncodeRecoveryState(state);
+    CRecoveryState read;
+    std::string error;
+    ASSERT_TRUE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
+    EXPECT_EQ(read.mode, state.mode);
+  }
+  CRecoveryState unknown;
+  unknown.mode = 3;
+  const auto bytes = EncodeRecoveryState(unknown);
+  CRecoveryState read;
+  std::string error;
+  EXPECT_FALSE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
+  EXPECT_EQ(error, "the case's settings are damaged");
 }
 
 TEST(RecoveryState, EveryCutAndEveryDamagedByteIsRefused) {
