@@ -175,7 +175,8 @@ __attribute__((target("avx2"))) void RunKernelAvx2(const KernelJob& job) { SumKe
 __attribute__((target("avx512f"))) void RunKernelAvx512(const KernelJob& job) { SumKernelOf(job); }
 
 void RunKernel(const KernelJob& job) {
-  static const auto kernel = geometry::ForInstructionSet(&RunKernelBaseline, &RunKernelAvx2, &RunKernelAvx512);
+  static const auto kernel =
+      geometry::ForInstructionSet(&RunKernelBaseline, &RunKernelAvx2, &RunKernelAvx512);
   kernel(job);
 }
 

@@ -22,10 +22,10 @@ TEST(ParallelFor, EveryIndexRunsExactlyOnceWhateverTheThreadCount) {
 TEST(ParallelFor, AFailureIsRethrownAfterEveryThreadHasStopped) {
   std::atomic<int> finished{0};
   EXPECT_THROW(geometry::ParallelFor(4, 200,
-                                   [&](int i) {
-                                     if (i == 17) throw std::runtime_error("index 17");
-                                     finished.fetch_add(1);
-                                   }),
+                                     [&](int i) {
+                                       if (i == 17) throw std::runtime_error("index 17");
+                                       finished.fetch_add(1);
+                                     }),
                std::runtime_error);
   EXPECT_LT(finished.load(), 200);
   // The pool is gone: a second call works as usual.
