@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QStyleFactory>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "app/AppIcon.h"
 #include "app/CorvaneDlg.h"
@@ -73,24 +75,70 @@ std::optional<int> AnswerWithoutDisplay(int argc, char** argv) {
   return std::nullopt;
 }
 
+std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
+  // Qt's own options (QGuiApplication's, QApplication's and those of its X11
+  // platform), which the application object takes out of the arguments; the
+  // first group takes a value, given after the option or after "=".
+  static constexpr std::string_view kWithValue[] = {"platform",
+                                                    "platformpluginpath",
+                                                    "platformtheme",
+                                                    "plugin",
+                                                    "qwindowgeometry",
+                                                    "geometry",
+                                                    "qwindowicon",
+                                                    "icon",
+                                                    "qwindowtitle",
+                                                    "title",
+                                                    "session",
+                                                    "display",
+                                                    "name",
+                                                    "style",
+                                                    "stylesheet",
+                                                    "visual",
+                                                    "ncols",
+                                                    "cmap",
+                                                    "qmljsdebugger"};
+  static constexpr std::string_view kWithoutValue[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    // Qt takes "-option" and "--option" alike.
+    std::string_view name = argument;
+    if (name.starts_with("--"))
+      name.remove_prefix(2);
+    else if (name.starts_with("-"))
+      name.remove_prefix(1);
+    else
+      name = {};
+    const std::size_t equals = name.find('=');
+    const std::string_view bare = name.substr(0, equals);
+    const auto in = [&](const auto& list) {
+      return std::find(std::begin(list), std::end(list), bare) != std::end(list);
+    };
+    if (!name.empty() && in(kWithValue)) {
+      if (equals == std::string_view::npos) ++i;  // the value follows
+      continue;
+    }
+    if (!name.empty() && equals == std::string_view::npos && in(kWithoutValue)) continue;
+    arguments.emplace_back(argument);
+  }
+  return arguments;
+}
+
 int CCorvaneApp::InitInstance(int argc, char** argv) {
   // Answered before the application object exists, which needs a display.
   if (const std::optional<int> status = AnswerWithoutDisplay(argc, argv)) return *status;
+  const CCommandLine commandLine = ParseCommandLine(ProgramArguments(argc, argv));
+  if (!commandLine.error.empty()) {
+    std::fprintf(stderr, "corvane: %s\n%s\n", commandLine.error.c_str(), kCommandLineUsage);
+    return 1;
+  }
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Corvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Corvane"));
   QApplication::setApplicationVersion(QStringLiteral(CORVANE_VERSION));
   QApplication::setWindowIcon(CorvaneIcon());
   ApplyApplicationLook();
-
-  std::vector<std::string> arguments;
-  const QStringList qtArguments = QApplication::arguments();  // Qt's own options removed
-  for (int i = 1; i < qtArguments.size(); ++i) arguments.push_back(qtArguments[i].toStdString());
-  const CCommandLine commandLine = ParseCommandLine(arguments);
-  if (!commandLine.error.empty()) {
-    std::fprintf(stderr, "corvane: %s\n%s\n", commandLine.error.c_str(), kCommandLineUsage);
-    return 1;
-  }
 
   CQtPlatform platform;
   auto absolute = [](const std::optional<std::string>& path) -> std::optional<std::string> {

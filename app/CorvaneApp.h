@@ -54,6 +54,12 @@ void ApplyApplicationLook();
 // Reads the program's arguments (without the program name).
 CCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
+// The program's own arguments: argv without the program name and without the
+// options Qt takes for itself (-platform NAME, -style=NAME, -reverse, ...), so
+// that they can be read before the application object, which needs a
+// display, exists.
+std::vector<std::string> ProgramArguments(int argc, const char* const* argv);
+
 class CCorvaneApp {
  public:
   // Runs the program; returns the process's exit code.

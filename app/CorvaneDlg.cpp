@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QSlider>
+#include <algorithm>
 
 #include "app/AboutDlg.h"
 #include "app/AppIcon.h"
@@ -41,57 +42,24 @@ constexpr int kReferenceDirControls[] = {ctl::kReferenceDirText, ctl::kReference
                                          ctl::kBrowseReferenceDir};
 constexpr int kAlgorithmControls[] = {ctl::kAlgorithmGroup, ctl::kSemiAutomatic,
                                       ctl::kSemiAutomaticMillimetre, ctl::kManual};
-// Commands that could free, replace or read a volume a worker uses: disabled
-// while a worker runs.
-constexpr int kRunLockedControls[] = {ctl::kLoadImage,
-                                      ctl::kLoadSegmentation,
-                                      ctl::kLoadBoundary,
-                                      ctl::kSaveSegmentation,
-                                      ctl::kReset,
-                                      ctl::kSemiAutomatic,
-                                      ctl::kSemiAutomaticMillimetre,
-                                      ctl::kManual,
-                                      ctl::kReferenceDir,
-                                      ctl::kBrowseReferenceDir,
-                                      ctl::kMarking,
-                                      ctl::kBrush3D,
-                                      ctl::kBrushSizeEdit,
-                                      ctl::kBrushSpin,
-                                      ctl::kLoadUI,
-                                      ctl::kSaveUI,
-                                      ctl::kClearUI,
-                                      ctl::kSegmentation,
-                                      ctl::kCancelCorrection};
 
-// Keyboard order: the commands in working order, then the log, then the view controls.
-constexpr int kTabOrder[] = {ctl::kLoadImage,
-                             ctl::kLoadSegmentation,
-                             ctl::kShowSegmentation,
-                             ctl::kSaveSegmentation,
-                             ctl::kLoadBoundary,
-                             ctl::kShowBoundary,
-                             ctl::kReset,
-                             ctl::kSemiAutomatic,
-                             ctl::kSemiAutomaticMillimetre,
-                             ctl::kManual,
-                             ctl::kReferenceDir,
-                             ctl::kBrowseReferenceDir,
-                             ctl::kMarking,
-                             ctl::kBrush3D,
-                             ctl::kBrushSizeEdit,
-                             ctl::kLoadUI,
-                             ctl::kSaveUI,
-                             ctl::kClearUI,
-                             ctl::kSegmentation,
-                             ctl::kCancelCorrection,
-                             ctl::kLog,
-                             ctl::kSliceZ,
-                             ctl::kSliceY,
-                             ctl::kSliceX,
-                             ctl::kWindowLow,
-                             ctl::kWindowHigh,
-                             ctl::kZoomEdit,
-                             ctl::kZoomSlider};
+// The commands sit in the panel beside the image viewer, the view controls
+// below the viewer.
+bool InCommandPanel(const CControlTemplate& control) {
+  const CControlTemplate* viewer = FindControlTemplate(ctl::kImageViewerGroup);
+  return control.x >= viewer->x + viewer->width;
+}
+
+// Whether the control takes the user's input (rather than framing or labelling others).
+bool TakesInput(ControlKind kind) { return kind != ControlKind::kGroupBox && kind != ControlKind::kLabel; }
+
+// A run locks every command that could free, replace or read a volume the
+// worker uses: every input of the command panel but the log and the two
+// overlay switches, which change only what is shown.
+bool LockedDuringRuns(const CControlTemplate& control) {
+  return InCommandPanel(control) && TakesInput(control.kind) && control.id != ctl::kLog &&
+         control.id != ctl::kShowSegmentation && control.id != ctl::kShowBoundary;
+}
 
 using limits::kBrushMaximum;
 using limits::kBrushMinimum;
@@ -297,12 +265,16 @@ void CCorvaneDlg::SetUpTabOrder() {
   for (const auto& [id, widget] : m_controls) {
     if (qobject_cast<QLabel*>(widget)) widget->setFocusPolicy(Qt::NoFocus);
   }
-  QWidget* previous = nullptr;
-  for (int id : kTabOrder) {
-    QWidget* widget = Control(id);
-    if (previous) QWidget::setTabOrder(previous, widget);
-    previous = widget;
-  }
+  // Keyboard order: the command panel top to bottom in working order (its
+  // controls are laid out in that order), ending with the log; then the view
+  // controls below the viewer.
+  std::vector<CControlTemplate> order;
+  for (const CControlTemplate& control : MainWindowControls())
+    if (control.id != ctl::kNoId && Control(control.id)->focusPolicy() != Qt::NoFocus)
+      order.push_back(control);
+  std::stable_partition(order.begin(), order.end(), InCommandPanel);
+  for (std::size_t i = 1; i < order.size(); ++i)
+    QWidget::setTabOrder(Control(order[i - 1].id), Control(order[i].id));
 }
 
 void CCorvaneDlg::SetUpAccessibility() {
@@ -611,10 +583,11 @@ bool CCorvaneDlg::RefuseWhileRunning() { return m_case.RefuseWhileRunning(); }
 
 void CCorvaneDlg::BeginRun() {
   m_workerRunning = true;
-  for (int id : kRunLockedControls) {
-    QWidget* control = Control(id);
-    m_lockedControls[id] = control->isEnabled();
-    control->setEnabled(false);
+  for (const CControlTemplate& control : MainWindowControls()) {
+    if (!LockedDuringRuns(control)) continue;
+    QWidget* widget = Control(control.id);
+    m_lockedControls[control.id] = widget->isEnabled();
+    widget->setEnabled(false);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,6 +20,14 @@ using Clock = std::chrono::steady_clock;
 
 double Milliseconds(Clock::duration duration) {
   return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+// The calling thread's processor time: unlike the wall clock, it leaves out
+// the time other processes of a loaded machine hold the processor.
+double ThreadCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 class SilentSink final : public MessageSink, public LogSink {
@@ -64,7 +73,17 @@ int main() {
       for (int x = 180; x < 300; ++x) map.At(x, y, z) = static_cast<CVoxel::value_type>(s % 3 == 0 ? 1 : 2);
   };
 
-  std::vector<double> endStroke, snapshot, toSafe;
+  // The recovery's part of an edit: its snapshot, timed where the case calls it.
+  std::vector<double> snapshot, snapshotCpu;
+  session.SetEditListener([&] {
+    const auto start = Clock::now();
+    const double cpuStart = ThreadCpuMilliseconds();
+    recovery->Note();
+    snapshotCpu.push_back(ThreadCpuMilliseconds() - cpuStart);
+    snapshot.push_back(Milliseconds(Clock::now() - start));
+  });
+
+  std::vector<double> endStroke, toSafe;
   for (int s = 0; s < 30; ++s) {
     session.BeginStroke();
     paint(s);
@@ -76,14 +95,18 @@ int main() {
     const auto safe = Clock::now();
     endStroke.push_back(Milliseconds(handed - start));
     toSafe.push_back(Milliseconds(safe - start));
-    start = Clock::now();
-    recovery->Note();
-    snapshot.push_back(Milliseconds(Clock::now() - start));
-    recovery->Store().Flush();
   }
   std::printf("recovery file on %d x %d x %d, 30 strokes (disc radius 4, 120 voxels long):\n", X, Y, Z);
   Report("window's thread, whole end of a stroke", endStroke);
-  Report("window's thread, the snapshot alone", snapshot);
+  std::printf(
+      "  window's thread, the first stroke's snapshot (the whole volumes): %.2f ms (processor %.2f ms)\n",
+      snapshot.front(), snapshotCpu.front());
+  snapshot.erase(snapshot.begin());
+  snapshotCpu.erase(snapshotCpu.begin());
+  Report("window's thread, the snapshot of a later stroke", snapshot);
+  Report("  the same, processor time only", snapshotCpu);
+  snapshot.clear();
+  snapshotCpu.clear();
   Report("stroke to safe on the disk", toSafe);
   std::printf("  file after 30 strokes: %zu bytes (segmentation unchanged: its file gives it back)\n",
               recovery->Store().LastFileBytes());
@@ -96,10 +119,14 @@ int main() {
   const double finish = Milliseconds(Clock::now() - start);
   recovery->Store().Flush();
   const double finishSafe = Milliseconds(Clock::now() - start);
+  const double finishSnapshot = snapshot.empty() ? 0.0 : snapshot.back();
+  const double finishSnapshotCpu = snapshotCpu.empty() ? 0.0 : snapshotCpu.back();
+  snapshot.clear();
+  snapshotCpu.clear();
   std::printf(
-      "after a manual correction: end of run on the window's thread %.2f ms, safe after %.2f ms,\n"
-      "  file %zu bytes\n",
-      finish, finishSafe, recovery->Store().LastFileBytes());
+      "after a manual correction: end of run on the window's thread %.2f ms (the snapshot %.2f ms,\n"
+      "  processor %.2f ms), safe after %.2f ms, file %zu bytes\n",
+      finish, finishSnapshot, finishSnapshotCpu, finishSafe, recovery->Store().LastFileBytes());
   // Strokes after the run reuse the segmentation's copy.
   std::vector<double> after;
   for (int s = 0; s < 10; ++s) {
@@ -111,6 +138,8 @@ int main() {
     recovery->Store().Flush();
   }
   Report("window's thread, end of a stroke after the run", after);
+  Report("window's thread, its snapshot", snapshot);
+  Report("  the same, processor time only", snapshotCpu);
   std::printf("  file with the corrected segmentation and 10 strokes: %zu bytes\n",
               recovery->Store().LastFileBytes());
   recovery->Store().Remove();

@@ -10,41 +10,61 @@ CCaseRecovery::CCaseRecovery(CCaseSession& session, std::string folder)
 
 CCaseRecovery::~CCaseRecovery() { m_case.SetEditListener({}); }
 
-CRecoverySnapshot CCaseRecovery::Capture(const CCaseSession& session, std::int64_t now,
-                                         std::shared_ptr<const CVoxel> keptSegmentation,
-                                         std::shared_ptr<CVoxel> spareVolume) {
-  CRecoverySnapshot snapshot;
-  CRecoveryState& state = snapshot.state;
-  state.imagePath = session.ImagePath();
-  state.segmentationPath = session.SegmentationPath();
-  state.boundaryPath = session.BoundaryPath();
-  state.referenceDir = session.ReferenceDir();
-  state.mode = static_cast<int>(session.Mode());
-  state.marking = session.Marking();
-  state.brush3D = session.Brush3D();
-  state.brushSize = session.BrushSize();
-  state.lastEdit = now;
-  if (const CVoxel* segmentation = session.Segmentation(); segmentation && segmentation->HasData()) {
-    state.segmentation = keptSegmentation ? std::move(keptSegmentation) : segmentation->Clone();
+void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
+                             std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
+                             CVolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume) {
+  if (!volume || !volume->HasData()) {
+    lastGrid.reset();
+    return;  // no grid, no volume
   }
-  if (const CVoxel* strokes = session.StrokeMap(); strokes && strokes->HasData()) {
-    if (spareVolume && spareVolume->HasData() && spareVolume->SameSize(*strokes)) {
-      std::copy(strokes->Data(), strokes->Data() + strokes->VoxelCount(), spareVolume->Data());
-      spareVolume->CopyGeometry(*strokes);
-      state.strokeMap = std::move(spareVolume);
-    } else {
-      state.strokeMap = strokes->Clone();
+  const std::size_t count = volume->VoxelCount();
+  const std::size_t first = std::min(changed.begin, count), end = std::min(changed.end, count);
+  // A stroke changes a few rows: they are copied. Changes spread far apart (a
+  // correction run, a cleared map) go as runs of the whole volume, which are
+  // read faster than that many voxels are copied into fresh memory.
+  constexpr std::size_t kLargestCopy = std::size_t{1} << 18;
+  if (!whole && lastGrid && SameGrid(*lastGrid, *volume) && end - std::min(first, end) <= kLargestCopy) {
+    handover.follows = true;
+    if (first < end) {
+      CVolumeChange change;
+      change.first = first;
+      change.voxels.assign(volume->Data() + first, volume->Data() + end);
+      handover.changes.push_back(std::move(change));
     }
+    return;
   }
-  snapshot.savedSegmentation = session.SavedSegmentation();
-  return snapshot;
+  lastGrid = std::make_unique<CVoxel>();
+  lastGrid->X = volume->X;
+  lastGrid->Y = volume->Y;
+  lastGrid->Z = volume->Z;
+  lastGrid->CopyGeometry(*volume);
+  if (shared && SameGrid(*shared, *volume)) {
+    stateVolume = std::move(shared);  // the store's thread copies it
+    return;
+  }
+  // All of it, as runs (label volumes are mostly long runs).
+  handover.grid = *lastGrid;
+  CVolumeDelta::Between(nullptr, volume, volume->Size(), handover.runs);
 }
 
 void CCaseRecovery::Note() {
-  const bool unchanged = m_segmentation && m_segmentationRevision == m_case.SegmentationRevision();
-  CRecoverySnapshot snapshot = Capture(m_case, static_cast<std::int64_t>(std::time(nullptr)),
-                                       unchanged ? m_segmentation : nullptr, m_store.TakeSpareVolume());
-  m_segmentation = snapshot.state.segmentation;
-  m_segmentationRevision = m_case.SegmentationRevision();
+  CRecoverySnapshot snapshot;
+  CRecoveryState& state = snapshot.state;
+  state.imagePath = m_case.ImagePath();
+  state.segmentationPath = m_case.SegmentationPath();
+  state.boundaryPath = m_case.BoundaryPath();
+  state.referenceDir = m_case.ReferenceDir();
+  state.mode = static_cast<int>(m_case.Mode());
+  state.marking = m_case.Marking();
+  state.brush3D = m_case.Brush3D();
+  state.brushSize = m_case.BrushSize();
+  state.lastEdit = static_cast<std::int64_t>(std::time(nullptr));
+  snapshot.savedSegmentation = m_case.SavedSegmentation();
+  const bool whole = m_store.TakeChangesLost();
+  HandOver(m_case.Segmentation(), m_case.TakeSegmentationChanges(), whole,
+           m_case.UnchangedSavedSegmentation(), m_segmentationGrid, snapshot.segmentation,
+           state.segmentation);
+  HandOver(m_case.StrokeMap(), m_case.TakeStrokeMapChanges(), whole, nullptr, m_strokeGrid,
+           snapshot.strokeMap, state.strokeMap);
   m_store.Submit(std::move(snapshot));
 }

@@ -1,7 +1,10 @@
 // Keeps a case's recovery file up to date: after every edit of the case it
-// takes a snapshot (on the calling thread: copies of the stroke map and, when
-// it changed, of the segmentation) and hands it to the recovery store, whose
-// thread encodes and writes it.
+// takes a snapshot (on the calling thread) and hands it to the recovery
+// store, whose thread encodes and writes it. The store's thread keeps its own
+// copies of the segmentation and the stroke map; a snapshot hands over only
+// the voxels the case reports changed since the snapshot before (the first
+// one, and one after a new grid, their runs), so that a stroke costs the
+// window's thread the rows it touched rather than copies of whole volumes.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +27,19 @@ class CCaseRecovery {
   void Note();
   CRecoveryStore& Store() { return m_store; }
 
-  // The state of `session` as a recovery file keeps it, with copies of its
-  // volumes. `keptSegmentation` is reused when the segmentation is unchanged
-  // since it was taken (same revision); the stroke map is copied into
-  // `spareVolume` when it has the map's size.
-  static CRecoverySnapshot Capture(const CCaseSession& session, std::int64_t now,
-                                   std::shared_ptr<const CVoxel> keptSegmentation = nullptr,
-                                   std::shared_ptr<CVoxel> spareVolume = nullptr);
-
  private:
+  // Describes `volume` for the store: the voxels in `changed` when the last
+  // snapshot handed over a volume of the same grid (`lastGrid`), else all of
+  // it: `shared` (an unchanging copy of it, when there is one) put into
+  // `stateVolume`, or its runs.
+  static void HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
+                       std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
+                       CVolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume);
+
   CCaseSession& m_case;
   CRecoveryStore m_store;
-  // The copy of the segmentation the last snapshot took, and its revision.
-  std::shared_ptr<const CVoxel> m_segmentation;
-  std::uint64_t m_segmentationRevision = 0;
+  // The size and geometry (no voxels) of the volumes the last snapshot
+  // handed over; null when it had none.
+  std::unique_ptr<CVoxel> m_segmentationGrid;
+  std::unique_ptr<CVoxel> m_strokeGrid;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "correction/MillimetreScale.h"
 #include "fusion/Fusion.h"
@@ -174,7 +175,7 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
   m_segmentation = std::move(segmentation);
   m_segmentationPath = path;
   m_savedSegmentation = m_segmentation->Clone();
-  ++m_segmentationRevision;
+  m_savedRevision = ++m_segmentationRevision;
   m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
   m_accumulatedMap->CopyGeometry(*m_segmentation);
   Log("Load Segmentation... Path : [" + path + "]");
@@ -208,6 +209,7 @@ bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   }
   m_segmentationPath = written;
   m_savedSegmentation = m_segmentation->Clone();
+  m_savedRevision = m_segmentationRevision;
   Log("Segmentation is saved at : [" + written + "]");
   return true;
 }
@@ -309,6 +311,7 @@ void CCaseSession::CreateStrokeMapIfNone() {
   if (m_strokeMap) return;
   RetiredVolumes none;
   CreateFreshStrokeMap(none);
+  m_strokeMapUntracked = VoxelSpan::All();
 }
 
 bool CCaseSession::RequireMarking() {
@@ -366,7 +369,12 @@ RetiredVolumes CCaseSession::ClearStrokeMap() {
 }
 
 void CCaseSession::BeginStroke() {
-  if (m_running || !m_strokeMap) return;
+  if (!m_strokeMap) return;
+  if (m_running) {
+    // Not an edit the history keeps: whatever it paints is news to a reader of changes.
+    m_strokeMapUntracked = VoxelSpan::All();
+    return;
+  }
   m_history.Begin(Bit(kStrokeMapSlot));
 }
 
@@ -539,6 +547,12 @@ bool CCaseSession::HistoryStep(bool (CEditHistory::*step)(), bool allowed) {
 bool CCaseSession::SegmentationUnsaved() const {
   if (!m_segmentation || !m_segmentation->HasData()) return false;
   return !m_savedSegmentation || !SameVolume(*m_segmentation, *m_savedSegmentation);
+}
+
+VoxelSpan CCaseSession::TakeStrokeMapChanges() {
+  VoxelSpan changed = m_history.TakeChanges(kStrokeMapSlot);
+  changed.Include(std::exchange(m_strokeMapUntracked, VoxelSpan()));
+  return changed;
 }
 
 bool CCaseSession::StrokesUnsaved() const {

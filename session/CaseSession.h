@@ -149,6 +149,17 @@ class CCaseSession {
   void ForgetSavedStrokes() { m_savedStrokes.reset(); }
   // Changes whenever the segmentation may have changed.
   std::uint64_t SegmentationRevision() const { return m_segmentationRevision; }
+  // The segmentation as loaded or last saved when the segmentation has not
+  // changed since (a copy of it a reader may share); null otherwise.
+  std::shared_ptr<const CVoxel> UnchangedSavedSegmentation() const {
+    return m_savedSegmentation && m_savedRevision == m_segmentationRevision ? m_savedSegmentation : nullptr;
+  }
+  // The voxels of the stroke map / the segmentation that may have changed
+  // since the last call (VoxelSpan::All() when that is not known: at first,
+  // after a new image, segmentation or Reset, a map made outside an edit),
+  // and forgets them. For a reader that keeps its own copy (the recovery file).
+  VoxelSpan TakeStrokeMapChanges();
+  VoxelSpan TakeSegmentationChanges() { return m_history.TakeChanges(kSegmentationSlot); }
 
   // ---- Reference directory, mode, Marking, brush ---------------------------------------
   // The directory typed into the window (no effect on the reference list).
@@ -287,6 +298,9 @@ class CCaseSession {
   std::shared_ptr<const CVoxel> m_savedSegmentation;
   std::shared_ptr<const CVoxel> m_savedStrokes;
   std::uint64_t m_segmentationRevision = 0;
+  std::uint64_t m_savedRevision = 0;  // the revision m_savedSegmentation was taken at
+  // Changes to the stroke map the history does not see (a map made between edits).
+  VoxelSpan m_strokeMapUntracked = VoxelSpan::All();
   std::function<void()> m_editListener;
   std::string m_referenceDir;
   std::vector<std::string> m_referencePaths;

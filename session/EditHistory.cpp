@@ -1,7 +1,9 @@
 #include "session/EditHistory.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <utility>
 
 bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size,
                            CVolumeDelta& delta) {
@@ -14,38 +16,45 @@ bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DP
   const CVoxel::value_type* b = after ? after->Data() : nullptr;
   if ((before && !a) || (after && !b)) return false;
   // The exclusive-or of the two volumes, one run per stretch of equal values.
-  std::vector<std::int16_t> row;
   constexpr std::size_t kLongestRun = std::numeric_limits<std::uint32_t>::max();
-  constexpr std::size_t kChunk = 1 << 16;
-  row.resize(std::min(count, kChunk));
   std::int16_t value = 0;
-  std::size_t length = 0;
-  for (std::size_t start = 0; start < count; start += kChunk) {
-    const std::size_t n = std::min(kChunk, count - start);
-    for (std::size_t k = 0; k < n; ++k) {
-      const std::int16_t x = a ? a[start + k] : 0;
-      const std::int16_t y = b ? b[start + k] : 0;
-      row[k] = static_cast<std::int16_t>(x ^ y);
+  std::size_t length = 0, runStart = 0;
+  const auto endRun = [&] {
+    delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
+    delta.m_values.push_back(value);
+    if (value != 0) {
+      delta.m_changed += length;
+      delta.m_span.Include({runStart, runStart + length});
+    }
+    runStart += length;
+  };
+  // An edit changes a small part of a volume: blocks where both volumes agree
+  // (compared a block at a time, which the C library does many voxels per
+  // step) extend the current run of zeros without looking at each voxel.
+  constexpr std::size_t kBlock = 512;
+  static constexpr CVoxel::value_type kZeros[kBlock] = {};
+  for (std::size_t start = 0; start < count; start += kBlock) {
+    const std::size_t n = std::min(kBlock, count - start);
+    const CVoxel::value_type* x = a ? a + start : kZeros;
+    const CVoxel::value_type* y = b ? b + start : kZeros;
+    const bool same = std::memcmp(x, y, n * sizeof(CVoxel::value_type)) == 0;
+    if (same && (length == 0 || value == 0) && length + n <= kLongestRun) {
+      value = 0;
+      length += n;
+      continue;
     }
     for (std::size_t k = 0; k < n; ++k) {
-      if (length > 0 && row[k] == value && length < kLongestRun) {
+      const auto v = static_cast<std::int16_t>(x[k] ^ y[k]);
+      if (length > 0 && v == value && length < kLongestRun) {
         ++length;
         continue;
       }
-      if (length > 0) {
-        delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
-        delta.m_values.push_back(value);
-        if (value != 0) delta.m_changed += length;
-      }
-      value = row[k];
+      if (length > 0) endRun();
+      value = v;
       length = 1;
     }
   }
-  if (length > 0) {
-    delta.m_runLengths.push_back(static_cast<std::uint32_t>(length));
-    delta.m_values.push_back(value);
-    if (value != 0) delta.m_changed += length;
-  }
+  if (length > 0) endRun();
   if (delta.m_changed == 0) {
     delta = CVolumeDelta();
   } else {
@@ -73,7 +82,24 @@ void CVolumeDelta::ApplyTo(CVoxel& volume) const {
 }
 
 CEditHistory::CEditHistory(std::vector<Slot*> slots, std::size_t budgetBytes)
-    : m_slots(std::move(slots)), m_budget(budgetBytes), m_spare(m_slots.size()) {}
+    : m_slots(std::move(slots)),
+      m_budget(budgetBytes),
+      m_spare(m_slots.size()),
+      m_changes(m_slots.size(), VoxelSpan::All()) {}
+
+VoxelSpan CEditHistory::TakeChanges(std::size_t slot) {
+  if (slot >= m_changes.size()) return VoxelSpan::All();
+  return std::exchange(m_changes[slot], VoxelSpan());
+}
+
+void CEditHistory::NoteChange(const Change& change) {
+  m_changes[change.slot].Include(change.presentBefore != change.presentAfter ? VoxelSpan::All()
+                                                                             : change.delta.ChangedSpan());
+}
+
+void CEditHistory::NoteEverythingChanged() {
+  for (VoxelSpan& span : m_changes) span = VoxelSpan::All();
+}
 
 void CEditHistory::Clear() {
   m_steps.clear();
@@ -81,6 +107,8 @@ void CEditHistory::Clear() {
   m_bytes = 0;
   m_before.clear();
   m_open = false;
+  // Whoever clears the history may have replaced the volumes as well.
+  NoteEverythingChanged();
   // A new case may have volumes of another size: the spares go too.
   for (auto& spare : m_spare) spare.reset();
 }
@@ -150,6 +178,8 @@ bool CEditHistory::Record(const std::vector<Earlier>& before) {
       return false;
     }
     if (change.delta.Empty() && change.presentBefore == change.presentAfter) continue;
+    // The slot has changed whether or not the step can be kept.
+    NoteChange(change);
     step.bytes += change.delta.Bytes();
     step.changes.push_back(std::move(change));
   }
@@ -187,6 +217,7 @@ void CEditHistory::Apply(const Step& step, bool forward) {
       slot = std::make_unique<CVoxel>(step.size.x, step.size.y, step.size.z, true);
     change.delta.ApplyTo(*slot);
     if (!(forward ? change.presentAfter : change.presentBefore)) slot.reset();
+    NoteChange(change);
   }
 }
 

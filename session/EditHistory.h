@@ -12,12 +12,27 @@
 // more than the byte budget: the oldest steps go first.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "volume/Voxel.h"
+
+// A stretch of voxel indices, [begin, end) (empty when end <= begin); All()
+// stands for every voxel of whatever volume it is applied to.
+struct VoxelSpan {
+  std::size_t begin = 0, end = 0;
+  static constexpr VoxelSpan All() { return {0, static_cast<std::size_t>(-1)}; }
+  bool Empty() const { return end <= begin; }
+  // Widens the span to hold `other` too.
+  void Include(const VoxelSpan& other) {
+    if (other.Empty()) return;
+    *this = Empty() ? other : VoxelSpan{std::min(begin, other.begin), std::max(end, other.end)};
+  }
+  bool operator==(const VoxelSpan&) const = default;
+};
 
 // The run-length-encoded exclusive-or of two volumes of one size. An absent
 // volume counts as all zero.
@@ -28,6 +43,8 @@ class CVolumeDelta {
 
   bool Empty() const { return m_changed == 0; }
   std::size_t ChangedVoxels() const { return m_changed; }
+  // From the first changed voxel to the last.
+  VoxelSpan ChangedSpan() const { return m_span; }
   std::size_t Bytes() const;
   // Toggles `volume` between the two states; it must have the delta's size.
   void ApplyTo(CVoxel& volume) const;
@@ -37,6 +54,7 @@ class CVolumeDelta {
   std::vector<std::uint32_t> m_runLengths;
   std::vector<std::int16_t> m_values;
   std::size_t m_changed = 0;
+  VoxelSpan m_span;
 };
 
 class CEditHistory {
@@ -77,6 +95,11 @@ class CEditHistory {
   bool Undo();
   bool Redo();
 
+  // The voxels of slot `slot` that edits, undos and redos may have changed
+  // since the last call (All() after Clear, and at first), and forgets them:
+  // a reader that keeps its own copy of the slot renews only that part.
+  VoxelSpan TakeChanges(std::size_t slot);
+
   std::size_t StepCount() const { return m_steps.size(); }
   std::size_t UndoSteps() const { return m_cursor; }
   std::size_t Bytes() const { return m_bytes; }
@@ -104,6 +127,8 @@ class CEditHistory {
   bool Fits(const Step& step) const;
   void Apply(const Step& step, bool forward);
   void DropOldestOverBudget();
+  void NoteChange(const Change& change);
+  void NoteEverythingChanged();
 
   std::vector<Slot*> m_slots;
   std::size_t m_budget;
@@ -114,4 +139,6 @@ class CEditHistory {
   std::vector<Snapshot> m_before;
   // The copies of the last edit, kept to be filled again by the next one.
   std::vector<std::unique_ptr<CVoxel>> m_spare;
+  // Per slot: what changed since TakeChanges last asked.
+  std::vector<VoxelSpan> m_changes;
 };

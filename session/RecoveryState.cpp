@@ -247,12 +247,16 @@ bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecovery
   return true;
 }
 
-bool SameVolume(const CVoxel& a, const CVoxel& b) {
-  if (!a.SameSize(b) || a.HasData() != b.HasData()) return false;
+bool SameGrid(const CVoxel& a, const CVoxel& b) {
+  if (!a.SameSize(b)) return false;
   if (!std::equal(a.spacing, a.spacing + 3, b.spacing) || !std::equal(a.origin, a.origin + 3, b.origin))
     return false;
   for (int r = 0; r < 3; ++r)
     if (!std::equal(a.direction[r], a.direction[r] + 3, b.direction[r])) return false;
-  if (a.niftiQformCode != b.niftiQformCode || a.niftiSformCode != b.niftiSformCode) return false;
+  return a.niftiQformCode == b.niftiQformCode && a.niftiSformCode == b.niftiSformCode;
+}
+
+bool SameVolume(const CVoxel& a, const CVoxel& b) {
+  if (!SameGrid(a, b) || a.HasData() != b.HasData()) return false;
   return !a.HasData() || std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
 }

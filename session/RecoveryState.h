@@ -44,5 +44,7 @@ std::vector<unsigned char> EncodeRecoveryState(const CRecoveryState& state);
 // this version; `state` is then left as it was.
 bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecoveryState& state,
                          std::string& error);
+// Whether two volumes have the same size and geometry (exactly, as the file keeps them).
+bool SameGrid(const CVoxel& a, const CVoxel& b);
 // Whether two volumes have the same size, geometry and voxels.
 bool SameVolume(const CVoxel& a, const CVoxel& b);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -85,6 +86,54 @@ bool ReadSmallFile(const fs::path& path, std::vector<unsigned char>& bytes, std:
   ::close(fd);
   bytes.resize(at);
   return true;
+}
+
+// A later handover that follows the one still pending takes over its base
+// (the state's volume, or its runs) and its changes, before its own.
+void FollowPending(CVolumeHandover& later, std::shared_ptr<const CVoxel>& laterVolume,
+                   CVolumeHandover& earlier, std::shared_ptr<const CVoxel>& earlierVolume) {
+  if (!later.follows || laterVolume) return;
+  later.follows = earlier.follows;
+  later.grid = earlier.grid;
+  later.runs = std::move(earlier.runs);
+  laterVolume = std::move(earlierVolume);
+  std::move(later.changes.begin(), later.changes.end(), std::back_inserter(earlier.changes));
+  later.changes = std::move(earlier.changes);
+}
+
+// Brings the thread's copy of a volume to what the handover describes and
+// puts it into the state. False when the changes do not fit the copy.
+bool TakeVolume(CVolumeHandover& handover, std::shared_ptr<const CVoxel>& volume,
+                std::shared_ptr<CVoxel>& copy) {
+  if (volume) {
+    // A volume only the state holds (made for it) becomes the thread's copy;
+    // one shared with others is copied.
+    copy = volume.use_count() == 1 ? std::const_pointer_cast<CVoxel>(std::move(volume))
+                                   : std::make_shared<CVoxel>(*volume);
+  } else if (!handover.follows) {
+    const CVoxel& grid = handover.grid;
+    if (grid.X <= 0 || grid.Y <= 0 || grid.Z <= 0) {
+      copy.reset();
+    } else {
+      // The copy's memory is reused when it has the size.
+      if (copy && copy->SameSize(grid) && copy->HasData() && copy.use_count() == 1) {
+        std::fill(copy->Data(), copy->Data() + copy->VoxelCount(), CVoxel::value_type{0});
+      } else {
+        copy = std::make_shared<CVoxel>(grid.X, grid.Y, grid.Z, true);
+      }
+      copy->CopyGeometry(grid);
+      if (!copy->HasData()) copy.reset();
+      if (copy) handover.runs.ApplyTo(*copy);
+    }
+  }
+  bool complete = !handover.changes.empty() ? copy && copy->HasData() : true;
+  for (const CVolumeChange& change : handover.changes) {
+    const std::size_t count = complete ? copy->VoxelCount() : 0;
+    complete = complete && change.first <= count && change.voxels.size() <= count - change.first;
+    if (complete) std::copy(change.voxels.begin(), change.voxels.end(), copy->Data() + change.first);
+  }
+  volume = copy;
+  return complete;
 }
 
 // A name no other window of any process uses: the process number, the time
@@ -193,6 +242,12 @@ void CRecoveryStore::Submit(CRecoverySnapshot snapshot) {
   {
     std::lock_guard lock(m_mutex);
     if (!m_lock || m_stop) return;
+    if (m_pending) {
+      FollowPending(snapshot.strokeMap, snapshot.state.strokeMap, m_pending->strokeMap,
+                    m_pending->state.strokeMap);
+      FollowPending(snapshot.segmentation, snapshot.state.segmentation, m_pending->segmentation,
+                    m_pending->state.segmentation);
+    }
     m_pending = std::move(snapshot);
     ++m_submitted;
   }
@@ -214,15 +269,9 @@ void CRecoveryStore::Remove() {
   if (!m_path.empty()) RemoveQuietly(m_path);
 }
 
-std::shared_ptr<CVoxel> CRecoveryStore::TakeSpareVolume() {
+bool CRecoveryStore::TakeChangesLost() {
   std::lock_guard lock(m_mutex);
-  // Only the store held it (states hand their stroke map to nobody else), and
-  // it was made writable (a copy of the case's map): safe to write into again.
-  if (m_spare.use_count() != 1) {
-    m_spare.reset();
-    return nullptr;
-  }
-  return std::const_pointer_cast<CVoxel>(std::exchange(m_spare, nullptr));
+  return std::exchange(m_changesLost, false);
 }
 
 std::uint64_t CRecoveryStore::Written() const {
@@ -246,19 +295,32 @@ void CRecoveryStore::Run() {
     lock.unlock();
 
     CRecoveryState& state = snapshot.state;
+    const bool follows = (snapshot.strokeMap.follows && !state.strokeMap) ||
+                         (snapshot.segmentation.follows && !state.segmentation);
+    bool complete = TakeVolume(snapshot.strokeMap, state.strokeMap, m_strokeMap) &
+                    TakeVolume(snapshot.segmentation, state.segmentation, m_segmentation);
+    // After changes that did not fit, only whole volumes make a complete state again.
+    complete = complete && !(follows && m_awaitWhole);
+    m_awaitWhole = !complete || (m_awaitWhole && follows);
     // A segmentation equal to its file is not kept: the file gives it back.
     if (state.segmentation && snapshot.savedSegmentation &&
         SameVolume(*state.segmentation, *snapshot.savedSegmentation)) {
       state.segmentation.reset();
     }
-    const std::vector<unsigned char> bytes = EncodeRecoveryState(state);
-    const bool ok = WriteFileAtomically(m_path, bytes);
-    std::shared_ptr<const CVoxel> spare = std::move(state.strokeMap);
+    // Changes that do not fit the thread's copy (never made by CCaseRecovery)
+    // are not written: the file keeps the last complete state.
+    const std::vector<unsigned char> bytes =
+        complete ? EncodeRecoveryState(state) : std::vector<unsigned char>();
+    const bool ok = complete && WriteFileAtomically(m_path, bytes);
     // The other volumes are let go here, off the window's thread.
     snapshot = CRecoverySnapshot();
 
     lock.lock();
-    m_spare = std::move(spare);
+    if (!complete) {
+      m_strokeMap.reset();
+      m_segmentation.reset();
+      m_changesLost = true;
+    }
     m_busy = false;
     m_lastOk = ok;
     if (ok) {

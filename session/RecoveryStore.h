@@ -25,7 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "session/EditHistory.h"
 #include "session/RecoveryState.h"
+#include "volume/VolumeMemory.h"
 
 // $XDG_STATE_HOME/corvane/recovery, or ~/.local/state/corvane/recovery when
 // XDG_STATE_HOME is unset or not absolute.
@@ -54,12 +56,34 @@ class CFileLock {
 // disk and renamed into place. False (the previous file untouched) on failure.
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
 
+// Voxels of a volume from index `first` on, as they are now.
+struct CVolumeChange {
+  std::size_t first = 0;
+  volume_memory::Block<CVoxel::value_type> voxels;
+};
+
+// How a volume of a state reaches the recovery thread without the window's
+// thread copying all of it. When `follows`, it is the same volume of the
+// state handed over before; otherwise it is the volume of `grid`'s size and
+// geometry whose runs `runs` holds (toggled from zeros; a grid of no size: no
+// volume), unless the state itself holds the volume. Then `changes` are
+// written over it in order. An edit so hands over the rows it changed.
+struct CVolumeHandover {
+  bool follows = false;
+  CVoxel grid;  // size and geometry, no voxels
+  CVolumeDelta runs;
+  std::vector<CVolumeChange> changes;
+};
+
 // What the recovery thread is handed: the state, and the segmentation as it
 // was loaded or last saved, against which the thread decides whether the
-// segmentation needs to be kept (null: there is no such file).
+// segmentation needs to be kept (null: there is no such file). The state's
+// segmentation and stroke map, when it does not hold them, come as handovers.
 struct CRecoverySnapshot {
   CRecoveryState state;
   std::shared_ptr<const CVoxel> savedSegmentation;
+  CVolumeHandover segmentation;
+  CVolumeHandover strokeMap;
 };
 
 class CRecoveryStore {
@@ -74,7 +98,8 @@ class CRecoveryStore {
   CRecoveryStore& operator=(const CRecoveryStore&) = delete;
 
   // Hands the newest state over and returns without waiting for the disk. A
-  // state not yet written when a newer one arrives is replaced by it.
+  // state not yet written when a newer one arrives is replaced by it (its
+  // volume changes are kept as the base of the newer one's).
   void Submit(CRecoverySnapshot snapshot);
   // Waits until every state handed over is on the disk; false when the last
   // write failed or the store cannot write at all.
@@ -86,9 +111,10 @@ class CRecoveryStore {
   const std::string& FilePath() const { return m_path; }
   // Whether the folder and the lock could be set up (else nothing is written).
   bool Usable() const { return m_lock != nullptr; }
-  // The stroke map of a state already written, for the next snapshot to copy
-  // into (its memory is then reused rather than mapped afresh); null when none.
-  std::shared_ptr<CVoxel> TakeSpareVolume();
+  // Whether volume changes arrived that did not fit the thread's copy of
+  // their volume (and so were not written) since the last call: the next
+  // snapshot must then hand over whole volumes.
+  bool TakeChangesLost();
 
   // Number of states written so far.
   std::uint64_t Written() const;
@@ -112,7 +138,12 @@ class CRecoveryStore {
   std::uint64_t m_submitted = 0;
   std::uint64_t m_written = 0;
   std::size_t m_lastBytes = 0;
-  std::shared_ptr<const CVoxel> m_spare;
+  // The thread's copies of the volumes of the last state taken over; only the
+  // thread touches them.
+  std::shared_ptr<CVoxel> m_segmentation;
+  std::shared_ptr<CVoxel> m_strokeMap;
+  bool m_changesLost = false;
+  bool m_awaitWhole = false;
   std::latch m_started{1};
   std::thread m_thread;
 };

@@ -73,11 +73,13 @@ CRobot::PieceScan CRobot::ScanPieces(const CVoxel& segmentation, const CVoxel* s
   const std::size_t n = m_truth.VoxelCount();
   if (!m_truth.HasData() || !segmentation.HasData() || !segmentation.SameSize(m_truth)) return scan;
   if (scribbled && (!scribbled->HasData() || !scribbled->SameSize(m_truth))) scribbled = nullptr;
-  m_visited.assign(n, 0);
+  // Allocated at the first scan and kept (volume memory: mapped in one go).
+  if (m_visited.size() != n) m_visited.resize(n);
+  std::fill(m_visited.begin(), m_visited.end(), std::uint8_t{0});
   const std::int16_t* truth = m_truth.Data();
   const std::int16_t* seg = segmentation.Data();
   const std::int16_t* marks = scribbled ? scribbled->Data() : nullptr;
-  std::vector<std::size_t> queue;
+  std::vector<std::size_t>& queue = m_queue;
   for (std::size_t first = 0; first < n; ++first) {
     const int code = ErrorAt(truth, seg, first);
     if (code == 0 || m_visited[first]) continue;
@@ -107,11 +109,13 @@ std::vector<ErrorPiece> CRobot::ErrorPieces(const CVoxel& segmentation, const CV
   return ScanPieces(segmentation, scribbled).pieces;
 }
 
-std::vector<std::size_t> CRobot::PieceVoxels(const CVoxel& segmentation, std::size_t first, ErrorKind kind) {
+void CRobot::CollectPiece(const CVoxel& segmentation, std::size_t first, ErrorKind kind) {
   const std::int16_t* truth = m_truth.Data();
   const std::int16_t* seg = segmentation.Data();
   const int code = KindCode(kind);
-  std::vector<std::size_t> voxels{first}, queue{first};
+  std::vector<std::size_t>&voxels = m_piece, &queue = m_queue;
+  voxels.assign(1, first);
+  queue.assign(1, first);
   m_visited[first] = 2;
   while (!queue.empty()) {
     const std::size_t i = queue.back();
@@ -125,7 +129,6 @@ std::vector<std::size_t> CRobot::PieceVoxels(const CVoxel& segmentation, std::si
     });
   }
   std::sort(voxels.begin(), voxels.end());
-  return voxels;
 }
 
 std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const CVoxel& scribbled) {
@@ -145,7 +148,8 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
   RobotStroke stroke;
   stroke.piece = *best;
   stroke.value = best->kind == ErrorKind::kMissed ? scribble::kForeground : scribble::kBackground;
-  const std::vector<std::size_t> voxels = PieceVoxels(segmentation, best->firstVoxel, best->kind);
+  CollectPiece(segmentation, best->firstVoxel, best->kind);
+  const std::vector<std::size_t>& voxels = m_piece;
   const Box box = PaddedBox(segmentation, voxels);
   const std::size_t X = segmentation.X, XY = X * segmentation.Y;
   const double spacing[3] = {segmentation.SpacingOrUnit(0), segmentation.SpacingOrUnit(1),
@@ -158,7 +162,8 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
     const std::size_t x = i % X - box.lo[0], y = (i / X) % segmentation.Y - box.lo[1], z = i / XY - box.lo[2];
     return (z * by + y) * bx + x;
   };
-  std::vector<double> depth(bx * by * bz, 0.0);
+  std::vector<double>& depth = m_depth;
+  depth.assign(bx * by * bz, 0.0);
   for (std::size_t i : voxels) depth[boxIndex(i)] = kInfinity;
   evaluation::SquaredDistanceTransform(
       depth, C3DPoint{static_cast<int>(bx), static_cast<int>(by), static_cast<int>(bz)}, spacing);
@@ -179,12 +184,14 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
 
   // The cross-section: the piece's voxels on the slice, 4-connected to the
   // deepest one in the slice (marked 1 in a box-sized plane).
-  std::vector<std::uint8_t> section(bx * by, 0);
+  std::vector<std::uint8_t>& section = m_section;
+  section.assign(bx * by, 0);
   const std::size_t sliceStart = static_cast<std::size_t>(stroke.slice) * XY;
   for (auto it = std::lower_bound(voxels.begin(), voxels.end(), sliceStart);
        it != voxels.end() && *it < sliceStart + XY; ++it)
     section[boxIndex(*it) % (bx * by)] = 2;  // on the slice, not reached yet
-  std::vector<std::size_t> queue{(deepY - box.lo[1]) * bx + (deepX - box.lo[0])};
+  std::vector<std::size_t>& queue = m_queue;
+  queue.assign(1, (deepY - box.lo[1]) * bx + (deepX - box.lo[0]));
   section[queue.front()] = 1;
   while (!queue.empty()) {
     const std::size_t p = queue.back();
@@ -198,7 +205,8 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
       }
   }
   // In-slice depth of the cross-section, then its ridge.
-  std::vector<double> flat(bx * by);
+  std::vector<double>& flat = m_flat;
+  flat.resize(bx * by);
   for (std::size_t p = 0; p < flat.size(); ++p) flat[p] = section[p] == 1 ? kInfinity : 0.0;
   evaluation::SquaredDistanceTransform(flat, C3DPoint{static_cast<int>(bx), static_cast<int>(by), 1},
                                        spacing);
@@ -237,36 +245,46 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
 
 std::size_t CRobot::Paint(const RobotStroke& stroke, CVoxel& strokeMap) {
   if (stroke.centres.empty() || !strokeMap.HasData() || !strokeMap.SameSize(m_truth)) return 0;
-  const std::size_t n = m_truth.VoxelCount();
-  if (m_canvas.size() != n) m_canvas.assign(n, 0);
-  const BrushPlane plane = AxialPlane(m_truth);
+  // The box the brush can reach around the centres; the brush is painted into
+  // a canvas of that box, then clipped into the map.
   Box touched{{m_truth.X, m_truth.Y, m_truth.Z}, {-1, -1, -1}};
   const int reach = static_cast<int>(std::ceil(m_radius)) + 1;
+  const int dims[3] = {m_truth.X, m_truth.Y, m_truth.Z};
   for (const PlanePoint& c : stroke.centres) {
-    PaintBrushDisc(m_canvas.data(), plane, stroke.slice, c.x, c.y, m_radius, stroke.value, m_brush3D);
     const int p[3] = {c.x, c.y, stroke.slice};
-    const int dims[3] = {m_truth.X, m_truth.Y, m_truth.Z};
     for (int a = 0; a < 3; ++a) {
       touched.lo[a] = std::max(std::min(touched.lo[a], p[a] - reach), 0);
       touched.hi[a] = std::min(std::max(touched.hi[a], p[a] + reach), dims[a] - 1);
     }
+  }
+  if (touched.hi[0] < touched.lo[0] || touched.hi[1] < touched.lo[1] || touched.hi[2] < touched.lo[2])
+    return 0;
+  const std::size_t bx = touched.Size(0), by = touched.Size(1), bz = touched.Size(2);
+  m_canvas.assign(bx * by * bz, 0);
+  const std::size_t X = m_truth.X, XY = X * m_truth.Y;
+  const BrushPlane plane = AxialPlane(m_truth);
+  for (const PlanePoint& c : stroke.centres) {
+    ForEachBrushVoxel(plane, stroke.slice, c.x, c.y, m_radius, m_brush3D, [&](std::int64_t voxel) {
+      const auto i = static_cast<std::size_t>(voxel);
+      const std::size_t x = i % X - touched.lo[0], y = (i / X) % m_truth.Y - touched.lo[1],
+                        z = i / XY - touched.lo[2];
+      m_canvas[(z * by + y) * bx + x] = 1;
+    });
   }
   // The clip: a foreground scribble only inside the truth, a background one only outside.
   const std::int16_t* truth = m_truth.Data();
   std::int16_t* map = strokeMap.Data();
   const bool inside = stroke.value == scribble::kForeground;
   std::size_t written = 0;
-  const std::size_t X = m_truth.X, XY = X * m_truth.Y;
+  const std::uint8_t* painted = m_canvas.data();
   for (int z = touched.lo[2]; z <= touched.hi[2]; ++z)
     for (int y = touched.lo[1]; y <= touched.hi[1]; ++y)
-      for (int x = touched.lo[0]; x <= touched.hi[0]; ++x) {
+      for (int x = touched.lo[0]; x <= touched.hi[0]; ++x, ++painted) {
         const std::size_t i = z * XY + y * X + x;
-        if (m_canvas[i] == 0) continue;
-        if ((truth[i] != 0) == inside) {
-          map[i] = m_canvas[i];
+        if (*painted && (truth[i] != 0) == inside) {
+          map[i] = stroke.value;
           ++written;
         }
-        m_canvas[i] = 0;
       }
   return written;
 }

@@ -23,6 +23,7 @@
 #include <optional>
 #include <vector>
 
+#include "volume/VolumeMemory.h"
 #include "volume/Voxel.h"
 
 namespace simulation {
@@ -71,14 +72,22 @@ class CRobot {
     std::vector<bool> open;  // the piece holds an error voxel not scribbled yet
   };
   PieceScan ScanPieces(const CVoxel& segmentation, const CVoxel* scribbled);
-  // The voxels of the piece that holds `first`, ascending.
-  std::vector<std::size_t> PieceVoxels(const CVoxel& segmentation, std::size_t first, ErrorKind kind);
+  // The voxels of the piece that holds `first`, ascending, into m_piece.
+  void CollectPiece(const CVoxel& segmentation, std::size_t first, ErrorKind kind);
 
   const CVoxel& m_truth;
   float m_radius;
   bool m_brush3D;
-  std::vector<std::uint8_t> m_visited;  // per voxel: 0 not seen, 1 scanned, 2 collected
-  std::vector<std::int16_t> m_canvas;   // the brush paints here before the clip (kept all zero)
+  // The workspace, kept from round to round: on a large volume, memory
+  // touched for the first time costs more than the robot's own work. The
+  // per-voxel marks are volume memory, whose pages are mapped in one go.
+  volume_memory::Block<std::uint8_t> m_visited;  // per voxel: 0 not seen, 1 scanned, 2 collected
+  std::vector<std::size_t> m_queue;
+  std::vector<std::size_t> m_piece;     // the chosen piece's voxels
+  std::vector<double> m_depth;          // squared depths in the piece's box
+  std::vector<std::uint8_t> m_section;  // the cross-section in the box's plane
+  std::vector<double> m_flat;           // squared in-slice depths of the cross-section
+  std::vector<std::uint8_t> m_canvas;   // the brush's voxels in the stroke's box, before the clip
 };
 
 }  // namespace simulation

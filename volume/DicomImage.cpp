@@ -7,6 +7,7 @@
 #include <gdcmTrace.h>
 #include <gdcmTransferSyntax.h>
 #include <gdcmUIDs.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,8 @@
 #include <vector>
 
 #include "volume/ElementConvert.h"
+#include "volume/FileIO.h"
+#include "volume/Isolated.h"
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -126,13 +129,19 @@ std::string FileName(const std::string& path) { return std::filesystem::path(pat
 // Decodes one instance and writes its frames into the slices that use them.
 class InstanceDecoder {
  public:
-  InstanceDecoder(const DicomStack& stack, CVoxel& volume) : m_stack(stack), m_volume(volume) {}
+  InstanceDecoder(const DicomStack& stack, CVoxel& volume, bool plainOnly)
+      : m_stack(stack), m_volume(volume), m_plainOnly(plainOnly) {}
 
   // False with the reason when the instance cannot be decoded.
   bool Decode(int instanceIndex, const std::vector<int>& slices, ConvertReport& report, std::string* why) {
     const DicomInstance& instance = m_stack.instances[static_cast<std::size_t>(instanceIndex)];
+    if (instance.plainPixelLength > 0 && ReadPlain(instance, slices, report)) return true;
     const std::string name = FileName(instance.path);
     const std::string syntax = TransferSyntaxName(instance.transferSyntaxUid);
+    if (m_plainOnly) {
+      *why = "the image " + name + " (transfer syntax " + syntax + ") cannot be read";
+      return false;
+    }
     gdcm::ImageReader reader;
     reader.SetFileName(instance.path.c_str());
     if (!reader.Read()) {
@@ -199,7 +208,7 @@ class InstanceDecoder {
         return false;
       }
     }
-    std::vector<char> buffer;
+    std::vector<char>& buffer = m_buffer;
     try {
       buffer.resize(static_cast<std::size_t>(expected));
     } catch (const std::bad_alloc&) {
@@ -210,10 +219,47 @@ class InstanceDecoder {
       *why = "the pixel data of " + name + " (transfer syntax " + syntax + ") cannot be decoded";
       return false;
     }
+    StoreFrames(kind, frameElements, slices, report);
+    return true;
+  }
+
+ private:
+  // A plain image's pixels are its file's bytes at a known place: read
+  // straight into the buffer, without GDCM parsing the file a second time.
+  // False when they cannot be read so (the file changed since its header was
+  // read, say): GDCM then reads the file and names what is wrong.
+  bool ReadPlain(const DicomInstance& instance, const std::vector<int>& slices, ConvertReport& report) {
+    const ElementKind kind = instance.bitsAllocated == 8
+                                 ? (instance.signedPixels ? ElementKind::Int8 : ElementKind::UInt8)
+                                 : (instance.signedPixels ? ElementKind::Int16 : ElementKind::UInt16);
+    const std::uint64_t frameElements =
+        static_cast<std::uint64_t>(m_stack.columns) * static_cast<std::uint64_t>(m_stack.rows);
+    const std::uint64_t expected =
+        frameElements * static_cast<std::uint64_t>(instance.frames) * ElementBytes(kind);
+    if (instance.rows != m_stack.rows || instance.columns != m_stack.columns ||
+        instance.plainPixelLength < expected)
+      return false;
+    try {
+      m_buffer.resize(static_cast<std::size_t>(expected));
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    const int fd = ::open(instance.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool read = ReadAllAt(fd, m_buffer.data(), m_buffer.size(), instance.plainPixelOffset);
+    ::close(fd);
+    if (!read) return false;
+    StoreFrames(kind, frameElements, slices, report);
+    return true;
+  }
+
+  // Converts the frames in the buffer into the slices that use them.
+  void StoreFrames(ElementKind kind, std::uint64_t frameElements, const std::vector<int>& slices,
+                   ConvertReport& report) {
     const std::size_t bytesPerFrame = static_cast<std::size_t>(frameElements) * ElementBytes(kind);
     for (int z : slices) {
       const DicomFrame& frame = m_stack.slices[static_cast<std::size_t>(z)];
-      const auto* src = reinterpret_cast<const unsigned char*>(buffer.data()) + bytesPerFrame * frame.frame;
+      const auto* src = reinterpret_cast<const unsigned char*>(m_buffer.data()) + bytesPerFrame * frame.frame;
       std::int16_t* dst = &m_volume.At(0, 0, z);
       if (frame.slope == 1.0 && frame.intercept == 0.0) {
         ConvertElements(src, frameElements, kind, false, FloatRule::Round, dst, report);
@@ -221,18 +267,20 @@ class InstanceDecoder {
         ConvertRescaled(src, frameElements, kind, frame.slope, frame.intercept, dst, report);
       }
     }
-    return true;
   }
 
- private:
   const DicomStack& m_stack;
   CVoxel& m_volume;
+  const bool m_plainOnly;
+  // One buffer per decoding thread, kept from image to image: a fresh one for
+  // each would be mapped and faulted in page by page every time.
+  std::vector<char> m_buffer;
 };
 
 }  // namespace
 
 bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, const std::string& what,
-                    const std::string& name) {
+                    const std::string& name, bool plainOnly) {
   volume.Release();
   std::string why;
   if (!CheckDimensions(stack.columns, stack.rows, static_cast<std::int64_t>(stack.slices.size()), &why))
@@ -250,7 +298,8 @@ bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, 
       volume.origin[i] = 0.0f;
     }
   }
-  if (!volume.Allocate()) return Refuse(volume, sink, what, name, "not enough memory");
+  // Every voxel is written below, or the volume released by the refusal.
+  if (!volume.AllocateForReader()) return Refuse(volume, sink, what, name, "not enough memory");
 
   // The slices each instance provides.
   std::vector<std::vector<int>> slicesOf(stack.instances.size());
@@ -266,7 +315,7 @@ bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, 
   std::string failure;
   ConvertReport merged;
   auto work = [&] {
-    InstanceDecoder decoder(stack, volume);
+    InstanceDecoder decoder(stack, volume, plainOnly);
     ConvertReport report;
     for (std::size_t i = next++; i < count; i = next++) {
       std::string reason;
@@ -319,26 +368,152 @@ bool Take(std::string_view& in, T* value) {
   return true;
 }
 
-// The child's report: the messages, then whether `volume` was read and, when
-// it was, its size and geometry. The voxels follow it separately.
+// Bounds the address space of the reading process to what it has plus
+// `allowance` bytes. GDCM allocates (and fills) a value of the length a file
+// declares before reading it: a corrupt length of gigabytes would otherwise
+// cost seconds of work and as much memory before the file is found short.
+// (Not under the fuzzer, which is to see the library's allocations as they are.)
+void LimitMemory(std::uint64_t allowance) {
+#ifndef CORVANE_FUZZING
+  std::uint64_t pages = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    unsigned long long size = 0;
+    if (std::fscanf(f, "%llu", &size) == 1) pages = size;
+    std::fclose(f);
+  }
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages == 0 || pageSize <= 0) return;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0) return;
+  const std::uint64_t wanted = pages * static_cast<std::uint64_t>(pageSize) + allowance;
+  if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max) return;
+  limit.rlim_cur = static_cast<rlim_t>(wanted);
+  ::setrlimit(RLIMIT_AS, &limit);
+#else
+  (void)allowance;
+#endif
+}
+
+std::uint64_t LargestFileBytes(const std::string& folder) {
+  std::uint64_t largest = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code sizeError;
+    if (it->is_regular_file(sizeError)) largest = std::max<std::uint64_t>(largest, it->file_size(sizeError));
+  }
+  return largest;
+}
+
+void AppendText(std::string& out, const std::string& text) {
+  Append(out, static_cast<std::uint32_t>(text.size()));
+  out += text;
+}
+bool TakeText(std::string_view& in, std::string* text) {
+  std::uint32_t size = 0;
+  if (!Take(in, &size) || size > in.size()) return false;
+  text->assign(in.substr(0, size));
+  in.remove_prefix(size);
+  return true;
+}
+
+// What reading a stack of plain images needs: its size and placement, where
+// each instance's pixels lie, and which frame each slice is.
+void AppendPlainStack(std::string& out, const dicom::DicomStack& stack) {
+  Append(out, stack.columns);
+  Append(out, stack.rows);
+  Append(out, static_cast<std::uint8_t>(stack.hasPlacement));
+  Append(out, stack.axes);
+  Append(out, stack.origin);
+  Append(out, stack.spacing);
+  Append(out, static_cast<std::uint32_t>(stack.instances.size()));
+  for (const dicom::DicomInstance& i : stack.instances) {
+    AppendText(out, i.path);
+    AppendText(out, i.transferSyntaxUid);
+    Append(out, i.rows);
+    Append(out, i.columns);
+    Append(out, i.frames);
+    Append(out, i.plainPixelOffset);
+    Append(out, i.plainPixelLength);
+    Append(out, i.bitsAllocated);
+    Append(out, static_cast<std::uint8_t>(i.signedPixels));
+  }
+  Append(out, static_cast<std::uint32_t>(stack.slices.size()));
+  for (const dicom::DicomFrame& f : stack.slices) {
+    Append(out, f.instance);
+    Append(out, f.frame);
+    Append(out, f.slope);
+    Append(out, f.intercept);
+  }
+}
+
+bool TakePlainStack(std::string_view& in, dicom::DicomStack* stack) {
+  std::uint8_t placed = 0;
+  std::uint32_t instances = 0, slices = 0;
+  if (!Take(in, &stack->columns) || !Take(in, &stack->rows) || !Take(in, &placed) ||
+      !Take(in, &stack->axes) || !Take(in, &stack->origin) || !Take(in, &stack->spacing) ||
+      !Take(in, &instances) || instances > in.size())
+    return false;
+  stack->hasPlacement = placed != 0;
+  stack->instances.resize(instances);
+  for (dicom::DicomInstance& i : stack->instances) {
+    std::uint8_t isSigned = 0;
+    if (!TakeText(in, &i.path) || !TakeText(in, &i.transferSyntaxUid) || !Take(in, &i.rows) ||
+        !Take(in, &i.columns) || !Take(in, &i.frames) || !Take(in, &i.plainPixelOffset) ||
+        !Take(in, &i.plainPixelLength) || !Take(in, &i.bitsAllocated) || !Take(in, &isSigned) ||
+        i.frames < 1 || !(i.bitsAllocated == 8 || i.bitsAllocated == 16))
+      return false;
+    i.signedPixels = isSigned != 0;
+  }
+  if (!Take(in, &slices) || slices > in.size()) return false;
+  stack->slices.resize(slices);
+  for (dicom::DicomFrame& f : stack->slices) {
+    if (!Take(in, &f.instance) || !Take(in, &f.frame) || !Take(in, &f.slope) || !Take(in, &f.intercept) ||
+        f.instance < 0 || static_cast<std::uint32_t>(f.instance) >= instances || f.frame < 0 ||
+        f.frame >= stack->instances[static_cast<std::size_t>(f.instance)].frames)
+      return false;
+  }
+  return true;
+}
+
+// How the child's report ends: refused; read, the voxels in the channel; or
+// a stack of plain images, whose pixels the caller reads itself (no DICOM
+// parsing is left to do for them, and the voxels need not travel).
+enum class Outcome : std::uint8_t { kRefused = 0, kVoxels = 1, kPlainStack = 2 };
+
+bool AllPlain(const dicom::DicomStack& stack) {
+  return std::all_of(stack.instances.begin(), stack.instances.end(),
+                     [](const dicom::DicomInstance& i) { return i.plainPixelLength > 0; });
+}
+
+// The child's report: the messages, then the outcome and, for a volume read,
+// its size and geometry (the voxels go separately), for plain images the stack.
 std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::string& folder) {
   RecordingSink sink;
   dicom::DicomStack stack;
   std::string why;
-  bool ok = false;
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  // Reading headers needs no more than a few copies of the largest file.
+  LimitMemory(kGiB + 2 * LargestFileBytes(folder));
+  Outcome outcome = Outcome::kRefused;
   if (!dicom::LocateDicomStack(path, &stack, &why)) {
     Refuse(volume, &sink, "Cannot read a DICOM series from", folder, why);
+  } else if (AllPlain(stack)) {
+    outcome = Outcome::kPlainStack;
   } else {
-    ok = dicom::ReadDicomStack(volume, stack, &sink, "Cannot read a DICOM series from", folder);
+    // Decoding: the volume, and on each thread a file, its decoded frames and
+    // the codec's working copies of them.
+    const std::uint64_t voxels = static_cast<std::uint64_t>(stack.columns) *
+                                 static_cast<std::uint64_t>(stack.rows) * stack.slices.size();
+    LimitMemory(2 * kGiB + 32 * voxels + 4 * LargestFileBytes(folder));
+    if (dicom::ReadDicomStack(volume, stack, &sink, "Cannot read a DICOM series from", folder))
+      outcome = Outcome::kVoxels;
   }
   std::string out;
   Append(out, static_cast<std::uint32_t>(sink.messages.size()));
-  for (const std::string& m : sink.messages) {
-    Append(out, static_cast<std::uint32_t>(m.size()));
-    out += m;
-  }
-  Append(out, static_cast<std::uint8_t>(ok));
-  if (!ok) return out;
+  for (const std::string& m : sink.messages) AppendText(out, m);
+  Append(out, outcome);
+  if (outcome == Outcome::kPlainStack) AppendPlainStack(out, stack);
+  if (outcome != Outcome::kVoxels) return out;
   Append(out, volume.X);
   Append(out, volume.Y);
   Append(out, volume.Z);
@@ -346,18 +521,6 @@ std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::s
   Append(out, volume.origin);
   Append(out, volume.direction);
   return out;
-}
-
-bool ReadExact(int fd, void* data, std::size_t n) {
-  auto* at = static_cast<char*>(data);
-  while (n > 0) {
-    const ssize_t done = ::read(fd, at, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    at += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
 }
 
 unsigned ReadingBudgetSeconds(const std::string& folder) {
@@ -381,15 +544,13 @@ unsigned ReadingBudgetSeconds(const std::string& folder) {
 #endif
 }
 
-bool WriteAll(int fd, const char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t done = ::write(fd, data, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    n -= static_cast<std::size_t>(done);
-  }
-  return true;
+// The voxels go from the reading process to this one through a file in
+// memory: written once, read once, without the many small turns of a pipe.
+int OpenVoxelChannel() {
+#ifdef MFD_CLOEXEC
+  if (const int fd = ::memfd_create("corvane-dicom-voxels", MFD_CLOEXEC); fd >= 0) return fd;
+#endif
+  return ::open(std::filesystem::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
 }  // namespace
@@ -402,82 +563,49 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) return false;
   }
+<<<<<<< HEAD
+  // The folder is read by a child process, which sends back the volume (or
+  // the stack of plain images to read here) or why it could not be read.
+=======
   // GDCM as distributed checks some impossible states of its parser with
   // assertions that end the process. Files from a USB stick or a PACS must
   // not take the program down with them: the folder is read by a child
   // process, which sends back the volume or why it could not be read.
   int fds[2];
   if (::pipe(fds) != 0) return Refuse(volume, sink, what, folder, "no process could be started to read it");
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    return Refuse(volume, sink, what, folder, "no process could be started to read it");
-  }
-  if (pid == 0) {
-    ::close(fds[0]);
-    // A failing child ends at once, without writing a core file.
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    // GDCM loops forever on some malformed files: a child still busy after a
-    // generous budget for the folder's size is ended by the alarm signal.
-    // (The alarm's default action is wanted, whatever handler or mask the program had.)
-    std::signal(SIGALRM, SIG_DFL);
-    // Likewise a failed assertion in the library ends the child plainly,
-    // without the program's crash handling (which is the parent's business).
-    std::signal(SIGABRT, SIG_DFL);
-    sigset_t alarmOnly;
-    sigemptyset(&alarmOnly);
-    sigaddset(&alarmOnly, SIGALRM);
-    ::sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
-    ::alarm(ReadingBudgetSeconds(folder));
-    // The libraries' own diagnostics (GDCM's traces, its JPEG decoders'
-    // complaints) would reach the user's terminal: what matters comes back
-    // through the pipe as a message.
-#ifndef CORVANE_FUZZING
-    if (const int null = ::open("/dev/null", O_WRONLY); null >= 0) ::dup2(null, 2);
-#endif
-    gdcm::Trace::SetWarning(false);
-    gdcm::Trace::SetError(false);
-    gdcm::Trace::SetDebug(false);
-    bool written = false;
-    try {
-      CVoxel read;
-      const std::string report = ReadIntoVolume(read, path, folder);
-      const std::uint64_t length = report.size();
-      written = WriteAll(fds[1], reinterpret_cast<const char*>(&length), sizeof length) &&
-                WriteAll(fds[1], report.data(), report.size()) &&
-                (!read.HasData() || WriteAll(fds[1], reinterpret_cast<const char*>(read.Data()),
-                                             read.VoxelCount() * sizeof(CVoxel::value_type)));
-    } catch (...) {
-      ::_exit(2);
-    }
-    ::_exit(written ? 0 : 3);
-  }
-  ::close(fds[1]);
-  // The report, then the voxels straight into the volume.
+  // Output still buffered here would be written a second time should the
+  // child flush its copy (a library's message on std::cerr flushes stdout).
+  std::fflush(nullptr);
+>>>>>>> cli2
+  const int voxels = OpenVoxelChannel();
   std::string report;
-  std::uint64_t length = 0;
-  bool received = ReadExact(fds[0], &length, sizeof length) && length < (std::uint64_t{1} << 24);
-  if (received) {
-    report.resize(static_cast<std::size_t>(length));
-    received = ReadExact(fds[0], report.data(), report.size());
-  }
+  const IsolatedOutcome run =
+      voxels < 0 ? IsolatedOutcome::kNoProcess
+                 : RunIsolated(
+                       [&] {
+                         gdcm::Trace::SetWarning(false);
+                         gdcm::Trace::SetError(false);
+                         gdcm::Trace::SetDebug(false);
+                         // Buffers freed by one image are reused by the next instead of being mapped anew.
+                         ReuseVolumeMemory();
+                         CVoxel read;
+                         std::string text = ReadIntoVolume(read, path, folder);
+                         if (read.HasData() &&
+                             !WriteAll(voxels, read.Data(), read.VoxelCount() * sizeof(CVoxel::value_type)))
+                           ::_exit(3);
+                         return text;
+                       },
+                       ReadingBudgetSeconds(folder), &report);
+  // The report, then the voxels straight into the volume.
   std::string_view in(report);
   std::uint32_t count = 0;
   std::vector<std::string> messages;
-  bool intact = received && Take(in, &count) && count < 1000;
-  for (std::uint32_t i = 0; intact && i < count; ++i) {
-    std::uint32_t size = 0;
-    intact = Take(in, &size) && size <= in.size();
-    if (intact) {
-      messages.emplace_back(in.substr(0, size));
-      in.remove_prefix(size);
-    }
-  }
-  std::uint8_t ok = 0;
-  intact = intact && Take(in, &ok);
-  if (intact && ok) {
+  bool intact = Take(in, &count) && count < 1000;
+  for (std::uint32_t i = 0; intact && i < count; ++i) intact = TakeText(in, &messages.emplace_back());
+  Outcome outcome = Outcome::kRefused;
+  intact = intact && Take(in, &outcome);
+  dicom::DicomStack plain;
+  if (intact && outcome == Outcome::kVoxels) {
     int X = 0, Y = 0, Z = 0;
     intact = Take(in, &X) && Take(in, &Y) && Take(in, &Z) && CheckDimensions(X, Y, Z, nullptr) &&
              Take(in, &volume.spacing) && Take(in, &volume.origin) && Take(in, &volume.direction);
@@ -485,33 +613,37 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
       volume.X = X;
       volume.Y = Y;
       volume.Z = Z;
-      intact = volume.Allocate() &&
-               ReadExact(fds[0], volume.Data(), volume.VoxelCount() * sizeof(CVoxel::value_type));
+      intact = volume.AllocateForReader() &&
+               ReadAllAt(voxels, volume.Data(), volume.VoxelCount() * sizeof(CVoxel::value_type), 0);
     }
+  } else if (intact && outcome == Outcome::kPlainStack) {
+    intact = TakePlainStack(in, &plain);
+  } else {
+    intact = intact && outcome == Outcome::kRefused;
   }
-  // Closing first: a child still writing ends instead of waiting for a reader.
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
-    return Refuse(volume, sink, what, folder,
-                  "reading it did not finish (a corrupt file of the folder keeps the DICOM library busy)");
-  }
-#ifdef CORVANE_FUZZING
-  // A sanitizer's report in the reading process (exit status 1) is a fault of
-  // this program's own code there: the fuzzer must see it.
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 1) std::abort();
-#endif
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return Refuse(volume, sink, what, folder,
-                  "the DICOM library failed on a file of the folder (a corrupt or unsupported file)");
+  if (voxels >= 0) ::close(voxels);
+  switch (run) {
+    case IsolatedOutcome::kNoProcess:
+      return Refuse(volume, sink, what, folder, "no process could be started to read it");
+    case IsolatedOutcome::kTimedOut:
+      return Refuse(volume, sink, what, folder,
+                    "reading it did not finish (a corrupt file of the folder keeps the DICOM library busy)");
+    case IsolatedOutcome::kFailed:
+      return Refuse(volume, sink, what, folder,
+                    "the DICOM library failed on a file of the folder (a corrupt or unsupported file)");
+    case IsolatedOutcome::kDone:
+      break;
   }
   if (!intact) return Refuse(volume, sink, what, folder, "its reading process ended early");
   for (const std::string& m : messages) Tell(sink, m);
-  if (!ok) {
-    volume.Release();
-    return false;
+  switch (outcome) {
+    case Outcome::kVoxels:
+      return true;
+    case Outcome::kPlainStack:
+      return dicom::ReadDicomStack(volume, plain, sink, what, folder, /*plainOnly=*/true);
+    case Outcome::kRefused:
+      break;
   }
-  return true;
+  volume.Release();
+  return false;
 }

@@ -17,7 +17,11 @@ namespace dicom {
 // Each element is rescaled by its frame's slope and intercept (rounded to
 // floor(v + 0.5)). Instances are decoded on every core. Refusals go to the
 // sink as "<what> <name>: <why>".
+//
+// With `plainOnly`, no file is given to GDCM: every instance must be plain
+// (its pixels' place in the file known from the scan), and one that cannot be
+// read so is refused.
 bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, const std::string& what,
-                    const std::string& name);
+                    const std::string& name, bool plainOnly = false);
 
 }  // namespace dicom

@@ -30,7 +30,8 @@ const gdcm::Tag kSopClass(0x0008, 0x0016), kSopInstance(0x0008, 0x0018), kStudy(
     kSliceThickness(0x0018, 0x0050), kSpacingBetweenSlices(0x0018, 0x0088), kIntercept(0x0028, 0x1052),
     kSlope(0x0028, 0x1053), kSharedGroups(0x5200, 0x9229), kPerFrameGroups(0x5200, 0x9230),
     kPlanePosition(0x0020, 0x9113), kPlaneOrientation(0x0020, 0x9116), kPixelMeasures(0x0028, 0x9110),
-    kValueTransformation(0x0028, 0x9145);
+    kValueTransformation(0x0028, 0x9145), kSamplesPerPixel(0x0028, 0x0002), kPhotometric(0x0028, 0x0004),
+    kBitsStored(0x0028, 0x0101), kPixelRepresentation(0x0028, 0x0103);
 
 std::string Trimmed(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -126,6 +127,43 @@ void TakeFunctionalGroups(const Values& groups, DicomFrame& frame) {
   }
 }
 
+// For a plain image: checks that the pixel data element's header lies just
+// before `offset` (where the header reader stopped) and that the value it
+// declares is in the file, and records where the pixels are.
+void TakePlainPixels(const std::string& path, std::uint64_t offset, bool explicitVr, const Values& v,
+                     DicomInstance& instance) {
+  double samples = 0, bitsAllocated = 0, bitsStored = 0, representation = -1;
+  if (!v.Number(kSamplesPerPixel, &samples) || samples != 1 || v.Text(kPhotometric) != "MONOCHROME2" ||
+      !v.Number(kBitsAllocated, &bitsAllocated) || !(bitsAllocated == 8 || bitsAllocated == 16) ||
+      !v.Number(kBitsStored, &bitsStored) || bitsStored != bitsAllocated ||
+      !v.Number(kPixelRepresentation, &representation) || !(representation == 0 || representation == 1))
+    return;
+  const std::uint64_t headerBytes = explicitVr ? 12 : 8;
+  std::error_code ec;
+  const std::uint64_t size = std::filesystem::file_size(path, ec);
+  if (ec || offset < headerBytes || offset > size) return;
+  unsigned char header[12] = {};
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return;
+  const bool read = std::fseek(f, static_cast<long>(offset - headerBytes), SEEK_SET) == 0 &&
+                    std::fread(header, 1, headerBytes, f) == headerBytes;
+  std::fclose(f);
+  if (!read) return;
+  static constexpr unsigned char kTag[4] = {0xe0, 0x7f, 0x10, 0x00};
+  if (!std::equal(kTag, kTag + 4, header)) return;
+  if (explicitVr &&
+      !((header[4] == 'O' && (header[5] == 'W' || header[5] == 'B')) && header[6] == 0 && header[7] == 0))
+    return;
+  const unsigned char* l = header + headerBytes - 4;
+  const std::uint64_t length =
+      std::uint64_t{l[0]} | std::uint64_t{l[1]} << 8 | std::uint64_t{l[2]} << 16 | std::uint64_t{l[3]} << 24;
+  if (length == 0xffffffffu || length > size - offset) return;  // encapsulated, or cut short
+  instance.plainPixelOffset = offset;
+  instance.plainPixelLength = length;
+  instance.bitsAllocated = static_cast<int>(bitsAllocated);
+  instance.signedPixels = representation == 1;
+}
+
 void ScanFile(const std::string& path, DicomFolderScan& scan) {
   gdcm::Reader reader;
   reader.SetFileName(path.c_str());
@@ -156,6 +194,8 @@ void ScanFile(const std::string& path, DicomFolderScan& scan) {
   if (v.Number(kInstanceNumber, &n) && std::abs(n) < 1e9) instance.instanceNumber = static_cast<int>(n);
   if (v.Number(kRows, &n) && n >= 1 && n <= 65535) instance.rows = static_cast<int>(n);
   if (v.Number(kColumns, &n) && n >= 1 && n <= 65535) instance.columns = static_cast<int>(n);
+  if (v.Number(kBitsAllocated, &n) && n >= 1 && n <= 64) instance.bitsAllocated = static_cast<int>(n);
+  instance.signedPixels = v.Number(kPixelRepresentation, &n) && n == 1;
 
   // An image describes its pixels (whether they are really there is found when they are decoded).
   const bool objectWithPixels = v.Has(kBitsAllocated) && instance.sopClassUid != kSegmentationStorage &&
@@ -175,6 +215,11 @@ void ScanFile(const std::string& path, DicomFolderScan& scan) {
     }
   }
   instance.enhanced = instance.frames > 0 && v.Has(kPerFrameGroups);
+  if (instance.IsImage() && (instance.transferSyntaxUid == "1.2.840.10008.1.2" ||
+                             instance.transferSyntaxUid == "1.2.840.10008.1.2.1")) {
+    TakePlainPixels(path, reader.GetStreamCurrentPosition(),
+                    instance.transferSyntaxUid != "1.2.840.10008.1.2", v, instance);
+  }
   const int index = static_cast<int>(scan.instances.size());
   scan.instances.push_back(instance);
   if (!instance.IsImage()) return;
@@ -370,6 +415,32 @@ DicomFolderScan ScanDicomFolder(const std::string& folder) {
     }
   }
   return scan;
+}
+
+bool ReadDicomInstance(const std::string& path, DicomInstance* instance) {
+  DicomFolderScan scan;
+  try {
+    ScanFile(path, scan);
+  } catch (...) {
+    return false;
+  }
+  if (scan.instances.empty()) return false;
+  *instance = scan.instances.front();
+  return true;
+}
+
+std::string StoredPixelType(const DicomInstance& instance) {
+  switch (instance.bitsAllocated) {
+    case 1:
+      return "bit";
+    case 8:
+    case 16:
+    case 32:
+    case 64:
+      return (instance.signedPixels ? "int" : "uint") + std::to_string(instance.bitsAllocated);
+    default:
+      return instance.bitsAllocated > 0 ? std::to_string(instance.bitsAllocated) + "-bit" : std::string();
+  }
 }
 
 bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile, DicomStack* stack,

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ struct DicomInstance {
   int columns = 0;
   int frames = 0;         // frames in the file (1 for a classic image, 0 when it holds no pixel data)
   bool enhanced = false;  // frames placed by per-frame functional groups
+  // A plain image (uncompressed little endian, one grey sample of 8 or 16 bits
+  // with every bit stored): where its pixel values lie in the file, so that
+  // they can be read without parsing the file again. Length 0 for any other.
+  std::uint64_t plainPixelOffset = 0;
+  std::uint64_t plainPixelLength = 0;
+  // BitsAllocated (0 when absent; 1 for a binary segmentation) and whether
+  // PixelRepresentation is 1, of any object that describes pixels.
+  int bitsAllocated = 0;
+  bool signedPixels = false;
   // Whether the object is an image this reader stacks: it has pixel data, rows
   // and columns, and is neither a segmentation nor a directory.
   bool IsImage() const { return frames > 0 && rows > 0 && columns > 0; }
@@ -104,6 +114,15 @@ struct DicomStack {
 // 3 mm") when no such stack can be built.
 bool SelectDicomStack(const DicomFolderScan& scan, const std::string& chosenFile, DicomStack* stack,
                       std::string* why);
+
+// The stored element type of an object's pixels as NumPy and nibabel spell
+// it ("int16", "uint8", "bit" for the 1-bit frames of a binary segmentation),
+// from its header alone; empty when the header says none.
+std::string StoredPixelType(const DicomInstance& instance);
+
+// The header of one file, as the folder scan reads it. False when it is not
+// a DICOM file whose header could be read.
+bool ReadDicomInstance(const std::string& path, DicomInstance* instance);
 
 // The folder a DICOM path designates: the path itself when it is a folder,
 // otherwise the folder holding the file.

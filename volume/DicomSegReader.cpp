@@ -21,6 +21,7 @@
 #include "volume/DicomScan.h"
 #include "volume/DicomSeg.h"
 #include "volume/DicomSegSupport.h"
+#include "volume/Isolated.h"
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
 
@@ -388,17 +389,17 @@ std::string FindSeriesBeside(const std::string& segPath, const std::string& uid)
   if (uid.empty()) return {};
   constexpr std::size_t kMaxFolders = 2000;
   constexpr unsigned kBudgetSeconds = 120;
-  std::string found, why;
+  std::string found;
   const bool done = RunIsolated(
-      [&] {
-        for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
-          const dicom::DicomFolderScan scan = dicom::ScanDicomFolder(folder.string());
-          for (const dicom::DicomInstance& instance : scan.instances)
-            if (instance.seriesUid == uid && instance.IsImage()) return instance.path;
-        }
-        return std::string();
-      },
-      kBudgetSeconds, &found, &why);
+                        [&] {
+                          for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
+                            const dicom::DicomFolderScan scan = dicom::ScanDicomFolder(folder.string());
+                            for (const dicom::DicomInstance& instance : scan.instances)
+                              if (instance.seriesUid == uid && instance.IsImage()) return instance.path;
+                          }
+                          return std::string();
+                        },
+                        kBudgetSeconds, &found) == IsolatedOutcome::kDone;
   return done ? found : std::string();
 }
 

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 
@@ -38,67 +39,6 @@ std::string SopClassOf(const std::string& path) {
   if (format.getDataset()->findAndGetOFString(DCM_SOPClassUID, uid).bad() || uid.empty())
     format.getMetaInfo()->findAndGetOFString(DCM_MediaStorageSOPClassUID, uid);
   return uid.c_str();
-}
-
-bool RunIsolated(const std::function<std::string()>& body, unsigned seconds, std::string* result,
-                 std::string* why) {
-  int fds[2];
-  if (::pipe(fds) != 0) {
-    *why = "no process could be started";
-    return false;
-  }
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    *why = "no process could be started";
-    return false;
-  }
-  if (pid == 0) {
-    ::close(fds[0]);
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    ::alarm(seconds);
-    std::string text;
-    try {
-      text = body();
-    } catch (...) {
-      ::_exit(2);
-    }
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-      const ssize_t done = ::write(fds[1], data, left);
-      if (done < 0 && errno == EINTR) continue;
-      if (done <= 0) ::_exit(3);
-      data += done;
-      left -= static_cast<std::size_t>(done);
-    }
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string bytes;
-  char block[4096];
-  for (;;) {
-    const ssize_t n = ::read(fds[0], block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes.append(block, static_cast<std::size_t>(n));
-  }
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) {
-    *why = "it did not finish (a corrupt file keeps the DICOM library busy)";
-    return false;
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    *why = "the DICOM library failed on a corrupt or unsupported file";
-    return false;
-  }
-  *result = std::move(bytes);
-  return true;
 }
 
 bool LocateDicomStackIsolated(const std::string& path, dicom::DicomStack* stack, std::string* why) {

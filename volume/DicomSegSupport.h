@@ -13,13 +13,6 @@ void QuietDcmtk();
 // first elements; "" when the path is no regular file or no DICOM file.
 std::string SopClassOf(const std::string& path);
 
-// Runs `body` in a child process and hands back the text it returns. The
-// DICOM library that scans folders may end the process or loop forever on a
-// malformed file; a child that fails or outlives `seconds` leaves the caller
-// with false and the reason.
-bool RunIsolated(const std::function<std::string()>& body, unsigned seconds, std::string* result,
-                 std::string* why);
-
 // The stack of the DICOM series `path` designates, as the DICOM reader
 // stacks it. The series is first read by the DICOM reader (in its own
 // process), so the folder scan here only meets files that reader has read

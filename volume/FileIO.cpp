@@ -32,6 +32,31 @@ std::string_view FileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* at = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t done = ::write(fd, at, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    at += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+bool ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset) {
+  auto* at = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t done = ::pread(fd, at, size, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    at += done;
+    offset += static_cast<std::uint64_t>(done);
+    size -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
 namespace {
 bool FolderExists(const std::string& path) {
   std::string folder(FolderOf(path));

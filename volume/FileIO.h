@@ -45,6 +45,13 @@ std::string_view FolderOf(std::string_view path);
 // The part after the last "/".
 std::string_view FileNameOf(std::string_view path);
 
+// Writes all `size` bytes to the descriptor (retrying interrupted and short
+// writes); false when it cannot.
+bool WriteAll(int fd, const void* data, std::size_t size);
+// Reads exactly `size` bytes at `offset` of the descriptor; false at an error
+// or when the file ends before.
+bool ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset);
+
 namespace detail {
 struct StreamCloser {
   bool owns = true;

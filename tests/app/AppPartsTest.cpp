@@ -16,6 +16,20 @@ TEST(CommandLine, DemoFolderIsOptional) {
   EXPECT_FALSE(ParseCommandLine({"--bogus"}).error.empty());
 }
 
+// The arguments are read before Qt starts: Qt's own options, with their
+// values, are passed by, and everything else is the program's.
+TEST(CommandLine, QtOptionsArePassedByBeforeQtStarts) {
+  const char* argv[] = {"corvane",  "-platform",         "offscreen", "--image",  "i.mhd", "-style=Fusion",
+                        "-reverse", "--qwindowgeometry", "640x480",   "--demo=d", "-sync", "x.mhd"};
+  EXPECT_EQ(ProgramArguments(std::size(argv), argv),
+            (std::vector<std::string>{"--image", "i.mhd", "--demo=d", "x.mhd"}));
+  // "-reverse" takes no value, so "-reverse=1" is not Qt's; a Qt option at the
+  // end, without its value, is still Qt's, and "--image" then lacks its file.
+  const char* more[] = {"corvane", "-reverse=1", "--image", "-platform"};
+  EXPECT_EQ(ProgramArguments(std::size(more), more), (std::vector<std::string>{"-reverse=1", "--image"}));
+  EXPECT_FALSE(ParseCommandLine(ProgramArguments(std::size(more), more)).error.empty());
+}
+
 TEST(MhdRule, AppendsUnlessTheExtensionIsExactlyMhd) {
   EXPECT_EQ(WithMhdExtension("/d/seg"), "/d/seg.mhd");
   EXPECT_EQ(WithMhdExtension("/d/seg.mhd"), "/d/seg.mhd");

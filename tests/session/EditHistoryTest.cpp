@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <random>
 
 #include "../volume/TestVolumes.h"
 #include "session/EditHistory.h"
@@ -72,6 +73,55 @@ TEST(VolumeDelta, AStrokeCostsItsRunsNotTheVolume) {
   EXPECT_LT(delta.Bytes(), 64u * 6u);
 }
 
+// The difference skips the stretches where both volumes agree a block at a
+// time; it must give exactly the runs of a voxel-by-voxel comparison, with
+// changes on, just before and just after block edges, in volumes whose size
+// is no multiple of a block, and with either volume absent.
+TEST(VolumeDelta, SkippingAgreeingStretchesGivesTheRunsOfAVoxelByVoxelComparison) {
+  std::mt19937 random(3);
+  for (int trial = 0; trial < 300; ++trial) {
+    const int X = 1 + random() % 70, Y = 1 + random() % 40, Z = 1 + random() % 6;
+    CVoxel before(X, Y, Z), after(X, Y, Z);
+    const std::size_t count = before.VoxelCount();
+    for (std::size_t i = 0; i < count; ++i)
+      before[i] = after[i] = static_cast<CVoxel::value_type>(random() % 5 == 0 ? random() % 3 : 0);
+    // A few changed voxels and stretches, some of them around block edges.
+    for (int c = random() % 6; c > 0; --c) {
+      const std::size_t at =
+          random() % 2 ? random() % count : std::min(count - 1, 512 * (random() % 4) + random() % 3 - 1);
+      const std::size_t end = std::min(count, at + 1 + random() % (random() % 3 == 0 ? 700 : 4));
+      for (std::size_t i = at; i < end; ++i)
+        after[i] = static_cast<CVoxel::value_type>(after[i] ^ (1 + random() % 3));
+    }
+    const bool noBefore = trial % 10 == 1, noAfter = trial % 10 == 2;
+    const CVoxel* a = noBefore ? nullptr : &before;
+    const CVoxel* b = noAfter ? nullptr : &after;
+    // The reference: one run per stretch of equal exclusive-or values.
+    std::size_t runs = 0, changed = 0;
+    VoxelSpan span;
+    for (std::size_t i = 0; i < count;) {
+      const auto xorAt = [&](std::size_t k) { return (a ? (*a)[k] : 0) ^ (b ? (*b)[k] : 0); };
+      std::size_t end = i + 1;
+      while (end < count && xorAt(end) == xorAt(i)) ++end;
+      ++runs;
+      if (xorAt(i) != 0) {
+        changed += end - i;
+        span.Include({i, end});
+      }
+      i = end;
+    }
+    CVolumeDelta delta;
+    ASSERT_TRUE(CVolumeDelta::Between(a, b, before.Size(), delta));
+    ASSERT_EQ(delta.ChangedVoxels(), changed) << "trial " << trial;
+    ASSERT_EQ(delta.ChangedSpan(), span) << "trial " << trial;
+    ASSERT_EQ(delta.Bytes(), changed ? runs * (sizeof(std::uint32_t) + sizeof(std::int16_t)) : 0u)
+        << "trial " << trial;
+    CVoxel toggled = a ? before : CVoxel(X, Y, Z);
+    delta.ApplyTo(toggled);
+    ASSERT_TRUE(SameVoxels(toggled, b ? after : CVoxel(X, Y, Z))) << "trial " << trial;
+  }
+}
+
 class EditHistoryTest : public ::testing::Test {
  protected:
   EditHistoryTest() : m_history({&m_a, &m_b}) {
@@ -109,6 +159,35 @@ TEST_F(EditHistoryTest, StepsAreUndoneNewestFirstAndRedoneInOrder) {
   ASSERT_TRUE(m_history.Redo());
   EXPECT_EQ((*m_a)[0], 5);
   EXPECT_FALSE(m_history.Redo());
+}
+
+// A reader keeping its own copy of a slot learns which voxels edits, undos and
+// redos changed since it last asked (all of them after Clear or at first).
+TEST_F(EditHistoryTest, EachSlotTellsTheVoxelsChangedSinceItWasLastAsked) {
+  EXPECT_EQ(m_history.TakeChanges(0), VoxelSpan::All()) << "nothing is known at first";
+  EXPECT_EQ(m_history.TakeChanges(1), VoxelSpan::All());
+  EXPECT_TRUE(m_history.TakeChanges(0).Empty());
+  Edit(m_a, 1, 37, 2);
+  Edit(m_a, 1, 5, 2);
+  Edit(m_b, 2, 100, 1);
+  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 38}));
+  EXPECT_EQ(m_history.TakeChanges(1), (VoxelSpan{100, 101}));
+  EXPECT_TRUE(m_history.TakeChanges(0).Empty()) << "asked already";
+  Edit(m_a, 1, 5, 2);  // paints what is there: no change
+  EXPECT_TRUE(m_history.TakeChanges(0).Empty());
+  ASSERT_TRUE(m_history.Undo());  // slot b
+  ASSERT_TRUE(m_history.Undo());  // slot a, voxel 5
+  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 6}));
+  EXPECT_EQ(m_history.TakeChanges(1), (VoxelSpan{100, 101}));
+  ASSERT_TRUE(m_history.Redo());
+  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 6}));
+  // A slot whose volume comes or goes changed as a whole.
+  std::unique_ptr<CVoxel> kept = std::move(m_b);
+  m_history.Record({{1, kept.get()}});
+  EXPECT_EQ(m_history.TakeChanges(1), VoxelSpan::All());
+  m_history.Clear();
+  EXPECT_EQ(m_history.TakeChanges(0), VoxelSpan::All());
+  EXPECT_EQ(m_history.TakeChanges(5), VoxelSpan::All()) << "no such slot";
 }
 
 TEST_F(EditHistoryTest, ANewEditDropsWhatCouldBeRedoneAnEditWithoutChangeDoesNot) {

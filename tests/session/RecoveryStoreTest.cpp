@@ -101,6 +101,69 @@ TEST(RecoveryStore, TheDefaultFolderFollowsXdgStateHome) {
   }
 }
 
+// A state may carry only the stroke map voxels that changed since the state
+// handed over before it; states that arrive faster than the disk keep every
+// change, and changes that do not fit the map are never written.
+TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
+  TempDir dir;
+  CRecoveryStore store(dir.Path("recovery"));
+  auto whole = std::make_shared<CVoxel>(8, 8, 2);
+  CVoxel expected(8, 8, 2);
+  const auto read = [&] {
+    const std::string bytes = testfiles::ReadFile(store.FilePath());
+    CRecoveryState state;
+    std::string error;
+    EXPECT_TRUE(
+        DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state, error))
+        << error;
+    return state;
+  };
+  CRecoverySnapshot first = SnapshotWithImage("a.mhd");
+  first.state.strokeMap = whole;
+  whole.reset();
+  store.Submit(std::move(first));
+  for (int round = 0; round < 50; ++round) {
+    // Several states in a row: some are taken over by the ones after them.
+    for (int k = 0; k < 4; ++k) {
+      CRecoverySnapshot next = SnapshotWithImage("a.mhd");
+      next.state.strokeMap.reset();
+      next.strokeMap.follows = true;
+      CVolumeChange change;
+      change.first = static_cast<std::size_t>((round * 7 + k * 13) % 120);
+      for (std::size_t i = 0; i < 1 + static_cast<std::size_t>(k); ++i) {
+        const auto value = static_cast<CVoxel::value_type>(1 + (round + k + i) % 2);
+        change.voxels.push_back(value);
+        expected[change.first + i] = value;
+      }
+      next.strokeMap.changes.push_back(std::move(change));
+      store.Submit(std::move(next));
+    }
+    if (round % 5 == 0) {
+      ASSERT_TRUE(store.Flush());
+      const CRecoveryState state = read();
+      ASSERT_TRUE(state.strokeMap);
+      ASSERT_TRUE(SameVolume(*state.strokeMap, expected)) << "round " << round;
+    }
+  }
+  ASSERT_TRUE(store.Flush());
+  EXPECT_FALSE(store.TakeChangesLost());
+  const std::uint64_t written = store.Written();
+
+  CRecoverySnapshot beyond = SnapshotWithImage("b.mhd");
+  beyond.state.strokeMap.reset();
+  beyond.strokeMap.follows = true;
+  beyond.strokeMap.changes.push_back({120, volume_memory::Block<CVoxel::value_type>(9, 1)});
+  store.Submit(std::move(beyond));
+  EXPECT_FALSE(store.Flush());
+  EXPECT_EQ(store.Written(), written) << "the file keeps the last complete state";
+  EXPECT_EQ(read().imagePath, "a.mhd");
+  EXPECT_TRUE(store.TakeChangesLost());
+  EXPECT_FALSE(store.TakeChangesLost()) << "told once";
+  store.Submit(SnapshotWithImage("c.mhd"));  // a whole map again
+  EXPECT_TRUE(store.Flush());
+  EXPECT_EQ(read().imagePath, "c.mhd");
+}
+
 TEST(RecoveryScan, OffersOnlyFilesOfWindowsThatAreGoneAndEachToOneScanner) {
   TempDir dir;
   const std::string folder = dir.Path("recovery");
@@ -269,6 +332,75 @@ TEST_F(CaseRecoveryTest, TheFileFollowsTheCaseAndKeepsTheSegmentationOnlyWhenCha
   state = ReadBack(recovery);
   EXPECT_FALSE(state.segmentation);
   EXPECT_TRUE(SameVolume(*state.strokeMap, *m_case.StrokeMap()));
+}
+
+// Any mix of edits, and of what happens between them (Reset, a new image, a
+// map of another grid), with the file read back now and then: it always holds
+// the case's stroke map and segmentation as they are, voxel for voxel, though
+// a stroke hands over only the rows it changed.
+TEST_F(CaseRecoveryTest, AnyMixOfEditsLeavesExactlyTheCaseInTheFile) {
+  CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
+  StartManualCase();
+  std::mt19937 random(11);
+  int checked = 0;
+  for (int step = 0; step < 400; ++step) {
+    bool edited = false;  // the last action was an edit the recovery heard
+    const int action = static_cast<int>(random() % 20);
+    if (action < 10) {
+      // A stroke over a few rows and slices that changes at least one voxel.
+      m_case.SetMarkingFlag(true);
+      m_case.ApplyMarking();
+      const int x0 = random() % kX, y0 = random() % kY, z0 = random() % kZ;
+      const int w = 1 + random() % 10, h = 1 + random() % 3, d = 1 + random() % 2;
+      const auto value = static_cast<CVoxel::value_type>(1 + (m_case.StrokeMap()->At(x0, y0, z0) % 2));
+      m_case.BeginStroke();
+      for (int z = z0; z < std::min(kZ, z0 + d); ++z)
+        for (int y = y0; y < std::min(kY, y0 + h); ++y)
+          for (int x = x0; x < std::min(kX, x0 + w); ++x) m_case.StrokeMap()->At(x, y, z) = value;
+      m_case.EndStroke();
+      edited = true;
+    } else if (action < 12) {
+      edited = m_case.Undo();
+    } else if (action < 14) {
+      edited = m_case.Redo();
+    } else if (action == 14 && m_case.StrokeMap()->CountNonZero() > 0) {
+      m_case.ClearStrokeMap();
+      edited = true;
+    } else if (action == 15 && m_case.StrokeMap()->CountNonZero() > 0) {
+      m_case.SetMarkingFlag(true);
+      m_case.ApplyMarking();
+      RunCorrection();
+      edited = true;
+    } else if (action == 16 && m_case.SegmentationBackup()) {
+      ASSERT_TRUE(m_case.StartRestore());
+      edited = m_case.FinishRestore();
+    } else if (action == 17) {
+      // Load UI: a map of the image's size, sometimes placed elsewhere.
+      CVoxel map(kX, kY, kZ);
+      map.CopyGeometry(*m_case.StrokeMap());
+      if (random() % 2) map.origin[0] += 1.5f;
+      for (std::size_t i = 0; i < map.VoxelCount(); ++i)
+        map[i] = static_cast<CVoxel::value_type>(random() % 7 == 0 ? 1 + random() % 2 : 0);
+      auto loaded = std::make_unique<CVoxel>(map);
+      m_case.LoadStrokeMap(std::move(loaded), m_dir.Path("map.mhd"));
+      edited = true;
+    } else if (action == 18) {
+      m_case.Reset();
+      StartManualCase();
+    }
+    if (!edited || random() % 4 == 0) recovery.Note();
+    if (random() % 3 != 0) continue;
+    const CRecoveryState state = ReadBack(recovery);
+    ASSERT_TRUE(state.strokeMap) << "step " << step;
+    ASSERT_TRUE(SameVolume(*state.strokeMap, *m_case.StrokeMap())) << "step " << step;
+    if (state.segmentation) {
+      ASSERT_TRUE(SameVolume(*state.segmentation, *m_case.Segmentation())) << "step " << step;
+    } else {
+      ASSERT_FALSE(m_case.SegmentationUnsaved()) << "step " << step;
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 100);
 }
 
 // ---- Processes ----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include "fusion/Fusion.h"
 #include "simulation/Robot.h"
+#include "viewer/Brush.h"
 #include "volume/ScribbleValues.h"
 
 using simulation::CRobot;
@@ -243,5 +244,40 @@ TEST(Robot, NeverScribblesOnTheWrongSideOfTheTruth) {
       }
     }
     EXPECT_LT(strokes, X * Y * Z) << "trial " << trial;
+  }
+}
+
+// The stroke is the window's brush set down on every centre (painted over the
+// whole volume, as the viewer paints), clipped to the truth: nothing more is
+// written, nothing less, near the volume's edges too, with either brush.
+TEST(Robot, PaintsExactlyTheWindowsBrushClippedToTheTruth) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 200; ++trial) {
+    const int X = 3 + random() % 25, Y = 3 + random() % 25, Z = 1 + random() % 12;
+    CVoxel truth = Volume(X, Y, Z);
+    for (std::size_t i = 0; i < truth.VoxelCount(); ++i) truth.Data()[i] = random() % 3 == 0;
+    const float radius = 0.5f + static_cast<float>(random() % 16) * 0.5f;
+    const bool ball = random() % 2;
+    simulation::RobotStroke stroke;
+    stroke.value = random() % 2 ? scribble::kForeground : scribble::kBackground;
+    stroke.slice = static_cast<int>(random() % Z);
+    for (int c = 1 + random() % 6; c > 0; --c)
+      stroke.centres.push_back({static_cast<int>(random() % X), static_cast<int>(random() % Y)});
+    // What was in the map before stays wherever the stroke does not write.
+    CVoxel map = Volume(X, Y, Z), expected = Volume(X, Y, Z), brush = Volume(X, Y, Z);
+    for (std::size_t i = 0; i < map.VoxelCount(); ++i) map.Data()[i] = expected.Data()[i] = random() % 4;
+    for (const PlanePoint& c : stroke.centres)
+      PaintBrushDisc(brush.Data(), AxialPlane(truth), stroke.slice, c.x, c.y, radius, 1, ball);
+    std::size_t written = 0;
+    for (std::size_t i = 0; i < brush.VoxelCount(); ++i)
+      if (brush.Data()[i] && (truth.Data()[i] != 0) == (stroke.value == scribble::kForeground)) {
+        expected.Data()[i] = stroke.value;
+        ++written;
+      }
+    CRobot robot(truth, radius, ball);
+    ASSERT_EQ(robot.Paint(stroke, map), written) << "trial " << trial;
+    ASSERT_TRUE(std::equal(map.Data(), map.Data() + map.VoxelCount(), expected.Data())) << "trial " << trial;
+    // The robot's canvas is left clean: the same stroke again writes the same voxels.
+    ASSERT_EQ(robot.Paint(stroke, map), written) << "trial " << trial;
   }
 }

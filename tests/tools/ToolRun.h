@@ -3,9 +3,12 @@
 // header written here rather than by the program's own writer).
 #pragma once
 
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +42,44 @@ inline Result Run(const std::string& program, const std::vector<std::string>& ar
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   r.out = testfiles::ReadFile(out);
   r.err = testfiles::ReadFile(err);
+  return r;
+}
+
+// Runs a program with its standard error (and input) on a pseudo-terminal, as
+// in an interactive shell, and its standard output into a file in `scratch`;
+// `err` holds what reached the terminal, "\r\n" for each line end.
+inline Result RunOnTerminal(const std::string& program, const std::vector<std::string>& arguments,
+                            const std::filesystem::path& scratch) {
+  const std::string out = (scratch / "stdout").string();
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<char*> pointers;
+  for (std::string& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  Result r;
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid < 0) return r;
+  if (pid == 0) {
+    std::FILE* file = std::freopen(out.c_str(), "w", stdout);
+    if (file) ::execv(program.c_str(), pointers.data());
+    ::_exit(127);
+  }
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+    if (n > 0) {
+      r.err.append(buffer, static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // EIO once the program has ended and closed the terminal
+    }
+  }
+  ::close(terminal);
+  int raw = 0;
+  if (::waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  r.out = testfiles::ReadFile(out);
   return r;
 }
 

@@ -129,7 +129,8 @@ inline bool WriteDataSet(const std::string& path, gdcm::DataSet ds) {
 }
 
 // A classic single-frame image.
-inline bool WriteSlice(const std::string& path, const Slice& s) {
+// A classic image's data set without its pixel data.
+inline gdcm::DataSet ClassicDataSet(const Slice& s) {
   gdcm::DataSet ds;
   PutCommon(ds, s, NewUid());
   Put(ds, 0x0020, 0x0032, gdcm::VR::DS, Numbers({s.position[0], s.position[1], s.position[2]}));
@@ -142,7 +143,25 @@ inline bool WriteSlice(const std::string& path, const Slice& s) {
     Put(ds, 0x0028, 0x1052, gdcm::VR::DS, Numbers({s.intercept}));
     Put(ds, 0x0028, 0x1053, gdcm::VR::DS, Numbers({s.slope}));
   }
+  return ds;
+}
+
+inline bool WriteSlice(const std::string& path, const Slice& s) {
+  gdcm::DataSet ds = ClassicDataSet(s);
   Put(ds, 0x7fe0, 0x0010, s.bits == 8 ? gdcm::VR::OB : gdcm::VR::OW, PixelBytes(s.pixels, s.bits));
+  return WriteDataSet(path, ds);
+}
+
+// A classic multi-frame image: the first frame's attributes (one position for
+// all), NumberOfFrames and, when given, SpacingBetweenSlices; the frames' pixels in order.
+inline bool WriteClassicMultiFrame(const std::string& path, const std::vector<Slice>& frames,
+                                   double spacingBetweenSlices = 0) {
+  gdcm::DataSet ds = ClassicDataSet(frames.front());
+  Put(ds, 0x0028, 0x0008, gdcm::VR::IS, std::to_string(frames.size()));
+  if (spacingBetweenSlices > 0) Put(ds, 0x0018, 0x0088, gdcm::VR::DS, Numbers({spacingBetweenSlices}));
+  std::string pixels;
+  for (const Slice& f : frames) pixels += PixelBytes(f.pixels, frames.front().bits);
+  Put(ds, 0x7fe0, 0x0010, frames.front().bits == 8 ? gdcm::VR::OB : gdcm::VR::OW, pixels);
   return WriteDataSet(path, ds);
 }
 

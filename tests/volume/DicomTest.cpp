@@ -15,6 +15,7 @@
 
 #include "tests/volume/DicomFiles.h"
 #include "tests/volume/TestFiles.h"
+#include "tests/volume/TestVolumes.h"
 #include "volume/DicomImage.h"
 #include "volume/DicomScan.h"
 #include "volume/Readers.h"
@@ -125,10 +126,10 @@ TEST(DicomSeries, ReadsWhatVtksReaderReadsForTheSameFiles) {
   bytes.base.isSigned = false;
   bytes.value = [](int x, int row, int k) { return (x + 10 * row + 60 * k) & 0xff; };
   const std::map<std::string, SeriesLayout> cases = {{"plain", plain},
-                                                   {"unsigned", unsignedSpec},
-                                                   {"oblique", oblique},
-                                                   {"rescaled", rescaled},
-                                                   {"bytes", bytes}};
+                                                     {"unsigned", unsignedSpec},
+                                                     {"oblique", oblique},
+                                                     {"rescaled", rescaled},
+                                                     {"bytes", bytes}};
   for (const auto& [name, layout] : cases) {
     SCOPED_TRACE(name);
     const std::string folder = dir.Path(name);
@@ -252,7 +253,7 @@ TEST(DicomSeries, RowSpacingIsAlongYAndSliceSpacingIsTheGapBetweenPositions) {
   TempDir dir;
   SeriesLayout layout;
   layout.base.pixelSpacing = {0.55, 0.625};  // between rows, between columns
-  layout.base.thickness = 1.0;                // thin slices 2.5 mm apart: the gap is the z spacing
+  layout.base.thickness = 1.0;               // thin slices 2.5 mm apart: the gap is the z spacing
   WriteSeries(dir.Path("s"), MakeSeries(layout));
   const CVoxel v(dir.Path("s"));
   ASSERT_TRUE(v.HasData());
@@ -356,6 +357,119 @@ TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
   ASSERT_EQ(stack.instances.size(), 1u);
   EXPECT_EQ(stack.slices[0].frame, 2);  // slices[3], the highest, is the third frame stored
   EXPECT_EQ(stack.slices[3].frame, 1);
+}
+
+// A classic multi-frame image (one position for all frames) stacks its frames
+// in frame order along the normal, SpacingBetweenSlices (else the slice
+// thickness) apart; beside other images of its series it cannot be placed.
+TEST(DicomSeries, ClassicMultiFrameImagesStackTheirFramesAlongTheNormal) {
+  TempDir dir;
+  SeriesLayout layout;
+  layout.count = 4;
+  layout.gap = 3;
+  layout.base.thickness = 2.5;
+  layout.base.orientation = {0, 1, 0, 0, 0, -1};  // sagittal: the normal is -x
+  const std::vector<Slice> slices = MakeSeries(layout);
+  std::filesystem::create_directories(dir.Path("spaced"));
+  std::filesystem::create_directories(dir.Path("thick"));
+  ASSERT_TRUE(dicomfiles::WriteClassicMultiFrame(dir.Path("spaced/mf.dcm"), slices, 3));
+  ASSERT_TRUE(dicomfiles::WriteClassicMultiFrame(dir.Path("thick/mf.dcm"), slices));
+  WriteSeries(dir.Path("classic"), slices);
+  RecordingSink sink;
+  const CVoxel classic(dir.Path("classic"), &sink);
+  const CVoxel spaced(dir.Path("spaced/mf.dcm"), &sink);
+  const CVoxel thick(dir.Path("thick/mf.dcm"), &sink);
+  ASSERT_TRUE(sink.messages.empty()) << sink.messages[0];
+  ASSERT_TRUE(spaced.HasData());
+  ASSERT_TRUE(thick.HasData());
+  // Frame k lies k gaps along the normal from the first: the same volume as
+  // the single-frame series when the spacing is stated.
+  EXPECT_TRUE(SameGeometry(spaced, classic));
+  EXPECT_TRUE(testvolumes::SameVoxels(spaced, classic));
+  EXPECT_TRUE(testvolumes::SameVoxels(thick, classic));
+  EXPECT_FLOAT_EQ(thick.spacing[2], 2.5f);
+  // The last frame is the highest along the normal: slice 0.
+  EXPECT_EQ(spaced.At(0, 0, 0), layout.value(0, 0, 3));
+
+  // With single-frame images of the same series beside it, its frames have no place.
+  WriteSeries(dir.Path("spaced"), slices);
+  const CVoxel mixed(dir.Path("spaced/mf.dcm"), &sink);
+  EXPECT_FALSE(mixed.HasData());
+  ASSERT_EQ(sink.messages.size(), 1u);
+  EXPECT_NE(sink.messages[0].find("carries no per-frame positions"), std::string::npos) << sink.messages[0];
+}
+
+// Plain images (uncompressed little endian, every bit stored) have their
+// pixels read straight from the file at the place the header scan found;
+// GDCM's decoding of the same files is the oracle.
+TEST(DicomSeries, PlainImagesReadDirectlyAsGdcmDecodesThem) {
+  TempDir dir;
+  struct Case {
+    const char* name;
+    int bits;
+    bool isSigned;
+    double slope, intercept;
+    int (*value)(int x, int row, int k);
+  };
+  const Case cases[] = {
+      {"signed16", 16, true, 1, 0,
+       [](int x, int row, int k) { return x * 1000 - row * 7000 + k * 3 - 20000; }},
+      {"unsigned16", 16, false, 1, 0, [](int x, int row, int k) { return 65535 - x * 9000 - row * 11 - k; }},
+      {"unsigned8", 8, false, 1, 0, [](int x, int row, int k) { return 255 - x * 40 - row * 3 - k; }},
+      {"signed8", 8, true, 1, 0, [](int x, int row, int k) { return x * 40 - row * 30 - k - 100; }},
+      {"rescaled", 16, true, 1.5, -0.5, [](int x, int row, int k) { return x + 10 * row + 100 * k; }},
+  };
+  for (const Case& c : cases) {
+    SeriesLayout layout;
+    layout.base.bits = c.bits;
+    layout.base.isSigned = c.isSigned;
+    layout.base.slope = c.slope;
+    layout.base.intercept = c.intercept;
+    layout.value = c.value;
+    const std::vector<Slice> slices = MakeSeries(layout);
+    const std::string explicitVr = dir.Path(std::string(c.name) + "/explicit");
+    const std::string implicitVr = dir.Path(std::string(c.name) + "/implicit");
+    const std::string enhanced = dir.Path(std::string(c.name) + "/enhanced");
+    WriteSeries(explicitVr, slices);
+    ASSERT_TRUE(
+        dicomfiles::TranscodeFolder(explicitVr, implicitVr, gdcm::TransferSyntax::ImplicitVRLittleEndian));
+    std::filesystem::create_directories(enhanced);
+    ASSERT_TRUE(dicomfiles::WriteEnhanced(enhanced + "/mf.dcm", {slices[1], slices[2], slices[0]}));
+    for (const std::string& folder : {explicitVr, implicitVr, enhanced}) {
+      SCOPED_TRACE(folder);
+      dicom::DicomStack stack;
+      std::string why;
+      ASSERT_TRUE(dicom::LocateDicomStack(folder, &stack, &why)) << why;
+      for (const dicom::DicomInstance& i : stack.instances) ASSERT_GT(i.plainPixelLength, 0u) << i.path;
+      dicom::DicomStack decoded = stack;
+      for (dicom::DicomInstance& i : decoded.instances) i.plainPixelLength = 0;
+      RecordingSink plainSink, gdcmSink;
+      CVoxel plain, oracle;
+      ASSERT_TRUE(dicom::ReadDicomStack(plain, stack, &plainSink, "read", folder, /*plainOnly=*/true));
+      ASSERT_TRUE(dicom::ReadDicomStack(oracle, decoded, &gdcmSink, "read", folder));
+      EXPECT_EQ(plainSink.messages, gdcmSink.messages);
+      ASSERT_TRUE(plain.SameSize(oracle));
+      EXPECT_TRUE(SameGeometry(plain, oracle));
+      for (std::size_t n = 0; n < plain.VoxelCount(); ++n) ASSERT_EQ(plain[n], oracle[n]) << n;
+      // And through the reading process, as every caller reads a series.
+      const CVoxel read(folder, &plainSink);
+      ASSERT_TRUE(read.SameSize(oracle));
+      for (std::size_t n = 0; n < read.VoxelCount(); ++n) ASSERT_EQ(read[n], oracle[n]) << n;
+    }
+  }
+
+  // Not plain: a compressed copy, which only GDCM decodes.
+  const std::string rle = dir.Path("rle");
+  ASSERT_TRUE(
+      dicomfiles::TranscodeFolder(dir.Path("signed16/explicit"), rle, gdcm::TransferSyntax::RLELossless));
+  dicom::DicomStack stack;
+  std::string why;
+  ASSERT_TRUE(dicom::LocateDicomStack(rle, &stack, &why)) << why;
+  for (const dicom::DicomInstance& i : stack.instances) EXPECT_EQ(i.plainPixelLength, 0u);
+  RecordingSink sink;
+  CVoxel refused;
+  EXPECT_FALSE(dicom::ReadDicomStack(refused, stack, &sink, "read", rle, /*plainOnly=*/true));
+  EXPECT_FALSE(refused.HasData());
 }
 
 TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {

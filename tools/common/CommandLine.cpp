@@ -3,10 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "corvane/Version.h"
 #include "volume/FileIO.h"
@@ -34,6 +38,17 @@ namespace {
 
 bool g_quiet = false;
 
+std::mutex g_progressLock;      // guards g_shown and the terminal while a progress line may be shown
+const void* g_shown = nullptr;  // the progress whose line is on the terminal
+
+// Clears the shown progress line, if any; g_progressLock is held.
+void ClearShownLine() {
+  if (!g_shown) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  g_shown = nullptr;
+}
+
 const Option* Find(const std::vector<Option>& options, std::string_view name) {
   for (const Option& o : options)
     if (o.name == name || (!o.alias.empty() && o.alias == name)) return &o;
@@ -59,6 +74,11 @@ std::vector<std::string> Arguments::Values(std::string_view name) const {
   for (const auto& [n, v] : m_given)
     if (n == name) values.push_back(v);
   return values;
+}
+
+void Arguments::CopyValues(std::initializer_list<std::pair<std::string_view, std::string*>> into) const {
+  for (const auto& [name, value] : into)
+    if (Has(name)) *value = Value(name);
 }
 
 bool ParseOnly(const Program& program, const std::vector<std::string>& args,
@@ -138,6 +158,8 @@ std::optional<int> Parse(const Program& program, int argc, const char* const* ar
 std::string VersionLine(const std::string& name) { return name + " " + CORVANE_VERSION; }
 
 void Error(const std::string& program, const std::string& text) {
+  const std::lock_guard hold(g_progressLock);
+  ClearShownLine();
   std::fflush(stdout);
   std::fprintf(stderr, "%s: %s\n", program.c_str(), text.c_str());
 }
@@ -169,25 +191,77 @@ std::string SuffixProblem(const std::string& program, const std::string& path,
   return "cannot write '" + path + "': " + program + " writes " + list + " files";
 }
 
-namespace {
-double Now() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-}  // namespace
+// The progress line on the terminal: at most one at a time. The lock
+// serialises everything written to the terminal while one may be shown.
+struct Progress::Line {
+  std::string program, what;
+  long total = 0;
+  std::atomic<long> done{0};
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::mutex lock;  // guards `stop` and the terminal
+  std::condition_variable wake;
+  bool stop = false;
+  std::thread redraw;
+};
 
-Progress::Progress(std::string program, std::string what, long total)
-    : m_program(std::move(program)), m_what(std::move(what)), m_total(total), m_start(Now()) {}
+void ClearProgressLineForExit() {
+  // The thread that exits must not wait for a lock held by the work it ends.
+  if (!g_progressLock.try_lock()) return;
+  ClearShownLine();
+  g_progressLock.unlock();
+}
+
+Progress::Progress(std::string program, std::string what, long total) {
+  if (g_quiet || !::isatty(STDERR_FILENO)) return;
+  m_line = std::make_unique<Line>();
+  m_line->program = std::move(program);
+  m_line->what = std::move(what);
+  m_line->total = total;
+  m_line->redraw = std::thread([line = m_line.get()] {
+    using namespace std::chrono_literals;
+    std::unique_lock wait(line->lock);
+    std::string drawn;
+    while (!line->wake.wait_for(wait, 250ms, [line] { return line->stop; })) {
+      const auto elapsed = std::chrono::steady_clock::now() - line->start;
+      if (elapsed < 1s) continue;
+      char text[64];
+      if (line->total > 0)
+        std::snprintf(text, sizeof text, " %ld/%ld", line->done.load(), line->total);
+      else
+        std::snprintf(text, sizeof text, ", %ld s",
+                      static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()));
+      const std::lock_guard terminal(g_progressLock);
+      // Drawn again when it changed or a message took its place.
+      if (g_shown == line && drawn == text) continue;
+      std::fprintf(stderr, "\r\033[K%s: %s%s", line->program.c_str(), line->what.c_str(), text);
+      std::fflush(stderr);
+      g_shown = line;
+      drawn = text;
+    }
+  });
+}
 
 Progress::~Progress() {
-  if (m_shown) std::fputs("\r\033[K", stderr);
+  if (!m_line) return;
+  {
+    const std::lock_guard hold(m_line->lock);
+    m_line->stop = true;
+  }
+  m_line->wake.notify_one();
+  m_line->redraw.join();
+  const std::lock_guard hold(g_progressLock);
+  if (g_shown == m_line.get()) ClearShownLine();
 }
 
 void Progress::Update(long done) {
-  if (g_quiet || Now() - m_start < 1.0 || !::isatty(STDERR_FILENO)) return;
-  std::fprintf(stderr, "\r\033[K%s: %s %ld/%ld", m_program.c_str(), m_what.c_str(), done, m_total);
-  std::fflush(stderr);
-  m_shown = true;
+  if (m_line) m_line->done = done;
+}
+
+void PrintOut(const std::string& text) {
+  const std::lock_guard hold(g_progressLock);
+  ClearShownLine();
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
 }
 
 }  // namespace cli

@@ -3,6 +3,8 @@
 // checks of output names before any work, and clean exits on SIGINT/SIGTERM.
 #pragma once
 
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +47,8 @@ class Arguments {
   std::string Value(std::string_view name) const;
   // Every value of a repeatable option, in the given order.
   std::vector<std::string> Values(std::string_view name) const;
+  // Copies the value of each option given (a name and the string it goes to).
+  void CopyValues(std::initializer_list<std::pair<std::string_view, std::string*>> into) const;
   const std::vector<std::string>& Positional() const { return m_positional; }
   bool Quiet() const { return m_quiet; }
   bool Help() const { return m_help; }
@@ -110,22 +114,31 @@ bool ParseWholeNumber(const std::string& text, long low, long high, long& value)
 // A signal that was ignored when the program started stays ignored.
 void HandleInterruptions();
 
-// A progress line on stderr, "<program>: <what> <done>/<total>", redrawn in
-// place; shown only when stderr is a terminal, notices are on and the work has
-// lasted over a second; cleared when done.
+// A progress line on stderr, "<program>: <what> <done>/<total>" (or, for
+// work whose size is not known, total 0: "<program>: <what>, <seconds> s"),
+// redrawn in place by a thread of its own a few times a second. Shown only
+// when stderr is a terminal and notices are on, once the work has lasted over
+// a second; cleared when done, and before any line of cli::Error or Notice
+// (it comes back at the next redraw).
 class Progress {
  public:
-  Progress(std::string program, std::string what, long total);
+  Progress(std::string program, std::string what, long total = 0);
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   void Update(long done);
 
  private:
-  std::string m_program, m_what;
-  long m_total;
-  double m_start;
-  bool m_shown = false;
+  struct Line;
+  std::unique_ptr<Line> m_line;
 };
+
+// Writes to stdout with the progress line (if one is shown) cleared first, so
+// that output and progress on one terminal do not run into each other.
+void PrintOut(const std::string& text);
+
+// Clears a progress line left on the terminal, unless the terminal is busy;
+// for the exit on an interruption.
+void ClearProgressLineForExit();
 
 }  // namespace cli

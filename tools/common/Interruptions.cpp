@@ -44,6 +44,7 @@ void HandleInterruptions() {
     while (::sigwait(&g_handled, &signal) != 0) {
     }
     temporaries::RemoveAllForExit();
+    ClearProgressLineForExit();
     ::_exit(signal == SIGINT ? kInterrupted : kTerminated);
   }).detach();
   started->wait();

@@ -13,16 +13,13 @@
 // the Dice overlap before and after, and with --metrics every measure of
 // corvane-evaluate before and after, as its CSV file. Any failure: one line on
 // stderr, the exit status of the common table, no output written.
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
+#include "ToolSteps.h"
 #include "correction/CorrectionDriver.h"
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
@@ -55,9 +52,9 @@ const cli::Program kProgram{
     "it, or its folder) whose grid the segmentation lies on.\n"};
 
 // The options; a new one is a new row here and a line in ParseArguments.
-const std::vector<cli::Option> kOptions{{"--segmentation"}, {"--scribbles"}, {"--references"}, {"--output"},
-                                        {"--mode"},         {"--truth"},     {"--threads"},    {"--metrics"},
-                                        {"--image"}};
+const std::vector<cli::Option> kOptions{{"--segmentation"}, {"--scribbles"}, {"--references"},
+                                        {"--output"},       {"--mode"},      {"--truth"},
+                                        {"--threads"},      {"--metrics"},   {"--image"}};
 
 using cli::Fail;
 using cli::Failure;
@@ -70,6 +67,12 @@ class CollectingSink final : public MessageSink {
 };
 
 bool Fail(Failure& failure, std::string text) { return Fail(failure, cli::kInput, std::move(text)); }
+
+// The run's log lines on standard output, clear of the progress line.
+class ProgressLog final : public LogSink {
+ public:
+  void AppendLine(const std::string& line) override { cli::PrintOut(line + "\n"); }
+};
 
 std::string OneLine(std::string text) {
   for (char& c : text)
@@ -89,13 +92,13 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   };
   for (const char* required : {"--segmentation", "--scribbles", "--output"})
     if (!a.Has(required)) return usage(std::string("missing ") + required);
-  o.segmentation = a.Value("--segmentation");
-  o.scribbles = a.Value("--scribbles");
-  o.output = a.Value("--output");
-  o.references = a.Value("--references");
-  o.truth = a.Value("--truth");
-  o.metrics = a.Value("--metrics");
-  o.image = a.Value("--image");
+  a.CopyValues({{"--segmentation", &o.segmentation},
+                {"--scribbles", &o.scribbles},
+                {"--output", &o.output},
+                {"--references", &o.references},
+                {"--truth", &o.truth},
+                {"--metrics", &o.metrics},
+                {"--image", &o.image}});
   if (IsDicomSegPath(o.output) && o.image.empty())
     return Fail(failure, cli::kInput,
                 "a DICOM Segmentation output (" + o.output + ") needs --image, the DICOM series it segments");
@@ -113,16 +116,9 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   }
   if (UsesReferences(o.mode) && !a.Has("--references"))
     return usage("missing --references (needed by --mode semi and semi-mm)");
-  if (a.Has("--threads")) {
-    const std::string text = a.Value("--threads");
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || n < 1 || n > kMaximumThreads)
-      return usage("--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
-                   ", not '" + text + "'");
-    o.threads = static_cast<int>(n);
-  }
+  long threads = 0;
+  if (!cli::NumberOption(a, "--threads", 1, kMaximumThreads, threads, failure)) return false;
+  o.threads = static_cast<int>(threads);
   return true;
 }
 
@@ -131,12 +127,8 @@ bool CheckOutputs(const Options& o, Failure& failure) {
   // The ".mhd appended" rule would turn a folder name into a hidden "DIR/.mhd".
   if (const std::string problem = SavePathProblem(o.output); !problem.empty())
     return Fail(failure, cli::kOutput, problem);
-  for (const std::string& path : {SavedPathFor(o.output), o.metrics}) {
-    if (path.empty()) continue;
-    if (const std::string problem = cli::CheckOutput(path, path == o.metrics); !problem.empty())
-      return Fail(failure, cli::kOutput, problem);
-  }
-  return true;
+  return cli::CheckOutputs({SavedPathFor(o.output)}, false, failure) &&
+         cli::CheckOutputs({o.metrics}, true, failure);
 }
 
 // Loads through the load dispatcher; a volume without voxels is a failure.
@@ -190,7 +182,8 @@ bool Run(const Options& o, Failure& error) {
   };
   std::string why;
   if (IsDicomSegPath(o.output) && !CanSaveDicomSegmentation(*segmentation, o.image, &why))
-    return Fail(error, cli::kInput, "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
+    return Fail(error, cli::kInput,
+                "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
   warnIfElsewhere(*map, "scribble map");
   if (truth) warnIfElsewhere(*truth, "ground truth");
   const CVoxel before = truth ? *segmentation : CVoxel();
@@ -213,9 +206,13 @@ bool Run(const Options& o, Failure& error) {
   // The scribble map is the whole accumulated map of this one run.
   job.segmentation = std::move(segmentation);
   job.accumulatedMap = std::move(map);
-  StdoutLogSink log;
+  ProgressLog log;
   CollectingSink messages;
-  const bool done = job.Run(log, messages);
+  bool done = false;
+  {
+    cli::Progress progress(kName, "correcting");
+    done = job.Run(log, messages);
+  }
   segmentation = std::move(job.segmentation);
   if (!done)
     return Fail(error,
@@ -225,27 +222,24 @@ bool Run(const Options& o, Failure& error) {
   // The result lies where the segmentation lies: it is the segmentation, corrected.
   const std::string output = SavedPathFor(o.output);
   // The measures are staged first and put in place only once the segmentation is written.
-  const bool metricsToStdout = o.metrics == "-";
-  StagedFile metrics(metricsToStdout ? "" : o.metrics);
-  std::string metricsText;
+  cli::TextOutputs metrics;
   if (!o.metrics.empty()) {
     std::vector<evaluation::ResultRow> rows;
     evaluation::AppendCaseRows("", o.segmentation, evaluation::Evaluate(*truth, before), rows);
     evaluation::AppendCaseRows("", output, evaluation::Evaluate(*truth, *segmentation), rows);
-    metricsText = evaluation::CsvText(rows, false);
-    if (!metricsToStdout && (!metrics.Create() || !metrics.Write(metricsText) || !metrics.Finish()))
-      return Fail(error, cli::kOutput, metrics.Error());
+    if (!metrics.Add(o.metrics, evaluation::CsvText(rows, false), error)) return false;
   }
   bool widened = false;
-  const SegAlgorithm algorithm = o.mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
-  const bool saved = IsDicomSegPath(o.output)
-                         ? SaveDicomSegmentation(*segmentation, o.image, algorithm, o.output, &why)
-                         : SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened);
+  const SegAlgorithm algorithm =
+      o.mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
+  const bool saved =
+      IsDicomSegPath(o.output)
+          ? SaveDicomSegmentation(*segmentation, o.image, algorithm, o.output, &why)
+          : SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened);
   if (!saved) return Fail(error, cli::kOutput, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
   if (widened) notices.push_back(WidenedSaveText(output));
-  if (!o.metrics.empty() && !metricsToStdout && !metrics.Commit())
-    return Fail(error, cli::kOutput, metrics.Error());
-  if (metricsToStdout) std::fputs(metricsText.c_str(), stdout);
+  if (!metrics.Commit(error)) return false;
+  metrics.PrintStdout();
   if (truth) {
     std::printf("Dice before: %.4f\n", evaluation::Dice(before, *truth));
     std::printf("Dice after: %.4f\n", evaluation::Dice(*segmentation, *truth));
@@ -255,23 +249,12 @@ bool Run(const Options& o, Failure& error) {
   return true;
 }
 
+bool ParseCheckAndRun(const cli::Arguments& arguments, int&, Failure& failure) {
+  Options options;
+  return ParseArguments(arguments, options, failure) && CheckOutputs(options, failure) &&
+         Run(options, failure);
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  cli::HandleInterruptions();
-  cli::Arguments arguments;
-  if (const auto status = cli::Parse(kProgram, argc, argv, kOptions, arguments)) return *status;
-  // Every reference label is read into a block of the same size and freed again.
-  ReuseVolumeMemory();
-  Options options;
-  Failure failure;
-  try {
-    if (ParseArguments(arguments, options, failure) && CheckOutputs(options, failure) &&
-        Run(options, failure))
-      return cli::kDone;
-  } catch (const std::bad_alloc&) {
-    failure = {cli::kInput, "not enough memory"};
-  }
-  cli::Error(kName, failure.message);
-  return failure.status;
-}
+int main(int argc, char** argv) { return cli::Main(kProgram, argc, argv, kOptions, ParseCheckAndRun); }

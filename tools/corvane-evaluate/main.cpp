@@ -1,26 +1,20 @@
 // corvane-evaluate: overlap, volume and surface-distance measures of
 // segmentations against a ground truth, for one case or a cohort (see --help).
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
+#include "ToolSteps.h"
 #include "evaluation/Cohort.h"
 #include "evaluation/Metrics.h"
 #include "evaluation/ResultFiles.h"
-#include "volume/FileIO.h"
 
 namespace {
 
 constexpr const char* kName = "corvane-evaluate";
 constexpr int kBadArguments = cli::kUsage;
 constexpr int kBadInput = cli::kInput;
-constexpr int kCannotWrite = cli::kOutput;
 constexpr int kMaximumThreads = 1024;
 
 const char kHelp[] =
@@ -107,23 +101,16 @@ struct Options {
 
 using cli::Fail;
 using cli::Failure;
-using cli::ParseWholeNumber;
 
 bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   o.segmentations = a.Values("--segmentation");
-  const auto take = [&](const char* name, std::string& into) {
-    into = a.Value(name);
-    return a.Has(name);
-  };
-  std::map<std::string, std::string> values;
-  for (const char* name : {"--label", "--threads", "--shard"})
-    if (a.Has(name)) values[name] = a.Value(name);
-  const bool single = take("--truth", o.truth);
-  const bool manifest = take("--manifest", o.manifest);
-  const bool summarize = take("--summarize", o.summarize);
-  take("--csv", o.csv);
-  take("--json", o.json);
-  take("--shard", o.shard);
+  a.CopyValues({{"--truth", &o.truth},
+                {"--manifest", &o.manifest},
+                {"--summarize", &o.summarize},
+                {"--csv", &o.csv},
+                {"--json", &o.json},
+                {"--shard", &o.shard}});
+  const bool single = a.Has("--truth"), manifest = a.Has("--manifest"), summarize = a.Has("--summarize");
   if (single + manifest + summarize != 1)
     return Fail(failure, kBadArguments,
                 "give exactly one of --truth, --manifest and --summarize (see --help)");
@@ -131,56 +118,60 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
     return Fail(failure, kBadArguments, "missing --segmentation (see --help)");
   if (!single && !o.segmentations.empty())
     return Fail(failure, kBadArguments, "--segmentation goes with --truth");
-  if (values.count("--shard") && !manifest)
-    return Fail(failure, kBadArguments, "--shard goes with --manifest");
-  if (summarize && (values.count("--label") || values.count("--threads")))
+  if (a.Has("--shard") && !manifest) return Fail(failure, kBadArguments, "--shard goes with --manifest");
+  if (summarize && (a.Has("--label") || a.Has("--threads")))
     return Fail(failure, kBadArguments, "--summarize takes only --csv and --json");
   if (!o.csv.empty() && o.csv == o.json)
     return Fail(failure, kBadArguments, "--csv and --json name the same file");
-  long n = 0;
-  if (values.count("--label")) {
-    if (!ParseWholeNumber(values["--label"], -32768, 32767, n))
-      return Fail(failure, kBadArguments,
-                  "--label must be a whole number from -32768 to 32767, not '" + values["--label"] + "'");
-    o.foreground = {true, static_cast<int>(n)};
-  }
-  if (values.count("--threads")) {
-    if (!ParseWholeNumber(values["--threads"], 1, kMaximumThreads, n))
-      return Fail(failure, kBadArguments,
-                  "--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
-                      ", not '" + values["--threads"] + "'");
-    o.threads = static_cast<int>(n);
-  }
-  return true;
-}
-
-// The outputs can be written: checked before any input is read.
-bool CheckOutputs(const Options& o, Failure& failure) {
-  for (const std::string& path : {o.csv, o.json}) {
-    if (path.empty()) continue;
-    if (const std::string problem = cli::CheckOutput(path, true); !problem.empty())
-      return Fail(failure, kCannotWrite, problem);
-  }
-  return true;
-}
-
-// Every output file is staged beside its target and renamed into place only
-// when all of them are complete.
-bool WriteOutputs(const Options& o, const std::vector<evaluation::ResultRow>& rows, bool withCase,
-                  Failure& failure) {
-  std::vector<std::unique_ptr<StagedFile>> files;
-  const auto stage = [&](const std::string& path, const std::string& text) {
-    if (path.empty() || path == "-") return true;
-    files.push_back(std::make_unique<StagedFile>(path));
-    StagedFile& f = *files.back();
-    if (!f.Create() || !f.Write(text) || !f.Finish()) return Fail(failure, kCannotWrite, f.Error());
-    return true;
-  };
-  if (!stage(o.csv, evaluation::CsvText(rows, withCase)) ||
-      !stage(o.json, evaluation::JsonText(rows, withCase)))
+  long label = 0, threads = 0;
+  if (!cli::NumberOption(a, "--label", -32768, 32767, label, failure) ||
+      !cli::NumberOption(a, "--threads", 1, kMaximumThreads, threads, failure))
     return false;
-  for (auto& f : files)
-    if (!f->Commit()) return Fail(failure, kCannotWrite, f->Error());
+  if (a.Has("--label")) o.foreground = {true, static_cast<int>(label)};
+  o.threads = static_cast<int>(threads);
+  return true;
+}
+
+// Measures the cases of a manifest. A case that cannot be read is told and
+// left out; the others are measured and written, with status kSomeFailed.
+bool EvaluateCohort(const Options& o, std::vector<evaluation::ResultRow>& rows,
+                    std::vector<std::string>& notices, int& status, Failure& failure) {
+  std::vector<evaluation::CohortCase> cases;
+  if (!cli::ManifestCases(o.manifest, o.shard, cases, failure)) return false;
+  std::vector<evaluation::CaseMetrics> metrics;
+  std::vector<std::string> errors;
+  {
+    // A batch of cases at a time, so that the progress line can count them;
+    // each case is measured on its own, so the batches change no result.
+    cli::Progress progress(kName, "cases", static_cast<long>(cases.size()));
+    const std::size_t batch = std::max<std::size_t>(16, cases.size() / 50);
+    for (std::size_t first = 0; first < cases.size(); first += batch) {
+      const auto begin = cases.begin() + static_cast<std::ptrdiff_t>(first);
+      const std::vector<evaluation::CohortCase> some(
+          begin, begin + static_cast<std::ptrdiff_t>(std::min(batch, cases.size() - first)));
+      std::vector<evaluation::CaseMetrics> someMetrics;
+      std::vector<std::string> someErrors;
+      evaluation::EvaluateEachCase(some, o.foreground, o.threads, someMetrics, someErrors, &notices);
+      metrics.insert(metrics.end(), someMetrics.begin(), someMetrics.end());
+      errors.insert(errors.end(), someErrors.begin(), someErrors.end());
+      progress.Update(static_cast<long>(metrics.size()));
+    }
+  }
+  std::size_t failed = 0;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    if (errors[i].empty()) {
+      evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
+    } else {
+      ++failed;
+      if (failed < cases.size()) cli::Error(kName, "case " + cases[i].name + ": " + errors[i]);
+    }
+  }
+  if (failed == cases.size())
+    return Fail(failure, kBadInput,
+                cases.size() == 1
+                    ? "case " + cases[0].name + ": " + errors[0]
+                    : "no case could be read (case " + cases.back().name + ": " + errors.back() + ")");
+  if (failed > 0) status = cli::kSomeFailed;
   return true;
 }
 
@@ -199,40 +190,7 @@ bool Run(const Options& o, Failure& failure, int& status) {
     for (std::size_t i = 0; i < cases.size(); ++i)
       evaluation::AppendCaseRows("", cases[i].segmentation, metrics[i], rows);
   } else if (!o.manifest.empty()) {
-    std::vector<evaluation::CohortCase> all;
-    if (!evaluation::ReadManifest(o.manifest, all, error)) return Fail(failure, kBadInput, error);
-    std::vector<evaluation::CohortCase> cases;
-    if (o.shard.empty()) {
-      cases = all;
-    } else {
-      int index = 0, count = 0;
-      if (!evaluation::ParseShard(o.shard, index, count, error)) return Fail(failure, kBadArguments, error);
-      for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
-      if (cases.empty())
-        return Fail(failure, kBadArguments,
-                    "shard " + o.shard + " holds no case: the manifest lists " + std::to_string(all.size()) +
-                        (all.size() == 1 ? " case" : " cases"));
-    }
-    // A case that cannot be read is told and left out; the others are measured and written.
-    std::vector<evaluation::CaseMetrics> metrics;
-    std::vector<std::string> errors;
-    evaluation::EvaluateEachCase(cases, o.foreground, o.threads, metrics, errors, &notices);
-    std::size_t failed = 0;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-      if (errors[i].empty()) {
-        evaluation::AppendCaseRows(cases[i].name, cases[i].segmentation, metrics[i], rows);
-      } else {
-        ++failed;
-        if (failed < cases.size()) cli::Error(kName, "case " + cases[i].name + ": " + errors[i]);
-      }
-    }
-    if (failed == cases.size()) {
-      return Fail(failure, kBadInput,
-                  cases.size() == 1
-                      ? "case " + cases[0].name + ": " + errors[0]
-                      : "no case could be read (case " + cases.back().name + ": " + errors.back() + ")");
-    }
-    if (failed > 0) status = cli::kSomeFailed;
+    if (!EvaluateCohort(o, rows, notices, status, failure)) return false;
     const std::vector<evaluation::ResultRow> summary = evaluation::SummaryRows(rows);
     rows.insert(rows.end(), summary.begin(), summary.end());
   } else {
@@ -247,36 +205,25 @@ bool Run(const Options& o, Failure& failure, int& status) {
     const std::vector<evaluation::ResultRow> summary = evaluation::SummaryRows(rows);
     rows.insert(rows.end(), summary.begin(), summary.end());
   }
-  if (!WriteOutputs(o, rows, withCase, failure)) return false;
+  cli::TextOutputs outputs;
+  if (!outputs.Add(o.csv, evaluation::CsvText(rows, withCase), failure) ||
+      !outputs.Add(o.json, evaluation::JsonText(rows, withCase), failure))
+    return false;
+  if (!outputs.Commit(failure)) return false;
   for (const std::string& notice : notices) cli::Notice(kName, notice);
   // Standard output carries either the file that "-" names or the table.
-  if (o.csv == "-") {
-    std::fputs(evaluation::CsvText(rows, withCase).c_str(), stdout);
-  } else if (o.json == "-") {
-    std::fputs(evaluation::JsonText(rows, withCase).c_str(), stdout);
-  } else {
-    std::fputs(evaluation::TableText(rows, withCase).c_str(), stdout);
-  }
+  outputs.PrintStdout();
+  if (!outputs.UsesStdout()) cli::PrintOut(evaluation::TableText(rows, withCase));
   return true;
+}
+
+// The outputs are checked before any input is read.
+bool ParseCheckAndRun(const cli::Arguments& arguments, int& status, Failure& failure) {
+  Options options;
+  return ParseArguments(arguments, options, failure) &&
+         cli::CheckOutputs({options.csv, options.json}, true, failure) && Run(options, failure, status);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  cli::HandleInterruptions();
-  cli::Arguments arguments;
-  if (const auto status = cli::Parse(kProgram, argc, argv, kOptions, arguments)) return *status;
-  ReuseVolumeMemory();
-  Options options;
-  Failure failure{0, ""};
-  try {
-    int status = cli::kDone;  // kSomeFailed when a cohort left cases out
-    if (ParseArguments(arguments, options, failure) && CheckOutputs(options, failure) &&
-        Run(options, failure, status))
-      return status;
-  } catch (const std::bad_alloc&) {
-    failure = {kBadInput, "not enough memory"};
-  }
-  cli::Error(kName, failure.message);
-  return failure.status;
-}
+int main(int argc, char** argv) { return cli::Main(kProgram, argc, argv, kOptions, ParseCheckAndRun); }

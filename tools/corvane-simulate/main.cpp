@@ -1,22 +1,19 @@
 // corvane-simulate: a robot user corrects a case (or a cohort) stroke by
 // stroke through the same case model the window runs, and records how the
 // quality grows with the strokes, per correction mode (see --help).
-#include <cerrno>
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
 #include "CurvePlot.h"
+#include "ToolSteps.h"
 #include "evaluation/Cohort.h"
 #include "evaluation/ResultFiles.h"
 #include "simulation/Curves.h"
 #include "simulation/Rounds.h"
-#include "volume/FileIO.h"
 
 namespace {
 
@@ -30,7 +27,8 @@ constexpr long kMaximumBrush = 100;
 
 const char kHelp[] =
     "usage: corvane-simulate --truth GT --segmentation SEG --references DIR [--rounds N]\n"
-    "                        [--mode semi|semi-mm|manual|both] [--brush R] [--3d] [--target DICE] [--csv FILE]\n"
+    "                        [--mode semi|semi-mm|manual|both] [--brush R] [--3d] [--target DICE] [--csv "
+    "FILE]\n"
     "                        [--plot FILE.png|FILE.svg] [--save-rounds DIR] [--threads N]\n"
     "       corvane-simulate --manifest CASES.csv [--references DIR] [--shard I/N] [...same options]\n"
     "       corvane-simulate --summarize MERGED.csv [--target DICE] [--csv FILE] [--plot FILE]\n"
@@ -67,11 +65,12 @@ const char kHelp[] =
     "--plot draws Dice against strokes (median line and quartile band per mode) as PNG or SVG.\n"
     "--save-rounds DIR keeps DIR/<case>/<mode>/round-NN-segmentation.mhd and round-NN-strokes.mhd.\n"
     "--threads N: the correction's threads (default every core); the numbers never depend on it.\n"
+    "--csv - writes the CSV file to standard output (the summary table is then not printed).\n"
     "\n"
     "Manifest: corvane-evaluate's (columns case, truth, segmentation; optionally references, a\n"
     "folder per case, else --references). --shard I/N takes the cases at positions p (from 0) with\n"
     "p % N == I - 1; the shards' CSV files joined (header once) and given to --summarize give the\n"
-    "summary rows of one run.\n";
+    "summary rows of one run; a shard beyond the number of cases is refused (status 1).\n";
 
 const cli::Program kProgram{kName, kHelp, false, false};
 
@@ -90,7 +89,6 @@ struct Options {
 
 using cli::Fail;
 using cli::Failure;
-using cli::ParseWholeNumber;
 
 bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   std::map<std::string, std::string> values;
@@ -118,28 +116,14 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
     for (const char* name : {"--references", "--rounds", "--mode", "--brush", "--save-rounds", "--threads"})
       if (values.count(name))
         return Fail(failure, kBadArguments, std::string(name) + " does not go with --summarize");
-  long number = 0;
-  if (values.count("--rounds")) {
-    if (!ParseWholeNumber(values["--rounds"], 0, kMaximumRounds, number))
-      return Fail(failure, kBadArguments,
-                  "--rounds must be a whole number from 0 to " + std::to_string(kMaximumRounds) + ", not '" +
-                      values["--rounds"] + "'");
-    o.settings.rounds = static_cast<int>(number);
-  }
-  if (values.count("--brush")) {
-    if (!ParseWholeNumber(values["--brush"], 1, kMaximumBrush, number))
-      return Fail(failure, kBadArguments,
-                  "--brush must be a whole number from 1 to " + std::to_string(kMaximumBrush) + ", not '" +
-                      values["--brush"] + "'");
-    o.settings.brushRadius = static_cast<int>(number);
-  }
-  if (values.count("--threads")) {
-    if (!ParseWholeNumber(values["--threads"], 1, kMaximumThreads, number))
-      return Fail(failure, kBadArguments,
-                  "--threads must be a whole number from 1 to " + std::to_string(kMaximumThreads) +
-                      ", not '" + values["--threads"] + "'");
-    o.settings.threads = static_cast<int>(number);
-  }
+  long rounds = o.settings.rounds, brush = o.settings.brushRadius, threads = o.settings.threads;
+  if (!cli::NumberOption(a, "--rounds", 0, kMaximumRounds, rounds, failure) ||
+      !cli::NumberOption(a, "--brush", 1, kMaximumBrush, brush, failure) ||
+      !cli::NumberOption(a, "--threads", 1, kMaximumThreads, threads, failure))
+    return false;
+  o.settings.rounds = static_cast<int>(rounds);
+  o.settings.brushRadius = static_cast<int>(brush);
+  o.settings.threads = static_cast<int>(threads);
   if (values.count("--target")) {
     const std::string& text = values["--target"];
     char* end = nullptr;
@@ -158,24 +142,18 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
   if (!o.plot.empty() && !plot::PlotFormatSupported(o.plot, error))
     return Fail(failure, kBadArguments, error);
   // Outputs that cannot be written are told before any round is run.
-  for (const std::string& path : {o.csv, o.plot})
-    if (!path.empty())
-      if (const std::string problem = cli::CheckOutput(path, false); !problem.empty())
-        return Fail(failure, kCannotWrite, problem);
-  return true;
+  return cli::CheckOutputs({o.csv}, true, failure) && cli::CheckOutputs({o.plot}, false, failure);
 }
 
+// The CSV file is put in place once the plot is written, so that a failed run leaves both as they were.
 bool WriteOutputs(const Options& o, const std::string& csv,
-                  const std::vector<simulation::SummaryRow>& summary, Failure& failure) {
-  StagedFile file(o.csv);
-  if (!o.csv.empty() && (!file.Create() || !file.Write(csv) || !file.Finish()))
-    return Fail(failure, kCannotWrite, "cannot write '" + o.csv + "': " + file.Error());
+                  const std::vector<simulation::SummaryRow>& summary, cli::TextOutputs& outputs,
+                  Failure& failure) {
+  if (!outputs.Add(o.csv, csv, failure)) return false;
   std::string error;
   if (!o.plot.empty() && !plot::WritePlot(o.plot, simulation::DiceCurves(summary), error))
     return Fail(failure, kCannotWrite, error);
-  if (!o.csv.empty() && !file.Commit())
-    return Fail(failure, kCannotWrite, "cannot write '" + o.csv + "': " + file.Error());
-  return true;
+  return outputs.Commit(failure);
 }
 
 // What a reader of the terminal wants: per mode, the Dice before and after and the strokes to the target.
@@ -214,47 +192,39 @@ bool Run(const Options& o, Failure& failure) {
     std::vector<evaluation::CohortCase> cases;
     if (!o.truth.empty()) {
       cases.push_back({o.segmentation, o.segmentation, o.truth, o.segmentation, ""});
-    } else {
-      std::vector<evaluation::CohortCase> all;
-      if (!evaluation::ReadManifest(o.manifest, all, error)) return Fail(failure, kBadInput, error);
-      if (o.shard.empty()) {
-        cases = all;
-      } else {
-        int index = 0, count = 0;
-        if (!evaluation::ParseShard(o.shard, index, count, error)) return Fail(failure, kBadArguments, error);
-        for (std::size_t p : evaluation::ShardPositions(all.size(), index, count)) cases.push_back(all[p]);
-      }
+    } else if (!cli::ManifestCases(o.manifest, o.shard, cases, failure)) {
+      return false;
     }
     for (const auto& c : cases)
       if (simulation::IsStatisticName(c.name))
         return Fail(failure, kBadInput, "the case name '" + c.name + "' is kept for the summary rows");
     simulation::CaseReport report;
-    const bool done =
-        simulation::SimulateCases(cases, o.references, o.modes, o.settings, rows, error, &report);
+    bool done = true;
+    {
+      // Case by case, as SimulateCases takes them, so that the progress line can count them.
+      cli::Progress progress(kName, "cases", static_cast<long>(cases.size()));
+      for (std::size_t i = 0; i < cases.size() && done; ++i) {
+        done = simulation::SimulateCases({cases[i]}, o.references, o.modes, o.settings, rows, error, &report);
+        progress.Update(static_cast<long>(i + 1));
+      }
+    }
     for (const std::string& warning : report.warnings) cli::Notice(kName, "warning: " + warning);
     if (!done) return Fail(failure, kBadInput, error);
   }
   const std::vector<simulation::SummaryRow> summary = simulation::SummaryRows(rows, o.settings.target);
-  if (!WriteOutputs(o, simulation::CsvText(rows, summary), summary, failure)) return false;
-  PrintSummary(summary, o.settings.target);
+  cli::TextOutputs outputs;
+  if (!WriteOutputs(o, simulation::CsvText(rows, summary), summary, outputs, failure)) return false;
+  // Standard output carries either the CSV file that "-" names or the summary.
+  outputs.PrintStdout();
+  if (!outputs.UsesStdout()) PrintSummary(summary, o.settings.target);
   return true;
+}
+
+bool ParseAndRun(const cli::Arguments& arguments, int&, Failure& failure) {
+  Options options;
+  return ParseArguments(arguments, options, failure) && Run(options, failure);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  cli::HandleInterruptions();
-  cli::Arguments arguments;
-  if (const auto status = cli::Parse(kProgram, argc, argv, kOptions, arguments)) return *status;
-  ReuseVolumeMemory();
-  Options options;
-  Failure failure{0, ""};
-  try {
-    if (ParseArguments(arguments, options, failure) && Run(options, failure)) return 0;
-  } catch (const std::bad_alloc&) {
-    failure = {kBadInput, "not enough memory"};
-  }
-  std::fflush(stdout);
-  cli::Error(kName, failure.message);
-  return failure.status;
-}
+int main(int argc, char** argv) { return cli::Main(kProgram, argc, argv, kOptions, ParseAndRun); }

@@ -1,6 +1,6 @@
 // corvane-volume: inspect any volume Corvane reads, or convert it losslessly
 // (see --help).
-#include <nifti1_io.h>
+#include <nifti2_io.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,11 +8,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "CommandLine.h"
+#include "volume/DicomScan.h"
 #include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
 #include "volume/Readers.h"
@@ -140,8 +142,22 @@ std::string NiftiDataType(const std::string& path) {
   return type;
 }
 
-// The element type stored in the file, as the format spells it; "unknown" for
-// formats whose stored type the readers do not report.
+// The element type of a DICOM object's pixels: of the chosen file when it is
+// an image or a segmentation, else of the series the path designates.
+std::string DicomStoredType(const std::string& path) {
+  std::error_code ec;
+  dicom::DicomInstance instance;
+  if (!std::filesystem::is_directory(path, ec) && dicom::ReadDicomInstance(path, &instance) &&
+      instance.bitsAllocated > 0)
+    return dicom::StoredPixelType(instance);
+  dicom::DicomStack stack;
+  std::string why;
+  if (dicom::LocateDicomStack(path, &stack, &why) && !stack.instances.empty())
+    return dicom::StoredPixelType(stack.instances.front());
+  return {};
+}
+
+// The element type stored in the file, as the format spells it.
 std::string StoredType(const std::string& path) {
   switch (FormatForPath(path)) {
     case VolumeFormat::ByteRaw:
@@ -152,9 +168,13 @@ std::string StoredType(const std::string& path) {
       return MetaImageElementType(path);
     case VolumeFormat::AnalyzeNifti:
       return NiftiDataType(path);
-    default:
-      return "unknown";
+    case VolumeFormat::Image2048:
+      return "uint16";  // big-endian
+    case VolumeFormat::DicomSeries:
+      if (std::string type = DicomStoredType(path); !type.empty()) return type;
+      break;
   }
+  return "unknown";
 }
 
 bool Info(const std::string& path, bool first) {

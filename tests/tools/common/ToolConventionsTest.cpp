@@ -3,6 +3,7 @@
 // FIFOs or folders, suffixes, and checks of the output before any work.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -369,6 +370,70 @@ TEST_F(ToolConventions, InputsInTheWrongRoleAreToldAndTheRunGoesOn) {
   EXPECT_EQ(Lines(failing.err), 1) << failing.err;  // no notice about the image, only the failure
 }
 
+// A run on a terminal: any progress line of `program` is drawn in place and
+// cleared at the end; when the run lasted well over a second, one was drawn.
+void ExpectProgressDrawnAndCleared(const Result& r, const std::string& line, double seconds) {
+  const std::size_t first = r.err.find(line);
+  if (seconds > 1.6) {
+    EXPECT_NE(first, std::string::npos) << seconds << " s: " << r.err;
+  }
+  for (std::size_t at = first; at != std::string::npos; at = r.err.find(line, at + 1))
+    EXPECT_EQ(r.err.substr(at - 4, 4), "\r\033[K") << r.err;
+  if (first != std::string::npos) {
+    EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\033[K") << r.err;
+  }
+}
+
+double SecondsOf(const std::function<Result()>& run, Result& result) {
+  const auto start = std::chrono::steady_clock::now();
+  result = run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(ToolConventions, LongWorkShowsAProgressLineOnATerminalOnly) {
+  // A cohort of one case measured many times: enough work for over a second on one thread.
+  CVoxel truth(160, 160, 64), seg(160, 160, 64);
+  for (int z = 8; z < 56; ++z)
+    for (int y = 20; y < 140; ++y)
+      for (int x = 20; x < 140; ++x) {
+        truth.At(x, y, z) = (x - 80) * (x - 80) + (y - 80) * (y - 80) < 3600 ? 1 : 0;
+        seg.At(x, y, z) = (x - 84) * (x - 84) + (y - 80) * (y - 80) < 3500 ? 1 : 0;
+      }
+  toolrun::WriteMetaImage(P("truth.mhd"), truth);
+  toolrun::WriteMetaImage(P("big.mhd"), seg);
+  std::ofstream manifest(P("cases.csv"));
+  manifest << "case,truth,segmentation\n";
+  for (int i = 1; i <= 40; ++i) manifest << "c" << i << ",truth.mhd,big.mhd\n";
+  manifest.close();
+  const std::vector<std::string> args{"--manifest", P("cases.csv"), "--threads", "1"};
+  Result onTerminal;
+  const double seconds = SecondsOf(
+      [&] { return toolrun::RunOnTerminal(CORVANE_EVALUATE_EXE, args, scratch_.Root()); }, onTerminal);
+  ASSERT_EQ(onTerminal.status, 0) << onTerminal.err;
+  ExpectProgressDrawnAndCleared(onTerminal, "corvane-evaluate: cases ", seconds);
+  // Standard output is the same, and a file as standard error gets no progress line.
+  const Result inFiles = Run(CORVANE_EVALUATE_EXE, args);
+  EXPECT_EQ(inFiles.out, onTerminal.out);
+  EXPECT_EQ(inFiles.err, "");
+  std::vector<std::string> quiet{"-q"};
+  quiet.insert(quiet.end(), args.begin(), args.end());
+  EXPECT_EQ(toolrun::RunOnTerminal(CORVANE_EVALUATE_EXE, quiet, scratch_.Root()).err, "");
+
+  // A semi-automatic correction: its log lines on standard output, the progress on the terminal.
+  ASSERT_EQ(Run(CORVANE_PHANTOM_EXE, {"--out", P("case"), "--references", "12"}).status, 0);
+  const std::vector<std::string> correct{"--segmentation", P("case/segmentation.mhd"),
+                                         "--scribbles",    P("case/scribbles.mhd"),
+                                         "--references",   P("case/references"),
+                                         "--output",       P("fixed.mhd"),
+                                         "--threads",      "1"};
+  Result corrected;
+  const double correcting = SecondsOf(
+      [&] { return toolrun::RunOnTerminal(CORVANE_CORRECT_EXE, correct, scratch_.Root()); }, corrected);
+  ASSERT_EQ(corrected.status, 0) << corrected.err;
+  EXPECT_NE(corrected.out.find("Final result is computed...\n"), std::string::npos) << corrected.out;
+  ExpectProgressDrawnAndCleared(corrected, "corvane-correct: correcting, ", correcting);
+}
+
 // Starts a program without waiting for it.
 pid_t Start(const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -440,6 +505,99 @@ TEST_F(ToolConventions, AnInterruptedPhantomLeavesNoHalfCase) {
   for (const auto& e : fs::directory_iterator(dir_.Root()))
     if (e.path().filename().string().rfind(".case", 0) == 0) left.push_back(e.path().string());
   EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+// What a child process writes on its standard error, a pseudo-terminal.
+std::string TerminalOf(const std::function<void()>& child) {
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    child();
+    std::fflush(stderr);
+    ::_exit(0);
+  }
+  std::string seen;
+  char buffer[1024];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+    if (n > 0) seen.append(buffer, static_cast<std::size_t>(n));
+  ::close(terminal);
+  ::waitpid(pid, nullptr, 0);
+  return seen;
+}
+
+void Wait(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+constexpr const char* kClear = "\r\033[K";
+
+TEST(ProgressLine, IsDrawnOnATerminalOnceTheWorkLastsASecondAndClearedAtItsEnd) {
+  const std::string counted = TerminalOf([] {
+    cli::Progress progress("prog", "cases", 3);
+    progress.Update(1);
+    Wait(600);
+    progress.Update(2);  // still within the first second: nothing drawn yet
+    Wait(900);
+    progress.Update(3);
+    Wait(400);
+  });
+  // Drawn in place, never on a line of its own; the last drawing is cleared.
+  EXPECT_EQ(counted.find("1/3"), std::string::npos) << counted;
+  EXPECT_EQ(counted.rfind(std::string(kClear) + "prog: cases 2/3", 0), 0u) << counted;
+  EXPECT_NE(counted.find(std::string(kClear) + "prog: cases 3/3"), std::string::npos) << counted;
+  EXPECT_EQ(counted.substr(counted.size() - 4), kClear) << counted;
+  EXPECT_EQ(counted.find('\n'), std::string::npos) << counted;
+  // Work of unknown size counts its seconds.
+  const std::string uncounted = TerminalOf([] {
+    cli::Progress progress("prog", "correcting");
+    Wait(1300);
+  });
+  EXPECT_EQ(uncounted.rfind(std::string(kClear) + "prog: correcting, 1 s", 0), 0u) << uncounted;
+  // Work done within a second draws nothing.
+  EXPECT_EQ(TerminalOf([] {
+              cli::Progress progress("prog", "cases", 3);
+              progress.Update(3);
+            }),
+            "");
+}
+
+TEST(ProgressLine, MakesRoomForMessagesAndIsSilencedByQuietOrAFile) {
+  const std::string told = TerminalOf([] {
+    cli::Progress progress("prog", "cases", 2);
+    Wait(1300);
+    cli::Error("prog", "case 1: cannot read it");
+    cli::PrintOut("a row\n");
+    Wait(400);
+  });
+  // The line is cleared before each message, then drawn again.
+  const std::size_t error = told.find("prog: case 1: cannot read it\r\n");
+  ASSERT_NE(error, std::string::npos) << told;
+  EXPECT_EQ(told.substr(error - 4, 4), kClear) << told;
+  EXPECT_NE(told.find("\r\na row\r\n"), std::string::npos) << told;
+  EXPECT_NE(told.find(std::string(kClear) + "prog: cases 0/2", error), std::string::npos) << told;
+  EXPECT_EQ(told.substr(told.size() - 4), kClear) << told;
+
+  EXPECT_EQ(TerminalOf([] {
+              cli::SetQuiet(true);
+              cli::Progress progress("prog", "cases", 2);
+              Wait(1300);
+            }),
+            "");
+  // Standard error on a pipe or a file: no progress line.
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe[1], STDERR_FILENO);
+    {
+      cli::Progress progress("prog", "cases", 2);
+      Wait(1300);
+    }
+    ::_exit(0);
+  }
+  ::close(pipe[1]);
+  char byte = 0;
+  EXPECT_EQ(::read(pipe[0], &byte, 1), 0);
+  ::close(pipe[0]);
+  ::waitpid(pid, nullptr, 0);
 }
 
 // Every program sets up its interruption handling first and may fork the

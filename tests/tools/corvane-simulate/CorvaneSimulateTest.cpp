@@ -212,6 +212,27 @@ TEST_F(CorvaneSimulate, RefusesBadArgumentsAndInputsAndWritesNothing) {
   EXPECT_EQ(Simulate({"--summarize", (dir_ / "missing.csv").string()}).status, 2);
 }
 
+// "--csv -" puts the CSV file on standard output, as corvane-evaluate's does,
+// and a shard beyond the number of cases is refused before any round runs.
+TEST_F(CorvaneSimulate, WritesTheCsvToStandardOutputAndRefusesAnEmptyShard) {
+  auto arguments = OneCase("-");
+  arguments[9] = "1";  // --rounds
+  const auto r = Simulate(arguments);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("case,mode,round,strokes,", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find("dice last"), std::string::npos) << r.out;  // no summary table
+  EXPECT_FALSE(fs::exists(dir_ / "-"));
+  EXPECT_FALSE(fs::exists(fs::current_path() / "-"));
+
+  const auto beyond = Simulate({"--manifest", (cases_ / "cohort.csv").string(), "--references",
+                                (cases_ / "case3" / "references").string(), "--shard", "5/5", "--csv",
+                                (dir_ / "shard.csv").string()});
+  EXPECT_EQ(beyond.status, 1);
+  EXPECT_EQ(beyond.err, "corvane-simulate: shard 5/5 holds no case: the manifest lists 3 cases\n");
+  EXPECT_EQ(beyond.out, "");
+  EXPECT_FALSE(fs::exists(dir_ / "shard.csv"));
+}
+
 #ifdef CORVANE_PLOT_PNG
 TEST_F(CorvaneSimulate, DrawsAPngWithoutADisplay) {
   auto arguments = OneCase((dir_ / "out.csv").string());

@@ -44,6 +44,19 @@ class Tool : public ::testing::Test {
     return run;
   }
   std::string Quoted(const std::string& name) { return "'" + dir.Path(name) + "'"; }
+  // A DICOM series in t2/ and seg.dcm, a segmentation of it with two voxels
+  // inside; the series' files (none when a write failed).
+  std::vector<std::string> WriteSeriesAndSegmentation() {
+    const auto files = testdicom::WriteSeries(dir.Path("t2"), testdicom::SeriesLayout{});
+    if (files.empty()) return {};
+    const CVoxel image(files[0]);
+    CVoxel label(image.X, image.Y, image.Z);
+    label.CopyGeometry(image);
+    label.At(1, 2, 3) = 1;
+    label.At(4, 2, 3) = 1;
+    if (!SaveDicomSegmentation(label, files[0], SegAlgorithm::Manual, dir.Path("seg.dcm"))) return {};
+    return files;
+  }
   TempDir dir;
 };
 
@@ -89,24 +102,53 @@ TEST_F(Tool, InfoPrintsNameTypeAndSixLines) {
 }
 
 TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
-  const auto files = testdicom::WriteSeries(dir.Path("t2"), testdicom::SeriesLayout{});
-  ASSERT_FALSE(files.empty());
-  const CVoxel image(files[0]);
-  CVoxel label(image.X, image.Y, image.Z);
-  label.CopyGeometry(image);
-  label.At(1, 2, 3) = 1;
-  label.At(4, 2, 3) = 1;
-  ASSERT_TRUE(SaveDicomSegmentation(label, files[0], SegAlgorithm::Manual, dir.Path("seg.dcm")));
+  ASSERT_FALSE(WriteSeriesAndSegmentation().empty());
   const Result run = Call("info " + Quoted("seg.dcm"));
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("file " + dir.Path("seg.dcm") +
-                         "\nDICOM Segmentation: segment \"Prostate\" (first of 1), 6 of its 6 frames, of series " +
-                         testdicom::SeriesLayout{}.seriesUid + "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      run.out.find("file " + dir.Path("seg.dcm") +
+                   "\nDICOM Segmentation: segment \"Prostate\" (first of 1), 6 of its 6 frames, of series " +
+                   testdicom::SeriesLayout{}.seriesUid + "\n"),
+      std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("\nsize 12 10 6\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\nrange 0 1\nnonzero 2\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, "");
+}
+
+// The "type" line of info names the element type the file stores, for every
+// format Corvane reads; several paths print one block each.
+TEST_F(Tool, InfoNamesTheStoredTypeOfEveryFormat) {
+  const std::vector<std::string> series = WriteSeriesAndSegmentation();
+  ASSERT_FALSE(series.empty());
+  // The 12-byte header of the byte format, then X * Y * Z bytes.
+  WriteFile(dir.Path("b.bin"), Bytes<std::int32_t>({2, 1, 1}) + std::string("\x03\x00", 2));
+  WriteFile(dir.Path("v.raw"), LongRaw({1, 1, 1, 0, 0, 0}, 2, 1, 1, {0, 9}));
+  ASSERT_EQ(Call("convert " + Quoted("v.raw") + " " + Quoted("v.nii.gz")).status, 0);
+  ASSERT_EQ(Call("convert " + Quoted("v.raw") + " " + Quoted("v.mha")).status, 0);
+  // The 2048 x 2048 big-endian image.
+  WriteFile(dir.Path("x.IMG"), std::string(std::size_t{2048} * 2048 * 2, '\0'));
+  const std::vector<std::pair<std::string, std::string>> expected{{"t2", "uint16"},
+                                                                  {series[2], "uint16"},
+                                                                  {dir.Path("seg.dcm"), "bit"},
+                                                                  {dir.Path("b.bin"), "uint8"},
+                                                                  {dir.Path("v.raw"), "int16"},
+                                                                  {dir.Path("v.nii.gz"), "INT16"},
+                                                                  {dir.Path("v.mha"), "MET_SHORT"},
+                                                                  {dir.Path("x.IMG"), "uint16"}};
+  std::string paths, blocks;
+  for (const auto& [path, type] : expected) {
+    const std::string full = path.front() == '/' ? path : dir.Path(path);
+    const Result run = Call("info '" + full + "'");
+    EXPECT_EQ(run.status, 0) << path << run.err;
+    EXPECT_EQ(run.out.rfind("file " + full + "\n", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("\ntype " + type + "\n"), std::string::npos) << path << "\n" << run.out;
+    paths += " '" + full + "'";
+    blocks += (blocks.empty() ? "" : "\n") + run.out;
+  }
+  const Result all = Call("info" + paths);
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.out, blocks);
 }
 
 TEST_F(Tool, ConvertToNiftiKeepsVoxelsAndGeometry) {
