@@ -563,20 +563,8 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
     std::error_code ec;
     if (!std::filesystem::is_directory(folder, ec)) return false;
   }
-<<<<<<< HEAD
   // The folder is read by a child process, which sends back the volume (or
   // the stack of plain images to read here) or why it could not be read.
-=======
-  // GDCM as distributed checks some impossible states of its parser with
-  // assertions that end the process. Files from a USB stick or a PACS must
-  // not take the program down with them: the folder is read by a child
-  // process, which sends back the volume or why it could not be read.
-  int fds[2];
-  if (::pipe(fds) != 0) return Refuse(volume, sink, what, folder, "no process could be started to read it");
-  // Output still buffered here would be written a second time should the
-  // child flush its copy (a library's message on std::cerr flushes stdout).
-  std::fflush(nullptr);
->>>>>>> cli2
   const int voxels = OpenVoxelChannel();
   std::string report;
   const IsolatedOutcome run =
