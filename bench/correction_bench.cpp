@@ -370,7 +370,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "correction-bench: %s\n", error.c_str());
     return 2;
   }
-  const int used = fusion::ResolveThreadCount(threads);
+  const int used = geometry::ResolveThreadCount(threads);
   std::printf("case: %s, %d x %d x %d voxels, %zu references\n", c.description.c_str(), c.segmentation.X,
               c.segmentation.Y, c.segmentation.Z, c.referencePaths.size());
   std::printf("machine: %u cores; production threads: %d\n", std::thread::hardware_concurrency(), used);

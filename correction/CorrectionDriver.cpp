@@ -21,7 +21,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   const VolumeLoader& load = reading.load;
   LogSink& log = reports.log;
   MessageSink& messages = reports.messages;
-  const int threads = fusion::ResolveThreadCount(p.threads);
+  const int threads = geometry::ResolveThreadCount(p.threads);
   StageClock clock(reports.times);
   C3DPoint boxMinimum, boxMaximum;
   EnlargedBoundingBox(segmentation, p.referenceBoxMargin, boxMinimum, boxMaximum);

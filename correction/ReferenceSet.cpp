@@ -363,7 +363,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
   std::vector<char> done(n, 0);
   std::vector<ReferenceProblem> problems(n, ReferenceProblem::Unreadable);
   std::vector<CorrectionTimes> spent(n);
-  fusion::ParallelFor(fusion::ResolveThreadCount(run.threads), static_cast<int>(n), [&](int index) {
+  geometry::ParallelFor(geometry::ResolveThreadCount(run.threads), static_cast<int>(n), [&](int index) {
     const std::size_t i = static_cast<std::size_t>(index);
     StageClock step(&spent[i]);
     // Without a cache the label is made into what a cache keeps all the same:

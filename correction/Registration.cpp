@@ -433,7 +433,7 @@ using PreImagesFunction = void (*)(const double*, RowStart, int, double*, double
 
 void PreImages(const double* m, RowStart row, int n, double* i, double* j, double* k) {
   static const PreImagesFunction chosen =
-      fusion::ForInstructionSet<PreImagesFunction>(&PreImagesBaseline, &PreImagesAvx2, &PreImagesAvx512);
+      geometry::ForInstructionSet<PreImagesFunction>(&PreImagesBaseline, &PreImagesAvx2, &PreImagesAvx512);
   chosen(m, row, n, i, j, k);
 }
 

@@ -164,7 +164,7 @@ void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& fo
   metrics.assign(cases.size(), CaseMetrics{});
   errors.assign(cases.size(), std::string());
   std::vector<std::vector<std::string>> told(cases.size());
-  fusion::ParallelFor(fusion::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
+  geometry::ParallelFor(geometry::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
     const std::size_t k = static_cast<std::size_t>(i);
     if (!EvaluateFiles(cases[k].truthPath, cases[k].segmentationPath, foreground, metrics[k], errors[k], &told[k]) &&
         errors[k].empty())

@@ -47,7 +47,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
   const int Y = interactionMap.Y;
 
   // Slices are independent: each voxel's result depends only on that voxel.
-  fusion::ParallelFor(fusion::ResolveThreadCount(parameters.threads), interactionMap.Z, [&](int z) {
+  geometry::ParallelFor(geometry::ResolveThreadCount(parameters.threads), interactionMap.Z, [&](int z) {
     std::vector<int> rowWindows;
     std::vector<int> containing;
     rowWindows.reserve(static_cast<std::size_t>(windows));

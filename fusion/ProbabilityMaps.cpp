@@ -175,7 +175,8 @@ __attribute__((target("avx2"))) void RunKernelAvx2(const KernelJob& job) { SumKe
 __attribute__((target("avx512f"))) void RunKernelAvx512(const KernelJob& job) { SumKernelOf(job); }
 
 void RunKernel(const KernelJob& job) {
-  static const auto kernel = ForInstructionSet(&RunKernelBaseline, &RunKernelAvx2, &RunKernelAvx512);
+  static const auto kernel =
+      geometry::ForInstructionSet(&RunKernelBaseline, &RunKernelAvx2, &RunKernelAvx512);
   kernel(job);
 }
 
@@ -422,7 +423,7 @@ __attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const 
 void CountTranslations(const RowPrefixes& prefixes, const CLabelRuns& runs, const Translations& t,
                        const C3DPoint& window, const C3DPoint& base, std::int64_t* counts) {
   static const CountFunction count =
-      ForInstructionSet<CountFunction>(&CountBaseline, &CountAvx2, &CountAvx512);
+      geometry::ForInstructionSet<CountFunction>(&CountBaseline, &CountAvx2, &CountAvx512);
   count(prefixes, runs, t, window, base, counts);
 }
 
@@ -481,7 +482,7 @@ std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const 
   const int items = (groups + kMaxPassChunks - 1) / kMaxPassChunks;
   std::vector<double> scores(static_cast<std::size_t>(items) * kMaxPassChunks * kLanes);
   const std::size_t voxels = w.terms.size();
-  ParallelFor(threads, items, [&](int item) {
+  geometry::ParallelFor(threads, items, [&](int item) {
     const int firstGroup = item * kMaxPassChunks;
     KernelJob job;
     job.terms = w.terms.data();
@@ -541,7 +542,7 @@ Ranking RankReferences(const RegionInputs& in, const Translations& t, const std:
     const RowPrefixes prefixes =
         PrefixesOf(w, packing, in.size, std::max(t.x.size() > 1 ? t.x[1] - t.x[0] : 1, 1), nx);
     const std::size_t lines = t.y.size() * t.z.size();
-    ParallelFor(threads, R, [&](int r) {
+    geometry::ParallelFor(threads, R, [&](int r) {
       std::vector<std::int64_t> counts(lines * static_cast<std::size_t>(prefixes.vectors) * kLanes);
       CountTranslations(prefixes, runs[static_cast<std::size_t>(r)], t, in.size, in.base, counts.data());
       kept[static_cast<std::size_t>(r)] = Candidates(counts, t, packing, w, prefixes.vectors, in.parameters);
@@ -677,7 +678,7 @@ CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const Regi
                                    const BoxedReferences& references,
                                    const CorrectionParameters& parameters) {
   const std::vector<CLabelRuns>& runs = references.labels;
-  const int threads = fusion::ResolveThreadCount(parameters.threads);
+  const int threads = geometry::ResolveThreadCount(parameters.threads);
   const int voters = std::min(static_cast<int>(runs.size()), std::max(parameters.votingReferences, 0));
   const C3DPoint& range = parameters.translationRange;
   const C3DPoint& step = parameters.translationStep;

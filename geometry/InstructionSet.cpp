@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace fusion {
+namespace geometry {
 
 namespace {
 
@@ -32,4 +32,4 @@ InstructionSet BestInstructionSet() {
   return best;
 }
 
-}  // namespace fusion
+}  // namespace geometry

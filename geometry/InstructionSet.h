@@ -4,7 +4,7 @@
 // never depend on the choice.
 #pragma once
 
-namespace fusion {
+namespace geometry {
 
 enum class InstructionSet { Baseline, Avx2, Avx512 };
 
@@ -24,4 +24,4 @@ F ForInstructionSet(F baseline, F avx2, F avx512) {
   return baseline;
 }
 
-}  // namespace fusion
+}  // namespace geometry

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace fusion {
+namespace geometry {
 
 int ResolveThreadCount(int requested) {
   if (requested > 0) return requested;
@@ -45,4 +45,4 @@ void ParallelFor(int threads, int count, const std::function<void(int)>& work) {
   if (error) std::rethrow_exception(error);
 }
 
-}  // namespace fusion
+}  // namespace geometry

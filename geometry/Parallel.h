@@ -4,7 +4,7 @@
 
 #include <functional>
 
-namespace fusion {
+namespace geometry {
 
 // The number of threads a run uses: `requested` when it is positive, else every
 // core the machine reports (at least 1).
@@ -16,4 +16,4 @@ int ResolveThreadCount(int requested);
 // indices are then skipped).
 void ParallelFor(int threads, int count, const std::function<void(int)>& work);
 
-}  // namespace fusion
+}  // namespace geometry

@@ -322,7 +322,7 @@ TEST(OracleEqualityFast, OneRegistrationTargetSharedByThreads) {
     for (int dy = -1; dy <= 1; ++dy)
       for (int dz = 0; dz <= 1; ++dz) sources.push_back(block({20 + dx, 18 + dy, 11 + dz}));
   std::vector<oracle::Matrix4> matrices(sources.size());
-  fusion::ParallelFor(4, static_cast<int>(sources.size()), [&](int i) {
+  geometry::ParallelFor(4, static_cast<int>(sources.size()), [&](int i) {
     vtkNew<vtkMatrix4x4> m;
     RegisterSurfaces(CBoundaryPoints(sources[static_cast<std::size_t>(i)]), target, *m, 100,
                      LandmarkMode::Affine);
