@@ -498,15 +498,18 @@ void CVoxelSliceViewer::UpdateReadouts(int px, int py) {
   }
 }
 
+void CVoxelSliceViewer::OpenStroke() {
+  if (m_strokeOpen) return;
+  m_strokeOpen = true;
+  if (m_strokeListener) m_strokeListener->StrokeBegins();
+}
+
 void CVoxelSliceViewer::OnLButtonDown(const CMouseKeys& keys, int px, int py) {
   m_leftDown = true;
   m_lastX = px;
   m_lastY = py;
   if (m_marking) {
-    if (!m_strokeOpen) {
-      m_strokeOpen = true;
-      if (m_strokeListener) m_strokeListener->StrokeBegins();
-    }
+    OpenStroke();
     PaintAt(keys, px, py);
     Repaint();
   }
@@ -524,7 +527,12 @@ void CVoxelSliceViewer::OnLButtonUp(int px, int py) {
 
 void CVoxelSliceViewer::OnMouseMove(const CMouseKeys& keys, int px, int py) {
   if (HasUsableImage() && m_bitmapReady) {
-    if (m_leftDown && m_marking && keys.leftButton) PaintAt(keys, px, py);
+    if (m_leftDown && m_marking && keys.leftButton) {
+      // Marking may have been ticked during the drag: what is painted from
+      // here on is a stroke the owner hears of (and can undo), like any other.
+      OpenStroke();
+      PaintAt(keys, px, py);
+    }
     if (m_rightDown) {
       m_panX = SaturatedAdd(m_panX, TruncToInt((static_cast<double>(m_lastX) - px) * m_zoom));
       m_panY = SaturatedAdd(m_panY, TruncToInt((static_cast<double>(m_lastY) - py) * m_zoom));

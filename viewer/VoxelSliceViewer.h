@@ -237,6 +237,8 @@ class CVoxelSliceViewer {
   const std::uint8_t* GreyLevels();
 
   bool PaintBrush(int h, int v, std::int16_t value, bool brush3D);
+  // Tells the stroke listener a stroke begins, unless one is open.
+  void OpenStroke();
   void PaintAt(const CMouseKeys& keys, int px, int py);
   void UpdateReadouts(int px, int py);
 

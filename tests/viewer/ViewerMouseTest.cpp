@@ -195,10 +195,18 @@ TEST_F(Brush, TheListenerHearsEachStrokeFromPressToRelease) {
   viewer.SetMarking(false, false, 1.0f);
   Click(4, 4);
   EXPECT_EQ(listener.events, "<><>");
-  viewer.SetStrokeListener(nullptr);
+  // Marking ticked during a drag: what is painted from then on is a stroke.
+  viewer.OnLButtonDown({.leftButton = true}, 4, 4);
   viewer.SetMarking(true, false, 1.0f);
-  Click(4, 4);
   EXPECT_EQ(listener.events, "<><>");
+  viewer.OnMouseMove({.leftButton = true}, 5, 4);
+  viewer.OnMouseMove({.leftButton = true}, 6, 4);
+  EXPECT_EQ(listener.events, "<><><");
+  viewer.OnLButtonUp(6, 4);
+  EXPECT_EQ(listener.events, "<><><>");
+  viewer.SetStrokeListener(nullptr);
+  Click(4, 4);
+  EXPECT_EQ(listener.events, "<><><>");
 }
 
 TEST_F(Brush, PaintingTruncatesWhereThePictureRounds) {
