@@ -23,6 +23,17 @@
 
 namespace {
 
+// The state in the recovery file at `path` (a failure to decode fails the test).
+CRecoveryState ReadRecoveryFile(const std::string& path) {
+  const std::string bytes = testfiles::ReadFile(path);
+  CRecoveryState state;
+  std::string error;
+  EXPECT_TRUE(
+      DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state, error))
+      << error;
+  return state;
+}
+
 using sessiontest::MakeBox;
 using sessiontest::SessionFixture;
 using testfiles::TempDir;
@@ -58,12 +69,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
     store.Submit(SnapshotWithImage("a.mhd"));
     store.Submit(SnapshotWithImage("b.mhd"));
     ASSERT_TRUE(store.Flush());
-    const std::string bytes = testfiles::ReadFile(file);
-    CRecoveryState state;
-    std::string error;
-    ASSERT_TRUE(
-        DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state, error))
-        << error;
+    const CRecoveryState state = ReadRecoveryFile(file);
     EXPECT_EQ(state.imagePath, "b.mhd") << "the newest state is on the disk";
     ASSERT_TRUE(::stat(file.c_str(), &info) == 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -109,15 +115,7 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
   CRecoveryStore store(dir.Path("recovery"));
   auto whole = std::make_shared<CVoxel>(8, 8, 2);
   CVoxel expected(8, 8, 2);
-  const auto read = [&] {
-    const std::string bytes = testfiles::ReadFile(store.FilePath());
-    CRecoveryState state;
-    std::string error;
-    EXPECT_TRUE(
-        DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state, error))
-        << error;
-    return state;
-  };
+  const auto read = [&] { return ReadRecoveryFile(store.FilePath()); };
   CRecoverySnapshot first = SnapshotWithImage("a.mhd");
   first.state.strokeMap = whole;
   whole.reset();
@@ -240,13 +238,7 @@ class CaseRecoveryTest : public SessionFixture {
  protected:
   CRecoveryState ReadBack(CCaseRecovery& recovery) {
     EXPECT_TRUE(recovery.Store().Flush());
-    const std::string bytes = testfiles::ReadFile(recovery.Store().FilePath());
-    CRecoveryState state;
-    std::string error;
-    EXPECT_TRUE(
-        DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state, error))
-        << error;
-    return state;
+    return ReadRecoveryFile(recovery.Store().FilePath());
   }
 };
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <sstream>
 
+#include "tests/volume/ScriptFixtures.h"
 #include "tests/volume/TestFiles.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -20,24 +21,10 @@ namespace {
 // value(x, y, z) of the fixtures' pattern
 int Pattern(int x, int y, int z) { return x + 10 * y + 100 * z - 50; }
 
-class LibraryReaders : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir = std::make_unique<TempDir>();
-    const std::string command = "/usr/bin/python3 '" CORVANE_FIXTURE_SCRIPT "' '" + dir->Root() + "' > '" +
-                                dir->Path("python.log") + "' 2>&1";
-    written = std::system(command.c_str()) == 0;
-  }
-  static void TearDownTestSuite() { dir.reset(); }
-  void SetUp() override { ASSERT_TRUE(written) << ReadFile(dir->Path("python.log")); }
-
-  static std::string Path(const std::string& name) { return dir->Path(name); }
-  static std::unique_ptr<TempDir> dir;
-  static bool written;
-  RecordingSink sink;
+class LibraryReaders : public testfiles::FilesWrittenByScript<LibraryReaders> {
+ public:
+  static constexpr const char* kScript = CORVANE_FIXTURE_SCRIPT;
 };
-std::unique_ptr<TempDir> LibraryReaders::dir;
-bool LibraryReaders::written = false;
 
 void ExpectPattern(const CVoxel& v) {
   ASSERT_TRUE(v.HasData());

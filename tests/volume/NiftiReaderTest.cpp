@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 
+#include "tests/volume/ScriptFixtures.h"
 #include "tests/volume/TestFiles.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
@@ -21,24 +22,10 @@ using testfiles::WriteFile;
 
 namespace {
 
-class NiftiReader : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir = std::make_unique<TempDir>();
-    const std::string command = "/usr/bin/python3 '" CORVANE_SCALED_NIFTI_SCRIPT "' '" + dir->Root() +
-                                "' > '" + dir->Path("python.log") + "' 2>&1";
-    written = std::system(command.c_str()) == 0;
-  }
-  static void TearDownTestSuite() { dir.reset(); }
-  void SetUp() override { ASSERT_TRUE(written) << ReadFile(dir->Path("python.log")); }
-
-  static std::string Path(const std::string& name) { return dir->Path(name); }
-  static std::unique_ptr<TempDir> dir;
-  static bool written;
-  RecordingSink sink;
+class NiftiReader : public testfiles::FilesWrittenByScript<NiftiReader> {
+ public:
+  static constexpr const char* kScript = CORVANE_SCALED_NIFTI_SCRIPT;
 };
-std::unique_ptr<TempDir> NiftiReader::dir;
-bool NiftiReader::written = false;
 
 std::vector<double> Numbers(const std::string& text) {
   std::vector<double> values;
