@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "volume/ElementConvert.h"
@@ -416,59 +417,85 @@ bool TakeText(std::string_view& in, std::string* text) {
   return true;
 }
 
-// What reading a stack of plain images needs: its size and placement, where
-// each instance's pixels lie, and which frame each slice is.
-void AppendPlainStack(std::string& out, const dicom::DicomStack& stack) {
-  Append(out, stack.columns);
-  Append(out, stack.rows);
-  Append(out, static_cast<std::uint8_t>(stack.hasPlacement));
-  Append(out, stack.axes);
-  Append(out, stack.origin);
-  Append(out, stack.spacing);
-  Append(out, static_cast<std::uint32_t>(stack.instances.size()));
-  for (const dicom::DicomInstance& i : stack.instances) {
-    AppendText(out, i.path);
-    AppendText(out, i.transferSyntaxUid);
-    Append(out, i.rows);
-    Append(out, i.columns);
-    Append(out, i.frames);
-    Append(out, i.plainPixelOffset);
-    Append(out, i.plainPixelLength);
-    Append(out, i.bitsAllocated);
-    Append(out, static_cast<std::uint8_t>(i.signedPixels));
+// The report's two ends: one appends values to the report, the other takes
+// them back in the same order (false once the report runs short).
+struct ReportWriter {
+  std::string& out;
+  template <typename T>
+  bool operator()(T& value) {
+    Append(out, value);
+    return true;
   }
-  Append(out, static_cast<std::uint32_t>(stack.slices.size()));
-  for (const dicom::DicomFrame& f : stack.slices) {
-    Append(out, f.instance);
-    Append(out, f.frame);
-    Append(out, f.slope);
-    Append(out, f.intercept);
+  bool operator()(std::string& text) {
+    AppendText(out, text);
+    return true;
   }
+  bool operator()(bool& flag) {
+    Append(out, static_cast<std::uint8_t>(flag));
+    return true;
+  }
+  // A count of the elements that follow.
+  bool Count(std::size_t& n) {
+    Append(out, static_cast<std::uint32_t>(n));
+    return true;
+  }
+};
+struct ReportReader {
+  std::string_view& in;
+  template <typename T>
+  bool operator()(T& value) {
+    return Take(in, &value);
+  }
+  bool operator()(std::string& text) { return TakeText(in, &text); }
+  bool operator()(bool& flag) {
+    std::uint8_t byte = 0;
+    if (!Take(in, &byte)) return false;
+    flag = byte != 0;
+    return true;
+  }
+  bool Count(std::size_t& n) {
+    std::uint32_t count = 0;
+    if (!Take(in, &count) || count > in.size()) return false;  // each element takes a byte at least
+    n = count;
+    return true;
+  }
+};
+
+// What reading a stack of plain images needs, in report order: its size and
+// placement, where each instance's pixels lie, and which frame each slice is.
+template <typename Io>
+bool TransferPlainStack(Io& io, dicom::DicomStack& stack) {
+  std::size_t instances = stack.instances.size(), slices = stack.slices.size();
+  if (!io(stack.columns) || !io(stack.rows) || !io(stack.hasPlacement) || !io(stack.axes) ||
+      !io(stack.origin) || !io(stack.spacing) || !io.Count(instances))
+    return false;
+  stack.instances.resize(instances);
+  for (dicom::DicomInstance& i : stack.instances) {
+    if (!io(i.path) || !io(i.transferSyntaxUid) || !io(i.rows) || !io(i.columns) || !io(i.frames) ||
+        !io(i.plainPixelOffset) || !io(i.plainPixelLength) || !io(i.bitsAllocated) || !io(i.signedPixels))
+      return false;
+  }
+  if (!io.Count(slices)) return false;
+  stack.slices.resize(slices);
+  for (dicom::DicomFrame& f : stack.slices)
+    if (!io(f.instance) || !io(f.frame) || !io(f.slope) || !io(f.intercept)) return false;
+  return true;
 }
 
+void AppendPlainStack(std::string& out, dicom::DicomStack stack) {
+  ReportWriter writer{out};
+  TransferPlainStack(writer, stack);
+}
+
+// Takes the stack back, checking what the reading here relies on: plain
+// instances of whole frames, slices naming frames that exist.
 bool TakePlainStack(std::string_view& in, dicom::DicomStack* stack) {
-  std::uint8_t placed = 0;
-  std::uint32_t instances = 0, slices = 0;
-  if (!Take(in, &stack->columns) || !Take(in, &stack->rows) || !Take(in, &placed) ||
-      !Take(in, &stack->axes) || !Take(in, &stack->origin) || !Take(in, &stack->spacing) ||
-      !Take(in, &instances) || instances > in.size())
-    return false;
-  stack->hasPlacement = placed != 0;
-  stack->instances.resize(instances);
-  for (dicom::DicomInstance& i : stack->instances) {
-    std::uint8_t isSigned = 0;
-    if (!TakeText(in, &i.path) || !TakeText(in, &i.transferSyntaxUid) || !Take(in, &i.rows) ||
-        !Take(in, &i.columns) || !Take(in, &i.frames) || !Take(in, &i.plainPixelOffset) ||
-        !Take(in, &i.plainPixelLength) || !Take(in, &i.bitsAllocated) || !Take(in, &isSigned) ||
-        i.frames < 1 || !(i.bitsAllocated == 8 || i.bitsAllocated == 16))
-      return false;
-    i.signedPixels = isSigned != 0;
-  }
-  if (!Take(in, &slices) || slices > in.size()) return false;
-  stack->slices.resize(slices);
-  for (dicom::DicomFrame& f : stack->slices) {
-    if (!Take(in, &f.instance) || !Take(in, &f.frame) || !Take(in, &f.slope) || !Take(in, &f.intercept) ||
-        f.instance < 0 || static_cast<std::uint32_t>(f.instance) >= instances || f.frame < 0 ||
+  ReportReader reader{in};
+  if (!TransferPlainStack(reader, *stack)) return false;
+  for (const dicom::DicomInstance& i : stack->instances)
+    if (i.frames < 1 || !(i.bitsAllocated == 8 || i.bitsAllocated == 16)) return false;
+  for (const dicom::DicomFrame& f : stack->slices) {
+    if (f.instance < 0 || static_cast<std::size_t>(f.instance) >= stack->instances.size() || f.frame < 0 ||
         f.frame >= stack->instances[static_cast<std::size_t>(f.instance)].frames)
       return false;
   }
@@ -512,7 +539,7 @@ std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::s
   Append(out, static_cast<std::uint32_t>(sink.messages.size()));
   for (const std::string& m : sink.messages) AppendText(out, m);
   Append(out, outcome);
-  if (outcome == Outcome::kPlainStack) AppendPlainStack(out, stack);
+  if (outcome == Outcome::kPlainStack) AppendPlainStack(out, std::move(stack));
   if (outcome != Outcome::kVoxels) return out;
   Append(out, volume.X);
   Append(out, volume.Y);
