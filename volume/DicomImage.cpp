@@ -369,32 +369,6 @@ bool Take(std::string_view& in, T* value) {
   return true;
 }
 
-// Bounds the address space of the reading process to what it has plus
-// `allowance` bytes. GDCM allocates (and fills) a value of the length a file
-// declares before reading it: a corrupt length of gigabytes would otherwise
-// cost seconds of work and as much memory before the file is found short.
-// (Not under the fuzzer, which is to see the library's allocations as they are.)
-void LimitMemory(std::uint64_t allowance) {
-#ifndef CORVANE_FUZZING
-  std::uint64_t pages = 0;
-  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-    unsigned long long size = 0;
-    if (std::fscanf(f, "%llu", &size) == 1) pages = size;
-    std::fclose(f);
-  }
-  const long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages == 0 || pageSize <= 0) return;
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_AS, &limit) != 0) return;
-  const std::uint64_t wanted = pages * static_cast<std::uint64_t>(pageSize) + allowance;
-  if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max) return;
-  limit.rlim_cur = static_cast<rlim_t>(wanted);
-  ::setrlimit(RLIMIT_AS, &limit);
-#else
-  (void)allowance;
-#endif
-}
-
 std::uint64_t LargestFileBytes(const std::string& folder) {
   std::uint64_t largest = 0;
   std::error_code ec;
@@ -520,7 +494,7 @@ std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::s
   std::string why;
   constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
   // Reading headers needs no more than a few copies of the largest file.
-  LimitMemory(kGiB + 2 * LargestFileBytes(folder));
+  LimitAddressSpace(kGiB + 2 * LargestFileBytes(folder));
   Outcome outcome = Outcome::kRefused;
   if (!dicom::LocateDicomStack(path, &stack, &why)) {
     Refuse(volume, &sink, "Cannot read a DICOM series from", folder, why);
@@ -531,7 +505,7 @@ std::string ReadIntoVolume(CVoxel& volume, const std::string& path, const std::s
     // the codec's working copies of them.
     const std::uint64_t voxels = static_cast<std::uint64_t>(stack.columns) *
                                  static_cast<std::uint64_t>(stack.rows) * stack.slices.size();
-    LimitMemory(2 * kGiB + 32 * voxels + 4 * LargestFileBytes(folder));
+    LimitAddressSpace(2 * kGiB + 32 * voxels + 4 * LargestFileBytes(folder));
     if (dicom::ReadDicomStack(volume, stack, &sink, "Cannot read a DICOM series from", folder))
       outcome = Outcome::kVoxels;
   }

@@ -392,6 +392,8 @@ std::string FindSeriesBeside(const std::string& segPath, const std::string& uid)
   std::string found;
   const bool done = RunIsolated(
                         [&] {
+                          // Headers only are read (pixel data skipped): a few hundred megabytes are plenty.
+                          LimitAddressSpace(std::uint64_t{512} << 20);
                           for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
                             const dicom::DicomFolderScan scan = dicom::ScanDicomFolder(folder.string());
                             for (const dicom::DicomInstance& instance : scan.instances)

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -85,4 +86,25 @@ IsolatedOutcome RunIsolated(const std::function<std::string()>& body, unsigned s
   if (tooLong || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return IsolatedOutcome::kFailed;
   *result = std::move(bytes);
   return IsolatedOutcome::kDone;
+}
+
+void LimitAddressSpace(std::uint64_t allowance) {
+#ifndef CORVANE_FUZZING
+  std::uint64_t pages = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    unsigned long long size = 0;
+    if (std::fscanf(f, "%llu", &size) == 1) pages = size;
+    std::fclose(f);
+  }
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages == 0 || pageSize <= 0) return;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0) return;
+  const std::uint64_t wanted = pages * static_cast<std::uint64_t>(pageSize) + allowance;
+  if (limit.rlim_max != RLIM_INFINITY && wanted > limit.rlim_max) return;
+  limit.rlim_cur = static_cast<rlim_t>(wanted);
+  ::setrlimit(RLIMIT_AS, &limit);
+#else
+  (void)allowance;
+#endif
 }

@@ -4,6 +4,7 @@
 // stick or a PACS must not take the program down, nor keep it waiting.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -20,3 +21,11 @@ enum class IsolatedOutcome {
 // a child still busy after `seconds` is ended. Threads the caller has are not
 // in the child: `body` must not wait for them.
 IsolatedOutcome RunIsolated(const std::function<std::string()>& body, unsigned seconds, std::string* result);
+
+// For a body run by RunIsolated: bounds the child's address space to what it
+// has plus `allowance` bytes. The DICOM libraries allocate (and fill) a value
+// of the length a file declares before reading it: a corrupt length of
+// gigabytes would otherwise cost seconds of work and as much memory before
+// the file is found short; with the bound the allocation fails at once. (Not
+// in the DICOM fuzz target, which is to see the library's allocations as they are.)
+void LimitAddressSpace(std::uint64_t allowance);
