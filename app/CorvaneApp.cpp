@@ -140,7 +140,7 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
   QApplication::setWindowIcon(CorvaneIcon());
   ApplyApplicationLook();
 
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   auto absolute = [](const std::optional<std::string>& path) -> std::optional<std::string> {
     if (!path) return std::nullopt;
     return QDir::toNativeSeparators(QDir(QString::fromStdString(*path)).absolutePath()).toStdString();

@@ -90,7 +90,7 @@ CCorvaneDlg::CCorvaneDlg(CPlatform& platform, const Options& options, QWidget* p
       m_case(platform, platform, options.referenceDir),
       m_recovery(options.recoveryFolder.empty()
                      ? nullptr
-                     : std::make_unique<CCaseRecovery>(m_case, options.recoveryFolder)),
+                     : std::make_unique<session::CCaseRecovery>(m_case, options.recoveryFolder)),
       m_hIcon(CorvaneIcon()) {
   setObjectName(QStringLiteral("CorvaneDlg"));
   setWindowTitle(QStringLiteral("Corvane"));
@@ -135,7 +135,7 @@ void CCorvaneDlg::CreateControls() {
         widget = new CGroupFrame(text, this);
         break;
       case ControlKind::kViewer: {
-        m_viewerWidget = new CVoxelSliceViewerWidget(this);
+        m_viewerWidget = new viewer::CVoxelSliceViewerWidget(this);
         // The right button pans the picture: no context menu there.
         m_viewerWidget->setContextMenuPolicy(Qt::PreventContextMenu);
         m_viewerWidget->Viewer().SetMessageSink(&m_platform);

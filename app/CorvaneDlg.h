@@ -28,7 +28,9 @@
 
 class CPlatform;
 class CSpinControl;
+namespace viewer {
 class CVoxelSliceViewerWidget;
+}  // namespace viewer
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
@@ -43,7 +45,7 @@ struct CCaseFiles {
   std::optional<std::string> scribbles;  // a saved user interaction map
 };
 
-class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeListener {
+class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private viewer::CStrokeListener {
   Q_OBJECT
 
  public:
@@ -53,7 +55,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   struct Options {
     std::string referenceDir = kDefaultReferenceDir;
     // Where the window keeps its recovery file; empty: it keeps none.
-    std::string recoveryFolder = DefaultRecoveryFolder();
+    std::string recoveryFolder = session::DefaultRecoveryFolder();
   };
 
   explicit CCorvaneDlg(CPlatform& platform, QWidget* parent = nullptr);
@@ -66,7 +68,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   T* ControlAs(int id) const {
     return qobject_cast<T*>(Control(id));
   }
-  CVoxelSliceViewerWidget& ViewerWidget() const { return *m_viewerWidget; }
+  viewer::CVoxelSliceViewerWidget& ViewerWidget() const { return *m_viewerWidget; }
   CVoxelSliceViewer& Viewer() const;
   // The lines of the log list, top to bottom.
   std::vector<std::string> LogLines() const;
@@ -85,7 +87,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   void OnSemiAutomatic();
   void OnSemiAutomaticMillimetre();
   // Either reference-based mode: the reference folder and the correction controls come on.
-  void ChooseReferenceMode(::CorrectionMode mode);
+  void ChooseReferenceMode(session::CorrectionMode mode);
   void OnManual();
   void OnMarking();
   void On3D();
@@ -204,7 +206,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
 
   // Gives back the case of a recovery file, as the Load buttons would load it.
   // False (with a message, the file kept) when its image is gone.
-  bool Recover(const std::string& path, const CRecoveryState& state);
+  bool Recover(const std::string& path, const session::CRecoveryState& state);
   // Asks what to do with unsaved work before the window closes; false when the
   // window must stay open (Cancel, or a save that did not happen).
   bool SettleUnsavedWork();
@@ -256,7 +258,7 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // The case; the viewer borrows its volumes.
   CCaseSession m_case;
   // Keeps the case's unsaved work in a recovery file (null: no file is kept).
-  std::unique_ptr<CCaseRecovery> m_recovery;
+  std::unique_ptr<session::CCaseRecovery> m_recovery;
 
   int m_nZoom = 100;
   bool m_bShowSegmentation = false;
@@ -269,11 +271,11 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // A worker runs (window's thread only).
   bool m_workerRunning = false;
   // The copies the correction worker corrects, from its start until FinishCorrection.
-  std::unique_ptr<CCorrectionJob> m_job;
+  std::unique_ptr<session::CCorrectionJob> m_job;
   // Enabled state of the commands locked for a run, restored when it ends.
   std::map<int, bool> m_lockedControls;
 
   std::map<int, QWidget*> m_controls;
-  CVoxelSliceViewerWidget* m_viewerWidget = nullptr;
+  viewer::CVoxelSliceViewerWidget* m_viewerWidget = nullptr;
   QListWidget* m_log = nullptr;
 };

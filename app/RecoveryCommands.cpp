@@ -32,15 +32,15 @@ std::string CCorvaneDlg::RecoveryFilePath() const {
 
 bool CCorvaneDlg::OfferRecovery() {
   if (!m_recovery) return false;
-  CRecoveryScan scan =
-      ScanRecoveryFolder(m_recovery->Store().Folder(), static_cast<std::int64_t>(std::time(nullptr)));
+  session::CRecoveryScan scan = session::ScanRecoveryFolder(m_recovery->Store().Folder(),
+                                                            static_cast<std::int64_t>(std::time(nullptr)));
   if (!scan.unreadable.empty()) {
     std::string text = "A recovery file could not be read; it was moved aside (\".unreadable\"):";
     for (const std::string& line : scan.unreadable) text += "\n" + line;
     m_platform.ShowMessage(text);
   }
-  for (CFoundRecovery& found : scan.found) {
-    const CRecoveryState& state = found.state;
+  for (session::CFoundRecovery& found : scan.found) {
+    const session::CRecoveryState& state = found.state;
     const std::string work = "Corvane was closed without saving the work on " + state.imagePath +
                              " (last edit " + LocalTime(state.lastEdit) + ")";
     if (!IsFile(state.imagePath)) {
@@ -60,7 +60,7 @@ bool CCorvaneDlg::OfferRecovery() {
   return false;
 }
 
-bool CCorvaneDlg::Recover(const std::string& path, const CRecoveryState& state) {
+bool CCorvaneDlg::Recover(const std::string& path, const session::CRecoveryState& state) {
   LoadImageFile(state.imagePath);
   if (!m_case.Image() || m_case.ImagePath() != state.imagePath) {
     m_platform.ShowMessage("The image [" + state.imagePath + "] could not be loaded. The work is kept in [" +
@@ -83,14 +83,15 @@ bool CCorvaneDlg::Recover(const std::string& path, const CRecoveryState& state) 
   m_case.SetBrush3D(state.brush3D);
   if (state.brushSize > 0) m_case.SetBrushSize(state.brushSize);
   UpdateData(false);
-  const int modeButton = state.mode == static_cast<int>(CorrectionMode::kSemiAutomatic) ? ctl::kSemiAutomatic
-                         : state.mode == static_cast<int>(CorrectionMode::kSemiAutomaticMillimetre)
+  const int modeButton = state.mode == static_cast<int>(session::CorrectionMode::kSemiAutomatic)
+                             ? ctl::kSemiAutomatic
+                         : state.mode == static_cast<int>(session::CorrectionMode::kSemiAutomaticMillimetre)
                              ? ctl::kSemiAutomaticMillimetre
                              : ctl::kManual;
   Button(modeButton)->click();
   if (state.marking && !m_case.Marking()) Button(ctl::kMarking)->click();
   if (state.strokeMap) {
-    const RetiredVolumes retired = m_case.LoadStrokeMap(state.strokeMap->Clone(), path);
+    const session::RetiredVolumes retired = m_case.LoadStrokeMap(state.strokeMap->Clone(), path);
     m_case.ForgetSavedStrokes();  // not saved anywhere but in the recovery file
     LendStrokeMap();
     UpdateData(false);
@@ -115,7 +116,7 @@ bool CCorvaneDlg::SettleUnsavedWork() {
     switch (m_platform.AskQuestion(work.question, {"Save", "Discard", "Cancel"})) {
       case 0: {
         // The usual save dialog; a cancelled or failed save keeps the window open.
-        const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
+        const auto chosen = m_platform.ChooseFile(kSaveFilter, platform::FileListView::kList);
         if (!chosen || !(m_case.*work.save)(*chosen)) return false;
         break;
       }

@@ -32,13 +32,13 @@ void CCorvaneDlg::ApplyViewerMarking() {
 
 // ---- Mode, Marking, 3D ----------------------------------------------------------------
 
-void CCorvaneDlg::OnSemiAutomatic() { ChooseReferenceMode(CorrectionMode::kSemiAutomatic); }
+void CCorvaneDlg::OnSemiAutomatic() { ChooseReferenceMode(session::CorrectionMode::kSemiAutomatic); }
 
 void CCorvaneDlg::OnSemiAutomaticMillimetre() {
-  ChooseReferenceMode(CorrectionMode::kSemiAutomaticMillimetre);
+  ChooseReferenceMode(session::CorrectionMode::kSemiAutomaticMillimetre);
 }
 
-void CCorvaneDlg::ChooseReferenceMode(::CorrectionMode mode) {
+void CCorvaneDlg::ChooseReferenceMode(session::CorrectionMode mode) {
   if (RefuseWhileRunning()) return;
   UpdateData(true);
   const bool markingOff = m_case.SetCorrectionMode(mode);
@@ -54,13 +54,13 @@ void CCorvaneDlg::ChooseReferenceMode(::CorrectionMode mode) {
 void CCorvaneDlg::OnManual() {
   if (RefuseWhileRunning()) return;
   UpdateData(true);
-  m_case.SetCorrectionMode(CorrectionMode::kManual);
+  m_case.SetCorrectionMode(session::CorrectionMode::kManual);
   EnableModeControls();
   LendStrokeMap();
 }
 
 void CCorvaneDlg::EnableModeControls() {
-  EnableReferenceDirControls(UsesReferences(m_case.Mode()));
+  EnableReferenceDirControls(session::UsesReferences(m_case.Mode()));
   EnableCorrectionControls(true);
 }
 
@@ -78,12 +78,12 @@ void CCorvaneDlg::OnMarking() {
       m_platform.EndWaitCursor();
     }
   };
-  const MarkingOutcome outcome = m_case.ApplyMarking(enter, busy);
-  SetChecked(ctl::kMarking, outcome != MarkingOutcome::kOff);
+  const session::MarkingOutcome outcome = m_case.ApplyMarking(enter, busy);
+  SetChecked(ctl::kMarking, outcome != session::MarkingOutcome::kOff);
   ApplyViewerMarking();
-  if (outcome == MarkingOutcome::kOff) return;
+  if (outcome == session::MarkingOutcome::kOff) return;
   LendStrokeMap();
-  if (outcome == MarkingOutcome::kOnAfterScan) {
+  if (outcome == session::MarkingOutcome::kOnAfterScan) {
     EnableCorrectionControls(true);
     UpdateData(false);
   }
@@ -102,13 +102,13 @@ void CCorvaneDlg::OnLoadUI() { LoadScribblesFile(std::nullopt); }
 void CCorvaneDlg::LoadScribblesFile(const std::optional<std::string>& given) {
   if (RefuseWhileRunning()) return;
   if (!m_case.RequireMarking()) return;
-  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, platform::FileListView::kList);
   if (!path) return;
-  const CWaitCursor wait(m_platform);
+  const platform::CWaitCursor wait(m_platform);
   auto map = m_case.LoadVolume(*path);
   if (!map) return;
   const bool fits = m_case.Image() && map->SameSize(*m_case.Image());
-  const RetiredVolumes retired = m_case.LoadStrokeMap(std::move(map), *path);
+  const session::RetiredVolumes retired = m_case.LoadStrokeMap(std::move(map), *path);
   LendStrokeMap();
   if (fits) UpdateData(false);
 }
@@ -116,14 +116,14 @@ void CCorvaneDlg::LoadScribblesFile(const std::optional<std::string>& given) {
 void CCorvaneDlg::OnSaveUI() {
   if (RefuseWhileRunning()) return;
   if (!m_case.RequireStrokes()) return;
-  const auto chosen = m_platform.ChooseFile(kSaveFilter, FileListView::kList);
+  const auto chosen = m_platform.ChooseFile(kSaveFilter, platform::FileListView::kList);
   if (!chosen) return;
   m_case.SaveStrokeMap(*chosen);
 }
 
 void CCorvaneDlg::OnClearUI() {
   if (RefuseWhileRunning()) return;
-  const RetiredVolumes retired = m_case.ClearStrokeMap();
+  const session::RetiredVolumes retired = m_case.ClearStrokeMap();
   LendStrokeMap();
   UpdateData(false);
 }
@@ -141,7 +141,7 @@ bool CCorvaneDlg::StartWorker(unsigned (*proc)(CCorvaneDlg*)) {
 }
 
 void CCorvaneDlg::OnSegmentation() {
-  const CWaitCursor wait(m_platform);
+  const platform::CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
   UpdateData(true);
   m_job = m_case.StartCorrection();
@@ -185,7 +185,7 @@ unsigned CCorvaneDlg::RestoreThreadProc(CCorvaneDlg* dialog) {
 // ---- End of a run (window's thread) --------------------------------------------------------
 
 void CCorvaneDlg::FinishCorrection() {
-  const RetiredVolumes retired = m_case.FinishCorrection(std::move(m_job));
+  const session::RetiredVolumes retired = m_case.FinishCorrection(std::move(m_job));
   SetChecked(ctl::kMarking, false);
   ApplyViewerMarking();
   LendStrokeMap();

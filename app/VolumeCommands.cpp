@@ -17,9 +17,9 @@
 void CCorvaneDlg::OnLoadImage() { LoadImageFile(std::nullopt); }
 
 void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
-  const CWaitCursor wait(m_platform);
+  const platform::CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = given ? given : m_platform.ChooseFile(kLoadImageFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadImageFilter, platform::FileListView::kList);
   if (!path) return;
   // A file that cannot be read changes nothing.
   auto image = m_case.LoadVolume(*path);
@@ -37,7 +37,7 @@ void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
   }
   // The old image (and whatever else the case let go of) stays alive until the
   // viewer has the new one.
-  const RetiredVolumes retired = m_case.AdoptImage(std::move(image), *path);
+  const session::RetiredVolumes retired = m_case.AdoptImage(std::move(image), *path);
   if (!m_case.StrokeMap()) Viewer().ClearScribbleMap();
 
   Viewer().SetReadoutControls(this);
@@ -51,15 +51,15 @@ void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
 void CCorvaneDlg::OnLoadBoundary() { LoadBoundaryFile(std::nullopt); }
 
 void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
-  const CWaitCursor wait(m_platform);
+  const platform::CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, FileListView::kList);
+  const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, platform::FileListView::kList);
   if (!path) return;
   auto boundary = m_case.LoadBoundaryVolume(*path);
   // A boundary the viewer refuses (another size than the image) is dropped;
   // the one shown before stays.
   if (!boundary || !Viewer().SetGroundTruth(boundary.get())) return;
-  const RetiredVolumes retired = m_case.AdoptBoundary(std::move(boundary), *path);
+  const session::RetiredVolumes retired = m_case.AdoptBoundary(std::move(boundary), *path);
   m_bShowBoundary = true;
   UpdateData(false);
 }
@@ -67,9 +67,10 @@ void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
 void CCorvaneDlg::OnLoadSegmentation() { LoadSegmentationFile(std::nullopt); }
 
 void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) {
-  const CWaitCursor wait(m_platform);
+  const platform::CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  const auto path = given ? given : m_platform.ChooseFile(kLoadSegmentationFilter, FileListView::kReport);
+  const auto path =
+      given ? given : m_platform.ChooseFile(kLoadSegmentationFilter, platform::FileListView::kReport);
   if (!path) return;
   auto segmentation = m_case.LoadVolume(*path);
   if (!segmentation) return;
@@ -79,7 +80,7 @@ void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) 
 void CCorvaneDlg::AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path) {
   // A segmentation the viewer refuses is dropped; the previous one stays.
   if (!Viewer().SetSegmentation(segmentation.get())) return;
-  const RetiredVolumes retired = m_case.AdoptSegmentation(std::move(segmentation), path);
+  const session::RetiredVolumes retired = m_case.AdoptSegmentation(std::move(segmentation), path);
   m_bShowSegmentation = true;
   UpdateData(false);
   EnableAlgorithmControls(true);
@@ -92,7 +93,7 @@ void CCorvaneDlg::OnSaveSegmentation() {
   if (RefuseWhileRunning()) return;
   if (!m_case.RequireSegmentation()) return;
   const auto chosen = m_platform.ChooseFile(
-      m_case.ImageIsDicom() ? kSaveSegmentationDicomFilter : kSaveFilter, FileListView::kList);
+      m_case.ImageIsDicom() ? kSaveSegmentationDicomFilter : kSaveFilter, platform::FileListView::kList);
   if (!chosen) return;
   m_case.SaveSegmentation(*chosen);
 }
@@ -124,7 +125,7 @@ void CCorvaneDlg::OnReset() {
   Viewer().ClearGroundTruth();
   Viewer().ClearScribbleMap();
   const bool wasMarking = m_case.Marking();
-  const RetiredVolumes retired = m_case.Reset();
+  const session::RetiredVolumes retired = m_case.Reset();
 
   Viewer().HideImage();
   m_bShowSegmentation = false;

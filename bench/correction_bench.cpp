@@ -174,7 +174,7 @@ ChildResult InChild(const Case& c, const std::function<void(CVoxel&, Report&)>& 
 }
 
 void RunOracle(const Case& c, CVoxel& segmentation, Report& report) {
-  RecordingSink log, messages;
+  volume::RecordingSink log, messages;
   oracle::StageTimes t;
   const CorrectionParameters parameters;
   const auto start = Clock::now();
@@ -192,10 +192,11 @@ void RunOracle(const Case& c, CVoxel& segmentation, Report& report) {
 // millimetres for the case's voxel size.
 void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& report,
                    bool millimetre = false) {
-  RecordingSink log, messages;
-  CorrectionTimes t;
+  volume::RecordingSink log, messages;
+  correction::CorrectionTimes t;
   CorrectionParameters parameters =
-      millimetre ? MillimetreParameters(CorrectionParameters{}, c.segmentation) : CorrectionParameters{};
+      millimetre ? correction::MillimetreParameters(CorrectionParameters{}, c.segmentation)
+                 : CorrectionParameters{};
   parameters.threads = threads;
   const auto start = Clock::now();
   report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
@@ -211,17 +212,17 @@ void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& rep
 // The window's second run: a first run keeps the reference labels, the timed
 // second one starts at their registration.
 void RunWithKeptReferences(const Case& c, int threads, CVoxel& segmentation, Report& report) {
-  CReferenceCache kept;
+  correction::CReferenceCache kept;
   {
     CVoxel first(segmentation);
-    RecordingSink log, messages;
+    volume::RecordingSink log, messages;
     CorrectionParameters parameters;
     parameters.threads = threads;
     RunSemiAutomaticCorrection(first, c.scribbles, c.referencePaths, parameters, {log, messages},
                                {c.load, &kept});
   }
-  RecordingSink log, messages;
-  CorrectionTimes t;
+  volume::RecordingSink log, messages;
+  correction::CorrectionTimes t;
   CorrectionParameters parameters;
   parameters.threads = threads;
   const auto start = Clock::now();
@@ -245,7 +246,7 @@ RegistrationComparison CompareRegistrations(const Case& c) {
   RegistrationComparison result;
   const CBoundaryPoints targetPoints(c.segmentation);
   auto start = Clock::now();
-  const CRegistrationTarget target(targetPoints);
+  const correction::CRegistrationTarget target(targetPoints);
   result.gridSeconds += Seconds(start);
   for (const std::string& path : c.referencePaths) {
     const std::unique_ptr<CVoxel> reference = c.load(path);
@@ -253,10 +254,10 @@ RegistrationComparison CompareRegistrations(const Case& c) {
     const CBoundaryPoints source(*reference);
     vtkNew<vtkMatrix4x4> vtk, grid;
     start = Clock::now();
-    RegisterSurfacesWithVtk(source, targetPoints, *vtk, 100, LandmarkMode::Affine);
+    correction::RegisterSurfacesWithVtk(source, targetPoints, *vtk, 100, correction::LandmarkMode::Affine);
     result.vtkSeconds += Seconds(start);
     start = Clock::now();
-    RegisterSurfaces(source, target, *grid, 100, LandmarkMode::Affine);
+    RegisterSurfaces(source, target, *grid, 100, correction::LandmarkMode::Affine);
     result.gridSeconds += Seconds(start);
     result.identical =
         result.identical && std::memcmp(&vtk->Element[0][0], &grid->Element[0][0], sizeof(double) * 16) == 0;
@@ -475,7 +476,7 @@ int main(int argc, char** argv) {
     fs::create_directories(written);
     c.metaImage = (written / "segmentation.mhd").string();
     std::string writeError;
-    if (!SaveMetaImageShort(c.segmentation, c.metaImage, &writeError)) c.metaImage.clear();
+    if (!volume::SaveMetaImageShort(c.segmentation, c.metaImage, &writeError)) c.metaImage.clear();
   }
   if (!c.metaImage.empty()) {
     bool loaded = true;

@@ -73,7 +73,9 @@ int main() {
   for (int k = 0; k < 10; ++k) {
     const std::string truth = folder + "/truth" + std::to_string(k) + ".mhd";
     const std::string segmentation = folder + "/segmentation" + std::to_string(k) + ".mhd";
-    if (!SaveMetaImageShort(c.truth, truth) || !SaveMetaImageShort(c.segmentation, segmentation)) return 1;
+    if (!volume::SaveMetaImageShort(c.truth, truth) ||
+        !volume::SaveMetaImageShort(c.segmentation, segmentation))
+      return 1;
     for (int copy = 0; copy < 10; ++copy)
       cases.push_back({std::to_string(k), segmentation, truth, segmentation, ""});
   }

@@ -30,7 +30,7 @@ double ThreadCpuMilliseconds() {
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-class SilentSink final : public MessageSink, public LogSink {
+class SilentSink final : public MessageSink, public volume::LogSink {
  public:
   void ShowMessage(const std::string&) override {}
   void AppendLine(const std::string&) override {}
@@ -51,7 +51,7 @@ int main() {
 
   SilentSink sink;
   CCaseSession session(sink, sink);
-  auto recovery = std::make_unique<CCaseRecovery>(session, folder);
+  auto recovery = std::make_unique<session::CCaseRecovery>(session, folder);
   session.AdoptImage(std::make_unique<CVoxel>(X, Y, Z), "/bench/image.mhd");
   auto segmentation = std::make_unique<CVoxel>(X, Y, Z);
   for (int z = 0; z < Z; ++z)
@@ -61,7 +61,7 @@ int main() {
         if (dx * dx + dy * dy + dz * dz <= 1.0) segmentation->At(x, y, z) = 1;
       }
   session.AdoptSegmentation(std::move(segmentation), "/bench/segmentation.mhd");
-  session.SetCorrectionMode(CorrectionMode::kManual);
+  session.SetCorrectionMode(session::CorrectionMode::kManual);
   session.SetMarkingFlag(true);
   session.ApplyMarking();
 

@@ -64,8 +64,8 @@ int main() {
   volume.spacing[2] = 3.0f;
 
   const std::string mhd = folder + "/short.mhd", raw = folder + "/vol.raw", floats = folder + "/float.mhd";
-  const double saveMhd = BestMilliseconds(5, [&] { SaveMetaImageShort(volume, mhd); });
-  const double saveRaw = BestMilliseconds(5, [&] { SaveRaw16(volume, raw); });
+  const double saveMhd = BestMilliseconds(5, [&] { volume::SaveMetaImageShort(volume, mhd); });
+  const double saveRaw = BestMilliseconds(5, [&] { volume::SaveRaw16(volume, raw); });
   {
     std::FILE* f = std::fopen((folder + "/float.data").c_str(), "wb");
     std::vector<float> data(volume.VoxelCount());
@@ -76,7 +76,7 @@ int main() {
     std::fputs("NDims = 3\nDimSize = 512 512 32\nElementType = MET_FLOAT\nElementDataFile = float.data\n", f);
     std::fclose(f);
   }
-  RecordingSink sink;
+  volume::RecordingSink sink;
   for (const std::string& path : {mhd, raw, floats}) {
     if (!CVoxel(path, &sink).HasData()) {
       std::fprintf(stderr, "volume_bench: %s did not load\n", path.c_str());

@@ -9,6 +9,8 @@
 #include "geometry/LabelGeometry.h"
 #include "geometry/Parallel.h"
 
+namespace correction {
+
 namespace {
 
 constexpr double kProbabilityThreshold = 0.5;
@@ -19,7 +21,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
                const std::vector<std::string>& referencePaths, const CorrectionParameters& p,
                const RunReports& reports, const ReferenceReading& reading) {
   const VolumeLoader& load = reading.load;
-  LogSink& log = reports.log;
+  volume::LogSink& log = reports.log;
   MessageSink& messages = reports.messages;
   const int threads = geometry::ResolveThreadCount(p.threads);
   StageClock clock(reports.times);
@@ -90,10 +92,12 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
 
 }  // namespace
 
+}  // namespace correction
+
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, const RunReports& reports,
-                                const ReferenceReading& reading) {
+                                const CorrectionParameters& parameters, const correction::RunReports& reports,
+                                const correction::ReferenceReading& reading) {
   MessageSink& messages = reports.messages;
   if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {
     messages.ShowMessage("Please load a segmentation first");
@@ -109,10 +113,10 @@ bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedM
     return false;
   }
   try {
-    ReferenceReading resolved = reading;
+    correction::ReferenceReading resolved = reading;
     if (!resolved.load)
       resolved.load = [](const std::string& path) { return std::make_unique<CVoxel>(path, nullptr); };
-    return RunStages(segmentation, accumulatedMap, referencePaths, parameters, reports, resolved);
+    return correction::RunStages(segmentation, accumulatedMap, referencePaths, parameters, reports, resolved);
   } catch (const std::bad_alloc&) {
     messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
     return false;

@@ -16,10 +16,12 @@
 bool FindReferenceLabels(const std::string& directory, std::vector<std::string>& paths,
                          const std::string& filterA = "mhd", const std::string& filterB = "label");
 
+namespace correction {
+
 // Where a run reports: progress lines, user messages, and the stage times
 // when `times` is given.
 struct RunReports {
-  LogSink& log;
+  volume::LogSink& log;
   MessageSink& messages;
   CorrectionTimes* times = nullptr;
 };
@@ -34,10 +36,12 @@ struct ReferenceReading {
   CReferenceCache* kept = nullptr;
 };
 
+}  // namespace correction
+
 // Rewrites `segmentation` in place with the corrected label (values 0 and 1).
 // Returns false, with a message and the segmentation untouched, when the run
 // is refused (empty segmentation, maps of another size).
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, const RunReports& reports,
-                                const ReferenceReading& reading = {});
+                                const CorrectionParameters& parameters, const correction::RunReports& reports,
+                                const correction::ReferenceReading& reading = {});

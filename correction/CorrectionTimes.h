@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+namespace correction {
+
 struct CorrectionTimes {
   // The work on each reference, summed over the references. References are
   // registered on several threads at once, so these sums can exceed the wall
@@ -41,3 +43,5 @@ class StageClock {
   CorrectionTimes* m_times;
   std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
+
+}  // namespace correction

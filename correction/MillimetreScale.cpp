@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace correction {
+
 namespace {
 
 // A voxel-count parameter that keeps its length: n voxels of the design size
@@ -186,3 +188,5 @@ VolumeLoader PlacingLoader(VolumeLoader load, const CVoxel& grid) {
     return reference;
   };
 }
+
+}  // namespace correction

@@ -10,6 +10,8 @@
 #include "correction/ReferenceSet.h"
 #include "volume/Voxel.h"
 
+namespace correction {
+
 // The voxel size (mm, along voxel axes x, y, z) the semi-automatic parameters
 // were chosen for: every voxel count of CorrectionParameters{} means that many
 // of these voxels.
@@ -52,3 +54,5 @@ std::unique_ptr<CVoxel> ReferenceOnGridOf(const CVoxel& reference, const CVoxel&
 // `load` followed by ReferenceOnGridOf(`grid`): what a millimetre run reads
 // references with. `grid` must outlive the loader.
 VolumeLoader PlacingLoader(VolumeLoader load, const CVoxel& grid);
+
+}  // namespace correction

@@ -19,6 +19,8 @@
 
 namespace fs = std::filesystem;
 
+namespace correction {
+
 namespace {
 
 constexpr int kRegistrationIterations = 100;
@@ -204,12 +206,14 @@ std::string MetaImageDataFile(const std::string& path) {
     if (name.empty() || name == "LOCAL" || name == "Local" || name == "local") return "";
     std::replace(name.begin(), name.end(), '\\', '/');
     // Named relative to the header's folder, as the reader takes it.
-    return std::string(FolderOf(path)) + name;
+    return std::string(volume::FolderOf(path)) + name;
   }
   return "";
 }
 
 }  // namespace
+
+}  // namespace correction
 
 bool FindReferenceLabels(const std::string& directory, std::vector<std::string>& paths,
                          const std::string& filterA, const std::string& filterB) {
@@ -219,8 +223,10 @@ bool FindReferenceLabels(const std::string& directory, std::vector<std::string>&
   if (error || directory.empty()) return false;
   while (root.has_relative_path() && (root.filename().empty() || root.filename() == "."))
     root = root.parent_path();
-  return Walk(root, filterA, filterB, paths);
+  return correction::Walk(root, filterA, filterB, paths);
 }
+
+namespace correction {
 
 std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
                                                const CBoundaryPoints& segmentationBoundary,
@@ -399,29 +405,33 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
   if (!skipped.empty()) messages.ShowMessage("These reference labels are skipped:" + skipped);
 }
 
+}  // namespace correction
+
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const VolumeLoader& load, const RegistrationRun& run, CVoxelList& registered,
-                             MessageSink& messages) {
-  const GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
+                             const correction::VolumeLoader& load, const correction::RegistrationRun& run,
+                             CVoxelList& registered, MessageSink& messages) {
+  const correction::GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
   const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
                                std::unique_ptr<CVoxel>& result) {
     result = ResampleBoxByMatrix(label, matrix, box, corner);
     return result != nullptr;
   };
-  ReferenceRegistration::Run(segmentation, paths, load, run,
-                             ReferenceRegistration::Output<std::unique_ptr<CVoxel>, decltype(resample)>{
-                                 registered, messages, resample});
+  correction::ReferenceRegistration::Run(
+      segmentation, paths, load, run,
+      correction::ReferenceRegistration::Output<std::unique_ptr<CVoxel>, decltype(resample)>{
+          registered, messages, resample});
 }
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const VolumeLoader& load, const RegistrationRun& run,
+                             const correction::VolumeLoader& load, const correction::RegistrationRun& run,
                              std::vector<CLabelRuns>& registered, MessageSink& messages) {
-  const GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
+  const correction::GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
   const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
                                CLabelRuns& result) {
-    return ResampleBoxToRuns(label, matrix, box, result, corner);
+    return correction::ResampleBoxToRuns(label, matrix, box, result, corner);
   };
-  ReferenceRegistration::Run(
+  correction::ReferenceRegistration::Run(
       segmentation, paths, load, run,
-      ReferenceRegistration::Output<CLabelRuns, decltype(resample)>{registered, messages, resample});
+      correction::ReferenceRegistration::Output<CLabelRuns, decltype(resample)>{registered, messages,
+                                                                                resample});
 }

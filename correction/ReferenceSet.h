@@ -14,6 +14,8 @@
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
+namespace correction {
+
 // Reads a volume; a failed read gives null or a volume without data.
 using VolumeLoader = std::function<std::unique_ptr<CVoxel>(const std::string& path)>;
 
@@ -71,8 +73,6 @@ class CReferenceCache {
   std::vector<Entry> m_entries;
 };
 
-class CReferenceCache;
-
 // How one run registers its references: the box of the segmentation they are
 // cut to, [boxMinimum, boxMinimum + boxSize); the number of references handled
 // at once (0: every core); where step times go and the labels kept between
@@ -85,6 +85,8 @@ struct RegistrationRun {
   CReferenceCache* cache = nullptr;
 };
 
+}  // namespace correction
+
 // Loads, registers and crops every listed reference, appending one volume of
 // the box's size per usable reference to `registered` in list order (never a
 // null entry). The references that cannot be used are named in one message;
@@ -95,10 +97,10 @@ struct RegistrationRun {
 // loading them, and what a fresh load gives is kept there; the result and the
 // message are the same either way.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const VolumeLoader& load, const RegistrationRun& run, CVoxelList& registered,
-                             MessageSink& messages);
+                             const correction::VolumeLoader& load, const correction::RegistrationRun& run,
+                             CVoxelList& registered, MessageSink& messages);
 // The same with every registered reference as the runs of its voxels > 0
 // (what the reference votes read), never the box-sized volume.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
-                             const VolumeLoader& load, const RegistrationRun& run,
+                             const correction::VolumeLoader& load, const correction::RegistrationRun& run,
                              std::vector<CLabelRuns>& registered, MessageSink& messages);

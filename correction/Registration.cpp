@@ -23,6 +23,8 @@
 #include "geometry/InstructionSet.h"
 #include "geometry/LabelGeometry.h"
 
+namespace correction {
+
 namespace {
 
 // The default of vtkIterativeClosestPointTransform, which the registration keeps.
@@ -256,13 +258,16 @@ CRegistrationSource::CRegistrationSource(const CBoundaryPoints& source) {
     m_landmarks.push_back(points[static_cast<std::size_t>(j)]);
 }
 
-bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarget& target,
-                      vtkMatrix4x4& matrix, int iterations, LandmarkMode mode) {
+}  // namespace correction
+
+bool RegisterSurfaces(const correction::CRegistrationSource& source,
+                      const correction::CRegistrationTarget& target, vtkMatrix4x4& matrix, int iterations,
+                      correction::LandmarkMode mode) {
   matrix.Identity();
   if (source.Empty() || target.Empty()) return false;
 
   vtkNew<vtkLandmarkTransform> landmarkTransform;
-  SetLandmarkMode(*landmarkTransform, mode);
+  correction::SetLandmarkMode(*landmarkTransform, mode);
 
   const vtkIdType landmarks = static_cast<vtkIdType>(source.Landmarks().size());
   vtkNew<vtkPoints> points1;
@@ -316,16 +321,18 @@ bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarg
   return true;
 }
 
-bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
-                      int iterations, LandmarkMode mode) {
-  return RegisterSurfaces(CRegistrationSource(source), target, matrix, iterations, mode);
+bool RegisterSurfaces(const CBoundaryPoints& source, const correction::CRegistrationTarget& target,
+                      vtkMatrix4x4& matrix, int iterations, correction::LandmarkMode mode) {
+  return RegisterSurfaces(correction::CRegistrationSource(source), target, matrix, iterations, mode);
 }
 
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,
-                      int iterations, LandmarkMode mode) {
-  const CRegistrationTarget search(target);
+                      int iterations, correction::LandmarkMode mode) {
+  const correction::CRegistrationTarget search(target);
   return RegisterSurfaces(source, search, matrix, iterations, mode);
 }
+
+namespace correction {
 
 bool RegisterSurfacesWithVtk(const CBoundaryPoints& source, const CBoundaryPoints& target,
                              vtkMatrix4x4& matrix, int iterations, LandmarkMode mode) {
@@ -497,12 +504,14 @@ void ResampleRows(const CVoxel& moving, const vtkMatrix4x4& matrix, const C3DPoi
 
 }  // namespace
 
+}  // namespace correction
+
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
-                                            const GridBox& box, const C3DPoint& movingCorner) {
+                                            const correction::GridBox& box, const C3DPoint& movingCorner) {
   const C3DPoint& boxMinimum = box.minimum;
   const C3DPoint& boxSize = box.size;
   if (!BoxInsideVolume(box.grid, boxMinimum, boxSize)) return nullptr;
-  if (!moving.HasData() || !IsUsableMatrix(matrix)) return std::make_unique<CVoxel>(boxSize);
+  if (!moving.HasData() || !correction::IsUsableMatrix(matrix)) return std::make_unique<CVoxel>(boxSize);
   // Every voxel of the box is written below, so the block is not zero-filled first.
   auto output = std::make_unique<CVoxel>();
   output->X = boxSize.x;
@@ -519,9 +528,11 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
     CVoxel::value_type* Row() { return next; }
     void Done(CVoxel::value_type*) { next += n; }
   } sink{output->Data(), static_cast<std::size_t>(boxSize.x)};
-  ResampleRows(moving, matrix, boxMinimum, boxSize, movingCorner, sink);
+  correction::ResampleRows(moving, matrix, boxMinimum, boxSize, movingCorner, sink);
   return output;
 }
+
+namespace correction {
 
 bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box, CLabelRuns& runs,
                        const C3DPoint& movingCorner) {
@@ -548,3 +559,5 @@ bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const G
   runs.Finish();
   return true;
 }
+
+}  // namespace correction

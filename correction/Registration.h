@@ -13,6 +13,8 @@
 
 class vtkMatrix4x4;
 
+namespace correction {
+
 // How the landmark transform of each registration step may move the points.
 // A value outside these leaves the landmark transform in its own default mode.
 enum class LandmarkMode : int { RigidBody = 0, Similarity = 1, Affine = 2 };
@@ -84,6 +86,8 @@ class CRegistrationSource {
   std::vector<C3DPoint> m_landmarks;
 };
 
+}  // namespace correction
+
 // Iterative closest point registration of `source` onto `target`; `matrix`
 // (created by the caller) receives the map from source positions to target
 // positions. The transform always runs `iterations` iterations after matching
@@ -95,13 +99,17 @@ class CRegistrationSource {
 // single precision, the landmark transform in `mode`, the transforms
 // concatenated after one another), with only the closest-point queries
 // answered by `target`. The matrix is bit for bit the one VTK computes.
-bool RegisterSurfaces(const CRegistrationSource& source, const CRegistrationTarget& target,
-                      vtkMatrix4x4& matrix, int iterations, LandmarkMode mode);
-bool RegisterSurfaces(const CBoundaryPoints& source, const CRegistrationTarget& target, vtkMatrix4x4& matrix,
-                      int iterations, LandmarkMode mode);
+bool RegisterSurfaces(const correction::CRegistrationSource& source,
+                      const correction::CRegistrationTarget& target, vtkMatrix4x4& matrix, int iterations,
+                      correction::LandmarkMode mode);
+bool RegisterSurfaces(const CBoundaryPoints& source, const correction::CRegistrationTarget& target,
+                      vtkMatrix4x4& matrix, int iterations, correction::LandmarkMode mode);
 // The same with a target built for this one registration.
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,
-                      int iterations, LandmarkMode mode);
+                      int iterations, correction::LandmarkMode mode);
+
+namespace correction {
+
 // The same registration run by vtkIterativeClosestPointTransform itself (and
 // its own cell locator): the yardstick the search above is held against.
 bool RegisterSurfacesWithVtk(const CBoundaryPoints& source, const CBoundaryPoints& target,
@@ -118,6 +126,8 @@ struct GridBox {
   C3DPoint size;
 };
 
+}  // namespace correction
+
 // Resampling `moving` by M onto an X x Y x Z grid (`gridSize`) gives voxel p
 // the value moving(round(M^-1 p)), or 0 where that position lies outside
 // `moving` (or M cannot be inverted). This makes only the box
@@ -129,9 +139,15 @@ struct GridBox {
 // it: its voxel (0, 0, 0) is then the larger volume's voxel `movingCorner`,
 // and the result is the one of resampling the larger volume.
 std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatrix4x4& matrix,
-                                            const GridBox& box, const C3DPoint& movingCorner = {});
+                                            const correction::GridBox& box,
+                                            const C3DPoint& movingCorner = {});
+
+namespace correction {
+
 // The same box as runs of its voxels > 0 (what the reference votes read),
 // without the box-sized volume. False (runs untouched) when the box does not
 // lie inside the grid.
 bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box, CLabelRuns& runs,
                        const C3DPoint& movingCorner = {});
+
+}  // namespace correction

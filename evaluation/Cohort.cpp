@@ -146,8 +146,8 @@ bool EvaluateFiles(const std::string& truthPath, const std::string& segmentation
       !LoadLabelVolume("segmentation", segmentationPath, segmentation, error, &told))
     return false;
   std::string how;
-  if (ReorderOntoGrid(*truth, *segmentation, &how) == GridMatch::Reordered)
-    told.push_back(ReorderedText("truth", truthPath, "segmentation", segmentationPath, how));
+  if (volume::ReorderOntoGrid(*truth, *segmentation, &how) == volume::GridMatch::Reordered)
+    told.push_back(volume::ReorderedText("truth", truthPath, "segmentation", segmentationPath, how));
   const std::string mismatch = GeometryMismatch(*truth, *segmentation);
   if (!mismatch.empty()) {
     error = "cannot compare '" + segmentationPath + "' with the truth '" + truthPath + "': " + mismatch;
@@ -166,12 +166,14 @@ void EvaluateEachCase(const std::vector<CohortCase>& cases, const Foreground& fo
   std::vector<std::vector<std::string>> told(cases.size());
   geometry::ParallelFor(geometry::ResolveThreadCount(threads), static_cast<int>(cases.size()), [&](int i) {
     const std::size_t k = static_cast<std::size_t>(i);
-    if (!EvaluateFiles(cases[k].truthPath, cases[k].segmentationPath, foreground, metrics[k], errors[k], &told[k]) &&
+    if (!EvaluateFiles(cases[k].truthPath, cases[k].segmentationPath, foreground, metrics[k], errors[k],
+                       &told[k]) &&
         errors[k].empty())
       errors[k] = "it could not be measured";
   });
   if (notices)
-    for (const std::vector<std::string>& lines : told) notices->insert(notices->end(), lines.begin(), lines.end());
+    for (const std::vector<std::string>& lines : told)
+      notices->insert(notices->end(), lines.begin(), lines.end());
 }
 
 bool EvaluateCases(const std::vector<CohortCase>& cases, const Foreground& foreground, int threads,

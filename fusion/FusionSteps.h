@@ -13,8 +13,8 @@
 namespace fusion {
 
 // Scribble values of the maps: foreground (inside the organ) and background.
-inline constexpr int kForegroundScribble = scribble::kForeground;
-inline constexpr int kBackgroundScribble = scribble::kBackground;
+inline constexpr int kForegroundScribble = volume::scribble::kForeground;
+inline constexpr int kBackgroundScribble = volume::scribble::kBackground;
 // The map value of a kind's scribbles.
 constexpr int ScribbleValue(ScribbleKind kind) {
   return kind == ScribbleKind::Foreground ? kForegroundScribble : kBackgroundScribble;

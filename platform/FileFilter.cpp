@@ -1,5 +1,7 @@
 #include "platform/FileFilter.h"
 
+namespace platform {
+
 namespace {
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -54,3 +56,5 @@ std::string WithFilterSuffix(const std::string& path, const CFileFilter& chosen,
   if (name.empty() || name.find('.') != std::string::npos) return path;
   return path + suffix;
 }
+
+}  // namespace platform

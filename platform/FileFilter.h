@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+
 struct CFileFilter {
   std::string description;            // "MR Image Files (*.mhd)"
   std::vector<std::string> patterns;  // {"*.mhd"}
@@ -26,3 +28,5 @@ std::string ToNameFilter(const CFileFilter& filter);
 // users of every save dialog expect; anything else is returned as it is.
 // Patterns without a plain suffix ("*.*", "*") add nothing.
 std::string WithFilterSuffix(const std::string& path, const CFileFilter& chosen, bool exists);
+
+}  // namespace platform

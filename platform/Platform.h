@@ -14,13 +14,17 @@
 
 #include "volume/Sinks.h"
 
+namespace platform {
+
 // How an open-file dialog lists the files.
 enum class FileListView {
   kList,    // the plain open-file dialog
   kReport,  // the same dialog with the file list in its details (report) layout
 };
 
-class CPlatform : public MessageSink, public LogSink {
+}  // namespace platform
+
+class CPlatform : public MessageSink, public volume::LogSink {
  public:
   ~CPlatform() override = default;
 
@@ -52,7 +56,7 @@ class CPlatform : public MessageSink, public LogSink {
   // accepted, also one that does not exist yet, and no overwrite question is
   // asked: the save commands choose their target with this dialog too.
   // Returns the chosen full path, or nothing when the user cancels.
-  virtual std::optional<std::string> ChooseFile(const std::string& filter, FileListView view) = 0;
+  virtual std::optional<std::string> ChooseFile(const std::string& filter, platform::FileListView view) = 0;
 
   // The folder browser with a title; it opens at the process's current
   // directory. Returns the chosen folder, or nothing when the user cancels.
@@ -73,6 +77,8 @@ class CPlatform : public MessageSink, public LogSink {
   virtual bool SetCurrentDirectory(const std::string& directory) = 0;
 };
 
+namespace platform {
+
 // Shows the wait cursor for the lifetime of the object.
 class CWaitCursor {
  public:
@@ -84,3 +90,5 @@ class CWaitCursor {
  private:
   CPlatform& m_platform;
 };
+
+}  // namespace platform

@@ -16,6 +16,8 @@
 
 #include "platform/FileFilter.h"
 
+namespace platform {
+
 namespace {
 QString ToQString(const std::string& text) { return QString::fromStdString(text); }
 std::string ToStdString(const QString& text) { return text.toStdString(); }
@@ -236,3 +238,4 @@ bool CQtPlatform::SetCurrentDirectory(const std::string& directory) {
   return !error;
 }
 
+}  // namespace platform

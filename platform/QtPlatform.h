@@ -17,6 +17,8 @@
 class QSocketNotifier;
 class QWidget;
 
+namespace platform {
+
 class CQtPlatform : public CPlatform {
  public:
   // Must be constructed on the window's (GUI) thread, after the QApplication.
@@ -87,3 +89,5 @@ class CQtPlatform : public CPlatform {
 
   std::vector<std::unique_ptr<Worker>> m_workers;  // window's thread only
 };
+
+}  // namespace platform

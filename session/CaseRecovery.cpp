@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 
+namespace session {
+
 CCaseRecovery::CCaseRecovery(CCaseSession& session, std::string folder)
     : m_case(session), m_store(std::move(folder)) {
   m_case.SetEditListener([this] { Note(); });
@@ -68,3 +70,5 @@ void CCaseRecovery::Note() {
            snapshot.strokeMap, state.strokeMap);
   m_store.Submit(std::move(snapshot));
 }
+
+}  // namespace session

@@ -14,6 +14,8 @@
 #include "session/CaseSession.h"
 #include "session/RecoveryStore.h"
 
+namespace session {
+
 class CCaseRecovery {
  public:
   // Listens to the case's edits; `folder` is the recovery folder.
@@ -43,3 +45,5 @@ class CCaseRecovery {
   std::unique_ptr<CVoxel> m_segmentationGrid;
   std::unique_ptr<CVoxel> m_strokeGrid;
 };
+
+}  // namespace session

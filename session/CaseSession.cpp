@@ -14,6 +14,15 @@
 #include "volume/ValueChecks.h"
 #include "volume/Writers.h"
 
+using session::CCorrectionJob;
+using session::CEditHistory;
+using session::CorrectionMode;
+using session::MarkingOutcome;
+using session::RetiredVolumes;
+using session::SameVolume;
+using session::UsesReferences;
+using session::VoxelSpan;
+
 namespace {
 constexpr const char* kRuleLine = "-----------------------------------------";
 constexpr const char* kNoStrokes = "There is no user interaction map.";
@@ -24,6 +33,8 @@ constexpr const char* kNoReference = "There is no referece image. Please check [
 bool HasStrokes(const CVoxel* map) { return map && map->CountNonZero() > 0; }
 }  // namespace
 
+namespace session {
+
 CorrectionParameters SemiAutomaticParameters() {
   // The driver's defaults are this set; a run built from anything else is an
   // experiment, not what the window and corvane-correct do.
@@ -32,12 +43,14 @@ CorrectionParameters SemiAutomaticParameters() {
 
 CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation) {
   const CorrectionParameters fixed = SemiAutomaticParameters();
-  return mode == CorrectionMode::kSemiAutomaticMillimetre ? MillimetreParameters(fixed, segmentation) : fixed;
+  return mode == CorrectionMode::kSemiAutomaticMillimetre
+             ? correction::MillimetreParameters(fixed, segmentation)
+             : fixed;
 }
 
 // ---- Correction job (worker thread) ------------------------------------------------------
 
-bool CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
+bool CCorrectionJob::Run(volume::LogSink& log, MessageSink& messages) {
   if (UsesReferences(mode)) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
     const bool done = RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
@@ -51,9 +64,11 @@ bool CCorrectionJob::Run(LogSink& log, MessageSink& messages) {
   return true;
 }
 
+}  // namespace session
+
 // ---- Construction ---------------------------------------------------------------------------
 
-CCaseSession::CCaseSession(MessageSink& messages, LogSink& log, std::string defaultReferenceDir)
+CCaseSession::CCaseSession(MessageSink& messages, volume::LogSink& log, std::string defaultReferenceDir)
     : m_messages(messages),
       m_log(log),
       m_defaultReferenceDir(std::move(defaultReferenceDir)),
@@ -97,8 +112,9 @@ std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path
 
 bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
   bool widened = false;
-  if (SaveVolumeAs(volume, chosenPath, ElementStorage::UnsignedByte, &written, nullptr, &widened)) {
-    if (widened) Log(WidenedSaveText(written));
+  if (volume::SaveVolumeAs(volume, chosenPath, volume::ElementStorage::UnsignedByte, &written, nullptr,
+                           &widened)) {
+    if (widened) Log(volume::WidenedSaveText(written));
     return true;
   }
   m_messages.ShowMessage("Failed to save at : [" + written + "]");
@@ -114,19 +130,20 @@ void CCaseSession::SuggestMillimetreMode() {
   if (m_millimetreHintShown || !m_image) return;
   m_millimetreHintShown = true;
   double spacing[3];
-  ConversionSpacing(*m_image, spacing);
+  correction::ConversionSpacing(*m_image, spacing);
   // 1 x 1 x 1 mm is what readers give a file that states no spacing: no hint on it.
   const bool unstated = spacing[0] == 1.0 && spacing[1] == 1.0 && spacing[2] == 1.0;
-  if (unstated || !FarFromDesignResolution(spacing)) return;
+  if (unstated || !correction::FarFromDesignResolution(spacing)) return;
   char line[320];
   std::snprintf(line, sizeof line,
                 "Voxel size %g x %g x %g mm is far from %g x %g x %g mm, the size Semi-Automatic correction "
                 "counts its voxels for; Semi-automatic (millimetres) is meant for such images.",
-                spacing[0], spacing[1], spacing[2], kDesignSpacing[0], kDesignSpacing[1], kDesignSpacing[2]);
+                spacing[0], spacing[1], spacing[2], correction::kDesignSpacing[0],
+                correction::kDesignSpacing[1], correction::kDesignSpacing[2]);
   Log(line);
 }
 
-bool CCaseSession::ImageIsDicom() const { return m_image && IsDicomImage(m_imagePath); }
+bool CCaseSession::ImageIsDicom() const { return m_image && volume::IsDicomImage(m_imagePath); }
 
 RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
   RetiredVolumes retired;
@@ -179,7 +196,7 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
   m_accumulatedMap = std::make_unique<CVoxel>(m_segmentation->X, m_segmentation->Y, m_segmentation->Z, true);
   m_accumulatedMap->CopyGeometry(*m_segmentation);
   Log("Load Segmentation... Path : [" + path + "]");
-  if (const std::string problem = SegmentationValuesProblem(*m_segmentation); !problem.empty())
+  if (const std::string problem = volume::SegmentationValuesProblem(*m_segmentation); !problem.empty())
     Log("The segmentation [" + path + "] " + problem);
   m_referencePaths.clear();
   m_history.Clear();
@@ -195,12 +212,13 @@ bool CCaseSession::RequireSegmentation() {
 bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   std::string written;
   if (RefuseWhileRunning() || !RequireSegmentation()) return false;
-  if (IsDicomSegPath(chosenPath)) {
+  if (volume::IsDicomSegPath(chosenPath)) {
     // A DICOM Segmentation of the image's series, recording how it was corrected.
-    const SegAlgorithm algorithm =
-        m_mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
+    const volume::SegAlgorithm algorithm = m_mode == CorrectionMode::kManual
+                                               ? volume::SegAlgorithm::Manual
+                                               : volume::SegAlgorithm::SemiAutomatic;
     std::string why;
-    if (!SaveLabelAs(*m_segmentation, chosenPath, m_imagePath, algorithm, &written, &why)) {
+    if (!volume::SaveLabelAs(*m_segmentation, chosenPath, m_imagePath, algorithm, &written, &why)) {
       m_messages.ShowMessage("Failed to save at : [" + written + "]\n" + why);
       return false;
     }
@@ -344,7 +362,7 @@ RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const st
   m_savedStrokes = m_strokeMap->Clone();
   if (m_history.Commit()) Edited();
   Log("Load an user interaction map... Path: [" + path + "]");
-  if (const std::string problem = ScribbleValuesProblem(*m_strokeMap); !problem.empty())
+  if (const std::string problem = volume::ScribbleValuesProblem(*m_strokeMap); !problem.empty())
     Log("The scribble map [" + path + "] " + problem);
   return retired;
 }
@@ -414,7 +432,7 @@ std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
   if (m_mode == CorrectionMode::kSemiAutomaticMillimetre) {
     // A segmentation read without geometry (a raw file) has the image's voxels.
     const CVoxel& grid = m_segmentation->spacing[0] > 0.0f || !m_image ? *m_segmentation : *m_image;
-    job->parameters = MillimetreParameters(m_parameters, grid);
+    job->parameters = correction::MillimetreParameters(m_parameters, grid);
     // Placed references depend on the grid they were placed onto.
     std::vector<double> key(grid.spacing, grid.spacing + 3);
     for (const auto& row : grid.direction) key.insert(key.end(), row, row + 3);

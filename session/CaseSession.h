@@ -28,6 +28,8 @@
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
+namespace session {
+
 enum class CorrectionMode {
   kSemiAutomatic = 0,
   kManual = 1,
@@ -68,7 +70,7 @@ class CCorrectionJob {
   // false when the semi-automatic driver refused or failed (it said why through
   // `messages` and left the segmentation untouched); the closing log line is
   // written either way, as the window has always shown it.
-  bool Run(LogSink& log, MessageSink& messages);
+  bool Run(volume::LogSink& log, MessageSink& messages);
 
   CorrectionMode mode = CorrectionMode::kManual;
   std::vector<std::string> referencePaths;
@@ -77,11 +79,13 @@ class CCorrectionJob {
   std::unique_ptr<CVoxel> accumulatedMap;  // the accumulated map with this run's strokes merged
   std::unique_ptr<CVoxel> strokeMap;  // the strokes of this run (kept as the backup; Run does not read it)
   // Reads a reference label for the semi-automatic run; empty: the load dispatcher.
-  VolumeLoader loadReference;
+  correction::VolumeLoader loadReference;
   // The reference labels kept from the case's earlier runs (see CReferenceCache);
   // only this run uses them while it goes on. Null: nothing is kept.
-  CReferenceCache* keptReferences = nullptr;
+  correction::CReferenceCache* keptReferences = nullptr;
 };
+
+}  // namespace session
 
 class CCaseSession {
  public:
@@ -94,7 +98,8 @@ class CCaseSession {
   using EnterDirectory = std::function<std::optional<std::string>(const std::string& directory)>;
   static std::optional<std::string> EnterProcessDirectory(const std::string& directory);
 
-  CCaseSession(MessageSink& messages, LogSink& log, std::string defaultReferenceDir = kDefaultReferenceDir);
+  CCaseSession(MessageSink& messages, volume::LogSink& log,
+               std::string defaultReferenceDir = kDefaultReferenceDir);
   ~CCaseSession();
   CCaseSession(const CCaseSession&) = delete;
   CCaseSession& operator=(const CCaseSession&) = delete;
@@ -118,11 +123,11 @@ class CCaseSession {
 
   // A new image: the segmentation and the boundary go, and so do the maps and
   // backups of another size. Starts a new history.
-  RetiredVolumes AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path);
-  RetiredVolumes AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path);
+  session::RetiredVolumes AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path);
+  session::RetiredVolumes AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path);
   // A new segmentation with an empty accumulated map; the reference list is
   // emptied. Starts a new history. The backups stay.
-  RetiredVolumes AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
+  session::RetiredVolumes AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path);
   // True when there is a segmentation; otherwise says so.
   bool RequireSegmentation();
   // Writes the segmentation by the chosen path's ending (see SaveVolumeAs); a
@@ -130,7 +135,7 @@ class CCaseSession {
   bool SaveSegmentation(const std::string& chosenPath);
   // Back to the start, keeping the image, its path, the backups and the mode.
   // Starts a new history.
-  RetiredVolumes Reset();
+  session::RetiredVolumes Reset();
 
   // ---- Unsaved work -------------------------------------------------------------------------
   // Called on the window's thread after every edit of the case: a stroke, Clear UI,
@@ -158,8 +163,8 @@ class CCaseSession {
   // since the last call (VoxelSpan::All() when that is not known: at first,
   // after a new image, segmentation or Reset, a map made outside an edit),
   // and forgets them. For a reader that keeps its own copy (the recovery file).
-  VoxelSpan TakeStrokeMapChanges();
-  VoxelSpan TakeSegmentationChanges() { return m_history.TakeChanges(kSegmentationSlot); }
+  session::VoxelSpan TakeStrokeMapChanges();
+  session::VoxelSpan TakeSegmentationChanges() { return m_history.TakeChanges(kSegmentationSlot); }
 
   // ---- Reference directory, mode, Marking, brush ---------------------------------------
   // The directory typed into the window (no effect on the reference list).
@@ -168,7 +173,7 @@ class CCaseSession {
   void ChooseReferenceDir(const std::string& directory);
   // Returns true when Marking had to be switched off (semi-automatic mode
   // needs Marking pressed again, which scans the references).
-  bool SetCorrectionMode(CorrectionMode mode);
+  bool SetCorrectionMode(session::CorrectionMode mode);
   // The Marking box as the window reads it.
   void SetMarkingFlag(bool marking) { m_marking = marking; }
   void SetBrush3D(bool brush3D) { m_brush3D = brush3D; }
@@ -178,8 +183,8 @@ class CCaseSession {
   // Applies the Marking flag: off, on, or on after the first scan in
   // semi-automatic mode (when no reference is found Marking goes off).
   // `busy` is told when the scan begins (true) and ends (false).
-  MarkingOutcome ApplyMarking(const EnterDirectory& enter = EnterProcessDirectory,
-                              const std::function<void(bool)>& busy = {});
+  session::MarkingOutcome ApplyMarking(const EnterDirectory& enter = EnterProcessDirectory,
+                                       const std::function<void(bool)>& busy = {});
 
   // ---- Stroke map ---------------------------------------------------------------------
   // True when Marking is on; otherwise says "Press marking check box first!!".
@@ -188,10 +193,10 @@ class CCaseSession {
   bool RequireStrokes();
   // A stroke map read from a file; one of another size than the image is
   // refused and a fresh map takes the place of the old one.
-  RetiredVolumes LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path);
+  session::RetiredVolumes LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path);
   bool SaveStrokeMap(const std::string& chosenPath);
   // Clears every stroke (refused with a message when there is none).
-  RetiredVolumes ClearStrokeMap();
+  session::RetiredVolumes ClearStrokeMap();
   // Creates an empty stroke map of the image's size when there is none.
   void CreateStrokeMapIfNone();
   // The viewer paints one stroke (press to release) between these two calls.
@@ -204,10 +209,10 @@ class CCaseSession {
   bool IsRunning() const { return m_running; }
   // Checks Marking, the strokes and the volumes, and returns the copies a worker
   // corrects; null (with a message) when refused. Opens the run.
-  std::unique_ptr<CCorrectionJob> StartCorrection();
+  std::unique_ptr<session::CCorrectionJob> StartCorrection();
   // Takes the result of a run back: backups, accumulated map, corrected
   // segmentation, Marking off, a fresh stroke map; one step of the history.
-  RetiredVolumes FinishCorrection(std::unique_ptr<CCorrectionJob> job);
+  session::RetiredVolumes FinishCorrection(std::unique_ptr<session::CCorrectionJob> job);
   // Checks that the backup fits the segmentation (a missing backup is told by
   // FinishRestore). Opens the run; false (with a message) when refused.
   bool StartRestore();
@@ -224,7 +229,7 @@ class CCaseSession {
   bool Redo();
   bool CanUndo() const;
   bool CanRedo() const;
-  const CEditHistory& History() const { return m_history; }
+  const session::CEditHistory& History() const { return m_history; }
   // Forgets every step (a case given back from a recovery file starts afresh).
   void ForgetHistory() { m_history.Clear(); }
 
@@ -247,7 +252,7 @@ class CCaseSession {
   bool ImageIsDicom() const;
   const std::string& ReferenceDir() const { return m_referenceDir; }
   const std::vector<std::string>& ReferencePaths() const { return m_referencePaths; }
-  CorrectionMode Mode() const { return m_mode; }
+  session::CorrectionMode Mode() const { return m_mode; }
   // Whether a correction mode was ever chosen (Reset keeps the choice).
   bool ModeChosen() const { return m_modeChosen; }
   bool Marking() const { return m_marking; }
@@ -273,15 +278,15 @@ class CCaseSession {
   }
   void WriteScribbleHelp();
   // Undo or redo when `allowed`; an edit when it changed the case.
-  bool HistoryStep(bool (CEditHistory::*step)(), bool allowed);
+  bool HistoryStep(bool (session::CEditHistory::*step)(), bool allowed);
   // Replaces the stroke map by an empty one of the image's size.
-  void CreateFreshStrokeMap(RetiredVolumes& retired);
-  static void Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired);
+  void CreateFreshStrokeMap(session::RetiredVolumes& retired);
+  static void Retire(std::unique_ptr<CVoxel>& volume, session::RetiredVolumes& retired);
   // Whether the segmentation and the maps a correction works on fit together.
   bool CheckCorrectionVolumes();
 
   MessageSink& m_messages;
-  LogSink& m_log;
+  volume::LogSink& m_log;
   const std::string m_defaultReferenceDir;
 
   std::unique_ptr<CVoxel> m_image;
@@ -300,25 +305,25 @@ class CCaseSession {
   std::uint64_t m_segmentationRevision = 0;
   std::uint64_t m_savedRevision = 0;  // the revision m_savedSegmentation was taken at
   // Changes to the stroke map the history does not see (a map made between edits).
-  VoxelSpan m_strokeMapUntracked = VoxelSpan::All();
+  session::VoxelSpan m_strokeMapUntracked = session::VoxelSpan::All();
   std::function<void()> m_editListener;
   std::string m_referenceDir;
   std::vector<std::string> m_referencePaths;
-  CorrectionMode m_mode = CorrectionMode::kManual;
+  session::CorrectionMode m_mode = session::CorrectionMode::kManual;
   bool m_modeChosen = false;
   bool m_marking = false;
   bool m_brush3D = false;
   int m_brushSize = kDefaultBrushSize;
   bool m_scribbleHelpShown = false;
   bool m_millimetreHintShown = false;  // for the current image
-  const CorrectionParameters m_parameters = SemiAutomaticParameters();
+  const CorrectionParameters m_parameters = session::SemiAutomaticParameters();
 
   bool m_running = false;
   // Reference labels read by the last semi-automatic run; only the correction
   // worker uses them (through its job). The millimetre mode keeps its own, as
   // it holds references placed onto the grid of the spacing and direction below.
-  CReferenceCache m_referenceCache;
-  CReferenceCache m_placedReferenceCache;
+  correction::CReferenceCache m_referenceCache;
+  correction::CReferenceCache m_placedReferenceCache;
   std::vector<double> m_placedReferenceGrid;  // spacing then direction; empty: none yet
-  CEditHistory m_history;
+  session::CEditHistory m_history;
 };

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+namespace session {
+
 bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size,
                            CVolumeDelta& delta) {
   delta = CVolumeDelta();
@@ -240,3 +242,5 @@ bool CEditHistory::Redo() {
   Apply(m_steps[m_cursor++], true);
   return true;
 }
+
+}  // namespace session

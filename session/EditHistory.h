@@ -20,6 +20,8 @@
 
 #include "volume/Voxel.h"
 
+namespace session {
+
 // A stretch of voxel indices, [begin, end) (empty when end <= begin); All()
 // stands for every voxel of whatever volume it is applied to.
 struct VoxelSpan {
@@ -142,3 +144,5 @@ class CEditHistory {
   // Per slot: what changed since TakeChanges last asked.
   std::vector<VoxelSpan> m_changes;
 };
+
+}  // namespace session

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+namespace session {
+
 namespace {
 constexpr unsigned char kMagic[8] = {'C', 'V', 'R', 'E', 'C', 'O', 'V', '\n'};
 
@@ -260,3 +262,5 @@ bool SameVolume(const CVoxel& a, const CVoxel& b) {
   if (!SameGrid(a, b) || a.HasData() != b.HasData()) return false;
   return !a.HasData() || std::equal(a.Data(), a.Data() + a.VoxelCount(), b.Data());
 }
+
+}  // namespace session

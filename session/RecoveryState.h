@@ -17,6 +17,8 @@
 
 #include "volume/Voxel.h"
 
+namespace session {
+
 struct CRecoveryState {
   std::string imagePath;
   std::string segmentationPath;  // empty: no segmentation was loaded
@@ -50,3 +52,5 @@ bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecovery
 bool SameGrid(const CVoxel& a, const CVoxel& b);
 // Whether two volumes have the same size, geometry and voxels.
 bool SameVolume(const CVoxel& a, const CVoxel& b);
+
+}  // namespace session

@@ -18,6 +18,8 @@
 
 namespace fs = std::filesystem;
 
+namespace session {
+
 namespace {
 constexpr const char* kRecoverySuffix = ".recovery";
 constexpr const char* kLockSuffix = ".lock";
@@ -412,3 +414,5 @@ CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, st
       [](const CFoundRecovery& a, const CFoundRecovery& b) { return a.state.lastEdit > b.state.lastEdit; });
   return scan;
 }
+
+}  // namespace session

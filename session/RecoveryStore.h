@@ -29,6 +29,8 @@
 #include "session/RecoveryState.h"
 #include "volume/VolumeMemory.h"
 
+namespace session {
+
 // $XDG_STATE_HOME/corvane/recovery, or ~/.local/state/corvane/recovery when
 // XDG_STATE_HOME is unset or not absolute.
 std::string DefaultRecoveryFolder();
@@ -177,3 +179,5 @@ inline constexpr std::int64_t kRecoveryMaxAgeSeconds = std::int64_t{30} * 24 * 6
 // anything outside the folder.
 CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now,
                                  std::int64_t maxAgeSeconds = kRecoveryMaxAgeSeconds);
+
+}  // namespace session

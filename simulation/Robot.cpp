@@ -156,7 +156,8 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
 
   RobotStroke stroke;
   stroke.piece = *best;
-  stroke.value = best->kind == ErrorKind::kMissed ? scribble::kForeground : scribble::kBackground;
+  stroke.value =
+      best->kind == ErrorKind::kMissed ? volume::scribble::kForeground : volume::scribble::kBackground;
   CollectPiece(segmentation, best->firstVoxel, best->kind);
   const std::vector<std::size_t>& voxels = m_piece;
   const Box box = PaddedBox(segmentation, voxels);
@@ -271,9 +272,9 @@ std::size_t CRobot::Paint(const RobotStroke& stroke, CVoxel& strokeMap) {
   const std::size_t bx = touched.Size(0), by = touched.Size(1), bz = touched.Size(2);
   m_canvas.assign(bx * by * bz, 0);
   const std::size_t X = m_truth.X, XY = X * m_truth.Y;
-  const BrushPlane plane = AxialPlane(m_truth);
+  const viewer::BrushPlane plane = viewer::AxialPlane(m_truth);
   for (const PlanePoint& c : stroke.centres) {
-    ForEachBrushVoxel(plane, stroke.slice, c.x, c.y, m_radius, m_brush3D, [&](std::int64_t voxel) {
+    viewer::ForEachBrushVoxel(plane, stroke.slice, c.x, c.y, m_radius, m_brush3D, [&](std::int64_t voxel) {
       const auto i = static_cast<std::size_t>(voxel);
       const std::size_t x = i % X - touched.lo[0], y = (i / X) % m_truth.Y - touched.lo[1],
                         z = i / XY - touched.lo[2];
@@ -283,7 +284,7 @@ std::size_t CRobot::Paint(const RobotStroke& stroke, CVoxel& strokeMap) {
   // The clip: a foreground scribble only inside the truth, a background one only outside.
   const std::int16_t* truth = m_truth.Data();
   std::int16_t* map = strokeMap.Data();
-  const bool inside = stroke.value == scribble::kForeground;
+  const bool inside = stroke.value == volume::scribble::kForeground;
   std::size_t written = 0;
   const std::uint8_t* painted = m_canvas.data();
   for (int z = touched.lo[2]; z <= touched.hi[2]; ++z)

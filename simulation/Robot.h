@@ -46,7 +46,7 @@ struct RobotStroke {
   std::size_t deepestVoxel = 0;     // voxel index
   double depthMm = 0.0;             // its distance to the nearest voxel outside the piece
   int slice = 0;                    // z of the deepest voxel
-  std::int16_t value = 0;           // scribble::kForeground for missed voxels, kBackground for extra
+  std::int16_t value = 0;           // volume::scribble::kForeground for missed voxels, kBackground for extra
   std::vector<PlanePoint> centres;  // where the brush is set down on the slice, in index order
 };
 

@@ -18,7 +18,7 @@ namespace {
 
 // Keeps the messages of the case (the correction may report from its worker
 // threads); the log lines of the runs are not needed.
-class CaseSinks final : public MessageSink, public LogSink {
+class CaseSinks final : public MessageSink, public volume::LogSink {
  public:
   void ShowMessage(const std::string& text) override {
     const std::lock_guard lock(m_mutex);
@@ -74,10 +74,10 @@ bool SaveRound(const fs::path& folder, int round, const CVoxel& segmentation, co
   }
   const std::string stem = (folder / RoundName(round)).string();
   std::string reason;
-  if (!SaveVolumeAs(segmentation, stem + "-segmentation.mhd", ElementStorage::UnsignedByte, nullptr,
-                    &reason) ||
-      (strokes &&
-       !SaveVolumeAs(*strokes, stem + "-strokes.mhd", ElementStorage::UnsignedByte, nullptr, &reason))) {
+  if (!volume::SaveVolumeAs(segmentation, stem + "-segmentation.mhd", volume::ElementStorage::UnsignedByte,
+                            nullptr, &reason) ||
+      (strokes && !volume::SaveVolumeAs(*strokes, stem + "-strokes.mhd", volume::ElementStorage::UnsignedByte,
+                                        nullptr, &reason))) {
     error = reason.empty() ? "cannot write the rounds into '" + folder.string() + "'" : reason;
     return false;
   }
@@ -113,7 +113,7 @@ bool ParseModes(const std::string& text, std::vector<ModeInfo>& modes, std::stri
   return false;
 }
 
-bool NeedsReferences(const ModeInfo& mode) { return mode.mode != CorrectionMode::kManual; }
+bool NeedsReferences(const ModeInfo& mode) { return mode.mode != session::CorrectionMode::kManual; }
 
 std::string SafeFolderName(const std::string& caseName) {
   std::string name = caseName.empty() ? "_" : caseName;
@@ -187,7 +187,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     // mode with references it scans the reference directory.
     session.SetMarkingFlag(true);
     const std::size_t before = sinks.Count();
-    if (session.ApplyMarking(ResolveDirectory) == MarkingOutcome::kOff) {
+    if (session.ApplyMarking(ResolveDirectory) == session::MarkingOutcome::kOff) {
       error = where + ": no reference label (a file whose name contains \"mhd\" and \"label\") in '" +
               c.referenceDir + "'";
       return false;
@@ -207,7 +207,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     cost.robot += since(paintStart);
     sessionStart = Clock::now();
     session.EndStroke();
-    std::unique_ptr<CCorrectionJob> job = session.StartCorrection();
+    std::unique_ptr<session::CCorrectionJob> job = session.StartCorrection();
     cost.session += since(sessionStart);
     if (!job) {
       error = where + ", round " + std::to_string(round + 1) + ": " + sinks.Since(before);

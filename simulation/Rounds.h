@@ -17,14 +17,14 @@ namespace simulation {
 // A correction mode the robot can use, by its command-line name.
 struct ModeInfo {
   const char* name;
-  CorrectionMode mode;
+  session::CorrectionMode mode;
 };
 // Every mode, in the order runs and summaries list them (a new mode is one
 // more line here).
 inline constexpr ModeInfo kModes[] = {
-    {"semi", CorrectionMode::kSemiAutomatic},
-    {"manual", CorrectionMode::kManual},
-    {"semi-mm", CorrectionMode::kSemiAutomaticMillimetre},
+    {"semi", session::CorrectionMode::kSemiAutomatic},
+    {"manual", session::CorrectionMode::kManual},
+    {"semi-mm", session::CorrectionMode::kSemiAutomaticMillimetre},
 };
 // "semi", "manual", ... (one of kModes), or "both" for semi and manual.
 bool ParseModes(const std::string& text, std::vector<ModeInfo>& modes, std::string& error);

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+namespace viewer {
+
 int TruncToInt(double v) {
   if (std::isnan(v)) return 0;
   if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
@@ -20,3 +22,5 @@ bool PaintBrushDisc(std::int16_t* map, const BrushPlane& plane, std::int64_t sli
                     float radius, std::int16_t value, bool brush3D) {
   return ForEachBrushVoxel(plane, slice, h, v, radius, brush3D, [&](std::int64_t i) { map[i] = value; });
 }
+
+}  // namespace viewer

@@ -8,6 +8,8 @@
 
 #include "volume/Voxel.h"
 
+namespace viewer {
+
 // Truncates toward zero, saturating at the int range (NaN gives 0), so that extreme
 // zoom, pan or brush values can never produce an undefined conversion.
 int TruncToInt(double v);
@@ -78,3 +80,5 @@ bool ForEachBrushVoxel(const BrushPlane& plane, std::int64_t slice, int h, int v
     if (t <= 0.0f) return true;
   }
 }
+
+}  // namespace viewer

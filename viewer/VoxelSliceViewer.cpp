@@ -8,6 +8,10 @@
 #include "viewer/Brush.h"
 #include "volume/Sinks.h"
 
+using viewer::CMouseKeys;
+using viewer::PaintBrushDisc;
+using viewer::TruncToInt;
+
 namespace {
 
 // floor(v + 0.5): the nearest voxel of a screen coordinate.
@@ -100,9 +104,9 @@ inline Rgb Shade(int l, const std::int16_t* gt, const std::int16_t* seg, const s
     }
   }
   if (scribble) {
-    if (*scribble == scribble::kShownAsFore || *scribble == scribble::kForeground) {
+    if (*scribble == volume::scribble::kShownAsFore || *scribble == volume::scribble::kForeground) {
       c = {255, 0, 0};
-    } else if (*scribble == scribble::kBackground) {
+    } else if (*scribble == volume::scribble::kBackground) {
       c = {0, 0, 255};
     }
   }
@@ -456,11 +460,11 @@ void CVoxelSliceViewer::PaintAt(const CMouseKeys& keys, int px, int py) {
   // The brush truncates toward zero (the picture rounds to the nearest voxel).
   const int h = TruncToInt((static_cast<double>(px) + m_panX) / m_zoom);
   const int v = TruncToInt((static_cast<double>(py) + m_panY) / m_zoom);
-  std::int16_t value = scribble::kForeground;
+  std::int16_t value = volume::scribble::kForeground;
   if (keys.shift && !keys.control) {
-    value = scribble::kNone;
+    value = volume::scribble::kNone;
   } else if (keys.control && !keys.shift) {
-    value = scribble::kBackground;
+    value = volume::scribble::kBackground;
   }
   PaintBrush(h, v, value, m_brush3D);
 }

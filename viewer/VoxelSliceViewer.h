@@ -31,6 +31,8 @@
 
 class MessageSink;
 
+namespace viewer {
+
 // Receivers of the viewer's readouts: the dialog's position label, value label, range
 // label and zoom spin control. Called on the thread that drives the viewer.
 class CViewerReadouts {
@@ -62,6 +64,8 @@ class CStrokeListener {
   virtual void StrokeEnds() = 0;
 };
 
+}  // namespace viewer
+
 class CVoxelSliceViewer {
  public:
   // Fixed texts shown when an overlay does not fit the image.
@@ -90,7 +94,7 @@ class CVoxelSliceViewer {
   // receiver must only schedule the repaint (e.g. a queued QWidget::update).
   void SetRepaintRequest(std::function<void()> request) { m_repaint = std::move(request); }
   // Who hears of the brush strokes (may be null). Called on the thread of the mouse.
-  void SetStrokeListener(CStrokeListener* listener) { m_strokeListener = listener; }
+  void SetStrokeListener(viewer::CStrokeListener* listener) { m_strokeListener = listener; }
   // Size of the window in pixels. Only taken by the first SetImage (InitBitmap); the
   // bitmap is never resized afterwards.
   void SetViewSize(int width, int height);
@@ -122,7 +126,7 @@ class CVoxelSliceViewer {
   // ---- Readouts ----------------------------------------------------------------------
 
   // Where readouts go from now on (null = none); ClearReadoutControls() drops them.
-  void SetReadoutControls(CViewerReadouts* readouts) { m_readouts = readouts; }
+  void SetReadoutControls(viewer::CViewerReadouts* readouts) { m_readouts = readouts; }
   void ClearReadoutControls() { m_readouts = nullptr; }
 
   // ---- Intensity window --------------------------------------------------------------
@@ -176,11 +180,11 @@ class CVoxelSliceViewer {
 
   // Left press: paints one brush stroke when marking is on (Shift = erase, Ctrl =
   // background, otherwise foreground; Shift+Ctrl = foreground).
-  void OnLButtonDown(const CMouseKeys& keys, int px, int py);
+  void OnLButtonDown(const viewer::CMouseKeys& keys, int px, int py);
   void OnLButtonUp(int px, int py);
   // Move: paints while the left button is held with marking on, pans while the right
   // button is down, updates the readouts, then requests a repaint.
-  void OnMouseMove(const CMouseKeys& keys, int px, int py);
+  void OnMouseMove(const viewer::CMouseKeys& keys, int px, int py);
   void OnRButtonDown(int px, int py);
   void OnRButtonUp(int px, int py);
   // Right double-click: FitZoom, zoom spin := zoom percent, pan := (0, 0).
@@ -216,7 +220,7 @@ class CVoxelSliceViewer {
 
  private:
   // Plane geometry of one axis (width, height, depth and the voxel index steps).
-  using Plane = BrushPlane;
+  using Plane = viewer::BrushPlane;
   bool PlaneOf(ViewAxis axis, Plane& plane) const;
   // The slice index used by `axis`, or null for an invalid axis.
   int* SliceOfAxis(ViewAxis axis);
@@ -239,12 +243,12 @@ class CVoxelSliceViewer {
   bool PaintBrush(int h, int v, std::int16_t value, bool brush3D);
   // Tells the stroke listener a stroke begins, unless one is open.
   void OpenStroke();
-  void PaintAt(const CMouseKeys& keys, int px, int py);
+  void PaintAt(const viewer::CMouseKeys& keys, int px, int py);
   void UpdateReadouts(int px, int py);
 
   MessageSink* m_messages = nullptr;
-  CViewerReadouts* m_readouts = nullptr;
-  CStrokeListener* m_strokeListener = nullptr;
+  viewer::CViewerReadouts* m_readouts = nullptr;
+  viewer::CStrokeListener* m_strokeListener = nullptr;
   bool m_strokeOpen = false;
   std::function<void()> m_repaint;
 

@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+namespace viewer {
+
 // Turns the viewer's readouts into the widget's signals.
 class CVoxelSliceViewerWidget::SignalReadouts final : public CViewerReadouts {
  public:
@@ -120,3 +122,5 @@ void CVoxelSliceViewerWidget::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) m_viewer.OnRButtonDblClk();
   event->accept();
 }
+
+}  // namespace viewer

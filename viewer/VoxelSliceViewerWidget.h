@@ -22,6 +22,8 @@
 
 #include "viewer/VoxelSliceViewer.h"
 
+namespace viewer {
+
 class CVoxelSliceViewerWidget : public QWidget {
   Q_OBJECT
 
@@ -58,3 +60,5 @@ class CVoxelSliceViewerWidget : public QWidget {
   CVoxelSliceViewer m_viewer;
   std::unique_ptr<SignalReadouts> m_readoutSignals;
 };
+
+}  // namespace viewer

@@ -35,9 +35,7 @@
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
 
-using namespace volume_io;
-
-namespace dicom {
+namespace volume::dicom {
 namespace {
 
 // Encapsulated pixel data may expand by a lot (a blank JPEG 2000 image is a
@@ -351,8 +349,9 @@ bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, 
   return true;
 }
 
-}  // namespace dicom
+}  // namespace volume::dicom
 
+namespace volume {
 namespace {
 
 // What the reading process hands back: the messages and, when it succeeded,
@@ -555,8 +554,10 @@ int OpenVoxelChannel() {
 }
 
 }  // namespace
+}  // namespace volume
 
 bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  using namespace volume;  // the readers' helpers
   volume.Release();
   const std::string folder = dicom::DicomFolderFor(path);
   const std::string what = "Cannot read a DICOM series from";

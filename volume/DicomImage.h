@@ -10,7 +10,7 @@
 
 class MessageSink;
 
-namespace dicom {
+namespace volume::dicom {
 
 // Fills `volume` with the slices of `stack`, in its order: voxel row y is
 // image row y, x the column; spacing, origin and direction from the stack.
@@ -24,4 +24,4 @@ namespace dicom {
 bool ReadDicomStack(CVoxel& volume, const DicomStack& stack, MessageSink* sink, const std::string& what,
                     const std::string& name, bool plainOnly = false);
 
-}  // namespace dicom
+}  // namespace volume::dicom

@@ -18,7 +18,7 @@
 
 #include "volume/FileIO.h"
 
-namespace dicom {
+namespace volume::dicom {
 namespace {
 
 const gdcm::Tag kPixelData(0x7fe0, 0x0010);
@@ -553,4 +553,4 @@ bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* w
   return SelectDicomStack(scan, folderChosen ? std::string() : path, stack, why);
 }
 
-}  // namespace dicom
+}  // namespace volume::dicom

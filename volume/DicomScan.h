@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace dicom {
+namespace volume::dicom {
 
 // SOP Class UIDs the folder scan treats specially.
 inline constexpr const char* kSegmentationStorage = "1.2.840.10008.5.1.4.1.1.66.4";
@@ -135,4 +135,4 @@ std::string DicomFolderFor(const std::string& path);
 // ReadDicomSeries has read, e.g. to find the source instance of each slice.
 bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* why);
 
-}  // namespace dicom
+}  // namespace volume::dicom

@@ -11,6 +11,8 @@
 class MessageSink;
 
 // How the segmentation was made, as the SEG's segment records it.
+namespace volume {
+
 enum class SegAlgorithm { Manual, SemiAutomatic };
 
 // Whether `path` names a file whose name ends in ".dcm" (any case): the save
@@ -61,3 +63,5 @@ struct DicomSegSummary {
   std::string referencedSeries;  // Series Instance UID of the segmented series ("" when not named)
 };
 bool DescribeDicomSegmentation(const std::string& path, DicomSegSummary* summary, std::string* why);
+
+}  // namespace volume

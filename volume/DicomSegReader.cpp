@@ -25,7 +25,7 @@
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
 
-using namespace volume_io;
+namespace volume {
 
 namespace {
 
@@ -472,3 +472,5 @@ bool DescribeDicomSegmentation(const std::string& path, DicomSegSummary* summary
   *summary = s;
   return true;
 }
+
+}  // namespace volume

@@ -20,6 +20,8 @@
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
+namespace volume {
+
 void QuietDcmtk() {
   static std::once_flag once;
   std::call_once(once, [] { OFLog::configure(OFLogger::FATAL_LOG_LEVEL); });
@@ -54,3 +56,5 @@ bool LocateDicomStackIsolated(const std::string& path, dicom::DicomStack* stack,
   }
   return dicom::LocateDicomStack(path, stack, why);
 }
+
+}  // namespace volume

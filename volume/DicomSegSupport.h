@@ -6,6 +6,8 @@
 
 #include "volume/DicomScan.h"
 
+namespace volume {
+
 // Keeps DCMTK's log quiet (its warnings would go to stderr); called before any DCMTK use.
 void QuietDcmtk();
 
@@ -18,3 +20,5 @@ std::string SopClassOf(const std::string& path);
 // process), so the folder scan here only meets files that reader has read
 // without harm. False with the reader's reason otherwise.
 bool LocateDicomStackIsolated(const std::string& path, dicom::DicomStack* stack, std::string* why);
+
+}  // namespace volume

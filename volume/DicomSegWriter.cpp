@@ -25,6 +25,8 @@
 #include "volume/FileIO.h"
 #include "volume/Readers.h"
 
+namespace volume {
+
 namespace {
 
 bool Fail(std::string* error, const std::string& why) {
@@ -296,3 +298,5 @@ bool SaveDicomSegmentation(const CVoxel& label, const std::string& imagePath, Se
   }
   return CommitStagedFiles({&file}, error);
 }
+
+}  // namespace volume

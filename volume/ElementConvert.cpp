@@ -7,6 +7,8 @@
 
 #include "volume/Writers.h"
 
+namespace volume {
+
 int ElementBytes(ElementKind kind) {
   switch (kind) {
     case ElementKind::UInt8:
@@ -202,3 +204,5 @@ void StoreElements(const std::int16_t* voxels, std::size_t n, ElementStorage sto
     if (width == 2) out[i * width + 1] = static_cast<unsigned char>(v >> 8);
   }
 }
+
+}  // namespace volume

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace volume {
+
 enum class ElementKind { UInt8, Int8, Int16, UInt16, Int32, UInt32, Int64, UInt64, Float32, Float64 };
 
 int ElementBytes(ElementKind kind);
@@ -59,3 +61,5 @@ int StoredBytes(ElementStorage storage);
 // Stores n voxels as the writers do: the low byte of each (-1 as 255), or both
 // bytes, least significant first.
 void StoreElements(const std::int16_t* voxels, std::size_t n, ElementStorage storage, unsigned char* out);
+
+}  // namespace volume

@@ -12,6 +12,8 @@
 #include <iterator>
 #include <vector>
 
+namespace volume {
+
 const char* FileCauseName(int code) {
   static constexpr const char* kNames[] = {
       "none",         "genericException", "fileNotFound",     "badPath",       "tooManyOpenFiles",
@@ -364,3 +366,5 @@ bool CommitStagedFiles(std::initializer_list<StagedFile*> files, std::string* er
   }
   return true;
 }
+
+}  // namespace volume

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace volume {
+
 // Why a file could not be opened. The numbering is the one the messages show
 // users and must not change.
 enum class FileCause : int {
@@ -168,3 +170,5 @@ class StagedFile {
 // files go first so that a header never names data that is not in place yet.
 // On failure *error (if given) says what went wrong.
 bool CommitStagedFiles(std::initializer_list<StagedFile*> files, std::string* error);
+
+}  // namespace volume

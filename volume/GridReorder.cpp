@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <new>
 
+namespace volume {
+
 namespace {
 
 // Grid axis c is the volume's axis `axis[c]`, run the other way when reversed[c].
@@ -100,3 +102,5 @@ std::string ReorderedText(const std::string& what, const std::string& path, cons
          "' in another axis order or direction (its x, y, z run along the " + gridWhat + "'s " + how +
          "); it was reordered by position onto the " + gridWhat + "'s grid.";
 }
+
+}  // namespace volume

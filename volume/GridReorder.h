@@ -8,6 +8,8 @@
 
 #include "volume/Voxel.h"
 
+namespace volume {
+
 enum class GridMatch {
   Same,       // the volume already lies on the grid, voxel for voxel
   Reordered,  // the volume was reordered onto the grid
@@ -28,3 +30,5 @@ GridMatch ReorderOntoGrid(CVoxel& volume, const CVoxel& grid, std::string* how =
 // ReorderedText("ground truth", "gt.nii", "segmentation", "seg.mhd", "x, y, -z").
 std::string ReorderedText(const std::string& what, const std::string& path, const std::string& gridWhat,
                           const std::string& gridPath, const std::string& how);
+
+}  // namespace volume

@@ -13,6 +13,8 @@
 
 #include "volume/FileIO.h"
 
+namespace volume {
+
 namespace {
 
 // A report larger than this is no report of this program's.
@@ -108,3 +110,5 @@ void LimitAddressSpace(std::uint64_t allowance) {
   (void)allowance;
 #endif
 }
+
+}  // namespace volume

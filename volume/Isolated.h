@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+namespace volume {
+
 enum class IsolatedOutcome {
   kDone,       // the body ran to its end; its text was handed back
   kNoProcess,  // no child process could be started
@@ -29,3 +31,5 @@ IsolatedOutcome RunIsolated(const std::function<std::string()>& body, unsigned s
 // the file is found short; with the bound the allocation fails at once. (Not
 // in the DICOM fuzz target, which is to see the library's allocations as they are.)
 void LimitAddressSpace(std::uint64_t allowance);
+
+}  // namespace volume

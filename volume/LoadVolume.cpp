@@ -5,6 +5,8 @@
 #include "volume/Readers.h"
 #include "volume/Voxel.h"
 
+namespace volume {
+
 namespace {
 
 struct DispatchEntry {
@@ -37,21 +39,23 @@ VolumeFormat FormatForPath(const std::string& path) {
   return VolumeFormat::DicomSeries;
 }
 
+}  // namespace volume
+
 bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink) {
-  switch (FormatForPath(path)) {
-    case VolumeFormat::ByteRaw:
+  switch (volume::FormatForPath(path)) {
+    case volume::VolumeFormat::ByteRaw:
       return ReadRawVolume(volume, path, 1, sink);
-    case VolumeFormat::ShortRaw:
+    case volume::VolumeFormat::ShortRaw:
       return ReadRawVolume(volume, path, 2, sink);
-    case VolumeFormat::MetaImage:
+    case volume::VolumeFormat::MetaImage:
       return ReadMetaImage(volume, path, sink);
-    case VolumeFormat::AnalyzeNifti:
+    case volume::VolumeFormat::AnalyzeNifti:
       return ReadAnalyzeNifti(volume, path, sink);
-    case VolumeFormat::Image2048:
+    case volume::VolumeFormat::Image2048:
       return ReadImage2048(volume, path, sink);
-    case VolumeFormat::DicomSeries:
+    case volume::VolumeFormat::DicomSeries:
       // A chosen SEG file is a label volume, not one image of a series.
-      if (IsDicomSegmentation(path)) return ReadDicomSegmentation(volume, path, sink);
+      if (volume::IsDicomSegmentation(path)) return volume::ReadDicomSegmentation(volume, path, sink);
       return ReadDicomSeries(volume, path, sink);
   }
   return false;

@@ -21,7 +21,7 @@
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
-using namespace volume_io;
+namespace volume {
 
 namespace {
 
@@ -447,20 +447,24 @@ bool ReadMetaImageStream(CVoxel& volume, std::FILE* header, const std::string& h
   return ReadMetaImageFrom(volume, file, headerPath, sink);
 }
 
+}  // namespace volume
+
 bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, MessageSink* sink) {
-  InputFile file;
-  if (!OpenInput(file, volume, sink, "Cannot read mhd file", headerPath)) return false;
-  return ReadMetaImageFrom(volume, file, headerPath, sink);
+  volume::InputFile file;
+  if (!volume::OpenInput(file, volume, sink, "Cannot read mhd file", headerPath)) return false;
+  return volume::ReadMetaImageFrom(volume, file, headerPath, sink);
 }
 
 bool CVoxel::SaveMetaImage(const std::string& headerPath, std::string* error) const {
-  return WriteMetaImage(*this, headerPath, ElementStorage::UnsignedByte, error);
+  return volume::WriteMetaImage(*this, headerPath, volume::ElementStorage::UnsignedByte, error);
 }
 
-bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storage,
+bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, volume::ElementStorage storage,
                    std::string* error) {
-  return WriteMetaImage(volume, headerPath, storage, error);
+  return volume::WriteMetaImage(volume, headerPath, storage, error);
 }
+
+namespace volume {
 
 bool SaveMetaImageShort(const CVoxel& volume, const std::string& headerPath, std::string* error) {
   return WriteMetaImage(volume, headerPath, ElementStorage::Short, error);
@@ -477,3 +481,5 @@ std::string WithMhdExtension(const std::string& path) {
   const std::string extension = dot == std::string::npos ? path : path.substr(dot + 1);
   return extension == "mhd" ? path : path + ".mhd";
 }
+
+}  // namespace volume

@@ -22,7 +22,7 @@
 #include "volume/Readers.h"
 #include "volume/Writers.h"
 
-using namespace volume_io;
+namespace volume {
 
 namespace {
 
@@ -385,7 +385,10 @@ bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage sto
   return CommitStagedFiles({&file}, error);
 }
 
+}  // namespace volume
+
 bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  using namespace volume;  // the readers' helpers
   const std::string what = "Cannot read Analyze/NIfTI file";
   volume.Release();
   {

@@ -12,7 +12,7 @@
 #include "volume/Readers.h"
 #include "volume/Writers.h"
 
-using namespace volume_io;
+namespace volume {
 
 namespace {
 
@@ -94,12 +94,16 @@ bool ReadRawVolumeStream(CVoxel& volume, std::FILE* stream, int bytesPerVoxel, c
   return ReadRawFrom(volume, file, bytesPerVoxel, name, sink);
 }
 
+}  // namespace volume
+
 bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, MessageSink* sink) {
   if (bytesPerVoxel != 1 && bytesPerVoxel != 2) return false;
-  InputFile file;
-  if (!OpenInput(file, volume, sink, "Cannot read raw volume", path)) return false;
-  return ReadRawFrom(volume, file, bytesPerVoxel, path, sink);
+  volume::InputFile file;
+  if (!volume::OpenInput(file, volume, sink, "Cannot read raw volume", path)) return false;
+  return volume::ReadRawFrom(volume, file, bytesPerVoxel, path, sink);
 }
+
+namespace volume {
 
 bool SaveRaw16(const CVoxel& volume, const std::string& path, std::string* error) {
   auto fail = [&](const std::string& why) {
@@ -133,3 +137,5 @@ bool SaveRaw16(const CVoxel& volume, const std::string& path, std::string* error
   }
   return CommitStagedFiles({&file}, error);
 }
+
+}  // namespace volume

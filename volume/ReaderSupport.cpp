@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-namespace volume_io {
+namespace volume {
 
 std::string SizeText(std::int64_t X, std::int64_t Y, std::int64_t Z) {
   return std::to_string(X) + " x " + std::to_string(Y) + " x " + std::to_string(Z);
@@ -78,4 +78,4 @@ bool FillVolume(CVoxel& volume, ElementSource& source, ElementKind kind, bool sw
   return true;
 }
 
-}  // namespace volume_io
+}  // namespace volume

@@ -9,7 +9,7 @@
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 
-namespace volume_io {
+namespace volume {
 
 inline void Tell(MessageSink* sink, const std::string& text) {
   if (sink) sink->ShowMessage(text);
@@ -66,4 +66,4 @@ class PlainSource final : public ElementSource {
 bool FillVolume(CVoxel& volume, ElementSource& source, ElementKind kind, bool swapBytes, FloatRule rule,
                 ConvertReport& report);
 
-}  // namespace volume_io
+}  // namespace volume

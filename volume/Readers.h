@@ -17,6 +17,8 @@
 
 class MessageSink;
 
+namespace volume {
+
 enum class VolumeFormat { ByteRaw, ShortRaw, MetaImage, AnalyzeNifti, Image2048, DicomSeries };
 
 // The reader for a path, chosen by its last three characters (case-sensitive):
@@ -25,20 +27,17 @@ enum class VolumeFormat { ByteRaw, ShortRaw, MetaImage, AnalyzeNifti, Image2048,
 // 2048 x 2048 image; anything else the DICOM series in the file's folder.
 VolumeFormat FormatForPath(const std::string& path);
 
-// Runs the reader FormatForPath picks. Used by the load constructor of CVoxel.
+}  // namespace volume
+
+// Runs the reader volume::FormatForPath picks. Used by the load constructor of CVoxel.
 bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink);
 
 // MetaImage header with its data file (or the data after the header, LOCAL).
 bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, MessageSink* sink);
-// The same, with the header read from an open stream; headerPath locates the
-// data file and names the file in messages.
-bool ReadMetaImageStream(CVoxel& volume, std::FILE* header, const std::string& headerPath, MessageSink* sink);
 
 // The own raw format (12- or 40-byte header) with 1 (unsigned) or 2 (signed,
 // little-endian) bytes per voxel.
 bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, MessageSink* sink);
-bool ReadRawVolumeStream(CVoxel& volume, std::FILE* stream, int bytesPerVoxel, const std::string& name,
-                         MessageSink* sink);
 
 // Analyze 7.5 (.hdr/.img) and NIfTI-1 (.nii, .nii.gz) through nifticlib.
 bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink);
@@ -49,3 +48,15 @@ bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink);
 // Every DICOM file in the folder of `path` (or in `path` itself when it is a
 // folder) as one series, each slice turned upside down.
 bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink);
+
+namespace volume {
+
+// ReadMetaImage with the header read from an open stream; headerPath locates
+// the data file and names the file in messages.
+bool ReadMetaImageStream(CVoxel& volume, std::FILE* header, const std::string& headerPath, MessageSink* sink);
+
+// ReadRawVolume from an open stream; `name` names it in messages.
+bool ReadRawVolumeStream(CVoxel& volume, std::FILE* stream, int bytesPerVoxel, const std::string& name,
+                         MessageSink* sink);
+
+}  // namespace volume

@@ -2,13 +2,16 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "volume/FileIO.h"
 #include "volume/DicomSeg.h"
+#include "volume/FileIO.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
 
+namespace volume {
+
 std::string SavedPathFor(const std::string& path) {
-  return IsNiftiPath(path) || IsOneFileMetaImagePath(path) || IsDicomSegPath(path) ? path : WithMhdExtension(path);
+  return IsNiftiPath(path) || IsOneFileMetaImagePath(path) || IsDicomSegPath(path) ? path
+                                                                                   : WithMhdExtension(path);
 }
 
 std::string SavePathProblem(const std::string& path) {
@@ -53,3 +56,5 @@ bool SaveLabelAs(const CVoxel& label, const std::string& path, const std::string
   if (written) *written = path;
   return SaveDicomSegmentation(label, imagePath, algorithm, path, error);
 }
+
+}  // namespace volume

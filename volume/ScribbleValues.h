@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-namespace scribble {
+namespace volume::scribble {
 inline constexpr std::int16_t kNone = 0;         // no scribble / erased
 inline constexpr std::int16_t kShownAsFore = 1;  // drawn like foreground, ignored by corrections
 inline constexpr std::int16_t kForeground = 2;   // inside the organ
 inline constexpr std::int16_t kBackground = 3;   // outside the organ
-}  // namespace scribble
+}  // namespace volume::scribble

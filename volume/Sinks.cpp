@@ -2,7 +2,11 @@
 
 #include <cstdio>
 
+namespace volume {
+
 void StdoutLogSink::AppendLine(const std::string& line) {
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);
 }
+
+}  // namespace volume

@@ -9,11 +9,14 @@
 #include <string>
 #include <vector>
 
+// At global scope beside CVoxel, whose load constructor takes one.
 class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void ShowMessage(const std::string& text) = 0;
 };
+
+namespace volume {
 
 class LogSink {
  public:
@@ -35,3 +38,5 @@ class RecordingSink final : public MessageSink, public LogSink {
   std::vector<std::string> messages;
   std::vector<std::string> lines;
 };
+
+}  // namespace volume

@@ -6,6 +6,8 @@
 
 #include "volume/ScribbleValues.h"
 
+namespace volume {
+
 namespace {
 
 struct ValueCensus {
@@ -61,3 +63,5 @@ std::string ScribbleValuesProblem(const CVoxel& map) {
            (c.distinctNonZero > 0 ? ": is it a segmentation?" : "");
   return {};
 }
+
+}  // namespace volume

@@ -8,6 +8,8 @@
 
 #include "volume/Voxel.h"
 
+namespace volume {
+
 // What looks wrong about a segmentation, as the end of a sentence that starts
 // with its name ("holds 812 different non-zero values (61 to 1865), not one
 // label value: is it an image?"); empty when it holds 0 and at most one other value.
@@ -17,3 +19,5 @@ std::string SegmentationValuesProblem(const CVoxel& segmentation);
 // with its name: values other than 0 to 3, or no foreground (2) or background
 // (3) scribble at all; empty when neither.
 std::string ScribbleValuesProblem(const CVoxel& map);
+
+}  // namespace volume

@@ -16,7 +16,7 @@
 #include "volume/ReaderSupport.h"
 #include "volume/Readers.h"
 
-using namespace volume_io;
+namespace volume {
 
 namespace {
 
@@ -60,7 +60,10 @@ class VtkErrors {
 
 }  // namespace
 
+}  // namespace volume
+
 bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink) {
+  using namespace volume;  // the readers' helpers
   const std::string what = "Cannot read image";
   volume.Release();
   constexpr std::int64_t kBytes = std::int64_t{kImageSide} * kImageSide * 2;

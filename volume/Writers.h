@@ -12,13 +12,17 @@
 
 // How voxels are stored: the low byte of each (labels and scribble maps, as
 // the window's saves write them; -1 becomes 255), or all 16 bits (lossless).
+namespace volume {
 enum class ElementStorage { UnsignedByte, Short };
+}  // namespace volume
 
 // MetaImage with MET_UCHAR or MET_SHORT elements (CVoxel::SaveMetaImage is
 // the first, without the reason for a failure); a header path ending in ".mha"
 // gets the voxels in the same file.
-bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, ElementStorage storage,
+bool SaveMetaImage(const CVoxel& volume, const std::string& headerPath, volume::ElementStorage storage,
                    std::string* error = nullptr);
+
+namespace volume {
 
 // MetaImage with MET_SHORT elements.
 // The data file is the header path with its extension replaced by ".raw".
@@ -73,3 +77,5 @@ std::string WidenedSaveText(const std::string& written);
 // (SaveLabelAs in volume/DicomSeg.h).
 bool SaveVolumeAs(const CVoxel& volume, const std::string& path, ElementStorage storage,
                   std::string* written = nullptr, std::string* error = nullptr, bool* widened = nullptr);
+
+}  // namespace volume

@@ -31,12 +31,12 @@ TEST(CommandLine, QtOptionsArePassedByBeforeQtStarts) {
 }
 
 TEST(MhdRule, AppendsUnlessTheExtensionIsExactlyMhd) {
-  EXPECT_EQ(WithMhdExtension("/d/seg"), "/d/seg.mhd");
-  EXPECT_EQ(WithMhdExtension("/d/seg.mhd"), "/d/seg.mhd");
-  EXPECT_EQ(WithMhdExtension("/d/seg.MHD"), "/d/seg.MHD.mhd");
-  EXPECT_EQ(WithMhdExtension("/d/map.txt"), "/d/map.txt.mhd");
-  EXPECT_EQ(WithMhdExtension("/d.mhd/seg"), "/d.mhd/seg.mhd");
-  EXPECT_EQ(WithMhdExtension("mhd"), "mhd");  // no ".": the whole path is compared
+  EXPECT_EQ(volume::WithMhdExtension("/d/seg"), "/d/seg.mhd");
+  EXPECT_EQ(volume::WithMhdExtension("/d/seg.mhd"), "/d/seg.mhd");
+  EXPECT_EQ(volume::WithMhdExtension("/d/seg.MHD"), "/d/seg.MHD.mhd");
+  EXPECT_EQ(volume::WithMhdExtension("/d/map.txt"), "/d/map.txt.mhd");
+  EXPECT_EQ(volume::WithMhdExtension("/d.mhd/seg"), "/d.mhd/seg.mhd");
+  EXPECT_EQ(volume::WithMhdExtension("mhd"), "mhd");  // no ".": the whole path is compared
 }
 
 TEST(DialogUnits, MapEdgesSeparatelySoNeighboursShareTheirBorder) {

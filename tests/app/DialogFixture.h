@@ -59,7 +59,7 @@ class DialogFixture : public ::testing::Test {
   std::string Write(const std::string& name, const CVoxel& volume) {
     const std::string path = PathOf(name);
     std::string error;
-    EXPECT_TRUE(SaveMetaImageShort(volume, path, &error)) << error;
+    EXPECT_TRUE(volume::SaveMetaImageShort(volume, path, &error)) << error;
     return path;
   }
 

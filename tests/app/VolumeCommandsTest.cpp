@@ -34,7 +34,7 @@ TEST_F(VolumeCommandsTest, LoadImageLogsEnablesInputAndViewAndSetsUpTheSlices) {
   ClickWithFile(ctl::kLoadImage, path);
   ASSERT_EQ(m_platform.FileRequests().size(), 1u);
   EXPECT_EQ(m_platform.FileRequests()[0].filter, kLoadImageFilter);
-  EXPECT_EQ(m_platform.FileRequests()[0].view, FileListView::kList);
+  EXPECT_EQ(m_platform.FileRequests()[0].view, platform::FileListView::kList);
   EXPECT_EQ(m_platform.WaitCursorUses(), 1);
   EXPECT_EQ(m_platform.WaitCursorDepth(), 0);
   EXPECT_EQ(Log(), Lines{"Load Input... Path : [" + path + "]"});
@@ -123,7 +123,7 @@ TEST_F(VolumeCommandsTest, LoadSegmentationLogsCreatesTheAccumulatedMapAndEnable
   ClickWithFile(ctl::kLoadSegmentation, path);
   ASSERT_EQ(m_platform.FileRequests().size(), 2u);
   EXPECT_EQ(m_platform.FileRequests()[1].filter, kLoadSegmentationFilter);
-  EXPECT_EQ(m_platform.FileRequests()[1].view, FileListView::kReport);
+  EXPECT_EQ(m_platform.FileRequests()[1].view, platform::FileListView::kReport);
   EXPECT_EQ(Log().back(), "Load Segmentation... Path : [" + path + "]");
   EXPECT_TRUE(Checked(ctl::kShowSegmentation));
   EXPECT_TRUE(Dialog().ShowSegmentationFlag());

@@ -284,7 +284,7 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
     ASSERT_TRUE(corrected[i] == 0 || corrected[i] == 1);
   // The window hands the engine what it would get from the files directly.
   CVoxel expectedLabel = c.segmentation;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CorrectionParameters parameters;  // the window's fixed values are the defaults
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, Dialog().ReferencePaths(), parameters,
                                          {sink, sink}));
@@ -318,7 +318,7 @@ TEST_F(WorkerTest, ChoosingAModeWhileAWorkerRunsIsRefused) {
   Dialog().OnSemiAutomaticMillimetre();
   Dialog().OnSemiAutomatic();
   EXPECT_EQ(Messages(), std::vector<std::string>(2, kBusy));
-  EXPECT_EQ(Dialog().CorrectionMode(), static_cast<int>(CorrectionMode::kManual));
+  EXPECT_EQ(Dialog().CorrectionMode(), static_cast<int>(session::CorrectionMode::kManual));
   Dialog().WaitForWorker();
   EXPECT_EQ(Log().back(), "Manual segmentation correction is done...");
 }
@@ -356,7 +356,7 @@ TEST_F(WorkerTest, MillimetreCorrectionOnACoarsePhantomCase) {
   EXPECT_EQ(hints(), 1);
   ClickWithFile(ctl::kLoadSegmentation, segmentation);
   Click(ctl::kSemiAutomaticMillimetre);
-  EXPECT_EQ(Dialog().CorrectionMode(), static_cast<int>(CorrectionMode::kSemiAutomaticMillimetre));
+  EXPECT_EQ(Dialog().CorrectionMode(), static_cast<int>(session::CorrectionMode::kSemiAutomaticMillimetre));
   EXPECT_TRUE(Enabled(ctl::kReferenceDir));
   m_platform.QueueFolder(PathOf("case/references"));
   Click(ctl::kBrowseReferenceDir);
@@ -374,10 +374,10 @@ TEST_F(WorkerTest, MillimetreCorrectionOnACoarsePhantomCase) {
 
   CVoxel expected = c.segmentation;
   CVoxel fixed = c.segmentation;
-  RecordingSink sink;
-  ASSERT_TRUE(RunSemiAutomaticCorrection(expected, c.scribbles, Dialog().ReferencePaths(),
-                                         MillimetreParameters(CorrectionParameters{}, c.segmentation),
-                                         {sink, sink}));
+  volume::RecordingSink sink;
+  ASSERT_TRUE(RunSemiAutomaticCorrection(
+      expected, c.scribbles, Dialog().ReferencePaths(),
+      correction::MillimetreParameters(CorrectionParameters{}, c.segmentation), {sink, sink}));
   ASSERT_TRUE(RunSemiAutomaticCorrection(fixed, c.scribbles, Dialog().ReferencePaths(),
                                          CorrectionParameters{}, {sink, sink}));
   EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expected));

@@ -30,7 +30,7 @@ struct SyntheticCase {
     references["r2"] = Ellipsoid(size, 25.0, 21.0, 7.0, 14.0, 9.0, 5.0);
     references["r3"] = Ellipsoid(size, 24.0, 20.0, 9.0, 13.0, 11.0, 4.0, 2);
   }
-  VolumeLoader Loader() const {
+  correction::VolumeLoader Loader() const {
     return [this](const std::string& path) -> std::unique_ptr<CVoxel> {
       auto it = references.find(path);
       return it == references.end() ? nullptr : std::make_unique<CVoxel>(it->second);
@@ -42,7 +42,7 @@ TEST(RunSemiAutomaticCorrection, WritesTheFiveLinesAndAZeroOneLabelThatFollowsTh
   SyntheticCase c;
   c.segmentation.At(2, 2, 2) = 7;  // a stray piece away from the organ
   CVoxel segmentation = c.segmentation;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, c.map, {"r1", "r2", "r3"}, CorrectionParameters{},
                                          {sink, sink}, {c.Loader()}));
   EXPECT_EQ(sink.lines, kFiveLines);
@@ -65,7 +65,7 @@ TEST(RunSemiAutomaticCorrection, WritesTheFiveLinesAndAZeroOneLabelThatFollowsTh
 TEST(RunSemiAutomaticCorrection, RunsWithoutReferencesAndSkipsUnusableOnes) {
   SyntheticCase c;
   CVoxel withNone = c.segmentation;
-  RecordingSink none;
+  volume::RecordingSink none;
   ASSERT_TRUE(
       RunSemiAutomaticCorrection(withNone, c.map, {}, CorrectionParameters{}, {none, none}, {c.Loader()}));
   EXPECT_EQ(none.lines, kFiveLines);
@@ -73,7 +73,7 @@ TEST(RunSemiAutomaticCorrection, RunsWithoutReferencesAndSkipsUnusableOnes) {
 
   // References that cannot be read are no voters: the result equals the run without any.
   CVoxel withBroken = c.segmentation;
-  RecordingSink broken;
+  volume::RecordingSink broken;
   ASSERT_TRUE(RunSemiAutomaticCorrection(withBroken, c.map, {"gone", "also gone"}, CorrectionParameters{},
                                          {broken, broken}, {c.Loader()}));
   EXPECT_EQ(broken.lines, kFiveLines);
@@ -92,7 +92,7 @@ TEST(RunSemiAutomaticCorrection, WithoutScribbleRegionsKeepsTheCentralPieceOfThe
     for (int x = 22; x <= 26; ++x) m.At(x, 22, 8) = 2;
     return m;
   }();
-  RecordingSink sink;
+  volume::RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, agreeing, {"r1"}, CorrectionParameters{}, {sink, sink},
                                          {c.Loader()}));
   EXPECT_EQ(segmentation.At(0, 0, 0), 0);
@@ -102,7 +102,7 @@ TEST(RunSemiAutomaticCorrection, WithoutScribbleRegionsKeepsTheCentralPieceOfThe
 
 TEST(RunSemiAutomaticCorrection, RefusesWhatItCannotCorrectAndChangesNothing) {
   SyntheticCase c;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel empty(c.size);
   empty.At(1, 1, 1) = -4;  // only negative values: nothing inside
   const CVoxel before = empty;

@@ -27,7 +27,7 @@ void ExpectPoint(const C3DPoint& actual, const C3DPoint& expected) {
 
 TEST(MillimetreParameters, AtTheDesignResolutionAreTheFixedSet) {
   const CorrectionParameters design;
-  const CorrectionParameters p = MillimetreParameters(design, kDesignSpacing);
+  const CorrectionParameters p = correction::MillimetreParameters(design, correction::kDesignSpacing);
   ExpectPoint(p.neighbourhoodMargin, design.neighbourhoodMargin);
   ExpectPoint(p.translationRange, design.translationRange);
   ExpectPoint(p.translationStep, design.translationStep);
@@ -39,14 +39,14 @@ TEST(MillimetreParameters, AtTheDesignResolutionAreTheFixedSet) {
   EXPECT_TRUE(p.placeReferencesByGeometry);
   // A volume without geometry is taken voxel for voxel.
   CVoxel unset(C3DPoint{4, 4, 4});
-  EXPECT_TRUE(MillimetreParameters(design, unset).voxelLengths.IsUnit());
+  EXPECT_TRUE(correction::MillimetreParameters(design, unset).voxelLengths.IsUnit());
 }
 
 TEST(MillimetreParameters, KeepTheLengthsOnAnisotropicGrids) {
   const CorrectionParameters design;
   // A common clinical T2 grid: half the in-plane voxels, slices 4/3 as thick.
   const double clinical[3] = {0.625, 0.625, 4.0};
-  CorrectionParameters p = MillimetreParameters(design, clinical);
+  CorrectionParameters p = correction::MillimetreParameters(design, clinical);
   ExpectPoint(p.neighbourhoodMargin, {9, 9, 5});  // 5.625 mm and 18 mm (4.5 slices, rounded up)
   ExpectPoint(p.translationStep, {1, 1, 2});      // 0.625 mm and 6 mm (1.5 slices)
   ExpectPoint(p.translationRange, {4, 4, 6});     // 2.5 mm and 24 mm, whole steps
@@ -56,14 +56,14 @@ TEST(MillimetreParameters, KeepTheLengthsOnAnisotropicGrids) {
   EXPECT_DOUBLE_EQ(p.voxelLengths.z, 4.0 / 3.0);
 
   const double coarse[3] = {1.25, 1.25, 6.0};
-  p = MillimetreParameters(design, coarse);
+  p = correction::MillimetreParameters(design, coarse);
   ExpectPoint(p.neighbourhoodMargin, {5, 5, 3});
   ExpectPoint(p.translationStep, {1, 1, 1});  // never below one voxel
   ExpectPoint(p.translationRange, {2, 2, 4});
 
   // Finer than the design: more voxels for the same lengths, the box grows with them.
   const double fine[3] = {0.15625, 0.2, 1.5};
-  p = MillimetreParameters(design, fine);
+  p = correction::MillimetreParameters(design, fine);
   ExpectPoint(p.neighbourhoodMargin, {36, 28, 12});
   ExpectPoint(p.translationStep, {4, 3, 4});
   ExpectPoint(p.translationRange, {16, 12, 16});
@@ -80,8 +80,8 @@ TEST(MillimetreParameters, AnObliqueGridCountsAlongItsOwnVoxelAxes) {
   const double rotation[3][3] = {{c, -s, 0.0}, {0.0, 0.0, 1.0}, {s, c, 0.0}};  // a rotated, resliced stack
   for (int r = 0; r < 3; ++r)
     for (int k = 0; k < 3; ++k) oblique.direction[r][k] = rotation[r][k];
-  const CorrectionParameters a = MillimetreParameters(CorrectionParameters{}, straight);
-  const CorrectionParameters b = MillimetreParameters(CorrectionParameters{}, oblique);
+  const CorrectionParameters a = correction::MillimetreParameters(CorrectionParameters{}, straight);
+  const CorrectionParameters b = correction::MillimetreParameters(CorrectionParameters{}, oblique);
   ExpectPoint(b.neighbourhoodMargin, a.neighbourhoodMargin);
   ExpectPoint(b.translationRange, a.translationRange);
   ExpectPoint(b.translationStep, a.translationStep);
@@ -90,13 +90,13 @@ TEST(MillimetreParameters, AnObliqueGridCountsAlongItsOwnVoxelAxes) {
 }
 
 TEST(MillimetreParameters, FarFromTheDesignResolutionBeyondAQuarter) {
-  EXPECT_FALSE(FarFromDesignResolution(kDesignSpacing));
+  EXPECT_FALSE(correction::FarFromDesignResolution(correction::kDesignSpacing));
   const double close[3] = {0.33, 0.30, 3.6};
-  EXPECT_FALSE(FarFromDesignResolution(close));
+  EXPECT_FALSE(correction::FarFromDesignResolution(close));
   const double clinical[3] = {0.625, 0.625, 4.0};
-  EXPECT_TRUE(FarFromDesignResolution(clinical));
+  EXPECT_TRUE(correction::FarFromDesignResolution(clinical));
   const double thinSlices[3] = {0.3125, 0.3125, 1.0};
-  EXPECT_TRUE(FarFromDesignResolution(thinSlices));
+  EXPECT_TRUE(correction::FarFromDesignResolution(thinSlices));
 }
 
 // Exact anisotropic distance to a random mask, by brute force.
@@ -152,7 +152,7 @@ struct TwoGrids {
 
 TEST(ReferenceOnGridOf, RecoversAKnownShiftAndScaleFromThePlacement) {
   TwoGrids g;
-  const std::unique_ptr<CVoxel> placed = ReferenceOnGridOf(g.reference, g.segmentation);
+  const std::unique_ptr<CVoxel> placed = correction::ReferenceOnGridOf(g.reference, g.segmentation);
   ASSERT_TRUE(placed && placed->HasData());
   for (int a = 0; a < 3; ++a) EXPECT_EQ(placed->spacing[a], g.segmentation.spacing[a]);
   // The placed box starts on a voxel of the segmentation's grid.
@@ -172,8 +172,8 @@ TEST(ReferenceOnGridOf, RecoversAKnownShiftAndScaleFromThePlacement) {
           full.At(corner.x + x, corner.y + y, corner.z + z) = placed->At(x, y, z);
   EXPECT_GT(evaluation::Dice(full, g.segmentation), 0.97);
   // The same grid needs no placement; neither does a volume without geometry.
-  EXPECT_EQ(ReferenceOnGridOf(g.segmentation, g.segmentation), nullptr);
-  EXPECT_EQ(ReferenceOnGridOf(Ellipsoid({9, 9, 9}, 4, 4, 4, 3, 3, 3), g.segmentation), nullptr);
+  EXPECT_EQ(correction::ReferenceOnGridOf(g.segmentation, g.segmentation), nullptr);
+  EXPECT_EQ(correction::ReferenceOnGridOf(Ellipsoid({9, 9, 9}, 4, 4, 4, 3, 3, 3), g.segmentation), nullptr);
 }
 
 TEST(ReferenceOnGridOf, PlacesOntoAnObliqueGridWhereTheVoxelLies) {
@@ -190,7 +190,7 @@ TEST(ReferenceOnGridOf, PlacesOntoAnObliqueGridWhereTheVoxelLies) {
   for (int z = 8; z <= 11; ++z)
     for (int y = 6; y <= 9; ++y)
       for (int x = 2; x <= 5; ++x) reference.At(x, y, z) = 1;  // centre at (-3.25, -8.25, 19.75)
-  const std::unique_ptr<CVoxel> placed = ReferenceOnGridOf(reference, grid);
+  const std::unique_ptr<CVoxel> placed = correction::ReferenceOnGridOf(reference, grid);
   ASSERT_TRUE(placed && placed->HasData());
   double sum[3] = {0, 0, 0};
   int count = 0;
@@ -213,12 +213,14 @@ TEST(ReferenceOnGridOf, PlacesOntoAnObliqueGridWhereTheVoxelLies) {
 
 TEST(ReferenceOnGridOf, RegistrationOfThePlacedReferenceLandsOnTheSegmentation) {
   TwoGrids g;
-  const VolumeLoader plain = [&g](const std::string&) { return std::make_unique<CVoxel>(g.reference); };
+  const correction::VolumeLoader plain = [&g](const std::string&) {
+    return std::make_unique<CVoxel>(g.reference);
+  };
   C3DPoint first{0, 0, 0}, size = g.size;
   CVoxelList registered;
-  RecordingSink sink;
-  RegisterReferenceLabels(g.segmentation, {"r"}, PlacingLoader(plain, g.segmentation), {first, size, 1},
-                          registered, sink);
+  volume::RecordingSink sink;
+  RegisterReferenceLabels(g.segmentation, {"r"}, correction::PlacingLoader(plain, g.segmentation),
+                          {first, size, 1}, registered, sink);
   ASSERT_EQ(registered.size(), 1u);
   ASSERT_TRUE(registered[0] && registered[0]->HasData());
   EXPECT_GT(evaluation::Dice(*registered[0], g.segmentation), 0.95);
@@ -237,21 +239,21 @@ TEST(MillimetreCorrection, AtTheDesignResolutionIsTheFixedRunBitForBit) {
                                            {"b", Ellipsoid(size, 49.0, 41.0, 9.0, 32.0, 23.0, 5.0)},
                                            {"c", Ellipsoid(size, 48.0, 40.0, 11.0, 28.0, 25.0, 6.0)}};
   const double origin[3] = {-30.0, -25.0, -30.0};
-  for (CVoxel* v : {&segmentation, &map}) SetGeometry(*v, kDesignSpacing, origin);
-  for (auto& [name, reference] : references) SetGeometry(reference, kDesignSpacing, origin);
-  const VolumeLoader load = [&references](const std::string& path) {
+  for (CVoxel* v : {&segmentation, &map}) SetGeometry(*v, correction::kDesignSpacing, origin);
+  for (auto& [name, reference] : references) SetGeometry(reference, correction::kDesignSpacing, origin);
+  const correction::VolumeLoader load = [&references](const std::string& path) {
     return std::make_unique<CVoxel>(references.at(path));
   };
   const std::vector<std::string> paths{"a", "b", "c"};
 
   CVoxel fixed = segmentation;
   CVoxel millimetre = segmentation;
-  RecordingSink fixedSink, millimetreSink;
+  volume::RecordingSink fixedSink, millimetreSink;
   ASSERT_TRUE(
       RunSemiAutomaticCorrection(fixed, map, paths, CorrectionParameters{}, {fixedSink, fixedSink}, {load}));
-  ASSERT_TRUE(RunSemiAutomaticCorrection(millimetre, map, paths,
-                                         MillimetreParameters(CorrectionParameters{}, segmentation),
-                                         {millimetreSink, millimetreSink}, {load}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(
+      millimetre, map, paths, correction::MillimetreParameters(CorrectionParameters{}, segmentation),
+      {millimetreSink, millimetreSink}, {load}));
   EXPECT_EQ(millimetreSink.lines, fixedSink.lines);
   ASSERT_TRUE(fixed.SameSize(millimetre));
   std::size_t differing = 0;
@@ -264,9 +266,9 @@ TEST(MillimetreCorrection, AtTheDesignResolutionIsTheFixedRunBitForBit) {
   for (CVoxel* v : {&segmentation, &map}) SetGeometry(*v, coarse, origin);
   for (auto& [name, reference] : references) SetGeometry(reference, coarse, origin);
   CVoxel other = segmentation;
-  ASSERT_TRUE(RunSemiAutomaticCorrection(other, map, paths,
-                                         MillimetreParameters(CorrectionParameters{}, segmentation),
-                                         {millimetreSink, millimetreSink}, {load}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(
+      other, map, paths, correction::MillimetreParameters(CorrectionParameters{}, segmentation),
+      {millimetreSink, millimetreSink}, {load}));
   differing = 0;
   for (std::size_t i = 0; i < fixed.VoxelCount(); ++i) differing += fixed[i] != other[i];
   EXPECT_GT(differing, 0u);

@@ -142,14 +142,14 @@ TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
   files["empty"] = CVoxel(size);
   files["empty"].At(3, 3, 3) = -1;  // only negative values: nothing inside
   files["nodata"] = CVoxel();
-  const VolumeLoader load = [&](const std::string& path) -> std::unique_ptr<CVoxel> {
+  const correction::VolumeLoader load = [&](const std::string& path) -> std::unique_ptr<CVoxel> {
     auto it = files.find(path);
     return it == files.end() ? nullptr : std::make_unique<CVoxel>(it->second);
   };
 
   const C3DPoint boxMinimum(2, 1, 0), boxSize(15, 15, 12);
   CVoxelList registered;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   RegisterReferenceLabels(segmentation, {"same", "missing", "shifted", "empty", "nodata", "other"}, load,
                           {boxMinimum, boxSize}, registered, sink);
   ASSERT_EQ(registered.size(), 3u);
@@ -174,7 +174,7 @@ TEST(RegisterReferenceLabels, OneBoxSizedEntryPerUsableReferenceInPathOrder) {
 
 TEST(RegisterReferenceLabels, AnEmptyPathListIsReported) {
   CVoxelList registered;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   RegisterReferenceLabels(
       Block({5, 5, 5}, {1, 1, 1}, {2, 2, 2}), {}, [](const std::string&) { return nullptr; },
       {{0, 0, 0}, {5, 5, 5}}, registered, sink);
@@ -209,7 +209,7 @@ class KeptReferences : public ::testing::Test {
   }
   std::string Path(const std::string& name) const { return (dir.path() / name).string(); }
   void Write(const std::string& name, const CVoxel& label) const {
-    ASSERT_TRUE(SaveMetaImageShort(label, Path(name)));
+    ASSERT_TRUE(volume::SaveMetaImageShort(label, Path(name)));
   }
   // Moves a file's modification time forward, as saving it again would.
   void Age(const std::string& name) const {
@@ -217,12 +217,12 @@ class KeptReferences : public ::testing::Test {
   }
   struct Run {
     CVoxelList registered;
-    RecordingSink sink;
+    volume::RecordingSink sink;
   };
-  void Register(const CVoxel& target, const std::vector<std::string>& list, Run& run, CReferenceCache* cache,
-                int threads = 2) {
+  void Register(const CVoxel& target, const std::vector<std::string>& list, Run& run,
+                correction::CReferenceCache* cache, int threads = 2) {
     const C3DPoint boxMinimum(3, 3, 1), boxSize(34, 30, 12);
-    const VolumeLoader load = [this](const std::string& path) {
+    const correction::VolumeLoader load = [this](const std::string& path) {
       ++loads;
       return std::make_unique<CVoxel>(path, nullptr);
     };
@@ -231,7 +231,7 @@ class KeptReferences : public ::testing::Test {
   }
   // A run with `cache` gives what a run without one gives.
   void ExpectSameAsUncached(const CVoxel& target, const std::vector<std::string>& list,
-                            CReferenceCache& cache, int expectedLoads) {
+                            correction::CReferenceCache& cache, int expectedLoads) {
     Run fresh, kept;
     Register(target, list, fresh, nullptr);
     loads = 0;
@@ -248,7 +248,7 @@ class KeptReferences : public ::testing::Test {
 };
 
 TEST_F(KeptReferences, ALaterRunReadsNothingAndGivesTheSameListAndMessage) {
-  CReferenceCache cache;
+  correction::CReferenceCache cache;
   ExpectSameAsUncached(segmentation, paths, cache, 5);
   EXPECT_EQ(cache.Count(), 5u);
   {
@@ -273,7 +273,7 @@ TEST_F(KeptReferences, ALaterRunReadsNothingAndGivesTheSameListAndMessage) {
 }
 
 TEST_F(KeptReferences, AChangedFileOrListIsReadAgain) {
-  CReferenceCache cache;
+  correction::CReferenceCache cache;
   ExpectSameAsUncached(segmentation, paths, cache, 5);
   {
     SCOPED_TRACE("a label saved again with other voxels");
@@ -304,13 +304,13 @@ TEST_F(KeptReferences, AChangedFileOrListIsReadAgain) {
 }
 
 TEST_F(KeptReferences, ARunThatFailsHalfwayKeepsNothing) {
-  CReferenceCache cache;
-  const VolumeLoader failing = [](const std::string& path) -> std::unique_ptr<CVoxel> {
+  correction::CReferenceCache cache;
+  const correction::VolumeLoader failing = [](const std::string& path) -> std::unique_ptr<CVoxel> {
     if (path.find("d_label") != std::string::npos) throw std::bad_alloc();
     return std::make_unique<CVoxel>(path, nullptr);
   };
   CVoxelList registered;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   EXPECT_THROW(RegisterReferenceLabels(segmentation, paths, failing,
                                        {{3, 3, 1}, {34, 30, 12}, 1, nullptr, &cache}, registered, sink),
                std::bad_alloc);
@@ -354,20 +354,23 @@ TEST(RegisterReferenceLabels, WindowedLabelsResampleAsTheWholeLabel) {
       for (int x = 9; x <= 14; ++x) files["two values"].At(x, y, z) = 2;
   std::vector<std::string> paths;
   for (const auto& [name, label] : files) paths.push_back(name);
-  const VolumeLoader load = [&](const std::string& path) { return std::make_unique<CVoxel>(files.at(path)); };
+  const correction::VolumeLoader load = [&](const std::string& path) {
+    return std::make_unique<CVoxel>(files.at(path));
+  };
 
   const C3DPoint boxMinimum(2, 1, 0), boxSize(18, 17, 13);
   const CBoundaryPoints boundary(segmentation);
   CVoxelList whole;
   for (const std::string& path : paths) {
-    ReferenceProblem problem = ReferenceProblem::None;
-    whole.push_back(RegisterReferenceLabel(files.at(path), boundary, {size, boxMinimum, boxSize}, problem));
+    correction::ReferenceProblem problem = correction::ReferenceProblem::None;
+    whole.push_back(
+        correction::RegisterReferenceLabel(files.at(path), boundary, {size, boxMinimum, boxSize}, problem));
     ASSERT_TRUE(whole.back()) << path;
   }
   for (const int threads : {1, 2}) {
     CVoxelList fresh, first, second;
-    RecordingSink sink;
-    CReferenceCache cache;
+    volume::RecordingSink sink;
+    correction::CReferenceCache cache;
     RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads}, fresh, sink);
     RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads, nullptr, &cache}, first,
                             sink);

@@ -31,7 +31,7 @@ TEST(RegisterSurfaces, AListOntoItselfGivesTheIdentityAndAnUnchangedResample) {
   const CVoxel label = Ellipsoid({24, 20, 12}, 11.3, 9.6, 5.4, 7.5, 5.5, 3.5);
   const CBoundaryPoints boundary(label);
   vtkNew<vtkMatrix4x4> m;
-  ASSERT_TRUE(RegisterSurfaces(boundary, boundary, *m, 100, LandmarkMode::Affine));
+  ASSERT_TRUE(RegisterSurfaces(boundary, boundary, *m, 100, correction::LandmarkMode::Affine));
   const double identity[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
   ExpectMatrixNear(*m, identity, 1e-9);
 
@@ -46,7 +46,7 @@ TEST(RegisterSurfaces, RecoversATranslationAndResamplesBack) {
   const CVoxel reference = Ellipsoid({30, 22, 14}, 15.2, 10.7, 6.3, 8.0, 6.0, 4.0);  // shifted by (3, 0, 0)
   vtkNew<vtkMatrix4x4> m;
   ASSERT_TRUE(RegisterSurfaces(CBoundaryPoints(reference), CBoundaryPoints(segmentation), *m, 100,
-                               LandmarkMode::Affine));
+                               correction::LandmarkMode::Affine));
   const double shift[4][4] = {{1, 0, 0, -3}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
   ExpectMatrixNear(*m, shift, 1e-6);
 
@@ -59,7 +59,7 @@ TEST(RegisterSurfaces, RigidModeAlsoRecoversTheTranslation) {
   const CVoxel reference = Ellipsoid({30, 22, 14}, 12.2, 8.7, 6.3, 8.0, 6.0, 4.0);
   vtkNew<vtkMatrix4x4> m;
   RegisterSurfaces(CBoundaryPoints(reference), CBoundaryPoints(segmentation), *m, 100,
-                   LandmarkMode::RigidBody);
+                   correction::LandmarkMode::RigidBody);
   EXPECT_NEAR(m->GetElement(1, 3), 2.0, 1e-6);
 }
 
@@ -68,9 +68,9 @@ TEST(RegisterSurfaces, AnEmptyListGivesTheIdentityAndFalse) {
   const CBoundaryPoints some(Ellipsoid({8, 8, 8}, 4, 4, 4, 2, 2, 2));
   vtkNew<vtkMatrix4x4> m;
   m->SetElement(0, 3, 5.0);
-  EXPECT_FALSE(RegisterSurfaces(empty, some, *m, 100, LandmarkMode::Affine));
+  EXPECT_FALSE(RegisterSurfaces(empty, some, *m, 100, correction::LandmarkMode::Affine));
   EXPECT_TRUE(m->IsIdentity());
-  EXPECT_FALSE(RegisterSurfaces(some, empty, *m, 100, LandmarkMode::Affine));
+  EXPECT_FALSE(RegisterSurfaces(some, empty, *m, 100, correction::LandmarkMode::Affine));
 }
 
 // Every element the same double, bit for bit.
@@ -86,13 +86,14 @@ std::string Describe(vtkMatrix4x4& m) {
 
 // The grid search and VTK's own transform register `source` onto `target`
 // to the same matrix.
-void ExpectSameAsVtk(const CVoxel& source, const CVoxel& target, int iterations, LandmarkMode mode) {
+void ExpectSameAsVtk(const CVoxel& source, const CVoxel& target, int iterations,
+                     correction::LandmarkMode mode) {
   SCOPED_TRACE("iterations " + std::to_string(iterations) + ", mode " +
                std::to_string(static_cast<int>(mode)));
   const CBoundaryPoints s(source), t(target);
   vtkNew<vtkMatrix4x4> ours, vtk;
   EXPECT_EQ(RegisterSurfaces(s, t, *ours, iterations, mode),
-            RegisterSurfacesWithVtk(s, t, *vtk, iterations, mode));
+            correction::RegisterSurfacesWithVtk(s, t, *vtk, iterations, mode));
   EXPECT_TRUE(SameMatrix(*ours, *vtk)) << "ours:\n" << Describe(*ours) << "VTK:\n" << Describe(*vtk);
 }
 
@@ -111,8 +112,9 @@ TEST(RegisterSurfaces, GivesVtksMatrixBitForBitOnManyShapes) {
     // Every fifth target is small, so that most landmarks lie outside its box.
     const CVoxel target = shape(n % 5 == 4 ? 0.3 : 1.0);
     const CVoxel source = shape(1.0);
-    const LandmarkMode mode =
-        n % 7 == 5 ? LandmarkMode::RigidBody : (n % 7 == 6 ? LandmarkMode::Similarity : LandmarkMode::Affine);
+    const correction::LandmarkMode mode =
+        n % 7 == 5 ? correction::LandmarkMode::RigidBody
+                   : (n % 7 == 6 ? correction::LandmarkMode::Similarity : correction::LandmarkMode::Affine);
     ExpectSameAsVtk(source, target, n % 9 == 8 ? 3 : 100, mode);
   }
 }
@@ -127,18 +129,18 @@ TEST(RegisterSurfaces, GivesVtksMatrixForScatteredPointsAndOddSettings) {
     blob.At(60 + static_cast<int>(random() % 30), 50 + static_cast<int>(random() % 30),
             10 + static_cast<int>(random() % 8)) = 1;
   }
-  ExpectSameAsVtk(dots, blob, 100, LandmarkMode::Affine);
-  ExpectSameAsVtk(blob, dots, 100, LandmarkMode::Affine);
+  ExpectSameAsVtk(dots, blob, 100, correction::LandmarkMode::Affine);
+  ExpectSameAsVtk(blob, dots, 100, correction::LandmarkMode::Affine);
   // One iteration, none at all (VTK still runs one), a mode VTK keeps its default for.
   const CVoxel a = Ellipsoid({30, 30, 12}, 14.2, 15.1, 6.0, 9.0, 7.0, 4.0);
   const CVoxel b = Ellipsoid({30, 30, 12}, 15.9, 13.4, 5.5, 8.0, 8.0, 3.0);
-  ExpectSameAsVtk(a, b, 1, LandmarkMode::Affine);
-  ExpectSameAsVtk(a, b, 0, LandmarkMode::Affine);
-  ExpectSameAsVtk(a, b, 100, static_cast<LandmarkMode>(9));
+  ExpectSameAsVtk(a, b, 1, correction::LandmarkMode::Affine);
+  ExpectSameAsVtk(a, b, 0, correction::LandmarkMode::Affine);
+  ExpectSameAsVtk(a, b, 100, static_cast<correction::LandmarkMode>(9));
   // A single source voxel.
   CVoxel one(30, 30, 12);
   one.At(3, 4, 5) = 1;
-  ExpectSameAsVtk(one, b, 10, LandmarkMode::Affine);
+  ExpectSameAsVtk(one, b, 10, correction::LandmarkMode::Affine);
 }
 
 TEST(RegisterSurfaces, ASingleTargetVoxelIsTheClosestPointOfEveryLandmark) {
@@ -151,10 +153,10 @@ TEST(RegisterSurfaces, ASingleTargetVoxelIsTheClosestPointOfEveryLandmark) {
   one.At(3, 4, 5) = 1;
   const CBoundaryPoints source(a), target(one);
   vtkNew<vtkMatrix4x4> m, again;
-  ASSERT_TRUE(RegisterSurfaces(source, target, *m, 10, LandmarkMode::Affine));
-  ASSERT_TRUE(RegisterSurfaces(source, target, *again, 10, LandmarkMode::Affine));
+  ASSERT_TRUE(RegisterSurfaces(source, target, *m, 10, correction::LandmarkMode::Affine));
+  ASSERT_TRUE(RegisterSurfaces(source, target, *again, 10, correction::LandmarkMode::Affine));
   EXPECT_TRUE(SameMatrix(*m, *again));
-  ASSERT_TRUE(IsUsableMatrix(*m));
+  ASSERT_TRUE(correction::IsUsableMatrix(*m));
   double centre[4] = {0.0, 0.0, 0.0, 1.0};
   for (const C3DPoint& p : source.Points()) {
     centre[0] += p.x;
@@ -176,11 +178,13 @@ TEST(RegisterSurfaces, TiesGoToThePointVtksLocatorPicks) {
   const CVoxel target = Block({40, 30, 16}, {10, 8, 4}, {20, 18, 10});
   const CVoxel source = Block({40, 30, 16}, {10, 8, 4}, {21, 18, 10});
   const CBoundaryPoints s(source), t(target);
-  const CRegistrationTarget search(t);
+  const correction::CRegistrationTarget search(t);
   vtkNew<vtkMatrix4x4> ours, vtk;
-  for (const LandmarkMode mode : {LandmarkMode::RigidBody, LandmarkMode::Similarity, LandmarkMode::Affine}) {
+  for (const correction::LandmarkMode mode :
+       {correction::LandmarkMode::RigidBody, correction::LandmarkMode::Similarity,
+        correction::LandmarkMode::Affine}) {
     ASSERT_TRUE(RegisterSurfaces(s, search, *ours, 100, mode));
-    ASSERT_TRUE(RegisterSurfacesWithVtk(s, t, *vtk, 100, mode));
+    ASSERT_TRUE(correction::RegisterSurfacesWithVtk(s, t, *vtk, 100, mode));
     EXPECT_TRUE(SameMatrix(*ours, *vtk)) << "mode " << static_cast<int>(mode) << "\nours:\n"
                                          << Describe(*ours) << "VTK:\n"
                                          << Describe(*vtk);
@@ -190,7 +194,7 @@ TEST(RegisterSurfaces, TiesGoToThePointVtksLocatorPicks) {
 
 TEST(RegistrationTarget, FindsTheSamePointAsVtksCellLocator) {
   const CBoundaryPoints t(Ellipsoid({48, 40, 20}, 23.0, 19.0, 9.0, 12.0, 9.0, 6.0));
-  const CRegistrationTarget search(t);
+  const correction::CRegistrationTarget search(t);
   // The locator as VTK's registration builds it.
   vtkNew<vtkPoints> points;
   vtkNew<vtkCellArray> vertices;
@@ -255,18 +259,18 @@ TEST(ResampleByMatrix, ASingularOrNonFiniteMatrixReachesNothing) {
   for (std::size_t i = 0; i < moving.VoxelCount(); ++i) moving[i] = 1;
   vtkNew<vtkMatrix4x4> singular;
   singular->SetElement(2, 2, 0.0);
-  EXPECT_FALSE(IsUsableMatrix(*singular));
+  EXPECT_FALSE(correction::IsUsableMatrix(*singular));
   EXPECT_EQ(ResampleByMatrix(moving, *singular, 4, 4, 4)->CountNonZero(), 0);
   vtkNew<vtkMatrix4x4> broken;
   broken->SetElement(0, 3, std::nan(""));
-  EXPECT_FALSE(IsUsableMatrix(*broken));
+  EXPECT_FALSE(correction::IsUsableMatrix(*broken));
   EXPECT_EQ(ResampleByMatrix(moving, *broken, 4, 4, 4)->CountNonZero(), 0);
 
   // A projective row that sends some positions to infinity never indexes outside.
   vtkNew<vtkMatrix4x4> projective;
   projective->SetElement(3, 0, 1.0);
   projective->SetElement(3, 3, 1.0);
-  EXPECT_TRUE(IsUsableMatrix(*projective));
+  EXPECT_TRUE(correction::IsUsableMatrix(*projective));
   auto out = ResampleByMatrix(moving, *projective, 4, 4, 4);
   EXPECT_EQ(out->Size(), C3DPoint(4, 4, 4));
 }
@@ -318,7 +322,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
       for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) m->SetElement(r, c, r == c ? 1.0 : 0.0);  // a shift only
     if (trial % 4 == 3) m->SetElement(3, 0, 0.01);  // projective: no shortcut along rows
-    ASSERT_TRUE(IsUsableMatrix(*m));
+    ASSERT_TRUE(correction::IsUsableMatrix(*m));
     vtkNew<vtkMatrix4x4> inverse;
     vtkMatrix4x4::Invert(m, inverse);
 
@@ -327,7 +331,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
     const C3DPoint boxSize{22, 21, 11};
     const auto box = ResampleBoxByMatrix(moving, *m, {grid, boxMinimum, boxSize}, corner);
     CLabelRuns runs;
-    ASSERT_TRUE(ResampleBoxToRuns(moving, *m, {grid, boxMinimum, boxSize}, runs, corner));
+    ASSERT_TRUE(correction::ResampleBoxToRuns(moving, *m, {grid, boxMinimum, boxSize}, runs, corner));
     ASSERT_TRUE(box && box->HasData());
     ASSERT_EQ(runs.Size(), boxSize);
     int inside = 0;
@@ -349,7 +353,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
   vtkNew<vtkMatrix4x4> identity;
   CLabelRuns runs;
   EXPECT_EQ(ResampleBoxByMatrix(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}), nullptr);
-  EXPECT_FALSE(ResampleBoxToRuns(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}, runs));
+  EXPECT_FALSE(correction::ResampleBoxToRuns(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}, runs));
 }
 
 }  // namespace

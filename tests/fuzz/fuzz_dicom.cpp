@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rest = cut == std::string_view::npos ? std::string_view{} : rest.substr(cut + kSeparator.size());
   }
   CVoxel volume;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const bool ok = ReadDicomSeries(volume, folder + "/slice00.dcm", &sink);
   if (ok != volume.HasData()) std::abort();
   if (volume.HasData() &&

@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = folder + "/seg.dcm";
   fuzzfiles::Write(path, std::string_view(reinterpret_cast<const char*>(data), size));
   CVoxel volume;
-  RecordingSink sink;
-  const bool ok = ReadDicomSegmentation(volume, path, &sink);
+  volume::RecordingSink sink;
+  const bool ok = volume::ReadDicomSegmentation(volume, path, &sink);
   if (ok != volume.HasData()) std::abort();
   if (!ok && sink.messages.size() != 1) std::abort();  // a refusal says why, once
   if (volume.HasData()) {
@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < volume.VoxelCount(); ++i)
       if (volume[i] != 0 && volume[i] != 1) std::abort();
   }
-  DicomSegSummary summary;
+  volume::DicomSegSummary summary;
   std::string why;
-  DescribeDicomSegmentation(path, &summary, &why);
+  volume::DescribeDicomSegmentation(path, &summary, &why);
   return 0;
 }

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzfiles::Write(path, rest);
   }
   CVoxel volume;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const bool ok = ReadImage2048(volume, path, &sink);
   if (ok != volume.HasData()) std::abort();
   if (ok && (volume.X != 2048 || volume.Y != 2048 || volume.Z != 1)) std::abort();

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* stream = ::fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
   if (!stream) return 0;
   CVoxel volume;
-  RecordingSink sink;
-  const bool ok = ReadMetaImageStream(volume, stream, "/nonexistent-corvane-fuzz/input.mhd", &sink);
+  volume::RecordingSink sink;
+  const bool ok = volume::ReadMetaImageStream(volume, stream, "/nonexistent-corvane-fuzz/input.mhd", &sink);
   std::fclose(stream);
   if (ok != volume.HasData()) std::abort();
   if (volume.HasData() &&

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   CVoxel volume;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const bool ok = ReadAnalyzeNifti(volume, path, &sink);
   if (ok != volume.HasData()) std::abort();
   if (!volume.HasData()) return 0;
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // back with the same voxels and the same qform and sform codes.
   // NIfTI-1 holds at most 32767 voxels along an axis; a longer NIfTI-2 volume is refused.
   const std::string back = folder + "/back.nii";
-  if (!SaveNifti(volume, back, ElementStorage::Short)) {
+  if (!volume::SaveNifti(volume, back, volume::ElementStorage::Short)) {
     if (std::max({volume.X, volume.Y, volume.Z}) > 32767) return 0;
     std::abort();
   }

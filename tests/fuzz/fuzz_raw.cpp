@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* stream = ::fmemopen(const_cast<std::uint8_t*>(data + 1), size - 1, "rb");
   if (!stream) return 0;
   CVoxel volume;
-  RecordingSink sink;
-  const bool ok = ReadRawVolumeStream(volume, stream, bytesPerVoxel, "input.raw", &sink);
+  volume::RecordingSink sink;
+  const bool ok = volume::ReadRawVolumeStream(volume, stream, bytesPerVoxel, "input.raw", &sink);
   std::fclose(stream);
   if (ok != volume.HasData()) std::abort();
   if (volume.HasData() &&

@@ -34,7 +34,7 @@ void ExpectSameRuns(const oracle::RandomCase& c, const std::vector<std::string>&
   SCOPED_TRACE(c.description);
   const auto load = [&c](const std::string& path) { return LoadFromCase(c, path); };
   Outcome p{false, c.segmentation, {}}, o{false, c.segmentation, {}};
-  RecordingSink pLog, pMessages, oLog, oMessages;
+  volume::RecordingSink pLog, pMessages, oLog, oMessages;
   p.accepted = RunSemiAutomaticCorrection(p.segmentation, c.interactionMap, paths, c.parameters,
                                           {pLog, pMessages}, {load});
   o.accepted = oracle::SemiAutomaticCorrection(o.segmentation, c.interactionMap, paths, load, c.parameters,
@@ -111,7 +111,7 @@ TEST(OracleEqualityRun, ReferencesFromFiles) {
     const fs::path file = root / places[r];
     fs::create_directories(file.parent_path());
     std::string error;
-    ASSERT_TRUE(SaveMetaImageShort(c.references[r], file.string(), &error)) << error;
+    ASSERT_TRUE(volume::SaveMetaImageShort(c.references[r], file.string(), &error)) << error;
   }
   std::ofstream(root / "notes_label.txt") << "no mhd in the name";
   std::ofstream(root / "broken_label.mhd") << "NDims = 3\nDimSize = 4 4\n";
@@ -123,7 +123,7 @@ TEST(OracleEqualityRun, ReferencesFromFiles) {
   ASSERT_EQ(oPaths.size(), 7u);
 
   CVoxel pSegmentation(c.segmentation), oSegmentation(c.segmentation);
-  RecordingSink pLog, pMessages, oLog, oMessages;
+  volume::RecordingSink pLog, pMessages, oLog, oMessages;
   ASSERT_TRUE(
       RunSemiAutomaticCorrection(pSegmentation, c.interactionMap, oPaths, c.parameters, {pLog, pMessages}));
   ASSERT_TRUE(

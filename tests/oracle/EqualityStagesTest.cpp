@@ -200,7 +200,8 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
     for (const CVoxel& reference : c.references) {
       const CBoundaryPoints referenceBoundary(reference);
       auto matrix = vtkSmartPointer<vtkMatrix4x4>::New();
-      RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, 100, LandmarkMode::Affine);
+      RegisterSurfaces(referenceBoundary, segmentationBoundary, *matrix, 100,
+                       correction::LandmarkMode::Affine);
       const oracle::Matrix4 expected = oracle::RegisterSurfaces(
           oracle::BoundaryPoints(reference), oracle::BoundaryPoints(c.segmentation), 100, 2);
       for (int i = 0; i < 16; ++i)
@@ -210,9 +211,9 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
           *ResampleBoxByMatrix(reference, *matrix, {c.segmentation.Size(), {0, 0, 0}, c.segmentation.Size()}),
           *oracle::ResampleByMatrix(reference, expected, c.segmentation.X, c.segmentation.Y,
                                     c.segmentation.Z)));
-      ReferenceProblem problem = ReferenceProblem::None;
-      auto p = RegisterReferenceLabel(reference, segmentationBoundary, {c.segmentation.Size(), lo, boxSize},
-                                      problem);
+      correction::ReferenceProblem problem = correction::ReferenceProblem::None;
+      auto p = correction::RegisterReferenceLabel(reference, segmentationBoundary,
+                                                  {c.segmentation.Size(), lo, boxSize}, problem);
       auto o = oracle::RegisterReference(c.segmentation, reference, lo, boxSize);
       ASSERT_TRUE(p) << "reference refused, problem " << static_cast<int>(problem);
       EXPECT_TRUE(SameVoxels(*p, *o));
@@ -226,7 +227,7 @@ TEST(OracleEquality, RegistrationResamplingAndReferenceSet) {
       if (auto odd = oracle::OddReference(path)) return odd;
       return std::make_unique<CVoxel>(c.references[static_cast<std::size_t>(path[1] - '0')]);
     };
-    RecordingSink pSink, oSink;
+    volume::RecordingSink pSink, oSink;
     CVoxelList pList, oList;
     RegisterReferenceLabels(c.segmentation, paths, load, {lo, boxSize}, pList, pSink);
     oracle::RegisterReferenceLabels(c.segmentation, paths, load, lo, boxSize, oList, oSink);

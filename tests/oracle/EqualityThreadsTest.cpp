@@ -223,11 +223,11 @@ TEST(OracleEqualityFast, ReferenceSetForEveryThreadCount) {
     if (path == "empty") return std::make_unique<CVoxel>(8, 8, 8);
     return std::make_unique<CVoxel>(c.references[std::stoul(path)]);
   };
-  RecordingSink oMessages;
+  volume::RecordingSink oMessages;
   CVoxelList expected;
   oracle::RegisterReferenceLabels(c.segmentation, paths, load, lo, hi - lo + 1, expected, oMessages);
   for (const int threads : {1, 2, 4, 16}) {
-    RecordingSink messages;
+    volume::RecordingSink messages;
     CVoxelList registered;
     RegisterReferenceLabels(c.segmentation, paths, load, {lo, hi - lo + 1, threads}, registered, messages);
     ASSERT_EQ(registered.size(), expected.size()) << threads << " threads";
@@ -272,14 +272,14 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
       return std::make_unique<CVoxel>(c.references[std::stoul(path)]);
     };
     CVoxel expected(c.segmentation);
-    RecordingSink oLog, oMessages;
+    volume::RecordingSink oLog, oMessages;
     ASSERT_TRUE(oracle::SemiAutomaticCorrection(expected, c.interactionMap, paths, load, c.parameters, oLog,
                                                 oMessages));
     for (const int threads : kThreadCounts) {
       CorrectionParameters parameters = c.parameters;
       parameters.threads = threads;
       CVoxel corrected(c.segmentation);
-      RecordingSink log, messages;
+      volume::RecordingSink log, messages;
       ASSERT_TRUE(RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, {log, messages},
                                              {load}));
       EXPECT_EQ(log.lines, oLog.lines);
@@ -287,12 +287,12 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
     }
     // As the window runs it: the second run registers the references the
     // first one kept.
-    CReferenceCache kept;
+    correction::CReferenceCache kept;
     for (int run = 0; run < 2; ++run) {
       CorrectionParameters parameters = c.parameters;
       parameters.threads = 2;
       CVoxel corrected(c.segmentation);
-      RecordingSink log, messages;
+      volume::RecordingSink log, messages;
       ASSERT_TRUE(RunSemiAutomaticCorrection(corrected, c.interactionMap, paths, parameters, {log, messages},
                                              {load, &kept}));
       EXPECT_EQ(log.lines, oLog.lines);
@@ -314,7 +314,7 @@ TEST(OracleEqualityFast, OneRegistrationTargetSharedByThreads) {
   };
   const CVoxel targetLabel = block({20, 18, 11});
   const CBoundaryPoints targetPoints(targetLabel);
-  const CRegistrationTarget target(targetPoints);
+  const correction::CRegistrationTarget target(targetPoints);
   // Sources one voxel longer or shorter on an axis: the centroids differ by
   // half a voxel, which puts landmarks halfway between target voxels.
   std::vector<CVoxel> sources;
@@ -325,7 +325,7 @@ TEST(OracleEqualityFast, OneRegistrationTargetSharedByThreads) {
   geometry::ParallelFor(4, static_cast<int>(sources.size()), [&](int i) {
     vtkNew<vtkMatrix4x4> m;
     RegisterSurfaces(CBoundaryPoints(sources[static_cast<std::size_t>(i)]), target, *m, 100,
-                     LandmarkMode::Affine);
+                     correction::LandmarkMode::Affine);
     for (int e = 0; e < 16; ++e)
       matrices[static_cast<std::size_t>(i)][static_cast<std::size_t>(e)] = m->GetElement(e / 4, e % 4);
   });

@@ -179,13 +179,13 @@ void ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 // empty segmentation.
 bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                              const std::vector<std::string>& referencePaths, const ReferenceLoader& loader,
-                             const CorrectionParameters& parameters, LogSink& log, MessageSink& messages,
-                             StageTimes* times = nullptr);
+                             const CorrectionParameters& parameters, volume::LogSink& log,
+                             MessageSink& messages, StageTimes* times = nullptr);
 
 }  // namespace oracle
 
 // The driver reading the references from their files.
 bool OracleSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                    const std::vector<std::string>& referencePaths,
-                                   const CorrectionParameters& parameters, LogSink& log,
+                                   const CorrectionParameters& parameters, volume::LogSink& log,
                                    MessageSink& messages, oracle::StageTimes* times = nullptr);

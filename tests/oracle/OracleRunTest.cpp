@@ -46,7 +46,7 @@ bool Equal(const CVoxel& a, const CVoxel& b) {
 TEST(OracleRun, WritesFiveLinesAndALabelOfZerosAndOnes) {
   oracle::RandomCase c = oracle::MakeRandomCase(11);
   MemoryReferences refs(c.references);
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel segmentation(c.segmentation);
   ASSERT_TRUE(oracle::SemiAutomaticCorrection(segmentation, c.interactionMap, refs.paths, refs.Loader(),
                                               c.parameters, sink, sink));
@@ -60,7 +60,7 @@ TEST(OracleRun, WritesFiveLinesAndALabelOfZerosAndOnes) {
 TEST(OracleRun, ReferencesThatCannotVoteAreLeftOut) {
   oracle::RandomCase c = oracle::MakeRandomCase(12);
   MemoryReferences refs(c.references);
-  RecordingSink plainSink, noisySink;
+  volume::RecordingSink plainSink, noisySink;
   CVoxel plain(c.segmentation);
   ASSERT_TRUE(oracle::SemiAutomaticCorrection(plain, c.interactionMap, refs.paths, refs.Loader(),
                                               c.parameters, plainSink, plainSink));
@@ -79,7 +79,7 @@ TEST(OracleRun, ReferencesThatCannotVoteAreLeftOut) {
   EXPECT_TRUE(Equal(result, plain));
   for (const std::string& kind : odd) {
     CVoxelList registered;
-    RecordingSink sink;
+    volume::RecordingSink sink;
     oracle::RegisterReferenceLabels(c.segmentation, {kind}, loader, {0, 0, 0}, c.segmentation.Size(),
                                     registered, sink);
     EXPECT_TRUE(registered.empty()) << kind;
@@ -88,7 +88,7 @@ TEST(OracleRun, ReferencesThatCannotVoteAreLeftOut) {
 
 TEST(OracleRun, NoReferencePathsShowsTheMessageAndStillRuns) {
   oracle::RandomCase c = oracle::MakeRandomCase(13);
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel segmentation(c.segmentation);
   ASSERT_TRUE(oracle::SemiAutomaticCorrection(segmentation, c.interactionMap, {},
                                               MemoryReferences({}).Loader(), c.parameters, sink, sink));
@@ -108,7 +108,7 @@ TEST(OracleRun, WithoutContradictingScribblesOnlyTheCentralPieceRemains) {
   map.At(5, 5, 1) = 2;  // agrees
   std::vector<CVoxel> references{segmentation};
   MemoryReferences refs(references);
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel result(segmentation);
   ASSERT_TRUE(oracle::SemiAutomaticCorrection(result, map, refs.paths, refs.Loader(), CorrectionParameters{},
                                               sink, sink));
@@ -118,7 +118,7 @@ TEST(OracleRun, WithoutContradictingScribblesOnlyTheCentralPieceRemains) {
 }
 
 TEST(OracleRun, RefusesEmptySegmentationAndMismatchedMaps) {
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel empty(8, 8, 4);
   empty.At(1, 1, 1) = -2;  // negative values are not inside
   const CVoxel before(empty);

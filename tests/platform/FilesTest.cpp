@@ -9,7 +9,7 @@
 TEST(PlatformFiles, CurrentDirectoryCanBeChangedAndABadOneIsRefused) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   const std::string previous = platform.GetCurrentDirectory();
   ASSERT_FALSE(previous.empty());
   ASSERT_TRUE(platform.SetCurrentDirectory(dir.path().toStdString()));
@@ -19,4 +19,3 @@ TEST(PlatformFiles, CurrentDirectoryCanBeChangedAndABadOneIsRefused) {
   EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
   ASSERT_TRUE(platform.SetCurrentDirectory(previous));
 }
-

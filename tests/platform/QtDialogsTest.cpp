@@ -51,7 +51,7 @@ void TypeFileName(QFileDialog* dialog, const QString& name) {
 TEST(QtDialogs, OpenFileAcceptsANameThatDoesNotExistYet) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   platform.SetFileDialogDirectory(dir.path().toStdString());
   QStringList filters;
   QFileDialog::ViewMode mode = QFileDialog::List;
@@ -62,7 +62,8 @@ TEST(QtDialogs, OpenFileAcceptsANameThatDoesNotExistYet) {
     TypeFileName(dialog, QStringLiteral("new-result"));
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button does
   });
-  const auto path = platform.ChooseFile("Select Seed Mask Save Path(*.mhd)|*.mhd|", FileListView::kList);
+  const auto path =
+      platform.ChooseFile("Select Seed Mask Save Path(*.mhd)|*.mhd|", platform::FileListView::kList);
   ASSERT_TRUE(path.has_value());
   // A new name without suffix takes the filter's.
   EXPECT_EQ(QDir(QString::fromStdString(*path)).absolutePath(),
@@ -79,7 +80,7 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
   QFile existing(dir.filePath("seg.mhd"));
   ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
   existing.close();
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   platform.SetFileDialogDirectory(dir.path().toStdString());
   QFileDialog::ViewMode mode = QFileDialog::List;
   AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
@@ -87,8 +88,8 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
     TypeFileName(dialog, QStringLiteral("seg.mhd"));
     static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button does
   });
-  const auto path =
-      platform.ChooseFile("Ground truth Files(*.mhd)|*.mhd|All Files(*.*)|*.*||", FileListView::kReport);
+  const auto path = platform.ChooseFile("Ground truth Files(*.mhd)|*.mhd|All Files(*.*)|*.*||",
+                                        platform::FileListView::kReport);
   // Had an overwrite question been asked, the answer above would not have
   // accepted the dialog and no path would come back.
   ASSERT_TRUE(path.has_value());
@@ -99,7 +100,7 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
 TEST(QtDialogs, ANameTypedUnderTheNiftiFilterIsSavedAsNifti) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   platform.SetFileDialogDirectory(dir.path().toStdString());
   AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
     dialog->selectNameFilter(QStringLiteral("NIfTI (*.nii.gz *.nii)"));
@@ -107,15 +108,15 @@ TEST(QtDialogs, ANameTypedUnderTheNiftiFilterIsSavedAsNifti) {
     static_cast<QDialog*>(dialog)->accept();
   });
   const auto path = platform.ChooseFile("MetaImage (*.mhd)|*.mhd|NIfTI (*.nii.gz *.nii)|*.nii.gz;*.nii||",
-                                        FileListView::kList);
+                                        platform::FileListView::kList);
   ASSERT_TRUE(path.has_value());
   EXPECT_EQ(QFileInfo(QString::fromStdString(*path)).fileName(), "corrected.nii.gz");
 }
 
 TEST(QtDialogs, CancelReturnsNothing) {
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   AnswerNextModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
-  EXPECT_FALSE(platform.ChooseFile("All Files(*.*)|*.*||", FileListView::kList).has_value());
+  EXPECT_FALSE(platform.ChooseFile("All Files(*.*)|*.*||", platform::FileListView::kList).has_value());
   AnswerNextModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
   EXPECT_FALSE(platform.BrowseForFolder("Select directory containing training data").has_value());
 }
@@ -125,7 +126,7 @@ TEST(QtDialogs, FolderBrowserOpensAtTheCurrentDirectory) {
   ASSERT_TRUE(dir.isValid());
   ASSERT_TRUE(QDir(dir.path()).mkdir("refs"));
   const QString previous = QDir::currentPath();
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   ASSERT_TRUE(platform.SetCurrentDirectory(dir.path().toStdString()));
   QString opened;
   QString title;
@@ -145,7 +146,7 @@ TEST(QtDialogs, FolderBrowserOpensAtTheCurrentDirectory) {
 }
 
 TEST(QtDialogs, MessageBoxHasTheTextAndOneOkButton) {
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   QString text;
   int buttons = 0;
   AnswerNextModal<QMessageBox>([&](QMessageBox* box) {
@@ -159,13 +160,13 @@ TEST(QtDialogs, MessageBoxHasTheTextAndOneOkButton) {
 }
 
 TEST(QtDialogs, WaitCursorNestsAndIsRestored) {
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   {
-    CWaitCursor outer(platform);
+    platform::CWaitCursor outer(platform);
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    { CWaitCursor inner(platform); }
+    { platform::CWaitCursor inner(platform); }
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
   }
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);

@@ -31,7 +31,8 @@ int CScriptedPlatform::AskQuestion(const std::string& text, const std::vector<st
   return -1;
 }
 
-std::optional<std::string> CScriptedPlatform::ChooseFile(const std::string& filter, FileListView view) {
+std::optional<std::string> CScriptedPlatform::ChooseFile(const std::string& filter,
+                                                         platform::FileListView view) {
   m_fileRequests.push_back({filter, view});
   if (m_fileAnswers.empty()) {
     ++m_unanswered;
@@ -67,5 +68,5 @@ bool CScriptedPlatform::StartThread(std::function<void()> body) {
     m_failNextThreadStart = false;
     return false;
   }
-  return CQtPlatform::StartThread(std::move(body));
+  return platform::CQtPlatform::StartThread(std::move(body));
 }

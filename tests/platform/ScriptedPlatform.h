@@ -12,11 +12,11 @@
 
 #include "platform/QtPlatform.h"
 
-class CScriptedPlatform : public CQtPlatform {
+class CScriptedPlatform : public platform::CQtPlatform {
  public:
   struct FileRequest {
     std::string filter;
-    FileListView view = FileListView::kList;
+    platform::FileListView view = platform::FileListView::kList;
   };
 
   // The answers of the next file dialogs and folder browsers, in order; an
@@ -46,7 +46,7 @@ class CScriptedPlatform : public CQtPlatform {
 
   void ShowMessage(const std::string& text) override;
   int AskQuestion(const std::string& text, const std::vector<std::string>& buttons) override;
-  std::optional<std::string> ChooseFile(const std::string& filter, FileListView view) override;
+  std::optional<std::string> ChooseFile(const std::string& filter, platform::FileListView view) override;
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
   void BeginWaitCursor() override;
   void EndWaitCursor() override;

@@ -7,10 +7,10 @@ TEST(ScriptedPlatform, AnswersDialogsInOrderAndCountsUnscriptedOnes) {
   platform.QueueFile("/data/a.mhd");
   platform.QueueFile(std::nullopt);
   platform.QueueFolder("/data/refs");
-  EXPECT_EQ(platform.ChooseFile("A|*.a||", FileListView::kReport), "/data/a.mhd");
-  EXPECT_EQ(platform.ChooseFile("B|*.b||", FileListView::kList), std::nullopt);
+  EXPECT_EQ(platform.ChooseFile("A|*.a||", platform::FileListView::kReport), "/data/a.mhd");
+  EXPECT_EQ(platform.ChooseFile("B|*.b||", platform::FileListView::kList), std::nullopt);
   EXPECT_EQ(platform.UnansweredDialogs(), 0);
-  EXPECT_EQ(platform.ChooseFile("C|*.c||", FileListView::kList), std::nullopt);
+  EXPECT_EQ(platform.ChooseFile("C|*.c||", platform::FileListView::kList), std::nullopt);
   EXPECT_EQ(platform.UnansweredDialogs(), 1);
   EXPECT_EQ(platform.BrowseForFolder("title"), "/data/refs");
   EXPECT_EQ(platform.BrowseForFolder("title"), std::nullopt);
@@ -18,14 +18,14 @@ TEST(ScriptedPlatform, AnswersDialogsInOrderAndCountsUnscriptedOnes) {
 
   ASSERT_EQ(platform.FileRequests().size(), 3u);
   EXPECT_EQ(platform.FileRequests()[0].filter, "A|*.a||");
-  EXPECT_EQ(platform.FileRequests()[0].view, FileListView::kReport);
+  EXPECT_EQ(platform.FileRequests()[0].view, platform::FileListView::kReport);
   EXPECT_EQ(platform.FolderRequests(), (std::vector<std::string>{"title", "title"}));
 }
 
 TEST(ScriptedPlatform, RecordsMessagesAndWaitCursorUse) {
   CScriptedPlatform platform;
   {
-    CWaitCursor wait(platform);
+    platform::CWaitCursor wait(platform);
     EXPECT_EQ(platform.WaitCursorDepth(), 1);
     platform.ShowMessage("first");
   }

@@ -12,7 +12,7 @@
 #include "platform/ScriptedPlatform.h"
 
 TEST(ThreadServices, LogLinesFromWorkersArriveOnTheWindowThreadInOrder) {
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   std::vector<std::string> lines;  // written on the window's thread only
   bool allOnWindowThread = true;
   platform.SetLogTarget([&](const std::string& line) {
@@ -50,7 +50,7 @@ TEST(ThreadServices, LogLinesFromWorkersArriveOnTheWindowThreadInOrder) {
 }
 
 TEST(ThreadServices, WorkerMessageBoxIsShownOnTheWindowThreadAndBlocksTheWorker) {
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   std::atomic<bool> returned{false};
   bool boxOnWindowThread = false;
   bool workerWaitedForTheBox = false;
@@ -79,7 +79,7 @@ TEST(ThreadServices, WorkerMessageBoxIsShownOnTheWindowThreadAndBlocksTheWorker)
 }
 
 TEST(ThreadServices, TasksRunDirectlyOnTheWindowThread) {
-  CQtPlatform platform;
+  platform::CQtPlatform platform;
   EXPECT_TRUE(platform.IsWindowThread());
   int ran = 0;
   platform.RunOnWindowThread([&] { ++ran; });
@@ -89,7 +89,7 @@ TEST(ThreadServices, TasksRunDirectlyOnTheWindowThread) {
 TEST(ThreadServices, DestroyingThePlatformServesAWorkerThatStillNeedsTheWindow) {
   std::vector<std::string> lines;
   {
-    CQtPlatform platform;
+    platform::CQtPlatform platform;
     platform.SetLogTarget([&](const std::string& line) { lines.push_back(line); });
     ASSERT_TRUE(platform.StartThread([&] {
       QThread::msleep(50);

@@ -73,7 +73,8 @@ TEST_F(CaseFilesTest, ABoundaryIsTheContourOfTheLoadedLabel) {
 
   // A second image lets go of the boundary as well as of the segmentation.
   LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5));
-  const RetiredVolumes retired = m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "second");
+  const session::RetiredVolumes retired =
+      m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "second");
   EXPECT_EQ(retired.size(), 3u);  // segmentation, boundary, image
   EXPECT_EQ(m_case.Boundary(), nullptr);
   EXPECT_EQ(m_case.Segmentation(), nullptr);
@@ -151,7 +152,7 @@ TEST_F(CaseFilesTest, SavedSegmentationsAndStrokeMapsLieWhereTheImageLiesInEithe
 
   // A run's result lies where the segmentation lay, and the fresh stroke map
   // it leaves where the image lies.
-  m_case.SetCorrectionMode(CorrectionMode::kManual);
+  m_case.SetCorrectionMode(session::CorrectionMode::kManual);
   RunCorrection();
   ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("result.nii")));
   m_case.SetMarkingFlag(true);
@@ -204,11 +205,11 @@ TEST_F(CaseFilesTest, ADcmNameSavesADicomSegmentationOfTheImagesSeries) {
   segmentation.At(2, 3, 1) = 1;
   segmentation.At(5, 3, 4) = 1;
   m_case.AdoptSegmentation(std::make_unique<CVoxel>(segmentation), "seg");
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
   TakeLines();  // the load lines and the hint that 0.8 mm voxels suit the millimetre mode
   ASSERT_TRUE(m_case.SaveSegmentation(m_dir.Path("prostate.dcm")));
   EXPECT_EQ(TakeLines(), (Lines{"Segmentation is saved at : [" + m_dir.Path("prostate.dcm") + "]"}));
-  EXPECT_TRUE(IsDicomSegmentation(m_dir.Path("prostate.dcm")));
+  EXPECT_TRUE(volume::IsDicomSegmentation(m_dir.Path("prostate.dcm")));
   const CVoxel saved(m_dir.Path("prostate.dcm"));
   ASSERT_TRUE(saved.HasData());
   EXPECT_TRUE(SameVoxels(saved, segmentation));

@@ -12,7 +12,7 @@ using CaseSessionTest = SessionFixture;
 
 TEST_F(CaseSessionTest, StartsEmptyWithTheBuiltInSettings) {
   EXPECT_EQ(m_case.Image(), nullptr);
-  EXPECT_EQ(m_case.Mode(), CorrectionMode::kManual);
+  EXPECT_EQ(m_case.Mode(), session::CorrectionMode::kManual);
   EXPECT_FALSE(m_case.Marking());
   EXPECT_EQ(m_case.BrushSize(), 2);
   EXPECT_EQ(m_case.ReferenceDir(), "C:\\DataSet\\prostate\\popR\\label2");
@@ -60,7 +60,8 @@ TEST_F(CaseSessionTest, ASecondImageDropsTheOverlaysAndTheMapsOfAnotherSize) {
   TakeLines();
 
   // Same size: the maps stay, the segmentation goes, the history starts again.
-  RetiredVolumes retired = m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "second");
+  session::RetiredVolumes retired =
+      m_case.AdoptImage(std::make_unique<CVoxel>(MakeImage(kX, kY, kZ)), "second");
   EXPECT_EQ(retired.size(), 2u);  // the segmentation and the old image
   EXPECT_EQ(m_case.Segmentation(), nullptr);
   EXPECT_EQ(m_case.StrokeMap(), strokes);
@@ -105,30 +106,30 @@ TEST_F(CaseSessionTest, SemiAutomaticModeNeedsMarkingAgainManualKeepsIt) {
   // Choosing a mode gives the case an empty stroke map of the image's size.
   LoadImage(MakeImage(kX, kY, kZ));
   EXPECT_EQ(m_case.StrokeMap(), nullptr);
-  EXPECT_FALSE(m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic));
-  EXPECT_EQ(m_case.Mode(), CorrectionMode::kSemiAutomatic);
+  EXPECT_FALSE(m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic));
+  EXPECT_EQ(m_case.Mode(), session::CorrectionMode::kSemiAutomatic);
   ASSERT_NE(m_case.StrokeMap(), nullptr);
   EXPECT_TRUE(m_case.StrokeMap()->SameSize(*m_case.Image()));
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
   // An existing map stays.
   const CVoxel* strokes = m_case.StrokeMap();
-  m_case.SetCorrectionMode(CorrectionMode::kManual);
-  EXPECT_EQ(m_case.Mode(), CorrectionMode::kManual);
+  m_case.SetCorrectionMode(session::CorrectionMode::kManual);
+  EXPECT_EQ(m_case.Mode(), session::CorrectionMode::kManual);
   EXPECT_EQ(m_case.StrokeMap(), strokes);
 
   StartManualCase();
-  EXPECT_FALSE(m_case.SetCorrectionMode(CorrectionMode::kManual));
+  EXPECT_FALSE(m_case.SetCorrectionMode(session::CorrectionMode::kManual));
   EXPECT_TRUE(m_case.Marking());
-  EXPECT_TRUE(m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic));
+  EXPECT_TRUE(m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic));
   EXPECT_FALSE(m_case.Marking());
-  EXPECT_FALSE(m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic));
+  EXPECT_FALSE(m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic));
 }
 
 TEST_F(CaseSessionTest, ManualMarkingWritesTheHelpOnceAndCreatesTheStrokeMap) {
   LoadImage(MakeImage(kX, kY, kZ));
   TakeLines();
   m_case.SetMarkingFlag(true);
-  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOn);
+  EXPECT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOn);
   ASSERT_NE(m_case.StrokeMap(), nullptr);
   EXPECT_TRUE(m_case.StrokeMap()->SameSize(*m_case.Image()));
   const Lines help{"-----------------------------------------", "Foreground scribble : Left",
@@ -136,9 +137,9 @@ TEST_F(CaseSessionTest, ManualMarkingWritesTheHelpOnceAndCreatesTheStrokeMap) {
                    "-----------------------------------------"};
   EXPECT_EQ(TakeLines(), help);
   m_case.SetMarkingFlag(false);
-  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOff);
+  EXPECT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOff);
   m_case.SetMarkingFlag(true);
-  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOn);
+  EXPECT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOn);
   EXPECT_TRUE(TakeLines().empty());
 }
 
@@ -149,7 +150,7 @@ TEST_F(CaseSessionTest, TheFirstSemiAutomaticMarkingScansTheReferenceDirectoryOn
   for (const char* name : {"refs/a_label.mhd", "refs/sub/b_label.mhd", "refs/c_label.mhd", "refs/other.mhd"})
     std::ofstream(m_dir.Path(name)) << "x";
   m_case.ChooseReferenceDir(m_dir.Path("refs"));
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
   m_case.SetMarkingFlag(true);
   ASSERT_TRUE(m_case.WillScanReferences());
   std::vector<std::string> entered;
@@ -157,7 +158,7 @@ TEST_F(CaseSessionTest, TheFirstSemiAutomaticMarkingScansTheReferenceDirectoryOn
     entered.push_back(directory);
     return directory;
   };
-  EXPECT_EQ(m_case.ApplyMarking(enter), MarkingOutcome::kOnAfterScan);
+  EXPECT_EQ(m_case.ApplyMarking(enter), session::MarkingOutcome::kOnAfterScan);
   EXPECT_EQ(entered, (Lines{m_dir.Path("refs")}));
   // The files of a folder before those of its sub-folders, each sorted.
   EXPECT_EQ(m_case.ReferencePaths(), (Lines{m_dir.Path("refs/a_label.mhd"), m_dir.Path("refs/c_label.mhd"),
@@ -171,7 +172,7 @@ TEST_F(CaseSessionTest, TheFirstSemiAutomaticMarkingScansTheReferenceDirectoryOn
 
   // Known references: no scan, no count line.
   EXPECT_FALSE(m_case.WillScanReferences());
-  EXPECT_EQ(m_case.ApplyMarking(enter), MarkingOutcome::kOn);
+  EXPECT_EQ(m_case.ApplyMarking(enter), session::MarkingOutcome::kOn);
   EXPECT_EQ(entered.size(), 1u);
   EXPECT_TRUE(TakeLines().empty());
 
@@ -183,14 +184,14 @@ TEST_F(CaseSessionTest, TheFirstSemiAutomaticMarkingScansTheReferenceDirectoryOn
 
 TEST_F(CaseSessionTest, MarkingWithoutReferencesIsRefusedAndAMissingFolderIsNotScanned) {
   LoadImage(MakeImage(kX, kY, kZ));
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
   m_case.SetMarkingFlag(true);
   bool scanned = false;
   EXPECT_EQ(m_case.ApplyMarking([&scanned](const std::string&) -> std::optional<std::string> {
     scanned = true;
     return std::nullopt;
   }),
-            MarkingOutcome::kOff);
+            session::MarkingOutcome::kOff);
   EXPECT_TRUE(scanned);
   EXPECT_FALSE(m_case.Marking());
   EXPECT_EQ(TakeMessages(), (Lines{"There is no referece image. Please check [Reference Image Directory]"}));
@@ -211,15 +212,15 @@ TEST_F(CaseSessionTest, TheScanEntersTheReferenceFolderAndNeverScansTheCurrentOn
   std::filesystem::create_directories(m_dir.Path("refs/sub"));
   std::ofstream(m_dir.Path("current_label.mhd")) << "x";
   std::filesystem::current_path(m_dir.Root());
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
   m_case.SetMarkingFlag(true);
-  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOff);
+  EXPECT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOff);
   EXPECT_TRUE(m_case.ReferencePaths().empty());
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(m_dir.Root()));
   // An existing folder without references: entered, nothing found.
   m_case.ChooseReferenceDir(m_dir.Path("refs/sub"));
   m_case.SetMarkingFlag(true);
-  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOff);
+  EXPECT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOff);
   EXPECT_EQ(TakeMessages(), Lines(2, "There is no referece image. Please check [Reference Image Directory]"));
   EXPECT_FALSE(m_case.Marking());
   EXPECT_TRUE(TakeLines().empty());
@@ -227,7 +228,7 @@ TEST_F(CaseSessionTest, TheScanEntersTheReferenceFolderAndNeverScansTheCurrentOn
   std::ofstream(m_dir.Path("refs/one_label.mhd")) << "x";
   m_case.ChooseReferenceDir(m_dir.Path("refs"));
   m_case.SetMarkingFlag(true);
-  EXPECT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOnAfterScan);
+  EXPECT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOnAfterScan);
   EXPECT_EQ(m_case.ReferencePaths().size(), 1u);
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(m_dir.Path("refs")));
 }
@@ -276,7 +277,7 @@ TEST_F(CaseSessionTest, SaveUIAndClearUINeedStrokes) {
   ASSERT_TRUE(m_case.SaveStrokeMap(m_dir.Path("ui.mhd")));
   const CVoxel* before = m_case.StrokeMap();
   const CVoxel* accumulated = m_case.AccumulatedMap();
-  const RetiredVolumes retired = m_case.ClearStrokeMap();
+  const session::RetiredVolumes retired = m_case.ClearStrokeMap();
   EXPECT_EQ(m_case.AccumulatedMap(), accumulated);
   ASSERT_EQ(retired.size(), 1u);
   EXPECT_EQ(retired[0].get(), before);
@@ -330,7 +331,7 @@ TEST_F(CaseSessionTest, ResetKeepsTheImageBackupsAndModeAndStartsANewHistory) {
   m_case.AdoptBoundary(std::make_unique<CVoxel>(kX, kY, kZ), "boundary");
   const CVoxel* image = m_case.Image();
   TakeLines();
-  const RetiredVolumes retired = m_case.Reset();
+  const session::RetiredVolumes retired = m_case.Reset();
   EXPECT_EQ(retired.size(), 4u);  // segmentation, boundary, stroke map, accumulated map
   EXPECT_EQ(m_case.Image(), image);
   EXPECT_TRUE(TakeLines().empty());
@@ -346,7 +347,7 @@ TEST_F(CaseSessionTest, ResetKeepsTheImageBackupsAndModeAndStartsANewHistory) {
   EXPECT_FALSE(m_case.Brush3D());
   EXPECT_EQ(m_case.BrushSize(), 2);
   EXPECT_FALSE(m_case.ScribbleHelpShown());
-  EXPECT_EQ(m_case.Mode(), CorrectionMode::kManual);
+  EXPECT_EQ(m_case.Mode(), session::CorrectionMode::kManual);
   EXPECT_FALSE(m_case.CanUndo());
 
   // With Marking off the brush keeps its settings.

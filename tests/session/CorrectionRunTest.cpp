@@ -15,7 +15,7 @@ using CorrectionRunTest = SessionFixture;
 TEST_F(CorrectionRunTest, ARunNeedsMarkingStrokesAndMatchingVolumes) {
   LoadImage(MakeImage(kX, kY, kZ));
   EXPECT_EQ(m_case.StartCorrection(), nullptr);
-  m_case.SetCorrectionMode(CorrectionMode::kManual);
+  m_case.SetCorrectionMode(session::CorrectionMode::kManual);
   m_case.SetMarkingFlag(true);
   m_case.ApplyMarking();
   EXPECT_EQ(m_case.StartCorrection(), nullptr);
@@ -56,7 +56,7 @@ TEST_F(CorrectionRunTest, AManualRunCorrectsACopyAndHandsItBackOnFinish) {
   EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), before));
 
   const CVoxel* oldStrokes = m_case.StrokeMap();
-  const RetiredVolumes retired = m_case.FinishCorrection(std::move(job));
+  const session::RetiredVolumes retired = m_case.FinishCorrection(std::move(job));
   EXPECT_FALSE(m_case.IsRunning());
   EXPECT_EQ(TakeLines(),
             (Lines{"Manual segmentation correction starts...", "Manual segmentation correction is done..."}));
@@ -287,8 +287,8 @@ TEST_F(CorrectionRunTest, UndoAcrossARunAndACancelRestoresEveryVolumeBitForBit) 
 // tells whether the driver refused, writes its closing line either way, and a
 // refused run leaves the segmentation as it was.
 TEST_F(CorrectionRunTest, AJobSaysWhetherItsRunWasRefusedAndAlwaysClosesItsLog) {
-  CCorrectionJob job;
-  job.mode = CorrectionMode::kSemiAutomatic;
+  session::CCorrectionJob job;
+  job.mode = session::CorrectionMode::kSemiAutomatic;
   job.referencePaths = {m_dir.Path("never_read_label.mhd")};
   job.segmentation = std::make_unique<CVoxel>(kX, kY, kZ, true);
   job.accumulatedMap = std::make_unique<CVoxel>(MakeBox(kX, kY, kZ, 1, 3, 1, 3, 0, 1, 2));
@@ -298,7 +298,7 @@ TEST_F(CorrectionRunTest, AJobSaysWhetherItsRunWasRefusedAndAlwaysClosesItsLog) 
                                 "Semi-automatic segmentation correction is done..."}));
   EXPECT_EQ(job.segmentation->CountNonZero(), 0);
 
-  job.mode = CorrectionMode::kManual;
+  job.mode = session::CorrectionMode::kManual;
   EXPECT_TRUE(job.Run(m_sink, m_sink));
   EXPECT_TRUE(TakeMessages().empty());
   EXPECT_EQ(TakeLines(),
@@ -324,11 +324,11 @@ TEST_F(CorrectionRunTest, SemiAutomaticRunsOnAPhantomCaseMatchTheEngineAndAreRep
   const std::string scribbles = Write("scribbles.mhd", c.scribbles);
   LoadImage(c.image);
   LoadSegmentation(c.segmentation);
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
   m_case.ChooseReferenceDir(m_dir.Path("references"));
   const auto stay = [](const std::string& directory) -> std::optional<std::string> { return directory; };
   m_case.SetMarkingFlag(true);
-  ASSERT_EQ(m_case.ApplyMarking(stay), MarkingOutcome::kOnAfterScan);
+  ASSERT_EQ(m_case.ApplyMarking(stay), session::MarkingOutcome::kOnAfterScan);
   ASSERT_EQ(m_case.ReferencePaths().size(), 3u);
   m_case.LoadStrokeMap(m_case.LoadVolume(scribbles), scribbles);
   ASSERT_EQ(m_case.StrokeMap()->CountNonZero(), c.scribbles.CountNonZero());
@@ -350,9 +350,9 @@ TEST_F(CorrectionRunTest, SemiAutomaticRunsOnAPhantomCaseMatchTheEngineAndAreRep
   for (std::size_t i = 0; i < corrected.VoxelCount(); ++i)
     ASSERT_TRUE(corrected[i] == 0 || corrected[i] == 1);
   CVoxel expectedLabel = c.segmentation;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, m_case.ReferencePaths(),
-                                         SemiAutomaticParameters(), {sink, sink}));
+                                         session::SemiAutomaticParameters(), {sink, sink}));
   EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
   EXPECT_FALSE(m_case.Marking());
   EXPECT_EQ(m_case.StrokeMap()->CountNonZero(), 0);
@@ -363,7 +363,7 @@ TEST_F(CorrectionRunTest, SemiAutomaticRunsOnAPhantomCaseMatchTheEngineAndAreRep
   EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), original));
 
   m_case.SetMarkingFlag(true);
-  ASSERT_EQ(m_case.ApplyMarking(stay), MarkingOutcome::kOn);
+  ASSERT_EQ(m_case.ApplyMarking(stay), session::MarkingOutcome::kOn);
   m_case.LoadStrokeMap(m_case.LoadVolume(scribbles), scribbles);
   TakeLines();
   RunCorrection();
@@ -389,20 +389,20 @@ TEST_F(CorrectionRunTest, MillimetreRunsMatchTheEngineAndLeaveTheFixedModesRefer
   }
   const std::string scribbles = Write("scribbles.mhd", c.scribbles);
   LoadImage(c.image);
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomaticMillimetre);
-  m_case.SetCorrectionMode(CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomaticMillimetre);
+  m_case.SetCorrectionMode(session::CorrectionMode::kSemiAutomatic);
   EXPECT_EQ(
       std::count_if(m_sink.lines.begin(), m_sink.lines.end(),
                     [](const std::string& line) { return line.find("(millimetres)") != std::string::npos; }),
       1);
   const auto stay = [](const std::string& directory) -> std::optional<std::string> { return directory; };
-  const auto runIn = [&](CorrectionMode mode) {
+  const auto runIn = [&](session::CorrectionMode mode) {
     LoadSegmentation(c.segmentation);
     m_case.SetCorrectionMode(mode);
     m_case.ChooseReferenceDir(m_dir.Path("references"));
     m_case.SetMarkingFlag(true);
-    ASSERT_NE(m_case.ApplyMarking(stay), MarkingOutcome::kOff);
+    ASSERT_NE(m_case.ApplyMarking(stay), session::MarkingOutcome::kOff);
     m_case.LoadStrokeMap(m_case.LoadVolume(scribbles), scribbles);
     RunCorrection();
     EXPECT_TRUE(TakeMessages().empty());
@@ -410,19 +410,20 @@ TEST_F(CorrectionRunTest, MillimetreRunsMatchTheEngineAndLeaveTheFixedModesRefer
   const auto engine = [&](const CorrectionParameters& parameters) {
     CVoxel label = c.segmentation;
     const CVoxel map = c.scribbles;
-    RecordingSink sink;
+    volume::RecordingSink sink;
     EXPECT_TRUE(RunSemiAutomaticCorrection(label, map, m_case.ReferencePaths(), parameters, {sink, sink}));
     return label;
   };
 
-  runIn(CorrectionMode::kSemiAutomaticMillimetre);
+  runIn(session::CorrectionMode::kSemiAutomaticMillimetre);
   const CVoxel millimetre = *m_case.Segmentation();
-  EXPECT_TRUE(SameVoxels(
-      millimetre, engine(ParametersFor(CorrectionMode::kSemiAutomaticMillimetre, *m_case.Segmentation()))));
-  runIn(CorrectionMode::kSemiAutomatic);
-  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), engine(SemiAutomaticParameters())));
+  EXPECT_TRUE(
+      SameVoxels(millimetre, engine(session::ParametersFor(session::CorrectionMode::kSemiAutomaticMillimetre,
+                                                           *m_case.Segmentation()))));
+  runIn(session::CorrectionMode::kSemiAutomatic);
+  EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), engine(session::SemiAutomaticParameters())));
   EXPECT_FALSE(SameVoxels(*m_case.Segmentation(), millimetre));
-  runIn(CorrectionMode::kSemiAutomaticMillimetre);
+  runIn(session::CorrectionMode::kSemiAutomaticMillimetre);
   EXPECT_TRUE(SameVoxels(*m_case.Segmentation(), millimetre));
 }
 

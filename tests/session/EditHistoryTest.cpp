@@ -38,8 +38,8 @@ TEST(VolumeDelta, TakesEitherVolumeToTheOtherAndCountsOnlyChangedVoxels) {
     a[i] = static_cast<CVoxel::value_type>(i % 5 == 0 ? -3 : 0);
     b[i] = static_cast<CVoxel::value_type>(i % 7 == 0 ? 32767 : a[i]);
   }
-  CVolumeDelta delta;
-  ASSERT_TRUE(CVolumeDelta::Between(&a, &b, a.Size(), delta));
+  session::CVolumeDelta delta;
+  ASSERT_TRUE(session::CVolumeDelta::Between(&a, &b, a.Size(), delta));
   std::size_t differing = 0;
   for (std::size_t i = 0; i < a.VoxelCount(); ++i) differing += a[i] != b[i];
   EXPECT_EQ(delta.ChangedVoxels(), differing);
@@ -51,24 +51,24 @@ TEST(VolumeDelta, TakesEitherVolumeToTheOtherAndCountsOnlyChangedVoxels) {
   EXPECT_TRUE(SameVoxels(x, a));
 
   // An absent volume is all zero; equal volumes give an empty delta.
-  ASSERT_TRUE(CVolumeDelta::Between(nullptr, &b, b.Size(), delta));
+  ASSERT_TRUE(session::CVolumeDelta::Between(nullptr, &b, b.Size(), delta));
   CVoxel zeros(7, 5, 3);
   delta.ApplyTo(zeros);
   EXPECT_TRUE(SameVoxels(zeros, b));
-  ASSERT_TRUE(CVolumeDelta::Between(&a, &a, a.Size(), delta));
+  ASSERT_TRUE(session::CVolumeDelta::Between(&a, &a, a.Size(), delta));
   EXPECT_TRUE(delta.Empty());
   EXPECT_EQ(delta.Bytes(), 0u);
 
   // Volumes of other sizes cannot be compared.
   CVoxel other(5, 7, 3);
-  EXPECT_FALSE(CVolumeDelta::Between(&a, &other, a.Size(), delta));
+  EXPECT_FALSE(session::CVolumeDelta::Between(&a, &other, a.Size(), delta));
 }
 
 TEST(VolumeDelta, AStrokeCostsItsRunsNotTheVolume) {
   CVoxel before(256, 256, 40), after(256, 256, 40);
   PaintDisc(after, 100, 100, 20, 10, 2);
-  CVolumeDelta delta;
-  ASSERT_TRUE(CVolumeDelta::Between(&before, &after, before.Size(), delta));
+  session::CVolumeDelta delta;
+  ASSERT_TRUE(session::CVolumeDelta::Between(&before, &after, before.Size(), delta));
   // 21 rows of the disc: a run for each row and each gap between them.
   EXPECT_LT(delta.Bytes(), 64u * 6u);
 }
@@ -98,7 +98,7 @@ TEST(VolumeDelta, SkippingAgreeingStretchesGivesTheRunsOfAVoxelByVoxelComparison
     const CVoxel* b = noAfter ? nullptr : &after;
     // The reference: one run per stretch of equal exclusive-or values.
     std::size_t runs = 0, changed = 0;
-    VoxelSpan span;
+    session::VoxelSpan span;
     for (std::size_t i = 0; i < count;) {
       const auto xorAt = [&](std::size_t k) { return (a ? (*a)[k] : 0) ^ (b ? (*b)[k] : 0); };
       std::size_t end = i + 1;
@@ -110,8 +110,8 @@ TEST(VolumeDelta, SkippingAgreeingStretchesGivesTheRunsOfAVoxelByVoxelComparison
       }
       i = end;
     }
-    CVolumeDelta delta;
-    ASSERT_TRUE(CVolumeDelta::Between(a, b, before.Size(), delta));
+    session::CVolumeDelta delta;
+    ASSERT_TRUE(session::CVolumeDelta::Between(a, b, before.Size(), delta));
     ASSERT_EQ(delta.ChangedVoxels(), changed) << "trial " << trial;
     ASSERT_EQ(delta.ChangedSpan(), span) << "trial " << trial;
     ASSERT_EQ(delta.Bytes(), changed ? runs * (sizeof(std::uint32_t) + sizeof(std::int16_t)) : 0u)
@@ -134,7 +134,7 @@ class EditHistoryTest : public ::testing::Test {
     m_history.Commit();
   }
   std::unique_ptr<CVoxel> m_a, m_b;
-  CEditHistory m_history;
+  session::CEditHistory m_history;
 };
 
 TEST_F(EditHistoryTest, StepsAreUndoneNewestFirstAndRedoneInOrder) {
@@ -164,30 +164,30 @@ TEST_F(EditHistoryTest, StepsAreUndoneNewestFirstAndRedoneInOrder) {
 // A reader keeping its own copy of a slot learns which voxels edits, undos and
 // redos changed since it last asked (all of them after Clear or at first).
 TEST_F(EditHistoryTest, EachSlotTellsTheVoxelsChangedSinceItWasLastAsked) {
-  EXPECT_EQ(m_history.TakeChanges(0), VoxelSpan::All()) << "nothing is known at first";
-  EXPECT_EQ(m_history.TakeChanges(1), VoxelSpan::All());
+  EXPECT_EQ(m_history.TakeChanges(0), session::VoxelSpan::All()) << "nothing is known at first";
+  EXPECT_EQ(m_history.TakeChanges(1), session::VoxelSpan::All());
   EXPECT_TRUE(m_history.TakeChanges(0).Empty());
   Edit(m_a, 1, 37, 2);
   Edit(m_a, 1, 5, 2);
   Edit(m_b, 2, 100, 1);
-  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 38}));
-  EXPECT_EQ(m_history.TakeChanges(1), (VoxelSpan{100, 101}));
+  EXPECT_EQ(m_history.TakeChanges(0), (session::VoxelSpan{5, 38}));
+  EXPECT_EQ(m_history.TakeChanges(1), (session::VoxelSpan{100, 101}));
   EXPECT_TRUE(m_history.TakeChanges(0).Empty()) << "asked already";
   Edit(m_a, 1, 5, 2);  // paints what is there: no change
   EXPECT_TRUE(m_history.TakeChanges(0).Empty());
   ASSERT_TRUE(m_history.Undo());  // slot b
   ASSERT_TRUE(m_history.Undo());  // slot a, voxel 5
-  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 6}));
-  EXPECT_EQ(m_history.TakeChanges(1), (VoxelSpan{100, 101}));
+  EXPECT_EQ(m_history.TakeChanges(0), (session::VoxelSpan{5, 6}));
+  EXPECT_EQ(m_history.TakeChanges(1), (session::VoxelSpan{100, 101}));
   ASSERT_TRUE(m_history.Redo());
-  EXPECT_EQ(m_history.TakeChanges(0), (VoxelSpan{5, 6}));
+  EXPECT_EQ(m_history.TakeChanges(0), (session::VoxelSpan{5, 6}));
   // A slot whose volume comes or goes changed as a whole.
   std::unique_ptr<CVoxel> kept = std::move(m_b);
   m_history.Record({{1, kept.get()}});
-  EXPECT_EQ(m_history.TakeChanges(1), VoxelSpan::All());
+  EXPECT_EQ(m_history.TakeChanges(1), session::VoxelSpan::All());
   m_history.Clear();
-  EXPECT_EQ(m_history.TakeChanges(0), VoxelSpan::All());
-  EXPECT_EQ(m_history.TakeChanges(5), VoxelSpan::All()) << "no such slot";
+  EXPECT_EQ(m_history.TakeChanges(0), session::VoxelSpan::All());
+  EXPECT_EQ(m_history.TakeChanges(5), session::VoxelSpan::All()) << "no such slot";
 }
 
 TEST_F(EditHistoryTest, ANewEditDropsWhatCouldBeRedoneAnEditWithoutChangeDoesNot) {
@@ -256,7 +256,7 @@ TEST_F(EditHistoryTest, AVolumeOfAnotherSizeEndsTheHistoryInsteadOfBeingOverwrit
 // newest steps back exactly.
 TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwentySteps) {
   auto strokes = std::make_unique<CVoxel>(384, 384, 40);
-  CEditHistory history({&strokes});
+  session::CEditHistory history({&strokes});
   std::size_t largest = 0;
   std::vector<std::uint64_t> states;  // fingerprints of the last 21 states
   for (int s = 0; s < 30; ++s) {
@@ -270,7 +270,7 @@ TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwen
     largest = std::max(largest, history.Bytes());
     states.push_back(Fingerprint(*strokes));
   }
-  EXPECT_LT(largest, CEditHistory::kDefaultBudgetBytes);
+  EXPECT_LT(largest, session::CEditHistory::kDefaultBudgetBytes);
   EXPECT_LT(largest, std::size_t{256} * 1000 * 1000);
   ASSERT_GE(history.UndoSteps(), 20u);
   for (int back = 1; back <= 20; ++back) {
@@ -282,7 +282,7 @@ TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwen
 TEST(EditHistoryBound, TheOldestStepsGoFirstWhenTheBudgetIsReached) {
   auto volume = std::make_unique<CVoxel>(1000, 1, 1);
   // Each step changes every other voxel: 1000 runs of 6 bytes.
-  CEditHistory history({&volume}, 3 * 6000 + 100);
+  session::CEditHistory history({&volume}, 3 * 6000 + 100);
   for (int s = 1; s <= 5; ++s) {
     history.Begin(1);
     for (int i = 0; i < 1000; i += 2) (*volume)[i] = static_cast<CVoxel::value_type>(s);
@@ -296,7 +296,7 @@ TEST(EditHistoryBound, TheOldestStepsGoFirstWhenTheBudgetIsReached) {
   EXPECT_EQ((*volume)[0], 2);
 
   // A step larger than the whole budget cannot be kept at all.
-  CEditHistory tiny({&volume}, 100);
+  session::CEditHistory tiny({&volume}, 100);
   tiny.Begin(1);
   for (int i = 0; i < 1000; i += 2) (*volume)[i] = 9;
   EXPECT_FALSE(tiny.Commit());

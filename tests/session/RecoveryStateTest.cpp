@@ -14,8 +14,8 @@ namespace {
 
 using testvolumes::MakeBox;
 
-CRecoveryState FullState() {
-  CRecoveryState state;
+session::CRecoveryState FullState() {
+  session::CRecoveryState state;
   state.imagePath = "/cases/p01/image.mhd";
   state.segmentationPath = "/cases/p01/seg ü.nii.gz";
   state.boundaryPath = "/cases/p01/truth.mhd";
@@ -43,11 +43,11 @@ CRecoveryState FullState() {
 }
 
 TEST(RecoveryState, RoundTripIsBitForBit) {
-  const CRecoveryState state = FullState();
-  const auto bytes = EncodeRecoveryState(state);
-  CRecoveryState read;
+  const session::CRecoveryState state = FullState();
+  const auto bytes = session::EncodeRecoveryState(state);
+  session::CRecoveryState read;
   std::string error;
-  ASSERT_TRUE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
+  ASSERT_TRUE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
   EXPECT_EQ(read.imagePath, state.imagePath);
   EXPECT_EQ(read.segmentationPath, state.segmentationPath);
   EXPECT_EQ(read.boundaryPath, state.boundaryPath);
@@ -58,15 +58,15 @@ TEST(RecoveryState, RoundTripIsBitForBit) {
   EXPECT_EQ(read.brushSize, 7);
   EXPECT_EQ(read.lastEdit, state.lastEdit);
   ASSERT_TRUE(read.segmentation && read.strokeMap);
-  EXPECT_TRUE(SameVolume(*read.segmentation, *state.segmentation));
-  EXPECT_TRUE(SameVolume(*read.strokeMap, *state.strokeMap));
-  EXPECT_EQ(EncodeRecoveryState(read), bytes);
+  EXPECT_TRUE(session::SameVolume(*read.segmentation, *state.segmentation));
+  EXPECT_TRUE(session::SameVolume(*read.strokeMap, *state.strokeMap));
+  EXPECT_EQ(session::EncodeRecoveryState(read), bytes);
 
   // Without volumes (a case whose segmentation is its file, no stroke map).
-  CRecoveryState bare;
+  session::CRecoveryState bare;
   bare.imagePath = "i.mhd";
-  const auto bareBytes = EncodeRecoveryState(bare);
-  ASSERT_TRUE(DecodeRecoveryState(bareBytes.data(), bareBytes.size(), read, error)) << error;
+  const auto bareBytes = session::EncodeRecoveryState(bare);
+  ASSERT_TRUE(session::DecodeRecoveryState(bareBytes.data(), bareBytes.size(), read, error)) << error;
   EXPECT_FALSE(read.segmentation);
   EXPECT_FALSE(read.strokeMap);
   EXPECT_EQ(read.imagePath, "i.mhd");
@@ -74,33 +74,34 @@ TEST(RecoveryState, RoundTripIsBitForBit) {
 
 // A case in any correction mode is given back in it; a mode no version writes is refused.
 TEST(RecoveryState, EveryCorrectionModeIsKept) {
-  for (const CorrectionMode mode :
-       {CorrectionMode::kSemiAutomatic, CorrectionMode::kManual, CorrectionMode::kSemiAutomaticMillimetre}) {
-    CRecoveryState state;
+  for (const session::CorrectionMode mode :
+       {session::CorrectionMode::kSemiAutomatic, session::CorrectionMode::kManual,
+        session::CorrectionMode::kSemiAutomaticMillimetre}) {
+    session::CRecoveryState state;
     state.imagePath = "i.mhd";
     state.mode = static_cast<int>(mode);
-    const auto bytes = EncodeRecoveryState(state);
-    CRecoveryState read;
+    const auto bytes = session::EncodeRecoveryState(state);
+    session::CRecoveryState read;
     std::string error;
-    ASSERT_TRUE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
+    ASSERT_TRUE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
     EXPECT_EQ(read.mode, state.mode);
   }
-  CRecoveryState unknown;
+  session::CRecoveryState unknown;
   unknown.mode = 3;
-  const auto bytes = EncodeRecoveryState(unknown);
-  CRecoveryState read;
+  const auto bytes = session::EncodeRecoveryState(unknown);
+  session::CRecoveryState read;
   std::string error;
-  EXPECT_FALSE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
+  EXPECT_FALSE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
   EXPECT_EQ(error, "the case's settings are damaged");
 }
 
 TEST(RecoveryState, EveryCutAndEveryDamagedByteIsRefused) {
-  const auto bytes = EncodeRecoveryState(FullState());
+  const auto bytes = session::EncodeRecoveryState(FullState());
   for (std::size_t length = 0; length < bytes.size(); ++length) {
-    CRecoveryState read;
+    session::CRecoveryState read;
     read.imagePath = "untouched";
     std::string error;
-    ASSERT_FALSE(DecodeRecoveryState(bytes.data(), length, read, error)) << length;
+    ASSERT_FALSE(session::DecodeRecoveryState(bytes.data(), length, read, error)) << length;
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(read.imagePath, "untouched");
     EXPECT_FALSE(read.segmentation);
@@ -108,47 +109,47 @@ TEST(RecoveryState, EveryCutAndEveryDamagedByteIsRefused) {
   for (std::size_t at = 0; at < bytes.size(); ++at) {
     auto damaged = bytes;
     damaged[at] ^= 0x20;
-    CRecoveryState read;
+    session::CRecoveryState read;
     std::string error;
-    EXPECT_FALSE(DecodeRecoveryState(damaged.data(), damaged.size(), read, error)) << at;
+    EXPECT_FALSE(session::DecodeRecoveryState(damaged.data(), damaged.size(), read, error)) << at;
   }
   auto longer = bytes;
   longer.push_back(0);
-  CRecoveryState read;
+  session::CRecoveryState read;
   std::string error;
-  EXPECT_FALSE(DecodeRecoveryState(longer.data(), longer.size(), read, error));
+  EXPECT_FALSE(session::DecodeRecoveryState(longer.data(), longer.size(), read, error));
   EXPECT_EQ(error, "the file has extra bytes");
 }
 
 TEST(RecoveryState, AnotherVersionIsNamedAsSuch) {
-  auto bytes = EncodeRecoveryState(FullState());
+  auto bytes = session::EncodeRecoveryState(FullState());
   bytes[8] = 2;  // the version follows the 8-byte magic
-  CRecoveryState read;
+  session::CRecoveryState read;
   std::string error;
-  EXPECT_FALSE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
+  EXPECT_FALSE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
   EXPECT_NE(error.find("another version"), std::string::npos) << error;
 }
 
 TEST(RecoveryState, AHugeSizeWithAValidChecksumIsRefusedBeforeAllocating) {
   // A payload that claims a volume of 2^33 voxels covered by one run each of
   // 2^32 - 1: the checksum is right, the runs cannot cover it.
-  CRecoveryState state;
+  session::CRecoveryState state;
   state.strokeMap = std::make_shared<CVoxel>(4, 4, 4);
-  auto bytes = EncodeRecoveryState(state);
+  auto bytes = session::EncodeRecoveryState(state);
   // Locate the stroke map's size: after the four empty texts (4 x 4 bytes),
   // mode, two flags, brush, time (4 + 1 + 1 + 4 + 8), the absent segmentation
   // (1) and the stroke map's marker (1).
-  const std::size_t at = kRecoveryHeaderBytes + 16 + 18 + 1 + 1;
+  const std::size_t at = session::kRecoveryHeaderBytes + 16 + 18 + 1 + 1;
   const std::int32_t huge = 1 << 20;
   for (int axis = 0; axis < 3; ++axis) std::memcpy(&bytes[at + 4 * axis], &huge, 4);
   // Recompute the checksum so that only the size is wrong.
-  const uLong crc = crc32(crc32(0L, Z_NULL, 0), bytes.data() + kRecoveryHeaderBytes,
-                          static_cast<uInt>(bytes.size() - kRecoveryHeaderBytes));
+  const uLong crc = crc32(crc32(0L, Z_NULL, 0), bytes.data() + session::kRecoveryHeaderBytes,
+                          static_cast<uInt>(bytes.size() - session::kRecoveryHeaderBytes));
   const auto crc32Value = static_cast<std::uint32_t>(crc);
   std::memcpy(&bytes[20], &crc32Value, 4);
-  CRecoveryState read;
+  session::CRecoveryState read;
   std::string error;
-  EXPECT_FALSE(DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
+  EXPECT_FALSE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
   EXPECT_EQ(error, "a volume is larger than any case");
 }
 
@@ -167,10 +168,10 @@ TEST(RecoveryState, ALargeCaseWithAFewStrokesStaysSmall) {
     for (int z = 10 + s; z < 13 + s; ++z)
       for (int y = 200 + 20 * s; y < 206 + 20 * s; ++y)
         for (int x = 150; x < 350; ++x) strokes->At(x, y, z) = static_cast<CVoxel::value_type>(1 + s % 2);
-  CRecoveryState state;
+  session::CRecoveryState state;
   state.segmentation = segmentation;
   state.strokeMap = strokes;
-  const auto bytes = EncodeRecoveryState(state);
+  const auto bytes = session::EncodeRecoveryState(state);
   EXPECT_LT(bytes.size(), 1000u * 1000u);
 }
 

@@ -24,12 +24,12 @@
 namespace {
 
 // The state in the recovery file at `path` (a failure to decode fails the test).
-CRecoveryState ReadRecoveryFile(const std::string& path) {
+session::CRecoveryState ReadRecoveryFile(const std::string& path) {
   const std::string bytes = testfiles::ReadFile(path);
-  CRecoveryState state;
+  session::CRecoveryState state;
   std::string error;
-  EXPECT_TRUE(
-      DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), state, error))
+  EXPECT_TRUE(session::DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                           state, error))
       << error;
   return state;
 }
@@ -40,8 +40,8 @@ using testfiles::TempDir;
 
 std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-CRecoverySnapshot SnapshotWithImage(const std::string& image) {
-  CRecoverySnapshot snapshot;
+session::CRecoverySnapshot SnapshotWithImage(const std::string& image) {
+  session::CRecoverySnapshot snapshot;
   snapshot.state.imagePath = image;
   snapshot.state.strokeMap = std::make_shared<CVoxel>(8, 8, 2);
   return snapshot;
@@ -58,7 +58,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
   const std::string folder = dir.Path("state/corvane/recovery");
   std::string file;
   {
-    CRecoveryStore store(folder);
+    session::CRecoveryStore store(folder);
     ASSERT_TRUE(store.Usable());
     file = store.FilePath();
     EXPECT_EQ(std::filesystem::path(file).parent_path(), std::filesystem::path(folder));
@@ -69,7 +69,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
     store.Submit(SnapshotWithImage("a.mhd"));
     store.Submit(SnapshotWithImage("b.mhd"));
     ASSERT_TRUE(store.Flush());
-    const CRecoveryState state = ReadRecoveryFile(file);
+    const session::CRecoveryState state = ReadRecoveryFile(file);
     EXPECT_EQ(state.imagePath, "b.mhd") << "the newest state is on the disk";
     ASSERT_TRUE(::stat(file.c_str(), &info) == 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -80,7 +80,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(dir.List("state/corvane/recovery").size(), 1u);
   {
-    CRecoveryStore store(folder);
+    session::CRecoveryStore store(folder);
     store.Submit(SnapshotWithImage("c.mhd"));
     store.Remove();
     EXPECT_FALSE(std::filesystem::exists(store.FilePath()));
@@ -94,11 +94,11 @@ TEST(RecoveryStore, TheDefaultFolderFollowsXdgStateHome) {
   const char* saved = std::getenv("XDG_STATE_HOME");
   const std::string restore = saved ? saved : "";
   ::setenv("XDG_STATE_HOME", "/somewhere/state", 1);
-  EXPECT_EQ(DefaultRecoveryFolder(), "/somewhere/state/corvane/recovery");
+  EXPECT_EQ(session::DefaultRecoveryFolder(), "/somewhere/state/corvane/recovery");
   ::setenv("XDG_STATE_HOME", "relative/state", 1);  // not absolute: ignored, as the convention says
   const char* home = std::getenv("HOME");
   if (home) {
-    EXPECT_EQ(DefaultRecoveryFolder(), std::string(home) + "/.local/state/corvane/recovery");
+    EXPECT_EQ(session::DefaultRecoveryFolder(), std::string(home) + "/.local/state/corvane/recovery");
   }
   if (saved) {
     ::setenv("XDG_STATE_HOME", restore.c_str(), 1);
@@ -112,21 +112,21 @@ TEST(RecoveryStore, TheDefaultFolderFollowsXdgStateHome) {
 // change, and changes that do not fit the map are never written.
 TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
   TempDir dir;
-  CRecoveryStore store(dir.Path("recovery"));
+  session::CRecoveryStore store(dir.Path("recovery"));
   auto whole = std::make_shared<CVoxel>(8, 8, 2);
   CVoxel expected(8, 8, 2);
   const auto read = [&] { return ReadRecoveryFile(store.FilePath()); };
-  CRecoverySnapshot first = SnapshotWithImage("a.mhd");
+  session::CRecoverySnapshot first = SnapshotWithImage("a.mhd");
   first.state.strokeMap = whole;
   whole.reset();
   store.Submit(std::move(first));
   for (int round = 0; round < 50; ++round) {
     // Several states in a row: some are taken over by the ones after them.
     for (int k = 0; k < 4; ++k) {
-      CRecoverySnapshot next = SnapshotWithImage("a.mhd");
+      session::CRecoverySnapshot next = SnapshotWithImage("a.mhd");
       next.state.strokeMap.reset();
       next.strokeMap.follows = true;
-      CVolumeChange change;
+      session::CVolumeChange change;
       change.first = static_cast<std::size_t>((round * 7 + k * 13) % 120);
       for (std::size_t i = 0; i < 1 + static_cast<std::size_t>(k); ++i) {
         const auto value = static_cast<CVoxel::value_type>(1 + (round + k + i) % 2);
@@ -138,16 +138,16 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
     }
     if (round % 5 == 0) {
       ASSERT_TRUE(store.Flush());
-      const CRecoveryState state = read();
+      const session::CRecoveryState state = read();
       ASSERT_TRUE(state.strokeMap);
-      ASSERT_TRUE(SameVolume(*state.strokeMap, expected)) << "round " << round;
+      ASSERT_TRUE(session::SameVolume(*state.strokeMap, expected)) << "round " << round;
     }
   }
   ASSERT_TRUE(store.Flush());
   EXPECT_FALSE(store.TakeChangesLost());
   const std::uint64_t written = store.Written();
 
-  CRecoverySnapshot beyond = SnapshotWithImage("b.mhd");
+  session::CRecoverySnapshot beyond = SnapshotWithImage("b.mhd");
   beyond.state.strokeMap.reset();
   beyond.strokeMap.follows = true;
   beyond.strokeMap.changes.push_back({120, volume_memory::Block<CVoxel::value_type>(9, 1)});
@@ -165,23 +165,23 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
 TEST(RecoveryScan, OffersOnlyFilesOfWindowsThatAreGoneAndEachToOneScanner) {
   TempDir dir;
   const std::string folder = dir.Path("recovery");
-  auto gone = std::make_unique<CRecoveryStore>(folder);
+  auto gone = std::make_unique<session::CRecoveryStore>(folder);
   gone->Submit(SnapshotWithImage("gone.mhd"));
   gone->Flush();
-  CRecoveryStore running(folder);
+  session::CRecoveryStore running(folder);
   running.Submit(SnapshotWithImage("running.mhd"));
   running.Flush();
 
-  EXPECT_TRUE(ScanRecoveryFolder(folder, Now()).found.empty()) << "both windows still run";
+  EXPECT_TRUE(session::ScanRecoveryFolder(folder, Now()).found.empty()) << "both windows still run";
   gone.reset();
-  CRecoveryScan first = ScanRecoveryFolder(folder, Now());
+  session::CRecoveryScan first = session::ScanRecoveryFolder(folder, Now());
   ASSERT_EQ(first.found.size(), 1u);
   EXPECT_EQ(first.found[0].state.imagePath, "gone.mhd");
   // While the first scanner holds it, a second window starting is not offered it.
-  EXPECT_TRUE(ScanRecoveryFolder(folder, Now()).found.empty());
+  EXPECT_TRUE(session::ScanRecoveryFolder(folder, Now()).found.empty());
   first.found[0].Discard();
   EXPECT_FALSE(std::filesystem::exists(first.found[0].path));
-  EXPECT_TRUE(ScanRecoveryFolder(folder, Now()).found.empty());
+  EXPECT_TRUE(session::ScanRecoveryFolder(folder, Now()).found.empty());
   EXPECT_TRUE(std::filesystem::exists(running.FilePath()));
 }
 
@@ -190,7 +190,7 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
   const std::string folder = dir.Path("recovery");
   std::string oldFile, cutFile, goodFile;
   {
-    CRecoveryStore old(folder), cut(folder), good(folder);
+    session::CRecoveryStore old(folder), cut(folder), good(folder);
     for (auto* store : {&old, &cut, &good}) {
       store->Submit(SnapshotWithImage("x.mhd"));
       store->Flush();
@@ -199,13 +199,13 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
     cutFile = cut.FilePath();
     goodFile = good.FilePath();
   }
-  SetAge(oldFile, kRecoveryMaxAgeSeconds + 3600);
-  SetAge(goodFile, kRecoveryMaxAgeSeconds - 3600);
+  SetAge(oldFile, session::kRecoveryMaxAgeSeconds + 3600);
+  SetAge(goodFile, session::kRecoveryMaxAgeSeconds - 3600);
   const std::string bytes = testfiles::ReadFile(cutFile);
   testfiles::WriteFile(cutFile, bytes.substr(0, bytes.size() / 2));
   testfiles::WriteFile(dir.Path("recovery/notes.txt"), "someone else's file");
 
-  CRecoveryScan scan = ScanRecoveryFolder(folder, Now());
+  session::CRecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
   EXPECT_EQ(scan.removedOld, 1);
   EXPECT_FALSE(std::filesystem::exists(oldFile));
   ASSERT_EQ(scan.unreadable.size(), 1u);
@@ -215,19 +215,19 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
   EXPECT_EQ(scan.found[0].path, goodFile);
   scan.found.clear();  // kept, offered again
 
-  CRecoveryScan again = ScanRecoveryFolder(folder, Now());
+  session::CRecoveryScan again = session::ScanRecoveryFolder(folder, Now());
   EXPECT_TRUE(again.unreadable.empty()) << "reported once";
   EXPECT_EQ(again.found.size(), 1u);
   again.found.clear();
   // The file moved aside goes once it is old too; other files are never touched.
-  SetAge(cutFile + ".unreadable", kRecoveryMaxAgeSeconds + 1);
-  EXPECT_EQ(ScanRecoveryFolder(folder, Now()).removedOld, 1);
+  SetAge(cutFile + ".unreadable", session::kRecoveryMaxAgeSeconds + 1);
+  EXPECT_EQ(session::ScanRecoveryFolder(folder, Now()).removedOld, 1);
   EXPECT_TRUE(std::filesystem::exists(dir.Path("recovery/notes.txt")));
 }
 
 TEST(RecoveryScan, AMissingFolderIsNoError) {
   TempDir dir;
-  const CRecoveryScan scan = ScanRecoveryFolder(dir.Path("nowhere"), Now());
+  const session::CRecoveryScan scan = session::ScanRecoveryFolder(dir.Path("nowhere"), Now());
   EXPECT_TRUE(scan.found.empty());
   EXPECT_TRUE(scan.unreadable.empty());
 }
@@ -236,7 +236,7 @@ TEST(RecoveryScan, AMissingFolderIsNoError) {
 
 class CaseRecoveryTest : public SessionFixture {
  protected:
-  CRecoveryState ReadBack(CCaseRecovery& recovery) {
+  session::CRecoveryState ReadBack(session::CCaseRecovery& recovery) {
     EXPECT_TRUE(recovery.Store().Flush());
     return ReadRecoveryFile(recovery.Store().FilePath());
   }
@@ -298,32 +298,32 @@ TEST_F(CaseRecoveryTest, UnsavedWorkFollowsLoadsSavesAndUndo) {
 }
 
 TEST_F(CaseRecoveryTest, TheFileFollowsTheCaseAndKeepsTheSegmentationOnlyWhenChanged) {
-  CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
+  session::CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
   StartManualCase();
   const std::string boundary = Write("truth.mhd", MakeBox(kX, kY, kZ, 4, 9, 4, 9, 1, 3));
   m_case.AdoptBoundary(m_case.LoadBoundaryVolume(boundary), boundary);
   m_case.SetBrushSize(5);
   Stroke(2, 6, 3, 2, 2);  // foreground outside the segmentation: the run changes it
-  CRecoveryState state = ReadBack(recovery);
+  session::CRecoveryState state = ReadBack(recovery);
   EXPECT_EQ(state.imagePath, m_dir.Path("image.mhd"));
   EXPECT_EQ(state.segmentationPath, m_dir.Path("segmentation.mhd"));
   EXPECT_EQ(state.boundaryPath, boundary);
   EXPECT_EQ(state.brushSize, 5);
-  EXPECT_EQ(state.mode, static_cast<int>(CorrectionMode::kManual));
+  EXPECT_EQ(state.mode, static_cast<int>(session::CorrectionMode::kManual));
   EXPECT_TRUE(state.marking);
   EXPECT_FALSE(state.segmentation) << "unchanged: its file gives it back";
   ASSERT_TRUE(state.strokeMap);
-  EXPECT_TRUE(SameVolume(*state.strokeMap, *m_case.StrokeMap()));
+  EXPECT_TRUE(session::SameVolume(*state.strokeMap, *m_case.StrokeMap()));
 
   RunCorrection();
   state = ReadBack(recovery);
   ASSERT_TRUE(state.segmentation);
-  EXPECT_TRUE(SameVolume(*state.segmentation, *m_case.Segmentation()));
+  EXPECT_TRUE(session::SameVolume(*state.segmentation, *m_case.Segmentation()));
   // An undo is an edit like any other: the file goes back with the case.
   m_case.Undo();
   state = ReadBack(recovery);
   EXPECT_FALSE(state.segmentation);
-  EXPECT_TRUE(SameVolume(*state.strokeMap, *m_case.StrokeMap()));
+  EXPECT_TRUE(session::SameVolume(*state.strokeMap, *m_case.StrokeMap()));
 }
 
 // Any mix of edits, and of what happens between them (Reset, a new image, a
@@ -331,7 +331,7 @@ TEST_F(CaseRecoveryTest, TheFileFollowsTheCaseAndKeepsTheSegmentationOnlyWhenCha
 // the case's stroke map and segmentation as they are, voxel for voxel, though
 // a stroke hands over only the rows it changed.
 TEST_F(CaseRecoveryTest, AnyMixOfEditsLeavesExactlyTheCaseInTheFile) {
-  CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
+  session::CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
   StartManualCase();
   std::mt19937 random(11);
   int checked = 0;
@@ -382,11 +382,11 @@ TEST_F(CaseRecoveryTest, AnyMixOfEditsLeavesExactlyTheCaseInTheFile) {
     }
     if (!edited || random() % 4 == 0) recovery.Note();
     if (random() % 3 != 0) continue;
-    const CRecoveryState state = ReadBack(recovery);
+    const session::CRecoveryState state = ReadBack(recovery);
     ASSERT_TRUE(state.strokeMap) << "step " << step;
-    ASSERT_TRUE(SameVolume(*state.strokeMap, *m_case.StrokeMap())) << "step " << step;
+    ASSERT_TRUE(session::SameVolume(*state.strokeMap, *m_case.StrokeMap())) << "step " << step;
     if (state.segmentation) {
-      ASSERT_TRUE(SameVolume(*state.segmentation, *m_case.Segmentation())) << "step " << step;
+      ASSERT_TRUE(session::SameVolume(*state.segmentation, *m_case.Segmentation())) << "step " << step;
     } else {
       ASSERT_FALSE(m_case.SegmentationUnsaved()) << "step " << step;
     }
@@ -412,17 +412,17 @@ int StrokesIn(const CVoxel& map) {
   const int count = map.CountNonZero() / 40;
   CVoxel expected(kPainterX, kPainterY, kPainterZ);
   for (int k = 1; k <= count; ++k) PaintStroke(expected, k);
-  return SameVolume(map, expected) ? count : -1;
+  return session::SameVolume(map, expected) ? count : -1;
 }
 
 // A child process painting strokes through the case model, telling the parent
 // through `fd` the number of each stroke that is safe on the disk.
 [[noreturn]] void PaintUntilKilled(const std::string& folder, int fd, bool waitForDisk) {
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CCaseSession session(sink, sink);
-  CCaseRecovery recovery(session, folder);
+  session::CCaseRecovery recovery(session, folder);
   session.AdoptImage(std::make_unique<CVoxel>(kPainterX, kPainterY, kPainterZ), "/cases/painter.mhd");
-  session.SetCorrectionMode(CorrectionMode::kManual);
+  session.SetCorrectionMode(session::CorrectionMode::kManual);
   session.SetMarkingFlag(true);
   session.ApplyMarking();
   for (int k = 1; k < kPainterStrokes; ++k) {
@@ -491,12 +491,12 @@ TEST(RecoveryProcesses, AKillAtAnyMomentLeavesACompleteStateNoOlderThanTheLastSa
     painter.Kill();
     const int reported = painter.lastReported;
 
-    CRecoveryScan scan = ScanRecoveryFolder(folder, Now());
+    session::CRecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
     EXPECT_TRUE(scan.unreadable.empty())
         << round << ": " << (scan.unreadable.empty() ? "" : scan.unreadable[0]);
     if (!waitForDisk && scan.found.empty()) continue;  // killed before its first write
     ASSERT_EQ(scan.found.size(), 1u) << round;
-    const CRecoveryState& state = scan.found[0].state;
+    const session::CRecoveryState& state = scan.found[0].state;
     EXPECT_EQ(state.imagePath, "/cases/painter.mhd");
     ASSERT_TRUE(state.strokeMap) << round;
     const int strokes = StrokesIn(*state.strokeMap);
@@ -518,13 +518,13 @@ TEST(RecoveryProcesses, TwoProcessesKeepSeparateFiles) {
   first.Drain(3);
   second.Drain(3);
   // Two running windows: neither file is offered.
-  EXPECT_TRUE(ScanRecoveryFolder(folder, Now()).found.empty());
+  EXPECT_TRUE(session::ScanRecoveryFolder(folder, Now()).found.empty());
   first.Kill();
   second.Kill();
-  CRecoveryScan scan = ScanRecoveryFolder(folder, Now());
+  session::CRecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
   ASSERT_EQ(scan.found.size(), 2u);
   EXPECT_NE(scan.found[0].path, scan.found[1].path);
-  for (const CFoundRecovery& found : scan.found) {
+  for (const session::CFoundRecovery& found : scan.found) {
     ASSERT_TRUE(found.state.strokeMap);
     EXPECT_GE(StrokesIn(*found.state.strokeMap), 3);
   }

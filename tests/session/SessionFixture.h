@@ -30,7 +30,7 @@ class SessionFixture : public ::testing::Test {
   std::string Write(const std::string& name, const CVoxel& volume) {
     const std::string path = m_dir.Path(name);
     std::string error;
-    EXPECT_TRUE(SaveMetaImageShort(volume, path, &error)) << error;
+    EXPECT_TRUE(volume::SaveMetaImageShort(volume, path, &error)) << error;
     return path;
   }
 
@@ -47,9 +47,9 @@ class SessionFixture : public ::testing::Test {
   void StartManualCase() {
     LoadImage(MakeImage(kX, kY, kZ));
     LoadSegmentation(MakeBox(kX, kY, kZ, 8, 20, 6, 16, 1, 5));
-    m_case.SetCorrectionMode(CorrectionMode::kManual);
+    m_case.SetCorrectionMode(session::CorrectionMode::kManual);
     m_case.SetMarkingFlag(true);
-    ASSERT_EQ(m_case.ApplyMarking(), MarkingOutcome::kOn);
+    ASSERT_EQ(m_case.ApplyMarking(), session::MarkingOutcome::kOn);
     ASSERT_NE(m_case.StrokeMap(), nullptr);
   }
 
@@ -72,7 +72,7 @@ class SessionFixture : public ::testing::Test {
   Lines TakeMessages() { return std::exchange(m_sink.messages, {}); }
 
   testfiles::TempDir m_dir;
-  RecordingSink m_sink;
+  volume::RecordingSink m_sink;
   CCaseSession m_case;
 };
 

@@ -59,7 +59,7 @@ TEST(Robot, TakesTheLargestPieceThenMissedBeforeExtraThenTheLowestFirstVoxel) {
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->piece.kind, ErrorKind::kMissed);
   EXPECT_EQ(stroke->piece.size, 27u);
-  EXPECT_EQ(stroke->value, scribble::kForeground);
+  EXPECT_EQ(stroke->value, volume::scribble::kForeground);
   EXPECT_EQ(stroke->deepestVoxel, IndexOf(seg, 5, 5, 4));  // the centre
 
   // Equal sizes: the missed piece, though the extra one comes first.
@@ -137,7 +137,8 @@ TEST(Robot, StrokesAlongTheMiddleOfTheCrossSection) {
       for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 30; ++x) {
           const bool painted = z == 1 && y >= 4 && y <= 6 && x >= 6 && x <= 24;
-          EXPECT_EQ(map.At(x, y, z), painted ? scribble::kForeground : 0) << x << " " << y << " " << z;
+          EXPECT_EQ(map.At(x, y, z), painted ? volume::scribble::kForeground : 0)
+              << x << " " << y << " " << z;
         }
   }
 }
@@ -151,15 +152,15 @@ TEST(Robot, ClipsTheStrokeToTheTruth) {
   CRobot robot(truth, 2, false);
   const auto stroke = robot.NextStroke(seg, Volume(30, 12, 3));
   ASSERT_TRUE(stroke);
-  EXPECT_EQ(stroke->value, scribble::kBackground);
+  EXPECT_EQ(stroke->value, volume::scribble::kBackground);
   EXPECT_EQ(stroke->deepestVoxel, IndexOf(truth, 5, 8, 1));
   CVoxel map = Volume(30, 12, 3);
   EXPECT_EQ(robot.Paint(*stroke, map), 48u);
   for (int x = 0; x < 30; ++x) {
     // Row 7 is truth from x = 5 to 25; the disc's ends beyond it are outside.
-    EXPECT_EQ(map.At(x, 7, 1), x == 4 || x == 26 ? scribble::kBackground : 0);
-    EXPECT_EQ(map.At(x, 8, 1), x >= 4 && x <= 26 ? scribble::kBackground : 0);
-    EXPECT_EQ(map.At(x, 9, 1), x >= 4 && x <= 26 ? scribble::kBackground : 0);
+    EXPECT_EQ(map.At(x, 7, 1), x == 4 || x == 26 ? volume::scribble::kBackground : 0);
+    EXPECT_EQ(map.At(x, 8, 1), x >= 4 && x <= 26 ? volume::scribble::kBackground : 0);
+    EXPECT_EQ(map.At(x, 9, 1), x >= 4 && x <= 26 ? volume::scribble::kBackground : 0);
   }
 }
 
@@ -173,19 +174,19 @@ TEST(Robot, LeavesScribbledVoxelsAndStopsWhenEveryErrorIsScribbled) {
   CRobot robot(truth, 2, false);
   // The centre of the large piece scribbled (a correction left it wrong): the
   // piece is still drawn, at its deepest voxel not scribbled yet.
-  scribbled.At(5, 5, 4) = scribble::kForeground;
+  scribbled.At(5, 5, 4) = volume::scribble::kForeground;
   auto stroke = robot.NextStroke(seg, scribbled);
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->piece.size, 27u);
   EXPECT_NE(stroke->deepestVoxel, IndexOf(truth, 5, 5, 4));
   EXPECT_EQ(scribbled.Data()[stroke->deepestVoxel], 0);
   // The whole large piece scribbled: the next piece.
-  Fill(scribbled, 4, 6, 4, 6, 3, 5, scribble::kForeground);
+  Fill(scribbled, 4, 6, 4, 6, 3, 5, volume::scribble::kForeground);
   stroke = robot.NextStroke(seg, scribbled);
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->piece.size, 8u);
   // Everything scribbled: nothing left to draw.
-  Fill(scribbled, 10, 11, 10, 11, 3, 4, scribble::kForeground);
+  Fill(scribbled, 10, 11, 10, 11, 3, 4, volume::scribble::kForeground);
   EXPECT_FALSE(robot.NextStroke(seg, scribbled));
   // No error at all: nothing to draw.
   EXPECT_FALSE(robot.NextStroke(truth, Volume(20, 20, 10)));
@@ -231,7 +232,7 @@ TEST(Robot, NeverScribblesOnTheWrongSideOfTheTruth) {
       ASSERT_EQ(map.Data()[d], stroke->value);
       for (std::size_t i = 0; i < map.VoxelCount(); ++i) {
         if (map.Data()[i] == 0) continue;
-        ASSERT_EQ(map.Data()[i] == scribble::kForeground, truth.Data()[i] != 0) << "trial " << trial;
+        ASSERT_EQ(map.Data()[i] == volume::scribble::kForeground, truth.Data()[i] != 0) << "trial " << trial;
         accumulated.Data()[i] = map.Data()[i];
       }
       // Alternately the scribbles are written into the segmentation (as the
@@ -259,7 +260,7 @@ TEST(Robot, PaintsExactlyTheWindowsBrushClippedToTheTruth) {
     const float radius = 0.5f + static_cast<float>(random() % 16) * 0.5f;
     const bool ball = random() % 2;
     simulation::RobotStroke stroke;
-    stroke.value = random() % 2 ? scribble::kForeground : scribble::kBackground;
+    stroke.value = random() % 2 ? volume::scribble::kForeground : volume::scribble::kBackground;
     stroke.slice = static_cast<int>(random() % Z);
     for (int c = 1 + random() % 6; c > 0; --c)
       stroke.centres.push_back({static_cast<int>(random() % X), static_cast<int>(random() % Y)});
@@ -267,10 +268,11 @@ TEST(Robot, PaintsExactlyTheWindowsBrushClippedToTheTruth) {
     CVoxel map = Volume(X, Y, Z), expected = Volume(X, Y, Z), brush = Volume(X, Y, Z);
     for (std::size_t i = 0; i < map.VoxelCount(); ++i) map.Data()[i] = expected.Data()[i] = random() % 4;
     for (const PlanePoint& c : stroke.centres)
-      PaintBrushDisc(brush.Data(), AxialPlane(truth), stroke.slice, c.x, c.y, radius, 1, ball);
+      viewer::PaintBrushDisc(brush.Data(), viewer::AxialPlane(truth), stroke.slice, c.x, c.y, radius, 1,
+                             ball);
     std::size_t written = 0;
     for (std::size_t i = 0; i < brush.VoxelCount(); ++i)
-      if (brush.Data()[i] && (truth.Data()[i] != 0) == (stroke.value == scribble::kForeground)) {
+      if (brush.Data()[i] && (truth.Data()[i] != 0) == (stroke.value == volume::scribble::kForeground)) {
         expected.Data()[i] = stroke.value;
         ++written;
       }

@@ -102,7 +102,7 @@ inline void WriteMetaImage(const std::filesystem::path& header, const CVoxel& vo
 // (16-bit elements), as a scanner's time series would be stored.
 inline void WriteVolumes(const std::filesystem::path& path, const CVoxel& volume, std::int16_t volumes) {
   const std::filesystem::path one = std::filesystem::path(path).concat(".one.nii");
-  if (!SaveNifti(volume, one.string(), ElementStorage::Short)) return;
+  if (!volume::SaveNifti(volume, one.string(), volume::ElementStorage::Short)) return;
   std::string bytes = testfiles::ReadFile(one.string());
   std::filesystem::remove(one);
   const std::string data = bytes.substr(352);

@@ -10,7 +10,7 @@
 #include "viewer/VoxelSliceViewer.h"
 #include "volume/Sinks.h"
 
-struct RecordingReadouts final : CViewerReadouts {
+struct RecordingReadouts final : viewer::CViewerReadouts {
   void SetPositionText(const std::string& t) override { position = t; }
   void SetValueText(const std::string& t) override { value = t; }
   void SetRangeText(const std::string& t) override { range = t; }
@@ -52,7 +52,7 @@ class ViewerFixture : public ::testing::Test {
   }
 
   CVoxelSliceViewer viewer;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   RecordingReadouts readouts;
   int repaints = 0;
 };

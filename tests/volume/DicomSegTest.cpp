@@ -185,19 +185,20 @@ TEST_P(DicomSegRoundTrip, WrittenSegIsValidAndReadsBackExactly) {
   if (c.oblique) {
     layout.pixelSpacing[0] = 0.8;  // between rows: along y
     layout.pixelSpacing[1] = 0.6;  // between columns: along x
-    const double a = 0.3;        // rotation about the patient's y axis
+    const double a = 0.3;          // rotation about the patient's y axis
     layout.row[0] = std::cos(a), layout.row[1] = 0, layout.row[2] = std::sin(a);
     layout.column[0] = 0, layout.column[1] = 0.8, layout.column[2] = 0.6;
     // Keep the two in-plane axes orthogonal: column := normalised part orthogonal to row.
-    const double dot =
-        layout.row[0] * layout.column[0] + layout.row[1] * layout.column[1] + layout.row[2] * layout.column[2];
+    const double dot = layout.row[0] * layout.column[0] + layout.row[1] * layout.column[1] +
+                       layout.row[2] * layout.column[2];
     double len = 0;
-    for (int i = 0; i < 3; ++i) layout.column[i] -= dot * layout.row[i], len += layout.column[i] * layout.column[i];
+    for (int i = 0; i < 3; ++i)
+      layout.column[i] -= dot * layout.row[i], len += layout.column[i] * layout.column[i];
     for (int i = 0; i < 3; ++i) layout.column[i] /= std::sqrt(len);
   }
   const auto files = testdicom::WriteSeries(dir.Path("study/t2"), layout);
   ASSERT_EQ(files.size(), static_cast<std::size_t>(layout.slices));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel image(files[2], &sink);
   ASSERT_TRUE(image.HasData()) << (sink.messages.empty() ? "" : sink.messages[0]);
   const CVoxel label = LabelOn(image, c.emptyEnds);
@@ -205,20 +206,22 @@ TEST_P(DicomSegRoundTrip, WrittenSegIsValidAndReadsBackExactly) {
   const std::string segPath = dir.Path("study/seg/prostate.dcm");
   std::filesystem::create_directories(dir.Path("study/seg"));
   std::string error;
-  ASSERT_TRUE(SaveDicomSegmentation(label, files[0], SegAlgorithm::SemiAutomatic, segPath, &error)) << error;
+  ASSERT_TRUE(
+      volume::SaveDicomSegmentation(label, files[0], volume::SegAlgorithm::SemiAutomatic, segPath, &error))
+      << error;
   EXPECT_EQ(dir.List("study/seg"), std::vector<std::string>{"prostate.dcm"});  // no temporary left
   ExpectValid(segPath);
 
   ExpectDcmtkReadsLabel(segPath, label, files, layout);
 
-  EXPECT_TRUE(IsDicomSegmentation(segPath));
-  RecordingSink readSink;
+  EXPECT_TRUE(volume::IsDicomSegmentation(segPath));
+  volume::RecordingSink readSink;
   const CVoxel read(segPath, &readSink);  // through the load dispatcher
   ExpectSameLabel(read, label);
   EXPECT_TRUE(readSink.messages.empty());
 
-  DicomSegSummary summary;
-  ASSERT_TRUE(DescribeDicomSegmentation(segPath, &summary, &error)) << error;
+  volume::DicomSegSummary summary;
+  ASSERT_TRUE(volume::DescribeDicomSegmentation(segPath, &summary, &error)) << error;
   EXPECT_EQ(summary.segmentLabel, "Prostate");
   EXPECT_EQ(summary.frames, layout.slices);
   EXPECT_EQ(summary.referencedSeries, layout.seriesUid);
@@ -251,7 +254,7 @@ struct Study {
 
 TEST(DicomSeg, ManualCorrectionsAreRecordedAsManual) {
   Study s;
-  ASSERT_TRUE(SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, s.segPath));
+  ASSERT_TRUE(volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, s.segPath));
   DcmFileFormat file;
   ASSERT_TRUE(file.loadFile(s.segPath.c_str()).good());
   DcmItem* segment = nullptr;
@@ -265,14 +268,17 @@ TEST(DicomSeg, ALabelOffTheSeriesGridIsRefusedAndNothingIsWritten) {
   CVoxel shifted = s.label;
   shifted.origin[2] += 1.5f;  // half a slice
   std::string error;
-  EXPECT_FALSE(SaveDicomSegmentation(shifted, s.files[0], SegAlgorithm::Manual, s.segPath, &error));
+  EXPECT_FALSE(
+      volume::SaveDicomSegmentation(shifted, s.files[0], volume::SegAlgorithm::Manual, s.segPath, &error));
   EXPECT_NE(error.find("grid"), std::string::npos) << error;
   CVoxel fewer(s.label.X, s.label.Y, s.label.Z + 1);
   fewer.CopyGeometry(s.label);
-  EXPECT_FALSE(SaveDicomSegmentation(fewer, s.files[0], SegAlgorithm::Manual, s.segPath, &error));
+  EXPECT_FALSE(
+      volume::SaveDicomSegmentation(fewer, s.files[0], volume::SegAlgorithm::Manual, s.segPath, &error));
   CVoxel narrower(s.label.X - 1, s.label.Y, s.label.Z);
   narrower.CopyGeometry(s.label);
-  EXPECT_FALSE(SaveDicomSegmentation(narrower, s.files[0], SegAlgorithm::Manual, s.segPath, &error));
+  EXPECT_FALSE(
+      volume::SaveDicomSegmentation(narrower, s.files[0], volume::SegAlgorithm::Manual, s.segPath, &error));
   EXPECT_TRUE(s.dir.List("study/seg").empty());
 }
 
@@ -280,10 +286,10 @@ TEST(DicomSeg, WithoutADicomImageNothingIsWritten) {
   Study s;
   ASSERT_TRUE(s.image.SaveMetaImage(s.dir.Path("image.mhd")));
   std::string error;
-  EXPECT_FALSE(
-      SaveDicomSegmentation(s.label, s.dir.Path("image.mhd"), SegAlgorithm::Manual, s.segPath, &error));
+  EXPECT_FALSE(volume::SaveDicomSegmentation(s.label, s.dir.Path("image.mhd"), volume::SegAlgorithm::Manual,
+                                             s.segPath, &error));
   EXPECT_NE(error.find("not a DICOM image"), std::string::npos) << error;
-  EXPECT_FALSE(CanSaveDicomSegmentation(s.label, s.dir.Path("missing.dcm"), &error));
+  EXPECT_FALSE(volume::CanSaveDicomSegmentation(s.label, s.dir.Path("missing.dcm"), &error));
   EXPECT_TRUE(s.dir.List("study/seg").empty());
 }
 
@@ -292,7 +298,8 @@ TEST(DicomSeg, AFailedWriteKeepsThePreviousFile) {
   testfiles::WriteFile(s.segPath, "previous");
   // The disk fills up after 2 kB: the SEG is larger.
   const int result = testfiles::RunWithFileSizeLimit(2048, [&] {
-    return SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, s.segPath) ? 1 : 0;
+    return volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, s.segPath) ? 1
+                                                                                                       : 0;
   });
   EXPECT_EQ(result, 0) << "the save must report failure";
   EXPECT_EQ(testfiles::ReadFile(s.segPath), "previous");
@@ -303,13 +310,13 @@ TEST(DicomSeg, SeriesIsFoundInTheSegFolderAndBelowIt) {
   Study s;
   // The SEG beside the parent of the series folder: the series is below it.
   const std::string above = s.dir.Path("study/prostate.dcm");
-  ASSERT_TRUE(SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, above));
-  RecordingSink sink;
+  ASSERT_TRUE(volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, above));
+  volume::RecordingSink sink;
   ExpectSameLabel(CVoxel(above, &sink), s.label);
   EXPECT_TRUE(sink.messages.empty());
   // Beside its series in the same folder; the series still reads as before.
   const std::string beside = s.dir.Path("study/t2/prostate.dcm");
-  ASSERT_TRUE(SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, beside));
+  ASSERT_TRUE(volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, beside));
   ExpectSameLabel(CVoxel(beside, &sink), s.label);
   EXPECT_TRUE(sink.messages.empty());
   const CVoxel image(s.files[0], &sink);
@@ -321,8 +328,8 @@ TEST(DicomSeg, WithoutItsSeriesTheGridComesFromTheFramesWithOneNotice) {
   Study s(/*emptyEnds=*/false);
   const std::string lone = s.dir.Path("elsewhere/deeper/prostate.dcm");
   std::filesystem::create_directories(s.dir.Path("elsewhere/deeper"));
-  ASSERT_TRUE(SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, lone));
-  RecordingSink sink;
+  ASSERT_TRUE(volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, lone));
+  volume::RecordingSink sink;
   ExpectSameLabel(CVoxel(lone, &sink), s.label);
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("was not found beside it"), std::string::npos) << sink.messages[0];
@@ -390,7 +397,7 @@ bool WriteSparseSeg(const std::string& path, const Study& s, const std::vector<i
 TEST(DicomSeg, FramesASegLeavesOutAreZero) {
   Study s;
   ASSERT_TRUE(WriteSparseSeg(s.segPath, s, {4, 2, 1, 3}));  // out of order, first and last slice left out
-  RecordingSink sink;
+  volume::RecordingSink sink;
   ExpectSameLabel(CVoxel(s.segPath, &sink), s.label);
   EXPECT_TRUE(sink.messages.empty());
 }
@@ -403,7 +410,7 @@ TEST(DicomSeg, SparseFramesWithoutTheirSeriesFillTheGapsOnTheirOwnSpacing) {
   CVoxel expected = s.label;
   for (int y = 0; y < expected.Y; ++y)
     for (int x = 0; x < expected.X; ++x) expected.At(x, y, 3) = 0;
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel read(lone, &sink);
   ASSERT_TRUE(read.HasData()) << (sink.messages.empty() ? "" : sink.messages[0]);
   // The grid spans slices 1 to 4 of the series.
@@ -421,7 +428,7 @@ TEST(DicomSeg, SparseFramesWithoutTheirSeriesFillTheGapsOnTheirOwnSpacing) {
 TEST(DicomSeg, FramesOffTheSeriesGridOrUnevenlySpacedAreRefused) {
   Study s;
   ASSERT_TRUE(WriteSparseSeg(s.segPath, s, {1, 2}, /*shiftMm=*/1.0));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   CVoxel offGrid(s.segPath, &sink);
   EXPECT_FALSE(offGrid.HasData());
   ASSERT_EQ(sink.messages.size(), 1u);
@@ -456,25 +463,25 @@ TEST(DicomSeg, FramesOffTheSeriesGridOrUnevenlySpacedAreRefused) {
 
 TEST(DicomSeg, NonSegFilesAreNotTakenForSegs) {
   Study s;
-  EXPECT_FALSE(IsDicomSegmentation(s.files[0]));
-  EXPECT_FALSE(IsDicomSegmentation(s.dir.Path("study/t2")));
-  EXPECT_FALSE(IsDicomSegmentation(s.dir.Path("nothing.dcm")));
+  EXPECT_FALSE(volume::IsDicomSegmentation(s.files[0]));
+  EXPECT_FALSE(volume::IsDicomSegmentation(s.dir.Path("study/t2")));
+  EXPECT_FALSE(volume::IsDicomSegmentation(s.dir.Path("nothing.dcm")));
   testfiles::WriteFile(s.dir.Path("junk.dcm"), std::string(300, 'x'));
-  EXPECT_FALSE(IsDicomSegmentation(s.dir.Path("junk.dcm")));
-  EXPECT_TRUE(IsDicomSegPath("a/b.dcm"));
-  EXPECT_TRUE(IsDicomSegPath("B.DCM"));
-  EXPECT_FALSE(IsDicomSegPath("b.mhd"));
-  EXPECT_FALSE(IsDicomSegPath("dcm"));
+  EXPECT_FALSE(volume::IsDicomSegmentation(s.dir.Path("junk.dcm")));
+  EXPECT_TRUE(volume::IsDicomSegPath("a/b.dcm"));
+  EXPECT_TRUE(volume::IsDicomSegPath("B.DCM"));
+  EXPECT_FALSE(volume::IsDicomSegPath("b.mhd"));
+  EXPECT_FALSE(volume::IsDicomSegPath("dcm"));
 }
 
 TEST(DicomSeg, ACorruptSegIsRefusedWithAMessage) {
   Study s;
-  ASSERT_TRUE(SaveDicomSegmentation(s.label, s.files[0], SegAlgorithm::Manual, s.segPath));
+  ASSERT_TRUE(volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, s.segPath));
   const std::string bytes = testfiles::ReadFile(s.segPath);
   for (std::size_t keep : {bytes.size() - 7, bytes.size() / 2, std::size_t{600}}) {
     SCOPED_TRACE(keep);
     testfiles::WriteFile(s.segPath, bytes.substr(0, keep));
-    RecordingSink sink;
+    volume::RecordingSink sink;
     const CVoxel read(s.segPath, &sink);
     if (read.HasData()) continue;  // a cut that DCMTK reads as a shorter file must still give a whole volume
     EXPECT_EQ(sink.messages.size(), 1u);

@@ -136,7 +136,7 @@ TEST(DicomSeries, ReadsWhatVtksReaderReadsForTheSameFiles) {
     std::vector<Slice> slices = MakeSeries(layout);
     std::reverse(slices.begin(), slices.end());
     WriteSeries(folder, slices);
-    RecordingSink sink;
+    volume::RecordingSink sink;
     const CVoxel v(folder + "/slice01.dcm", &sink);
     ExpectSameAsVtk(folder, v);
     EXPECT_TRUE(sink.messages.empty()) << sink.messages[0];
@@ -178,16 +178,16 @@ TEST(DicomSeries, TheChosenFileDesignatesItsSeriesAmongEverythingElseInTheFolder
   dicomfiles::Put(report, 0x0020, 0x000e, gdcm::VR::UI, t2Slices[0].seriesUid);
   ASSERT_TRUE(dicomfiles::WriteDataSet(folder + "/report.dcm", report));
   Slice seg = t2Slices[1];
-  seg.sopClassUid = dicom::kSegmentationStorage;
+  seg.sopClassUid = volume::dicom::kSegmentationStorage;
   ASSERT_TRUE(dicomfiles::WriteSlice(folder + "/seg.dcm", seg));
   gdcm::DataSet directory;
-  dicomfiles::Put(directory, 0x0008, 0x0016, gdcm::VR::UI, dicom::kMediaDirectoryStorage);
+  dicomfiles::Put(directory, 0x0008, 0x0016, gdcm::VR::UI, volume::dicom::kMediaDirectoryStorage);
   dicomfiles::Put(directory, 0x0008, 0x0018, gdcm::VR::UI, dicomfiles::NewUid());
   ASSERT_TRUE(dicomfiles::WriteDataSet(folder + "/DICOMDIR", directory));
   WriteFile(folder + "/notes.txt", "exported from the PACS");
   ASSERT_EQ(::mkfifo((folder + "/pipe").c_str(), 0600), 0);
 
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel fromT2(folder + "/t2_02.dcm", &sink);
   const CVoxel fromAdc(folder + "/adc_00.dcm", &sink);
   const CVoxel fromLocalizer(folder + "/loc_00.dcm", &sink);
@@ -200,15 +200,15 @@ TEST(DicomSeries, TheChosenFileDesignatesItsSeriesAmongEverythingElseInTheFolder
   EXPECT_EQ(fromAdc.At(1, 2, 0), 1000 + 1 + 20 + 200);
 
   // The slice-to-instance map a writer of derived objects relies on.
-  dicom::DicomStack stack;
+  volume::dicom::DicomStack stack;
   std::string why;
-  ASSERT_TRUE(dicom::LocateDicomStack(folder + "/t2_00.dcm", &stack, &why)) << why;
+  ASSERT_TRUE(volume::dicom::LocateDicomStack(folder + "/t2_00.dcm", &stack, &why)) << why;
   ASSERT_EQ(stack.slices.size(), 3u);
   EXPECT_EQ(stack.seriesUid, t2Slices[0].seriesUid);
   EXPECT_EQ(stack.studyUid, "1.2.3.4");
   EXPECT_EQ(stack.frameOfReferenceUid, "1.2.3.4.5");
   for (int z = 0; z < 3; ++z) {
-    const dicom::DicomInstance& source = stack.InstanceOf(z);
+    const volume::dicom::DicomInstance& source = stack.InstanceOf(z);
     EXPECT_EQ(source.path, folder + "/t2_0" + std::to_string(2 - z) + ".dcm");
     EXPECT_EQ(source.sopClassUid, "1.2.840.10008.5.1.4.1.1.4");
     EXPECT_FALSE(source.sopInstanceUid.empty());
@@ -239,7 +239,7 @@ TEST(DicomSeries, AFolderWithOneSeriesReadsAsTheSeriesWhateverElseItHolds) {
   gdcm::DataSet report;
   dicomfiles::Put(report, 0x0008, 0x0016, gdcm::VR::UI, "1.2.840.10008.5.1.4.1.1.88.22");
   ASSERT_TRUE(dicomfiles::WriteDataSet(folder + "/sr.dcm", report));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   for (const std::string& path : {folder, folder + "/", folder + "/slice01.dcm", folder + "/README"}) {
     SCOPED_TRACE(path);
     const CVoxel v(path, &sink);
@@ -275,7 +275,7 @@ TEST(DicomSeries, UnevenlySpacedSlicesAreRefusedNamingTheGap) {
   // The slice between volume slices 11 and 12 is missing (z runs from the top down).
   slices.erase(slices.begin() + 2);
   WriteSeries(dir.Path("gap"), slices);
-  RecordingSink sink;
+  volume::RecordingSink sink;
   EXPECT_FALSE(CVoxel(dir.Path("gap") + "/slice00.dcm", &sink).HasData());
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_EQ(sink.messages[0], "Cannot read a DICOM series from " + dir.Path("gap") +
@@ -300,7 +300,7 @@ TEST(DicomSeries, RescaleSlopeAndInterceptAreAppliedAndRounded) {
   layout.base.intercept = -0.5;
   layout.value = [](int x, int row, int k) { return x + 10 * row + 100 * k; };
   WriteSeries(dir.Path("s"), MakeSeries(layout));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel v(dir.Path("s"), &sink);
   ASSERT_TRUE(v.HasData());
   EXPECT_TRUE(sink.messages.empty());
@@ -336,7 +336,7 @@ TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
   frames[1].slope = 2;  // per-frame rescaling
   std::filesystem::create_directories(dir.Path("enhanced"));
   ASSERT_TRUE(dicomfiles::WriteEnhanced(dir.Path("enhanced/mf.dcm"), frames));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel classic(dir.Path("classic"), &sink);
   const CVoxel enhanced(dir.Path("enhanced/mf.dcm"), &sink);
   EXPECT_TRUE(sink.messages.empty()) << sink.messages[0];
@@ -351,9 +351,9 @@ TEST(DicomSeries, EnhancedMultiFrameImagesReadAsTheClassicSeries) {
         ASSERT_EQ(enhanced.At(x, y, z), classic.At(x, y, z) * factor) << x << y << z;
       }
 
-  dicom::DicomStack stack;
+  volume::dicom::DicomStack stack;
   std::string why;
-  ASSERT_TRUE(dicom::LocateDicomStack(dir.Path("enhanced/mf.dcm"), &stack, &why)) << why;
+  ASSERT_TRUE(volume::dicom::LocateDicomStack(dir.Path("enhanced/mf.dcm"), &stack, &why)) << why;
   ASSERT_EQ(stack.instances.size(), 1u);
   EXPECT_EQ(stack.slices[0].frame, 2);  // slices[3], the highest, is the third frame stored
   EXPECT_EQ(stack.slices[3].frame, 1);
@@ -375,7 +375,7 @@ TEST(DicomSeries, ClassicMultiFrameImagesStackTheirFramesAlongTheNormal) {
   ASSERT_TRUE(dicomfiles::WriteClassicMultiFrame(dir.Path("spaced/mf.dcm"), slices, 3));
   ASSERT_TRUE(dicomfiles::WriteClassicMultiFrame(dir.Path("thick/mf.dcm"), slices));
   WriteSeries(dir.Path("classic"), slices);
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel classic(dir.Path("classic"), &sink);
   const CVoxel spaced(dir.Path("spaced/mf.dcm"), &sink);
   const CVoxel thick(dir.Path("thick/mf.dcm"), &sink);
@@ -437,16 +437,18 @@ TEST(DicomSeries, PlainImagesReadDirectlyAsGdcmDecodesThem) {
     ASSERT_TRUE(dicomfiles::WriteEnhanced(enhanced + "/mf.dcm", {slices[1], slices[2], slices[0]}));
     for (const std::string& folder : {explicitVr, implicitVr, enhanced}) {
       SCOPED_TRACE(folder);
-      dicom::DicomStack stack;
+      volume::dicom::DicomStack stack;
       std::string why;
-      ASSERT_TRUE(dicom::LocateDicomStack(folder, &stack, &why)) << why;
-      for (const dicom::DicomInstance& i : stack.instances) ASSERT_GT(i.plainPixelLength, 0u) << i.path;
-      dicom::DicomStack decoded = stack;
-      for (dicom::DicomInstance& i : decoded.instances) i.plainPixelLength = 0;
-      RecordingSink plainSink, gdcmSink;
+      ASSERT_TRUE(volume::dicom::LocateDicomStack(folder, &stack, &why)) << why;
+      for (const volume::dicom::DicomInstance& i : stack.instances)
+        ASSERT_GT(i.plainPixelLength, 0u) << i.path;
+      volume::dicom::DicomStack decoded = stack;
+      for (volume::dicom::DicomInstance& i : decoded.instances) i.plainPixelLength = 0;
+      volume::RecordingSink plainSink, gdcmSink;
       CVoxel plain, oracle;
-      ASSERT_TRUE(dicom::ReadDicomStack(plain, stack, &plainSink, "read", folder, /*plainOnly=*/true));
-      ASSERT_TRUE(dicom::ReadDicomStack(oracle, decoded, &gdcmSink, "read", folder));
+      ASSERT_TRUE(
+          volume::dicom::ReadDicomStack(plain, stack, &plainSink, "read", folder, /*plainOnly=*/true));
+      ASSERT_TRUE(volume::dicom::ReadDicomStack(oracle, decoded, &gdcmSink, "read", folder));
       EXPECT_EQ(plainSink.messages, gdcmSink.messages);
       ASSERT_TRUE(plain.SameSize(oracle));
       EXPECT_TRUE(SameGeometry(plain, oracle));
@@ -462,13 +464,13 @@ TEST(DicomSeries, PlainImagesReadDirectlyAsGdcmDecodesThem) {
   const std::string rle = dir.Path("rle");
   ASSERT_TRUE(
       dicomfiles::TranscodeFolder(dir.Path("signed16/explicit"), rle, gdcm::TransferSyntax::RLELossless));
-  dicom::DicomStack stack;
+  volume::dicom::DicomStack stack;
   std::string why;
-  ASSERT_TRUE(dicom::LocateDicomStack(rle, &stack, &why)) << why;
-  for (const dicom::DicomInstance& i : stack.instances) EXPECT_EQ(i.plainPixelLength, 0u);
-  RecordingSink sink;
+  ASSERT_TRUE(volume::dicom::LocateDicomStack(rle, &stack, &why)) << why;
+  for (const volume::dicom::DicomInstance& i : stack.instances) EXPECT_EQ(i.plainPixelLength, 0u);
+  volume::RecordingSink sink;
   CVoxel refused;
-  EXPECT_FALSE(dicom::ReadDicomStack(refused, stack, &sink, "read", rle, /*plainOnly=*/true));
+  EXPECT_FALSE(volume::dicom::ReadDicomStack(refused, stack, &sink, "read", rle, /*plainOnly=*/true));
   EXPECT_FALSE(refused.HasData());
 }
 
@@ -480,7 +482,7 @@ TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
   layout.columns = 12;
   layout.value = [](int x, int row, int k) { return (x * 37 + row * 101 + k * 997) % 4000 - 1000; };
   WriteSeries(dir.Path("original"), MakeSeries(layout));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel original(dir.Path("original"), &sink);
   ExpectSameAsVtk(dir.Path("original"), original);
   const std::vector<gdcm::TransferSyntax> lossless = {gdcm::TransferSyntax::ImplicitVRLittleEndian,
@@ -494,9 +496,9 @@ TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
     SCOPED_TRACE(ts.GetString());
     const std::string folder = dir.Path(std::string("ts-") + ts.GetString());
     ASSERT_TRUE(dicomfiles::TranscodeFolder(dir.Path("original"), folder, ts));
-    dicom::DicomStack stack;
+    volume::dicom::DicomStack stack;
     std::string why;
-    ASSERT_TRUE(dicom::LocateDicomStack(folder, &stack, &why)) << why;
+    ASSERT_TRUE(volume::dicom::LocateDicomStack(folder, &stack, &why)) << why;
     EXPECT_EQ(stack.instances[0].transferSyntaxUid, ts.GetString());
     const CVoxel copy(folder, &sink);
     ASSERT_TRUE(copy.HasData()) << (sink.messages.empty() ? "" : sink.messages.back());
@@ -526,7 +528,7 @@ TEST(DicomSeries, CompressedCopiesReadAsTheirOriginals) {
 TEST(DicomSeries, AFileCutInsideItsPixelsIsRefused) {
   TempDir dir;
   WriteSeries(dir.Path("cut"), MakeSeries(SeriesLayout{}));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   ASSERT_TRUE(CVoxel(dir.Path("cut"), &sink).HasData());
   const std::string bytes = testfiles::ReadFile(dir.Path("cut") + "/slice01.dcm");
   WriteFile(dir.Path("cut") + "/slice01.dcm", bytes.substr(0, bytes.size() - 62));
@@ -540,7 +542,7 @@ TEST(DicomSeries, TheFileThatOverranVtksBufferIsRefusedQuietly) {
   TempDir dir;
   WriteFile(dir.Path("slice00.dcm"),
             testfiles::ReadFile(CORVANE_DICOM_CORPUS "/heap-overflow-in-vtk-reader"));
-  RecordingSink sink;
+  volume::RecordingSink sink;
   const CVoxel v(dir.Path("slice00.dcm"), &sink);
   EXPECT_FALSE(v.HasData());
   ASSERT_EQ(sink.messages.size(), 1u);

@@ -13,29 +13,29 @@ using testfiles::TempDir;
 using testfiles::WriteFile;
 
 TEST(FileCause, NamesByCode) {
-  EXPECT_STREQ(FileCauseName(0), "none");
-  EXPECT_STREQ(FileCauseName(2), "fileNotFound");
-  EXPECT_STREQ(FileCauseName(5), "accessDenied");
-  EXPECT_STREQ(FileCauseName(11), "sharingViolation");
-  EXPECT_STREQ(FileCauseName(14), "endOfFile");
-  EXPECT_STREQ(FileCauseName(15), "");
-  EXPECT_STREQ(FileCauseName(-1), "");
-  EXPECT_STREQ(FileCauseName(FileCause::diskFull), "diskFull");
+  EXPECT_STREQ(volume::FileCauseName(0), "none");
+  EXPECT_STREQ(volume::FileCauseName(2), "fileNotFound");
+  EXPECT_STREQ(volume::FileCauseName(5), "accessDenied");
+  EXPECT_STREQ(volume::FileCauseName(11), "sharingViolation");
+  EXPECT_STREQ(volume::FileCauseName(14), "endOfFile");
+  EXPECT_STREQ(volume::FileCauseName(15), "");
+  EXPECT_STREQ(volume::FileCauseName(-1), "");
+  EXPECT_STREQ(volume::FileCauseName(volume::FileCause::diskFull), "diskFull");
 }
 
 TEST(FileCause, OpenErrorsMapOntoCauses) {
   TempDir dir;
-  EXPECT_EQ(FileCauseFromErrno(ENOENT, dir.Path("missing.raw")), FileCause::fileNotFound);
-  EXPECT_EQ(FileCauseFromErrno(ENOENT, dir.Path("nofolder/missing.raw")), FileCause::badPath);
-  EXPECT_EQ(FileCauseFromErrno(EACCES, dir.Path("x")), FileCause::accessDenied);
-  EXPECT_EQ(FileCauseFromErrno(EMFILE, dir.Path("x")), FileCause::tooManyOpenFiles);
-  EXPECT_EQ(FileCauseFromErrno(ENOSPC, dir.Path("x")), FileCause::diskFull);
-  EXPECT_EQ(FileCauseFromErrno(ETXTBSY, dir.Path("x")), FileCause::sharingViolation);
-  EXPECT_EQ(FileCauseFromErrno(EPROTO, dir.Path("x")), FileCause::genericException);
+  EXPECT_EQ(volume::FileCauseFromErrno(ENOENT, dir.Path("missing.raw")), volume::FileCause::fileNotFound);
+  EXPECT_EQ(volume::FileCauseFromErrno(ENOENT, dir.Path("nofolder/missing.raw")), volume::FileCause::badPath);
+  EXPECT_EQ(volume::FileCauseFromErrno(EACCES, dir.Path("x")), volume::FileCause::accessDenied);
+  EXPECT_EQ(volume::FileCauseFromErrno(EMFILE, dir.Path("x")), volume::FileCause::tooManyOpenFiles);
+  EXPECT_EQ(volume::FileCauseFromErrno(ENOSPC, dir.Path("x")), volume::FileCause::diskFull);
+  EXPECT_EQ(volume::FileCauseFromErrno(ETXTBSY, dir.Path("x")), volume::FileCause::sharingViolation);
+  EXPECT_EQ(volume::FileCauseFromErrno(EPROTO, dir.Path("x")), volume::FileCause::genericException);
 
-  FileCause cause = FileCause::none;
-  EXPECT_FALSE(InputFile::Open(dir.Root(), &cause).IsOpen()) << "a folder is no file";
-  EXPECT_EQ(cause, FileCause::accessDenied);
+  volume::FileCause cause = volume::FileCause::none;
+  EXPECT_FALSE(volume::InputFile::Open(dir.Root(), &cause).IsOpen()) << "a folder is no file";
+  EXPECT_EQ(cause, volume::FileCause::accessDenied);
 }
 
 TEST(FileCause, UnreadableDataFileIsAccessDenied) {
@@ -46,7 +46,7 @@ TEST(FileCause, UnreadableDataFileIsAccessDenied) {
   ::chmod(dir.Path("img.raw").c_str(), 0);
   const int result = RunInChild(
       [&] {
-        RecordingSink sink;
+        volume::RecordingSink sink;
         const CVoxel v(dir.Path("img.mhd"), &sink);
         return !v.HasData() && sink.messages == std::vector<std::string>{"Cannot open mhd file accessDenied"}
                    ? 0

@@ -46,7 +46,7 @@ TEST(GridReorder, SlicesStackedTheOtherWayAreReversed) {
     CVoxel other = testvolumes::StoredInOtherOrder(grid, {0, 1, 2}, {false, false, true});
     ASSERT_FALSE(SameGeometry(other, grid));
     std::string how;
-    EXPECT_EQ(ReorderOntoGrid(other, grid, &how), GridMatch::Reordered);
+    EXPECT_EQ(volume::ReorderOntoGrid(other, grid, &how), volume::GridMatch::Reordered);
     EXPECT_EQ(how, "x, y, -z");
     ExpectOnGrid(other, grid);
   }
@@ -61,7 +61,8 @@ TEST(GridReorder, EveryAxisOrderAndDirectionComesBackOntoTheGrid) {
       const std::array<bool, 3> reversed{(flips & 1) != 0, (flips & 2) != 0, (flips & 4) != 0};
       CVoxel other = testvolumes::StoredInOtherOrder(grid, along, reversed);
       const bool same = along == std::array<int, 3>{0, 1, 2} && flips == 0;
-      EXPECT_EQ(ReorderOntoGrid(other, grid), same ? GridMatch::Same : GridMatch::Reordered)
+      EXPECT_EQ(volume::ReorderOntoGrid(other, grid),
+                same ? volume::GridMatch::Same : volume::GridMatch::Reordered)
           << along[0] << along[1] << along[2] << " flips " << flips;
       ExpectOnGrid(other, grid);
       ++orders;
@@ -72,7 +73,7 @@ TEST(GridReorder, EveryAxisOrderAndDirectionComesBackOntoTheGrid) {
   // The description names the grid's axis each stored axis runs along.
   CVoxel swapped = testvolumes::StoredInOtherOrder(grid, {1, 0, 2}, {true, false, false});
   std::string how;
-  ASSERT_EQ(ReorderOntoGrid(swapped, grid, &how), GridMatch::Reordered);
+  ASSERT_EQ(volume::ReorderOntoGrid(swapped, grid, &how), volume::GridMatch::Reordered);
   EXPECT_EQ(how, "-y, x, z");
 }
 
@@ -82,7 +83,7 @@ TEST(GridReorder, VoxelsThatDoNotCoincideAreLeftAlone) {
   auto expectLeft = [&](CVoxel other, const char* why) {
     const CVoxel before = other;
     std::string how = "untouched";
-    EXPECT_EQ(ReorderOntoGrid(other, grid, &how), GridMatch::Different) << why;
+    EXPECT_EQ(volume::ReorderOntoGrid(other, grid, &how), volume::GridMatch::Different) << why;
     EXPECT_EQ(how, "untouched") << why;
     ASSERT_TRUE(other.SameSize(before));
     EXPECT_TRUE(SameGeometry(other, before, 0, 0, 0)) << why;
@@ -94,7 +95,7 @@ TEST(GridReorder, VoxelsThatDoNotCoincideAreLeftAlone) {
   expectLeft(moved, "moved");
   CVoxel nudged = flipped;
   nudged.origin[0] += 0.0005f;
-  EXPECT_EQ(ReorderOntoGrid(nudged, grid), GridMatch::Reordered);
+  EXPECT_EQ(volume::ReorderOntoGrid(nudged, grid), volume::GridMatch::Reordered);
   // Another slice distance: the reversed stack would start elsewhere.
   CVoxel thicker = flipped;
   thicker.spacing[2] = 2.1f;
@@ -117,12 +118,12 @@ TEST(GridReorder, VoxelsThatDoNotCoincideAreLeftAlone) {
   expectLeft(unplaced, "unplaced");
   // A volume already on the grid is the same, voxel for voxel.
   CVoxel same = grid;
-  EXPECT_EQ(ReorderOntoGrid(same, grid), GridMatch::Same);
+  EXPECT_EQ(volume::ReorderOntoGrid(same, grid), volume::GridMatch::Same);
 }
 
 TEST(GridReorder, TheNoticeNamesBothFilesAndTheAxes) {
   EXPECT_EQ(
-      ReorderedText("ground truth", "gt.nii", "segmentation", "seg.mhd", "x, y, -z"),
+      volume::ReorderedText("ground truth", "gt.nii", "segmentation", "seg.mhd", "x, y, -z"),
       "The ground truth 'gt.nii' holds the voxels of the segmentation 'seg.mhd' in another axis order or "
       "direction (its x, y, z run along the segmentation's x, y, -z); it was reordered by position onto "
       "the segmentation's grid.");

@@ -25,7 +25,7 @@ namespace {
 int RefusedWith(const std::string& path, const std::vector<std::string>& expected) {
   return RunInChild([&] {
     ::alarm(30);
-    RecordingSink sink;
+    volume::RecordingSink sink;
     const CVoxel v(path, &sink);
     if (v.HasData()) return 2;
     if (sink.messages.size() != 1) return 3;
@@ -172,13 +172,13 @@ TEST(HostilePaths, FoldersAndEmptyHeadersSayWhatTheyAre) {
   WriteFile(dir.Path("empty.mhd"), "");
   EXPECT_EQ(RefusedWith(dir.Path("empty.mhd"), {"Cannot read mhd file", "the file is empty"}), 0);
 
-  FileCause cause = FileCause::none;
+  volume::FileCause cause = volume::FileCause::none;
   std::string notRegular;
-  EXPECT_FALSE(InputFile::Open(dir.Path("case.mhd"), &cause, &notRegular).IsOpen());
-  EXPECT_EQ(cause, FileCause::accessDenied);
+  EXPECT_FALSE(volume::InputFile::Open(dir.Path("case.mhd"), &cause, &notRegular).IsOpen());
+  EXPECT_EQ(cause, volume::FileCause::accessDenied);
   EXPECT_EQ(notRegular, kFolder);
-  EXPECT_TRUE(InputFile::Open(dir.Path("empty.mhd"), &cause, &notRegular).IsOpen());
-  EXPECT_EQ(cause, FileCause::none);
+  EXPECT_TRUE(volume::InputFile::Open(dir.Path("empty.mhd"), &cause, &notRegular).IsOpen());
+  EXPECT_EQ(cause, volume::FileCause::none);
   EXPECT_EQ(notRegular, "");
 }
 
@@ -187,7 +187,7 @@ TEST(HostilePaths, AWriterNeverReplacesAFifoOrFolder) {
   CVoxel v(2, 2, 2);
   std::string error;
   ASSERT_EQ(::mkfifo(dir.Path("pipe.raw").c_str(), 0600), 0);
-  EXPECT_FALSE(SaveRaw16(v, dir.Path("pipe.raw"), &error));
+  EXPECT_FALSE(volume::SaveRaw16(v, dir.Path("pipe.raw"), &error));
   EXPECT_EQ(error, "cannot write '" + dir.Path("pipe.raw") + "': " + kFifo);
   struct stat st {};
   ASSERT_EQ(::stat(dir.Path("pipe.raw").c_str(), &st), 0);

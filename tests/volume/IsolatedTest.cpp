@@ -17,18 +17,20 @@ TEST(Isolated, TheChildsTextComesBackWhole) {
   std::string big(3 << 20, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7919 % 251);
   std::string result = "stale";
-  ASSERT_EQ(RunIsolated([&] { return big; }, 30, &result), IsolatedOutcome::kDone);
+  ASSERT_EQ(volume::RunIsolated([&] { return big; }, 30, &result), volume::IsolatedOutcome::kDone);
   EXPECT_EQ(result, big);
-  ASSERT_EQ(RunIsolated([] { return std::string(); }, 30, &result), IsolatedOutcome::kDone);
+  ASSERT_EQ(volume::RunIsolated([] { return std::string(); }, 30, &result), volume::IsolatedOutcome::kDone);
   EXPECT_TRUE(result.empty());
 }
 
 TEST(Isolated, AFailingChildIsToldFromAFinishedOne) {
   std::string result = "kept";
-  EXPECT_EQ(RunIsolated([]() -> std::string { std::abort(); }, 30, &result), IsolatedOutcome::kFailed);
-  EXPECT_EQ(RunIsolated([]() -> std::string { throw std::runtime_error("no"); }, 30, &result),
-            IsolatedOutcome::kFailed);
-  EXPECT_EQ(RunIsolated([]() -> std::string { ::_exit(0); }, 30, &result), IsolatedOutcome::kDone);
+  EXPECT_EQ(volume::RunIsolated([]() -> std::string { std::abort(); }, 30, &result),
+            volume::IsolatedOutcome::kFailed);
+  EXPECT_EQ(volume::RunIsolated([]() -> std::string { throw std::runtime_error("no"); }, 30, &result),
+            volume::IsolatedOutcome::kFailed);
+  EXPECT_EQ(volume::RunIsolated([]() -> std::string { ::_exit(0); }, 30, &result),
+            volume::IsolatedOutcome::kDone);
   EXPECT_EQ(result, "");
 }
 
@@ -45,14 +47,15 @@ TEST(Isolated, ABusyChildIsEndedWhateverTheCallersSignalsAre) {
   sigaddset(&blocked, SIGALRM);
   ASSERT_EQ(::sigprocmask(SIG_BLOCK, &blocked, &old), 0);
   std::string result;
-  EXPECT_EQ(RunIsolated(
+  EXPECT_EQ(volume::RunIsolated(
                 [] {
                   for (;;) ::pause();
                   return std::string();
                 },
                 1, &result),
-            IsolatedOutcome::kTimedOut);
-  EXPECT_EQ(RunIsolated([]() -> std::string { std::abort(); }, 30, &result), IsolatedOutcome::kFailed);
+            volume::IsolatedOutcome::kTimedOut);
+  EXPECT_EQ(volume::RunIsolated([]() -> std::string { std::abort(); }, 30, &result),
+            volume::IsolatedOutcome::kFailed);
   ::sigprocmask(SIG_SETMASK, &old, nullptr);
   ::sigaction(SIGALRM, &oldAlarm, nullptr);
   ::sigaction(SIGABRT, &oldAbort, nullptr);

@@ -116,7 +116,7 @@ TEST_F(LibraryReaders, NiftiWrittenBackLiesWhereItsSourceLay) {
       SCOPED_TRACE(std::string(name) + " -> " + out);
       const CVoxel v(Path(name));
       std::string error;
-      ASSERT_TRUE(SaveNifti(v, work.Path(out), ElementStorage::Short, &error)) << error;
+      ASSERT_TRUE(volume::SaveNifti(v, work.Path(out), volume::ElementStorage::Short, &error)) << error;
       const CVoxel back(work.Path(out), &sink);
       ExpectPattern(back);
       EXPECT_TRUE(SameGeometry(v, back, 1e-6, 1e-5, 1e-6));
@@ -130,7 +130,7 @@ TEST_F(LibraryReaders, NiftiWrittenBackLiesWhereItsSourceLay) {
   CVoxel label(3, 2, 1);
   label[0] = -1;
   label[5] = 1;
-  ASSERT_TRUE(SaveNifti(label, work.Path("label.nii.gz"), ElementStorage::UnsignedByte));
+  ASSERT_TRUE(volume::SaveNifti(label, work.Path("label.nii.gz"), volume::ElementStorage::UnsignedByte));
   const CVoxel labelBack(work.Path("label.nii.gz"));
   ASSERT_TRUE(labelBack.HasData());
   EXPECT_EQ(labelBack[0], 255);
@@ -145,11 +145,12 @@ TEST_F(LibraryReaders, NiftiWrittenBackLiesWhereItsSourceLay) {
     EXPECT_EQ(labelBack.direction[i][i], 1.0);
   }
   // A failed write leaves what was there; no temporary file stays behind.
-  EXPECT_FALSE(SaveNifti(CVoxel(), work.Path("label.nii.gz"), ElementStorage::UnsignedByte));
-  EXPECT_FALSE(SaveNifti(label, work.Path("missing/x.nii"), ElementStorage::UnsignedByte));
+  EXPECT_FALSE(volume::SaveNifti(CVoxel(), work.Path("label.nii.gz"), volume::ElementStorage::UnsignedByte));
+  EXPECT_FALSE(volume::SaveNifti(label, work.Path("missing/x.nii"), volume::ElementStorage::UnsignedByte));
   // NIfTI-1 keeps each dimension in 16 bits: a longer axis is refused, not cut.
   std::string error;
-  EXPECT_FALSE(SaveNifti(CVoxel(40000, 1, 1), work.Path("long.nii"), ElementStorage::Short, &error));
+  EXPECT_FALSE(
+      volume::SaveNifti(CVoxel(40000, 1, 1), work.Path("long.nii"), volume::ElementStorage::Short, &error));
   EXPECT_NE(error.find("at most 32767"), std::string::npos) << error;
   EXPECT_EQ(work.List(), (std::vector<std::string>{"label.nii.gz", "out.nii", "out.nii.gz"}));
   EXPECT_TRUE(sink.messages.empty());
@@ -312,7 +313,7 @@ TEST(Image2048, FirstFileRowBecomesTheLastVolumeRow) {
   EXPECT_EQ(v.CountNonZero(), 3);
   EXPECT_EQ(v.spacing[0], -1.0f);
 
-  RecordingSink sink;
+  volume::RecordingSink sink;
   WriteFile(dir.Path("short.img"), bytes.substr(0, 1000));
   EXPECT_FALSE(CVoxel(dir.Path("short.img"), &sink).HasData());
   ASSERT_EQ(sink.messages.size(), 1u);

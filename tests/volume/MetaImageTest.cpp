@@ -57,7 +57,7 @@ class MetaImage : public ::testing::Test {
     return CVoxel(dir.Path("img.mhd"), &sink);
   }
   TempDir dir;
-  RecordingSink sink;
+  volume::RecordingSink sink;
 };
 
 }  // namespace
@@ -113,7 +113,7 @@ TEST_F(MetaImage, DataFileNameFollowsTheHeaderName) {
 TEST_F(MetaImage, ShortWriterIsLossless) {
   const CVoxel v = Volume432();
   std::string error;
-  ASSERT_TRUE(SaveMetaImageShort(v, dir.Path("out.mhd"), &error)) << error;
+  ASSERT_TRUE(volume::SaveMetaImageShort(v, dir.Path("out.mhd"), &error)) << error;
   const CVoxel back(dir.Path("out.mhd"), &sink);
   ASSERT_TRUE(back.HasData());
   EXPECT_TRUE(back.SameSize(v));
@@ -132,7 +132,8 @@ TEST_F(MetaImage, GeometryTravelsThroughBothWriters) {
   const double direction[3][3] = {{0, -1, s}, {1, 0, 0}, {0, 0, s}};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) v.direction[r][c] = direction[r][c];
-  for (const ElementStorage storage : {ElementStorage::UnsignedByte, ElementStorage::Short}) {
+  for (const volume::ElementStorage storage :
+       {volume::ElementStorage::UnsignedByte, volume::ElementStorage::Short}) {
     ASSERT_TRUE(SaveMetaImage(v, dir.Path("g.mhd"), storage));
     const std::string header = ReadFile(dir.Path("g.mhd"));
     // ITK's order: the direction of voxel axis x first.

@@ -90,13 +90,13 @@ TEST(RawVolume, HostileHeadersAreRefusedBeforeAllocating) {
   };
   for (const Case& c : cases) {
     WriteFile(dir.Path(c.name), c.bytes);
-    RecordingSink sink;
+    volume::RecordingSink sink;
     const CVoxel v(dir.Path(c.name), &sink);
     EXPECT_FALSE(v.HasData()) << c.name;
     ASSERT_EQ(sink.messages.size(), 1u) << c.name;
     EXPECT_NE(sink.messages[0].find(c.expected), std::string::npos) << sink.messages[0];
   }
-  RecordingSink sink;
+  volume::RecordingSink sink;
   EXPECT_FALSE(CVoxel(dir.Path("missing.raw"), &sink).HasData());
   EXPECT_TRUE(sink.messages.empty()) << "an unopenable file is left to the caller";
 }
@@ -115,7 +115,7 @@ TEST(RawVolume, Raw16WriterLaysOutTheFortyByteHeader) {
   v[2] = 32767;
   v[3] = -32768;
   std::string error;
-  ASSERT_TRUE(SaveRaw16(v, dir.Path("out.raw"), &error)) << error;
+  ASSERT_TRUE(volume::SaveRaw16(v, dir.Path("out.raw"), &error)) << error;
   const std::string expected = LongHeader(-1, {0.5f, 0.25f, 2.0f, -1.0f, 10.0f, 0.125f}, 2, 1, 2) +
                                Bytes<std::int16_t>({1, -1, 32767, -32768});
   EXPECT_EQ(ReadFile(dir.Path("out.raw")), expected);
@@ -124,36 +124,37 @@ TEST(RawVolume, Raw16WriterLaysOutTheFortyByteHeader) {
   ASSERT_TRUE(back.HasData());
   EXPECT_EQ(back[3], -32768);
   EXPECT_EQ(back.origin[2], 0.125f);
-  EXPECT_FALSE(SaveRaw16(CVoxel(), dir.Path("empty.raw"), &error));
+  EXPECT_FALSE(volume::SaveRaw16(CVoxel(), dir.Path("empty.raw"), &error));
 
   // Unset geometry is written as spacing 1 and origin 0, never -1.
-  ASSERT_TRUE(SaveRaw16(CVoxel(2, 1, 2), dir.Path("unset.raw"), &error)) << error;
+  ASSERT_TRUE(volume::SaveRaw16(CVoxel(2, 1, 2), dir.Path("unset.raw"), &error)) << error;
   EXPECT_EQ(ReadFile(dir.Path("unset.raw")).substr(0, 40),
             LongHeader(-1, {1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f}, 2, 1, 2));
 }
 
 TEST(LoadDispatcher, ChoosesTheReaderByTheLastThreeCharactersExactly) {
-  EXPECT_EQ(FormatForPath("scan.mhd"), VolumeFormat::MetaImage);
-  EXPECT_EQ(FormatForPath("scan.MHD"), VolumeFormat::MetaImage);
-  EXPECT_EQ(FormatForPath("scan.mha"), VolumeFormat::MetaImage);
-  EXPECT_EQ(FormatForPath("scan.Mhd"), VolumeFormat::DicomSeries);
-  EXPECT_EQ(FormatForPath("case.nii.gz"), VolumeFormat::AnalyzeNifti);
-  EXPECT_EQ(FormatForPath("case.hdr"), VolumeFormat::AnalyzeNifti);
-  EXPECT_EQ(FormatForPath("case.NII"), VolumeFormat::AnalyzeNifti);
-  EXPECT_EQ(FormatForPath("x.lab"), VolumeFormat::ShortRaw);
-  EXPECT_EQ(FormatForPath("x.RAW"), VolumeFormat::ShortRaw);
-  EXPECT_EQ(FormatForPath("x.BIN"), VolumeFormat::ByteRaw);
-  EXPECT_EQ(FormatForPath("x.IMG"), VolumeFormat::Image2048);
-  EXPECT_EQ(FormatForPath("slice.dcm"), VolumeFormat::DicomSeries);
-  EXPECT_EQ(FormatForPath("xraw"), VolumeFormat::ShortRaw);  // only the last three characters count
-  EXPECT_EQ(FormatForPath("ab"), VolumeFormat::DicomSeries);
-  EXPECT_EQ(FormatForPath(""), VolumeFormat::DicomSeries);
+  EXPECT_EQ(volume::FormatForPath("scan.mhd"), volume::VolumeFormat::MetaImage);
+  EXPECT_EQ(volume::FormatForPath("scan.MHD"), volume::VolumeFormat::MetaImage);
+  EXPECT_EQ(volume::FormatForPath("scan.mha"), volume::VolumeFormat::MetaImage);
+  EXPECT_EQ(volume::FormatForPath("scan.Mhd"), volume::VolumeFormat::DicomSeries);
+  EXPECT_EQ(volume::FormatForPath("case.nii.gz"), volume::VolumeFormat::AnalyzeNifti);
+  EXPECT_EQ(volume::FormatForPath("case.hdr"), volume::VolumeFormat::AnalyzeNifti);
+  EXPECT_EQ(volume::FormatForPath("case.NII"), volume::VolumeFormat::AnalyzeNifti);
+  EXPECT_EQ(volume::FormatForPath("x.lab"), volume::VolumeFormat::ShortRaw);
+  EXPECT_EQ(volume::FormatForPath("x.RAW"), volume::VolumeFormat::ShortRaw);
+  EXPECT_EQ(volume::FormatForPath("x.BIN"), volume::VolumeFormat::ByteRaw);
+  EXPECT_EQ(volume::FormatForPath("x.IMG"), volume::VolumeFormat::Image2048);
+  EXPECT_EQ(volume::FormatForPath("slice.dcm"), volume::VolumeFormat::DicomSeries);
+  EXPECT_EQ(volume::FormatForPath("xraw"),
+            volume::VolumeFormat::ShortRaw);  // only the last three characters count
+  EXPECT_EQ(volume::FormatForPath("ab"), volume::VolumeFormat::DicomSeries);
+  EXPECT_EQ(volume::FormatForPath(""), volume::VolumeFormat::DicomSeries);
 
   // scan.Mhd is looked for as a DICOM series in its folder, even if it is a MetaImage header.
   TempDir dir;
   WriteFile(dir.Path("scan.Mhd"), "DimSize = 1 1 1\nElementDataFile = d.raw\n");
   WriteFile(dir.Path("d.raw"), "x");
-  RecordingSink sink;
+  volume::RecordingSink sink;
   EXPECT_FALSE(CVoxel(dir.Path("scan.Mhd"), &sink).HasData());
   ASSERT_EQ(sink.messages.size(), 1u);
   EXPECT_NE(sink.messages[0].find("no DICOM images"), std::string::npos);

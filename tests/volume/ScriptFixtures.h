@@ -30,7 +30,7 @@ class FilesWrittenByScript : public ::testing::Test {
   static std::string Path(const std::string& name) { return dir->Path(name); }
   static inline std::unique_ptr<TempDir> dir;
   static inline bool written = false;
-  RecordingSink sink;
+  volume::RecordingSink sink;
 };
 
 }  // namespace testfiles

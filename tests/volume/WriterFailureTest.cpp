@@ -28,11 +28,11 @@ bool Save(Writer w, const CVoxel& v, const std::string& path) {
     case Writer::MetaImageUChar:
       return v.SaveMetaImage(path);
     case Writer::MetaImageShort:
-      return SaveMetaImageShort(v, path);
+      return volume::SaveMetaImageShort(v, path);
     case Writer::Raw16:
-      return SaveRaw16(v, path);
+      return volume::SaveRaw16(v, path);
     case Writer::Nifti:
-      return SaveNifti(v, path, ElementStorage::Short);
+      return volume::SaveNifti(v, path, volume::ElementStorage::Short);
   }
   return false;
 }
@@ -49,10 +49,12 @@ TEST_P(WriterFailure, MissingFolderIsAFailure) {
   TempDir dir;
   std::string error;
   const std::string path = dir.Path(std::string("no/") + Target(GetParam()));
-  const bool ok = GetParam() == Writer::Raw16            ? SaveRaw16(Filled(2, 1), path, &error)
-                  : GetParam() == Writer::MetaImageShort ? SaveMetaImageShort(Filled(2, 1), path, &error)
-                  : GetParam() == Writer::Nifti ? SaveNifti(Filled(2, 1), path, ElementStorage::Short, &error)
-                                                : Filled(2, 1).SaveMetaImage(path);
+  const bool ok = GetParam() == Writer::Raw16 ? volume::SaveRaw16(Filled(2, 1), path, &error)
+                  : GetParam() == Writer::MetaImageShort
+                      ? volume::SaveMetaImageShort(Filled(2, 1), path, &error)
+                  : GetParam() == Writer::Nifti
+                      ? volume::SaveNifti(Filled(2, 1), path, volume::ElementStorage::Short, &error)
+                      : Filled(2, 1).SaveMetaImage(path);
   EXPECT_FALSE(ok);
   if (GetParam() != Writer::MetaImageUChar) {
     // A plain sentence with the system's reason, no internal cause name.

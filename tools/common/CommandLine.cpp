@@ -173,7 +173,7 @@ bool IsQuiet() { return g_quiet; }
 
 std::string CheckOutput(const std::string& path, bool dashIsStdout) {
   if (path == "-" && dashIsStdout) return {};
-  return OutputProblem(path);
+  return volume::OutputProblem(path);
 }
 
 bool HasSuffix(std::string_view path, std::string_view suffix) {

@@ -43,7 +43,7 @@ void HandleInterruptions() {
     int signal = 0;
     while (::sigwait(&g_handled, &signal) != 0) {
     }
-    temporaries::RemoveAllForExit();
+    volume::temporaries::RemoveAllForExit();
     ClearProgressLineForExit();
     ::_exit(signal == SIGINT ? kInterrupted : kTerminated);
   }).detach();

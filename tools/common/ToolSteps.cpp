@@ -74,8 +74,8 @@ bool TextOutputs::Add(const std::string& path, const std::string& text, Failure&
     m_stdout += text;
     return true;
   }
-  m_files.push_back(std::make_unique<StagedFile>(path));
-  StagedFile& file = *m_files.back();
+  m_files.push_back(std::make_unique<volume::StagedFile>(path));
+  volume::StagedFile& file = *m_files.back();
   if (!file.Create() || !file.Write(text) || !file.Finish()) return Fail(failure, kOutput, file.Error());
   return true;
 }

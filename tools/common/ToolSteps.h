@@ -12,7 +12,9 @@
 #include "CommandLine.h"
 #include "evaluation/Cohort.h"
 
+namespace volume {
 class StagedFile;
+}  // namespace volume
 
 namespace cli {
 
@@ -62,7 +64,7 @@ class TextOutputs {
   bool UsesStdout() const { return m_usesStdout; }
 
  private:
-  std::vector<std::unique_ptr<StagedFile>> m_files;
+  std::vector<std::unique_ptr<volume::StagedFile>> m_files;
   std::string m_stdout;
   bool m_usesStdout = false;
 };

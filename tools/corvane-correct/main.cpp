@@ -69,7 +69,7 @@ class CollectingSink final : public MessageSink {
 bool Fail(Failure& failure, std::string text) { return Fail(failure, cli::kInput, std::move(text)); }
 
 // The run's log lines on standard output, clear of the progress line.
-class ProgressLog final : public LogSink {
+class ProgressLog final : public volume::LogSink {
  public:
   void AppendLine(const std::string& line) override { cli::PrintOut(line + "\n"); }
 };
@@ -82,7 +82,7 @@ std::string OneLine(std::string text) {
 
 struct Options {
   std::string segmentation, scribbles, references, output, truth, metrics, image;
-  CorrectionMode mode = CorrectionMode::kSemiAutomatic;
+  session::CorrectionMode mode = session::CorrectionMode::kSemiAutomatic;
   int threads = 0;  // 0: every core; the result never depends on it
 };
 
@@ -99,22 +99,22 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
                 {"--truth", &o.truth},
                 {"--metrics", &o.metrics},
                 {"--image", &o.image}});
-  if (IsDicomSegPath(o.output) && o.image.empty())
+  if (volume::IsDicomSegPath(o.output) && o.image.empty())
     return Fail(failure, cli::kInput,
                 "a DICOM Segmentation output (" + o.output + ") needs --image, the DICOM series it segments");
   if (a.Has("--metrics") && o.truth.empty()) return usage("--metrics needs --truth");
   if (a.Has("--mode")) {
     const std::string mode = a.Value("--mode");
     if (mode == "semi")
-      o.mode = CorrectionMode::kSemiAutomatic;
+      o.mode = session::CorrectionMode::kSemiAutomatic;
     else if (mode == "semi-mm")
-      o.mode = CorrectionMode::kSemiAutomaticMillimetre;
+      o.mode = session::CorrectionMode::kSemiAutomaticMillimetre;
     else if (mode == "manual")
-      o.mode = CorrectionMode::kManual;
+      o.mode = session::CorrectionMode::kManual;
     else
       return usage("--mode must be semi, semi-mm or manual, not '" + mode + "'");
   }
-  if (UsesReferences(o.mode) && !a.Has("--references"))
+  if (session::UsesReferences(o.mode) && !a.Has("--references"))
     return usage("missing --references (needed by --mode semi and semi-mm)");
   long threads = 0;
   if (!cli::NumberOption(a, "--threads", 1, kMaximumThreads, threads, failure)) return false;
@@ -125,9 +125,9 @@ bool ParseArguments(const cli::Arguments& a, Options& o, Failure& failure) {
 // The outputs can be written: checked before any input is read.
 bool CheckOutputs(const Options& o, Failure& failure) {
   // The ".mhd appended" rule would turn a folder name into a hidden "DIR/.mhd".
-  if (const std::string problem = SavePathProblem(o.output); !problem.empty())
+  if (const std::string problem = volume::SavePathProblem(o.output); !problem.empty())
     return Fail(failure, cli::kOutput, problem);
-  return cli::CheckOutputs({SavedPathFor(o.output)}, false, failure) &&
+  return cli::CheckOutputs({volume::SavedPathFor(o.output)}, false, failure) &&
          cli::CheckOutputs({o.metrics}, true, failure);
 }
 
@@ -154,8 +154,8 @@ bool Run(const Options& o, Failure& error) {
   // A volume holding the segmentation's voxels in another axis order or direction is put on its grid.
   auto reorder = [&](CVoxel& volume, const char* what, const std::string& path) {
     std::string how;
-    if (ReorderOntoGrid(volume, *segmentation, &how) == GridMatch::Reordered)
-      cli::Notice(kName, ReorderedText(what, path, "segmentation", o.segmentation, how));
+    if (volume::ReorderOntoGrid(volume, *segmentation, &how) == volume::GridMatch::Reordered)
+      cli::Notice(kName, volume::ReorderedText(what, path, "segmentation", o.segmentation, how));
   };
   reorder(*map, "scribble map", o.scribbles);
   if (!map->SameSize(*segmentation))
@@ -163,9 +163,9 @@ bool Run(const Options& o, Failure& error) {
   // Notices are told once the run has succeeded: a failed run prints its one line only.
   std::vector<std::string> notices;
   // Inputs in the wrong role (swapped, or an image) are told; the run goes on as asked.
-  if (const std::string problem = SegmentationValuesProblem(*segmentation); !problem.empty())
+  if (const std::string problem = volume::SegmentationValuesProblem(*segmentation); !problem.empty())
     notices.push_back("the segmentation '" + o.segmentation + "' " + problem);
-  if (const std::string problem = ScribbleValuesProblem(*map); !problem.empty())
+  if (const std::string problem = volume::ScribbleValuesProblem(*map); !problem.empty())
     notices.push_back("the scribble map '" + o.scribbles + "' " + problem);
   if (!o.truth.empty()) {
     if (!Load("ground truth", o.truth, truth, error)) return false;
@@ -181,7 +181,7 @@ bool Run(const Options& o, Failure& error) {
     if (!SameGeometry(volume, *segmentation)) notices.push_back(GeometryMismatchText(what, "segmentation"));
   };
   std::string why;
-  if (IsDicomSegPath(o.output) && !CanSaveDicomSegmentation(*segmentation, o.image, &why))
+  if (volume::IsDicomSegPath(o.output) && !volume::CanSaveDicomSegmentation(*segmentation, o.image, &why))
     return Fail(error, cli::kInput,
                 "cannot write the DICOM Segmentation '" + o.output + "': " + OneLine(why));
   warnIfElsewhere(*map, "scribble map");
@@ -189,9 +189,9 @@ bool Run(const Options& o, Failure& error) {
   const CVoxel before = truth ? *segmentation : CVoxel();
 
   // The window's correction job, so that a batch run is an interactive one.
-  CCorrectionJob job;
+  session::CCorrectionJob job;
   job.mode = o.mode;
-  if (UsesReferences(o.mode)) {
+  if (session::UsesReferences(o.mode)) {
     if (!HasForeground(*segmentation))
       return Fail(error, "the segmentation '" + o.segmentation + "' is empty: there is nothing to correct");
     if (!FindReferenceLabels(o.references, job.referencePaths))
@@ -200,7 +200,7 @@ bool Run(const Options& o, Failure& error) {
       return Fail(error, "no reference label (a file whose name contains \"mhd\" and \"label\") in '" +
                              o.references + "'");
     // The window's parameter set for the mode, so that a batch run matches an interactive one.
-    job.parameters = ParametersFor(o.mode, *segmentation);
+    job.parameters = session::ParametersFor(o.mode, *segmentation);
     job.parameters.threads = o.threads;
   }
   // The scribble map is the whole accumulated map of this one run.
@@ -220,7 +220,7 @@ bool Run(const Options& o, Failure& error) {
   for (const std::string& warning : messages.messages) notices.push_back("warning: " + OneLine(warning));
 
   // The result lies where the segmentation lies: it is the segmentation, corrected.
-  const std::string output = SavedPathFor(o.output);
+  const std::string output = volume::SavedPathFor(o.output);
   // The measures are staged first and put in place only once the segmentation is written.
   cli::TextOutputs metrics;
   if (!o.metrics.empty()) {
@@ -230,14 +230,15 @@ bool Run(const Options& o, Failure& error) {
     if (!metrics.Add(o.metrics, evaluation::CsvText(rows, false), error)) return false;
   }
   bool widened = false;
-  const SegAlgorithm algorithm =
-      o.mode == CorrectionMode::kManual ? SegAlgorithm::Manual : SegAlgorithm::SemiAutomatic;
-  const bool saved =
-      IsDicomSegPath(o.output)
-          ? SaveDicomSegmentation(*segmentation, o.image, algorithm, o.output, &why)
-          : SaveVolumeAs(*segmentation, o.output, ElementStorage::UnsignedByte, nullptr, &why, &widened);
+  const volume::SegAlgorithm algorithm = o.mode == session::CorrectionMode::kManual
+                                             ? volume::SegAlgorithm::Manual
+                                             : volume::SegAlgorithm::SemiAutomatic;
+  const bool saved = volume::IsDicomSegPath(o.output)
+                         ? volume::SaveDicomSegmentation(*segmentation, o.image, algorithm, o.output, &why)
+                         : volume::SaveVolumeAs(*segmentation, o.output, volume::ElementStorage::UnsignedByte,
+                                                nullptr, &why, &widened);
   if (!saved) return Fail(error, cli::kOutput, why.empty() ? "cannot write '" + output + "'" : OneLine(why));
-  if (widened) notices.push_back(WidenedSaveText(output));
+  if (widened) notices.push_back(volume::WidenedSaveText(output));
   if (!metrics.Commit(error)) return false;
   metrics.PrintStdout();
   if (truth) {

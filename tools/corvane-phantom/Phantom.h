@@ -16,8 +16,8 @@
 namespace phantom {
 
 // Scribble values as the correction reads them.
-inline constexpr CVoxel::value_type kForegroundScribble = scribble::kForeground;
-inline constexpr CVoxel::value_type kBackgroundScribble = scribble::kBackground;
+inline constexpr CVoxel::value_type kForegroundScribble = volume::scribble::kForeground;
+inline constexpr CVoxel::value_type kBackgroundScribble = volume::scribble::kBackground;
 
 // Sizes the generator accepts: enough voxels for a recognisable organ, and a
 // bound that keeps the few full-size volumes of a case within memory.

@@ -40,7 +40,7 @@ bool Save(const CVoxel& volume, const fs::path& path, std::ostream& err) {
     err << kPrefix << "out of memory while generating " << path.filename().string() << "\n";
     return false;
   }
-  if (!SaveMetaImageShort(volume, path.string(), &why)) {
+  if (!volume::SaveMetaImageShort(volume, path.string(), &why)) {
     err << kPrefix << "cannot write '" << path.string() << "'" << (why.empty() ? "" : ": " + why) << "\n";
     return false;
   }
@@ -72,7 +72,7 @@ class StagingFolder {
     if (m_created) {
       std::error_code ignored;
       fs::remove_all(m_path, ignored);
-      temporaries::Forget(m_path.string());
+      volume::temporaries::Forget(m_path.string());
     }
   }
   StagingFolder(const StagingFolder&) = delete;
@@ -84,7 +84,8 @@ class StagingFolder {
     std::error_code ignored;
     fs::remove_all(m_path, ignored);  // left by a process that was killed outright
     std::error_code ec;
-    m_created = temporaries::Create(m_path.string(), true, [&] { return fs::create_directory(m_path, ec); });
+    m_created =
+        volume::temporaries::Create(m_path.string(), true, [&] { return fs::create_directory(m_path, ec); });
     if (!m_created)
       err << kPrefix << "cannot create folder '" << m_path.string() << "': " << ec.message() << "\n";
     return m_created;
@@ -94,7 +95,7 @@ class StagingFolder {
   // by file, removing references of an earlier, larger run (only files named
   // as this tool names them). An interruption waits until this is done.
   bool MoveInto(const fs::path& dir, int& removed, std::ostream& err) {
-    const std::unique_lock<std::mutex> hold = temporaries::Hold();
+    const std::unique_lock<std::mutex> hold = volume::temporaries::Hold();
     std::error_code ec;
     if (!fs::exists(dir, ec)) {
       fs::rename(m_path, dir, ec);
@@ -131,7 +132,7 @@ class StagingFolder {
   // After MoveInto, outside its lock.
   void Forget() {
     if (m_moved) {
-      temporaries::Forget(m_path.string());
+      volume::temporaries::Forget(m_path.string());
       m_created = false;
     }
   }
@@ -171,9 +172,9 @@ int RunPhantomTool(const std::vector<std::string>& args, std::ostream& out, std:
   // when complete, so that an interruption or a failed write leaves no half case.
   const fs::path parent = dir.has_parent_path() ? dir.parent_path() : fs::path(".");
   fs::create_directories(parent, ec);
-  problem = OutputProblem((parent / "x").string());
+  problem = volume::OutputProblem((parent / "x").string());
   if (std::error_code ignored; problem.empty() && fs::is_directory(dir, ignored))
-    problem = OutputProblem((dir / "x").string());
+    problem = volume::OutputProblem((dir / "x").string());
   if (ec || !problem.empty()) {
     err << kPrefix << "cannot write into '" << options.outDir
         << "': " << (ec ? ec.message() : problem.substr(problem.find("': ") + 3)) << "\n";

@@ -163,7 +163,7 @@ bool WritePlot(const std::string& path, const std::vector<simulation::DiceCurve>
                std::string& error) {
   if (!PlotFormatSupported(path, error)) return false;
   if (EndsWith(Lower(path), ".png")) return WritePng(path, curves, error);
-  StagedFile file(path);
+  volume::StagedFile file(path);
   if (!file.Create() || !file.Write(SvgText(curves)) || !file.Finish() || !file.Commit()) {
     error = "cannot write '" + path + "': " + file.Error();
     return false;

@@ -100,9 +100,9 @@ bool Load(const std::string& path, CVoxel& volume) {
 
 // The first line of info on a DICOM Segmentation: what it is and holds.
 void DescribeSegmentation(const std::string& path) {
-  DicomSegSummary seg;
+  volume::DicomSegSummary seg;
   std::string why;
-  if (!DescribeDicomSegmentation(path, &seg, &why)) return;
+  if (!volume::DescribeDicomSegmentation(path, &seg, &why)) return;
   std::printf("DICOM Segmentation: segment \"%s\" (first of %d), %d of its %d frames",
               seg.segmentLabel.c_str(), seg.segments, seg.framesOfFirstSegment, seg.frames);
   if (!seg.referencedSeries.empty()) std::printf(", of series %s", seg.referencedSeries.c_str());
@@ -112,7 +112,7 @@ void DescribeSegmentation(const std::string& path) {
 // The ElementType of a MetaImage header ("MET_UCHAR" when the line is missing,
 // as the reader takes it).
 std::string MetaImageElementType(const std::string& path) {
-  InputFile file = InputFile::Open(path);
+  volume::InputFile file = volume::InputFile::Open(path);
   if (!file.IsOpen()) return "unknown";
   char line[512];
   // The header ends at ElementDataFile; a few hundred lines is far beyond any real header.
@@ -146,31 +146,31 @@ std::string NiftiDataType(const std::string& path) {
 // an image or a segmentation, else of the series the path designates.
 std::string DicomStoredType(const std::string& path) {
   std::error_code ec;
-  dicom::DicomInstance instance;
-  if (!std::filesystem::is_directory(path, ec) && dicom::ReadDicomInstance(path, &instance) &&
+  volume::dicom::DicomInstance instance;
+  if (!std::filesystem::is_directory(path, ec) && volume::dicom::ReadDicomInstance(path, &instance) &&
       instance.bitsAllocated > 0)
-    return dicom::StoredPixelType(instance);
-  dicom::DicomStack stack;
+    return volume::dicom::StoredPixelType(instance);
+  volume::dicom::DicomStack stack;
   std::string why;
-  if (dicom::LocateDicomStack(path, &stack, &why) && !stack.instances.empty())
-    return dicom::StoredPixelType(stack.instances.front());
+  if (volume::dicom::LocateDicomStack(path, &stack, &why) && !stack.instances.empty())
+    return volume::dicom::StoredPixelType(stack.instances.front());
   return {};
 }
 
 // The element type stored in the file, as the format spells it.
 std::string StoredType(const std::string& path) {
-  switch (FormatForPath(path)) {
-    case VolumeFormat::ByteRaw:
+  switch (volume::FormatForPath(path)) {
+    case volume::VolumeFormat::ByteRaw:
       return "uint8";
-    case VolumeFormat::ShortRaw:
+    case volume::VolumeFormat::ShortRaw:
       return "int16";
-    case VolumeFormat::MetaImage:
+    case volume::VolumeFormat::MetaImage:
       return MetaImageElementType(path);
-    case VolumeFormat::AnalyzeNifti:
+    case volume::VolumeFormat::AnalyzeNifti:
       return NiftiDataType(path);
-    case VolumeFormat::Image2048:
+    case volume::VolumeFormat::Image2048:
       return "uint16";  // big-endian
-    case VolumeFormat::DicomSeries:
+    case volume::VolumeFormat::DicomSeries:
       if (std::string type = DicomStoredType(path); !type.empty()) return type;
       break;
   }
@@ -184,7 +184,7 @@ bool Info(const std::string& path, bool first) {
   const auto [lo, hi] = std::minmax_element(data, data + volume.VoxelCount());
   if (!first) std::printf("\n");
   std::printf("file %s\n", path.c_str());
-  if (IsDicomSegmentation(path)) DescribeSegmentation(path);
+  if (volume::IsDicomSegmentation(path)) DescribeSegmentation(path);
   std::printf("type %s\n", StoredType(path).c_str());
   std::printf("size %d %d %d\n", volume.X, volume.Y, volume.Z);
   std::printf("spacing %g %g %g\n", double{volume.spacing[0]}, double{volume.spacing[1]},
@@ -224,9 +224,10 @@ int Convert(const std::string& in, const std::string& out) {
   if (!Load(in, volume)) return cli::kInput;
   std::string error;
   const bool raw = cli::HasSuffix(out, ".raw");
-  const bool ok = IsNiftiPath(out) ? SaveNifti(volume, out, ElementStorage::Short, &error)
-                  : raw            ? SaveRaw16(volume, out, &error)
-                                   : SaveMetaImageShort(volume, out, &error);
+  const bool ok = volume::IsNiftiPath(out)
+                      ? volume::SaveNifti(volume, out, volume::ElementStorage::Short, &error)
+                  : raw ? volume::SaveRaw16(volume, out, &error)
+                        : volume::SaveMetaImageShort(volume, out, &error);
   if (!ok) {
     cli::Error(kName, error);
     return cli::kOutput;

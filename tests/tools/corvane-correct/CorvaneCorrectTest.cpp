@@ -225,12 +225,13 @@ TEST_F(CorvaneCorrect, AMapAndTruthOfTheSegmentationsGridInAnotherOrderAreReorde
   const Result r = Run(other);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, expected.out);  // the same Dice before and after
-  EXPECT_EQ(r.err,
-            "corvane-correct: " +
-                ReorderedText("scribble map", P("map-vtk.mhd"), "segmentation", P("seg.mhd"), "x, y, -z") +
-                "\ncorvane-correct: " +
-                ReorderedText("ground truth", P("truth-yx.mhd"), "segmentation", P("seg.mhd"), "-y, x, z") +
-                "\n");
+  EXPECT_EQ(
+      r.err,
+      "corvane-correct: " +
+          volume::ReorderedText("scribble map", P("map-vtk.mhd"), "segmentation", P("seg.mhd"), "x, y, -z") +
+          "\ncorvane-correct: " +
+          volume::ReorderedText("ground truth", P("truth-yx.mhd"), "segmentation", P("seg.mhd"), "-y, x, z") +
+          "\n");
   const CVoxel result(P("other.mhd")), expectedResult(P("base.mhd"));
   ASSERT_TRUE(result.HasData() && expectedResult.HasData());
   EXPECT_TRUE(std::equal(result.Data(), result.Data() + result.VoxelCount(), expectedResult.Data()));
@@ -286,8 +287,8 @@ class CorvaneCorrectDicom : public CorvaneCorrect {
     map.CopyGeometry(image);
     map.At(9, 5, 2) = 2;  // foreground outside the segmentation
     map.At(3, 4, 3) = 3;  // background inside it
-    ASSERT_TRUE(SaveMetaImageShort(segmentation_, P("dseg.mhd")));
-    ASSERT_TRUE(SaveMetaImageShort(map, P("dmap.mhd")));
+    ASSERT_TRUE(volume::SaveMetaImageShort(segmentation_, P("dseg.mhd")));
+    ASSERT_TRUE(volume::SaveMetaImageShort(map, P("dmap.mhd")));
     segmentation_.At(9, 5, 2) = 1;
     segmentation_.At(3, 4, 3) = 0;
   }
@@ -304,15 +305,15 @@ TEST_F(CorvaneCorrectDicom, ADcmOutputIsASegOfTheImageThatReadsBackAsTheResult) 
   arguments.insert(arguments.end(), {"--image", P("study/t2")});
   const Result r = Run(arguments);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(IsDicomSegmentation(P("out.dcm")));
+  EXPECT_TRUE(volume::IsDicomSegmentation(P("out.dcm")));
   const CVoxel read(P("out.dcm"));
   ASSERT_TRUE(read.HasData());
   ASSERT_TRUE(read.SameSize(segmentation_));
   EXPECT_TRUE(SameGeometry(read, segmentation_));
   for (std::size_t i = 0; i < read.VoxelCount(); ++i) ASSERT_EQ(read[i], segmentation_[i]) << i;
-  DicomSegSummary summary;
+  volume::DicomSegSummary summary;
   std::string why;
-  ASSERT_TRUE(DescribeDicomSegmentation(P("out.dcm"), &summary, &why)) << why;
+  ASSERT_TRUE(volume::DescribeDicomSegmentation(P("out.dcm"), &summary, &why)) << why;
   EXPECT_EQ(summary.frames, 6);
   EXPECT_EQ(summary.segmentLabel, "Prostate");
 }
@@ -320,7 +321,7 @@ TEST_F(CorvaneCorrectDicom, ADcmOutputIsASegOfTheImageThatReadsBackAsTheResult) 
 TEST_F(CorvaneCorrectDicom, ADcmOutputWithoutADicomImageOfItsGridIsRefusedBeforeTheRun) {
   CVoxel shifted = segmentation_;
   shifted.origin[0] += 0.4f;
-  ASSERT_TRUE(SaveMetaImageShort(shifted, P("shifted.mhd")));
+  ASSERT_TRUE(volume::SaveMetaImageShort(shifted, P("shifted.mhd")));
   std::vector<std::string> withoutImage = Manual(P("out.dcm"));
   std::vector<std::string> notDicom = Manual(P("out.dcm"));
   notDicom.insert(notDicom.end(), {"--image", P("dseg.mhd")});

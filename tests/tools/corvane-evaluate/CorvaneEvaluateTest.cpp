@@ -195,8 +195,8 @@ TEST_F(CorvaneEvaluate, ATruthOfTheSegmentationsGridInAnotherOrderIsReordered) {
       Run({"--truth", P("truth-other.mhd"), "--segmentation", P("seg-oblique.mhd"), "--csv", P("other.csv")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "corvane-evaluate: " +
-                       ReorderedText("truth", P("truth-other.mhd"), "segmentation", P("seg-oblique.mhd"),
-                                     "y, x, -z") +
+                       volume::ReorderedText("truth", P("truth-other.mhd"), "segmentation",
+                                             P("seg-oblique.mhd"), "y, x, -z") +
                        "\n");
   // The very measures of the truth in the segmentation's order (and of the
   // upright case: the geometry plays no part beyond the slice order).

@@ -54,7 +54,8 @@ class Tool : public ::testing::Test {
     label.CopyGeometry(image);
     label.At(1, 2, 3) = 1;
     label.At(4, 2, 3) = 1;
-    if (!SaveDicomSegmentation(label, files[0], SegAlgorithm::Manual, dir.Path("seg.dcm"))) return {};
+    if (!volume::SaveDicomSegmentation(label, files[0], volume::SegAlgorithm::Manual, dir.Path("seg.dcm")))
+      return {};
     return files;
   }
   TempDir dir;
