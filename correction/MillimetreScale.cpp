@@ -80,13 +80,21 @@ CorrectionParameters MillimetreParameters(const CorrectionParameters& design, co
   };
   p.neighbourhoodMargin = convert(design.neighbourhoodMargin);
   p.translationStep = convert(design.translationStep);
-  // The range stays a whole number of steps, so the offsets tried are symmetric about 0.
+  // The range stays a whole number of steps, so the offsets tried are symmetric
+  // about 0, and it never holds more steps than the design's: where the step
+  // rounds down to a finer one than its length (0.625 mm becoming 1 voxel of
+  // 0.5 mm), the search would otherwise try more offsets than at the design
+  // resolution and cost more than the fixed correction on a smaller grid.
   const C3DPoint range = convert(design.translationRange);
-  const auto whole = [](int r, int step) {
-    return std::max(step, static_cast<int>(std::lround(double(r) / step)) * step);
+  const auto whole = [](int r, int step, int designRange, int designStep) {
+    const int steps = static_cast<int>(std::lround(double(r) / step));
+    const int designSteps = designStep > 0 ? std::max(1, designRange / designStep) : steps;
+    return std::max(1, std::min(steps, designSteps)) * step;
   };
-  p.translationRange = {whole(range.x, p.translationStep.x), whole(range.y, p.translationStep.y),
-                        whole(range.z, p.translationStep.z)};
+  p.translationRange = {
+      whole(range.x, p.translationStep.x, design.translationRange.x, design.translationStep.x),
+      whole(range.y, p.translationStep.y, design.translationRange.y, design.translationStep.y),
+      whole(range.z, p.translationStep.z, design.translationRange.z, design.translationStep.z)};
   const C3DPoint box = convert(design.referenceBoxMargin);
   p.referenceBoxMargin = {std::max(box.x, design.referenceBoxMargin.x),
                           std::max(box.y, design.referenceBoxMargin.y),

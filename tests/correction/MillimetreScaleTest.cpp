@@ -61,6 +61,14 @@ TEST(MillimetreParameters, KeepTheLengthsOnAnisotropicGrids) {
   ExpectPoint(p.translationStep, {1, 1, 1});  // never below one voxel
   ExpectPoint(p.translationRange, {2, 2, 4});
 
+  // 0.5 mm: the 0.625-mm step rounds to one voxel, so the 2.5-mm range would
+  // take five steps a side; the search keeps the design's four.
+  const double half[3] = {0.5, 0.5, 3.0};
+  p = MillimetreParameters(design, half);
+  ExpectPoint(p.neighbourhoodMargin, {11, 11, 6});
+  ExpectPoint(p.translationStep, {1, 1, 2});
+  ExpectPoint(p.translationRange, {4, 4, 8});
+
   // Finer than the design: more voxels for the same lengths, the box grows with them.
   const double fine[3] = {0.15625, 0.2, 1.5};
   p = MillimetreParameters(design, fine);
