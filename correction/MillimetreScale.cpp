@@ -79,12 +79,17 @@ CorrectionParameters MillimetreParameters(const CorrectionParameters& design, co
     return C3DPoint{KeepLength(n.x, ratio[0]), KeepLength(n.y, ratio[1]), KeepLength(n.z, ratio[2])};
   };
   p.neighbourhoodMargin = convert(design.neighbourhoodMargin);
-  p.translationStep = convert(design.translationStep);
-  // The range stays a whole number of steps, so the offsets tried are symmetric
-  // about 0, and it never holds more steps than the design's: where the step
-  // rounds down to a finer one than its length (0.625 mm becoming 1 voxel of
-  // 0.5 mm), the search would otherwise try more offsets than at the design
-  // resolution and cost more than the fixed correction on a smaller grid.
+  // The step is the shortest whole number of voxels at least as long as the
+  // design's step: a step rounded down to a shorter one would make the search
+  // try more offsets (and cost more) than at the design resolution.
+  const auto atLeast = [](int designVoxels, double r) {
+    return std::max(1, static_cast<int>(std::ceil(designVoxels * r - 1e-9)));
+  };
+  p.translationStep = {atLeast(design.translationStep.x, ratio[0]),
+                       atLeast(design.translationStep.y, ratio[1]),
+                       atLeast(design.translationStep.z, ratio[2])};
+  // The range is the whole number of steps nearest its length, so the offsets
+  // tried are symmetric about 0, and never more steps than the design's.
   const C3DPoint range = convert(design.translationRange);
   const auto whole = [](int r, int step, int designRange, int designStep) {
     const int steps = static_cast<int>(std::lround(double(r) / step));
