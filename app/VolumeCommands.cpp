@@ -61,7 +61,7 @@ void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
   if (!boundary || !Viewer().SetGroundTruth(boundary.get())) return;
   const session::RetiredVolumes retired = m_case.AdoptBoundary(std::move(boundary), *path);
   m_bShowBoundary = true;
-  UpdateData(false);
+  ShowSettings();
 }
 
 void CCorvaneDlg::OnLoadSegmentation() { LoadSegmentationFile(std::nullopt); }
@@ -82,7 +82,7 @@ void CCorvaneDlg::AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, 
   if (!Viewer().SetSegmentation(segmentation.get())) return;
   const session::RetiredVolumes retired = m_case.AdoptSegmentation(std::move(segmentation), path);
   m_bShowSegmentation = true;
-  UpdateData(false);
+  ShowSettings();
   EnableAlgorithmControls(true);
   // The mode button still ticked (from before a Reset, or a segmentation
   // loaded again) can be used at once, with its controls.
@@ -99,13 +99,15 @@ void CCorvaneDlg::OnSaveSegmentation() {
 }
 
 void CCorvaneDlg::OnShowBoundary() {
-  UpdateData(true);
+  m_bShowBoundary = Button(ctl::kShowBoundary)->isChecked();
+  TakeTypedValues();
   Viewer().SetShowGroundTruth(m_bShowBoundary);
   update();
 }
 
 void CCorvaneDlg::OnShowSegmentation() {
-  UpdateData(true);
+  m_bShowSegmentation = Button(ctl::kShowSegmentation)->isChecked();
+  TakeTypedValues();
   Viewer().SetShowSegmentation(m_bShowSegmentation);
   update();
 }
@@ -115,7 +117,7 @@ void CCorvaneDlg::OnBrowseReferenceDir() {
   const auto folder = m_platform.BrowseForFolder("Select directory containing training data");
   if (!folder) return;
   m_case.ChooseReferenceDir(*folder);
-  UpdateData(false);
+  ShowSettings();
 }
 
 void CCorvaneDlg::OnReset() {
@@ -161,5 +163,5 @@ void CCorvaneDlg::OnReset() {
   SetControlText(ctl::kIntensityText, QStringLiteral("<0, 0>"));
   SetControlText(ctl::kRangeText, QStringLiteral("[0, 0]"));
   ClearLog();
-  UpdateData(false);
+  ShowSettings();
 }
