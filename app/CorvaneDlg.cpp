@@ -257,7 +257,8 @@ void CCorvaneDlg::ConnectControls() {
   }
   for (int id : {ctl::kZoomSpin, ctl::kBrushSpin}) {
     CSpinControl* spin = Spin(id);
-    connect(spin, &CSpinControl::stepped, this, [this, spin](int position) { OnVScroll(position, spin); });
+    connect(spin, &CSpinControl::stepped, this,
+            [this, spin](int position) { OnSpinStepped(spin, position); });
   }
 }
 
@@ -369,7 +370,7 @@ void CCorvaneDlg::ClearLog() { m_log->clear(); }
 // ---- Start-up ---------------------------------------------------------------------
 
 void CCorvaneDlg::OnInitDialog() {
-  UpdateData(false);
+  ShowSettings();
   setWindowIcon(m_hIcon);
   EnableInputControls(false);
   EnableReferenceDirControls(false);
@@ -427,49 +428,50 @@ void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
   }
 }
 
-// ---- Data exchange ------------------------------------------------------------------
+// ---- Typed values and settings shown ---------------------------------------------------
 
-bool CCorvaneDlg::UpdateData(bool saveAndValidate) {
-  if (!saveAndValidate) {
-    SetChecked(ctl::kShowBoundary, m_bShowBoundary);
-    SetChecked(ctl::kShowSegmentation, m_bShowSegmentation);
-    Edit(ctl::kZoomEdit)->setText(QString::number(m_nZoom));
-    Edit(ctl::kReferenceDir)->setText(Qs(m_case.ReferenceDir()));
-    SetChecked(ctl::kMarking, m_case.Marking());
-    SetChecked(ctl::kBrush3D, m_case.Brush3D());
-    Edit(ctl::kBrushSizeEdit)->setText(QString::number(m_case.BrushSize()));
-    return true;
-  }
-  auto fail = [this](int id, const char* message) {
+void CCorvaneDlg::ShowSettings() {
+  SetChecked(ctl::kShowBoundary, m_bShowBoundary);
+  SetChecked(ctl::kShowSegmentation, m_bShowSegmentation);
+  Edit(ctl::kZoomEdit)->setText(QString::number(m_nZoom));
+  Edit(ctl::kReferenceDir)->setText(Qs(m_case.ReferenceDir()));
+  SetChecked(ctl::kMarking, m_case.Marking());
+  SetChecked(ctl::kBrush3D, m_case.Brush3D());
+  Edit(ctl::kBrushSizeEdit)->setText(QString::number(m_case.BrushSize()));
+}
+
+CCorvaneDlg::TypedValues CCorvaneDlg::TakeTypedValues() {
+  // The field is selected for the user to type again.
+  auto refuse = [this](int id, const char* message) {
     m_platform.ShowMessage(message);
     QLineEdit* edit = Edit(id);
     edit->setFocus();
     edit->selectAll();
-    return false;
   };
-  m_bShowBoundary = Button(ctl::kShowBoundary)->isChecked();
-  m_bShowSegmentation = Button(ctl::kShowSegmentation)->isChecked();
   int zoom = 0;
-  if (!ParseInteger(Edit(ctl::kZoomEdit)->text(), zoom))
-    return fail(ctl::kZoomEdit, "Please enter an integer.");
+  if (!ParseInteger(Edit(ctl::kZoomEdit)->text(), zoom)) {
+    refuse(ctl::kZoomEdit, "Please enter an integer.");
+    return TypedValues::kStoppedAtZoom;
+  }
   if (zoom < kZoomMinimum || zoom > kZoomTypedMaximum) {
-    return fail(ctl::kZoomEdit, "Please enter an integer between 10 and 10000.");
+    refuse(ctl::kZoomEdit, "Please enter an integer between 10 and 10000.");
+    return TypedValues::kStoppedAtZoom;
   }
   m_nZoom = zoom;
   m_case.SetReferenceDir(Edit(ctl::kReferenceDir)->text().toStdString());
-  m_case.SetMarkingFlag(Button(ctl::kMarking)->isChecked());
-  m_case.SetBrush3D(Button(ctl::kBrush3D)->isChecked());
   int brush = 0;
   if (!ParseInteger(Edit(ctl::kBrushSizeEdit)->text(), brush)) {
-    return fail(ctl::kBrushSizeEdit, "Please enter an integer.");
+    refuse(ctl::kBrushSizeEdit, "Please enter an integer.");
+    return TypedValues::kStoppedAtBrushSize;
   }
   // A size outside the brush spin's range would paint nothing or the whole
   // slice; it is refused like a zoom out of range, and the last size stays.
   if (brush < kBrushMinimum || brush > kBrushMaximum) {
-    return fail(ctl::kBrushSizeEdit, "Please enter an integer between 1 and 50.");
+    refuse(ctl::kBrushSizeEdit, "Please enter an integer between 1 and 50.");
+    return TypedValues::kStoppedAtBrushSize;
   }
   m_case.SetBrushSize(brush);
-  return true;
+  return TypedValues::kTaken;
 }
 
 // ---- Control groups -----------------------------------------------------------------
@@ -538,7 +540,7 @@ bool CCorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
 void CCorvaneDlg::mousePressEvent(QMouseEvent* event) {
   // A click on the window's own surface takes a typed brush size.
   if (event->button() == Qt::LeftButton) {
-    UpdateData(true);
+    TakeTypedValues();
     Viewer().SetBrushRadius(m_case.BrushSize());
   }
   QDialog::mousePressEvent(event);

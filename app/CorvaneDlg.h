@@ -97,26 +97,11 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // Undo and redo of the case's last edit (no effect while a worker runs).
   void OnUndo();
   void OnRedo();
-  // The scroll codes of the classic trackbar, as OnHScroll takes them.
-  enum ScrollCode : int {
-    kLineUp = 0,
-    kLineDown = 1,
-    kPageUp = 2,
-    kPageDown = 3,
-    kThumbPosition = 4,  // the thumb was released here
-    kThumbTrack = 5,     // the thumb is being dragged
-    kTop = 6,
-    kBottom = 7,
-    kEndScroll = 8,  // scrolling ended; the thumb did not move
-  };
-  // View controls: a slider moved with a ScrollCode (for callers that speak
-  // the trackbar's codes; the sliders themselves report value changes to
-  // OnSliderMoved), and a spin control stepped to `position`.
-  void OnHScroll(int code, QSlider* slider);
-  // A slider's position changed (or it was touched at its position): the
-  // readout, the view and the zoom or window follow it.
+  // View controls. A slider's position changed (or it was touched at its
+  // position): the readout, the view and the zoom or window follow it.
   void OnSliderMoved(QSlider* slider);
-  void OnVScroll(int position, CSpinControl* spin);
+  // The zoom or brush spin was stepped to `position`.
+  void OnSpinStepped(CSpinControl* spin, int position);
   // The About box (the window's context menu offers it).
   void ShowAbout();
 
@@ -135,11 +120,17 @@ class CCorvaneDlg : public QDialog, private CViewerReadouts, private CStrokeList
   // The window's recovery file (empty when it keeps none).
   std::string RecoveryFilePath() const;
 
-  // ---- Data exchange and control groups -------------------------------------------
-  // Reads the controls into the members (true) or writes the members to the
-  // controls (false). Reading stops at an invalid zoom or brush size, with a
-  // message, and returns false.
-  bool UpdateData(bool saveAndValidate = true);
+  // ---- Typed values, settings shown, control groups ---------------------------------
+  // Takes what was typed into the zoom, reference folder and brush size fields:
+  // a typed value takes effect at the next command (a zoom only with the next
+  // zoom step). Stops at a zoom or brush size that is not a whole number in its
+  // range, with a message and the field selected, and returns false; the
+  // command then goes on with the values it has.
+  enum class TypedValues { kTaken, kStoppedAtZoom, kStoppedAtBrushSize };
+  TypedValues TakeTypedValues();
+  // Shows the case's settings in their controls: the two Show boxes, the zoom,
+  // the reference folder, Marking, 3D and the brush size.
+  void ShowSettings();
   void EnableInputControls(bool enable);
   void EnableCorrectionControls(bool enable);
   void EnableViewControls(bool enable);

@@ -82,7 +82,7 @@ bool CCorvaneDlg::Recover(const std::string& path, const CRecoveryState& state) 
   m_case.SetReferenceDir(state.referenceDir);
   m_case.SetBrush3D(state.brush3D);
   if (state.brushSize > 0) m_case.SetBrushSize(state.brushSize);
-  UpdateData(false);
+  ShowSettings();
   const int modeButton = state.mode == static_cast<int>(CorrectionMode::kSemiAutomatic) ? ctl::kSemiAutomatic
                          : state.mode == static_cast<int>(CorrectionMode::kSemiAutomaticMillimetre)
                              ? ctl::kSemiAutomaticMillimetre
@@ -93,7 +93,7 @@ bool CCorvaneDlg::Recover(const std::string& path, const CRecoveryState& state) 
     const RetiredVolumes retired = m_case.LoadStrokeMap(state.strokeMap->Clone(), path);
     m_case.ForgetSavedStrokes();  // not saved anywhere but in the recovery file
     LendStrokeMap();
-    UpdateData(false);
+    ShowSettings();
   }
   ApplyViewerMarking();
   m_case.ForgetHistory();

@@ -40,7 +40,7 @@ void CCorvaneDlg::OnSemiAutomaticMillimetre() {
 
 void CCorvaneDlg::ChooseReferenceMode(::CorrectionMode mode) {
   if (RefuseWhileRunning()) return;
-  UpdateData(true);
+  TakeTypedValues();
   const bool markingOff = m_case.SetCorrectionMode(mode);
   EnableModeControls();
   LendStrokeMap();
@@ -53,7 +53,7 @@ void CCorvaneDlg::ChooseReferenceMode(::CorrectionMode mode) {
 
 void CCorvaneDlg::OnManual() {
   if (RefuseWhileRunning()) return;
-  UpdateData(true);
+  TakeTypedValues();
   m_case.SetCorrectionMode(CorrectionMode::kManual);
   EnableModeControls();
   LendStrokeMap();
@@ -66,7 +66,10 @@ void CCorvaneDlg::EnableModeControls() {
 
 void CCorvaneDlg::OnMarking() {
   if (RefuseWhileRunning()) return;
-  UpdateData(true);
+  // A zoom that cannot be taken stops the reading before the box: the case
+  // keeps its Marking and the command goes on with it.
+  if (TakeTypedValues() != TypedValues::kStoppedAtZoom)
+    m_case.SetMarkingFlag(Button(ctl::kMarking)->isChecked());
   const auto enter = [this](const std::string& directory) -> std::optional<std::string> {
     if (!m_platform.SetCurrentDirectory(directory)) return std::nullopt;
     return m_platform.GetCurrentDirectory();
@@ -85,13 +88,13 @@ void CCorvaneDlg::OnMarking() {
   LendStrokeMap();
   if (outcome == MarkingOutcome::kOnAfterScan) {
     EnableCorrectionControls(true);
-    UpdateData(false);
+    ShowSettings();
   }
 }
 
 void CCorvaneDlg::On3D() {
   if (RefuseWhileRunning()) return;
-  UpdateData(true);
+  if (TakeTypedValues() != TypedValues::kStoppedAtZoom) m_case.SetBrush3D(Button(ctl::kBrush3D)->isChecked());
   ApplyViewerMarking();
 }
 
@@ -110,7 +113,7 @@ void CCorvaneDlg::LoadScribblesFile(const std::optional<std::string>& given) {
   const bool fits = m_case.Image() && map->SameSize(*m_case.Image());
   const RetiredVolumes retired = m_case.LoadStrokeMap(std::move(map), *path);
   LendStrokeMap();
-  if (fits) UpdateData(false);
+  if (fits) ShowSettings();
 }
 
 void CCorvaneDlg::OnSaveUI() {
@@ -125,7 +128,7 @@ void CCorvaneDlg::OnClearUI() {
   if (RefuseWhileRunning()) return;
   const RetiredVolumes retired = m_case.ClearStrokeMap();
   LendStrokeMap();
-  UpdateData(false);
+  ShowSettings();
 }
 
 // ---- Starting the workers ---------------------------------------------------------------
@@ -143,7 +146,7 @@ bool CCorvaneDlg::StartWorker(unsigned (*proc)(CCorvaneDlg*)) {
 void CCorvaneDlg::OnSegmentation() {
   const CWaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
-  UpdateData(true);
+  TakeTypedValues();
   m_job = m_case.StartCorrection();
   if (!m_job) return;
   // The worker reads the stroke map: no painting into it during the run.

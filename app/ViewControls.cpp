@@ -17,12 +17,6 @@ using limits::kZoomMinimum;
 using limits::kZoomTypedMaximum;
 }  // namespace
 
-void CCorvaneDlg::OnHScroll(int code, QSlider* slider) {
-  // Only the codes that move the thumb (line, page, thumb position and track,
-  // the jumps to either end) change anything.
-  if (slider && code >= kLineUp && code <= kBottom) OnSliderMoved(slider);
-}
-
 void CCorvaneDlg::OnSliderMoved(QSlider* slider) {
   // The value always comes from the slider itself.
   const int position = slider->sliderPosition();
@@ -46,7 +40,7 @@ void CCorvaneDlg::OnSliderMoved(QSlider* slider) {
     case ctl::kZoomSlider:
       m_nZoom = std::clamp(position, kZoomMinimum, kZoomMaximum);
       Viewer().SetZoomPercent(m_nZoom);
-      UpdateData(false);
+      ShowSettings();
       break;
     case ctl::kWindowLow:
     case ctl::kWindowHigh: {
@@ -55,7 +49,7 @@ void CCorvaneDlg::OnSliderMoved(QSlider* slider) {
       const int other = Slider(low ? ctl::kWindowHigh : ctl::kWindowLow)->sliderPosition();
       Viewer().SetWindow(low ? position : other, low ? other : position);
       Viewer().UpdateRange();
-      UpdateData(false);
+      ShowSettings();
       break;
     }
     default:
@@ -63,7 +57,7 @@ void CCorvaneDlg::OnSliderMoved(QSlider* slider) {
   }
 }
 
-void CCorvaneDlg::OnVScroll(int position, CSpinControl* spin) {
+void CCorvaneDlg::OnSpinStepped(CSpinControl* spin, int position) {
   if (!spin) return;
   if (spin == Spin(ctl::kZoomSpin)) {
     // Each step moves the zoom by ten percent; the result stays in 10 ... 1000.
@@ -71,17 +65,17 @@ void CCorvaneDlg::OnVScroll(int position, CSpinControl* spin) {
     m_nZoom = static_cast<int>(std::clamp<long long>(zoom, kZoomMinimum, kZoomMaximum));
     spin->SetPosition(m_nZoom);
     Viewer().SetZoomPercent(m_nZoom);
-    UpdateData(false);
+    ShowSettings();
   } else if (spin == Spin(ctl::kBrushSpin)) {
     m_case.SetBrushSize(position);
     spin->SetPosition(m_case.BrushSize());
     Viewer().SetBrushRadius(m_case.BrushSize());
-    UpdateData(false);
+    ShowSettings();
   }
 }
 
 bool CCorvaneDlg::InitSliceControls() {
-  UpdateData(true);
+  TakeTypedValues();
   const CVoxelSliceViewer& viewer = Viewer();
   const struct {
     int slider, readout, extent, index;
@@ -101,6 +95,6 @@ bool CCorvaneDlg::InitSliceControls() {
   SetSliderPosition(ctl::kZoomSlider, m_nZoom);
   Viewer().SetCurrentSlice(0);
   Viewer().SetAxis(CVoxelSliceViewer::kAxisZ);
-  UpdateData(false);
+  ShowSettings();
   return true;
 }

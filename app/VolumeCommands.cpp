@@ -61,7 +61,7 @@ void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
   if (!boundary || !Viewer().SetGroundTruth(boundary.get())) return;
   const RetiredVolumes retired = m_case.AdoptBoundary(std::move(boundary), *path);
   m_bShowBoundary = true;
-  UpdateData(false);
+  ShowSettings();
 }
 
 void CCorvaneDlg::OnLoadSegmentation() { LoadSegmentationFile(std::nullopt); }
@@ -81,7 +81,7 @@ void CCorvaneDlg::AdoptLoadedSegmentation(std::unique_ptr<CVoxel> segmentation, 
   if (!Viewer().SetSegmentation(segmentation.get())) return;
   const RetiredVolumes retired = m_case.AdoptSegmentation(std::move(segmentation), path);
   m_bShowSegmentation = true;
-  UpdateData(false);
+  ShowSettings();
   EnableAlgorithmControls(true);
   // The mode button still ticked (from before a Reset, or a segmentation
   // loaded again) can be used at once, with its controls.
@@ -98,13 +98,15 @@ void CCorvaneDlg::OnSaveSegmentation() {
 }
 
 void CCorvaneDlg::OnShowBoundary() {
-  UpdateData(true);
+  m_bShowBoundary = Button(ctl::kShowBoundary)->isChecked();
+  TakeTypedValues();
   Viewer().SetShowGroundTruth(m_bShowBoundary);
   update();
 }
 
 void CCorvaneDlg::OnShowSegmentation() {
-  UpdateData(true);
+  m_bShowSegmentation = Button(ctl::kShowSegmentation)->isChecked();
+  TakeTypedValues();
   Viewer().SetShowSegmentation(m_bShowSegmentation);
   update();
 }
@@ -114,7 +116,7 @@ void CCorvaneDlg::OnBrowseReferenceDir() {
   const auto folder = m_platform.BrowseForFolder("Select directory containing training data");
   if (!folder) return;
   m_case.ChooseReferenceDir(*folder);
-  UpdateData(false);
+  ShowSettings();
 }
 
 void CCorvaneDlg::OnReset() {
@@ -160,5 +162,5 @@ void CCorvaneDlg::OnReset() {
   SetControlText(ctl::kIntensityText, QStringLiteral("<0, 0>"));
   SetControlText(ctl::kRangeText, QStringLiteral("[0, 0]"));
   ClearLog();
-  UpdateData(false);
+  ShowSettings();
 }

@@ -79,14 +79,27 @@ CorrectionParameters MillimetreParameters(const CorrectionParameters& design, co
     return C3DPoint{KeepLength(n.x, ratio[0]), KeepLength(n.y, ratio[1]), KeepLength(n.z, ratio[2])};
   };
   p.neighbourhoodMargin = convert(design.neighbourhoodMargin);
-  p.translationStep = convert(design.translationStep);
-  // The range stays a whole number of steps, so the offsets tried are symmetric about 0.
-  const C3DPoint range = convert(design.translationRange);
-  const auto whole = [](int r, int step) {
-    return std::max(step, static_cast<int>(std::lround(double(r) / step)) * step);
+  // The step is the shortest whole number of voxels at least as long as the
+  // design's step: a step rounded down to a shorter one would make the search
+  // try more offsets (and cost more) than at the design resolution.
+  const auto atLeast = [](int designVoxels, double r) {
+    return std::max(1, static_cast<int>(std::ceil(designVoxels * r - 1e-9)));
   };
-  p.translationRange = {whole(range.x, p.translationStep.x), whole(range.y, p.translationStep.y),
-                        whole(range.z, p.translationStep.z)};
+  p.translationStep = {atLeast(design.translationStep.x, ratio[0]),
+                       atLeast(design.translationStep.y, ratio[1]),
+                       atLeast(design.translationStep.z, ratio[2])};
+  // The range is the whole number of steps nearest its length, so the offsets
+  // tried are symmetric about 0, and never more steps than the design's.
+  const C3DPoint range = convert(design.translationRange);
+  const auto whole = [](int r, int step, int designRange, int designStep) {
+    const int steps = static_cast<int>(std::lround(double(r) / step));
+    const int designSteps = designStep > 0 ? std::max(1, designRange / designStep) : steps;
+    return std::max(1, std::min(steps, designSteps)) * step;
+  };
+  p.translationRange = {
+      whole(range.x, p.translationStep.x, design.translationRange.x, design.translationStep.x),
+      whole(range.y, p.translationStep.y, design.translationRange.y, design.translationStep.y),
+      whole(range.z, p.translationStep.z, design.translationRange.z, design.translationStep.z)};
   const C3DPoint box = convert(design.referenceBoxMargin);
   p.referenceBoxMargin = {std::max(box.x, design.referenceBoxMargin.x),
                           std::max(box.y, design.referenceBoxMargin.y),

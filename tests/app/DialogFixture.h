@@ -82,6 +82,18 @@ class DialogFixture : public ::testing::Test {
     Click(id);
   }
 
+  // A left click on the window's own surface, away from every control (it
+  // takes a typed brush size).
+  void ClickTheWindowSurface() {
+    for (int y = 1; y < m_dialog->height(); y += 3)
+      for (int x = 1; x < m_dialog->width(); x += 3)
+        if (!m_dialog->childAt(x, y)) {
+          QTest::mouseClick(m_dialog.get(), Qt::LeftButton, {}, QPoint(x, y));
+          return;
+        }
+    FAIL() << "the window has no free surface";
+  }
+
   std::vector<std::string> Messages() { return m_platform.TakeMessages(); }
   Lines Log() { return m_dialog->LogLines(); }
 

@@ -36,18 +36,20 @@ TEST_F(ViewControlsTest, ASliceSliderShowsItsAxisAndTheOthersKeepTheirSlices) {
   EXPECT_EQ(Viewer().SliceX(), kX - 2);
 }
 
-TEST_F(ViewControlsTest, TheEndOfScrollingAloneChangesNothing) {
+TEST_F(ViewControlsTest, PressingTheThumbAloneChangesNothingAndReleasingItShowsItsSlice) {
   QSlider* slider = Slider(ctl::kSliceY);
   {
     const QSignalBlocker block(slider);
     slider->setValue(9);
   }
-  Dialog().OnHScroll(8, slider);
+  slider->setSliderDown(true);
   EXPECT_EQ(Viewer().SliceY(), 0);
   EXPECT_EQ(Viewer().Axis(), 0);
   EXPECT_EQ(Text(ctl::kSliceYText), "0   ");
-  Dialog().OnHScroll(4, slider);  // thumb released there
+  slider->setSliderDown(false);  // the thumb is released there
   EXPECT_EQ(Viewer().SliceY(), 9);
+  EXPECT_EQ(Viewer().Axis(), 1);
+  EXPECT_EQ(Text(ctl::kSliceYText), "9   ");
 }
 
 TEST_F(ViewControlsTest, TheIntensitySlidersSetTheViewersWindow) {

@@ -296,39 +296,44 @@ TEST_F(WindowTest, TheWheelChangesNothingAnywhere) {
   EXPECT_FALSE(Dialog().ControlAs<QLineEdit>(ctl::kBrushSizeEdit)->hasSelectedText());
 }
 
-TEST_F(WindowTest, ReadingTheControlsStopsAtAnInvalidZoom) {
+TEST_F(WindowTest, ACommandStopsReadingTheTypedValuesAtAnInvalidZoom) {
   LoadCase();
   Click(ctl::kManual);
   SetEditText(ctl::kZoomEdit, "5");
-  Button(ctl::kMarking)->setChecked(true);
-  EXPECT_FALSE(Dialog().UpdateData(true));
+  Click(ctl::kMarking);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Please enter an integer between 10 and 10000."});
-  // The transfer stopped at the zoom: Marking was not read.
+  // The reading stopped at the zoom: Marking was not taken, and its box says so.
   EXPECT_FALSE(Dialog().Marking());
+  EXPECT_FALSE(Button(ctl::kMarking)->isChecked());
+  EXPECT_TRUE(Dialog().ControlAs<QLineEdit>(ctl::kZoomEdit)->hasSelectedText());
   SetEditText(ctl::kZoomEdit, "10000");
   SetEditText(ctl::kBrushSizeEdit, "x");
-  EXPECT_FALSE(Dialog().UpdateData(true));
+  Click(ctl::kMarking);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Please enter an integer."});
   EXPECT_EQ(Dialog().Zoom(), 10000);
   EXPECT_TRUE(Dialog().Marking());
   SetEditText(ctl::kBrushSizeEdit, "7");
-  EXPECT_TRUE(Dialog().UpdateData(true));
+  Click(ctl::kBrush3D);
+  EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(Dialog().BrushSize(), 7);
+  EXPECT_TRUE(Dialog().Brush3D());
 }
 
 TEST_F(WindowTest, ABrushSizeOutsideTheSpinRangeIsRefusedAndTheLastSizeStays) {
   LoadCase();
   SetEditText(ctl::kBrushSizeEdit, "7");
-  ASSERT_TRUE(Dialog().UpdateData(true));
+  ClickTheWindowSurface();
+  ASSERT_TRUE(Messages().empty());
   for (const char* typed : {"0", "-3", "-2147483648", "51", "2147483647"}) {
     SetEditText(ctl::kBrushSizeEdit, typed);
-    EXPECT_FALSE(Dialog().UpdateData(true)) << typed;
+    ClickTheWindowSurface();
     EXPECT_EQ(Messages(), std::vector<std::string>{"Please enter an integer between 1 and 50."}) << typed;
     EXPECT_EQ(Dialog().BrushSize(), 7) << typed;
   }
   for (const char* typed : {"1", "50"}) {
     SetEditText(ctl::kBrushSizeEdit, typed);
-    EXPECT_TRUE(Dialog().UpdateData(true)) << typed;
+    ClickTheWindowSurface();
+    EXPECT_TRUE(Messages().empty()) << typed;
     EXPECT_EQ(Dialog().BrushSize(), std::atoi(typed));
   }
 }

@@ -48,7 +48,7 @@ TEST(MillimetreParameters, KeepTheLengthsOnAnisotropicGrids) {
   const double clinical[3] = {0.625, 0.625, 4.0};
   CorrectionParameters p = MillimetreParameters(design, clinical);
   ExpectPoint(p.neighbourhoodMargin, {9, 9, 5});  // 5.625 mm and 18 mm (4.5 slices, rounded up)
-  ExpectPoint(p.translationStep, {1, 1, 2});      // 0.625 mm and 6 mm (1.5 slices)
+  ExpectPoint(p.translationStep, {1, 1, 2});      // 0.625 mm; 6 mm (1.5 slices) at least: 2 slices
   ExpectPoint(p.translationRange, {4, 4, 6});     // 2.5 mm and 24 mm, whole steps
   ExpectPoint(p.referenceBoxMargin, {20, 20, 20});
   EXPECT_DOUBLE_EQ(p.voxelLengths.x, 2.0);
@@ -61,11 +61,19 @@ TEST(MillimetreParameters, KeepTheLengthsOnAnisotropicGrids) {
   ExpectPoint(p.translationStep, {1, 1, 1});  // never below one voxel
   ExpectPoint(p.translationRange, {2, 2, 4});
 
+  // 0.5 mm: the 0.625-mm step becomes 2 voxels, not 1 (which would try 11
+  // offsets a row instead of the design's 9); the 2.5-mm range 3 steps of 1 mm.
+  const double half[3] = {0.5, 0.5, 3.0};
+  p = MillimetreParameters(design, half);
+  ExpectPoint(p.neighbourhoodMargin, {11, 11, 6});
+  ExpectPoint(p.translationStep, {2, 2, 2});
+  ExpectPoint(p.translationRange, {6, 6, 8});
+
   // Finer than the design: more voxels for the same lengths, the box grows with them.
   const double fine[3] = {0.15625, 0.2, 1.5};
   p = MillimetreParameters(design, fine);
   ExpectPoint(p.neighbourhoodMargin, {36, 28, 12});
-  ExpectPoint(p.translationStep, {4, 3, 4});
+  ExpectPoint(p.translationStep, {4, 4, 4});
   ExpectPoint(p.translationRange, {16, 12, 16});
   ExpectPoint(p.referenceBoxMargin, {40, 31, 40});
 }
