@@ -66,7 +66,7 @@ int main() {
               m[evaluation::kWhole][evaluation::kHd95Mm], m[evaluation::kWhole][evaluation::kAbdMm]);
 
   // The cohort: ten written pairs, each listed ten times.
-  ReuseVolumeMemory();
+  volume::ReuseVolumeMemory();
   std::string folder = (std::filesystem::temp_directory_path() / "corvane-evaluation-bench-XXXXXX").string();
   if (!::mkdtemp(folder.data())) return 1;
   std::vector<evaluation::CohortCase> cases;

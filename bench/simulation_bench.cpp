@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  ReuseVolumeMemory();
+  volume::ReuseVolumeMemory();
   std::unique_ptr<CVoxel> truth, segmentation;
   std::string error;
   if (!evaluation::LoadLabelVolume("truth", caseDir + "/truth.mhd", truth, error) ||

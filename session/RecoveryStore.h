@@ -61,7 +61,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
 // Voxels of a volume from index `first` on, as they are now.
 struct CVolumeChange {
   std::size_t first = 0;
-  volume_memory::Block<CVoxel::value_type> voxels;
+  volume::Block<CVoxel::value_type> voxels;
 };
 
 // How a volume of a state reaches the recovery thread without the window's

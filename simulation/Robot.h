@@ -81,7 +81,7 @@ class CRobot {
   // The workspace, kept from round to round: on a large volume, memory
   // touched for the first time costs more than the robot's own work. The
   // per-voxel marks are volume memory, whose pages are mapped in one go.
-  volume_memory::Block<std::uint8_t> m_visited;  // per voxel: 0 not seen, 1 scanned, 2 collected
+  volume::Block<std::uint8_t> m_visited;  // per voxel: 0 not seen, 1 scanned, 2 collected
   std::vector<std::size_t> m_queue;
   std::vector<std::size_t> m_piece;     // the chosen piece's voxels
   std::vector<double> m_depth;          // squared depths in the piece's box

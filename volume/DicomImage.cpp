@@ -577,7 +577,7 @@ bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink)
                          gdcm::Trace::SetError(false);
                          gdcm::Trace::SetDebug(false);
                          // Buffers freed by one image are reused by the next instead of being mapped anew.
-                         ReuseVolumeMemory();
+                         volume::ReuseVolumeMemory();
                          CVoxel read;
                          std::string text = ReadIntoVolume(read, path, folder);
                          if (read.HasData() &&

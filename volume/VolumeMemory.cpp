@@ -20,7 +20,7 @@
 #include <mutex>
 #endif
 
-namespace volume_memory {
+namespace volume {
 
 #if defined(CORVANE_MAPPED_VOLUME_MEMORY)
 
@@ -148,8 +148,6 @@ void FreeBytes(void* block, std::size_t /*bytes*/) noexcept { ::operator delete(
 
 #endif
 
-}  // namespace volume_memory
-
 void ReuseVolumeMemory() {
 #if !defined(CORVANE_PLAIN_VOLUME_MEMORY) && defined(__GLIBC__) && defined(M_MMAP_THRESHOLD) && \
     defined(M_TRIM_THRESHOLD)
@@ -157,3 +155,5 @@ void ReuseVolumeMemory() {
   mallopt(M_TRIM_THRESHOLD, 512 << 20);
 #endif
 }
+
+}  // namespace volume

@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-namespace volume_memory {
+namespace volume {
+
 void* AllocateBytes(std::size_t bytes);
 void FreeBytes(void* block, std::size_t bytes) noexcept;
 
@@ -47,7 +48,6 @@ struct BlockAllocator {
 };
 template <typename T>
 using Block = std::vector<T, BlockAllocator<T>>;
-}  // namespace volume_memory
 
 // Keeps freed blocks of volume size in the process's heap. A program that
 // allocates and frees volumes of the same few sizes again and again (a
@@ -56,3 +56,5 @@ using Block = std::vector<T, BlockAllocator<T>>;
 // cost more than the work done on it. Programs call this once at start-up.
 // Where the C library has no such setting it does nothing.
 void ReuseVolumeMemory();
+
+}  // namespace volume

@@ -16,62 +16,112 @@ std::int64_t VoxelCount(int X, int Y, int Z) {
   return xy * Z;
 }
 
-namespace {
-// Every block is zero-filled unless the caller writes every element itself.
+namespace volume {
+
 template <typename T>
-bool AllocateBlock(volume_memory::Block<T>& block, int X, int Y, int Z, bool zeroFill = true) {
-  const std::int64_t n = VoxelCount(X, Y, Z);
-  block.clear();
-  block.shrink_to_fit();
-  if (n < 0) return false;
+VoxelGrid<T>::VoxelGrid(int X_, int Y_, int Z_, bool /*zeroFill*/) : X(X_), Y(Y_), Z(Z_) {
+  AllocateBlock(true);
+}
+
+template <typename T>
+VoxelGrid<T>::VoxelGrid(const C3DPoint& size) : VoxelGrid(size.x, size.y, size.z, true) {}
+
+template <typename T>
+VoxelGrid<T>::VoxelGrid(const VoxelGrid& other) : X(other.X), Y(other.Y), Z(other.Z) {
+  if (!other.m_hasData) return;
   try {
-    block.resize(static_cast<std::size_t>(n));
-    if (zeroFill) std::fill(block.begin(), block.end(), T{});
+    m_data = other.m_data;
+    m_hasData = true;
   } catch (const std::bad_alloc&) {
-    block.clear();
-    block.shrink_to_fit();
-    return false;
-  } catch (const std::length_error&) {
-    block.clear();
-    return false;
-  }
-  return true;
-}
-}  // namespace
-
-CVoxel::CVoxel(int X_, int Y_, int Z_, bool /*zeroFill*/) : X(X_), Y(Y_), Z(Z_) {
-  m_hasData = AllocateBlock(m_data, X, Y, Z);
-}
-
-CVoxel::CVoxel(const C3DPoint& size) : CVoxel(size.x, size.y, size.z, true) {}
-
-CVoxel::CVoxel(const CVoxel& other) : X(other.X), Y(other.Y), Z(other.Z) {
-  CopyGeometry(other);
-  if (other.m_hasData) {
-    try {
-      m_data = other.m_data;
-      m_hasData = true;
-    } catch (const std::bad_alloc&) {
-      m_data.clear();
-      m_hasData = false;
-    }
+    m_data.clear();
+    m_hasData = false;
   }
 }
 
-CVoxel::CVoxel(CVoxel&& other) noexcept { *this = std::move(other); }
+template <typename T>
+VoxelGrid<T>& VoxelGrid<T>::operator=(const VoxelGrid& other) {
+  if (this != &other) {
+    VoxelGrid copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
 
-CVoxel& CVoxel::operator=(CVoxel&& other) noexcept {
+template <typename T>
+VoxelGrid<T>::VoxelGrid(VoxelGrid&& other) noexcept {
+  *this = std::move(other);
+}
+
+template <typename T>
+VoxelGrid<T>& VoxelGrid<T>::operator=(VoxelGrid&& other) noexcept {
   if (this != &other) {
     X = other.X;
     Y = other.Y;
     Z = other.Z;
-    CopyGeometry(other);
-    maximum = other.maximum;
-    minimum = other.minimum;
     m_data = std::move(other.m_data);
     m_hasData = other.m_hasData;
     other.m_data.clear();
     other.m_hasData = false;
+  }
+  return *this;
+}
+
+template <typename T>
+bool VoxelGrid<T>::Allocate() {
+  return AllocateBlock(true);
+}
+
+template <typename T>
+bool VoxelGrid<T>::AllocateForReader() {
+  return AllocateBlock(false);
+}
+
+template <typename T>
+void VoxelGrid<T>::Release() {
+  m_data.clear();
+  m_data.shrink_to_fit();
+  m_hasData = false;
+}
+
+template <typename T>
+bool VoxelGrid<T>::AllocateBlock(bool zeroFill) {
+  Release();
+  const std::int64_t n = ::VoxelCount(X, Y, Z);
+  if (n < 0) return false;
+  try {
+    m_data.resize(static_cast<std::size_t>(n));
+    if (zeroFill) std::fill(m_data.begin(), m_data.end(), T{});
+  } catch (const std::bad_alloc&) {
+    Release();
+    return false;
+  } catch (const std::length_error&) {
+    Release();
+    return false;
+  }
+  m_hasData = true;
+  return true;
+}
+
+template class VoxelGrid<std::int16_t>;
+template class VoxelGrid<float>;
+
+}  // namespace volume
+
+CVoxel::CVoxel(const CVoxel& other) : VoxelGrid(other) { CopyGeometry(other); }
+
+CVoxel::CVoxel(CVoxel&& other) noexcept : VoxelGrid(std::move(other)) {
+  // Only the container part has been moved: the geometry is still there to copy.
+  CopyGeometry(other);
+  maximum = other.maximum;
+  minimum = other.minimum;
+}
+
+CVoxel& CVoxel::operator=(CVoxel&& other) noexcept {
+  if (this != &other) {
+    VoxelGrid::operator=(std::move(other));
+    CopyGeometry(other);
+    maximum = other.maximum;
+    minimum = other.minimum;
   }
   return *this;
 }
@@ -180,55 +230,7 @@ std::string GeometryMismatchText(const std::string& what, const std::string& oth
          "for voxel as it is; check that the two files belong together.";
 }
 
-bool CVoxel::Allocate() {
-  m_hasData = AllocateBlock(m_data, X, Y, Z);
-  return m_hasData;
-}
-
-bool CVoxel::AllocateForReader() {
-  m_hasData = AllocateBlock(m_data, X, Y, Z, false);
-  return m_hasData;
-}
-
-void CVoxel::Release() {
-  m_data.clear();
-  m_data.shrink_to_fit();
-  m_hasData = false;
-}
-
 int CVoxel::CountNonZero() const {
-  if (X <= 0 || Y <= 0 || Z <= 0 || !m_hasData) return 0;
-  return static_cast<int>(std::count_if(m_data.begin(), m_data.end(), [](value_type v) { return v != 0; }));
-}
-
-CFVoxel::CFVoxel(int X_, int Y_, int Z_, bool /*zeroFill*/) : X(X_), Y(Y_), Z(Z_) {
-  m_hasData = AllocateBlock(m_data, X, Y, Z);
-}
-
-CFVoxel::CFVoxel(const C3DPoint& size) : CFVoxel(size.x, size.y, size.z, true) {}
-
-CFVoxel::CFVoxel(CFVoxel&& other) noexcept { *this = std::move(other); }
-
-CFVoxel& CFVoxel::operator=(CFVoxel&& other) noexcept {
-  if (this != &other) {
-    X = other.X;
-    Y = other.Y;
-    Z = other.Z;
-    m_data = std::move(other.m_data);
-    m_hasData = other.m_hasData;
-    other.m_data.clear();
-    other.m_hasData = false;
-  }
-  return *this;
-}
-
-bool CFVoxel::Allocate() {
-  m_hasData = AllocateBlock(m_data, X, Y, Z);
-  return m_hasData;
-}
-
-void CFVoxel::Release() {
-  m_data.clear();
-  m_data.shrink_to_fit();
-  m_hasData = false;
+  if (X <= 0 || Y <= 0 || Z <= 0 || !HasData()) return 0;
+  return static_cast<int>(std::count_if(Data(), Data() + VoxelCount(), [](value_type v) { return v != 0; }));
 }

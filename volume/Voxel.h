@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,32 +41,25 @@ struct C3DPoint {
 // (a negative dimension, or a product that does not fit a signed 32-bit count).
 std::int64_t VoxelCount(int X, int Y, int Z);
 
-// The integer volume: MR intensities, label volumes and scribble maps.
-// Voxels are signed 16-bit. A volume may hold no data at all (after a failed
-// load, a failed allocation or Release); HasData() tells.
-class CVoxel {
- public:
-  using value_type = std::int16_t;
+namespace volume {
 
-  // An empty volume: no data, dimensions 0, spacing and origin -1 (not set).
-  CVoxel() = default;
+// The voxel container shared by both volume types: an X x Y x Z block of T
+// that may hold no data at all (after a failed load, a failed allocation or
+// Release); HasData() tells. Blocks are always zero-filled when handed out,
+// except through AllocateForReader. Copies are deep; a moved-from volume holds
+// no data (its dimensions stay). Only CVoxel and CFVoxel are built from it;
+// it is never a volume of its own.
+template <typename T>
+class VoxelGrid {
+ public:
+  using value_type = T;
+
+  // An empty volume: no data, dimensions 0.
+  VoxelGrid() = default;
   // Allocates X*Y*Z voxels. Every block is zero-filled whatever the flag says,
   // so contents are always defined. An impossible size leaves no data.
-  CVoxel(int X, int Y, int Z, bool zeroFill = true);
-  explicit CVoxel(const C3DPoint& size);
-  // The load constructor: reads the file through the load dispatcher. A failed
-  // read leaves a volume without data; messages go to the sink (may be null).
-  explicit CVoxel(const std::string& path, MessageSink* sink = nullptr);
-
-  // Deep copy of dimensions, geometry and voxels (not the min/max pair).
-  CVoxel(const CVoxel& other);
-  CVoxel& operator=(const CVoxel& other);
-  // A moved-from volume holds no data.
-  CVoxel(CVoxel&& other) noexcept;
-  CVoxel& operator=(CVoxel&& other) noexcept;
-  ~CVoxel() = default;
-
-  std::unique_ptr<CVoxel> Clone() const { return std::make_unique<CVoxel>(*this); }
+  VoxelGrid(int X, int Y, int Z, bool zeroFill = true);
+  explicit VoxelGrid(const C3DPoint& size);
 
   // Frees the current block and allocates X*Y*Z zero voxels for the current
   // dimensions. Returns false (and leaves no data) when the size is impossible
@@ -83,7 +75,7 @@ class CVoxel {
   bool HasData() const { return m_hasData; }
   std::size_t VoxelCount() const { return m_data.size(); }
   C3DPoint Size() const { return {X, Y, Z}; }
-  bool SameSize(const CVoxel& o) const { return X == o.X && Y == o.Y && Z == o.Z; }
+  bool SameSize(const VoxelGrid& o) const { return X == o.X && Y == o.Y && Z == o.Z; }
 
   value_type* Data() { return m_hasData ? m_data.data() : nullptr; }
   const value_type* Data() const { return m_hasData ? m_data.data() : nullptr; }
@@ -99,6 +91,55 @@ class CVoxel {
   value_type& operator[](std::size_t i) { return m_data[i]; }
   value_type operator[](std::size_t i) const { return m_data[i]; }
 
+  // Dimensions. Set them and call Allocate (or AllocateForReader) to size the block.
+  int X = 0;
+  int Y = 0;
+  int Z = 0;
+
+ protected:
+  // Deep copy of dimensions and voxels; a copy that finds no memory holds no data.
+  VoxelGrid(const VoxelGrid& other);
+  VoxelGrid& operator=(const VoxelGrid& other);
+  VoxelGrid(VoxelGrid&& other) noexcept;
+  VoxelGrid& operator=(VoxelGrid&& other) noexcept;
+  // Not virtual: a volume is always owned and deleted as what it is.
+  ~VoxelGrid() = default;
+
+ private:
+  // Replaces the block by one of X*Y*Z voxels; false (no data) when impossible.
+  bool AllocateBlock(bool zeroFill);
+
+  Block<value_type> m_data;
+  bool m_hasData = false;
+};
+
+extern template class VoxelGrid<std::int16_t>;
+extern template class VoxelGrid<float>;
+
+}  // namespace volume
+
+// The integer volume: MR intensities, label volumes and scribble maps.
+// Voxels are signed 16-bit, with the volume's place in space and file operations.
+class CVoxel : public volume::VoxelGrid<std::int16_t> {
+ public:
+  // An empty volume: no data, dimensions 0, spacing and origin -1 (not set).
+  CVoxel() = default;
+  // CVoxel(X, Y, Z, zeroFill = true) and CVoxel(size): zero-filled, as VoxelGrid.
+  using VoxelGrid::VoxelGrid;
+  // The load constructor: reads the file through the load dispatcher. A failed
+  // read leaves a volume without data; messages go to the sink (may be null).
+  explicit CVoxel(const std::string& path, MessageSink* sink = nullptr);
+
+  // Deep copy of dimensions, geometry and voxels (not the min/max pair).
+  CVoxel(const CVoxel& other);
+  CVoxel& operator=(const CVoxel& other);
+  // A moved-from volume holds no data; geometry and the min/max pair move along.
+  CVoxel(CVoxel&& other) noexcept;
+  CVoxel& operator=(CVoxel&& other) noexcept;
+  ~CVoxel() = default;
+
+  std::unique_ptr<CVoxel> Clone() const { return std::make_unique<CVoxel>(*this); }
+
   // Number of voxels that are not 0; 0 for a volume with any dimension <= 0.
   int CountNonZero() const;
 
@@ -107,10 +148,6 @@ class CVoxel {
   // On failure *error (if given) says why, with the system's reason.
   bool SaveMetaImage(const std::string& headerPath, std::string* error = nullptr) const;
 
-  // Dimensions.
-  int X = 0;
-  int Y = 0;
-  int Z = 0;
   // Where the volume lies in the patient, as ITK and MetaImage put it: voxel
   // (x, y, z) is at origin + direction * (spacing[0] x, spacing[1] y, spacing[2] z)
   // in LPS millimetres. direction[r][c] is component r of the unit vector of
@@ -147,53 +184,20 @@ class CVoxel {
   // Extremes seen while converting floating-point file data; not maintained otherwise.
   value_type maximum = 0;
   value_type minimum = 0;
-
- private:
-  volume_memory::Block<value_type> m_data;
-  bool m_hasData = false;
 };
 
 // The floating-point volume: distance and probability maps. No spacing or origin.
-class CFVoxel {
+class CFVoxel : public volume::VoxelGrid<float> {
  public:
   CFVoxel() = default;
-  CFVoxel(int X, int Y, int Z, bool zeroFill = true);
-  explicit CFVoxel(const C3DPoint& size);
+  // CFVoxel(X, Y, Z, zeroFill = true) and CFVoxel(size): all 0.0, as VoxelGrid.
+  using VoxelGrid::VoxelGrid;
   CFVoxel(const CFVoxel&) = default;
   CFVoxel& operator=(const CFVoxel&) = default;
   // A moved-from volume holds no data.
-  CFVoxel(CFVoxel&& other) noexcept;
-  CFVoxel& operator=(CFVoxel&& other) noexcept;
+  CFVoxel(CFVoxel&&) noexcept = default;
+  CFVoxel& operator=(CFVoxel&&) noexcept = default;
   ~CFVoxel() = default;
-
-  // Releases the current block and allocates X*Y*Z floats, all 0.0.
-  bool Allocate();
-  void Release();
-
-  bool HasData() const { return m_hasData; }
-  std::size_t VoxelCount() const { return m_data.size(); }
-  C3DPoint Size() const { return {X, Y, Z}; }
-
-  float* Data() { return m_hasData ? m_data.data() : nullptr; }
-  const float* Data() const { return m_hasData ? m_data.data() : nullptr; }
-  std::size_t Index(int x, int y, int z) const {
-    return static_cast<std::size_t>(x) +
-           static_cast<std::size_t>(X) *
-               (static_cast<std::size_t>(y) + static_cast<std::size_t>(Y) * static_cast<std::size_t>(z));
-  }
-  bool Contains(int x, int y, int z) const { return x >= 0 && y >= 0 && z >= 0 && x < X && y < Y && z < Z; }
-  float& At(int x, int y, int z) { return m_data[Index(x, y, z)]; }
-  float At(int x, int y, int z) const { return m_data[Index(x, y, z)]; }
-  float& operator[](std::size_t i) { return m_data[i]; }
-  float operator[](std::size_t i) const { return m_data[i]; }
-
-  int X = 0;
-  int Y = 0;
-  int Z = 0;
-
- private:
-  volume_memory::Block<float> m_data;
-  bool m_hasData = false;
 };
 
 // Whether a and b lie in the same place in space: spacing within a relative

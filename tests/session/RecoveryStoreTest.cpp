@@ -150,7 +150,7 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
   session::CRecoverySnapshot beyond = SnapshotWithImage("b.mhd");
   beyond.state.strokeMap.reset();
   beyond.strokeMap.follows = true;
-  beyond.strokeMap.changes.push_back({120, volume_memory::Block<CVoxel::value_type>(9, 1)});
+  beyond.strokeMap.changes.push_back({120, volume::Block<CVoxel::value_type>(9, 1)});
   store.Submit(std::move(beyond));
   EXPECT_FALSE(store.Flush());
   EXPECT_EQ(store.Written(), written) << "the file keeps the last complete state";

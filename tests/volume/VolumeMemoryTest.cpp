@@ -13,7 +13,7 @@
 
 namespace {
 
-using volume_memory::Block;
+using volume::Block;
 
 // Sizes around the thresholds: heap, heap with pages mapped at once, own mapping.
 constexpr std::size_t kSizes[] = {
@@ -29,7 +29,7 @@ void FillAndCheck(Block<T>& block, std::size_t n, T seed) {
 }
 
 TEST(VolumeMemory, BlocksOfEverySizeHoldWhatIsWritten) {
-  ReuseVolumeMemory();
+  volume::ReuseVolumeMemory();
   for (std::size_t n : kSizes) {
     Block<float> floats;
     FillAndCheck(floats, n, 0.5f);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -219,4 +220,82 @@ TEST(CVoxel, LargeBlocksComeBackZeroedAndUnsharedAcrossThreads) {
     });
   for (std::thread& w : workers) w.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+// What both volume types get from their one container: copies are deep and a
+// copy of a volume without data has none, moves leave the source without data,
+// and an impossible size is refused by every way of allocating.
+template <typename V>
+class VolumeContainer : public ::testing::Test {};
+using VolumeTypes = ::testing::Types<CVoxel, CFVoxel>;
+TYPED_TEST_SUITE(VolumeContainer, VolumeTypes);
+// Containers of volumes move them rather than copy them when they grow.
+static_assert(std::is_nothrow_move_constructible_v<CVoxel> && std::is_nothrow_move_assignable_v<CVoxel>);
+static_assert(std::is_nothrow_move_constructible_v<CFVoxel> && std::is_nothrow_move_assignable_v<CFVoxel>);
+
+TYPED_TEST(VolumeContainer, CopiesAreDeepAndEmptyVolumesCopyEmpty) {
+  using Value = typename TypeParam::value_type;
+  TypeParam v(3, 2, 2);
+  v.At(2, 1, 1) = Value(5);
+  TypeParam copy(v);
+  copy.At(2, 1, 1) = Value(6);
+  EXPECT_EQ(v.At(2, 1, 1), Value(5));
+  EXPECT_NE(copy.Data(), v.Data());
+
+  TypeParam assigned(7, 7, 7);
+  assigned = v;
+  EXPECT_EQ(assigned.Size(), C3DPoint(3, 2, 2));
+  EXPECT_EQ(assigned.VoxelCount(), 12u);
+  EXPECT_EQ(assigned[11], Value(5));
+  assigned[11] = Value(1);
+  EXPECT_EQ(v[11], Value(5));
+
+  v.Release();
+  const TypeParam emptyCopy(v);
+  EXPECT_FALSE(emptyCopy.HasData());
+  EXPECT_EQ(emptyCopy.Data(), nullptr);
+  EXPECT_EQ(emptyCopy.Size(), C3DPoint(3, 2, 2));
+  assigned = v;
+  EXPECT_FALSE(assigned.HasData());
+  EXPECT_EQ(assigned.VoxelCount(), 0u);
+}
+
+TYPED_TEST(VolumeContainer, MovesLeaveTheSourceWithoutData) {
+  using Value = typename TypeParam::value_type;
+  TypeParam source(2, 3, 4);
+  source[23] = Value(9);
+  TypeParam target(5, 5, 5);
+  target = std::move(source);
+  EXPECT_EQ(target.Size(), C3DPoint(2, 3, 4));
+  EXPECT_EQ(target[23], Value(9));
+  EXPECT_FALSE(source.HasData());  // NOLINT(bugprone-use-after-move): a moved-from volume is empty
+  EXPECT_EQ(source.Data(), nullptr);
+  EXPECT_EQ(source.VoxelCount(), 0u);
+
+  TypeParam constructed(std::move(target));
+  EXPECT_EQ(constructed[23], Value(9));
+  EXPECT_FALSE(target.HasData());  // NOLINT(bugprone-use-after-move)
+  // A moved-from volume keeps its dimensions and can be given a block again.
+  ASSERT_TRUE(target.Allocate());
+  EXPECT_EQ(target.VoxelCount(), 24u);
+  EXPECT_EQ(target[23], Value(0));
+}
+
+TYPED_TEST(VolumeContainer, ImpossibleSizesAreRefusedEverywhere) {
+  EXPECT_FALSE(TypeParam(2, -1, 2).HasData());
+  EXPECT_FALSE(TypeParam(C3DPoint(2048, 2048, 512)).HasData());
+
+  TypeParam v(2, 2, 2);
+  v.Z = 100000;
+  v.Y = 100000;
+  EXPECT_FALSE(v.Allocate());
+  EXPECT_FALSE(v.HasData());
+  EXPECT_EQ(v.VoxelCount(), 0u);
+  EXPECT_FALSE(v.AllocateForReader());
+  EXPECT_EQ(v.Data(), nullptr);
+
+  v.Y = 2;
+  v.Z = 2;
+  ASSERT_TRUE(v.AllocateForReader());
+  EXPECT_EQ(v.VoxelCount(), 8u);
 }

@@ -13,7 +13,7 @@ int Main(const Program& program, int argc, char** argv, const std::vector<Option
   Arguments arguments;
   if (const auto status = Parse(program, argc, argv, options, arguments)) return *status;
   // Volumes of the same few sizes are read and freed again and again.
-  ReuseVolumeMemory();
+  volume::ReuseVolumeMemory();
   Failure failure;
   try {
     int status = kDone;
