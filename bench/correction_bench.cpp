@@ -176,7 +176,7 @@ ChildResult InChild(const Case& c, const std::function<void(CVoxel&, Report&)>& 
 void RunOracle(const Case& c, CVoxel& segmentation, Report& report) {
   volume::RecordingSink log, messages;
   oracle::StageTimes t;
-  const CorrectionParameters parameters;
+  const fusion::CorrectionParameters parameters;
   const auto start = Clock::now();
   report.accepted = oracle::SemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, c.load,
                                                     parameters, log, messages, &t);
@@ -194,9 +194,9 @@ void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& rep
                    bool millimetre = false) {
   volume::RecordingSink log, messages;
   correction::CorrectionTimes t;
-  CorrectionParameters parameters =
-      millimetre ? correction::MillimetreParameters(CorrectionParameters{}, c.segmentation)
-                 : CorrectionParameters{};
+  fusion::CorrectionParameters parameters =
+      millimetre ? correction::MillimetreParameters(fusion::CorrectionParameters{}, c.segmentation)
+                 : fusion::CorrectionParameters{};
   parameters.threads = threads;
   const auto start = Clock::now();
   report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
@@ -216,14 +216,14 @@ void RunWithKeptReferences(const Case& c, int threads, CVoxel& segmentation, Rep
   {
     CVoxel first(segmentation);
     volume::RecordingSink log, messages;
-    CorrectionParameters parameters;
+    fusion::CorrectionParameters parameters;
     parameters.threads = threads;
     RunSemiAutomaticCorrection(first, c.scribbles, c.referencePaths, parameters, {log, messages},
                                {c.load, &kept});
   }
   volume::RecordingSink log, messages;
   correction::CorrectionTimes t;
-  CorrectionParameters parameters;
+  fusion::CorrectionParameters parameters;
   parameters.threads = threads;
   const auto start = Clock::now();
   report.accepted = RunSemiAutomaticCorrection(segmentation, c.scribbles, c.referencePaths, parameters,
@@ -394,16 +394,17 @@ int main(int argc, char** argv) {
   const bool sameAsOracle = differing == 0 && o.report.accepted == p.report.accepted;
 
   // The scribble regions of the case, for the record.
-  ScribbleRegionList regions;
-  const CorrectionParameters parameters;
-  const RegionCounts counts = ExtractScribbleRegions(c.scribbles, c.segmentation, parameters, regions);
+  fusion::ScribbleRegionList regions;
+  const fusion::CorrectionParameters parameters;
+  const fusion::RegionCounts counts =
+      ExtractScribbleRegions(c.scribbles, c.segmentation, parameters, regions);
   const int foreground = counts.foreground;
   const int background = counts.background;
   CFVoxelList distance;
-  RegionWindowList windows;
+  fusion::RegionWindowList windows;
   ComputeDistanceMaps(regions, parameters, distance, windows);
   long long windowVoxels = 0;
-  for (const RegionWindow& window : windows) {
+  for (const fusion::RegionWindow& window : windows) {
     const C3DPoint s = window.Size();
     if (s.x > 0 && s.y > 0 && s.z > 0) windowVoxels += static_cast<long long>(s.x) * s.y * s.z;
   }

@@ -18,7 +18,7 @@ constexpr double kProbabilityThreshold = 0.5;
 // The stages in their fixed order; the segmentation is written only at the end.
 // `reading.load` is set.
 bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
-               const std::vector<std::string>& referencePaths, const CorrectionParameters& p,
+               const std::vector<std::string>& referencePaths, const fusion::CorrectionParameters& p,
                const RunReports& reports, const ReferenceReading& reading) {
   const VolumeLoader& load = reading.load;
   volume::LogSink& log = reports.log;
@@ -34,7 +34,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   log.AppendLine("Center position is detected...");
 
   // The registered references as runs of their voxels > 0: all the votes read.
-  BoxedReferences references;
+  fusion::BoxedReferences references;
   references.boxMinimum = boxMinimum;
   clock.Lap(&CorrectionTimes::references);
   // A reference on another grid is brought onto the segmentation's by its geometry first.
@@ -46,14 +46,14 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   log.AppendLine("All reference labels are registered...");
 
   // Regions are kept over their bounding boxes: many regions fit in memory.
-  CorrectionParameters resolved = p;
+  fusion::CorrectionParameters resolved = p;
   resolved.threads = threads;
-  ScribbleRegionList regions;
+  fusion::ScribbleRegionList regions;
   ExtractScribbleRegions(accumulatedMap, segmentation, resolved, regions);
   clock.Lap(&CorrectionTimes::regions);
 
   CFVoxelList distanceMaps;
-  RegionWindowList windows;
+  fusion::RegionWindowList windows;
   ComputeDistanceMaps(regions, resolved, distanceMaps, windows);
   clock.Lap(&CorrectionTimes::distanceMaps);
   log.AppendLine("Distance maps are computed...");
@@ -96,7 +96,8 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
 
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, const correction::RunReports& reports,
+                                const fusion::CorrectionParameters& parameters,
+                                const correction::RunReports& reports,
                                 const correction::ReferenceReading& reading) {
   MessageSink& messages = reports.messages;
   if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {

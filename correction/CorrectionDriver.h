@@ -43,5 +43,6 @@ struct ReferenceReading {
 // is refused (empty segmentation, maps of another size).
 bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                 const std::vector<std::string>& referencePaths,
-                                const CorrectionParameters& parameters, const correction::RunReports& reports,
+                                const fusion::CorrectionParameters& parameters,
+                                const correction::RunReports& reports,
                                 const correction::ReferenceReading& reading = {});

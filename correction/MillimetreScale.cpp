@@ -72,8 +72,9 @@ void ConversionSpacing(const CVoxel& volume, double spacing[3]) {
   for (int a = 0; a < 3; ++a) spacing[a] = HasGeometry(volume) ? volume.spacing[a] : kDesignSpacing[a];
 }
 
-CorrectionParameters MillimetreParameters(const CorrectionParameters& design, const double spacing[3]) {
-  CorrectionParameters p = design;
+fusion::CorrectionParameters MillimetreParameters(const fusion::CorrectionParameters& design,
+                                                  const double spacing[3]) {
+  fusion::CorrectionParameters p = design;
   double ratio[3];  // case voxels per design voxel
   for (int a = 0; a < 3; ++a)
     ratio[a] = spacing[a] > 0.0 && std::isfinite(spacing[a]) ? kDesignSpacing[a] / spacing[a] : 1.0;
@@ -111,7 +112,8 @@ CorrectionParameters MillimetreParameters(const CorrectionParameters& design, co
   return p;
 }
 
-CorrectionParameters MillimetreParameters(const CorrectionParameters& design, const CVoxel& segmentation) {
+fusion::CorrectionParameters MillimetreParameters(const fusion::CorrectionParameters& design,
+                                                  const CVoxel& segmentation) {
   double spacing[3];
   ConversionSpacing(segmentation, spacing);
   return MillimetreParameters(design, spacing);

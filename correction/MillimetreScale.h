@@ -34,9 +34,11 @@ void ConversionSpacing(const CVoxel& volume, double spacing[3]);
 // - reference labels are placed by their geometry (ReferenceOnGridOf).
 // At the design resolution the result equals `design` except for that last
 // switch, which changes nothing for references on the case's grid.
-CorrectionParameters MillimetreParameters(const CorrectionParameters& design, const double spacing[3]);
+fusion::CorrectionParameters MillimetreParameters(const fusion::CorrectionParameters& design,
+                                                  const double spacing[3]);
 // The same for a segmentation's spacing (ConversionSpacing).
-CorrectionParameters MillimetreParameters(const CorrectionParameters& design, const CVoxel& segmentation);
+fusion::CorrectionParameters MillimetreParameters(const fusion::CorrectionParameters& design,
+                                                  const CVoxel& segmentation);
 
 // Whether voxels of `spacing` differ from the design resolution by more than a
 // quarter on some axis, where the voxel-count parameters no longer mean the

@@ -125,10 +125,11 @@ void DistanceTransform(const CVoxel& mask, CFVoxel& map, const AxisLengths& leng
 
 }  // namespace fusion
 
-void ComputeDistanceMaps(const ScribbleRegionList& regions, const CorrectionParameters& parameters,
-                         CFVoxelList& distanceMaps, RegionWindowList& windows) {
-  for (const ScribbleRegion& region : regions) {
-    const RegionWindow window = fusion::WindowOf(region, parameters.neighbourhoodMargin);
+void ComputeDistanceMaps(const fusion::ScribbleRegionList& regions,
+                         const fusion::CorrectionParameters& parameters, CFVoxelList& distanceMaps,
+                         fusion::RegionWindowList& windows) {
+  for (const fusion::ScribbleRegion& region : regions) {
+    const fusion::RegionWindow window = fusion::WindowOf(region, parameters.neighbourhoodMargin);
     windows.push_back(window);
     if (fusion::IsEmptyWindow(window)) {
       distanceMaps.push_back(std::make_unique<CFVoxel>(C3DPoint{0, 0, 0}));

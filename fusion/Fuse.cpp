@@ -12,14 +12,15 @@ namespace {
 // Every window is either empty or lies inside the volume with both of its maps
 // at the window's size, so every lookup below stays in bounds.
 bool InputsFit(const CVoxel& interactionMap, const CVoxel& segmentation, const CFVoxelList& distanceMaps,
-               const CFVoxelList& probabilityMaps, const RegionWindowList& windows, double distanceScale) {
+               const CFVoxelList& probabilityMaps, const fusion::RegionWindowList& windows,
+               double distanceScale) {
   if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation))
     return false;
   if (!(distanceScale > 0.0)) return false;
   const std::size_t n = windows.size();
   if (distanceMaps.size() != n || probabilityMaps.size() != n) return false;
   for (std::size_t l = 0; l < n; ++l) {
-    const RegionWindow& window = windows[l];
+    const fusion::RegionWindow& window = windows[l];
     if (fusion::IsEmptyWindow(window)) continue;
     if (!fusion::WindowInside(window, interactionMap.Size())) return false;
     const C3DPoint size = window.Size();
@@ -33,7 +34,8 @@ bool InputsFit(const CVoxel& interactionMap, const CVoxel& segmentation, const C
 
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
-                              const RegionWindowList& regionWindows, const CorrectionParameters& parameters) {
+                              const fusion::RegionWindowList& regionWindows,
+                              const fusion::CorrectionParameters& parameters) {
   const double priorDistance = parameters.priorDistance;
   const double distanceScale = parameters.distanceScale;
   if (!InputsFit(interactionMap, segmentation, distanceMaps, probabilityMaps, regionWindows, distanceScale))
@@ -82,7 +84,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
         for (const int l : rowWindows) {
           if (x < regionWindows[l].origin.x || x > regionWindows[l].end.x) continue;
           containing.push_back(l);
-          if (regionWindows[l].kind == ScribbleKind::Foreground)
+          if (regionWindows[l].kind == fusion::ScribbleKind::Foreground)
             ++nF;
           else
             ++nG;
@@ -103,7 +105,7 @@ std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmen
           const double d = distanceMaps[l]->At(lx, ly, lz);
           const double w = std::exp(-(d * d) / distanceScale);
           double k;
-          if (regionWindows[l].kind == ScribbleKind::Foreground) {
+          if (regionWindows[l].kind == fusion::ScribbleKind::Foreground) {
             k = 1.0 / std::sqrt(static_cast<double>(nF));
             if (p > fusion::kForegroundConfident) k = k * fusion::kConfidenceFactor;
           } else if (p < fusion::kBackgroundConfident) {

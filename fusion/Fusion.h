@@ -11,6 +11,8 @@
 #include "geometry/LabelRuns.h"
 #include "volume/Voxel.h"
 
+namespace fusion {
+
 // The length of one voxel along x, y and z in the unit the correction measures
 // distances in. Unit lengths (the default) measure in voxels of the volume.
 struct AxisLengths {
@@ -20,14 +22,6 @@ struct AxisLengths {
   bool IsUnit() const { return x == 1.0 && y == 1.0 && z == 1.0; }
   bool operator==(const AxisLengths&) const = default;
 };
-
-// Manual correction. Both refuse (return false, target untouched) volumes of
-// different sizes or without data: strokes painted on another grid would land
-// on the wrong voxels.
-// Non-zero strokes overwrite the accumulated map; zero strokes leave it alone.
-bool MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
-// Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
-bool ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 
 // The parameter set of a semi-automatic correction run. The defaults are the
 // set of every run (the window's and corvane-correct's, through
@@ -116,21 +110,35 @@ struct BoxedReferences {
   C3DPoint boxMinimum;
 };
 
+}  // namespace fusion
+
+// The stages of the design keep their names at global scope.
+
+// Manual correction. Both refuse (return false, target untouched) volumes of
+// different sizes or without data: strokes painted on another grid would land
+// on the wrong voxels.
+// Non-zero strokes overwrite the accumulated map; zero strokes leave it alone.
+bool MergeStrokes(CVoxel& accumulatedMap, const CVoxel& strokeMap);
+// Map value 2 makes the label 1, value 3 makes it 0; every other value leaves it.
+bool ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
+
 // Regions of the scribbles (foreground 2, background 3) that contradict the
 // segmentation: components, pair unions and neighbourhood unions per
 // scribble value, the foreground regions first, appended to `regions`; the
 // counts are those of the appended regions. Reads the pair distance, the
 // neighbourhood margin and the voxel lengths (for the pair distance between
 // component centres) of `parameters`.
-RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
-                                    const CorrectionParameters& parameters, ScribbleRegionList& regions);
+fusion::RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
+                                            const fusion::CorrectionParameters& parameters,
+                                            fusion::ScribbleRegionList& regions);
 
 // One window (enlarged bounding box by the neighbourhood margin) and exact
 // Euclidean distance map per region, appended to the lists. A region without
 // voxels gets the empty window and a 0-size map. Distances are measured with
 // the voxel lengths of `parameters` along each axis.
-void ComputeDistanceMaps(const ScribbleRegionList& regions, const CorrectionParameters& parameters,
-                         CFVoxelList& distanceMaps, RegionWindowList& windows);
+void ComputeDistanceMaps(const fusion::ScribbleRegionList& regions,
+                         const fusion::CorrectionParameters& parameters, CFVoxelList& distanceMaps,
+                         fusion::RegionWindowList& windows);
 
 // Reference votes per region window, one map of the window's size per region:
 // inside its window every region sees the other scribbles of the map as
@@ -138,9 +146,10 @@ void ComputeDistanceMaps(const ScribbleRegionList& regions, const CorrectionPara
 // ones vote. Without references every map is all zero. Reads the voting
 // references, the two weights, the translation range and step and the thread
 // count of `parameters` (0: every core); the maps do not depend on the latter.
-CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const RegionWindowList& windows,
-                                   const CVoxel& segmentation, const CVoxel& interactionMap,
-                                   const BoxedReferences& references, const CorrectionParameters& parameters);
+CFVoxelList ComputeProbabilityMaps(const fusion::ScribbleRegionList& regions,
+                                   const fusion::RegionWindowList& windows, const CVoxel& segmentation,
+                                   const CVoxel& interactionMap, const fusion::BoxedReferences& references,
+                                   const fusion::CorrectionParameters& parameters);
 
 // Per-voxel foreground probability of the whole volume, from the maps and
 // windows of every region (by region) and the prior distance, distance scale
@@ -150,4 +159,5 @@ CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const Regi
 // the thread count.
 std::unique_ptr<CFVoxel> Fuse(const CVoxel& interactionMap, const CVoxel& segmentation,
                               const CFVoxelList& distanceMaps, const CFVoxelList& probabilityMaps,
-                              const RegionWindowList& windows, const CorrectionParameters& parameters);
+                              const fusion::RegionWindowList& windows,
+                              const fusion::CorrectionParameters& parameters);

@@ -673,10 +673,10 @@ std::vector<int> TranslationOffsets(int range, int step) {
 
 }  // namespace fusion
 
-CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const RegionWindowList& windows,
-                                   const CVoxel& segmentation, const CVoxel& interactionMap,
-                                   const BoxedReferences& references,
-                                   const CorrectionParameters& parameters) {
+CFVoxelList ComputeProbabilityMaps(const fusion::ScribbleRegionList& regions,
+                                   const fusion::RegionWindowList& windows, const CVoxel& segmentation,
+                                   const CVoxel& interactionMap, const fusion::BoxedReferences& references,
+                                   const fusion::CorrectionParameters& parameters) {
   const std::vector<CLabelRuns>& runs = references.labels;
   const int threads = geometry::ResolveThreadCount(parameters.threads);
   const int voters = std::min(static_cast<int>(runs.size()), std::max(parameters.votingReferences, 0));
@@ -688,7 +688,7 @@ CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const Regi
 
   CFVoxelList probabilityMaps;
   for (std::size_t i = 0; i < regions.size(); ++i) {
-    const RegionWindow window = i < windows.size() ? windows[i] : RegionWindow{};
+    const fusion::RegionWindow window = i < windows.size() ? windows[i] : fusion::RegionWindow{};
     if (fusion::IsEmptyWindow(window)) {
       probabilityMaps.push_back(std::make_unique<CFVoxel>(C3DPoint{0, 0, 0}));
       continue;
@@ -699,7 +699,7 @@ CFVoxelList ComputeProbabilityMaps(const ScribbleRegionList& regions, const Regi
       continue;
     }
     const C3DPoint size = window.Size();
-    const ScribbleRegion& region = regions[i];
+    const fusion::ScribbleRegion& region = regions[i];
     if (!(region.volumeSize == segmentation.Size())) {
       probabilityMaps.push_back(std::make_unique<CFVoxel>(size));
       continue;

@@ -309,9 +309,10 @@ RegionWindow WindowOf(const ScribbleRegion& region, const C3DPoint& margin) {
 
 }  // namespace fusion
 
-RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
-                                    const CorrectionParameters& parameters, ScribbleRegionList& regions) {
-  RegionCounts counts;
+fusion::RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
+                                            const fusion::CorrectionParameters& parameters,
+                                            fusion::ScribbleRegionList& regions) {
+  fusion::RegionCounts counts;
   if (!interactionMap.HasData() || !segmentation.HasData() || !interactionMap.SameSize(segmentation))
     return counts;
 
@@ -323,7 +324,8 @@ RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& 
     const bool inside = segmentation[i] != 0;
     return !((scribble == foregroundValue && inside) || (scribble == backgroundValue && !inside));
   };
-  constexpr ScribbleKind kinds[2] = {ScribbleKind::Foreground, ScribbleKind::Background};
+  constexpr fusion::ScribbleKind kinds[2] = {fusion::ScribbleKind::Foreground,
+                                             fusion::ScribbleKind::Background};
   constexpr int values[2] = {foregroundValue, backgroundValue};
   fusion::Box boxes[2];
   const int X = interactionMap.X;

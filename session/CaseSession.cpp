@@ -35,14 +35,14 @@ bool HasStrokes(const CVoxel* map) { return map && map->CountNonZero() > 0; }
 
 namespace session {
 
-CorrectionParameters SemiAutomaticParameters() {
+fusion::CorrectionParameters SemiAutomaticParameters() {
   // The driver's defaults are this set; a run built from anything else is an
   // experiment, not what the window and corvane-correct do.
-  return CorrectionParameters{};
+  return fusion::CorrectionParameters{};
 }
 
-CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation) {
-  const CorrectionParameters fixed = SemiAutomaticParameters();
+fusion::CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation) {
+  const fusion::CorrectionParameters fixed = SemiAutomaticParameters();
   return mode == CorrectionMode::kSemiAutomaticMillimetre
              ? correction::MillimetreParameters(fixed, segmentation)
              : fixed;

@@ -45,11 +45,11 @@ constexpr bool UsesReferences(CorrectionMode mode) {
 
 // The parameters of a run in `mode` on `segmentation`: the fixed set, or in
 // millimetre mode that set converted to the segmentation's voxel size.
-CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation);
+fusion::CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& segmentation);
 
 // The fixed parameters of every semi-automatic run, the window's and
 // corvane-correct's alike.
-CorrectionParameters SemiAutomaticParameters();
+fusion::CorrectionParameters SemiAutomaticParameters();
 
 // Volumes a command took out of the case. The caller keeps them alive until its
 // viewer no longer refers to them, then lets them go.
@@ -74,7 +74,7 @@ class CCorrectionJob {
 
   CorrectionMode mode = CorrectionMode::kManual;
   std::vector<std::string> referencePaths;
-  CorrectionParameters parameters;
+  fusion::CorrectionParameters parameters;
   std::unique_ptr<CVoxel> segmentation;    // corrected in place
   std::unique_ptr<CVoxel> accumulatedMap;  // the accumulated map with this run's strokes merged
   std::unique_ptr<CVoxel> strokeMap;  // the strokes of this run (kept as the backup; Run does not read it)
@@ -259,7 +259,7 @@ class CCaseSession {
   bool Brush3D() const { return m_brush3D; }
   int BrushSize() const { return m_brushSize; }
   bool ScribbleHelpShown() const { return m_scribbleHelpShown; }
-  const CorrectionParameters& Parameters() const { return m_parameters; }
+  const fusion::CorrectionParameters& Parameters() const { return m_parameters; }
 
  private:
   // History slots, in the order the history numbers them.
@@ -316,7 +316,7 @@ class CCaseSession {
   int m_brushSize = kDefaultBrushSize;
   bool m_scribbleHelpShown = false;
   bool m_millimetreHintShown = false;  // for the current image
-  const CorrectionParameters m_parameters = session::SemiAutomaticParameters();
+  const fusion::CorrectionParameters m_parameters = session::SemiAutomaticParameters();
 
   bool m_running = false;
   // Reference labels read by the last semi-automatic run; only the correction

@@ -285,7 +285,7 @@ TEST_F(WorkerTest, SemiAutomaticCorrectionOnAPhantomCase) {
   // The window hands the engine what it would get from the files directly.
   CVoxel expectedLabel = c.segmentation;
   volume::RecordingSink sink;
-  CorrectionParameters parameters;  // the window's fixed values are the defaults
+  fusion::CorrectionParameters parameters;  // the window's fixed values are the defaults
   ASSERT_TRUE(RunSemiAutomaticCorrection(expectedLabel, c.scribbles, Dialog().ReferencePaths(), parameters,
                                          {sink, sink}));
   EXPECT_TRUE(SameVoxels(corrected, expectedLabel));
@@ -377,9 +377,9 @@ TEST_F(WorkerTest, MillimetreCorrectionOnACoarsePhantomCase) {
   volume::RecordingSink sink;
   ASSERT_TRUE(RunSemiAutomaticCorrection(
       expected, c.scribbles, Dialog().ReferencePaths(),
-      correction::MillimetreParameters(CorrectionParameters{}, c.segmentation), {sink, sink}));
+      correction::MillimetreParameters(fusion::CorrectionParameters{}, c.segmentation), {sink, sink}));
   ASSERT_TRUE(RunSemiAutomaticCorrection(fixed, c.scribbles, Dialog().ReferencePaths(),
-                                         CorrectionParameters{}, {sink, sink}));
+                                         fusion::CorrectionParameters{}, {sink, sink}));
   EXPECT_TRUE(SameVoxels(*Dialog().Segmentation(), expected));
   EXPECT_FALSE(SameVoxels(expected, fixed));  // the millimetre run is not the voxel one here
   // A new image: the voxel mode chosen on it says it again, once.

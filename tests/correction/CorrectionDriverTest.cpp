@@ -43,8 +43,8 @@ TEST(RunSemiAutomaticCorrection, WritesTheFiveLinesAndAZeroOneLabelThatFollowsTh
   c.segmentation.At(2, 2, 2) = 7;  // a stray piece away from the organ
   CVoxel segmentation = c.segmentation;
   volume::RecordingSink sink;
-  ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, c.map, {"r1", "r2", "r3"}, CorrectionParameters{},
-                                         {sink, sink}, {c.Loader()}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, c.map, {"r1", "r2", "r3"},
+                                         fusion::CorrectionParameters{}, {sink, sink}, {c.Loader()}));
   EXPECT_EQ(sink.lines, kFiveLines);
   EXPECT_TRUE(sink.messages.empty());
 
@@ -66,16 +66,16 @@ TEST(RunSemiAutomaticCorrection, RunsWithoutReferencesAndSkipsUnusableOnes) {
   SyntheticCase c;
   CVoxel withNone = c.segmentation;
   volume::RecordingSink none;
-  ASSERT_TRUE(
-      RunSemiAutomaticCorrection(withNone, c.map, {}, CorrectionParameters{}, {none, none}, {c.Loader()}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(withNone, c.map, {}, fusion::CorrectionParameters{}, {none, none},
+                                         {c.Loader()}));
   EXPECT_EQ(none.lines, kFiveLines);
   EXPECT_EQ(none.messages, std::vector<std::string>{"There are no reference labels !!"});
 
   // References that cannot be read are no voters: the result equals the run without any.
   CVoxel withBroken = c.segmentation;
   volume::RecordingSink broken;
-  ASSERT_TRUE(RunSemiAutomaticCorrection(withBroken, c.map, {"gone", "also gone"}, CorrectionParameters{},
-                                         {broken, broken}, {c.Loader()}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(withBroken, c.map, {"gone", "also gone"},
+                                         fusion::CorrectionParameters{}, {broken, broken}, {c.Loader()}));
   EXPECT_EQ(broken.lines, kFiveLines);
   ASSERT_EQ(broken.messages.size(), 1u);
   EXPECT_NE(broken.messages[0].find("[gone] cannot be read"), std::string::npos);
@@ -93,8 +93,8 @@ TEST(RunSemiAutomaticCorrection, WithoutScribbleRegionsKeepsTheCentralPieceOfThe
     return m;
   }();
   volume::RecordingSink sink;
-  ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, agreeing, {"r1"}, CorrectionParameters{}, {sink, sink},
-                                         {c.Loader()}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(segmentation, agreeing, {"r1"}, fusion::CorrectionParameters{},
+                                         {sink, sink}, {c.Loader()}));
   EXPECT_EQ(segmentation.At(0, 0, 0), 0);
   for (std::size_t i = 1; i < segmentation.VoxelCount(); ++i)
     ASSERT_EQ(segmentation[i], c.segmentation[i]) << i;
@@ -106,19 +106,19 @@ TEST(RunSemiAutomaticCorrection, RefusesWhatItCannotCorrectAndChangesNothing) {
   CVoxel empty(c.size);
   empty.At(1, 1, 1) = -4;  // only negative values: nothing inside
   const CVoxel before = empty;
-  EXPECT_FALSE(
-      RunSemiAutomaticCorrection(empty, c.map, {"r1"}, CorrectionParameters{}, {sink, sink}, {c.Loader()}));
+  EXPECT_FALSE(RunSemiAutomaticCorrection(empty, c.map, {"r1"}, fusion::CorrectionParameters{}, {sink, sink},
+                                          {c.Loader()}));
   EXPECT_EQ(sink.messages,
             std::vector<std::string>{"The segmentation is empty: there is nothing to correct."});
   for (std::size_t i = 0; i < empty.VoxelCount(); ++i) ASSERT_EQ(empty[i], before[i]);
 
   CVoxel segmentation = c.segmentation;
   CVoxel smallMap(c.size.x, c.size.y, c.size.z - 1);
-  EXPECT_FALSE(RunSemiAutomaticCorrection(segmentation, smallMap, {"r1"}, CorrectionParameters{},
+  EXPECT_FALSE(RunSemiAutomaticCorrection(segmentation, smallMap, {"r1"}, fusion::CorrectionParameters{},
                                           {sink, sink}, {c.Loader()}));
   CVoxel noData;
-  EXPECT_FALSE(
-      RunSemiAutomaticCorrection(noData, c.map, {"r1"}, CorrectionParameters{}, {sink, sink}, {c.Loader()}));
+  EXPECT_FALSE(RunSemiAutomaticCorrection(noData, c.map, {"r1"}, fusion::CorrectionParameters{}, {sink, sink},
+                                          {c.Loader()}));
   EXPECT_EQ(sink.messages.size(), 3u);
   EXPECT_TRUE(sink.lines.empty());
   for (std::size_t i = 0; i < segmentation.VoxelCount(); ++i) ASSERT_EQ(segmentation[i], c.segmentation[i]);

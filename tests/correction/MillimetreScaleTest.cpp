@@ -26,8 +26,8 @@ void ExpectPoint(const C3DPoint& actual, const C3DPoint& expected) {
 }
 
 TEST(MillimetreParameters, AtTheDesignResolutionAreTheFixedSet) {
-  const CorrectionParameters design;
-  const CorrectionParameters p = correction::MillimetreParameters(design, correction::kDesignSpacing);
+  const fusion::CorrectionParameters design;
+  const fusion::CorrectionParameters p = correction::MillimetreParameters(design, correction::kDesignSpacing);
   ExpectPoint(p.neighbourhoodMargin, design.neighbourhoodMargin);
   ExpectPoint(p.translationRange, design.translationRange);
   ExpectPoint(p.translationStep, design.translationStep);
@@ -43,10 +43,10 @@ TEST(MillimetreParameters, AtTheDesignResolutionAreTheFixedSet) {
 }
 
 TEST(MillimetreParameters, KeepTheLengthsOnAnisotropicGrids) {
-  const CorrectionParameters design;
+  const fusion::CorrectionParameters design;
   // A common clinical T2 grid: half the in-plane voxels, slices 4/3 as thick.
   const double clinical[3] = {0.625, 0.625, 4.0};
-  CorrectionParameters p = correction::MillimetreParameters(design, clinical);
+  fusion::CorrectionParameters p = correction::MillimetreParameters(design, clinical);
   ExpectPoint(p.neighbourhoodMargin, {9, 9, 5});  // 5.625 mm and 18 mm (4.5 slices, rounded up)
   ExpectPoint(p.translationStep, {1, 1, 2});      // 0.625 mm; 6 mm (1.5 slices) at least: 2 slices
   ExpectPoint(p.translationRange, {4, 4, 6});     // 2.5 mm and 24 mm, whole steps
@@ -88,8 +88,10 @@ TEST(MillimetreParameters, AnObliqueGridCountsAlongItsOwnVoxelAxes) {
   const double rotation[3][3] = {{c, -s, 0.0}, {0.0, 0.0, 1.0}, {s, c, 0.0}};  // a rotated, resliced stack
   for (int r = 0; r < 3; ++r)
     for (int k = 0; k < 3; ++k) oblique.direction[r][k] = rotation[r][k];
-  const CorrectionParameters a = correction::MillimetreParameters(CorrectionParameters{}, straight);
-  const CorrectionParameters b = correction::MillimetreParameters(CorrectionParameters{}, oblique);
+  const fusion::CorrectionParameters a =
+      correction::MillimetreParameters(fusion::CorrectionParameters{}, straight);
+  const fusion::CorrectionParameters b =
+      correction::MillimetreParameters(fusion::CorrectionParameters{}, oblique);
   ExpectPoint(b.neighbourhoodMargin, a.neighbourhoodMargin);
   ExpectPoint(b.translationRange, a.translationRange);
   ExpectPoint(b.translationStep, a.translationStep);
@@ -114,7 +116,7 @@ TEST(MillimetreDistances, TheWeightedTransformIsTheExactAnisotropicDistance) {
   std::mt19937 random(7);
   for (std::size_t i = 0; i < mask.VoxelCount(); ++i) mask[i] = random() % 23 == 0 ? 2 : 0;
   mask.At(5, 4, 3) = 2;
-  const AxisLengths lengths{2.0, 0.5, 4.0 / 3.0};
+  const fusion::AxisLengths lengths{2.0, 0.5, 4.0 / 3.0};
   CFVoxel map(size);
   fusion::DistanceTransform(mask, map, lengths);
   for (int z = 0; z < size.z; ++z)
@@ -133,7 +135,7 @@ TEST(MillimetreDistances, TheWeightedTransformIsTheExactAnisotropicDistance) {
 }
 
 TEST(MillimetreDistances, PairsAreJudgedInTheLengthsOfTheirAxes) {
-  const AxisLengths clinical{2.0, 2.0, 4.0 / 3.0};
+  const fusion::AxisLengths clinical{2.0, 2.0, 4.0 / 3.0};
   // 19 voxels of 2 are 38 < 40: a pair; 20 are 40, not below the pair distance.
   EXPECT_TRUE(fusion::FormsPair({0, 0, 0}, {19, 0, 0}, 40.0, clinical));
   EXPECT_FALSE(fusion::FormsPair({0, 0, 0}, {20, 0, 0}, 40.0, clinical));
@@ -257,10 +259,10 @@ TEST(MillimetreCorrection, AtTheDesignResolutionIsTheFixedRunBitForBit) {
   CVoxel fixed = segmentation;
   CVoxel millimetre = segmentation;
   volume::RecordingSink fixedSink, millimetreSink;
-  ASSERT_TRUE(
-      RunSemiAutomaticCorrection(fixed, map, paths, CorrectionParameters{}, {fixedSink, fixedSink}, {load}));
+  ASSERT_TRUE(RunSemiAutomaticCorrection(fixed, map, paths, fusion::CorrectionParameters{},
+                                         {fixedSink, fixedSink}, {load}));
   ASSERT_TRUE(RunSemiAutomaticCorrection(
-      millimetre, map, paths, correction::MillimetreParameters(CorrectionParameters{}, segmentation),
+      millimetre, map, paths, correction::MillimetreParameters(fusion::CorrectionParameters{}, segmentation),
       {millimetreSink, millimetreSink}, {load}));
   EXPECT_EQ(millimetreSink.lines, fixedSink.lines);
   ASSERT_TRUE(fixed.SameSize(millimetre));
@@ -275,7 +277,7 @@ TEST(MillimetreCorrection, AtTheDesignResolutionIsTheFixedRunBitForBit) {
   for (auto& [name, reference] : references) SetGeometry(reference, coarse, origin);
   CVoxel other = segmentation;
   ASSERT_TRUE(RunSemiAutomaticCorrection(
-      other, map, paths, correction::MillimetreParameters(CorrectionParameters{}, segmentation),
+      other, map, paths, correction::MillimetreParameters(fusion::CorrectionParameters{}, segmentation),
       {millimetreSink, millimetreSink}, {load}));
   differing = 0;
   for (std::size_t i = 0; i < fixed.VoxelCount(); ++i) differing += fixed[i] != other[i];

@@ -23,12 +23,12 @@ TEST(CompactRegions, HoldOnlyTheirBoxAndExpandToTheFullRegions) {
   map.At(10, 10, 0) = 2;
   map.At(390, 290, 19) = 2;
   FillBox(map, {12, 10, 0}, {30, 12, 1}, 2);
-  ScribbleRegionList compact;
-  const CorrectionParameters parameters;
+  fusion::ScribbleRegionList compact;
+  const fusion::CorrectionParameters parameters;
   const auto [foreground, background] = ExtractScribbleRegions(map, CVoxel(size), parameters, compact);
   CVoxelList full;
   EXPECT_EQ(ExtractScribbleRegions(map, CVoxel(size), parameters, full),
-            (RegionCounts{foreground, background}));
+            (fusion::RegionCounts{foreground, background}));
   ASSERT_EQ(compact.size(), full.size());
   EXPECT_EQ(foreground, static_cast<int>(full.size()));
   EXPECT_EQ(background, 0);
@@ -56,14 +56,14 @@ TEST(CompactRegions, WindowsAndConversionsAgreeWithTheFullVolumes) {
       region.At(static_cast<int>(random() % 30), static_cast<int>(random() % 25),
                 static_cast<int>(random() % 9)) =
           static_cast<CVoxel::value_type>(random() % 2 ? 2 : -1);  // values <= 0 have no window
-    const ScribbleRegion compact = fusion::CompactRegion(region);
+    const fusion::ScribbleRegion compact = fusion::CompactRegion(region);
     EXPECT_TRUE(Equal(*fusion::ExpandRegion(compact), region));
     if (region.CountNonZero() == 0) {
       EXPECT_FALSE(compact.voxels.HasData());
     }
     const C3DPoint margin{static_cast<int>(random() % 6), static_cast<int>(random() % 6),
                           static_cast<int>(random() % 3)};
-    const RegionWindow window = fusion::WindowOf(compact, margin);
+    const fusion::RegionWindow window = fusion::WindowOf(compact, margin);
     const C3DPoint first = window.origin;
     const C3DPoint last = window.end;
     C3DPoint expectedFirst, expectedLast;
@@ -88,15 +88,15 @@ TEST(CompactRegions, TwentyDotsOfEachKindStayInBoundedMemory) {
     map.At(190 + 2 * (d % 5), 250 + 2 * (d / 5), 15) = 2;  // outside: contradicts
     map.At(250 + 2 * (d % 5), 250 + 2 * (d / 5), 15) = 3;  // inside: contradicts
   }
-  ScribbleRegionList regions;
+  fusion::ScribbleRegionList regions;
   const auto [foreground, background] =
-      ExtractScribbleRegions(map, segmentation, CorrectionParameters{}, regions);
+      ExtractScribbleRegions(map, segmentation, fusion::CorrectionParameters{}, regions);
   // 20 components and 190 pair unions per value; every neighbourhood union
   // repeats a pair union.
   EXPECT_EQ(foreground, 210);
   EXPECT_EQ(background, 210);
   std::size_t held = 0;
-  for (const ScribbleRegion& r : regions) held += r.voxels.VoxelCount();
+  for (const fusion::ScribbleRegion& r : regions) held += r.voxels.VoxelCount();
   EXPECT_LT(held * sizeof(CVoxel::value_type), 1u << 20);  // not 420 x 16 MB
 }
 

@@ -18,7 +18,7 @@ struct Maps {
 
 Maps Compute(const CVoxelList& regions, const C3DPoint& margin = {18, 18, 6}) {
   Maps m;
-  RegionWindowList windows;
+  fusion::RegionWindowList windows;
   ComputeDistanceMaps(regions, RegionParameters(margin), m.maps, windows);
   m.origins = Origins(windows);
   m.ends = Ends(windows);

@@ -8,32 +8,34 @@
 #include "volume/Voxel.h"
 
 // The regions of ExtractScribbleRegions, each expanded to the map's size.
-RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
-                                    const CorrectionParameters& parameters, CVoxelList& regions);
+fusion::RegionCounts ExtractScribbleRegions(const CVoxel& interactionMap, const CVoxel& segmentation,
+                                            const fusion::CorrectionParameters& parameters,
+                                            CVoxelList& regions);
 // ComputeDistanceMaps of full-size regions (a null entry is a region without voxels).
-void ComputeDistanceMaps(const CVoxelList& regions, const CorrectionParameters& parameters,
-                         CFVoxelList& distanceMaps, RegionWindowList& windows);
+void ComputeDistanceMaps(const CVoxelList& regions, const fusion::CorrectionParameters& parameters,
+                         CFVoxelList& distanceMaps, fusion::RegionWindowList& windows);
 // ComputeProbabilityMaps of full-size regions; writes the markers of the
 // other scribbles into them. A region that cannot be read (null, no data,
 // another size) gets a map of zeros, or the empty or missing map its window
 // calls for.
-CFVoxelList ComputeProbabilityMaps(CVoxelList& regions, const RegionWindowList& windows,
+CFVoxelList ComputeProbabilityMaps(CVoxelList& regions, const fusion::RegionWindowList& windows,
                                    const CVoxel& segmentation, const CVoxel& interactionMap,
-                                   const BoxedReferences& references, const CorrectionParameters& parameters);
+                                   const fusion::BoxedReferences& references,
+                                   const fusion::CorrectionParameters& parameters);
 
 // Reference volumes as the votes read them: the runs of every reference that
 // holds data (null entries and volumes without data are left out).
-BoxedReferences Boxed(const CVoxelList& references, const C3DPoint& boxMinimum);
+fusion::BoxedReferences Boxed(const CVoxelList& references, const C3DPoint& boxMinimum);
 
 // Windows from the parallel lists of the plain form: the first
 // `foregroundCount` are foreground windows, the rest background ones.
-RegionWindowList WindowsOf(const CPointArray& origins, const CPointArray& ends, int foregroundCount);
-CPointArray Origins(const RegionWindowList& windows);
-CPointArray Ends(const RegionWindowList& windows);
+fusion::RegionWindowList WindowsOf(const CPointArray& origins, const CPointArray& ends, int foregroundCount);
+CPointArray Origins(const fusion::RegionWindowList& windows);
+CPointArray Ends(const fusion::RegionWindowList& windows);
 
 // The parameters of the probability maps, every other field at its default.
-CorrectionParameters VoteParameters(int votingReferences, double segmentationWeight,
-                                    double otherScribbleWeight, const C3DPoint& translationRange,
-                                    const C3DPoint& translationStep, int threads = 0);
+fusion::CorrectionParameters VoteParameters(int votingReferences, double segmentationWeight,
+                                            double otherScribbleWeight, const C3DPoint& translationRange,
+                                            const C3DPoint& translationStep, int threads = 0);
 // The defaults with another neighbourhood margin (and pair distance).
-CorrectionParameters RegionParameters(const C3DPoint& margin, double pairDistance = 40.0);
+fusion::CorrectionParameters RegionParameters(const C3DPoint& margin, double pairDistance = 40.0);

@@ -28,10 +28,10 @@ struct FuseCase {
   }
   std::unique_ptr<CFVoxel> Run(int foreground, int background) const {
     // Windows beyond the counts are empty ones: lists of different lengths.
-    RegionWindowList windows = WindowsOf(origins, ends, foreground);
+    fusion::RegionWindowList windows = WindowsOf(origins, ends, foreground);
     windows.resize(static_cast<std::size_t>(foreground + background),
-                   RegionWindow{{}, {-1, -1, -1}, ScribbleKind::Background});
-    return Fuse(map, segmentation, distanceMaps, probabilityMaps, windows, CorrectionParameters{});
+                   fusion::RegionWindow{{}, {-1, -1, -1}, fusion::ScribbleKind::Background});
+    return Fuse(map, segmentation, distanceMaps, probabilityMaps, windows, fusion::CorrectionParameters{});
   }
   float At(int x, int foreground, int background) const {
     const auto result = Run(foreground, background);

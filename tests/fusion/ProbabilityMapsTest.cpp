@@ -29,7 +29,7 @@ TEST(ProbabilityMaps, OtherScribblesAreMarkedInsideTheWindowOnly) {
   CVoxelList regions;
   regions.push_back(std::make_unique<CVoxel>(VolumeWith(size, {{2, 0, 0, 2}})));
   const CVoxel map = VolumeWith(size, {{1, 0, 0, 3}, {2, 0, 0, 2}, {3, 0, 0, 2}, {4, 0, 0, 1}, {8, 0, 0, 3}});
-  fusion::MarkOtherScribbles(regions, map, {RegionWindow{{0, 0, 0}, {5, 0, 0}}});
+  fusion::MarkOtherScribbles(regions, map, {fusion::RegionWindow{{0, 0, 0}, {5, 0, 0}}});
   const CVoxel expected = VolumeWith(size, {{1, 0, 0, 5}, {2, 0, 0, 2}, {3, 0, 0, 4}});
   EXPECT_TRUE(std::equal(expected.Data(), expected.Data() + 10, regions[0]->Data()));
 }
@@ -48,7 +48,7 @@ CFVoxelList LineMaps(int length, int segmentationEnd, const std::vector<int>& wi
     references.push_back(std::make_unique<CVoxel>(size));
     FillBox(*references.back(), {0, 0, 0}, {width - 1, 0, 0}, 1);
   }
-  return ComputeProbabilityMaps(regions, {RegionWindow{{0, 0, 0}, {length - 1, 0, 0}}}, segmentation,
+  return ComputeProbabilityMaps(regions, {fusion::RegionWindow{{0, 0, 0}, {length - 1, 0, 0}}}, segmentation,
                                 CVoxel(size), Boxed(references, {0, 0, 0}),
                                 VoteParameters(voters, segmentationWeight, 0.1, {0, 0, 0}, {1, 1, 1}));
 }
@@ -82,8 +82,8 @@ TEST(ProbabilityMaps, EqualReferenceScoresAreRankedByThePartition) {
     references.push_back(std::make_unique<CVoxel>(size));
     for (const int x : inside) references.back()->At(x, 0, 0) = 1;
   }
-  const CFVoxelList maps = ComputeProbabilityMaps(regions, {RegionWindow{{0, 0, 0}, {7, 0, 0}}}, segmentation,
-                                                  CVoxel(size), Boxed(references, {0, 0, 0}),
+  const CFVoxelList maps = ComputeProbabilityMaps(regions, {fusion::RegionWindow{{0, 0, 0}, {7, 0, 0}}},
+                                                  segmentation, CVoxel(size), Boxed(references, {0, 0, 0}),
                                                   VoteParameters(2, 0.25, 0.1, {0, 0, 0}, {1, 1, 1}));
   // References 3 and 1 vote (a stable sort would take 3 and 0).
   EXPECT_EQ(Values(*maps[0]), (std::vector<float>{1, 1, 0.5f, 0, 0, 0, 0, 0}));
@@ -99,11 +99,11 @@ TEST(ProbabilityMaps, ShiftedReferenceIsFoundAtItsTranslation) {
   CVoxel map(size);
   map.At(25, 20, 10) = 2;
   CVoxelList regions;
-  ExtractScribbleRegions(map, segmentation, CorrectionParameters{}, regions);
+  ExtractScribbleRegions(map, segmentation, fusion::CorrectionParameters{}, regions);
   ASSERT_EQ(regions.size(), 1u);
   CFVoxelList distances;
-  RegionWindowList windows;
-  ComputeDistanceMaps(regions, CorrectionParameters{}, distances, windows);
+  fusion::RegionWindowList windows;
+  ComputeDistanceMaps(regions, fusion::CorrectionParameters{}, distances, windows);
   const CPointArray origins = Origins(windows);
   const CPointArray ends = Ends(windows);
   ASSERT_EQ(ends[0].x, 39);  // the window reaches the last column
@@ -115,7 +115,7 @@ TEST(ProbabilityMaps, ShiftedReferenceIsFoundAtItsTranslation) {
   references.push_back(std::make_unique<CVoxel>(37, 38, 19));
   FillBox(*references[0], C3DPoint{15, 15, 8} - box + shift, C3DPoint{25, 24, 11} - box + shift, 1);
 
-  const CorrectionParameters parameters = VoteParameters(7, 0.005, 0.1, {8, 8, 8}, {2, 2, 2});
+  const fusion::CorrectionParameters parameters = VoteParameters(7, 0.005, 0.1, {8, 8, 8}, {2, 2, 2});
   const CFVoxelList maps =
       ComputeProbabilityMaps(regions, windows, segmentation, map, Boxed(references, box), parameters);
   const CFVoxel& p = *maps[0];

@@ -17,7 +17,8 @@ struct Regions {
 
 Regions Extract(const CVoxel& map, const CVoxel& segmentation, const C3DPoint& margin = {18, 18, 6}) {
   Regions r;
-  const RegionCounts counts = ExtractScribbleRegions(map, segmentation, RegionParameters(margin), r.list);
+  const fusion::RegionCounts counts =
+      ExtractScribbleRegions(map, segmentation, RegionParameters(margin), r.list);
   r.foreground = counts.foreground;
   r.background = counts.background;
   return r;

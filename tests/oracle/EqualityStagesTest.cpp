@@ -279,7 +279,7 @@ TEST(OracleEquality, DistanceLinesAndMaps) {
     Pipeline pipeline(seed, options);
     SCOPED_TRACE(pipeline.c.description);
     CFVoxelList maps;
-    RegionWindowList windows;
+    fusion::RegionWindowList windows;
     ComputeDistanceMaps(pipeline.regions, pipeline.c.parameters, maps, windows);
     EXPECT_EQ(windows, WindowsOf(pipeline.origins, pipeline.ends, pipeline.foreground));
     EXPECT_TRUE(SameMaps(maps, pipeline.distance));
@@ -312,9 +312,9 @@ TEST(OracleEquality, PairSortAndAgreementScore) {
           const C3DPoint offset(static_cast<int>(random() % 9) - 4, static_cast<int>(random() % 9) - 4,
                                 static_cast<int>(random() % 5) - 2);
           const C3DPoint translated = pipeline.origins[g] + offset;
-          const double p = fusion::AgreementScore(pipeline.c.segmentation, *pipeline.regions[g],
-                                                  {pipeline.origins[g], pipeline.ends[g]}, *reference,
-                                                  translated - pipeline.boxMinimum, CorrectionParameters{});
+          const double p = fusion::AgreementScore(
+              pipeline.c.segmentation, *pipeline.regions[g], {pipeline.origins[g], pipeline.ends[g]},
+              *reference, translated - pipeline.boxMinimum, fusion::CorrectionParameters{});
           const double o = oracle::AgreementScore(pipeline.c.segmentation, *pipeline.regions[g], 2, 3,
                                                   oracle::kOtherBackground, pipeline.origins[g], *reference,
                                                   pipeline.boxMinimum, translated, size, 0.005, 0.1);
@@ -331,7 +331,7 @@ TEST(OracleEquality, ProbabilityMaps) {
     options.references = static_cast<int>(seed % 6);  // 0 references included
     Pipeline pipeline(seed, options);
     SCOPED_TRACE(pipeline.c.description);
-    const CorrectionParameters& q = pipeline.c.parameters;
+    const fusion::CorrectionParameters& q = pipeline.c.parameters;
     CVoxelList pRegions = Copy(pipeline.regions);
     CVoxelList oRegions = Copy(pipeline.regions);
     CFVoxelList oMaps;
@@ -351,7 +351,7 @@ TEST(OracleEquality, FusionOfPipelineMaps) {
   for (std::uint32_t seed = 0; seed < kCases; ++seed) {
     Pipeline pipeline(seed);
     SCOPED_TRACE(pipeline.c.description);
-    const CorrectionParameters& q = pipeline.c.parameters;
+    const fusion::CorrectionParameters& q = pipeline.c.parameters;
     CFVoxelList maps;
     oracle::ComputeProbabilityMaps(pipeline.regions, pipeline.c.segmentation, pipeline.c.interactionMap,
                                    q.votingReferences, 2, 3, q.segmentationWeight, q.otherScribbleWeight,
@@ -409,7 +409,7 @@ TEST(OracleEquality, FusionOfRandomMaps) {
     }
     const double prior = static_cast<double>(random() % 30),
                  scale = 1.0 + static_cast<double>(random() % 200);
-    CorrectionParameters weights;
+    fusion::CorrectionParameters weights;
     weights.priorDistance = prior;
     weights.distanceScale = scale;
     auto p = Fuse(map, segmentation, distance, probability, WindowsOf(origins, ends, F), weights);

@@ -64,7 +64,7 @@ struct Stages {
   int foreground = 0, background = 0;
   CFVoxelList distance;
   CPointArray origins, ends;
-  ScribbleRegionList compact;
+  fusion::ScribbleRegionList compact;
 
   explicit Stages(oracle::RandomCase randomCase) : c(std::move(randomCase)) {
     oracle::EnlargedBoundingBox(c.segmentation, {20, 20, 20}, boxMinimum, boxMaximum);
@@ -80,14 +80,14 @@ struct Stages {
 
   // Both probability-map stages with the given weights; production at every thread count.
   void ExpectSameProbabilityMaps(double segmentationWeight, double otherScribbleWeight) {
-    const CorrectionParameters& q = c.parameters;
+    const fusion::CorrectionParameters& q = c.parameters;
     CVoxelList marked;
     for (const auto& r : regions) marked.push_back(std::make_unique<CVoxel>(*r));
     CFVoxelList expected;
     oracle::ComputeProbabilityMaps(marked, c.segmentation, c.interactionMap, q.votingReferences, 2, 3,
                                    segmentationWeight, otherScribbleWeight, q.translationRange,
                                    q.translationStep, origins, ends, references, boxMinimum, expected);
-    const BoxedReferences boxed = Boxed(references, boxMinimum);
+    const fusion::BoxedReferences boxed = Boxed(references, boxMinimum);
     for (const int threads : kThreadCounts) {
       const CFVoxelList maps = ComputeProbabilityMaps(
           compact, WindowsOf(origins, ends, foreground), c.segmentation, c.interactionMap, boxed,
@@ -112,7 +112,7 @@ TEST(OracleEqualityFast, CompactRegionsWindowsAndDistanceMaps) {
     for (std::size_t i = 0; i < s.regions.size(); ++i)
       ASSERT_TRUE(SameVoxels(*fusion::ExpandRegion(s.compact[i]), *s.regions[i])) << "region " << i;
     CFVoxelList maps;
-    RegionWindowList windows;
+    fusion::RegionWindowList windows;
     ComputeDistanceMaps(s.compact, s.c.parameters, maps, windows);
     EXPECT_EQ(windows, WindowsOf(s.origins, s.ends, s.foreground));
     EXPECT_TRUE(SameMaps(maps, s.distance));
@@ -201,7 +201,7 @@ TEST(OracleEqualityFast, TranslationsWithinRoundingOfTheBest) {
     CFVoxelList expected;
     oracle::ComputeProbabilityMaps(full, segmentation, map, 1 + trial % 2, 2, 3, 0.7, 0.3, {1, 1, 0},
                                    {1, 1, 1}, origins, ends, references, boxMinimum, expected);
-    const ScribbleRegionList compact{fusion::CompactRegion(region)};
+    const fusion::ScribbleRegionList compact{fusion::CompactRegion(region)};
     for (const int threads : {1, 2}) {
       const CFVoxelList maps = ComputeProbabilityMaps(
           compact, WindowsOf(origins, ends, 1), segmentation, map, Boxed(references, boxMinimum),
@@ -276,7 +276,7 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
     ASSERT_TRUE(oracle::SemiAutomaticCorrection(expected, c.interactionMap, paths, load, c.parameters, oLog,
                                                 oMessages));
     for (const int threads : kThreadCounts) {
-      CorrectionParameters parameters = c.parameters;
+      fusion::CorrectionParameters parameters = c.parameters;
       parameters.threads = threads;
       CVoxel corrected(c.segmentation);
       volume::RecordingSink log, messages;
@@ -289,7 +289,7 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
     // first one kept.
     correction::CReferenceCache kept;
     for (int run = 0; run < 2; ++run) {
-      CorrectionParameters parameters = c.parameters;
+      fusion::CorrectionParameters parameters = c.parameters;
       parameters.threads = 2;
       CVoxel corrected(c.segmentation);
       volume::RecordingSink log, messages;

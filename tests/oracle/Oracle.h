@@ -179,7 +179,7 @@ void ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 // empty segmentation.
 bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                              const std::vector<std::string>& referencePaths, const ReferenceLoader& loader,
-                             const CorrectionParameters& parameters, volume::LogSink& log,
+                             const fusion::CorrectionParameters& parameters, volume::LogSink& log,
                              MessageSink& messages, StageTimes* times = nullptr);
 
 }  // namespace oracle
@@ -187,5 +187,5 @@ bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
 // The driver reading the references from their files.
 bool OracleSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                    const std::vector<std::string>& referencePaths,
-                                   const CorrectionParameters& parameters, volume::LogSink& log,
+                                   const fusion::CorrectionParameters& parameters, volume::LogSink& log,
                                    MessageSink& messages, oracle::StageTimes* times = nullptr);

@@ -12,7 +12,7 @@ std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, MessageSink& 
 
 bool OracleSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                    const std::vector<std::string>& referencePaths,
-                                   const CorrectionParameters& parameters, volume::LogSink& log,
+                                   const fusion::CorrectionParameters& parameters, volume::LogSink& log,
                                    MessageSink& messages, oracle::StageTimes* times) {
   const oracle::ReferenceLoader loader = [&messages](const std::string& path) {
     return oracle::LoadReferenceFile(path, messages);

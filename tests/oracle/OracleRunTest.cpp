@@ -110,8 +110,8 @@ TEST(OracleRun, WithoutContradictingScribblesOnlyTheCentralPieceRemains) {
   MemoryReferences refs(references);
   volume::RecordingSink sink;
   CVoxel result(segmentation);
-  ASSERT_TRUE(oracle::SemiAutomaticCorrection(result, map, refs.paths, refs.Loader(), CorrectionParameters{},
-                                              sink, sink));
+  ASSERT_TRUE(oracle::SemiAutomaticCorrection(result, map, refs.paths, refs.Loader(),
+                                              fusion::CorrectionParameters{}, sink, sink));
   EXPECT_EQ(result.CountNonZero(), 4 * 6 * 10);
   EXPECT_EQ(result.At(5, 5, 1), 1);
   EXPECT_EQ(result.At(17, 5, 1), 0);
@@ -122,13 +122,14 @@ TEST(OracleRun, RefusesEmptySegmentationAndMismatchedMaps) {
   CVoxel empty(8, 8, 4);
   empty.At(1, 1, 1) = -2;  // negative values are not inside
   const CVoxel before(empty);
-  EXPECT_FALSE(oracle::SemiAutomaticCorrection(
-      empty, CVoxel(8, 8, 4), {"ref0"}, MemoryReferences({}).Loader(), CorrectionParameters{}, sink, sink));
+  EXPECT_FALSE(oracle::SemiAutomaticCorrection(empty, CVoxel(8, 8, 4), {"ref0"},
+                                               MemoryReferences({}).Loader(), fusion::CorrectionParameters{},
+                                               sink, sink));
   EXPECT_TRUE(Equal(empty, before));
   CVoxel label(8, 8, 4);
   label.At(3, 3, 2) = 1;
   EXPECT_FALSE(oracle::SemiAutomaticCorrection(label, CVoxel(8, 8, 5), {}, MemoryReferences({}).Loader(),
-                                               CorrectionParameters{}, sink, sink));
+                                               fusion::CorrectionParameters{}, sink, sink));
   EXPECT_EQ(label.CountNonZero(), 1);
   EXPECT_TRUE(sink.lines.empty());
   EXPECT_EQ(sink.messages.size(), 2u);

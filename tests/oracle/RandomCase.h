@@ -27,7 +27,7 @@ struct RandomCase {
   CVoxel segmentation;
   CVoxel interactionMap;
   std::vector<CVoxel> references;
-  CorrectionParameters parameters;
+  fusion::CorrectionParameters parameters;
   std::string description;  // seed and sizes, for failure messages
 };
 

@@ -18,7 +18,7 @@ TEST_F(CaseSessionTest, StartsEmptyWithTheBuiltInSettings) {
   EXPECT_EQ(m_case.ReferenceDir(), "C:\\DataSet\\prostate\\popR\\label2");
   EXPECT_FALSE(m_case.CanUndo());
   // The one parameter set of every semi-automatic run.
-  const CorrectionParameters& p = m_case.Parameters();
+  const fusion::CorrectionParameters& p = m_case.Parameters();
   EXPECT_EQ(p.neighbourhoodMargin, (C3DPoint{18, 18, 6}));
   EXPECT_EQ(p.translationRange, (C3DPoint{8, 8, 8}));
   EXPECT_EQ(p.translationStep, (C3DPoint{2, 2, 2}));

@@ -407,7 +407,7 @@ TEST_F(CorrectionRunTest, MillimetreRunsMatchTheEngineAndLeaveTheFixedModesRefer
     RunCorrection();
     EXPECT_TRUE(TakeMessages().empty());
   };
-  const auto engine = [&](const CorrectionParameters& parameters) {
+  const auto engine = [&](const fusion::CorrectionParameters& parameters) {
     CVoxel label = c.segmentation;
     const CVoxel map = c.scribbles;
     volume::RecordingSink sink;
