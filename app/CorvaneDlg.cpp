@@ -409,11 +409,11 @@ void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
       usable(m_case.Image() != nullptr, "boundary", *files.boundary, "an image must be loaded first")) {
     LoadBoundaryFile(files.boundary);
   }
-  if (files.segmentation && m_case.Segmentation() && HasForeground(*m_case.Segmentation())) {
+  if (files.segmentation && m_case.Segmentation() && geometry::HasForeground(*m_case.Segmentation())) {
     // The case opens on the organ: the Z slider moves to the middle of the
     // segmentation, as the user would move it.
     C3DPoint low, high;
-    EnlargedBoundingBox(*m_case.Segmentation(), C3DPoint(0, 0, 0), low, high);
+    geometry::EnlargedBoundingBox(*m_case.Segmentation(), C3DPoint(0, 0, 0), low, high);
     Slider(ctl::kSliceZ)->setSliderPosition((low.z + high.z) / 2);
   }
   if (files.scribbles) {

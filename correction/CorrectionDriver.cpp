@@ -26,11 +26,11 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
   const int threads = geometry::ResolveThreadCount(p.threads);
   StageClock clock(reports.times);
   C3DPoint boxMinimum, boxMaximum;
-  EnlargedBoundingBox(segmentation, p.referenceBoxMargin, boxMinimum, boxMaximum);
+  geometry::EnlargedBoundingBox(segmentation, p.referenceBoxMargin, boxMinimum, boxMaximum);
   const C3DPoint boxSize = boxMaximum - boxMinimum + 1;
 
   C3DPoint centre;
-  Centroid(segmentation, centre);
+  geometry::Centroid(segmentation, centre);
   log.AppendLine("Center position is detected...");
 
   // The registered references as runs of their voxels > 0: all the votes read.
@@ -76,16 +76,16 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
     messages.ShowMessage("The correction could not compute its result; the segmentation is unchanged.");
     return false;
   }
-  const std::unique_ptr<CVoxel> thresholded = Threshold(*probabilities, kProbabilityThreshold);
+  const std::unique_ptr<CVoxel> thresholded = geometry::Threshold(*probabilities, kProbabilityThreshold);
   probabilities.reset();
   // The seed is the centre of the new label, or the old centre when it is empty.
-  Centroid(*thresholded, centre);
-  const std::unique_ptr<CVoxel> kept = KeepSeedComponent(*thresholded, centre);
+  geometry::Centroid(*thresholded, centre);
+  const std::unique_ptr<CVoxel> kept = geometry::KeepSeedComponent(*thresholded, centre);
   if (!thresholded->HasData() || !kept->HasData()) {
     messages.ShowMessage("Not enough memory for the correction; the segmentation is unchanged.");
     return false;
   }
-  CopyBox(segmentation, {0, 0, 0}, segmentation.Size() + (-1), *kept);
+  geometry::CopyBox(segmentation, {0, 0, 0}, segmentation.Size() + (-1), *kept);
   clock.Lap(&CorrectionTimes::postProcessing);
   return true;
 }
@@ -109,7 +109,7 @@ bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedM
     return false;
   }
   // An empty label has no box, no centre and nothing the references can be registered onto.
-  if (!HasForeground(segmentation)) {
+  if (!geometry::HasForeground(segmentation)) {
     messages.ShowMessage("The segmentation is empty: there is nothing to correct.");
     return false;
   }

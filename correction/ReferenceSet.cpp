@@ -147,7 +147,7 @@ bool RegisterAndResample(const MovingLabel& moving, const CRegistrationTarget& t
 bool HasForeground(const CVoxel& label, const CBoundaryPoints& boundary) {
   for (const C3DPoint& p : boundary.Points())
     if (label.At(p.x, p.y, p.z) > 0) return true;
-  return HasForeground(label);
+  return geometry::HasForeground(label);
 }
 
 // The box of the voxels other than 0 (the label has some).
@@ -305,7 +305,7 @@ void CReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clo
   clock.Lap(&CorrectionTimes::boundaryLists);
   C3DPoint last;
   NonZeroBox(*reference, boundary, kept.corner, last);
-  kept.window = Crop(*reference, kept.corner, last - kept.corner + 1);
+  kept.window = geometry::Crop(*reference, kept.corner, last - kept.corner + 1);
   if (!kept.window) throw std::bad_alloc();
   kept.problem = ReferenceProblem::None;
   clock.Lap(&CorrectionTimes::referenceLoading);
@@ -424,14 +424,14 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             std::vector<CLabelRuns>& registered, MessageSink& messages) {
+                             std::vector<geometry::CLabelRuns>& registered, MessageSink& messages) {
   const correction::GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
   const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
-                               CLabelRuns& result) {
+                               geometry::CLabelRuns& result) {
     return correction::ResampleBoxToRuns(label, matrix, box, result, corner);
   };
   correction::ReferenceRegistration::Run(
       segmentation, paths, load, run,
-      correction::ReferenceRegistration::Output<CLabelRuns, decltype(resample)>{registered, messages,
-                                                                                resample});
+      correction::ReferenceRegistration::Output<geometry::CLabelRuns, decltype(resample)>{
+          registered, messages, resample});
 }

@@ -103,4 +103,4 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
 // (what the reference votes read), never the box-sized volume.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             std::vector<CLabelRuns>& registered, MessageSink& messages);
+                             std::vector<geometry::CLabelRuns>& registered, MessageSink& messages);

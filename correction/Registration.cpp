@@ -510,7 +510,7 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
                                             const correction::GridBox& box, const C3DPoint& movingCorner) {
   const C3DPoint& boxMinimum = box.minimum;
   const C3DPoint& boxSize = box.size;
-  if (!BoxInsideVolume(box.grid, boxMinimum, boxSize)) return nullptr;
+  if (!geometry::BoxInsideVolume(box.grid, boxMinimum, boxSize)) return nullptr;
   if (!moving.HasData() || !correction::IsUsableMatrix(matrix)) return std::make_unique<CVoxel>(boxSize);
   // Every voxel of the box is written below, so the block is not zero-filled first.
   auto output = std::make_unique<CVoxel>();
@@ -534,19 +534,19 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
 
 namespace correction {
 
-bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box, CLabelRuns& runs,
-                       const C3DPoint& movingCorner) {
+bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box,
+                       geometry::CLabelRuns& runs, const C3DPoint& movingCorner) {
   const C3DPoint& boxMinimum = box.minimum;
   const C3DPoint& boxSize = box.size;
-  if (!BoxInsideVolume(box.grid, boxMinimum, boxSize)) return false;
-  runs = CLabelRuns(boxSize);
+  if (!geometry::BoxInsideVolume(box.grid, boxMinimum, boxSize)) return false;
+  runs = geometry::CLabelRuns(boxSize);
   if (!moving.HasData() || !IsUsableMatrix(matrix)) {
     for (std::int64_t row = 0; row < static_cast<std::int64_t>(boxSize.y) * boxSize.z; ++row) runs.StartRow();
     runs.Finish();
     return true;
   }
   struct IntoRuns {
-    CLabelRuns& runs;
+    geometry::CLabelRuns& runs;
     std::vector<CVoxel::value_type> row;
     void Empty() { runs.StartRow(); }
     CVoxel::value_type* Row() { return row.data(); }

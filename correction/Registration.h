@@ -147,7 +147,7 @@ namespace correction {
 // The same box as runs of its voxels > 0 (what the reference votes read),
 // without the box-sized volume. False (runs untouched) when the box does not
 // lie inside the grid.
-bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box, CLabelRuns& runs,
-                       const C3DPoint& movingCorner = {});
+bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box,
+                       geometry::CLabelRuns& runs, const C3DPoint& movingCorner = {});
 
 }  // namespace correction

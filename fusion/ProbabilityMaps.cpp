@@ -353,9 +353,10 @@ struct AnyLineSums {
 // for every translation: at ((iz * ny + iy) * vectors) * kLanes + ix. One
 // line of translations (iz, iy) at a time, its x translations side by side.
 template <typename Sums>
-inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixes, const CLabelRuns& runs,
-                                                      const Translations& t, const C3DPoint& window,
-                                                      const C3DPoint& base, std::int64_t* counts) {
+inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixes,
+                                                      const geometry::CLabelRuns& runs, const Translations& t,
+                                                      const C3DPoint& window, const C3DPoint& base,
+                                                      std::int64_t* counts) {
   const int lowX = t.x.front();
   const int top = window.x + prefixes.span;
   // Reference x range any translation reads; runs are clipped to it.
@@ -393,9 +394,9 @@ inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixe
 }
 
 inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes& prefixes,
-                                                               const CLabelRuns& runs, const Translations& t,
-                                                               const C3DPoint& window, const C3DPoint& base,
-                                                               std::int64_t* counts) {
+                                                               const geometry::CLabelRuns& runs,
+                                                               const Translations& t, const C3DPoint& window,
+                                                               const C3DPoint& base, std::int64_t* counts) {
   // Nine translations along x (the correction's range and step) and eight get their sums in registers.
   if (t.x.size() == kLanes + 1) return CountLines<LineSums<1, 1>>(prefixes, runs, t, window, base, counts);
   if (t.x.size() == kLanes) return CountLines<LineSums<1, 0>>(prefixes, runs, t, window, base, counts);
@@ -403,24 +404,24 @@ inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes
 }
 
 // CountTranslationsOf for each instruction set.
-using CountFunction = void (*)(const RowPrefixes&, const CLabelRuns&, const Translations&, const C3DPoint&,
-                               const C3DPoint&, std::int64_t*);
-void CountBaseline(const RowPrefixes& p, const CLabelRuns& r, const Translations& t, const C3DPoint& w,
-                   const C3DPoint& b, std::int64_t* c) {
+using CountFunction = void (*)(const RowPrefixes&, const geometry::CLabelRuns&, const Translations&,
+                               const C3DPoint&, const C3DPoint&, std::int64_t*);
+void CountBaseline(const RowPrefixes& p, const geometry::CLabelRuns& r, const Translations& t,
+                   const C3DPoint& w, const C3DPoint& b, std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
-__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const CLabelRuns& r,
+__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const geometry::CLabelRuns& r,
                                                const Translations& t, const C3DPoint& w, const C3DPoint& b,
                                                std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
-__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const CLabelRuns& r,
+__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const geometry::CLabelRuns& r,
                                                     const Translations& t, const C3DPoint& w,
                                                     const C3DPoint& b, std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
 
-void CountTranslations(const RowPrefixes& prefixes, const CLabelRuns& runs, const Translations& t,
+void CountTranslations(const RowPrefixes& prefixes, const geometry::CLabelRuns& runs, const Translations& t,
                        const C3DPoint& window, const C3DPoint& base, std::int64_t* counts) {
   static const CountFunction count =
       geometry::ForInstructionSet<CountFunction>(&CountBaseline, &CountAvx2, &CountAvx512);
@@ -477,7 +478,7 @@ struct Candidate {
 // in window scan order.
 std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const WindowTerms& w,
                                 const RegionInputs& in, const Translations& t,
-                                const std::vector<CLabelRuns>& runs, int threads) {
+                                const std::vector<geometry::CLabelRuns>& runs, int threads) {
   const int groups = (static_cast<int>(candidates.size()) + kLanes - 1) / kLanes;
   const int items = (groups + kMaxPassChunks - 1) / kMaxPassChunks;
   std::vector<double> scores(static_cast<std::size_t>(items) * kMaxPassChunks * kLanes);
@@ -497,7 +498,7 @@ std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const 
         const std::size_t index =
             static_cast<std::size_t>(firstGroup + g) * kLanes + static_cast<std::size_t>(j);
         if (index >= candidates.size()) break;
-        const CLabelRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
+        const geometry::CLabelRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
         const C3DPoint shift = in.base + t.Offset(candidates[index].number);
         const std::uint8_t bit = static_cast<std::uint8_t>(1u << j);
         for (int z = 0; z < in.size.z; ++z)
@@ -528,8 +529,8 @@ struct Ranking {
   std::vector<int> order;          // ...the reference indices
 };
 
-Ranking RankReferences(const RegionInputs& in, const Translations& t, const std::vector<CLabelRuns>& runs,
-                       int threads) {
+Ranking RankReferences(const RegionInputs& in, const Translations& t,
+                       const std::vector<geometry::CLabelRuns>& runs, int threads) {
   const int total = t.Count();
   const int R = static_cast<int>(runs.size());
   const WindowTerms w = TermsOf(in);
@@ -586,14 +587,14 @@ Ranking RankReferences(const RegionInputs& in, const Translations& t, const std:
 // Fraction of the first `voters` ranked references that hold the organ at each
 // window voxel, as votes times the single-precision reciprocal of `voters`.
 std::unique_ptr<CFVoxel> AccumulateVotes(const Ranking& ranking, int voters,
-                                         const std::vector<CLabelRuns>& references,
+                                         const std::vector<geometry::CLabelRuns>& references,
                                          const C3DPoint& boxMinimum, const C3DPoint& windowSize) {
   auto votes = std::make_unique<CFVoxel>(windowSize);
   if (!votes->HasData()) throw std::bad_alloc();
   // Whole votes: every count is exact in single precision, whatever the order.
   for (int k = 0; k < voters; ++k) {
     const int r = ranking.order[k];
-    const CLabelRuns& reference = references[static_cast<std::size_t>(r)];
+    const geometry::CLabelRuns& reference = references[static_cast<std::size_t>(r)];
     const C3DPoint start = ranking.bestPositions[r] - boxMinimum;
     for (int z = 0; z < windowSize.z; ++z)
       for (int y = 0; y < windowSize.y; ++y) {
@@ -677,7 +678,7 @@ CFVoxelList ComputeProbabilityMaps(const fusion::ScribbleRegionList& regions,
                                    const fusion::RegionWindowList& windows, const CVoxel& segmentation,
                                    const CVoxel& interactionMap, const fusion::BoxedReferences& references,
                                    const fusion::CorrectionParameters& parameters) {
-  const std::vector<CLabelRuns>& runs = references.labels;
+  const std::vector<geometry::CLabelRuns>& runs = references.labels;
   const int threads = geometry::ResolveThreadCount(parameters.threads);
   const int voters = std::min(static_cast<int>(runs.size()), std::max(parameters.votingReferences, 0));
   const C3DPoint& range = parameters.translationRange;

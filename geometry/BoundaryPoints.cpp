@@ -54,6 +54,8 @@ std::unique_ptr<CVoxel> CBoundaryPoints::Rasterise(int X, int Y, int Z) const {
   return volume;
 }
 
+namespace geometry {
+
 std::unique_ptr<CVoxel> KeepSeedComponent(const CVoxel& label, const C3DPoint& seed) {
   auto result = std::make_unique<CVoxel>(label.Size());
   if (!result->HasData() || !label.HasData() || result->VoxelCount() == 0) return result;
@@ -74,3 +76,5 @@ std::unique_ptr<CVoxel> KeepSeedComponent(const CVoxel& label, const C3DPoint& s
   }
   return result;
 }
+
+}  // namespace geometry

@@ -27,7 +27,11 @@ class CBoundaryPoints {
   std::vector<C3DPoint> m_points;
 };
 
+namespace geometry {
+
 // A new 0/1 volume of the label's size holding the seed and every voxel > 0
 // that is 6-connected to it through voxels > 0. The seed is set whatever the
 // label holds there; a seed outside the volume gives an all-zero result.
 std::unique_ptr<CVoxel> KeepSeedComponent(const CVoxel& label, const C3DPoint& seed);
+
+}  // namespace geometry

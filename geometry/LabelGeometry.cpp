@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace geometry {
+
 namespace {
 // Narrows a 64-bit corner back to int; only a hostile margin can leave the range.
 int Saturate(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX)); }
@@ -116,3 +118,5 @@ void CopyBox(CVoxel& destination, const C3DPoint& first, const C3DPoint& last, c
     for (int y = y0; y <= y1; ++y)
       for (int x = x0; x <= x1; ++x) destination.At(x, y, z) = source.At(x, y, z);
 }
+
+}  // namespace geometry

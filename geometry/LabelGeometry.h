@@ -7,6 +7,8 @@
 
 #include "volume/Voxel.h"
 
+namespace geometry {
+
 // Bounding box of the voxels > 0, each minimum lowered by the margin (clipped
 // at 0), each maximum raised by it (clipped at dimension - 1). Corners are
 // inclusive. A volume without a voxel > 0 yields an inverted box.
@@ -34,3 +36,5 @@ std::unique_ptr<CVoxel> Threshold(const CFVoxel& probabilities, double threshold
 // destination(x, y, z) = source(x, y, z) over the inclusive box [first, last],
 // skipping positions outside the destination (or outside the source).
 void CopyBox(CVoxel& destination, const C3DPoint& first, const C3DPoint& last, const CVoxel& source);
+
+}  // namespace geometry

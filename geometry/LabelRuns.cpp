@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace geometry {
+
 CLabelRuns::CLabelRuns(const C3DPoint& size) : m_size(size) {
   if (m_size.y > 0 && m_size.z > 0)
     m_rowStart.reserve(static_cast<std::size_t>(m_size.y) * static_cast<std::size_t>(m_size.z) + 1);
@@ -52,3 +54,5 @@ std::unique_ptr<CVoxel> CLabelRuns::ToVolume() const {
                   volume->Data() + volume->Index(run->second, y, z), CVoxel::value_type{1});
   return volume;
 }
+
+}  // namespace geometry

@@ -8,6 +8,8 @@
 
 #include "volume/Voxel.h"
 
+namespace geometry {
+
 class CLabelRuns {
  public:
   using Run = std::pair<int, int>;  // [begin, end) along x
@@ -44,3 +46,5 @@ class CLabelRuns {
   std::vector<int> m_rowStart;  // per row y + Y * z, plus one end marker
   std::vector<Run> m_runs;
 };
+
+}  // namespace geometry

@@ -138,7 +138,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     error = where + ": " + mismatch;
     return false;
   }
-  if (NeedsReferences(mode) && !HasForeground(*c.segmentation)) {
+  if (NeedsReferences(mode) && !geometry::HasForeground(*c.segmentation)) {
     error = where + ": the segmentation is empty: there is nothing to correct";
     return false;
   }

@@ -59,7 +59,7 @@ TEST(RunSemiAutomaticCorrection, WritesTheFiveLinesAndAZeroOneLabelThatFollowsTh
   for (int x = 12; x <= 16; ++x) EXPECT_EQ(segmentation.At(x, 20, 8), 1) << x;
   for (int x = 39; x <= 41; ++x) EXPECT_EQ(segmentation.At(x, 20, 8), 0) << x;
   // The result is one 6-connected piece.
-  EXPECT_EQ(KeepSeedComponent(segmentation, {14, 20, 8})->CountNonZero(), inside);
+  EXPECT_EQ(geometry::KeepSeedComponent(segmentation, {14, 20, 8})->CountNonZero(), inside);
 }
 
 TEST(RunSemiAutomaticCorrection, RunsWithoutReferencesAndSkipsUnusableOnes) {

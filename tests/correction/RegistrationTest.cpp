@@ -330,7 +330,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
     const C3DPoint boxMinimum{trial % 7, 1, trial % 4};
     const C3DPoint boxSize{22, 21, 11};
     const auto box = ResampleBoxByMatrix(moving, *m, {grid, boxMinimum, boxSize}, corner);
-    CLabelRuns runs;
+    geometry::CLabelRuns runs;
     ASSERT_TRUE(correction::ResampleBoxToRuns(moving, *m, {grid, boxMinimum, boxSize}, runs, corner));
     ASSERT_TRUE(box && box->HasData());
     ASSERT_EQ(runs.Size(), boxSize);
@@ -351,7 +351,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
   // A box outside the grid: no box, and the runs are left alone.
   CVoxel moving(4, 4, 4);
   vtkNew<vtkMatrix4x4> identity;
-  CLabelRuns runs;
+  geometry::CLabelRuns runs;
   EXPECT_EQ(ResampleBoxByMatrix(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}), nullptr);
   EXPECT_FALSE(correction::ResampleBoxToRuns(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}, runs));
 }

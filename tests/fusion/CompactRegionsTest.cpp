@@ -39,7 +39,7 @@ TEST(CompactRegions, HoldOnlyTheirBoxAndExpandToTheFullRegions) {
     held += compact[i].voxels.VoxelCount();
     // The box is tight: the region has a voxel on each of its faces.
     C3DPoint first, last;
-    EnlargedBoundingBox(*full[i], {0, 0, 0}, first, last);
+    geometry::EnlargedBoundingBox(*full[i], {0, 0, 0}, first, last);
     EXPECT_EQ(compact[i].origin, first);
     EXPECT_EQ(compact[i].voxels.Size(), last - first + 1);
   }
@@ -67,7 +67,7 @@ TEST(CompactRegions, WindowsAndConversionsAgreeWithTheFullVolumes) {
     const C3DPoint first = window.origin;
     const C3DPoint last = window.end;
     C3DPoint expectedFirst, expectedLast;
-    EnlargedBoundingBox(region, margin, expectedFirst, expectedLast);
+    geometry::EnlargedBoundingBox(region, margin, expectedFirst, expectedLast);
     if (fusion::IsEmptyWindow({expectedFirst, expectedLast})) {
       EXPECT_TRUE(fusion::IsEmptyWindow(window));
     } else {

@@ -57,14 +57,14 @@ TEST(KeepSeedComponent, EdgeOrCornerContactDoesNotJoin) {
   label.At(2, 3, 2) = 1;
   label.At(3, 4, 3) = 1;   // corner contact with (2, 3, 2): separate
   label.At(0, 1, 1) = -3;  // negative is outside
-  auto kept = KeepSeedComponent(label, {1, 1, 1});
+  auto kept = geometry::KeepSeedComponent(label, {1, 1, 1});
   ASSERT_TRUE(kept && kept->HasData());
   EXPECT_EQ(kept->CountNonZero(), 2);
   EXPECT_EQ(kept->At(1, 1, 1), 1);
   EXPECT_EQ(kept->At(1, 2, 1), 1);
   EXPECT_FLOAT_EQ(kept->spacing[0], -1.0f);
 
-  auto other = KeepSeedComponent(label, {2, 3, 2});
+  auto other = geometry::KeepSeedComponent(label, {2, 3, 2});
   EXPECT_EQ(other->CountNonZero(), 2);
   EXPECT_EQ(other->At(2, 3, 1), 1);
   EXPECT_EQ(label.At(1, 2, 1), 4);  // the input is not changed
@@ -75,25 +75,25 @@ TEST(KeepSeedComponent, SeedIsAlwaysSetAndNeverReadOutside) {
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 5; ++x)
       if (x == 0 || y == 0 || x == 4 || y == 4) ring.At(x, y, 0) = 1;
-  auto lonely = KeepSeedComponent(ring, {2, 2, 0});
+  auto lonely = geometry::KeepSeedComponent(ring, {2, 2, 0});
   EXPECT_EQ(lonely->CountNonZero(), 1);
   EXPECT_EQ(lonely->At(2, 2, 0), 1);
 
   // A seed beside the ring joins it through its neighbour.
-  auto joined = KeepSeedComponent(ring, {1, 2, 0});
+  auto joined = geometry::KeepSeedComponent(ring, {1, 2, 0});
   EXPECT_EQ(joined->CountNonZero(), 17);
 
   // A whole filled corner-to-corner volume is reached without leaving it.
   CVoxel full(3, 3, 3);
   for (std::size_t i = 0; i < full.VoxelCount(); ++i) full[i] = 1;
-  EXPECT_EQ(KeepSeedComponent(full, {0, 0, 0})->CountNonZero(), 27);
+  EXPECT_EQ(geometry::KeepSeedComponent(full, {0, 0, 0})->CountNonZero(), 27);
 
   for (const C3DPoint& seed : {C3DPoint(-1, 0, 0), C3DPoint(0, 3, 0), C3DPoint(0, 0, 1 << 30)}) {
-    auto none = KeepSeedComponent(full, seed);
+    auto none = geometry::KeepSeedComponent(full, seed);
     ASSERT_TRUE(none->HasData());
     EXPECT_EQ(none->CountNonZero(), 0);
   }
-  EXPECT_EQ(KeepSeedComponent(CVoxel(0, 4, 4), {0, 0, 0})->CountNonZero(), 0);
+  EXPECT_EQ(geometry::KeepSeedComponent(CVoxel(0, 4, 4), {0, 0, 0})->CountNonZero(), 0);
 }
 
 }  // namespace

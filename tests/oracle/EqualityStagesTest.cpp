@@ -108,13 +108,13 @@ TEST(OracleEquality, LabelGeometry) {
       const C3DPoint margin(static_cast<int>(random() % 21), static_cast<int>(random() % 21),
                             static_cast<int>(random() % 7));
       C3DPoint pLo, pHi, oLo, oHi;
-      EnlargedBoundingBox(label, margin, pLo, pHi);
+      geometry::EnlargedBoundingBox(label, margin, pLo, pHi);
       oracle::EnlargedBoundingBox(label, margin, oLo, oHi);
       EXPECT_EQ(pLo, oLo);
       EXPECT_EQ(pHi, oHi);
 
       C3DPoint pCentre(3, 4, 5), oCentre(3, 4, 5);
-      Centroid(label, pCentre);
+      geometry::Centroid(label, pCentre);
       oracle::Centroid(label, oCentre);
       EXPECT_EQ(pCentre, oCentre);
 
@@ -125,7 +125,7 @@ TEST(OracleEquality, LabelGeometry) {
         const C3DPoint size(static_cast<int>(random() % (label.X + 1)),
                             static_cast<int>(random() % (label.Y + 1)),
                             static_cast<int>(random() % (label.Z + 1)));
-        auto p = Crop(label, corner, size);
+        auto p = geometry::Crop(label, corner, size);
         auto o = oracle::Crop(label, corner, size);
         ASSERT_EQ(p == nullptr, o == nullptr)
             << "crop at (" << corner.x << ", " << corner.y << ", " << corner.z << ") size (" << size.x << ", "
@@ -136,7 +136,8 @@ TEST(OracleEquality, LabelGeometry) {
 
         CVoxel pDestination(label), oDestination(label);
         const C3DPoint last = corner + size;
-        CopyBox(pDestination, corner, last, c.interactionMap.SameSize(label) ? c.interactionMap : label);
+        geometry::CopyBox(pDestination, corner, last,
+                          c.interactionMap.SameSize(label) ? c.interactionMap : label);
         oracle::CopyBox(oDestination, corner, last,
                         c.interactionMap.SameSize(label) ? c.interactionMap : label);
         EXPECT_TRUE(SameVoxels(pDestination, oDestination));
@@ -147,7 +148,7 @@ TEST(OracleEquality, LabelGeometry) {
     for (std::size_t i = 0; i < probabilities.VoxelCount(); ++i)
       probabilities[i] =
           random() % 3 == 0 ? special[random() % 6] : static_cast<float>(random() % 1000) / 999.0f;
-    EXPECT_TRUE(SameVoxels(*Threshold(probabilities, 0.5), *oracle::Threshold(probabilities, 0.5)));
+    EXPECT_TRUE(SameVoxels(*geometry::Threshold(probabilities, 0.5), *oracle::Threshold(probabilities, 0.5)));
   }
 }
 
@@ -160,7 +161,7 @@ TEST(OracleEquality, CentroidOfWideLabels) {
     for (std::size_t i = 0; i < wide.VoxelCount(); ++i)
       wide[i] = static_cast<CVoxel::value_type>(random() % 8 == 0 ? 0 : 1);
     C3DPoint p, o;
-    Centroid(wide, p);
+    geometry::Centroid(wide, p);
     oracle::Centroid(wide, o);
     EXPECT_EQ(p, o) << "width " << wide.X;
   }
@@ -183,7 +184,7 @@ TEST(OracleEquality, BoundaryListsAndSeedComponent) {
         seeds.push_back(C3DPoint(static_cast<int>(random() % label.X), static_cast<int>(random() % label.Y),
                                  static_cast<int>(random() % label.Z)));
       for (const C3DPoint& s : seeds)
-        EXPECT_TRUE(SameVoxels(*KeepSeedComponent(label, s), *oracle::KeepSeedComponent(label, s)))
+        EXPECT_TRUE(SameVoxels(*geometry::KeepSeedComponent(label, s), *oracle::KeepSeedComponent(label, s)))
             << "seed (" << s.x << ", " << s.y << ", " << s.z << ")";
     }
   }

@@ -192,7 +192,7 @@ bool Run(const Options& o, Failure& error) {
   session::CCorrectionJob job;
   job.mode = o.mode;
   if (session::UsesReferences(o.mode)) {
-    if (!HasForeground(*segmentation))
+    if (!geometry::HasForeground(*segmentation))
       return Fail(error, "the segmentation '" + o.segmentation + "' is empty: there is nothing to correct");
     if (!FindReferenceLabels(o.references, job.referencePaths))
       return Fail(error, "cannot read the reference folder '" + o.references + "'");
