@@ -48,6 +48,7 @@
 #include "geometry/BoundaryPoints.h"
 #include "geometry/Parallel.h"
 #include "tests/oracle/Oracle.h"
+#include "volume/FileIO.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
 #include "volume/Writers.h"
@@ -109,17 +110,6 @@ long ResidentKilobytes() {
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-bool WriteAll(int fd, const void* data, std::size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = write(fd, p, size);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool ReadAll(int fd, void* data, std::size_t size) {
   char* p = static_cast<char*>(data);
   while (size > 0) {
@@ -154,8 +144,8 @@ ChildResult InChild(const Case& c, const std::function<void(CVoxel&, Report&)>& 
     report.startKilobytes = ResidentKilobytes();
     run(segmentation, report);
     const bool sent =
-        WriteAll(fds[1], &report, sizeof report) &&
-        WriteAll(fds[1], segmentation.Data(), segmentation.VoxelCount() * sizeof(CVoxel::value_type));
+        volume::WriteAll(fds[1], &report, sizeof report) &&
+        volume::WriteAll(fds[1], segmentation.Data(), segmentation.VoxelCount() * sizeof(CVoxel::value_type));
     close(fds[1]);
     _exit(sent ? 0 : 1);
   }

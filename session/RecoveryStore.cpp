@@ -16,6 +16,8 @@
 #include <system_error>
 #include <utility>
 
+#include "volume/FileIO.h"
+
 namespace fs = std::filesystem;
 
 namespace session {
@@ -30,19 +32,6 @@ constexpr std::uintmax_t kLargestFile = std::uintmax_t{1} << 30;
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-bool WriteAll(int fd, const unsigned char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -196,7 +185,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
   const std::string temporary = path + kTemporarySuffix;
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
+  bool ok = volume::WriteAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   // The rename is the moment the new state replaces the old one: before it the
   // previous file is whole, after it the new one is (its data already flushed).
