@@ -30,7 +30,7 @@ double ThreadCpuMilliseconds() {
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-class SilentSink final : public MessageSink, public volume::LogSink {
+class SilentSink final : public volume::MessageSink, public volume::LogSink {
  public:
   void ShowMessage(const std::string&) override {}
   void AppendLine(const std::string&) override {}

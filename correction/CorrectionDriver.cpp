@@ -22,7 +22,7 @@ bool RunStages(CVoxel& segmentation, const CVoxel& accumulatedMap,
                const RunReports& reports, const ReferenceReading& reading) {
   const VolumeLoader& load = reading.load;
   volume::LogSink& log = reports.log;
-  MessageSink& messages = reports.messages;
+  volume::MessageSink& messages = reports.messages;
   const int threads = geometry::ResolveThreadCount(p.threads);
   StageClock clock(reports.times);
   C3DPoint boxMinimum, boxMaximum;
@@ -99,7 +99,7 @@ bool RunSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedM
                                 const fusion::CorrectionParameters& parameters,
                                 const correction::RunReports& reports,
                                 const correction::ReferenceReading& reading) {
-  MessageSink& messages = reports.messages;
+  volume::MessageSink& messages = reports.messages;
   if (!segmentation.HasData() || segmentation.VoxelCount() == 0) {
     messages.ShowMessage("Please load a segmentation first");
     return false;

@@ -22,7 +22,7 @@ namespace correction {
 // when `times` is given.
 struct RunReports {
   volume::LogSink& log;
-  MessageSink& messages;
+  volume::MessageSink& messages;
   CorrectionTimes* times = nullptr;
 };
 

@@ -320,7 +320,7 @@ class ReferenceRegistration {
   template <typename Result, typename Resample>
   struct Output {
     std::vector<Result>& registered;
-    MessageSink& messages;
+    volume::MessageSink& messages;
     const Resample& resample;
   };
   template <typename Result, typename Resample>
@@ -333,7 +333,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
                                 const VolumeLoader& load, const RegistrationRun& run,
                                 const Output<Result, Resample>& output) {
   std::vector<Result>& registered = output.registered;
-  MessageSink& messages = output.messages;
+  volume::MessageSink& messages = output.messages;
   const Resample& resample = output.resample;
   CorrectionTimes* times = run.times;
   CReferenceCache* cache = run.cache;
@@ -409,7 +409,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             CVoxelList& registered, MessageSink& messages) {
+                             CVoxelList& registered, volume::MessageSink& messages) {
   const correction::GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
   const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
                                std::unique_ptr<CVoxel>& result) {
@@ -424,7 +424,7 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             std::vector<geometry::CLabelRuns>& registered, MessageSink& messages) {
+                             std::vector<geometry::CLabelRuns>& registered, volume::MessageSink& messages) {
   const correction::GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
   const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
                                geometry::CLabelRuns& result) {

@@ -98,9 +98,9 @@ struct RegistrationRun {
 // message are the same either way.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             CVoxelList& registered, MessageSink& messages);
+                             CVoxelList& registered, volume::MessageSink& messages);
 // The same with every registered reference as the runs of its voxels > 0
 // (what the reference votes read), never the box-sized volume.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             std::vector<geometry::CLabelRuns>& registered, MessageSink& messages);
+                             std::vector<geometry::CLabelRuns>& registered, volume::MessageSink& messages);

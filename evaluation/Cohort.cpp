@@ -18,7 +18,7 @@ namespace {
 
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 
-class CollectingSink final : public MessageSink {
+class CollectingSink final : public volume::MessageSink {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   std::vector<std::string> messages;

@@ -3,7 +3,7 @@
 // The dialog code calls only this interface, so that the same code runs on the
 // Qt platform (CQtPlatform) and on the scripted platform the tests use
 // (CScriptedPlatform, in tests/platform), which answers dialogs from a script and records message
-// boxes. The platform is also the MessageSink and LogSink the Qt-free libraries
+// boxes. The platform is also the volume::MessageSink and volume::LogSink the Qt-free libraries
 // report through: both may be called from any thread.
 #pragma once
 
@@ -24,7 +24,7 @@ enum class FileListView {
 
 }  // namespace platform
 
-class CPlatform : public MessageSink, public volume::LogSink {
+class CPlatform : public volume::MessageSink, public volume::LogSink {
  public:
   ~CPlatform() override = default;
 

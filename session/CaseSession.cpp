@@ -50,7 +50,7 @@ fusion::CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& se
 
 // ---- Correction job (worker thread) ------------------------------------------------------
 
-bool CCorrectionJob::Run(volume::LogSink& log, MessageSink& messages) {
+bool CCorrectionJob::Run(volume::LogSink& log, volume::MessageSink& messages) {
   if (UsesReferences(mode)) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
     const bool done = RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
@@ -68,7 +68,7 @@ bool CCorrectionJob::Run(volume::LogSink& log, MessageSink& messages) {
 
 // ---- Construction ---------------------------------------------------------------------------
 
-CCaseSession::CCaseSession(MessageSink& messages, volume::LogSink& log, std::string defaultReferenceDir)
+CCaseSession::CCaseSession(volume::MessageSink& messages, volume::LogSink& log, std::string defaultReferenceDir)
     : m_messages(messages),
       m_log(log),
       m_defaultReferenceDir(std::move(defaultReferenceDir)),
@@ -123,7 +123,7 @@ bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPat
 
 void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what) {
   if (m_image && volume.SameSize(*m_image) && !SameGeometry(volume, *m_image))
-    m_messages.ShowMessage(GeometryMismatchText(what, "image"));
+    m_messages.ShowMessage(volume::GeometryMismatchText(what, "image"));
 }
 
 void CCaseSession::SuggestMillimetreMode() {

@@ -6,7 +6,7 @@
 // The window couples its controls to this model: it asks for files, lends the
 // volumes to its viewer and enables controls; every decision about the case,
 // every message and every log line of a command is made here, reported through
-// the MessageSink and LogSink given at construction.
+// the message and log sinks given at construction.
 //
 // Threads: every member function runs on the window's thread, except
 // CCorrectionJob::Run. A correction works on copies (StartCorrection) that a
@@ -70,7 +70,7 @@ class CCorrectionJob {
   // false when the semi-automatic driver refused or failed (it said why through
   // `messages` and left the segmentation untouched); the closing log line is
   // written either way, as the window has always shown it.
-  bool Run(volume::LogSink& log, MessageSink& messages);
+  bool Run(volume::LogSink& log, volume::MessageSink& messages);
 
   CorrectionMode mode = CorrectionMode::kManual;
   std::vector<std::string> referencePaths;
@@ -98,7 +98,7 @@ class CCaseSession {
   using EnterDirectory = std::function<std::optional<std::string>(const std::string& directory)>;
   static std::optional<std::string> EnterProcessDirectory(const std::string& directory);
 
-  CCaseSession(MessageSink& messages, volume::LogSink& log,
+  CCaseSession(volume::MessageSink& messages, volume::LogSink& log,
                std::string defaultReferenceDir = kDefaultReferenceDir);
   ~CCaseSession();
   CCaseSession(const CCaseSession&) = delete;
@@ -285,7 +285,7 @@ class CCaseSession {
   // Whether the segmentation and the maps a correction works on fit together.
   bool CheckCorrectionVolumes();
 
-  MessageSink& m_messages;
+  volume::MessageSink& m_messages;
   volume::LogSink& m_log;
   const std::string m_defaultReferenceDir;
 

@@ -18,7 +18,7 @@ namespace {
 
 // Keeps the messages of the case (the correction may report from its worker
 // threads); the log lines of the runs are not needed.
-class CaseSinks final : public MessageSink, public volume::LogSink {
+class CaseSinks final : public volume::MessageSink, public volume::LogSink {
  public:
   void ShowMessage(const std::string& text) override {
     const std::lock_guard lock(m_mutex);

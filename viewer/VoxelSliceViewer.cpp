@@ -132,7 +132,7 @@ void CVoxelSliceViewer::ShowMessage(const char* text) const {
 
 bool CVoxelSliceViewer::HasUsableImage() const {
   return m_image && m_image->HasData() && m_image->X > 0 && m_image->Y > 0 && m_image->Z > 0 &&
-         static_cast<std::int64_t>(m_image->VoxelCount()) == ::VoxelCount(m_image->X, m_image->Y, m_image->Z);
+         static_cast<std::int64_t>(m_image->VoxelCount()) == volume::VoxelCount(m_image->X, m_image->Y, m_image->Z);
 }
 
 bool CVoxelSliceViewer::Fits(const CVoxel* volume) const {

@@ -9,7 +9,7 @@
 //   - a repaint request (SetRepaintRequest), which the widget turns into a queued update;
 //   - the readout controls (SetReadoutControls), which receive the position, intensity and
 //     range texts and the zoom spin position;
-//   - a MessageSink for the two size-mismatch messages.
+//   - a volume::MessageSink for the two size-mismatch messages.
 //
 // The viewer never owns a volume: image, ground truth, segmentation and scribble map are
 // borrowed and must outlive the viewer's reference to them. Clear the reference (Clear*,
@@ -28,8 +28,6 @@
 #include "viewer/Brush.h"
 #include "volume/ScribbleValues.h"
 #include "volume/Voxel.h"
-
-class MessageSink;
 
 namespace viewer {
 
@@ -88,7 +86,7 @@ class CVoxelSliceViewer {
   // ---- Hooks -------------------------------------------------------------------------
 
   // Where the size-mismatch messages go (may be null: then they are dropped).
-  void SetMessageSink(MessageSink* sink) { m_messages = sink; }
+  void SetMessageSink(volume::MessageSink* sink) { m_messages = sink; }
   // Called whenever the picture must be redrawn (never from inside Render). May be called
   // from a worker thread through SetSegmentation / SetScribbleMap / SetMarking, so the
   // receiver must only schedule the repaint (e.g. a queued QWidget::update).
@@ -246,7 +244,7 @@ class CVoxelSliceViewer {
   void PaintAt(const viewer::CMouseKeys& keys, int px, int py);
   void UpdateReadouts(int px, int py);
 
-  MessageSink* m_messages = nullptr;
+  volume::MessageSink* m_messages = nullptr;
   viewer::CViewerReadouts* m_readouts = nullptr;
   viewer::CStrokeListener* m_strokeListener = nullptr;
   bool m_strokeOpen = false;

@@ -11,7 +11,7 @@
 //   viewer.Viewer().ClearReadoutControls();                        // Reset
 // (A dialog may instead pass its own CViewerReadouts implementation.)
 //
-// Size-mismatch messages go to the MessageSink set with Viewer().SetMessageSink(...).
+// Size-mismatch messages go to the volume::MessageSink set with Viewer().SetMessageSink(...).
 // The widget handles no keyboard and no wheel input (wheel events propagate to the parent).
 #pragma once
 

@@ -556,7 +556,7 @@ int OpenVoxelChannel() {
 }  // namespace
 }  // namespace volume
 
-bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink) {
+bool ReadDicomSeries(CVoxel& volume, const std::string& path, volume::MessageSink* sink) {
   using namespace volume;  // the readers' helpers
   volume.Release();
   const std::string folder = dicom::DicomFolderFor(path);

@@ -8,8 +8,6 @@
 #include "volume/DicomScan.h"
 #include "volume/Voxel.h"
 
-class MessageSink;
-
 namespace volume::dicom {
 
 // Fills `volume` with the slices of `stack`, in its order: voxel row y is

@@ -8,8 +8,6 @@
 
 #include "volume/Voxel.h"
 
-class MessageSink;
-
 // How the segmentation was made, as the SEG's segment records it.
 namespace volume {
 

@@ -41,7 +41,7 @@ VolumeFormat FormatForPath(const std::string& path) {
 
 }  // namespace volume
 
-bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink) {
+bool LoadVolume(CVoxel& volume, const std::string& path, volume::MessageSink* sink) {
   switch (volume::FormatForPath(path)) {
     case volume::VolumeFormat::ByteRaw:
       return ReadRawVolume(volume, path, 1, sink);
@@ -61,4 +61,4 @@ bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink) {
   return false;
 }
 
-CVoxel::CVoxel(const std::string& path, MessageSink* sink) { LoadVolume(*this, path, sink); }
+CVoxel::CVoxel(const std::string& path, volume::MessageSink* sink) { LoadVolume(*this, path, sink); }

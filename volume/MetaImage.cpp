@@ -307,7 +307,7 @@ bool ReadMetaImageFrom(CVoxel& volume, InputFile& header, const std::string& hea
     return Refuse(volume, sink, what, headerPath, why);
 
   const std::int64_t needed =
-      static_cast<std::int64_t>(::VoxelCount(volume.X, volume.Y, volume.Z)) * ElementBytes(kind);
+      static_cast<std::int64_t>(volume::VoxelCount(volume.X, volume.Y, volume.Z)) * ElementBytes(kind);
   const std::int64_t size = data->Size();
   std::int64_t offset = h.local ? h.localOffset : h.headerSize;
   if (!h.local && h.headerSize == -1)
@@ -449,7 +449,7 @@ bool ReadMetaImageStream(CVoxel& volume, std::FILE* header, const std::string& h
 
 }  // namespace volume
 
-bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, MessageSink* sink) {
+bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, volume::MessageSink* sink) {
   volume::InputFile file;
   if (!volume::OpenInput(file, volume, sink, "Cannot read mhd file", headerPath)) return false;
   return volume::ReadMetaImageFrom(volume, file, headerPath, sink);

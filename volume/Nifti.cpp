@@ -387,7 +387,7 @@ bool SaveNifti(const CVoxel& volume, const std::string& path, ElementStorage sto
 
 }  // namespace volume
 
-bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink) {
+bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, volume::MessageSink* sink) {
   using namespace volume;  // the readers' helpers
   const std::string what = "Cannot read Analyze/NIfTI file";
   volume.Release();

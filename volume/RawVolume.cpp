@@ -63,7 +63,7 @@ bool ReadRawFrom(CVoxel& volume, InputFile& file, int bytesPerVoxel, const std::
   std::string why;
   if (!CheckDimensions(volume.X, volume.Y, volume.Z, &why)) return Refuse(volume, sink, what, name, why);
   const std::int64_t needed =
-      static_cast<std::int64_t>(::VoxelCount(volume.X, volume.Y, volume.Z)) * bytesPerVoxel;
+      static_cast<std::int64_t>(volume::VoxelCount(volume.X, volume.Y, volume.Z)) * bytesPerVoxel;
   if (size < 0) return Refuse(volume, sink, what, name, "the size of the file cannot be determined");
   if (size - headerBytes < needed) {
     return Refuse(volume, sink, what, name,
@@ -96,7 +96,7 @@ bool ReadRawVolumeStream(CVoxel& volume, std::FILE* stream, int bytesPerVoxel, c
 
 }  // namespace volume
 
-bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, MessageSink* sink) {
+bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, volume::MessageSink* sink) {
   if (bytesPerVoxel != 1 && bytesPerVoxel != 2) return false;
   volume::InputFile file;
   if (!volume::OpenInput(file, volume, sink, "Cannot read raw volume", path)) return false;

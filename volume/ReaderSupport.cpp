@@ -16,7 +16,7 @@ bool CheckDimensions(std::int64_t X, std::int64_t Y, std::int64_t Z, std::string
     if (why) *why = "the size " + SizeText(X, Y, Z) + " holds no voxels";
     return false;
   }
-  if (X > INT_MAX || Y > INT_MAX || Z > INT_MAX || ::VoxelCount(int(X), int(Y), int(Z)) < 0) {
+  if (X > INT_MAX || Y > INT_MAX || Z > INT_MAX || volume::VoxelCount(int(X), int(Y), int(Z)) < 0) {
     if (why) *why = "the size " + SizeText(X, Y, Z) + " is more voxels than a volume can hold";
     return false;
   }

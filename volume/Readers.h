@@ -15,8 +15,6 @@
 
 #include "volume/Voxel.h"
 
-class MessageSink;
-
 namespace volume {
 
 enum class VolumeFormat { ByteRaw, ShortRaw, MetaImage, AnalyzeNifti, Image2048, DicomSeries };
@@ -30,24 +28,24 @@ VolumeFormat FormatForPath(const std::string& path);
 }  // namespace volume
 
 // Runs the reader volume::FormatForPath picks. Used by the load constructor of CVoxel.
-bool LoadVolume(CVoxel& volume, const std::string& path, MessageSink* sink);
+bool LoadVolume(CVoxel& volume, const std::string& path, volume::MessageSink* sink);
 
 // MetaImage header with its data file (or the data after the header, LOCAL).
-bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, MessageSink* sink);
+bool ReadMetaImage(CVoxel& volume, const std::string& headerPath, volume::MessageSink* sink);
 
 // The own raw format (12- or 40-byte header) with 1 (unsigned) or 2 (signed,
 // little-endian) bytes per voxel.
-bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, MessageSink* sink);
+bool ReadRawVolume(CVoxel& volume, const std::string& path, int bytesPerVoxel, volume::MessageSink* sink);
 
 // Analyze 7.5 (.hdr/.img) and NIfTI-1 (.nii, .nii.gz) through nifticlib.
-bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, MessageSink* sink);
+bool ReadAnalyzeNifti(CVoxel& volume, const std::string& path, volume::MessageSink* sink);
 
 // One 2048 x 2048 big-endian unsigned 16-bit slice without header.
-bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink);
+bool ReadImage2048(CVoxel& volume, const std::string& path, volume::MessageSink* sink);
 
 // Every DICOM file in the folder of `path` (or in `path` itself when it is a
 // folder) as one series, each slice turned upside down.
-bool ReadDicomSeries(CVoxel& volume, const std::string& path, MessageSink* sink);
+bool ReadDicomSeries(CVoxel& volume, const std::string& path, volume::MessageSink* sink);
 
 namespace volume {
 

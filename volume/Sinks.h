@@ -9,14 +9,13 @@
 #include <string>
 #include <vector>
 
-// At global scope beside CVoxel, whose load constructor takes one.
+namespace volume {
+
 class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void ShowMessage(const std::string& text) = 0;
 };
-
-namespace volume {
 
 class LogSink {
  public:

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+namespace volume {
+
 std::int64_t VoxelCount(int X, int Y, int Z) {
   if (X < 0 || Y < 0 || Z < 0) return -1;
   // X*Y always fits in 64 bits; the product with Z is checked before it is formed.
@@ -15,8 +17,6 @@ std::int64_t VoxelCount(int X, int Y, int Z) {
   if (Z != 0 && xy > INT_MAX / Z) return -1;
   return xy * Z;
 }
-
-namespace volume {
 
 template <typename T>
 VoxelGrid<T>::VoxelGrid(int X_, int Y_, int Z_, bool /*zeroFill*/) : X(X_), Y(Y_), Z(Z_) {
@@ -86,7 +86,7 @@ void VoxelGrid<T>::Release() {
 template <typename T>
 bool VoxelGrid<T>::AllocateBlock(bool zeroFill) {
   Release();
-  const std::int64_t n = ::VoxelCount(X, Y, Z);
+  const std::int64_t n = volume::VoxelCount(X, Y, Z);
   if (n < 0) return false;
   try {
     m_data.resize(static_cast<std::size_t>(n));
@@ -200,6 +200,7 @@ void CVoxel::PhysicalPoint(double x, double y, double z, double out[3]) const {
   }
 }
 
+namespace volume {
 namespace {
 
 // Within the tolerance; a value that is not a number agrees only with another
@@ -229,6 +230,8 @@ std::string GeometryMismatchText(const std::string& what, const std::string& oth
          " but does not share its place in space (spacing, origin or direction differ). It is used voxel "
          "for voxel as it is; check that the two files belong together.";
 }
+
+}  // namespace volume
 
 int CVoxel::CountNonZero() const {
   if (X <= 0 || Y <= 0 || Z <= 0 || !HasData()) return 0;

@@ -13,7 +13,9 @@
 
 #include "volume/VolumeMemory.h"
 
+namespace volume {
 class MessageSink;
+}
 
 // Integer triple: a size, a position, a margin or an offset.
 struct C3DPoint {
@@ -37,11 +39,12 @@ struct C3DPoint {
   constexpr bool operator==(const C3DPoint&) const = default;
 };
 
+namespace volume {
+
 // Number of voxels of an X x Y x Z volume, or -1 when the request is impossible
 // (a negative dimension, or a product that does not fit a signed 32-bit count).
+// Members named VoxelCount hide it: call it as volume::VoxelCount there.
 std::int64_t VoxelCount(int X, int Y, int Z);
-
-namespace volume {
 
 // The voxel container shared by both volume types: an X x Y x Z block of T
 // that may hold no data at all (after a failed load, a failed allocation or
@@ -128,7 +131,7 @@ class CVoxel : public volume::VoxelGrid<std::int16_t> {
   using VoxelGrid::VoxelGrid;
   // The load constructor: reads the file through the load dispatcher. A failed
   // read leaves a volume without data; messages go to the sink (may be null).
-  explicit CVoxel(const std::string& path, MessageSink* sink = nullptr);
+  explicit CVoxel(const std::string& path, volume::MessageSink* sink = nullptr);
 
   // Deep copy of dimensions, geometry and voxels (not the min/max pair).
   CVoxel(const CVoxel& other);
@@ -200,6 +203,8 @@ class CFVoxel : public volume::VoxelGrid<float> {
   ~CFVoxel() = default;
 };
 
+namespace volume {
+
 // Whether a and b lie in the same place in space: spacing within a relative
 // tolerance, origin within an absolute tolerance in mm, direction cosines
 // within an absolute tolerance (unset geometry compared as written to a file).
@@ -210,6 +215,8 @@ bool SameGeometry(const CVoxel& a, const CVoxel& b, double spacingRelative = 1e-
 // The warning for a volume that has the size of another but not its place in
 // space, e.g. GeometryMismatchText("segmentation", "image").
 std::string GeometryMismatchText(const std::string& what, const std::string& other);
+
+}  // namespace volume
 
 // Ordered collections. Owning lists hold unique_ptr; a null entry stands for a
 // volume that could not be produced (for example a failed crop).

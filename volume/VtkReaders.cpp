@@ -62,7 +62,7 @@ class VtkErrors {
 
 }  // namespace volume
 
-bool ReadImage2048(CVoxel& volume, const std::string& path, MessageSink* sink) {
+bool ReadImage2048(CVoxel& volume, const std::string& path, volume::MessageSink* sink) {
   using namespace volume;  // the readers' helpers
   const std::string what = "Cannot read image";
   volume.Release();

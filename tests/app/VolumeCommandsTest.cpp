@@ -204,7 +204,7 @@ TEST_F(VolumeCommandsTest, AVolumeElsewhereInSpaceLoadsWithOneWarning) {
   }
   const std::string path = Write("moved.mhd", moved);
   ClickWithFile(ctl::kLoadSegmentation, path);
-  EXPECT_EQ(Messages(), std::vector<std::string>{GeometryMismatchText("segmentation", "image")});
+  EXPECT_EQ(Messages(), std::vector<std::string>{volume::GeometryMismatchText("segmentation", "image")});
   EXPECT_EQ(Viewer().Segmentation(), Dialog().Segmentation());
   EXPECT_EQ(Log().back(), "Load Segmentation... Path : [" + path + "]");
 }

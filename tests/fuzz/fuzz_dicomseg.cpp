@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ok != volume.HasData()) std::abort();
   if (!ok && sink.messages.size() != 1) std::abort();  // a refusal says why, once
   if (volume.HasData()) {
-    if (static_cast<std::int64_t>(volume.VoxelCount()) != ::VoxelCount(volume.X, volume.Y, volume.Z))
+    if (static_cast<std::int64_t>(volume.VoxelCount()) != volume::VoxelCount(volume.X, volume.Y, volume.Z))
       std::abort();
     for (std::size_t i = 0; i < volume.VoxelCount(); ++i)
       if (volume[i] != 0 && volume[i] != 1) std::abort();

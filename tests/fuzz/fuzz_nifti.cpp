@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool ok = ReadAnalyzeNifti(volume, path, &sink);
   if (ok != volume.HasData()) std::abort();
   if (!volume.HasData()) return 0;
-  if (static_cast<std::int64_t>(volume.VoxelCount()) != ::VoxelCount(volume.X, volume.Y, volume.Z))
+  if (static_cast<std::int64_t>(volume.VoxelCount()) != volume::VoxelCount(volume.X, volume.Y, volume.Z))
     std::abort();
   // Whatever geometry was read, the volume is written back as NIfTI and reads
   // back with the same voxels and the same qform and sform codes.

@@ -74,7 +74,7 @@ std::unique_ptr<CVoxel> ResampleByMatrix(const CVoxel& moving, const Matrix4& ma
 // stands for an unreadable reference.
 using ReferenceLoader = std::function<std::unique_ptr<CVoxel>(const std::string& path)>;
 // The loader of real files (the shared load dispatcher).
-std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, MessageSink& messages);
+std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, volume::MessageSink& messages);
 // A reference takes part only when it holds data and a voxel > 0.
 bool UsableReference(const CVoxel* reference);
 
@@ -94,7 +94,7 @@ std::unique_ptr<CVoxel> RegisterReference(const CVoxel& segmentation, const CVox
 // message "There are no reference labels !!".
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const ReferenceLoader& loader, const C3DPoint& boxMinimum,
-                             const C3DPoint& boxSize, CVoxelList& registered, MessageSink& messages,
+                             const C3DPoint& boxSize, CVoxelList& registered, volume::MessageSink& messages,
                              StageTimes* times = nullptr);
 
 // Files below `directory` whose names contain both filters: entries sorted
@@ -180,7 +180,7 @@ void ApplyScribbles(CVoxel& segmentation, const CVoxel& accumulatedMap);
 bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                              const std::vector<std::string>& referencePaths, const ReferenceLoader& loader,
                              const fusion::CorrectionParameters& parameters, volume::LogSink& log,
-                             MessageSink& messages, StageTimes* times = nullptr);
+                             volume::MessageSink& messages, StageTimes* times = nullptr);
 
 }  // namespace oracle
 
@@ -188,4 +188,4 @@ bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
 bool OracleSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                    const std::vector<std::string>& referencePaths,
                                    const fusion::CorrectionParameters& parameters, volume::LogSink& log,
-                                   MessageSink& messages, oracle::StageTimes* times = nullptr);
+                                   volume::MessageSink& messages, oracle::StageTimes* times = nullptr);

@@ -18,7 +18,7 @@ bool HasForeground(const CVoxel& label) {
 bool SemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                              const std::vector<std::string>& referencePaths, const ReferenceLoader& loader,
                              const fusion::CorrectionParameters& parameters, volume::LogSink& log,
-                             MessageSink& messages, StageTimes* times) {
+                             volume::MessageSink& messages, StageTimes* times) {
   if (!segmentation.HasData() || !accumulatedMap.HasData()) {
     messages.ShowMessage("The segmentation or the scribble map holds no data.");
     return false;

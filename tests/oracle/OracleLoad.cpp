@@ -4,7 +4,7 @@
 
 namespace oracle {
 
-std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, MessageSink& messages) {
+std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, volume::MessageSink& messages) {
   return std::make_unique<CVoxel>(path, &messages);
 }
 
@@ -13,7 +13,7 @@ std::unique_ptr<CVoxel> LoadReferenceFile(const std::string& path, MessageSink& 
 bool OracleSemiAutomaticCorrection(CVoxel& segmentation, const CVoxel& accumulatedMap,
                                    const std::vector<std::string>& referencePaths,
                                    const fusion::CorrectionParameters& parameters, volume::LogSink& log,
-                                   MessageSink& messages, oracle::StageTimes* times) {
+                                   volume::MessageSink& messages, oracle::StageTimes* times) {
   const oracle::ReferenceLoader loader = [&messages](const std::string& path) {
     return oracle::LoadReferenceFile(path, messages);
   };

@@ -136,7 +136,7 @@ std::unique_ptr<CVoxel> RegisterReference(const CVoxel& segmentation, const CVox
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const ReferenceLoader& loader, const C3DPoint& boxMinimum,
-                             const C3DPoint& boxSize, CVoxelList& registered, MessageSink& messages,
+                             const C3DPoint& boxSize, CVoxelList& registered, volume::MessageSink& messages,
                              StageTimes* times) {
   if (paths.empty()) {
     messages.ShowMessage("There are no reference labels !!");

@@ -176,11 +176,11 @@ TEST_F(CaseFilesTest, AVolumeElsewhereInSpaceLoadsWithOneWarning) {
   PlaceObliquely(moved, 0.5f);
   const std::string path = Write("moved.mhd", moved);
   m_case.AdoptSegmentation(m_case.LoadVolume(path), path);
-  EXPECT_EQ(TakeMessages(), (Lines{GeometryMismatchText("segmentation", "image")}));
+  EXPECT_EQ(TakeMessages(), (Lines{volume::GeometryMismatchText("segmentation", "image")}));
   ASSERT_NE(m_case.Segmentation(), nullptr);
   EXPECT_EQ(TakeLines().back(), "Load Segmentation... Path : [" + path + "]");
   m_case.AdoptBoundary(m_case.LoadBoundaryVolume(path), path);
-  EXPECT_EQ(TakeMessages(), (Lines{GeometryMismatchText("boundary", "image")}));
+  EXPECT_EQ(TakeMessages(), (Lines{volume::GeometryMismatchText("boundary", "image")}));
   EXPECT_NE(m_case.Boundary(), nullptr);
 
   // A difference below the tolerance is no difference; nor is another size.

@@ -134,9 +134,9 @@ TEST(CVoxel, ReleaseTwiceAndMovedFromVolumesHoldNoData) {
 }
 
 TEST(CVoxel, ImpossibleSizesLeaveNoData) {
-  EXPECT_EQ(VoxelCount(-1, 2, 2), -1);
-  EXPECT_EQ(VoxelCount(2048, 2048, 512), -1);  // 2^31 voxels do not fit a signed 32-bit count
-  EXPECT_EQ(VoxelCount(65536, 65536, 0), 0);
+  EXPECT_EQ(volume::VoxelCount(-1, 2, 2), -1);
+  EXPECT_EQ(volume::VoxelCount(2048, 2048, 512), -1);  // 2^31 voxels do not fit a signed 32-bit count
+  EXPECT_EQ(volume::VoxelCount(65536, 65536, 0), 0);
   EXPECT_FALSE(CVoxel(-3, 2, 2).HasData());
   EXPECT_FALSE(CVoxel(100000, 100000, 100000).HasData());
 

@@ -60,7 +60,7 @@ using cli::Fail;
 using cli::Failure;
 
 // Keeps the messages of the libraries so a failure can be told on one line.
-class CollectingSink final : public MessageSink {
+class CollectingSink final : public volume::MessageSink {
  public:
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   std::vector<std::string> messages;
@@ -178,7 +178,7 @@ bool Run(const Options& o, Failure& error) {
   // Volumes that do not lie where the segmentation lies are still used voxel
   // for voxel, as the window does; the user is told.
   auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
-    if (!SameGeometry(volume, *segmentation)) notices.push_back(GeometryMismatchText(what, "segmentation"));
+    if (!SameGeometry(volume, *segmentation)) notices.push_back(volume::GeometryMismatchText(what, "segmentation"));
   };
   std::string why;
   if (volume::IsDicomSegPath(o.output) && !volume::CanSaveDicomSegmentation(*segmentation, o.image, &why))

@@ -27,7 +27,7 @@ std::string CheckPhantomOptions(const PhantomOptions& o) {
            " <= X, Y <= " + std::to_string(kMaxInPlane) + " and " + std::to_string(kMinSlices) +
            " <= Z <= " + std::to_string(kMaxSlices);
   }
-  const std::int64_t voxels = VoxelCount(o.size.x, o.size.y, o.size.z);
+  const std::int64_t voxels = volume::VoxelCount(o.size.x, o.size.y, o.size.z);
   if (voxels < 0 || voxels > kMaxVoxels) {
     return "the size has more than " + std::to_string(kMaxVoxels) + " voxels";
   }

@@ -52,7 +52,7 @@ const cli::Program kProgram{
 const std::vector<std::string> kWrittenSuffixes{".raw", ".mhd", ".mha", ".nii", ".nii.gz"};
 
 // Keeps the readers' messages, one line each.
-class CollectingSink final : public MessageSink {
+class CollectingSink final : public volume::MessageSink {
  public:
   void ShowMessage(const std::string& text) override {
     std::string line = text;

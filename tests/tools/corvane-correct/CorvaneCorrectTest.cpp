@@ -137,7 +137,7 @@ TEST_F(CorvaneCorrect, AScribbleMapElsewhereInSpaceIsUsedWithOneWarning) {
   const Result r = Run({"--segmentation", P("seg.mhd"), "--scribbles", P("moved.mhd"), "--output", P("out"),
                         "--mode", "manual", "--truth", P("truth.mhd")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "corvane-correct: " + GeometryMismatchText("scribble map", "segmentation") + "\n");
+  EXPECT_EQ(r.err, "corvane-correct: " + volume::GeometryMismatchText("scribble map", "segmentation") + "\n");
   EXPECT_EQ(CVoxel(P("out.mhd")).At(10, 18, 7), 1);
 }
 
@@ -258,7 +258,7 @@ TEST_F(CorvaneCorrect, AMapAndTruthOfTheSegmentationsGridInAnotherOrderAreReorde
   other[7] = P("truth.mhd");
   const Result off = Run(other);
   ASSERT_EQ(off.status, 0) << off.err;
-  EXPECT_EQ(off.err, "corvane-correct: " + GeometryMismatchText("scribble map", "segmentation") + "\n");
+  EXPECT_EQ(off.err, "corvane-correct: " + volume::GeometryMismatchText("scribble map", "segmentation") + "\n");
   CVoxel shiftedTruth = swappedTruth;
   shiftedTruth.origin[0] += 1.0f;
   WriteMetaImage(dir_ / "truth-off.mhd", shiftedTruth, toolrun::GeometryLines(shiftedTruth));
