@@ -7,12 +7,14 @@
 #include "app/DialogLayout.h"
 #include "corvane/Version.h"
 
+using namespace app;
+
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setFont(DialogFont());
   setWindowTitle(QStringLiteral("Corvane 정보"));
-  const CDialogUnits units = DialogUnits();
+  const DialogUnits units = CurrentDialogUnits();
   setFixedSize(units.X(235), units.Y(55));
 
   auto* icon = new QLabel(this);

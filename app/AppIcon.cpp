@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+namespace app {
+
 namespace {
 QPixmap DrawIcon(int size) {
   QPixmap pixmap(size, size);
@@ -36,3 +38,5 @@ QIcon CorvaneIcon() {
   for (int size : {16, 32, 48, 64}) icon.addPixmap(DrawIcon(size));
   return icon;
 }
+
+}  // namespace app

@@ -3,4 +3,6 @@
 
 #include <QIcon>
 
+namespace app {
 QIcon CorvaneIcon();
+}  // namespace app

@@ -14,15 +14,17 @@
 #include "corvane/Version.h"
 #include "platform/QtPlatform.h"
 
-CCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
-  CCommandLine result;
-  const std::pair<const char*, std::optional<std::string> CCommandLine::*> options[] = {
-      {"--image", &CCommandLine::image},
-      {"--segmentation", &CCommandLine::segmentation},
-      {"--boundary", &CCommandLine::boundary},
-      {"--scribbles", &CCommandLine::scribbles},
-      {"--references", &CCommandLine::referenceDir},
-      {"--demo", &CCommandLine::demoDir},
+namespace app {
+
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  CommandLine result;
+  const std::pair<const char*, std::optional<std::string> CommandLine::*> options[] = {
+      {"--image", &CommandLine::image},
+      {"--segmentation", &CommandLine::segmentation},
+      {"--boundary", &CommandLine::boundary},
+      {"--scribbles", &CommandLine::scribbles},
+      {"--references", &CommandLine::referenceDir},
+      {"--demo", &CommandLine::demoDir},
   };
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -125,10 +127,14 @@ std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
   return arguments;
 }
 
+}  // namespace app
+
+using namespace app;
+
 int CCorvaneApp::InitInstance(int argc, char** argv) {
   // Answered before the application object exists, which needs a display.
   if (const std::optional<int> status = AnswerWithoutDisplay(argc, argv)) return *status;
-  const CCommandLine commandLine = ParseCommandLine(ProgramArguments(argc, argv));
+  const CommandLine commandLine = ParseCommandLine(ProgramArguments(argc, argv));
   if (!commandLine.error.empty()) {
     std::fprintf(stderr, "corvane: %s\n%s\n", commandLine.error.c_str(), kCommandLineUsage);
     return 1;
@@ -140,7 +146,7 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
   QApplication::setWindowIcon(CorvaneIcon());
   ApplyApplicationLook();
 
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   auto absolute = [](const std::optional<std::string>& path) -> std::optional<std::string> {
     if (!path) return std::nullopt;
     return QDir::toNativeSeparators(QDir(QString::fromStdString(*path)).absolutePath()).toStdString();
@@ -159,8 +165,8 @@ int CCorvaneApp::InitInstance(int argc, char** argv) {
   // about one of them appears over it. Work left by a window that crashed or
   // was killed is offered first; a case given back that way is not replaced
   // by the files of the command line.
-  const CCaseFiles files{absolute(commandLine.image), absolute(commandLine.segmentation),
-                         absolute(commandLine.boundary), absolute(commandLine.scribbles)};
+  const CaseFiles files{absolute(commandLine.image), absolute(commandLine.segmentation),
+                        absolute(commandLine.boundary), absolute(commandLine.scribbles)};
   QTimer::singleShot(0, &dialog, [&dialog, &files] {
     if (!dialog.OfferRecovery()) dialog.OpenCase(files);
   });

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-struct CCommandLine {
+namespace app {
+
+struct CommandLine {
   // --image, --segmentation, --boundary, --scribbles: files loaded at start,
   // in this order, as the Load Image, Load Segmentation, Load Boundary and
   // Load UI buttons would load them.
@@ -52,13 +54,15 @@ std::optional<int> AnswerWithoutDisplay(int argc, char** argv);
 void ApplyApplicationLook();
 
 // Reads the program's arguments (without the program name).
-CCommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // The program's own arguments: argv without the program name and without the
 // options Qt takes for itself (-platform NAME, -style=NAME, -reverse, ...), so
 // that they can be read before the application object, which needs a
 // display, exists.
 std::vector<std::string> ProgramArguments(int argc, const char* const* argv);
+
+}  // namespace app
 
 class CCorvaneApp {
  public:

@@ -27,6 +27,8 @@
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
+using namespace app;
+
 namespace {
 // Members of the control groups, in the order they are switched.
 constexpr int kInputGroup[] = {ctl::kLoadSegmentation,     ctl::kLoadBoundary,    ctl::kShowSegmentation,
@@ -45,8 +47,8 @@ constexpr int kAlgorithmControls[] = {ctl::kAlgorithmGroup, ctl::kSemiAutomatic,
 
 // The commands sit in the panel beside the image viewer, the view controls
 // below the viewer.
-bool InCommandPanel(const CControlTemplate& control) {
-  const CControlTemplate* viewer = FindControlTemplate(ctl::kImageViewerGroup);
+bool InCommandPanel(const ControlTemplate& control) {
+  const ControlTemplate* viewer = FindControlTemplate(ctl::kImageViewerGroup);
   return control.x >= viewer->x + viewer->width;
 }
 
@@ -56,7 +58,7 @@ bool TakesInput(ControlKind kind) { return kind != ControlKind::kGroupBox && kin
 // A run locks every command that could free, replace or read a volume the
 // worker uses: every input of the command panel but the log and the two
 // overlay switches, which change only what is shown.
-bool LockedDuringRuns(const CControlTemplate& control) {
+bool LockedDuringRuns(const ControlTemplate& control) {
   return InCommandPanel(control) && TakesInput(control.kind) && control.id != ctl::kLog &&
          control.id != ctl::kShowSegmentation && control.id != ctl::kShowBoundary;
 }
@@ -81,21 +83,22 @@ bool ParseInteger(const QString& text, int& value) {
 }
 }  // namespace
 
-CCorvaneDlg::CCorvaneDlg(CPlatform& platform, QWidget* parent) : CCorvaneDlg(platform, Options{}, parent) {}
+CCorvaneDlg::CCorvaneDlg(platform::Platform& platform, QWidget* parent)
+    : CCorvaneDlg(platform, Options{}, parent) {}
 
-CCorvaneDlg::CCorvaneDlg(CPlatform& platform, const Options& options, QWidget* parent)
+CCorvaneDlg::CCorvaneDlg(platform::Platform& platform, const Options& options, QWidget* parent)
     : QDialog(parent,
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_platform(platform),
       m_case(platform, platform, options.referenceDir),
       m_recovery(options.recoveryFolder.empty()
                      ? nullptr
-                     : std::make_unique<session::CCaseRecovery>(m_case, options.recoveryFolder)),
+                     : std::make_unique<session::CaseRecovery>(m_case, options.recoveryFolder)),
       m_hIcon(CorvaneIcon()) {
   setObjectName(QStringLiteral("CorvaneDlg"));
   setWindowTitle(QStringLiteral("Corvane"));
   setFont(DialogFont());
-  const CDialogUnits units = DialogUnits();
+  const DialogUnits units = CurrentDialogUnits();
   setFixedSize(units.X(kDialogWidthDlu), units.Y(kDialogHeightDlu));
   CreateControls();
   ConnectControls();
@@ -124,18 +127,18 @@ CVoxelSliceViewer& CCorvaneDlg::Viewer() const { return m_viewerWidget->Viewer()
 // ---- Controls -------------------------------------------------------------------
 
 void CCorvaneDlg::CreateControls() {
-  const CDialogUnits units = DialogUnits();
+  const DialogUnits units = CurrentDialogUnits();
   QWidget* previous = nullptr;
-  for (const CControlTemplate& control : MainWindowControls()) {
+  for (const ControlTemplate& control : MainWindowControls()) {
     const QString text = QString::fromUtf8(control.text);
     QRect rect = units.Rect(control);
     QWidget* widget = nullptr;
     switch (control.kind) {
       case ControlKind::kGroupBox:
-        widget = new CGroupFrame(text, this);
+        widget = new GroupFrame(text, this);
         break;
       case ControlKind::kViewer: {
-        m_viewerWidget = new viewer::CVoxelSliceViewerWidget(this);
+        m_viewerWidget = new viewer::VoxelSliceViewerWidget(this);
         // The right button pans the picture: no context menu there.
         m_viewerWidget->setContextMenuPolicy(Qt::PreventContextMenu);
         m_viewerWidget->Viewer().SetMessageSink(&m_platform);
@@ -173,7 +176,7 @@ void CCorvaneDlg::CreateControls() {
         break;
       }
       case ControlKind::kSpin: {
-        auto* spin = new CSpinControl(this);
+        auto* spin = new SpinControl(this);
         auto* buddy = qobject_cast<QLineEdit*>(previous);
         spin->SetBuddy(buddy);
         // The arrows sit at the buddy's right end; the buddy keeps its text clear of them.
@@ -256,9 +259,8 @@ void CCorvaneDlg::ConnectControls() {
     connect(slider, &QAbstractSlider::sliderReleased, this, [this, slider] { OnSliderMoved(slider); });
   }
   for (int id : {ctl::kZoomSpin, ctl::kBrushSpin}) {
-    CSpinControl* spin = Spin(id);
-    connect(spin, &CSpinControl::stepped, this,
-            [this, spin](int position) { OnSpinStepped(spin, position); });
+    SpinControl* spin = Spin(id);
+    connect(spin, &SpinControl::stepped, this, [this, spin](int position) { OnSpinStepped(spin, position); });
   }
 }
 
@@ -269,8 +271,8 @@ void CCorvaneDlg::SetUpTabOrder() {
   // Keyboard order: the command panel top to bottom in working order (its
   // controls are laid out in that order), ending with the log; then the view
   // controls below the viewer.
-  std::vector<CControlTemplate> order;
-  for (const CControlTemplate& control : MainWindowControls())
+  std::vector<ControlTemplate> order;
+  for (const ControlTemplate& control : MainWindowControls())
     if (control.id != ctl::kNoId && Control(control.id)->focusPolicy() != Qt::NoFocus)
       order.push_back(control);
   std::stable_partition(order.begin(), order.end(), InCommandPanel);
@@ -335,7 +337,7 @@ QSlider* CCorvaneDlg::Slider(int id) const { return ControlAs<QSlider>(id); }
 QLabel* CCorvaneDlg::Label(int id) const { return ControlAs<QLabel>(id); }
 QAbstractButton* CCorvaneDlg::Button(int id) const { return ControlAs<QAbstractButton>(id); }
 QLineEdit* CCorvaneDlg::Edit(int id) const { return ControlAs<QLineEdit>(id); }
-CSpinControl* CCorvaneDlg::Spin(int id) const { return ControlAs<CSpinControl>(id); }
+SpinControl* CCorvaneDlg::Spin(int id) const { return ControlAs<SpinControl>(id); }
 
 void CCorvaneDlg::SetControlText(int id, const QString& text) {
   if (auto* label = Label(id)) label->setText(text);
@@ -393,7 +395,7 @@ void CCorvaneDlg::SetWindowSlidersToDefaults() {
 
 // ---- Files given at start ------------------------------------------------------------
 
-void CCorvaneDlg::OpenCase(const CCaseFiles& files) {
+void CCorvaneDlg::OpenCase(const CaseFiles& files) {
   // A load goes ahead only where the case allows its command now.
   auto usable = [this](bool allowed, const std::string& what, const std::string& path, const char* first) {
     if (allowed) return true;
@@ -585,7 +587,7 @@ bool CCorvaneDlg::RefuseWhileRunning() { return m_case.RefuseWhileRunning(); }
 
 void CCorvaneDlg::BeginRun() {
   m_workerRunning = true;
-  for (const CControlTemplate& control : MainWindowControls()) {
+  for (const ControlTemplate& control : MainWindowControls()) {
     if (!LockedDuringRuns(control)) continue;
     QWidget* widget = Control(control.id);
     m_lockedControls[control.id] = widget->isEnabled();

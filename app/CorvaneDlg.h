@@ -1,5 +1,5 @@
 // The main window: one fixed-size dialog with the slice viewer and the
-// controls, coupled to the case model (CCaseSession), which holds the case:
+// controls, coupled to the case model (CaseSession), which holds the case:
 // the volumes, the stroke maps, mode and brush, the references, the backup and
 // the undo/redo history. The dialog creates and enables the controls, moves
 // their values to and from the model, asks for files, lends the model's
@@ -26,10 +26,11 @@
 #include "viewer/VoxelSliceViewer.h"
 #include "volume/Voxel.h"
 
-class CPlatform;
-class CSpinControl;
+namespace platform {
+class Platform;
+}  // namespace platform
 namespace viewer {
-class CVoxelSliceViewerWidget;
+class VoxelSliceViewerWidget;
 }  // namespace viewer
 class QAbstractButton;
 class QLabel;
@@ -37,20 +38,26 @@ class QLineEdit;
 class QListWidget;
 class QSlider;
 
+namespace app {
+
+class SpinControl;
+
 // Files to load when the window opens (from the command line).
-struct CCaseFiles {
+struct CaseFiles {
   std::optional<std::string> image;
   std::optional<std::string> segmentation;
   std::optional<std::string> boundary;
   std::optional<std::string> scribbles;  // a saved user interaction map
 };
 
-class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private viewer::CStrokeListener {
+}  // namespace app
+
+class CCorvaneDlg : public QDialog, private viewer::ViewerReadouts, private viewer::StrokeListener {
   Q_OBJECT
 
  public:
   // The reference image directory the dialog starts with and returns to on Reset.
-  static constexpr const char* kDefaultReferenceDir = CCaseSession::kDefaultReferenceDir;
+  static constexpr const char* kDefaultReferenceDir = session::CaseSession::kDefaultReferenceDir;
 
   struct Options {
     std::string referenceDir = kDefaultReferenceDir;
@@ -58,8 +65,8 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
     std::string recoveryFolder = session::DefaultRecoveryFolder();
   };
 
-  explicit CCorvaneDlg(CPlatform& platform, QWidget* parent = nullptr);
-  CCorvaneDlg(CPlatform& platform, const Options& options, QWidget* parent = nullptr);
+  explicit CCorvaneDlg(platform::Platform& platform, QWidget* parent = nullptr);
+  CCorvaneDlg(platform::Platform& platform, const Options& options, QWidget* parent = nullptr);
   ~CCorvaneDlg() override;
 
   // ---- Controls ----------------------------------------------------------------
@@ -68,7 +75,7 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   T* ControlAs(int id) const {
     return qobject_cast<T*>(Control(id));
   }
-  viewer::CVoxelSliceViewerWidget& ViewerWidget() const { return *m_viewerWidget; }
+  viewer::VoxelSliceViewerWidget& ViewerWidget() const { return *m_viewerWidget; }
   CVoxelSliceViewer& Viewer() const;
   // The lines of the log list, top to bottom.
   std::vector<std::string> LogLines() const;
@@ -103,7 +110,7 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   // position): the readout, the view and the zoom or window follow it.
   void OnSliderMoved(QSlider* slider);
   // The zoom or brush spin was stepped to `position`.
-  void OnSpinStepped(CSpinControl* spin, int position);
+  void OnSpinStepped(app::SpinControl* spin, int position);
   // The About box (the window's context menu offers it).
   void ShowAbout();
 
@@ -113,7 +120,7 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   // yet (a segmentation without an image) is refused with a message. The scribbles need Marking: when no
   // correction mode is chosen yet, the semi-automatic one is, and Marking is
   // turned on (which scans the reference image directory).
-  void OpenCase(const CCaseFiles& files);
+  void OpenCase(const app::CaseFiles& files);
 
   // At start, before anything is loaded: reports recovery files that cannot be
   // read (moved aside) and offers, one after the other, the files of windows
@@ -151,7 +158,7 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   void WaitForWorker();
 
   // ---- State (read) -----------------------------------------------------------------
-  const CCaseSession& Case() const { return m_case; }
+  const session::CaseSession& Case() const { return m_case; }
   const CVoxel* Image() const { return m_case.Image(); }
   const CVoxel* Boundary() const { return m_case.Boundary(); }
   const CVoxel* Segmentation() const { return m_case.Segmentation(); }
@@ -197,7 +204,7 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
 
   // Gives back the case of a recovery file, as the Load buttons would load it.
   // False (with a message, the file kept) when its image is gone.
-  bool Recover(const std::string& path, const session::CRecoveryState& state);
+  bool Recover(const std::string& path, const session::RecoveryState& state);
   // Asks what to do with unsaved work before the window closes; false when the
   // window must stay open (Cancel, or a save that did not happen).
   bool SettleUnsavedWork();
@@ -209,7 +216,7 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   QLabel* Label(int id) const;
   QAbstractButton* Button(int id) const;
   QLineEdit* Edit(int id) const;
-  CSpinControl* Spin(int id) const;
+  app::SpinControl* Spin(int id) const;
   void SetControlText(int id, const QString& text);
   void SetNumberText(int id, int value);  // "%d   "
   void SetChecked(int id, bool checked);
@@ -236,20 +243,20 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   void FinishCorrection();
   void FinishRestore();
 
-  // CViewerReadouts: the viewer's readouts go to the dialog's labels and spin.
+  // ViewerReadouts: the viewer's readouts go to the dialog's labels and spin.
   void SetPositionText(const std::string& text) override;
   void SetValueText(const std::string& text) override;
   void SetRangeText(const std::string& text) override;
   void SetZoomSpinPosition(int percent) override;
-  // CStrokeListener: one stroke of the brush is one edit of the case.
+  // StrokeListener: one stroke of the brush is one edit of the case.
   void StrokeBegins() override;
   void StrokeEnds() override;
 
-  CPlatform& m_platform;
+  platform::Platform& m_platform;
   // The case; the viewer borrows its volumes.
-  CCaseSession m_case;
+  session::CaseSession m_case;
   // Keeps the case's unsaved work in a recovery file (null: no file is kept).
-  std::unique_ptr<session::CCaseRecovery> m_recovery;
+  std::unique_ptr<session::CaseRecovery> m_recovery;
 
   int m_nZoom = 100;
   bool m_bShowSegmentation = false;
@@ -262,11 +269,11 @@ class CCorvaneDlg : public QDialog, private viewer::CViewerReadouts, private vie
   // A worker runs (window's thread only).
   bool m_workerRunning = false;
   // The copies the correction worker corrects, from its start until FinishCorrection.
-  std::unique_ptr<session::CCorrectionJob> m_job;
+  std::unique_ptr<session::CorrectionJob> m_job;
   // Enabled state of the commands locked for a run, restored when it ends.
   std::map<int, bool> m_lockedControls;
 
   std::map<int, QWidget*> m_controls;
-  viewer::CVoxelSliceViewerWidget* m_viewerWidget = nullptr;
+  viewer::VoxelSliceViewerWidget* m_viewerWidget = nullptr;
   QListWidget* m_log = nullptr;
 };

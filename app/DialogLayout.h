@@ -6,6 +6,8 @@
 #include <QRect>
 #include <span>
 
+namespace app {
+
 namespace ctl {
 // Control identifiers of the main window.
 enum : int {
@@ -76,7 +78,7 @@ enum class ControlKind {
   kListBox,
 };
 
-struct CControlTemplate {
+struct ControlTemplate {
   int id;
   ControlKind kind;
   const char* text;
@@ -84,9 +86,9 @@ struct CControlTemplate {
 };
 
 // Every control of the window in template order (also the back-to-front order).
-std::span<const CControlTemplate> MainWindowControls();
+std::span<const ControlTemplate> MainWindowControls();
 // The template of one control, or null.
-const CControlTemplate* FindControlTemplate(int id);
+const ControlTemplate* FindControlTemplate(int id);
 
 // Size of the main window in dialog units.
 inline constexpr int kDialogWidthDlu = 753;
@@ -95,13 +97,13 @@ inline constexpr int kDialogHeightDlu = 400;
 // Dialog units to pixels. The base units follow the font as the classic dialog
 // manager computes them (horizontal: half the average width of the 52 letters,
 // rounded; vertical: the font's height).
-class CDialogUnits {
+class DialogUnits {
  public:
-  explicit CDialogUnits(const QFont& font);
+  explicit DialogUnits(const QFont& font);
   int X(int dlu) const;
   int Y(int dlu) const;
   QRect Rect(int x, int y, int width, int height) const;
-  QRect Rect(const CControlTemplate& control) const {
+  QRect Rect(const ControlTemplate& control) const {
     return Rect(control.x, control.y, control.width, control.height);
   }
   int BaseX() const { return m_baseX; }
@@ -114,4 +116,6 @@ class CDialogUnits {
 
 // The font of every window of the program, and the mapping the windows use.
 QFont DialogFont();
-CDialogUnits DialogUnits();
+DialogUnits CurrentDialogUnits();
+
+}  // namespace app

@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace app {
+
 inline constexpr const char* kLoadImageFilter =
     "MR Image Files (*.mhd)|*.mhd|MR Image Files (*.raw)|*.raw|Result Files(*.bin)|*.bin|MR Image Files "
     "(*.IMG)|*.IMG|MR Image Files (*.dcm)|*.dcm|All Files(*.*)|*.*||";
@@ -18,3 +20,5 @@ inline constexpr const char* kSaveFilter = "MetaImage (*.mhd)|*.mhd|NIfTI (*.nii
 // Save Segmentation when the image came from a DICOM series.
 inline constexpr const char* kSaveSegmentationDicomFilter =
     "MetaImage (*.mhd)|*.mhd|NIfTI (*.nii.gz *.nii)|*.nii.gz;*.nii|DICOM Segmentation (*.dcm)|*.dcm||";
+
+}  // namespace app

@@ -3,34 +3,36 @@
 #include <QEvent>
 #include <QPainter>
 
+namespace app {
+
 namespace {
 constexpr int kTitleLeft = 6;     // pixels from the frame's left edge to the title's gap
 constexpr int kTitlePadding = 2;  // gap in the line on either side of the title
 }  // namespace
 
-CGroupFrame::CGroupFrame(const QString& title, QWidget* parent) : QWidget(parent), m_title(title) {
+GroupFrame::GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), m_title(title) {
   setFocusPolicy(Qt::NoFocus);
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAccessibleName(title);
   UpdateContentsMargins();
 }
 
-void CGroupFrame::UpdateContentsMargins() {
+void GroupFrame::UpdateContentsMargins() {
   // Two frame lines (shadow and light) on every side, the right and bottom
   // ones a pixel further in; the title's line height on top.
   setContentsMargins(2, fontMetrics().height(), 3, 3);
 }
 
-void CGroupFrame::changeEvent(QEvent* event) {
+void GroupFrame::changeEvent(QEvent* event) {
   if (event->type() == QEvent::FontChange) UpdateContentsMargins();
   QWidget::changeEvent(event);
 }
 
-int CGroupFrame::TitleWidth() const {
+int GroupFrame::TitleWidth() const {
   return kTitleLeft + 2 * kTitlePadding + fontMetrics().horizontalAdvance(m_title);
 }
 
-void CGroupFrame::paintEvent(QPaintEvent*) {
+void GroupFrame::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const QFontMetrics metrics = fontMetrics();
   const int top = metrics.height() / 2;
@@ -47,3 +49,5 @@ void CGroupFrame::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
   painter.drawText(gap.adjusted(kTitlePadding, 0, -kTitlePadding, 0), Qt::AlignLeft | Qt::AlignTop, m_title);
 }
+
+}  // namespace app

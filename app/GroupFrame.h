@@ -7,11 +7,13 @@
 
 #include <QWidget>
 
-class CGroupFrame : public QWidget {
+namespace app {
+
+class GroupFrame : public QWidget {
   Q_OBJECT
 
  public:
-  CGroupFrame(const QString& title, QWidget* parent = nullptr);
+  GroupFrame(const QString& title, QWidget* parent = nullptr);
   const QString& Title() const { return m_title; }
   // Width the title needs, padding included (for layout checks).
   int TitleWidth() const;
@@ -24,3 +26,5 @@ class CGroupFrame : public QWidget {
   void UpdateContentsMargins();
   QString m_title;
 };
+
+}  // namespace app

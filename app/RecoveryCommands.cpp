@@ -1,6 +1,6 @@
 // Nothing lost: the recovery offer at start and the question before the
 // window closes with unsaved work. The recovery file itself is kept by the
-// case model (CCaseRecovery), which hears of every edit.
+// case model (CaseRecovery), which hears of every edit.
 #include <QAbstractButton>
 #include <ctime>
 #include <filesystem>
@@ -10,6 +10,8 @@
 #include "app/FileRules.h"
 #include "platform/Platform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
+
+using namespace app;
 
 namespace {
 std::string LocalTime(std::int64_t seconds) {
@@ -32,15 +34,15 @@ std::string CCorvaneDlg::RecoveryFilePath() const {
 
 bool CCorvaneDlg::OfferRecovery() {
   if (!m_recovery) return false;
-  session::CRecoveryScan scan = session::ScanRecoveryFolder(m_recovery->Store().Folder(),
-                                                            static_cast<std::int64_t>(std::time(nullptr)));
+  session::RecoveryScan scan = session::ScanRecoveryFolder(m_recovery->Store().Folder(),
+                                                           static_cast<std::int64_t>(std::time(nullptr)));
   if (!scan.unreadable.empty()) {
     std::string text = "A recovery file could not be read; it was moved aside (\".unreadable\"):";
     for (const std::string& line : scan.unreadable) text += "\n" + line;
     m_platform.ShowMessage(text);
   }
-  for (session::CFoundRecovery& found : scan.found) {
-    const session::CRecoveryState& state = found.state;
+  for (session::FoundRecovery& found : scan.found) {
+    const session::RecoveryState& state = found.state;
     const std::string work = "Corvane was closed without saving the work on " + state.imagePath +
                              " (last edit " + LocalTime(state.lastEdit) + ")";
     if (!IsFile(state.imagePath)) {
@@ -60,7 +62,7 @@ bool CCorvaneDlg::OfferRecovery() {
   return false;
 }
 
-bool CCorvaneDlg::Recover(const std::string& path, const session::CRecoveryState& state) {
+bool CCorvaneDlg::Recover(const std::string& path, const session::RecoveryState& state) {
   LoadImageFile(state.imagePath);
   if (!m_case.Image() || m_case.ImagePath() != state.imagePath) {
     m_platform.ShowMessage("The image [" + state.imagePath + "] could not be loaded. The work is kept in [" +
@@ -105,11 +107,11 @@ bool CCorvaneDlg::SettleUnsavedWork() {
   struct Work {
     bool unsaved;
     const char* question;
-    bool (CCaseSession::*save)(const std::string&);
+    bool (session::CaseSession::*save)(const std::string&);
   };
   const Work works[] = {
-      {m_case.SegmentationUnsaved(), "Save the segmentation?", &CCaseSession::SaveSegmentation},
-      {m_case.StrokesUnsaved(), "Save the scribbles?", &CCaseSession::SaveStrokeMap},
+      {m_case.SegmentationUnsaved(), "Save the segmentation?", &session::CaseSession::SaveSegmentation},
+      {m_case.StrokesUnsaved(), "Save the scribbles?", &session::CaseSession::SaveStrokeMap},
   };
   for (const Work& work : works) {
     if (!work.unsaved) continue;

@@ -7,12 +7,14 @@
 #include <QStyleOption>
 #include <algorithm>
 
+namespace app {
+
 namespace {
 constexpr int kFirstRepeatMs = 400;
 constexpr int kRepeatMs = 60;
 }  // namespace
 
-CSpinControl::CSpinControl(QWidget* parent) : QWidget(parent) {
+SpinControl::SpinControl(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::NoFocus);
   m_repeat.setInterval(kRepeatMs);
   connect(&m_repeat, &QTimer::timeout, this, [this] {
@@ -21,35 +23,35 @@ CSpinControl::CSpinControl(QWidget* parent) : QWidget(parent) {
   });
 }
 
-void CSpinControl::SetBuddy(QLineEdit* buddy) {
+void SpinControl::SetBuddy(QLineEdit* buddy) {
   if (m_buddy) m_buddy->removeEventFilter(this);
   m_buddy = buddy;
   if (m_buddy) m_buddy->installEventFilter(this);
 }
 
-int CSpinControl::Clamp(int value) const {
+int SpinControl::Clamp(int value) const {
   const int low = std::min(m_lower, m_upper), high = std::max(m_lower, m_upper);
   return std::clamp(value, low, high);
 }
 
-void CSpinControl::SetRange(int lower, int upper) {
+void SpinControl::SetRange(int lower, int upper) {
   m_lower = lower;
   m_upper = upper;
 }
 
-void CSpinControl::SetPosition(int position) {
+void SpinControl::SetPosition(int position) {
   m_position = Clamp(position);
   if (m_buddy) m_buddy->setText(QString::number(m_position));
 }
 
-void CSpinControl::ReadBuddy() {
+void SpinControl::ReadBuddy() {
   if (!m_buddy) return;
   bool ok = false;
   const int value = m_buddy->text().trimmed().toInt(&ok);
   if (ok) m_position = Clamp(value);
 }
 
-void CSpinControl::Step(int delta) {
+void SpinControl::Step(int delta) {
   if (!isEnabled()) return;
   ReadBuddy();
   // The upper arrow moves toward the upper bound of the range.
@@ -58,7 +60,7 @@ void CSpinControl::Step(int delta) {
   emit stepped(m_position);
 }
 
-void CSpinControl::paintEvent(QPaintEvent*) {
+void SpinControl::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const int half = height() / 2;
   const QRect halves[2] = {QRect(0, 0, width(), half), QRect(0, half, width(), height() - half)};
@@ -77,7 +79,7 @@ void CSpinControl::paintEvent(QPaintEvent*) {
   }
 }
 
-void CSpinControl::mousePressEvent(QMouseEvent* event) {
+void SpinControl::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton) {
     QWidget::mousePressEvent(event);
     return;
@@ -89,14 +91,14 @@ void CSpinControl::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void CSpinControl::mouseReleaseEvent(QMouseEvent* event) {
+void SpinControl::mouseReleaseEvent(QMouseEvent* event) {
   m_pressed = 0;
   m_repeat.stop();
   update();
   event->accept();
 }
 
-void CSpinControl::changeEvent(QEvent* event) {
+void SpinControl::changeEvent(QEvent* event) {
   if (event->type() == QEvent::EnabledChange && !isEnabled()) {
     m_pressed = 0;
     m_repeat.stop();
@@ -104,7 +106,7 @@ void CSpinControl::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
-bool CSpinControl::eventFilter(QObject* watched, QEvent* event) {
+bool SpinControl::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_buddy && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
@@ -114,3 +116,5 @@ bool CSpinControl::eventFilter(QObject* watched, QEvent* event) {
   }
   return QWidget::eventFilter(watched, event);
 }
+
+}  // namespace app

@@ -10,11 +10,13 @@
 #include <QTimer>
 #include <QWidget>
 
-class CSpinControl : public QWidget {
+namespace app {
+
+class SpinControl : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CSpinControl(QWidget* parent = nullptr);
+  explicit SpinControl(QWidget* parent = nullptr);
 
   void SetBuddy(QLineEdit* buddy);
   // Range of the position (lower, upper).
@@ -50,3 +52,5 @@ class CSpinControl : public QWidget {
   int m_pressed = 0;  // +1 upper arrow held, -1 lower arrow held
   QTimer m_repeat;
 };
+
+}  // namespace app

@@ -17,6 +17,8 @@
 #include "viewer/VoxelSliceViewerWidget.h"
 #include "volume/Writers.h"
 
+using namespace app;
+
 // ---- Viewer coupling ---------------------------------------------------------------------
 
 void CCorvaneDlg::LendStrokeMap() {
@@ -107,7 +109,7 @@ void CCorvaneDlg::LoadScribblesFile(const std::optional<std::string>& given) {
   if (!m_case.RequireMarking()) return;
   const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, platform::FileListView::kList);
   if (!path) return;
-  const platform::CWaitCursor wait(m_platform);
+  const platform::WaitCursor wait(m_platform);
   auto map = m_case.LoadVolume(*path);
   if (!map) return;
   const bool fits = m_case.Image() && map->SameSize(*m_case.Image());
@@ -144,7 +146,7 @@ bool CCorvaneDlg::StartWorker(unsigned (*proc)(CCorvaneDlg*)) {
 }
 
 void CCorvaneDlg::OnSegmentation() {
-  const platform::CWaitCursor wait(m_platform);
+  const platform::WaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
   TakeTypedValues();
   m_job = m_case.StartCorrection();

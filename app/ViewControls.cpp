@@ -10,6 +10,8 @@
 #include "app/ViewLimits.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
+using namespace app;
+
 namespace {
 // The zoom handed to the viewer stays inside the zoom slider's range.
 using limits::kZoomMaximum;
@@ -57,7 +59,7 @@ void CCorvaneDlg::OnSliderMoved(QSlider* slider) {
   }
 }
 
-void CCorvaneDlg::OnSpinStepped(CSpinControl* spin, int position) {
+void CCorvaneDlg::OnSpinStepped(SpinControl* spin, int position) {
   if (!spin) return;
   if (spin == Spin(ctl::kZoomSpin)) {
     // Each step moves the zoom by ten percent; the result stays in 10 ... 1000.

@@ -14,10 +14,12 @@
 #include "viewer/VoxelSliceViewerWidget.h"
 #include "volume/Writers.h"
 
+using namespace app;
+
 void CCorvaneDlg::OnLoadImage() { LoadImageFile(std::nullopt); }
 
 void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
-  const platform::CWaitCursor wait(m_platform);
+  const platform::WaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
   const auto path = given ? given : m_platform.ChooseFile(kLoadImageFilter, platform::FileListView::kList);
   if (!path) return;
@@ -51,7 +53,7 @@ void CCorvaneDlg::LoadImageFile(const std::optional<std::string>& given) {
 void CCorvaneDlg::OnLoadBoundary() { LoadBoundaryFile(std::nullopt); }
 
 void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
-  const platform::CWaitCursor wait(m_platform);
+  const platform::WaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
   const auto path = given ? given : m_platform.ChooseFile(kLoadBoundaryFilter, platform::FileListView::kList);
   if (!path) return;
@@ -67,7 +69,7 @@ void CCorvaneDlg::LoadBoundaryFile(const std::optional<std::string>& given) {
 void CCorvaneDlg::OnLoadSegmentation() { LoadSegmentationFile(std::nullopt); }
 
 void CCorvaneDlg::LoadSegmentationFile(const std::optional<std::string>& given) {
-  const platform::CWaitCursor wait(m_platform);
+  const platform::WaitCursor wait(m_platform);
   if (RefuseWhileRunning()) return;
   const auto path =
       given ? given : m_platform.ChooseFile(kLoadSegmentationFilter, platform::FileListView::kReport);

@@ -202,7 +202,7 @@ void RunProduction(const Case& c, int threads, CVoxel& segmentation, Report& rep
 // The window's second run: a first run keeps the reference labels, the timed
 // second one starts at their registration.
 void RunWithKeptReferences(const Case& c, int threads, CVoxel& segmentation, Report& report) {
-  correction::CReferenceCache kept;
+  correction::ReferenceCache kept;
   {
     CVoxel first(segmentation);
     volume::RecordingSink log, messages;
@@ -236,7 +236,7 @@ RegistrationComparison CompareRegistrations(const Case& c) {
   RegistrationComparison result;
   const CBoundaryPoints targetPoints(c.segmentation);
   auto start = Clock::now();
-  const correction::CRegistrationTarget target(targetPoints);
+  const correction::RegistrationTarget target(targetPoints);
   result.gridSeconds += Seconds(start);
   for (const std::string& path : c.referencePaths) {
     const std::unique_ptr<CVoxel> reference = c.load(path);

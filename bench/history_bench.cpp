@@ -36,7 +36,7 @@ int main() {
   const int X = 512, Y = 512, Z = 200;
   auto strokes = std::make_unique<CVoxel>(X, Y, Z);
   auto segmentation = std::make_unique<CVoxel>(X, Y, Z);
-  session::CEditHistory history({&strokes, &segmentation});
+  session::EditHistory history({&strokes, &segmentation});
 
   // One stroke: radius 50 ball dragged across 300 voxels.
   auto start = Clock::now();

@@ -50,8 +50,8 @@ int main() {
   std::filesystem::remove_all(folder);
 
   SilentSink sink;
-  CCaseSession session(sink, sink);
-  auto recovery = std::make_unique<session::CCaseRecovery>(session, folder);
+  session::CaseSession session(sink, sink);
+  auto recovery = std::make_unique<session::CaseRecovery>(session, folder);
   session.AdoptImage(std::make_unique<CVoxel>(X, Y, Z), "/bench/image.mhd");
   auto segmentation = std::make_unique<CVoxel>(X, Y, Z);
   for (int z = 0; z < Z; ++z)

@@ -30,10 +30,10 @@ struct RunReports {
 // threads at once; empty: the files are read with the load dispatcher), and,
 // with `kept`, from the labels kept there for unchanged files instead of
 // reading them again; what the run reads is kept there for the next one (see
-// CReferenceCache). The result is the same either way.
+// ReferenceCache). The result is the same either way.
 struct ReferenceReading {
   VolumeLoader load;
-  CReferenceCache* kept = nullptr;
+  ReferenceCache* kept = nullptr;
 };
 
 }  // namespace correction

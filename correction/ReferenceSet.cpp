@@ -123,10 +123,10 @@ const char* Describe(ReferenceProblem problem) {
 struct MovingLabel {
   const CVoxel& label;
   C3DPoint corner;
-  const CRegistrationSource& boundary;
+  const RegistrationSource& boundary;
 };
 template <typename Resample>
-bool RegisterAndResample(const MovingLabel& moving, const CRegistrationTarget& target,
+bool RegisterAndResample(const MovingLabel& moving, const RegistrationTarget& target,
                          ReferenceProblem& problem, CorrectionTimes* times, const Resample& resample) {
   StageClock clock(times);
   vtkNew<vtkMatrix4x4> matrix;
@@ -244,9 +244,9 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
     return nullptr;
   }
   // A label without a surface (one filling its whole volume) keeps the identity.
-  const CRegistrationSource referenceBoundary{boundary};
+  const RegistrationSource referenceBoundary{boundary};
   clock.Lap(&CorrectionTimes::boundaryLists);
-  const CRegistrationTarget target(segmentationBoundary);
+  const RegistrationTarget target(segmentationBoundary);
   std::unique_ptr<CVoxel> registered;
   RegisterAndResample({reference, {}, referenceBoundary}, target, problem, times,
                       [&](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner) {
@@ -256,14 +256,14 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
   return registered;
 }
 
-void CReferenceCache::Clear() {
+void ReferenceCache::Clear() {
   m_valid = false;
   m_paths.clear();
   m_stamps.clear();
   m_entries.clear();
 }
 
-std::vector<CReferenceCache::Stamp> CReferenceCache::StampsOf(const std::vector<std::string>& paths) {
+std::vector<ReferenceCache::Stamp> ReferenceCache::StampsOf(const std::vector<std::string>& paths) {
   std::vector<Stamp> stamps;
   const auto add = [&stamps](const fs::path& path) {
     Stamp stamp;
@@ -290,7 +290,7 @@ std::vector<CReferenceCache::Stamp> CReferenceCache::StampsOf(const std::vector<
 // Fills a cache entry from a freshly loaded reference: why it cannot be used,
 // or its boundary (from the whole label) and the window around its non-zero
 // voxels, the only part in which resampling finds anything but 0.
-void CReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clock) {
+void ReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clock) {
   clock.Lap(&CorrectionTimes::referenceLoading);
   if (!reference || !reference->HasData()) {
     kept.problem = ReferenceProblem::Unreadable;
@@ -301,7 +301,7 @@ void CReferenceCache::Keep(const CVoxel* reference, Entry& kept, StageClock& clo
     kept.problem = ReferenceProblem::EmptyLabel;
     return;
   }
-  kept.boundary = CRegistrationSource(boundary);
+  kept.boundary = RegistrationSource(boundary);
   clock.Lap(&CorrectionTimes::boundaryLists);
   C3DPoint last;
   NonZeroBox(*reference, boundary, kept.corner, last);
@@ -336,7 +336,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
   volume::MessageSink& messages = output.messages;
   const Resample& resample = output.resample;
   CorrectionTimes* times = run.times;
-  CReferenceCache* cache = run.cache;
+  ReferenceCache* cache = run.cache;
   if (paths.empty()) {
     messages.ShowMessage("There are no reference labels !!");
     return;
@@ -345,7 +345,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
   // during the run is read again by the next one.
   bool reuse = false;
   if (cache) {
-    std::vector<CReferenceCache::Stamp> stamps = CReferenceCache::StampsOf(paths);
+    std::vector<ReferenceCache::Stamp> stamps = ReferenceCache::StampsOf(paths);
     reuse = cache->m_valid && cache->m_paths == paths && cache->m_stamps == stamps;
     if (!reuse) {
       cache->Clear();
@@ -359,7 +359,7 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
   StageClock clock(times);
   const CBoundaryPoints segmentationBoundary(segmentation);
   clock.Lap(&CorrectionTimes::boundaryLists);
-  const CRegistrationTarget target(segmentationBoundary);
+  const RegistrationTarget target(segmentationBoundary);
   clock.Lap(&CorrectionTimes::registration);
 
   // Every reference on its own, results kept by position so that the list and
@@ -377,12 +377,12 @@ void ReferenceRegistration::Run(const CVoxel& segmentation, const std::vector<st
     // cache. The loaded volume is freed only after the resampled box is made,
     // so that the next reference's volume fits in its place in the heap and
     // finds its pages mapped already.
-    CReferenceCache::Entry fresh;
-    CReferenceCache::Entry& kept = cache ? cache->m_entries[i] : fresh;
+    ReferenceCache::Entry fresh;
+    ReferenceCache::Entry& kept = cache ? cache->m_entries[i] : fresh;
     std::unique_ptr<CVoxel> reference;
     if (!cache || !reuse) {
       reference = load(paths[i]);
-      CReferenceCache::Keep(reference.get(), kept, step);
+      ReferenceCache::Keep(reference.get(), kept, step);
     }
     problems[i] = kept.problem;
     if (kept.problem == ReferenceProblem::None)
@@ -424,14 +424,14 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
 
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             std::vector<geometry::CLabelRuns>& registered, volume::MessageSink& messages) {
+                             std::vector<geometry::LabelRuns>& registered, volume::MessageSink& messages) {
   const correction::GridBox box{segmentation.Size(), run.boxMinimum, run.boxSize};
   const auto resample = [&box](const CVoxel& label, const vtkMatrix4x4& matrix, const C3DPoint& corner,
-                               geometry::CLabelRuns& result) {
+                               geometry::LabelRuns& result) {
     return correction::ResampleBoxToRuns(label, matrix, box, result, corner);
   };
   correction::ReferenceRegistration::Run(
       segmentation, paths, load, run,
-      correction::ReferenceRegistration::Output<geometry::CLabelRuns, decltype(resample)>{
-          registered, messages, resample});
+      correction::ReferenceRegistration::Output<geometry::LabelRuns, decltype(resample)>{registered, messages,
+                                                                                         resample});
 }

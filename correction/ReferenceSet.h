@@ -40,8 +40,8 @@ std::unique_ptr<CVoxel> RegisterReferenceLabel(const CVoxel& reference,
 // modification time of every listed file and of a MetaImage's data file);
 // otherwise it loads the list afresh and keeps that instead. Each label is kept
 // as the window around its non-zero voxels, with what the registration reads
-// of its boundary list (see CRegistrationSource). Not for two runs at once.
-class CReferenceCache {
+// of its boundary list (see RegistrationSource). Not for two runs at once.
+class ReferenceCache {
  public:
   // Forgets what is kept.
   void Clear();
@@ -61,7 +61,7 @@ class CReferenceCache {
     ReferenceProblem problem = ReferenceProblem::Unreadable;
     std::unique_ptr<CVoxel> window;  // the non-zero voxels' box of the label
     C3DPoint corner;                 // where that box starts in the label
-    CRegistrationSource boundary;    // what the registration reads of its boundary list
+    RegistrationSource boundary;     // what the registration reads of its boundary list
   };
   static std::vector<Stamp> StampsOf(const std::vector<std::string>& paths);
   // Fills an entry from a freshly loaded reference (null when it could not be loaded).
@@ -82,7 +82,7 @@ struct RegistrationRun {
   C3DPoint boxSize;
   int threads = 0;
   CorrectionTimes* times = nullptr;
-  CReferenceCache* cache = nullptr;
+  ReferenceCache* cache = nullptr;
 };
 
 }  // namespace correction
@@ -103,4 +103,4 @@ void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::
 // (what the reference votes read), never the box-sized volume.
 void RegisterReferenceLabels(const CVoxel& segmentation, const std::vector<std::string>& paths,
                              const correction::VolumeLoader& load, const correction::RegistrationRun& run,
-                             std::vector<geometry::CLabelRuns>& registered, volume::MessageSink& messages);
+                             std::vector<geometry::LabelRuns>& registered, volume::MessageSink& messages);

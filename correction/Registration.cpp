@@ -84,14 +84,14 @@ inline double Outside(double x, double low, double high) {
 // The cell locator VTK's registration would build on the target, made on the
 // first query that needs it. Its queries keep scratch state inside the
 // locator, so they run one at a time.
-struct CRegistrationTarget::Locator {
+struct RegistrationTarget::Locator {
   std::mutex mutex;
   vtkSmartPointer<vtkPolyData> points;
   vtkSmartPointer<vtkCellLocator> locator;
   long queries = 0;
 };
 
-CRegistrationTarget::CRegistrationTarget(const CBoundaryPoints& target)
+RegistrationTarget::RegistrationTarget(const CBoundaryPoints& target)
     : m_points(target.Points()), m_locator(std::make_unique<Locator>()) {
   if (m_points.empty()) return;
   int high[3] = {m_points[0].x, m_points[0].y, m_points[0].z};
@@ -148,20 +148,20 @@ CRegistrationTarget::CRegistrationTarget(const CBoundaryPoints& target)
   }
 }
 
-CRegistrationTarget::~CRegistrationTarget() = default;
+RegistrationTarget::~RegistrationTarget() = default;
 
-int CRegistrationTarget::BucketOf(double v, int a) const {
+int RegistrationTarget::BucketOf(double v, int a) const {
   const double b = std::floor((v - m_low[a]) / m_bucketSize);
   if (!(b > 0.0)) return 0;  // below the grid (or not a number)
   return b >= m_buckets[a] - 1 ? m_buckets[a] - 1 : static_cast<int>(b);
 }
 
-long CRegistrationTarget::LocatorQueries() const {
+long RegistrationTarget::LocatorQueries() const {
   std::lock_guard<std::mutex> lock(m_locator->mutex);
   return m_locator->queries;
 }
 
-void CRegistrationTarget::AskLocator(const double x[3], double closest[3]) const {
+void RegistrationTarget::AskLocator(const double x[3], double closest[3]) const {
   Locator& l = *m_locator;
   std::lock_guard<std::mutex> lock(l.mutex);
   if (!l.locator) {
@@ -180,7 +180,7 @@ void CRegistrationTarget::AskLocator(const double x[3], double closest[3]) const
   l.locator->FindClosestPoint(x, closest, cell, subId, dist2);
 }
 
-void CRegistrationTarget::FindClosestPoint(const double x[3], double closest[3]) const {
+void RegistrationTarget::FindClosestPoint(const double x[3], double closest[3]) const {
   if (m_points.empty()) return;
   const int c[3] = {BucketOf(x[0], 0), BucketOf(x[1], 1), BucketOf(x[2], 2)};
   const double s = m_bucketSize;
@@ -238,7 +238,7 @@ void CRegistrationTarget::FindClosestPoint(const double x[3], double closest[3])
   AskLocator(x, closest);
 }
 
-CRegistrationSource::CRegistrationSource(const CBoundaryPoints& source) {
+RegistrationSource::RegistrationSource(const CBoundaryPoints& source) {
   const std::vector<C3DPoint>& points = source.Points();
   m_count = static_cast<std::int64_t>(points.size());
   if (m_count == 0) return;
@@ -260,8 +260,8 @@ CRegistrationSource::CRegistrationSource(const CBoundaryPoints& source) {
 
 }  // namespace correction
 
-bool RegisterSurfaces(const correction::CRegistrationSource& source,
-                      const correction::CRegistrationTarget& target, vtkMatrix4x4& matrix, int iterations,
+bool RegisterSurfaces(const correction::RegistrationSource& source,
+                      const correction::RegistrationTarget& target, vtkMatrix4x4& matrix, int iterations,
                       correction::LandmarkMode mode) {
   matrix.Identity();
   if (source.Empty() || target.Empty()) return false;
@@ -321,14 +321,14 @@ bool RegisterSurfaces(const correction::CRegistrationSource& source,
   return true;
 }
 
-bool RegisterSurfaces(const CBoundaryPoints& source, const correction::CRegistrationTarget& target,
+bool RegisterSurfaces(const CBoundaryPoints& source, const correction::RegistrationTarget& target,
                       vtkMatrix4x4& matrix, int iterations, correction::LandmarkMode mode) {
-  return RegisterSurfaces(correction::CRegistrationSource(source), target, matrix, iterations, mode);
+  return RegisterSurfaces(correction::RegistrationSource(source), target, matrix, iterations, mode);
 }
 
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,
                       int iterations, correction::LandmarkMode mode) {
-  const correction::CRegistrationTarget search(target);
+  const correction::RegistrationTarget search(target);
   return RegisterSurfaces(source, search, matrix, iterations, mode);
 }
 
@@ -535,18 +535,18 @@ std::unique_ptr<CVoxel> ResampleBoxByMatrix(const CVoxel& moving, const vtkMatri
 namespace correction {
 
 bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box,
-                       geometry::CLabelRuns& runs, const C3DPoint& movingCorner) {
+                       geometry::LabelRuns& runs, const C3DPoint& movingCorner) {
   const C3DPoint& boxMinimum = box.minimum;
   const C3DPoint& boxSize = box.size;
   if (!geometry::BoxInsideVolume(box.grid, boxMinimum, boxSize)) return false;
-  runs = geometry::CLabelRuns(boxSize);
+  runs = geometry::LabelRuns(boxSize);
   if (!moving.HasData() || !IsUsableMatrix(matrix)) {
     for (std::int64_t row = 0; row < static_cast<std::int64_t>(boxSize.y) * boxSize.z; ++row) runs.StartRow();
     runs.Finish();
     return true;
   }
   struct IntoRuns {
-    geometry::CLabelRuns& runs;
+    geometry::LabelRuns& runs;
     std::vector<CVoxel::value_type> row;
     void Empty() { runs.StartRow(); }
     CVoxel::value_type* Row() { return row.data(); }

@@ -34,12 +34,12 @@ enum class LandmarkMode : int { RigidBody = 0, Similarity = 1, Affine = 2 };
 // One difference is deliberate: VTK's locator finds nothing in a target of a
 // single point (its bounds have no extent) and leaves the answer unwritten;
 // here that point is the answer.
-class CRegistrationTarget {
+class RegistrationTarget {
  public:
-  explicit CRegistrationTarget(const CBoundaryPoints& target);
-  ~CRegistrationTarget();
-  CRegistrationTarget(const CRegistrationTarget&) = delete;
-  CRegistrationTarget& operator=(const CRegistrationTarget&) = delete;
+  explicit RegistrationTarget(const CBoundaryPoints& target);
+  ~RegistrationTarget();
+  RegistrationTarget(const RegistrationTarget&) = delete;
+  RegistrationTarget& operator=(const RegistrationTarget&) = delete;
 
   bool Empty() const { return m_points.empty(); }
   // The mean of the points, summed in list order as VTK sums them.
@@ -70,10 +70,10 @@ class CRegistrationTarget {
 // points. Their number, their centroid (summed in list order as VTK sums them)
 // and the landmarks, every step-th point, where the step keeps their number
 // near 200 (VTK's default, which the registration keeps).
-class CRegistrationSource {
+class RegistrationSource {
  public:
-  CRegistrationSource() = default;
-  explicit CRegistrationSource(const CBoundaryPoints& source);
+  RegistrationSource() = default;
+  explicit RegistrationSource(const CBoundaryPoints& source);
 
   bool Empty() const { return m_count == 0; }
   std::int64_t Count() const { return m_count; }
@@ -99,10 +99,10 @@ class CRegistrationSource {
 // single precision, the landmark transform in `mode`, the transforms
 // concatenated after one another), with only the closest-point queries
 // answered by `target`. The matrix is bit for bit the one VTK computes.
-bool RegisterSurfaces(const correction::CRegistrationSource& source,
-                      const correction::CRegistrationTarget& target, vtkMatrix4x4& matrix, int iterations,
+bool RegisterSurfaces(const correction::RegistrationSource& source,
+                      const correction::RegistrationTarget& target, vtkMatrix4x4& matrix, int iterations,
                       correction::LandmarkMode mode);
-bool RegisterSurfaces(const CBoundaryPoints& source, const correction::CRegistrationTarget& target,
+bool RegisterSurfaces(const CBoundaryPoints& source, const correction::RegistrationTarget& target,
                       vtkMatrix4x4& matrix, int iterations, correction::LandmarkMode mode);
 // The same with a target built for this one registration.
 bool RegisterSurfaces(const CBoundaryPoints& source, const CBoundaryPoints& target, vtkMatrix4x4& matrix,
@@ -148,6 +148,6 @@ namespace correction {
 // without the box-sized volume. False (runs untouched) when the box does not
 // lie inside the grid.
 bool ResampleBoxToRuns(const CVoxel& moving, const vtkMatrix4x4& matrix, const GridBox& box,
-                       geometry::CLabelRuns& runs, const C3DPoint& movingCorner = {});
+                       geometry::LabelRuns& runs, const C3DPoint& movingCorner = {});
 
 }  // namespace correction

@@ -106,7 +106,7 @@ using RegionWindowList = std::vector<RegionWindow>;
 // The registered references the votes read: each as the runs of its voxels
 // > 0 over the reference box, and the box's first voxel in the segmentation.
 struct BoxedReferences {
-  std::vector<geometry::CLabelRuns> labels;
+  std::vector<geometry::LabelRuns> labels;
   C3DPoint boxMinimum;
 };
 

@@ -354,7 +354,7 @@ struct AnyLineSums {
 // line of translations (iz, iy) at a time, its x translations side by side.
 template <typename Sums>
 inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixes,
-                                                      const geometry::CLabelRuns& runs, const Translations& t,
+                                                      const geometry::LabelRuns& runs, const Translations& t,
                                                       const C3DPoint& window, const C3DPoint& base,
                                                       std::int64_t* counts) {
   const int lowX = t.x.front();
@@ -394,7 +394,7 @@ inline __attribute__((always_inline)) void CountLines(const RowPrefixes& prefixe
 }
 
 inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes& prefixes,
-                                                               const geometry::CLabelRuns& runs,
+                                                               const geometry::LabelRuns& runs,
                                                                const Translations& t, const C3DPoint& window,
                                                                const C3DPoint& base, std::int64_t* counts) {
   // Nine translations along x (the correction's range and step) and eight get their sums in registers.
@@ -404,24 +404,24 @@ inline __attribute__((always_inline)) void CountTranslationsOf(const RowPrefixes
 }
 
 // CountTranslationsOf for each instruction set.
-using CountFunction = void (*)(const RowPrefixes&, const geometry::CLabelRuns&, const Translations&,
+using CountFunction = void (*)(const RowPrefixes&, const geometry::LabelRuns&, const Translations&,
                                const C3DPoint&, const C3DPoint&, std::int64_t*);
-void CountBaseline(const RowPrefixes& p, const geometry::CLabelRuns& r, const Translations& t,
+void CountBaseline(const RowPrefixes& p, const geometry::LabelRuns& r, const Translations& t,
                    const C3DPoint& w, const C3DPoint& b, std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
-__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const geometry::CLabelRuns& r,
+__attribute__((target("avx2"))) void CountAvx2(const RowPrefixes& p, const geometry::LabelRuns& r,
                                                const Translations& t, const C3DPoint& w, const C3DPoint& b,
                                                std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
-__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const geometry::CLabelRuns& r,
+__attribute__((target("avx512f"))) void CountAvx512(const RowPrefixes& p, const geometry::LabelRuns& r,
                                                     const Translations& t, const C3DPoint& w,
                                                     const C3DPoint& b, std::int64_t* c) {
   CountTranslationsOf(p, r, t, w, b, c);
 }
 
-void CountTranslations(const RowPrefixes& prefixes, const geometry::CLabelRuns& runs, const Translations& t,
+void CountTranslations(const RowPrefixes& prefixes, const geometry::LabelRuns& runs, const Translations& t,
                        const C3DPoint& window, const C3DPoint& base, std::int64_t* counts) {
   static const CountFunction count =
       geometry::ForInstructionSet<CountFunction>(&CountBaseline, &CountAvx2, &CountAvx512);
@@ -478,7 +478,7 @@ struct Candidate {
 // in window scan order.
 std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const WindowTerms& w,
                                 const RegionInputs& in, const Translations& t,
-                                const std::vector<geometry::CLabelRuns>& runs, int threads) {
+                                const std::vector<geometry::LabelRuns>& runs, int threads) {
   const int groups = (static_cast<int>(candidates.size()) + kLanes - 1) / kLanes;
   const int items = (groups + kMaxPassChunks - 1) / kMaxPassChunks;
   std::vector<double> scores(static_cast<std::size_t>(items) * kMaxPassChunks * kLanes);
@@ -498,7 +498,7 @@ std::vector<double> ExactScores(const std::vector<Candidate>& candidates, const 
         const std::size_t index =
             static_cast<std::size_t>(firstGroup + g) * kLanes + static_cast<std::size_t>(j);
         if (index >= candidates.size()) break;
-        const geometry::CLabelRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
+        const geometry::LabelRuns& r = runs[static_cast<std::size_t>(candidates[index].reference)];
         const C3DPoint shift = in.base + t.Offset(candidates[index].number);
         const std::uint8_t bit = static_cast<std::uint8_t>(1u << j);
         for (int z = 0; z < in.size.z; ++z)
@@ -530,7 +530,7 @@ struct Ranking {
 };
 
 Ranking RankReferences(const RegionInputs& in, const Translations& t,
-                       const std::vector<geometry::CLabelRuns>& runs, int threads) {
+                       const std::vector<geometry::LabelRuns>& runs, int threads) {
   const int total = t.Count();
   const int R = static_cast<int>(runs.size());
   const WindowTerms w = TermsOf(in);
@@ -587,14 +587,14 @@ Ranking RankReferences(const RegionInputs& in, const Translations& t,
 // Fraction of the first `voters` ranked references that hold the organ at each
 // window voxel, as votes times the single-precision reciprocal of `voters`.
 std::unique_ptr<CFVoxel> AccumulateVotes(const Ranking& ranking, int voters,
-                                         const std::vector<geometry::CLabelRuns>& references,
+                                         const std::vector<geometry::LabelRuns>& references,
                                          const C3DPoint& boxMinimum, const C3DPoint& windowSize) {
   auto votes = std::make_unique<CFVoxel>(windowSize);
   if (!votes->HasData()) throw std::bad_alloc();
   // Whole votes: every count is exact in single precision, whatever the order.
   for (int k = 0; k < voters; ++k) {
     const int r = ranking.order[k];
-    const geometry::CLabelRuns& reference = references[static_cast<std::size_t>(r)];
+    const geometry::LabelRuns& reference = references[static_cast<std::size_t>(r)];
     const C3DPoint start = ranking.bestPositions[r] - boxMinimum;
     for (int z = 0; z < windowSize.z; ++z)
       for (int y = 0; y < windowSize.y; ++y) {
@@ -678,7 +678,7 @@ CFVoxelList ComputeProbabilityMaps(const fusion::ScribbleRegionList& regions,
                                    const fusion::RegionWindowList& windows, const CVoxel& segmentation,
                                    const CVoxel& interactionMap, const fusion::BoxedReferences& references,
                                    const fusion::CorrectionParameters& parameters) {
-  const std::vector<geometry::CLabelRuns>& runs = references.labels;
+  const std::vector<geometry::LabelRuns>& runs = references.labels;
   const int threads = geometry::ResolveThreadCount(parameters.threads);
   const int voters = std::min(static_cast<int>(runs.size()), std::max(parameters.votingReferences, 0));
   const C3DPoint& range = parameters.translationRange;

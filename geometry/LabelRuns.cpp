@@ -4,17 +4,17 @@
 
 namespace geometry {
 
-CLabelRuns::CLabelRuns(const C3DPoint& size) : m_size(size) {
+LabelRuns::LabelRuns(const C3DPoint& size) : m_size(size) {
   if (m_size.y > 0 && m_size.z > 0)
     m_rowStart.reserve(static_cast<std::size_t>(m_size.y) * static_cast<std::size_t>(m_size.z) + 1);
 }
 
-CLabelRuns::CLabelRuns(const CVoxel& label) {
+LabelRuns::LabelRuns(const CVoxel& label) {
   if (!label.HasData()) {
     Finish();
     return;
   }
-  *this = CLabelRuns(label.Size());
+  *this = LabelRuns(label.Size());
   const CVoxel::value_type* row = label.Data();
   for (int z = 0; z < label.Z; ++z)
     for (int y = 0; y < label.Y; ++y, row += label.X) {
@@ -24,7 +24,7 @@ CLabelRuns::CLabelRuns(const CVoxel& label) {
   Finish();
 }
 
-void CLabelRuns::AddRow(const CVoxel::value_type* row, int length) {
+void LabelRuns::AddRow(const CVoxel::value_type* row, int length) {
   for (int x = 0; x < length;) {
     if (row[x] <= 0) {
       ++x;
@@ -36,7 +36,7 @@ void CLabelRuns::AddRow(const CVoxel::value_type* row, int length) {
   }
 }
 
-bool CLabelRuns::Inside(int x, int y, int z) const {
+bool LabelRuns::Inside(int x, int y, int z) const {
   if (!HasRow(y, z) || x < 0 || x >= m_size.x) return false;
   const Run* end = RowEnd(y, z);
   // The first run ending after x holds it if it also begins at or before it.
@@ -44,7 +44,7 @@ bool CLabelRuns::Inside(int x, int y, int z) const {
   return run != end && run->first <= x;
 }
 
-std::unique_ptr<CVoxel> CLabelRuns::ToVolume() const {
+std::unique_ptr<CVoxel> LabelRuns::ToVolume() const {
   auto volume = std::make_unique<CVoxel>(m_size);
   if (!volume->HasData()) return volume;
   for (int z = 0; z < m_size.z; ++z)

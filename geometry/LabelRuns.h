@@ -10,17 +10,17 @@
 
 namespace geometry {
 
-class CLabelRuns {
+class LabelRuns {
  public:
   using Run = std::pair<int, int>;  // [begin, end) along x
 
-  CLabelRuns() = default;
+  LabelRuns() = default;
   // The runs of `label`'s voxels > 0 (none for a volume without data).
-  explicit CLabelRuns(const CVoxel& label);
+  explicit LabelRuns(const CVoxel& label);
 
   // Building row by row, in scan order (z outermost, then y): StartRow before
   // each row's runs, Finish after the last row.
-  explicit CLabelRuns(const C3DPoint& size);
+  explicit LabelRuns(const C3DPoint& size);
   void StartRow() { m_rowStart.push_back(static_cast<int>(m_runs.size())); }
   void AddRun(int begin, int end) { m_runs.emplace_back(begin, end); }
   // The runs of one row's values > 0.

@@ -18,12 +18,12 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 }
 }  // namespace
 
-std::vector<CFileFilter> ParseFileFilter(const std::string& filter) {
-  std::vector<CFileFilter> filters;
+std::vector<FileFilter> ParseFileFilter(const std::string& filter) {
+  std::vector<FileFilter> filters;
   const auto fields = Split(filter, '|');
   for (std::size_t i = 0; i + 1 < fields.size(); i += 2) {
     if (fields[i].empty()) break;
-    CFileFilter entry;
+    FileFilter entry;
     entry.description = fields[i];
     for (const auto& pattern : Split(fields[i + 1], ';')) {
       if (!pattern.empty()) entry.patterns.push_back(pattern);
@@ -33,7 +33,7 @@ std::vector<CFileFilter> ParseFileFilter(const std::string& filter) {
   return filters;
 }
 
-std::string ToNameFilter(const CFileFilter& filter) {
+std::string ToNameFilter(const FileFilter& filter) {
   std::string patterns;
   for (const auto& pattern : filter.patterns) {
     if (!patterns.empty()) patterns += ' ';
@@ -45,7 +45,7 @@ std::string ToNameFilter(const CFileFilter& filter) {
   return d + " " + suffix;
 }
 
-std::string WithFilterSuffix(const std::string& path, const CFileFilter& chosen, bool exists) {
+std::string WithFilterSuffix(const std::string& path, const FileFilter& chosen, bool exists) {
   if (exists || chosen.patterns.empty()) return path;
   const std::string& pattern = chosen.patterns.front();
   if (pattern.size() < 3 || pattern.compare(0, 2, "*.") != 0) return path;

@@ -1,8 +1,8 @@
 // The services of the windowing platform that the Corvane window relies on.
 //
 // The dialog code calls only this interface, so that the same code runs on the
-// Qt platform (CQtPlatform) and on the scripted platform the tests use
-// (CScriptedPlatform, in tests/platform), which answers dialogs from a script and records message
+// Qt platform (QtPlatform) and on the scripted platform the tests use
+// (ScriptedPlatform, in tests/platform), which answers dialogs from a script and records message
 // boxes. The platform is also the volume::MessageSink and volume::LogSink the Qt-free libraries
 // report through: both may be called from any thread.
 #pragma once
@@ -22,11 +22,9 @@ enum class FileListView {
   kReport,  // the same dialog with the file list in its details (report) layout
 };
 
-}  // namespace platform
-
-class CPlatform : public volume::MessageSink, public volume::LogSink {
+class Platform : public volume::MessageSink, public volume::LogSink {
  public:
-  ~CPlatform() override = default;
+  ~Platform() override = default;
 
   // MessageSink: a modal message box with the text and an OK button. Callable
   // from any thread; the box is shown on the window's thread and the caller
@@ -62,7 +60,7 @@ class CPlatform : public volume::MessageSink, public volume::LogSink {
   // directory. Returns the chosen folder, or nothing when the user cancels.
   virtual std::optional<std::string> BrowseForFolder(const std::string& title) = 0;
 
-  // Wait cursor; calls nest. Use CWaitCursor rather than calling these directly.
+  // Wait cursor; calls nest. Use WaitCursor rather than calling these directly.
   virtual void BeginWaitCursor() = 0;
   virtual void EndWaitCursor() = 0;
 
@@ -77,18 +75,16 @@ class CPlatform : public volume::MessageSink, public volume::LogSink {
   virtual bool SetCurrentDirectory(const std::string& directory) = 0;
 };
 
-namespace platform {
-
 // Shows the wait cursor for the lifetime of the object.
-class CWaitCursor {
+class WaitCursor {
  public:
-  explicit CWaitCursor(CPlatform& platform) : m_platform(platform) { m_platform.BeginWaitCursor(); }
-  ~CWaitCursor() { m_platform.EndWaitCursor(); }
-  CWaitCursor(const CWaitCursor&) = delete;
-  CWaitCursor& operator=(const CWaitCursor&) = delete;
+  explicit WaitCursor(Platform& platform) : m_platform(platform) { m_platform.BeginWaitCursor(); }
+  ~WaitCursor() { m_platform.EndWaitCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
 
  private:
-  CPlatform& m_platform;
+  Platform& m_platform;
 };
 
 }  // namespace platform

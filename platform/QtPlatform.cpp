@@ -28,7 +28,7 @@ QString MessageTitle() {
 }
 }  // namespace
 
-CQtPlatform::CQtPlatform() : m_windowThread(std::this_thread::get_id()) {
+QtPlatform::QtPlatform() : m_windowThread(std::this_thread::get_id()) {
   if (::pipe2(m_wakePipe, O_NONBLOCK | O_CLOEXEC) != 0) {
     // Without a pipe there is no way to wake the window's thread from a
     // worker; starting workers is then refused (see StartThread).
@@ -44,7 +44,7 @@ CQtPlatform::CQtPlatform() : m_windowThread(std::this_thread::get_id()) {
   });
 }
 
-CQtPlatform::~CQtPlatform() {
+QtPlatform::~QtPlatform() {
   // A worker may still be waiting for the window's thread: keep serving it.
   if (IsWindowThread()) WaitForThreads();
   for (auto& worker : m_workers) {
@@ -56,15 +56,15 @@ CQtPlatform::~CQtPlatform() {
   }
 }
 
-bool CQtPlatform::IsWindowThread() const { return std::this_thread::get_id() == m_windowThread; }
+bool QtPlatform::IsWindowThread() const { return std::this_thread::get_id() == m_windowThread; }
 
-void CQtPlatform::Wake() {
+void QtPlatform::Wake() {
   const char byte = 1;
   // A full pipe already holds a wake-up; nothing is lost when this write fails.
   [[maybe_unused]] const auto written = ::write(m_wakePipe[1], &byte, 1);
 }
 
-void CQtPlatform::RunOnWindowThread(const std::function<void()>& task) {
+void QtPlatform::RunOnWindowThread(const std::function<void()>& task) {
   if (IsWindowThread()) {
     task();
     return;
@@ -80,7 +80,7 @@ void CQtPlatform::RunOnWindowThread(const std::function<void()>& task) {
   m_taskDone.wait(lock, [&posted] { return posted.finished; });
 }
 
-void CQtPlatform::RunPostedTasks() {
+void QtPlatform::RunPostedTasks() {
   while (true) {
     Task* task = nullptr;
     {
@@ -98,22 +98,22 @@ void CQtPlatform::RunPostedTasks() {
   }
 }
 
-void CQtPlatform::SetOwnerWindow(QWidget* window) { m_owner = window; }
+void QtPlatform::SetOwnerWindow(QWidget* window) { m_owner = window; }
 
-QWidget* CQtPlatform::OwnerWindow() const {
+QWidget* QtPlatform::OwnerWindow() const {
   if (QWidget* modal = QApplication::activeModalWidget()) return modal;
   if (m_owner) return m_owner.data();
   return QApplication::activeWindow();
 }
 
-void CQtPlatform::ShowMessage(const std::string& text) {
+void QtPlatform::ShowMessage(const std::string& text) {
   RunOnWindowThread([this, &text] {
     QMessageBox box(QMessageBox::Warning, MessageTitle(), ToQString(text), QMessageBox::Ok, OwnerWindow());
     box.exec();
   });
 }
 
-int CQtPlatform::AskQuestion(const std::string& text, const std::vector<std::string>& buttons) {
+int QtPlatform::AskQuestion(const std::string& text, const std::vector<std::string>& buttons) {
   QMessageBox box(QMessageBox::Question, MessageTitle(), ToQString(text), QMessageBox::NoButton,
                   OwnerWindow());
   std::vector<QPushButton*> pressed;
@@ -125,21 +125,21 @@ int CQtPlatform::AskQuestion(const std::string& text, const std::vector<std::str
   return it == pressed.end() ? -1 : static_cast<int>(it - pressed.begin());
 }
 
-void CQtPlatform::AppendLine(const std::string& line) {
+void QtPlatform::AppendLine(const std::string& line) {
   RunOnWindowThread([this, &line] {
     if (m_logTarget) m_logTarget(line);
   });
 }
 
-void CQtPlatform::SetLogTarget(std::function<void(const std::string&)> append) {
+void QtPlatform::SetLogTarget(std::function<void(const std::string&)> append) {
   m_logTarget = std::move(append);
 }
 
-void CQtPlatform::RememberFileDirectory(const std::string& chosenPath) {
+void QtPlatform::RememberFileDirectory(const std::string& chosenPath) {
   m_fileDialogDirectory = ToStdString(QFileInfo(ToQString(chosenPath)).absolutePath());
 }
 
-std::optional<std::string> CQtPlatform::ChooseFile(const std::string& filter, FileListView view) {
+std::optional<std::string> QtPlatform::ChooseFile(const std::string& filter, FileListView view) {
   const QString start =
       m_fileDialogDirectory.empty() ? QDir::currentPath() : ToQString(m_fileDialogDirectory);
   QFileDialog dialog(OwnerWindow(), QStringLiteral("Open"), start);
@@ -166,7 +166,7 @@ std::optional<std::string> CQtPlatform::ChooseFile(const std::string& filter, Fi
   return path;
 }
 
-std::optional<std::string> CQtPlatform::BrowseForFolder(const std::string& title) {
+std::optional<std::string> QtPlatform::BrowseForFolder(const std::string& title) {
   QFileDialog dialog(OwnerWindow(), ToQString(title), QDir::currentPath());
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setOption(QFileDialog::ShowDirsOnly, true);
@@ -178,22 +178,22 @@ std::optional<std::string> CQtPlatform::BrowseForFolder(const std::string& title
   return ToStdString(QDir::toNativeSeparators(folders.first()));
 }
 
-void CQtPlatform::BeginWaitCursor() {
+void QtPlatform::BeginWaitCursor() {
   if (m_waitCursorDepth++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
-void CQtPlatform::EndWaitCursor() {
+void QtPlatform::EndWaitCursor() {
   if (m_waitCursorDepth > 0 && --m_waitCursorDepth == 0) QApplication::restoreOverrideCursor();
 }
 
-void CQtPlatform::JoinFinishedWorkers() {
+void QtPlatform::JoinFinishedWorkers() {
   auto finished = std::stable_partition(m_workers.begin(), m_workers.end(),
                                         [](const auto& worker) { return !worker->done.load(); });
   for (auto it = finished; it != m_workers.end(); ++it) (*it)->thread.join();
   m_workers.erase(finished, m_workers.end());
 }
 
-bool CQtPlatform::StartThread(std::function<void()> body) {
+bool QtPlatform::StartThread(std::function<void()> body) {
   JoinFinishedWorkers();
   auto worker = std::make_unique<Worker>();
   Worker* self = worker.get();
@@ -212,7 +212,7 @@ bool CQtPlatform::StartThread(std::function<void()> body) {
   return true;
 }
 
-void CQtPlatform::WaitForThreads() {
+void QtPlatform::WaitForThreads() {
   auto running = [this] {
     return std::any_of(m_workers.begin(), m_workers.end(), [](const auto& w) { return !w->done.load(); });
   };
@@ -225,13 +225,13 @@ void CQtPlatform::WaitForThreads() {
   m_workers.clear();
 }
 
-std::string CQtPlatform::GetCurrentDirectory() const {
+std::string QtPlatform::GetCurrentDirectory() const {
   std::error_code error;
   const auto path = std::filesystem::current_path(error);
   return error ? std::string() : path.string();
 }
 
-bool CQtPlatform::SetCurrentDirectory(const std::string& directory) {
+bool QtPlatform::SetCurrentDirectory(const std::string& directory) {
   if (directory.empty()) return false;
   std::error_code error;
   std::filesystem::current_path(directory, error);

@@ -19,13 +19,13 @@ class QWidget;
 
 namespace platform {
 
-class CQtPlatform : public CPlatform {
+class QtPlatform : public Platform {
  public:
   // Must be constructed on the window's (GUI) thread, after the QApplication.
-  CQtPlatform();
-  ~CQtPlatform() override;
-  CQtPlatform(const CQtPlatform&) = delete;
-  CQtPlatform& operator=(const CQtPlatform&) = delete;
+  QtPlatform();
+  ~QtPlatform() override;
+  QtPlatform(const QtPlatform&) = delete;
+  QtPlatform& operator=(const QtPlatform&) = delete;
 
   void ShowMessage(const std::string& text) override;
   void AppendLine(const std::string& line) override;

@@ -5,16 +5,16 @@
 
 namespace session {
 
-CCaseRecovery::CCaseRecovery(CCaseSession& session, std::string folder)
+CaseRecovery::CaseRecovery(CaseSession& session, std::string folder)
     : m_case(session), m_store(std::move(folder)) {
   m_case.SetEditListener([this] { Note(); });
 }
 
-CCaseRecovery::~CCaseRecovery() { m_case.SetEditListener({}); }
+CaseRecovery::~CaseRecovery() { m_case.SetEditListener({}); }
 
-void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
-                             std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
-                             CVolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume) {
+void CaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
+                            std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
+                            VolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume) {
   if (!volume || !volume->HasData()) {
     lastGrid.reset();
     return;  // no grid, no volume
@@ -28,7 +28,7 @@ void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, boo
   if (!whole && lastGrid && SameGrid(*lastGrid, *volume) && end - std::min(first, end) <= kLargestCopy) {
     handover.follows = true;
     if (first < end) {
-      CVolumeChange change;
+      VolumeChange change;
       change.first = first;
       change.voxels.assign(volume->Data() + first, volume->Data() + end);
       handover.changes.push_back(std::move(change));
@@ -46,12 +46,12 @@ void CCaseRecovery::HandOver(const CVoxel* volume, const VoxelSpan& changed, boo
   }
   // All of it, as runs (label volumes are mostly long runs).
   handover.grid = *lastGrid;
-  CVolumeDelta::Between(nullptr, volume, volume->Size(), handover.runs);
+  VolumeDelta::Between(nullptr, volume, volume->Size(), handover.runs);
 }
 
-void CCaseRecovery::Note() {
-  CRecoverySnapshot snapshot;
-  CRecoveryState& state = snapshot.state;
+void CaseRecovery::Note() {
+  RecoverySnapshot snapshot;
+  RecoveryState& state = snapshot.state;
   state.imagePath = m_case.ImagePath();
   state.segmentationPath = m_case.SegmentationPath();
   state.boundaryPath = m_case.BoundaryPath();

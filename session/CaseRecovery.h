@@ -16,18 +16,18 @@
 
 namespace session {
 
-class CCaseRecovery {
+class CaseRecovery {
  public:
   // Listens to the case's edits; `folder` is the recovery folder.
-  CCaseRecovery(CCaseSession& session, std::string folder);
+  CaseRecovery(CaseSession& session, std::string folder);
   // Stops listening; what is pending is still written, and the file stays.
-  ~CCaseRecovery();
-  CCaseRecovery(const CCaseRecovery&) = delete;
-  CCaseRecovery& operator=(const CCaseRecovery&) = delete;
+  ~CaseRecovery();
+  CaseRecovery(const CaseRecovery&) = delete;
+  CaseRecovery& operator=(const CaseRecovery&) = delete;
 
   // Takes a snapshot of the case now and hands it over (what an edit does).
   void Note();
-  CRecoveryStore& Store() { return m_store; }
+  RecoveryStore& Store() { return m_store; }
 
  private:
   // Describes `volume` for the store: the voxels in `changed` when the last
@@ -36,10 +36,10 @@ class CCaseRecovery {
   // `stateVolume`, or its runs.
   static void HandOver(const CVoxel* volume, const VoxelSpan& changed, bool whole,
                        std::shared_ptr<const CVoxel> shared, std::unique_ptr<CVoxel>& lastGrid,
-                       CVolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume);
+                       VolumeHandover& handover, std::shared_ptr<const CVoxel>& stateVolume);
 
-  CCaseSession& m_case;
-  CRecoveryStore m_store;
+  CaseSession& m_case;
+  RecoveryStore m_store;
   // The size and geometry (no voxels) of the volumes the last snapshot
   // handed over; null when it had none.
   std::unique_ptr<CVoxel> m_segmentationGrid;

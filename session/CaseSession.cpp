@@ -14,9 +14,9 @@
 #include "volume/ValueChecks.h"
 #include "volume/Writers.h"
 
-using session::CCorrectionJob;
-using session::CEditHistory;
+using session::CorrectionJob;
 using session::CorrectionMode;
+using session::EditHistory;
 using session::MarkingOutcome;
 using session::RetiredVolumes;
 using session::SameVolume;
@@ -50,7 +50,7 @@ fusion::CorrectionParameters ParametersFor(CorrectionMode mode, const CVoxel& se
 
 // ---- Correction job (worker thread) ------------------------------------------------------
 
-bool CCorrectionJob::Run(volume::LogSink& log, volume::MessageSink& messages) {
+bool CorrectionJob::Run(volume::LogSink& log, volume::MessageSink& messages) {
   if (UsesReferences(mode)) {
     log.AppendLine("Semi-automatic segmentation correction starts...");
     const bool done = RunSemiAutomaticCorrection(*segmentation, *accumulatedMap, referencePaths, parameters,
@@ -64,20 +64,18 @@ bool CCorrectionJob::Run(volume::LogSink& log, volume::MessageSink& messages) {
   return true;
 }
 
-}  // namespace session
-
 // ---- Construction ---------------------------------------------------------------------------
 
-CCaseSession::CCaseSession(volume::MessageSink& messages, volume::LogSink& log, std::string defaultReferenceDir)
+CaseSession::CaseSession(volume::MessageSink& messages, volume::LogSink& log, std::string defaultReferenceDir)
     : m_messages(messages),
       m_log(log),
       m_defaultReferenceDir(std::move(defaultReferenceDir)),
       m_referenceDir(m_defaultReferenceDir),
       m_history({&m_segmentation, &m_strokeMap, &m_accumulatedMap, &m_segmentationBackup, &m_strokeBackup}) {}
 
-CCaseSession::~CCaseSession() = default;
+CaseSession::~CaseSession() = default;
 
-std::optional<std::string> CCaseSession::EnterProcessDirectory(const std::string& directory) {
+std::optional<std::string> CaseSession::EnterProcessDirectory(const std::string& directory) {
   std::error_code error;
   std::filesystem::current_path(directory, error);
   if (error) return std::nullopt;
@@ -86,13 +84,13 @@ std::optional<std::string> CCaseSession::EnterProcessDirectory(const std::string
   return current.string();
 }
 
-void CCaseSession::Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired) {
+void CaseSession::Retire(std::unique_ptr<CVoxel>& volume, RetiredVolumes& retired) {
   if (volume) retired.push_back(std::move(volume));
 }
 
 // ---- Volumes -----------------------------------------------------------------------------------
 
-std::unique_ptr<CVoxel> CCaseSession::LoadVolume(const std::string& path) {
+std::unique_ptr<CVoxel> CaseSession::LoadVolume(const std::string& path) {
   auto volume = std::make_unique<CVoxel>(path, &m_messages);
   if (!volume->HasData() || volume->X <= 0 || volume->Y <= 0 || volume->Z <= 0) {
     m_messages.ShowMessage("Failed to load [" + path + "]");
@@ -101,7 +99,7 @@ std::unique_ptr<CVoxel> CCaseSession::LoadVolume(const std::string& path) {
   return volume;
 }
 
-std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path) {
+std::unique_ptr<CVoxel> CaseSession::LoadBoundaryVolume(const std::string& path) {
   const auto label = LoadVolume(path);
   if (!label) return nullptr;
   auto boundary = CBoundaryPoints(*label).Rasterise(label->X, label->Y, label->Z);
@@ -110,7 +108,7 @@ std::unique_ptr<CVoxel> CCaseSession::LoadBoundaryVolume(const std::string& path
   return boundary;
 }
 
-bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
+bool CaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPath, std::string& written) {
   bool widened = false;
   if (volume::SaveVolumeAs(volume, chosenPath, volume::ElementStorage::UnsignedByte, &written, nullptr,
                            &widened)) {
@@ -121,12 +119,12 @@ bool CCaseSession::SaveVolume(const CVoxel& volume, const std::string& chosenPat
   return false;
 }
 
-void CCaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what) {
+void CaseSession::WarnIfNotWhereTheImageIs(const CVoxel& volume, const std::string& what) {
   if (m_image && volume.SameSize(*m_image) && !SameGeometry(volume, *m_image))
     m_messages.ShowMessage(volume::GeometryMismatchText(what, "image"));
 }
 
-void CCaseSession::SuggestMillimetreMode() {
+void CaseSession::SuggestMillimetreMode() {
   if (m_millimetreHintShown || !m_image) return;
   m_millimetreHintShown = true;
   double spacing[3];
@@ -143,9 +141,9 @@ void CCaseSession::SuggestMillimetreMode() {
   Log(line);
 }
 
-bool CCaseSession::ImageIsDicom() const { return m_image && volume::IsDicomImage(m_imagePath); }
+bool CaseSession::ImageIsDicom() const { return m_image && volume::IsDicomImage(m_imagePath); }
 
-RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
+RetiredVolumes CaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
   if (!image) return retired;
@@ -169,7 +167,7 @@ RetiredVolumes CCaseSession::AdoptImage(std::unique_ptr<CVoxel> image, const std
   return retired;
 }
 
-RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path) {
+RetiredVolumes CaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
   if (!boundary) return retired;
@@ -181,8 +179,7 @@ RetiredVolumes CCaseSession::AdoptBoundary(std::unique_ptr<CVoxel> boundary, con
   return retired;
 }
 
-RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentation,
-                                               const std::string& path) {
+RetiredVolumes CaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentation, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
   if (!segmentation) return retired;
@@ -203,13 +200,13 @@ RetiredVolumes CCaseSession::AdoptSegmentation(std::unique_ptr<CVoxel> segmentat
   return retired;
 }
 
-bool CCaseSession::RequireSegmentation() {
+bool CaseSession::RequireSegmentation() {
   if (m_segmentation) return true;
   m_messages.ShowMessage(kNoSegmentation);
   return false;
 }
 
-bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
+bool CaseSession::SaveSegmentation(const std::string& chosenPath) {
   std::string written;
   if (RefuseWhileRunning() || !RequireSegmentation()) return false;
   if (volume::IsDicomSegPath(chosenPath)) {
@@ -232,7 +229,7 @@ bool CCaseSession::SaveSegmentation(const std::string& chosenPath) {
   return true;
 }
 
-RetiredVolumes CCaseSession::Reset() {
+RetiredVolumes CaseSession::Reset() {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
   m_history.Clear();
@@ -259,12 +256,12 @@ RetiredVolumes CCaseSession::Reset() {
 
 // ---- Reference directory, mode, Marking --------------------------------------------------------
 
-void CCaseSession::ChooseReferenceDir(const std::string& directory) {
+void CaseSession::ChooseReferenceDir(const std::string& directory) {
   m_referencePaths.clear();
   m_referenceDir = directory;
 }
 
-bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
+bool CaseSession::SetCorrectionMode(CorrectionMode mode) {
   m_mode = mode;
   m_modeChosen = true;
   if (mode == CorrectionMode::kSemiAutomatic) SuggestMillimetreMode();
@@ -274,12 +271,11 @@ bool CCaseSession::SetCorrectionMode(CorrectionMode mode) {
   return true;
 }
 
-bool CCaseSession::WillScanReferences() const {
+bool CaseSession::WillScanReferences() const {
   return m_marking && UsesReferences(m_mode) && m_referencePaths.empty();
 }
 
-MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter,
-                                          const std::function<void(bool)>& busy) {
+MarkingOutcome CaseSession::ApplyMarking(const EnterDirectory& enter, const std::function<void(bool)>& busy) {
   if (!m_marking) return MarkingOutcome::kOff;
   if (!WillScanReferences()) {
     WriteScribbleHelp();
@@ -306,7 +302,7 @@ MarkingOutcome CCaseSession::ApplyMarking(const EnterDirectory& enter,
   return MarkingOutcome::kOnAfterScan;
 }
 
-void CCaseSession::WriteScribbleHelp() {
+void CaseSession::WriteScribbleHelp() {
   if (m_scribbleHelpShown) return;
   for (const char* line : {kRuleLine, "Foreground scribble : Left", "Background scribble : ctrl+Left",
                            "Eraser : shift+Left", kRuleLine}) {
@@ -317,7 +313,7 @@ void CCaseSession::WriteScribbleHelp() {
 
 // ---- Stroke map ---------------------------------------------------------------------------------
 
-void CCaseSession::CreateFreshStrokeMap(RetiredVolumes& retired) {
+void CaseSession::CreateFreshStrokeMap(RetiredVolumes& retired) {
   if (!m_image) return;
   Retire(m_strokeMap, retired);
   m_strokeMap = std::make_unique<CVoxel>(m_image->X, m_image->Y, m_image->Z, true);
@@ -325,26 +321,26 @@ void CCaseSession::CreateFreshStrokeMap(RetiredVolumes& retired) {
   m_strokeMap->CopyGeometry(*m_image);
 }
 
-void CCaseSession::CreateStrokeMapIfNone() {
+void CaseSession::CreateStrokeMapIfNone() {
   if (m_strokeMap) return;
   RetiredVolumes none;
   CreateFreshStrokeMap(none);
   m_strokeMapUntracked = VoxelSpan::All();
 }
 
-bool CCaseSession::RequireMarking() {
+bool CaseSession::RequireMarking() {
   if (m_marking) return true;
   m_messages.ShowMessage(kPressMarking);
   return false;
 }
 
-bool CCaseSession::RequireStrokes() {
+bool CaseSession::RequireStrokes() {
   if (HasStrokes(m_strokeMap.get())) return true;
   m_messages.ShowMessage(kNoStrokes);
   return false;
 }
 
-RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path) {
+RetiredVolumes CaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const std::string& path) {
   RetiredVolumes retired;
   if (RefuseWhileRunning()) return retired;
   if (!map) return retired;
@@ -367,7 +363,7 @@ RetiredVolumes CCaseSession::LoadStrokeMap(std::unique_ptr<CVoxel> map, const st
   return retired;
 }
 
-bool CCaseSession::SaveStrokeMap(const std::string& chosenPath) {
+bool CaseSession::SaveStrokeMap(const std::string& chosenPath) {
   std::string written;
   if (RefuseWhileRunning() || !RequireStrokes() || !SaveVolume(*m_strokeMap, chosenPath, written))
     return false;
@@ -376,7 +372,7 @@ bool CCaseSession::SaveStrokeMap(const std::string& chosenPath) {
   return true;
 }
 
-RetiredVolumes CCaseSession::ClearStrokeMap() {
+RetiredVolumes CaseSession::ClearStrokeMap() {
   RetiredVolumes retired;
   if (RefuseWhileRunning() || !RequireStrokes()) return retired;
   m_history.Begin(Bit(kStrokeMapSlot));
@@ -386,7 +382,7 @@ RetiredVolumes CCaseSession::ClearStrokeMap() {
   return retired;
 }
 
-void CCaseSession::BeginStroke() {
+void CaseSession::BeginStroke() {
   if (!m_strokeMap) return;
   if (m_running) {
     // Not an edit the history keeps: whatever it paints is news to a reader of changes.
@@ -396,19 +392,19 @@ void CCaseSession::BeginStroke() {
   m_history.Begin(Bit(kStrokeMapSlot));
 }
 
-void CCaseSession::EndStroke() {
+void CaseSession::EndStroke() {
   if (m_history.EditOpen() && m_history.Commit()) Edited();
 }
 
 // ---- Corrections --------------------------------------------------------------------------------
 
-bool CCaseSession::RefuseWhileRunning() {
+bool CaseSession::RefuseWhileRunning() {
   if (!m_running) return false;
   m_messages.ShowMessage("A correction is running. Please wait until it has finished.");
   return true;
 }
 
-bool CCaseSession::CheckCorrectionVolumes() {
+bool CaseSession::CheckCorrectionVolumes() {
   if (!RequireSegmentation()) return false;
   const CVoxel& segmentation = *m_segmentation;
   const bool fits = m_image && segmentation.SameSize(*m_image) && m_accumulatedMap &&
@@ -422,11 +418,11 @@ bool CCaseSession::CheckCorrectionVolumes() {
   return fits;
 }
 
-std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
+std::unique_ptr<CorrectionJob> CaseSession::StartCorrection() {
   if (RefuseWhileRunning() || !RequireMarking() || !RequireStrokes() || !CheckCorrectionVolumes())
     return nullptr;
   EndStroke();
-  auto job = std::make_unique<CCorrectionJob>();
+  auto job = std::make_unique<CorrectionJob>();
   job->mode = m_mode;
   job->referencePaths = m_referencePaths;
   if (m_mode == CorrectionMode::kSemiAutomaticMillimetre) {
@@ -451,7 +447,7 @@ std::unique_ptr<CCorrectionJob> CCaseSession::StartCorrection() {
   return job;
 }
 
-RetiredVolumes CCaseSession::FinishCorrection(std::unique_ptr<CCorrectionJob> job) {
+RetiredVolumes CaseSession::FinishCorrection(std::unique_ptr<CorrectionJob> job) {
   RetiredVolumes retired;
   m_running = false;
   if (!job || !m_segmentation) return retired;
@@ -489,7 +485,7 @@ RetiredVolumes CCaseSession::FinishCorrection(std::unique_ptr<CCorrectionJob> jo
   return retired;
 }
 
-bool CCaseSession::StartRestore() {
+bool CaseSession::StartRestore() {
   if (RefuseWhileRunning()) return false;
   // Without a backup FinishRestore itself reports that there is nothing to restore.
   if (m_segmentationBackup) {
@@ -507,7 +503,7 @@ bool CCaseSession::StartRestore() {
   return true;
 }
 
-bool CCaseSession::FinishRestore() {
+bool CaseSession::FinishRestore() {
   m_running = false;
   if (!m_segmentationBackup) {
     m_messages.ShowMessage("There is no backup result.");
@@ -547,13 +543,13 @@ bool CCaseSession::FinishRestore() {
 
 // ---- Undo and redo ----------------------------------------------------------------------------
 
-bool CCaseSession::CanUndo() const { return !m_running && !m_history.EditOpen() && m_history.CanUndo(); }
-bool CCaseSession::CanRedo() const { return !m_running && !m_history.EditOpen() && m_history.CanRedo(); }
+bool CaseSession::CanUndo() const { return !m_running && !m_history.EditOpen() && m_history.CanUndo(); }
+bool CaseSession::CanRedo() const { return !m_running && !m_history.EditOpen() && m_history.CanRedo(); }
 
-bool CCaseSession::Undo() { return HistoryStep(&CEditHistory::Undo, CanUndo()); }
-bool CCaseSession::Redo() { return HistoryStep(&CEditHistory::Redo, CanRedo()); }
+bool CaseSession::Undo() { return HistoryStep(&EditHistory::Undo, CanUndo()); }
+bool CaseSession::Redo() { return HistoryStep(&EditHistory::Redo, CanRedo()); }
 
-bool CCaseSession::HistoryStep(bool (CEditHistory::*step)(), bool allowed) {
+bool CaseSession::HistoryStep(bool (EditHistory::*step)(), bool allowed) {
   if (!allowed || !(m_history.*step)()) return false;
   ++m_segmentationRevision;
   Edited();
@@ -562,18 +558,20 @@ bool CCaseSession::HistoryStep(bool (CEditHistory::*step)(), bool allowed) {
 
 // ---- Unsaved work --------------------------------------------------------------------------
 
-bool CCaseSession::SegmentationUnsaved() const {
+bool CaseSession::SegmentationUnsaved() const {
   if (!m_segmentation || !m_segmentation->HasData()) return false;
   return !m_savedSegmentation || !SameVolume(*m_segmentation, *m_savedSegmentation);
 }
 
-VoxelSpan CCaseSession::TakeStrokeMapChanges() {
+VoxelSpan CaseSession::TakeStrokeMapChanges() {
   VoxelSpan changed = m_history.TakeChanges(kStrokeMapSlot);
   changed.Include(std::exchange(m_strokeMapUntracked, VoxelSpan()));
   return changed;
 }
 
-bool CCaseSession::StrokesUnsaved() const {
+bool CaseSession::StrokesUnsaved() const {
   if (!HasStrokes(m_strokeMap.get())) return false;
   return !m_savedStrokes || !SameVolume(*m_strokeMap, *m_savedStrokes);
 }
+
+}  // namespace session

@@ -9,7 +9,7 @@
 // the message and log sinks given at construction.
 //
 // Threads: every member function runs on the window's thread, except
-// CCorrectionJob::Run. A correction works on copies (StartCorrection) that a
+// CorrectionJob::Run. A correction works on copies (StartCorrection) that a
 // worker thread corrects and FinishCorrection takes back, so the worker never
 // touches a volume the window's thread reads. While a run is open the commands
 // that load, save, clear or reset volumes, undo and redo are refused (with the
@@ -63,7 +63,7 @@ enum class MarkingOutcome {
 };
 
 // One correction run: copies of what it reads, corrected on a worker thread.
-class CCorrectionJob {
+class CorrectionJob {
  public:
   // Worker thread: writes the run's log lines and corrects the copy. The one
   // run of a correction, the window's and corvane-correct's alike. Returns
@@ -80,14 +80,12 @@ class CCorrectionJob {
   std::unique_ptr<CVoxel> strokeMap;  // the strokes of this run (kept as the backup; Run does not read it)
   // Reads a reference label for the semi-automatic run; empty: the load dispatcher.
   correction::VolumeLoader loadReference;
-  // The reference labels kept from the case's earlier runs (see CReferenceCache);
+  // The reference labels kept from the case's earlier runs (see ReferenceCache);
   // only this run uses them while it goes on. Null: nothing is kept.
-  correction::CReferenceCache* keptReferences = nullptr;
+  correction::ReferenceCache* keptReferences = nullptr;
 };
 
-}  // namespace session
-
-class CCaseSession {
+class CaseSession {
  public:
   // The reference image directory a case starts with and returns to on Reset.
   static constexpr const char* kDefaultReferenceDir = "C:\\DataSet\\prostate\\popR\\label2";
@@ -98,11 +96,11 @@ class CCaseSession {
   using EnterDirectory = std::function<std::optional<std::string>(const std::string& directory)>;
   static std::optional<std::string> EnterProcessDirectory(const std::string& directory);
 
-  CCaseSession(volume::MessageSink& messages, volume::LogSink& log,
-               std::string defaultReferenceDir = kDefaultReferenceDir);
-  ~CCaseSession();
-  CCaseSession(const CCaseSession&) = delete;
-  CCaseSession& operator=(const CCaseSession&) = delete;
+  CaseSession(volume::MessageSink& messages, volume::LogSink& log,
+              std::string defaultReferenceDir = kDefaultReferenceDir);
+  ~CaseSession();
+  CaseSession(const CaseSession&) = delete;
+  CaseSession& operator=(const CaseSession&) = delete;
 
   // ---- Volumes ----------------------------------------------------------------------
   // Loads a volume; a file that gives no data is reported and yields null.
@@ -209,10 +207,10 @@ class CCaseSession {
   bool IsRunning() const { return m_running; }
   // Checks Marking, the strokes and the volumes, and returns the copies a worker
   // corrects; null (with a message) when refused. Opens the run.
-  std::unique_ptr<session::CCorrectionJob> StartCorrection();
+  std::unique_ptr<session::CorrectionJob> StartCorrection();
   // Takes the result of a run back: backups, accumulated map, corrected
   // segmentation, Marking off, a fresh stroke map; one step of the history.
-  session::RetiredVolumes FinishCorrection(std::unique_ptr<session::CCorrectionJob> job);
+  session::RetiredVolumes FinishCorrection(std::unique_ptr<session::CorrectionJob> job);
   // Checks that the backup fits the segmentation (a missing backup is told by
   // FinishRestore). Opens the run; false (with a message) when refused.
   bool StartRestore();
@@ -229,7 +227,7 @@ class CCaseSession {
   bool Redo();
   bool CanUndo() const;
   bool CanRedo() const;
-  const session::CEditHistory& History() const { return m_history; }
+  const session::EditHistory& History() const { return m_history; }
   // Forgets every step (a case given back from a recovery file starts afresh).
   void ForgetHistory() { m_history.Clear(); }
 
@@ -278,7 +276,7 @@ class CCaseSession {
   }
   void WriteScribbleHelp();
   // Undo or redo when `allowed`; an edit when it changed the case.
-  bool HistoryStep(bool (session::CEditHistory::*step)(), bool allowed);
+  bool HistoryStep(bool (session::EditHistory::*step)(), bool allowed);
   // Replaces the stroke map by an empty one of the image's size.
   void CreateFreshStrokeMap(session::RetiredVolumes& retired);
   static void Retire(std::unique_ptr<CVoxel>& volume, session::RetiredVolumes& retired);
@@ -322,8 +320,10 @@ class CCaseSession {
   // Reference labels read by the last semi-automatic run; only the correction
   // worker uses them (through its job). The millimetre mode keeps its own, as
   // it holds references placed onto the grid of the spacing and direction below.
-  correction::CReferenceCache m_referenceCache;
-  correction::CReferenceCache m_placedReferenceCache;
+  correction::ReferenceCache m_referenceCache;
+  correction::ReferenceCache m_placedReferenceCache;
   std::vector<double> m_placedReferenceGrid;  // spacing then direction; empty: none yet
-  session::CEditHistory m_history;
+  session::EditHistory m_history;
 };
+
+}  // namespace session

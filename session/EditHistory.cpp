@@ -7,9 +7,9 @@
 
 namespace session {
 
-bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size,
-                           CVolumeDelta& delta) {
-  delta = CVolumeDelta();
+bool VolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size,
+                          VolumeDelta& delta) {
+  delta = VolumeDelta();
   if (size.x < 0 || size.y < 0 || size.z < 0) return false;
   if ((before && before->Size() != size) || (after && after->Size() != size)) return false;
   const std::size_t count =
@@ -58,7 +58,7 @@ bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DP
   }
   if (length > 0) endRun();
   if (delta.m_changed == 0) {
-    delta = CVolumeDelta();
+    delta = VolumeDelta();
   } else {
     delta.m_runLengths.shrink_to_fit();
     delta.m_values.shrink_to_fit();
@@ -66,11 +66,11 @@ bool CVolumeDelta::Between(const CVoxel* before, const CVoxel* after, const C3DP
   return true;
 }
 
-std::size_t CVolumeDelta::Bytes() const {
+std::size_t VolumeDelta::Bytes() const {
   return m_runLengths.capacity() * sizeof(std::uint32_t) + m_values.capacity() * sizeof(std::int16_t);
 }
 
-void CVolumeDelta::ApplyTo(CVoxel& volume) const {
+void VolumeDelta::ApplyTo(CVoxel& volume) const {
   CVoxel::value_type* data = volume.Data();
   if (!data) return;
   std::size_t position = 0;
@@ -83,27 +83,27 @@ void CVolumeDelta::ApplyTo(CVoxel& volume) const {
   }
 }
 
-CEditHistory::CEditHistory(std::vector<Slot*> slots, std::size_t budgetBytes)
+EditHistory::EditHistory(std::vector<Slot*> slots, std::size_t budgetBytes)
     : m_slots(std::move(slots)),
       m_budget(budgetBytes),
       m_spare(m_slots.size()),
       m_changes(m_slots.size(), VoxelSpan::All()) {}
 
-VoxelSpan CEditHistory::TakeChanges(std::size_t slot) {
+VoxelSpan EditHistory::TakeChanges(std::size_t slot) {
   if (slot >= m_changes.size()) return VoxelSpan::All();
   return std::exchange(m_changes[slot], VoxelSpan());
 }
 
-void CEditHistory::NoteChange(const Change& change) {
+void EditHistory::NoteChange(const Change& change) {
   m_changes[change.slot].Include(change.presentBefore != change.presentAfter ? VoxelSpan::All()
                                                                              : change.delta.ChangedSpan());
 }
 
-void CEditHistory::NoteEverythingChanged() {
+void EditHistory::NoteEverythingChanged() {
   for (VoxelSpan& span : m_changes) span = VoxelSpan::All();
 }
 
-void CEditHistory::Clear() {
+void EditHistory::Clear() {
   m_steps.clear();
   m_cursor = 0;
   m_bytes = 0;
@@ -115,7 +115,7 @@ void CEditHistory::Clear() {
   for (auto& spare : m_spare) spare.reset();
 }
 
-void CEditHistory::Begin(unsigned slotMask) {
+void EditHistory::Begin(unsigned slotMask) {
   if (m_open) Commit();
   m_before.clear();
   for (std::size_t s = 0; s < m_slots.size(); ++s) {
@@ -138,7 +138,7 @@ void CEditHistory::Begin(unsigned slotMask) {
   m_open = true;
 }
 
-void CEditHistory::Abandon() {
+void EditHistory::Abandon() {
   for (Snapshot& snapshot : m_before) {
     if (snapshot.volume) m_spare[snapshot.slot] = std::move(snapshot.volume);
   }
@@ -146,7 +146,7 @@ void CEditHistory::Abandon() {
   m_open = false;
 }
 
-bool CEditHistory::Commit() {
+bool EditHistory::Commit() {
   if (!m_open) return false;
   std::vector<Earlier> before;
   for (const Snapshot& snapshot : m_before) before.push_back({snapshot.slot, snapshot.volume.get()});
@@ -156,7 +156,7 @@ bool CEditHistory::Commit() {
   return stored;
 }
 
-bool CEditHistory::Record(const std::vector<Earlier>& before) {
+bool EditHistory::Record(const std::vector<Earlier>& before) {
   const auto present = [](const CVoxel* volume) { return volume && volume->HasData() ? volume : nullptr; };
   // Every volume of the step has the size of the first one present.
   const CVoxel* sized = nullptr;
@@ -174,7 +174,7 @@ bool CEditHistory::Record(const std::vector<Earlier>& before) {
     change.slot = earlier.slot;
     change.presentBefore = was != nullptr;
     change.presentAfter = now != nullptr;
-    if (!CVolumeDelta::Between(was, now, step.size, change.delta)) {
+    if (!VolumeDelta::Between(was, now, step.size, change.delta)) {
       // A volume changed its size: the steps before cannot be replayed on it.
       Clear();
       return false;
@@ -197,14 +197,14 @@ bool CEditHistory::Record(const std::vector<Earlier>& before) {
   return m_cursor > 0;
 }
 
-void CEditHistory::DropOldestOverBudget() {
+void EditHistory::DropOldestOverBudget() {
   std::size_t drop = 0;
   while (drop < m_steps.size() && m_bytes > m_budget) m_bytes -= m_steps[drop++].bytes;
   m_steps.erase(m_steps.begin(), m_steps.begin() + static_cast<std::ptrdiff_t>(drop));
   m_cursor -= std::min(m_cursor, drop);
 }
 
-bool CEditHistory::Fits(const Step& step) const {
+bool EditHistory::Fits(const Step& step) const {
   for (const Change& change : step.changes) {
     const Slot& slot = *m_slots[change.slot];
     if (slot && slot->HasData() && slot->Size() != step.size) return false;
@@ -212,7 +212,7 @@ bool CEditHistory::Fits(const Step& step) const {
   return true;
 }
 
-void CEditHistory::Apply(const Step& step, bool forward) {
+void EditHistory::Apply(const Step& step, bool forward) {
   for (const Change& change : step.changes) {
     Slot& slot = *m_slots[change.slot];
     if (!slot || !slot->HasData())
@@ -223,7 +223,7 @@ void CEditHistory::Apply(const Step& step, bool forward) {
   }
 }
 
-bool CEditHistory::Undo() {
+bool EditHistory::Undo() {
   if (m_open || !CanUndo()) return false;
   if (!Fits(m_steps[m_cursor - 1])) {
     Clear();
@@ -233,7 +233,7 @@ bool CEditHistory::Undo() {
   return true;
 }
 
-bool CEditHistory::Redo() {
+bool EditHistory::Redo() {
   if (m_open || !CanRedo()) return false;
   if (!Fits(m_steps[m_cursor])) {
     Clear();

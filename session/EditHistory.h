@@ -38,10 +38,10 @@ struct VoxelSpan {
 
 // The run-length-encoded exclusive-or of two volumes of one size. An absent
 // volume counts as all zero.
-class CVolumeDelta {
+class VolumeDelta {
  public:
   // False (and an empty delta) when a present volume is not of `size`.
-  static bool Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size, CVolumeDelta& delta);
+  static bool Between(const CVoxel* before, const CVoxel* after, const C3DPoint& size, VolumeDelta& delta);
 
   bool Empty() const { return m_changed == 0; }
   std::size_t ChangedVoxels() const { return m_changed; }
@@ -59,7 +59,7 @@ class CVolumeDelta {
   VoxelSpan m_span;
 };
 
-class CEditHistory {
+class EditHistory {
  public:
   // "Never more than 256 MB": the steps' differences stay within this many bytes.
   static constexpr std::size_t kDefaultBudgetBytes = std::size_t{256} * 1000 * 1000;
@@ -67,7 +67,7 @@ class CEditHistory {
   using Slot = std::unique_ptr<CVoxel>;
 
   // `slots` stay owned by the caller and must outlive the history.
-  explicit CEditHistory(std::vector<Slot*> slots, std::size_t budgetBytes = kDefaultBudgetBytes);
+  explicit EditHistory(std::vector<Slot*> slots, std::size_t budgetBytes = kDefaultBudgetBytes);
 
   // Forgets every step (a new case, a new segmentation, Reset).
   void Clear();
@@ -112,7 +112,7 @@ class CEditHistory {
     std::size_t slot = 0;
     bool presentBefore = false;
     bool presentAfter = false;
-    CVolumeDelta delta;
+    VolumeDelta delta;
   };
   struct Step {
     C3DPoint size;

@@ -13,9 +13,9 @@ namespace {
 constexpr unsigned char kMagic[8] = {'C', 'V', 'R', 'E', 'C', 'O', 'V', '\n'};
 
 // Little-endian writer of the payload.
-class CWriter {
+class Writer {
  public:
-  explicit CWriter(std::vector<unsigned char>& out) : m_out(out) {}
+  explicit Writer(std::vector<unsigned char>& out) : m_out(out) {}
   template <typename T>
   void Number(T value) {
     unsigned char bytes[sizeof(T)];
@@ -57,7 +57,7 @@ class CWriter {
       i = end;
     }
     std::vector<unsigned char> bytes;
-    CWriter(bytes).Number(runs);
+    Writer(bytes).Number(runs);
     std::copy(bytes.begin(), bytes.end(), m_out.begin() + static_cast<std::ptrdiff_t>(countAt));
   }
 
@@ -66,9 +66,9 @@ class CWriter {
 };
 
 // Little-endian reader that refuses to read past the end.
-class CReader {
+class Reader {
  public:
-  CReader(const unsigned char* bytes, std::size_t size) : m_bytes(bytes), m_size(size) {}
+  Reader(const unsigned char* bytes, std::size_t size) : m_bytes(bytes), m_size(size) {}
   template <typename T>
   bool Number(T& value) {
     if (m_size - m_at < sizeof(T)) return false;
@@ -168,9 +168,9 @@ std::uint32_t Crc32(const unsigned char* bytes, std::size_t size) {
 }
 }  // namespace
 
-std::vector<unsigned char> EncodeRecoveryState(const CRecoveryState& state) {
+std::vector<unsigned char> EncodeRecoveryState(const RecoveryState& state) {
   std::vector<unsigned char> payload;
-  CWriter writer(payload);
+  Writer writer(payload);
   writer.Text(state.imagePath);
   writer.Text(state.segmentationPath);
   writer.Text(state.boundaryPath);
@@ -184,7 +184,7 @@ std::vector<unsigned char> EncodeRecoveryState(const CRecoveryState& state) {
   writer.Volume(state.strokeMap.get());
 
   std::vector<unsigned char> file(kMagic, kMagic + sizeof(kMagic));
-  CWriter header(file);
+  Writer header(file);
   header.Number(kRecoveryFormatVersion);
   header.Number(static_cast<std::uint64_t>(payload.size()));
   header.Number(Crc32(payload.data(), payload.size()));
@@ -192,7 +192,7 @@ std::vector<unsigned char> EncodeRecoveryState(const CRecoveryState& state) {
   return file;
 }
 
-bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecoveryState& state,
+bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, RecoveryState& state,
                          std::string& error) {
   if (size < kRecoveryHeaderBytes || !bytes) {
     error = "the file is cut short";
@@ -202,7 +202,7 @@ bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecovery
     error = "it is not a Corvane recovery file";
     return false;
   }
-  CReader header(bytes + sizeof(kMagic), kRecoveryHeaderBytes - sizeof(kMagic));
+  Reader header(bytes + sizeof(kMagic), kRecoveryHeaderBytes - sizeof(kMagic));
   std::uint32_t version = 0, crc = 0;
   std::uint64_t length = 0;
   header.Number(version);
@@ -221,8 +221,8 @@ bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecovery
     error = "the file is damaged (checksum mismatch)";
     return false;
   }
-  CRecoveryState read;
-  CReader reader(payload, static_cast<std::size_t>(length));
+  RecoveryState read;
+  Reader reader(payload, static_cast<std::size_t>(length));
   std::int32_t mode = 0, brushSize = 0;
   std::uint8_t marking = 0, brush3D = 0;
   if (!reader.Text(read.imagePath) || !reader.Text(read.segmentationPath) ||

@@ -19,7 +19,7 @@
 
 namespace session {
 
-struct CRecoveryState {
+struct RecoveryState {
   std::string imagePath;
   std::string segmentationPath;  // empty: no segmentation was loaded
   std::string boundaryPath;      // empty: no boundary was loaded
@@ -43,10 +43,10 @@ inline constexpr std::size_t kRecoveryHeaderBytes = 24;
 // The largest volume a recovery file may describe (voxels): what the loaders accept too.
 inline constexpr std::uint64_t kRecoveryMaxVoxels = std::uint64_t{1} << 31;
 
-std::vector<unsigned char> EncodeRecoveryState(const CRecoveryState& state);
+std::vector<unsigned char> EncodeRecoveryState(const RecoveryState& state);
 // False with `error` set when the bytes are not one complete recovery state of
 // this version; `state` is then left as it was.
-bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, CRecoveryState& state,
+bool DecodeRecoveryState(const unsigned char* bytes, std::size_t size, RecoveryState& state,
                          std::string& error);
 // Whether two volumes have the same size and geometry (exactly, as the file keeps them).
 bool SameGrid(const CVoxel& a, const CVoxel& b);

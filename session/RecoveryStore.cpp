@@ -81,8 +81,8 @@ bool ReadSmallFile(const fs::path& path, std::vector<unsigned char>& bytes, std:
 
 // A later handover that follows the one still pending takes over its base
 // (the state's volume, or its runs) and its changes, before its own.
-void FollowPending(CVolumeHandover& later, std::shared_ptr<const CVoxel>& laterVolume,
-                   CVolumeHandover& earlier, std::shared_ptr<const CVoxel>& earlierVolume) {
+void FollowPending(VolumeHandover& later, std::shared_ptr<const CVoxel>& laterVolume, VolumeHandover& earlier,
+                   std::shared_ptr<const CVoxel>& earlierVolume) {
   if (!later.follows || laterVolume) return;
   later.follows = earlier.follows;
   later.grid = earlier.grid;
@@ -94,7 +94,7 @@ void FollowPending(CVolumeHandover& later, std::shared_ptr<const CVoxel>& laterV
 
 // Brings the thread's copy of a volume to what the handover describes and
 // puts it into the state. False when the changes do not fit the copy.
-bool TakeVolume(CVolumeHandover& handover, std::shared_ptr<const CVoxel>& volume,
+bool TakeVolume(VolumeHandover& handover, std::shared_ptr<const CVoxel>& volume,
                 std::shared_ptr<CVoxel>& copy) {
   if (volume) {
     // A volume only the state holds (made for it) becomes the thread's copy;
@@ -118,7 +118,7 @@ bool TakeVolume(CVolumeHandover& handover, std::shared_ptr<const CVoxel>& volume
     }
   }
   bool complete = !handover.changes.empty() ? copy && copy->HasData() : true;
-  for (const CVolumeChange& change : handover.changes) {
+  for (const VolumeChange& change : handover.changes) {
     const std::size_t count = complete ? copy->VoxelCount() : 0;
     complete = complete && change.first <= count && change.voxels.size() <= count - change.first;
     if (complete) std::copy(change.voxels.begin(), change.voxels.end(), copy->Data() + change.first);
@@ -167,17 +167,17 @@ bool MakeRecoveryFolder(const std::string& folder) {
 
 // ---- Lock ---------------------------------------------------------------------------------
 
-std::unique_ptr<CFileLock> CFileLock::TryLock(const std::string& path) {
+std::unique_ptr<FileLock> FileLock::TryLock(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return nullptr;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<CFileLock>(new CFileLock(fd, path));
+  return std::unique_ptr<FileLock>(new FileLock(fd, path));
 }
 
-CFileLock::~CFileLock() { ::close(m_fd); }
+FileLock::~FileLock() { ::close(m_fd); }
 
 // ---- Atomic write ---------------------------------------------------------------------------
 
@@ -199,10 +199,10 @@ bool WriteFileAtomically(const std::string& path, const std::vector<unsigned cha
 
 // ---- Store ------------------------------------------------------------------------------------
 
-CRecoveryStore::CRecoveryStore(std::string folder) : m_folder(std::move(folder)) {
+RecoveryStore::RecoveryStore(std::string folder) : m_folder(std::move(folder)) {
   if (MakeRecoveryFolder(m_folder)) {
     m_path = (fs::path(m_folder) / (NewFileStem() + kRecoverySuffix)).string();
-    m_lock = CFileLock::TryLock(m_path + kLockSuffix);
+    m_lock = FileLock::TryLock(m_path + kLockSuffix);
   }
   m_thread = std::thread([this] {
     m_started.count_down();
@@ -214,7 +214,7 @@ CRecoveryStore::CRecoveryStore(std::string folder) : m_folder(std::move(folder))
   m_started.wait();
 }
 
-CRecoveryStore::~CRecoveryStore() {
+RecoveryStore::~RecoveryStore() {
   {
     std::lock_guard lock(m_mutex);
     m_stop = true;
@@ -229,7 +229,7 @@ CRecoveryStore::~CRecoveryStore() {
   }
 }
 
-void CRecoveryStore::Submit(CRecoverySnapshot snapshot) {
+void RecoveryStore::Submit(RecoverySnapshot snapshot) {
   {
     std::lock_guard lock(m_mutex);
     if (!m_lock || m_stop) return;
@@ -245,13 +245,13 @@ void CRecoveryStore::Submit(CRecoverySnapshot snapshot) {
   m_wake.notify_one();
 }
 
-bool CRecoveryStore::Flush() {
+bool RecoveryStore::Flush() {
   std::unique_lock lock(m_mutex);
   m_idle.wait(lock, [this] { return !m_pending && !m_busy; });
   return m_lock && m_lastOk;
 }
 
-void CRecoveryStore::Remove() {
+void RecoveryStore::Remove() {
   Flush();
   std::lock_guard lock(m_mutex);
   // Nothing more is written for this window.
@@ -260,32 +260,32 @@ void CRecoveryStore::Remove() {
   if (!m_path.empty()) RemoveQuietly(m_path);
 }
 
-bool CRecoveryStore::TakeChangesLost() {
+bool RecoveryStore::TakeChangesLost() {
   std::lock_guard lock(m_mutex);
   return std::exchange(m_changesLost, false);
 }
 
-std::uint64_t CRecoveryStore::Written() const {
+std::uint64_t RecoveryStore::Written() const {
   std::lock_guard lock(m_mutex);
   return m_written;
 }
 
-std::size_t CRecoveryStore::LastFileBytes() const {
+std::size_t RecoveryStore::LastFileBytes() const {
   std::lock_guard lock(m_mutex);
   return m_lastBytes;
 }
 
-void CRecoveryStore::Run() {
+void RecoveryStore::Run() {
   std::unique_lock lock(m_mutex);
   for (;;) {
     m_wake.wait(lock, [this] { return m_stop || m_pending; });
     if (!m_pending) break;  // stopping with nothing left to write
-    CRecoverySnapshot snapshot = std::move(*m_pending);
+    RecoverySnapshot snapshot = std::move(*m_pending);
     m_pending.reset();
     m_busy = true;
     lock.unlock();
 
-    CRecoveryState& state = snapshot.state;
+    RecoveryState& state = snapshot.state;
     const bool follows = (snapshot.strokeMap.follows && !state.strokeMap) ||
                          (snapshot.segmentation.follows && !state.segmentation);
     bool complete = TakeVolume(snapshot.strokeMap, state.strokeMap, m_strokeMap) &
@@ -298,13 +298,13 @@ void CRecoveryStore::Run() {
         SameVolume(*state.segmentation, *snapshot.savedSegmentation)) {
       state.segmentation.reset();
     }
-    // Changes that do not fit the thread's copy (never made by CCaseRecovery)
+    // Changes that do not fit the thread's copy (never made by CaseRecovery)
     // are not written: the file keeps the last complete state.
     const std::vector<unsigned char> bytes =
         complete ? EncodeRecoveryState(state) : std::vector<unsigned char>();
     const bool ok = complete && WriteFileAtomically(m_path, bytes);
     // The other volumes are let go here, off the window's thread.
-    snapshot = CRecoverySnapshot();
+    snapshot = RecoverySnapshot();
 
     lock.lock();
     if (!complete) {
@@ -326,14 +326,14 @@ void CRecoveryStore::Run() {
 
 // ---- Start-up scan ------------------------------------------------------------------------------
 
-void CFoundRecovery::Discard() {
+void FoundRecovery::Discard() {
   RemoveQuietly(path);
   if (lock) RemoveQuietly(lock->Path());
   lock.reset();
 }
 
-CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, std::int64_t maxAgeSeconds) {
-  CRecoveryScan scan;
+RecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, std::int64_t maxAgeSeconds) {
+  RecoveryScan scan;
   std::error_code error;
   std::vector<fs::path> entries;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
@@ -364,7 +364,7 @@ CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, st
       const std::string recovery = entry.string().substr(0, entry.string().rfind('.'));
       if (lockFile && exists(recovery)) continue;  // handled with its recovery file
       const std::string lockPath = recovery + kLockSuffix;
-      if (const auto lock = CFileLock::TryLock(lockPath)) {
+      if (const auto lock = FileLock::TryLock(lockPath)) {
         if (temporary) RemoveQuietly(entry);
         if (!exists(recovery)) RemoveQuietly(lockPath);
       }
@@ -373,7 +373,7 @@ CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, st
     if (!EndsWith(name, kRecoverySuffix)) continue;
 
     const std::string lockPath = entry.string() + kLockSuffix;
-    auto lock = CFileLock::TryLock(lockPath);
+    auto lock = FileLock::TryLock(lockPath);
     if (!lock) continue;  // a running window's file
     if (old(entry)) {
       RemoveQuietly(entry);
@@ -383,7 +383,7 @@ CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, st
     }
     std::vector<unsigned char> bytes;
     std::string reason;
-    CFoundRecovery found;
+    FoundRecovery found;
     if (!ReadSmallFile(entry, bytes, reason) ||
         !DecodeRecoveryState(bytes.data(), bytes.size(), found.state, reason)) {
       const std::string aside = entry.string() + kUnreadableSuffix;
@@ -398,9 +398,9 @@ CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now, st
     found.lock = std::move(lock);
     scan.found.push_back(std::move(found));
   }
-  std::stable_sort(
-      scan.found.begin(), scan.found.end(),
-      [](const CFoundRecovery& a, const CFoundRecovery& b) { return a.state.lastEdit > b.state.lastEdit; });
+  std::stable_sort(scan.found.begin(), scan.found.end(), [](const FoundRecovery& a, const FoundRecovery& b) {
+    return a.state.lastEdit > b.state.lastEdit;
+  });
   return scan;
 }
 

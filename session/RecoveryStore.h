@@ -8,7 +8,7 @@
 // from one left behind by a crash or a kill (the system drops the lock of a
 // process that dies, whatever the cause).
 //
-// CRecoveryStore writes its window's file on a thread of its own: Submit hands
+// RecoveryStore writes its window's file on a thread of its own: Submit hands
 // a state over and returns at once; the thread writes the newest state handed
 // over into a temporary file, flushes it to the disk and renames it over the
 // previous one, so that a kill at any instant leaves either the previous
@@ -38,18 +38,18 @@ std::string DefaultRecoveryFolder();
 bool MakeRecoveryFolder(const std::string& folder);
 
 // An exclusive flock on a file, released when the object goes.
-class CFileLock {
+class FileLock {
  public:
   // Takes the lock without waiting; empty when another holder has it or the
   // file cannot be opened.
-  static std::unique_ptr<CFileLock> TryLock(const std::string& path);
-  ~CFileLock();
-  CFileLock(const CFileLock&) = delete;
-  CFileLock& operator=(const CFileLock&) = delete;
+  static std::unique_ptr<FileLock> TryLock(const std::string& path);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
   const std::string& Path() const { return m_path; }
 
  private:
-  CFileLock(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+  FileLock(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
   int m_fd;
   std::string m_path;
 };
@@ -59,7 +59,7 @@ class CFileLock {
 bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes);
 
 // Voxels of a volume from index `first` on, as they are now.
-struct CVolumeChange {
+struct VolumeChange {
   std::size_t first = 0;
   volume::Block<CVoxel::value_type> voxels;
 };
@@ -70,39 +70,39 @@ struct CVolumeChange {
 // geometry whose runs `runs` holds (toggled from zeros; a grid of no size: no
 // volume), unless the state itself holds the volume. Then `changes` are
 // written over it in order. An edit so hands over the rows it changed.
-struct CVolumeHandover {
+struct VolumeHandover {
   bool follows = false;
   CVoxel grid;  // size and geometry, no voxels
-  CVolumeDelta runs;
-  std::vector<CVolumeChange> changes;
+  VolumeDelta runs;
+  std::vector<VolumeChange> changes;
 };
 
 // What the recovery thread is handed: the state, and the segmentation as it
 // was loaded or last saved, against which the thread decides whether the
 // segmentation needs to be kept (null: there is no such file). The state's
 // segmentation and stroke map, when it does not hold them, come as handovers.
-struct CRecoverySnapshot {
-  CRecoveryState state;
+struct RecoverySnapshot {
+  RecoveryState state;
   std::shared_ptr<const CVoxel> savedSegmentation;
-  CVolumeHandover segmentation;
-  CVolumeHandover strokeMap;
+  VolumeHandover segmentation;
+  VolumeHandover strokeMap;
 };
 
-class CRecoveryStore {
+class RecoveryStore {
  public:
   // Takes this window's lock in `folder` (created when missing) and starts the
   // writing thread. Nothing is written before the first Submit.
-  explicit CRecoveryStore(std::string folder);
+  explicit RecoveryStore(std::string folder);
   // Writes what is still pending, then stops the thread. The file stays
   // (unless Remove was called): work not saved survives a quit without a question.
-  ~CRecoveryStore();
-  CRecoveryStore(const CRecoveryStore&) = delete;
-  CRecoveryStore& operator=(const CRecoveryStore&) = delete;
+  ~RecoveryStore();
+  RecoveryStore(const RecoveryStore&) = delete;
+  RecoveryStore& operator=(const RecoveryStore&) = delete;
 
   // Hands the newest state over and returns without waiting for the disk. A
   // state not yet written when a newer one arrives is replaced by it (its
   // volume changes are kept as the base of the newer one's).
-  void Submit(CRecoverySnapshot snapshot);
+  void Submit(RecoverySnapshot snapshot);
   // Waits until every state handed over is on the disk; false when the last
   // write failed or the store cannot write at all.
   bool Flush();
@@ -128,12 +128,12 @@ class CRecoveryStore {
 
   const std::string m_folder;
   std::string m_path;
-  std::unique_ptr<CFileLock> m_lock;
+  std::unique_ptr<FileLock> m_lock;
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
   std::condition_variable m_idle;
-  std::optional<CRecoverySnapshot> m_pending;
+  std::optional<RecoverySnapshot> m_pending;
   bool m_busy = false;
   bool m_stop = false;
   bool m_lastOk = true;
@@ -153,17 +153,17 @@ class CRecoveryStore {
 // A recovery file left behind by a window that no longer runs. While the
 // object lives it holds that window's lock, so that no other starting window
 // offers the same file.
-struct CFoundRecovery {
+struct FoundRecovery {
   std::string path;
-  CRecoveryState state;
-  std::unique_ptr<CFileLock> lock;
+  RecoveryState state;
+  std::unique_ptr<FileLock> lock;
   // Removes the file and its lock file.
   void Discard();
 };
 
-struct CRecoveryScan {
+struct RecoveryScan {
   // Readable files of windows that no longer run, newest first.
-  std::vector<CFoundRecovery> found;
+  std::vector<FoundRecovery> found;
   // Files that could not be read: each with the reason, already moved aside
   // (renamed to "<name>.unreadable") so that it is reported only once.
   std::vector<std::string> unreadable;
@@ -177,7 +177,7 @@ inline constexpr std::int64_t kRecoveryMaxAgeSeconds = std::int64_t{30} * 24 * 6
 // limit, moves unreadable files aside, and returns the files of windows that
 // no longer run. Files of running windows are left alone. Never touches
 // anything outside the folder.
-CRecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now,
-                                 std::int64_t maxAgeSeconds = kRecoveryMaxAgeSeconds);
+RecoveryScan ScanRecoveryFolder(const std::string& folder, std::int64_t now,
+                                std::int64_t maxAgeSeconds = kRecoveryMaxAgeSeconds);
 
 }  // namespace session

@@ -66,10 +66,10 @@ Box PaddedBox(const CVoxel& v, const std::vector<std::size_t>& voxels) {
 
 }  // namespace
 
-CRobot::CRobot(const CVoxel& truth, float brushRadius, bool brush3D)
+Robot::Robot(const CVoxel& truth, float brushRadius, bool brush3D)
     : m_truth(truth), m_radius(brushRadius), m_brush3D(brush3D) {}
 
-CRobot::PieceScan CRobot::ScanPieces(const CVoxel& segmentation, const CVoxel* scribbled) {
+Robot::PieceScan Robot::ScanPieces(const CVoxel& segmentation, const CVoxel* scribbled) {
   PieceScan scan;
   const std::size_t n = m_truth.VoxelCount();
   if (!m_truth.HasData() || !segmentation.HasData() || !segmentation.SameSize(m_truth)) return scan;
@@ -114,11 +114,11 @@ CRobot::PieceScan CRobot::ScanPieces(const CVoxel& segmentation, const CVoxel* s
   return scan;
 }
 
-std::vector<ErrorPiece> CRobot::ErrorPieces(const CVoxel& segmentation, const CVoxel* scribbled) {
+std::vector<ErrorPiece> Robot::ErrorPieces(const CVoxel& segmentation, const CVoxel* scribbled) {
   return ScanPieces(segmentation, scribbled).pieces;
 }
 
-void CRobot::CollectPiece(const CVoxel& segmentation, std::size_t first, ErrorKind kind) {
+void Robot::CollectPiece(const CVoxel& segmentation, std::size_t first, ErrorKind kind) {
   const std::int16_t* truth = m_truth.Data();
   const std::int16_t* seg = segmentation.Data();
   const int code = KindCode(kind);
@@ -140,7 +140,7 @@ void CRobot::CollectPiece(const CVoxel& segmentation, std::size_t first, ErrorKi
   std::sort(voxels.begin(), voxels.end());
 }
 
-std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const CVoxel& scribbled) {
+std::optional<RobotStroke> Robot::NextStroke(const CVoxel& segmentation, const CVoxel& scribbled) {
   const PieceScan scan = ScanPieces(segmentation, &scribbled);
   // The largest open piece; missed before extra, then the lowest first voxel.
   const ErrorPiece* best = nullptr;
@@ -253,7 +253,7 @@ std::optional<RobotStroke> CRobot::NextStroke(const CVoxel& segmentation, const 
   return stroke;
 }
 
-std::size_t CRobot::Paint(const RobotStroke& stroke, CVoxel& strokeMap) {
+std::size_t Robot::Paint(const RobotStroke& stroke, CVoxel& strokeMap) {
   if (stroke.centres.empty() || !strokeMap.HasData() || !strokeMap.SameSize(m_truth)) return 0;
   // The box the brush can reach around the centres; the brush is painted into
   // a canvas of that box, then clipped into the map.

@@ -50,11 +50,11 @@ struct RobotStroke {
   std::vector<PlanePoint> centres;  // where the brush is set down on the slice, in index order
 };
 
-class CRobot {
+class Robot {
  public:
   // `truth` must outlive the robot; non-zero voxels are the organ. `brushRadius`
   // is the window's brush size.
-  CRobot(const CVoxel& truth, float brushRadius, bool brush3D);
+  Robot(const CVoxel& truth, float brushRadius, bool brush3D);
 
   // The error pieces of `segmentation` (same size as the truth), in the order
   // they are found (by their first voxel).

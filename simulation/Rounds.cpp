@@ -143,7 +143,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     return false;
   }
   CaseSinks sinks;
-  CCaseSession session(sinks, sinks, c.referenceDir);
+  session::CaseSession session(sinks, sinks, c.referenceDir);
   // The case model needs an image of the segmentation's size to paint on; its
   // voxels take no part in either correction.
   auto image = std::make_unique<CVoxel>(c.segmentation->X, c.segmentation->Y, c.segmentation->Z, true);
@@ -158,7 +158,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
   const fs::path saveFolder = settings.saveRoundsDir.empty()
                                   ? fs::path()
                                   : fs::path(settings.saveRoundsDir) / SafeFolderName(c.name) / mode.name;
-  CRobot robot(*c.truth, static_cast<float>(settings.brushRadius), settings.brush3D);
+  Robot robot(*c.truth, static_cast<float>(settings.brushRadius), settings.brush3D);
   using Clock = std::chrono::steady_clock;
   const auto since = [](Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -207,7 +207,7 @@ bool SimulateCase(const SimulationCase& c, const ModeInfo& mode, const Simulatio
     cost.robot += since(paintStart);
     sessionStart = Clock::now();
     session.EndStroke();
-    std::unique_ptr<session::CCorrectionJob> job = session.StartCorrection();
+    std::unique_ptr<session::CorrectionJob> job = session.StartCorrection();
     cost.session += since(sessionStart);
     if (!job) {
       error = where + ", round " + std::to_string(round + 1) + ": " + sinks.Since(before);

@@ -62,7 +62,7 @@ struct RoundRow {
 
 struct SimulationSettings {
   int rounds = 10;  // strokes at most
-  int brushRadius = CCaseSession::kDefaultBrushSize;
+  int brushRadius = session::CaseSession::kDefaultBrushSize;
   bool brush3D = false;
   double target = 0.95;       // the case stops once its Dice reaches it
   int threads = 0;            // the correction's threads (0: every core)

@@ -8,7 +8,7 @@
 #include "viewer/Brush.h"
 #include "volume/Sinks.h"
 
-using viewer::CMouseKeys;
+using viewer::MouseKeys;
 using viewer::PaintBrushDisc;
 using viewer::TruncToInt;
 
@@ -132,7 +132,8 @@ void CVoxelSliceViewer::ShowMessage(const char* text) const {
 
 bool CVoxelSliceViewer::HasUsableImage() const {
   return m_image && m_image->HasData() && m_image->X > 0 && m_image->Y > 0 && m_image->Z > 0 &&
-         static_cast<std::int64_t>(m_image->VoxelCount()) == volume::VoxelCount(m_image->X, m_image->Y, m_image->Z);
+         static_cast<std::int64_t>(m_image->VoxelCount()) ==
+             volume::VoxelCount(m_image->X, m_image->Y, m_image->Z);
 }
 
 bool CVoxelSliceViewer::Fits(const CVoxel* volume) const {
@@ -455,7 +456,7 @@ bool CVoxelSliceViewer::PaintBrush(int h, int v, std::int16_t value, bool brush3
                         brush3D);
 }
 
-void CVoxelSliceViewer::PaintAt(const CMouseKeys& keys, int px, int py) {
+void CVoxelSliceViewer::PaintAt(const MouseKeys& keys, int px, int py) {
   if (!m_bitmapReady || !Fits(m_scribbleMap)) return;
   // The brush truncates toward zero (the picture rounds to the nearest voxel).
   const int h = TruncToInt((static_cast<double>(px) + m_panX) / m_zoom);
@@ -508,7 +509,7 @@ void CVoxelSliceViewer::OpenStroke() {
   if (m_strokeListener) m_strokeListener->StrokeBegins();
 }
 
-void CVoxelSliceViewer::OnLButtonDown(const CMouseKeys& keys, int px, int py) {
+void CVoxelSliceViewer::OnLButtonDown(const MouseKeys& keys, int px, int py) {
   m_leftDown = true;
   m_lastX = px;
   m_lastY = py;
@@ -529,7 +530,7 @@ void CVoxelSliceViewer::OnLButtonUp(int px, int py) {
   }
 }
 
-void CVoxelSliceViewer::OnMouseMove(const CMouseKeys& keys, int px, int py) {
+void CVoxelSliceViewer::OnMouseMove(const MouseKeys& keys, int px, int py) {
   if (HasUsableImage() && m_bitmapReady) {
     if (m_leftDown && m_marking && keys.leftButton) {
       // Marking may have been ticked during the drag: what is painted from

@@ -4,7 +4,7 @@
 //
 // This class is plain C++ (no GUI toolkit). It renders into its own 24-bit top-down pixel
 // buffer (bytes blue, green, red per pixel; rows `Stride()` bytes apart) that a thin
-// widget (CVoxelSliceViewerWidget) copies to the screen at (0, 0), and it receives mouse
+// widget (VoxelSliceViewerWidget) copies to the screen at (0, 0), and it receives mouse
 // input as plain calls. Everything it wants to tell the outside goes through three hooks:
 //   - a repaint request (SetRepaintRequest), which the widget turns into a queued update;
 //   - the readout controls (SetReadoutControls), which receive the position, intensity and
@@ -33,9 +33,9 @@ namespace viewer {
 
 // Receivers of the viewer's readouts: the dialog's position label, value label, range
 // label and zoom spin control. Called on the thread that drives the viewer.
-class CViewerReadouts {
+class ViewerReadouts {
  public:
-  virtual ~CViewerReadouts() = default;
+  virtual ~ViewerReadouts() = default;
   // "(x, y, z)" of the voxel under the mouse (also when it lies outside the volume).
   virtual void SetPositionText(const std::string& text) = 0;
   // "<display, voxel>": blue byte of the shown pixel and the image voxel (-1 outside).
@@ -47,7 +47,7 @@ class CViewerReadouts {
 };
 
 // Modifier and button state carried by a mouse message.
-struct CMouseKeys {
+struct MouseKeys {
   bool shift = false;
   bool control = false;
   bool leftButton = false;  // the left button is held during this message
@@ -55,9 +55,9 @@ struct CMouseKeys {
 
 // Told when one stroke of the brush begins (a left press with Marking on) and
 // when it ends (the release), so that its owner can keep the stroke as one edit.
-class CStrokeListener {
+class StrokeListener {
  public:
-  virtual ~CStrokeListener() = default;
+  virtual ~StrokeListener() = default;
   virtual void StrokeBegins() = 0;
   virtual void StrokeEnds() = 0;
 };
@@ -92,7 +92,7 @@ class CVoxelSliceViewer {
   // receiver must only schedule the repaint (e.g. a queued QWidget::update).
   void SetRepaintRequest(std::function<void()> request) { m_repaint = std::move(request); }
   // Who hears of the brush strokes (may be null). Called on the thread of the mouse.
-  void SetStrokeListener(viewer::CStrokeListener* listener) { m_strokeListener = listener; }
+  void SetStrokeListener(viewer::StrokeListener* listener) { m_strokeListener = listener; }
   // Size of the window in pixels. Only taken by the first SetImage (InitBitmap); the
   // bitmap is never resized afterwards.
   void SetViewSize(int width, int height);
@@ -124,7 +124,7 @@ class CVoxelSliceViewer {
   // ---- Readouts ----------------------------------------------------------------------
 
   // Where readouts go from now on (null = none); ClearReadoutControls() drops them.
-  void SetReadoutControls(viewer::CViewerReadouts* readouts) { m_readouts = readouts; }
+  void SetReadoutControls(viewer::ViewerReadouts* readouts) { m_readouts = readouts; }
   void ClearReadoutControls() { m_readouts = nullptr; }
 
   // ---- Intensity window --------------------------------------------------------------
@@ -178,11 +178,11 @@ class CVoxelSliceViewer {
 
   // Left press: paints one brush stroke when marking is on (Shift = erase, Ctrl =
   // background, otherwise foreground; Shift+Ctrl = foreground).
-  void OnLButtonDown(const viewer::CMouseKeys& keys, int px, int py);
+  void OnLButtonDown(const viewer::MouseKeys& keys, int px, int py);
   void OnLButtonUp(int px, int py);
   // Move: paints while the left button is held with marking on, pans while the right
   // button is down, updates the readouts, then requests a repaint.
-  void OnMouseMove(const viewer::CMouseKeys& keys, int px, int py);
+  void OnMouseMove(const viewer::MouseKeys& keys, int px, int py);
   void OnRButtonDown(int px, int py);
   void OnRButtonUp(int px, int py);
   // Right double-click: FitZoom, zoom spin := zoom percent, pan := (0, 0).
@@ -241,12 +241,12 @@ class CVoxelSliceViewer {
   bool PaintBrush(int h, int v, std::int16_t value, bool brush3D);
   // Tells the stroke listener a stroke begins, unless one is open.
   void OpenStroke();
-  void PaintAt(const viewer::CMouseKeys& keys, int px, int py);
+  void PaintAt(const viewer::MouseKeys& keys, int px, int py);
   void UpdateReadouts(int px, int py);
 
   volume::MessageSink* m_messages = nullptr;
-  viewer::CViewerReadouts* m_readouts = nullptr;
-  viewer::CStrokeListener* m_strokeListener = nullptr;
+  viewer::ViewerReadouts* m_readouts = nullptr;
+  viewer::StrokeListener* m_strokeListener = nullptr;
   bool m_strokeOpen = false;
   std::function<void()> m_repaint;
 

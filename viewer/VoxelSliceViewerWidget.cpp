@@ -7,9 +7,9 @@
 namespace viewer {
 
 // Turns the viewer's readouts into the widget's signals.
-class CVoxelSliceViewerWidget::SignalReadouts final : public CViewerReadouts {
+class VoxelSliceViewerWidget::SignalReadouts final : public ViewerReadouts {
  public:
-  explicit SignalReadouts(CVoxelSliceViewerWidget* owner) : m_owner(owner) {}
+  explicit SignalReadouts(VoxelSliceViewerWidget* owner) : m_owner(owner) {}
   void SetPositionText(const std::string& text) override {
     emit m_owner->positionTextChanged(QString::fromStdString(text));
   }
@@ -22,13 +22,13 @@ class CVoxelSliceViewerWidget::SignalReadouts final : public CViewerReadouts {
   void SetZoomSpinPosition(int percent) override { emit m_owner->zoomSpinPositionChanged(percent); }
 
  private:
-  CVoxelSliceViewerWidget* m_owner;
+  VoxelSliceViewerWidget* m_owner;
 };
 
 namespace {
 
-CMouseKeys KeysOf(const QMouseEvent* event) {
-  CMouseKeys keys;
+MouseKeys KeysOf(const QMouseEvent* event) {
+  MouseKeys keys;
   keys.shift = event->modifiers().testFlag(Qt::ShiftModifier);
   keys.control = event->modifiers().testFlag(Qt::ControlModifier);
   keys.leftButton = event->buttons().testFlag(Qt::LeftButton);
@@ -37,7 +37,7 @@ CMouseKeys KeysOf(const QMouseEvent* event) {
 
 }  // namespace
 
-CVoxelSliceViewerWidget::CVoxelSliceViewerWidget(QWidget* parent)
+VoxelSliceViewerWidget::VoxelSliceViewerWidget(QWidget* parent)
     : QWidget(parent), m_readoutSignals(std::make_unique<SignalReadouts>(this)) {
   // Moves without a button still update the readouts.
   setMouseTracking(true);
@@ -59,22 +59,22 @@ CVoxelSliceViewerWidget::CVoxelSliceViewerWidget(QWidget* parent)
   m_viewer.SetViewSize(width(), height());
 }
 
-CVoxelSliceViewerWidget::~CVoxelSliceViewerWidget() {
+VoxelSliceViewerWidget::~VoxelSliceViewerWidget() {
   m_viewer.SetRepaintRequest({});
   m_viewer.ClearReadoutControls();
 }
 
-CViewerReadouts* CVoxelSliceViewerWidget::ReadoutSignals() { return m_readoutSignals.get(); }
+ViewerReadouts* VoxelSliceViewerWidget::ReadoutSignals() { return m_readoutSignals.get(); }
 
-QSize CVoxelSliceViewerWidget::sizeHint() const { return {630, 510}; }
+QSize VoxelSliceViewerWidget::sizeHint() const { return {630, 510}; }
 
-void CVoxelSliceViewerWidget::resizeEvent(QResizeEvent* event) {
+void VoxelSliceViewerWidget::resizeEvent(QResizeEvent* event) {
   // Only the size at the first SetImage counts; the bitmap keeps it afterwards.
   m_viewer.SetViewSize(width(), height());
   QWidget::resizeEvent(event);
 }
 
-void CVoxelSliceViewerWidget::paintEvent(QPaintEvent*) {
+void VoxelSliceViewerWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (!m_viewer.Image() || !m_viewer.BitmapReady()) {
     // No picture yet: the empty black-framed viewer area.
@@ -90,7 +90,7 @@ void CVoxelSliceViewerWidget::paintEvent(QPaintEvent*) {
   painter.drawImage(QPoint(0, 0), picture);
 }
 
-void CVoxelSliceViewerWidget::mousePressEvent(QMouseEvent* event) {
+void VoxelSliceViewerWidget::mousePressEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
     m_viewer.OnLButtonDown(KeysOf(event), p.x(), p.y());
@@ -100,7 +100,7 @@ void CVoxelSliceViewerWidget::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void CVoxelSliceViewerWidget::mouseReleaseEvent(QMouseEvent* event) {
+void VoxelSliceViewerWidget::mouseReleaseEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
     m_viewer.OnLButtonUp(p.x(), p.y());
@@ -110,13 +110,13 @@ void CVoxelSliceViewerWidget::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
 }
 
-void CVoxelSliceViewerWidget::mouseMoveEvent(QMouseEvent* event) {
+void VoxelSliceViewerWidget::mouseMoveEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
   m_viewer.OnMouseMove(KeysOf(event), p.x(), p.y());
   event->accept();
 }
 
-void CVoxelSliceViewerWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+void VoxelSliceViewerWidget::mouseDoubleClickEvent(QMouseEvent* event) {
   // The second press of a double-click arrives here instead of as a press. A left
   // double-click does nothing beyond that.
   if (event->button() == Qt::RightButton) m_viewer.OnRButtonDblClk();

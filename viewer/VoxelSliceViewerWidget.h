@@ -9,7 +9,7 @@
 // zoomSpinPositionChanged for as long as its readouts are attached to the viewer:
 //   viewer.Viewer().SetReadoutControls(viewer.ReadoutSignals());   // Load Image
 //   viewer.Viewer().ClearReadoutControls();                        // Reset
-// (A dialog may instead pass its own CViewerReadouts implementation.)
+// (A dialog may instead pass its own ViewerReadouts implementation.)
 //
 // Size-mismatch messages go to the volume::MessageSink set with Viewer().SetMessageSink(...).
 // The widget handles no keyboard and no wheel input (wheel events propagate to the parent).
@@ -24,19 +24,19 @@
 
 namespace viewer {
 
-class CVoxelSliceViewerWidget : public QWidget {
+class VoxelSliceViewerWidget : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CVoxelSliceViewerWidget(QWidget* parent = nullptr);
-  ~CVoxelSliceViewerWidget() override;
+  explicit VoxelSliceViewerWidget(QWidget* parent = nullptr);
+  ~VoxelSliceViewerWidget() override;
 
   // The viewer model: every viewer operation (SetImage, SetSliceZ, SetMarking, ...).
   CVoxelSliceViewer& Viewer() { return m_viewer; }
   const CVoxelSliceViewer& Viewer() const { return m_viewer; }
 
-  // A CViewerReadouts that turns readouts into this widget's signals.
-  CViewerReadouts* ReadoutSignals();
+  // A ViewerReadouts that turns readouts into this widget's signals.
+  ViewerReadouts* ReadoutSignals();
 
   QSize sizeHint() const override;
 

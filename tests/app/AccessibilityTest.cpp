@@ -6,6 +6,8 @@
 
 #include "DialogFixture.h"
 
+using namespace app;
+
 using namespace apptest;
 
 namespace {

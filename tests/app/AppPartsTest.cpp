@@ -6,6 +6,8 @@
 #include "app/FileRules.h"
 #include "volume/Writers.h"
 
+using namespace app;
+
 TEST(CommandLine, DemoFolderIsOptional) {
   EXPECT_FALSE(ParseCommandLine({}).demoDir.has_value());
   EXPECT_TRUE(ParseCommandLine({}).error.empty());
@@ -40,7 +42,7 @@ TEST(MhdRule, AppendsUnlessTheExtensionIsExactlyMhd) {
 }
 
 TEST(DialogUnits, MapEdgesSeparatelySoNeighboursShareTheirBorder) {
-  const CDialogUnits units = DialogUnits();
+  const DialogUnits units = CurrentDialogUnits();
   EXPECT_GT(units.BaseX(), 3);
   EXPECT_GT(units.BaseY(), 8);
   const QRect left = units.Rect(10, 10, 33, 10);

@@ -99,8 +99,8 @@ class DialogFixture : public ::testing::Test {
 
   // The usual start: an image of kX x kY x kZ, then a segmentation box.
   void LoadCase() {
-    ClickWithFile(ctl::kLoadImage, Write("image.mhd", MakeImage(kX, kY, kZ)));
-    ClickWithFile(ctl::kLoadSegmentation,
+    ClickWithFile(app::ctl::kLoadImage, Write("image.mhd", MakeImage(kX, kY, kZ)));
+    ClickWithFile(app::ctl::kLoadSegmentation,
                   Write("segmentation.mhd", MakeBox(kX, kY, kZ, 20, 40, 15, 30, 3, 7)));
     ASSERT_NE(m_dialog->Segmentation(), nullptr);
   }
@@ -119,12 +119,12 @@ class DialogFixture : public ::testing::Test {
 
   // Manual mode with Marking on and the scribble help written.
   void StartManualMarking() {
-    Click(ctl::kManual);
-    Click(ctl::kMarking);
+    Click(app::ctl::kManual);
+    Click(app::ctl::kMarking);
     ASSERT_TRUE(m_dialog->Marking());
   }
 
-  CScriptedPlatform m_platform;
+  ScriptedPlatform m_platform;
   QTemporaryDir m_dir;
   QString m_startDirectory;
   std::unique_ptr<CCorvaneDlg> m_dialog;

@@ -15,6 +15,8 @@
 #include "platform/ScriptedPlatform.h"
 #include "viewer/VoxelSliceViewerWidget.h"
 
+using namespace app;
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc != 3) {
@@ -27,7 +29,7 @@ int main(int argc, char** argv) {
   const QDir demo(QString::fromLocal8Bit(argv[1]));
   auto file = [&](const char* name) { return QDir::toNativeSeparators(demo.filePath(name)).toStdString(); };
 
-  CScriptedPlatform platform;
+  ScriptedPlatform platform;
   CCorvaneDlg::Options options;
   options.referenceDir = file("references");
   // A picture for the documentation leaves no recovery file behind.

@@ -21,13 +21,15 @@
 #include "app/GroupFrame.h"
 #include "platform/ScriptedPlatform.h"
 
+using namespace app;
+
 namespace {
 
 std::string Describe(const QWidget* w) {
   std::ostringstream out;
   const QRect g = w->geometry();
   out << w->metaObject()->className() << " " << w->objectName().toStdString();
-  if (auto* group = qobject_cast<const CGroupFrame*>(w)) out << " \"" << group->Title().toStdString() << "\"";
+  if (auto* group = qobject_cast<const GroupFrame*>(w)) out << " \"" << group->Title().toStdString() << "\"";
   if (auto* label = qobject_cast<const QLabel*>(w)) out << " \"" << label->text().toStdString() << "\"";
   if (auto* button = qobject_cast<const QAbstractButton*>(w))
     out << " \"" << button->text().toStdString() << "\"";
@@ -38,7 +40,7 @@ std::string Describe(const QWidget* w) {
 }
 
 // A group box's contents rectangle in its parent's coordinates.
-QRect Contents(const CGroupFrame* group) { return group->contentsRect().translated(group->pos()); }
+QRect Contents(const GroupFrame* group) { return group->contentsRect().translated(group->pos()); }
 
 class Layout : public ::testing::Test {
  protected:
@@ -49,7 +51,7 @@ class Layout : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dialog.get()));
     for (QWidget* w : m_dialog->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
       if (!w->isVisible()) continue;
-      if (auto* group = qobject_cast<CGroupFrame*>(w))
+      if (auto* group = qobject_cast<GroupFrame*>(w))
         m_groups.push_back(group);
       else
         m_controls.push_back(w);
@@ -65,9 +67,9 @@ class Layout : public ::testing::Test {
   }
 
   // The innermost group box around the control's centre, or null.
-  const CGroupFrame* GroupOf(const QWidget* w) const {
-    const CGroupFrame* best = nullptr;
-    for (const CGroupFrame* g : m_groups) {
+  const GroupFrame* GroupOf(const QWidget* w) const {
+    const GroupFrame* best = nullptr;
+    for (const GroupFrame* g : m_groups) {
       if (g == w || w->geometry().contains(g->geometry()) || !g->geometry().contains(w->geometry().center()))
         continue;
       if (!best || best->geometry().contains(g->geometry())) best = g;
@@ -75,9 +77,9 @@ class Layout : public ::testing::Test {
     return best;
   }
 
-  CScriptedPlatform m_platform;
+  ScriptedPlatform m_platform;
   std::unique_ptr<CCorvaneDlg> m_dialog;
-  std::vector<CGroupFrame*> m_groups;
+  std::vector<GroupFrame*> m_groups;
   std::vector<QWidget*> m_controls;
 };
 
@@ -90,7 +92,7 @@ TEST_F(Layout, EveryControlLiesInsideItsGroupAndTheWindow) {
   all.insert(all.end(), m_groups.begin(), m_groups.end());
   for (const QWidget* w : all) {
     EXPECT_TRUE(window.contains(w->geometry())) << Describe(w) << " leaves the window";
-    if (const CGroupFrame* group = GroupOf(w)) {
+    if (const GroupFrame* group = GroupOf(w)) {
       EXPECT_TRUE(Contents(group).contains(w->geometry()))
           << Describe(w) << " is not inside the contents of " << Describe(group) << ", contents ("
           << Contents(group).x() << ", " << Contents(group).y() << ") " << Contents(group).width() << " x "
@@ -107,8 +109,8 @@ TEST_F(Layout, NoTwoControlsOverlap) {
     }
   }
   // Group boxes either nest or stay apart.
-  for (const CGroupFrame* a : m_groups) {
-    for (const CGroupFrame* b : m_groups) {
+  for (const GroupFrame* a : m_groups) {
+    for (const GroupFrame* b : m_groups) {
       if (a != b && !a->geometry().contains(b->geometry()) && !b->geometry().contains(a->geometry())) {
         EXPECT_FALSE(a->geometry().intersects(b->geometry())) << Describe(a) << " overlaps " << Describe(b);
       }

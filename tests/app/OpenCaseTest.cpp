@@ -5,11 +5,13 @@
 #include "DialogFixture.h"
 #include "app/CorvaneApp.h"
 
+using namespace app;
+
 using namespace apptest;
 
 TEST(CommandLine, ReadsEveryCaseFileInBothSpellings) {
-  const CCommandLine c = ParseCommandLine({"--image", "i.mhd", "--segmentation=s.mhd", "--boundary", "b.mhd",
-                                           "--scribbles", "m.mhd", "--references=refs", "--demo", "demo"});
+  const CommandLine c = ParseCommandLine({"--image", "i.mhd", "--segmentation=s.mhd", "--boundary", "b.mhd",
+                                          "--scribbles", "m.mhd", "--references=refs", "--demo", "demo"});
   EXPECT_TRUE(c.error.empty()) << c.error;
   EXPECT_EQ(c.image, "i.mhd");
   EXPECT_EQ(c.segmentation, "s.mhd");
@@ -43,7 +45,7 @@ class OpenCaseTest : public DialogFixture {
   // Everything a user sees of the controls: text, enabled and checked state.
   static std::vector<std::string> ControlStates(CCorvaneDlg& dialog) {
     std::vector<std::string> states;
-    for (const CControlTemplate& control : MainWindowControls()) {
+    for (const ControlTemplate& control : MainWindowControls()) {
       if (control.id == ctl::kNoId) continue;
       QWidget* widget = dialog.Control(control.id);
       std::string state = std::to_string(control.id) + (widget->isEnabled() ? " on" : " off");
@@ -62,7 +64,7 @@ class OpenCaseTest : public DialogFixture {
 
 TEST_F(OpenCaseTest, LoadsTheFilesAsTheButtonsWould) {
   // By hand: the buttons, their dialogs answered with the files.
-  CScriptedPlatform handPlatform;
+  ScriptedPlatform handPlatform;
   CCorvaneDlg byHand(handPlatform, m_options);
   for (const auto& [id, path] :
        {std::pair{ctl::kLoadImage, m_image}, std::pair{ctl::kLoadSegmentation, m_segmentation},
@@ -79,7 +81,7 @@ TEST_F(OpenCaseTest, LoadsTheFilesAsTheButtonsWould) {
   EXPECT_EQ(handPlatform.Messages(), std::vector<std::string>{});
 
   // From the command line.
-  CScriptedPlatform platform;
+  ScriptedPlatform platform;
   CCorvaneDlg opened(platform, m_options);
   opened.OpenCase({m_image, m_segmentation, m_boundary, m_scribbles});
   EXPECT_EQ(platform.FileRequests().size(), 0u) << "no file dialog is shown";

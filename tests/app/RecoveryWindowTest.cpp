@@ -5,6 +5,8 @@
 
 #include "DialogFixture.h"
 
+using namespace app;
+
 namespace apptest {
 namespace {
 

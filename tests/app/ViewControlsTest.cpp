@@ -4,6 +4,8 @@
 #include "DialogFixture.h"
 #include "app/SpinControl.h"
 
+using namespace app;
+
 using namespace apptest;
 
 class ViewControlsTest : public DialogFixture {
@@ -12,7 +14,7 @@ class ViewControlsTest : public DialogFixture {
     DialogFixture::SetUp();
     ClickWithFile(ctl::kLoadImage, Write("image.mhd", MakeImage(kX, kY, kZ)));
   }
-  CSpinControl* Spin(int id) { return Dialog().ControlAs<CSpinControl>(id); }
+  SpinControl* Spin(int id) { return Dialog().ControlAs<SpinControl>(id); }
 };
 
 TEST_F(ViewControlsTest, ASliceSliderShowsItsAxisAndTheOthersKeepTheirSlices) {

@@ -4,6 +4,8 @@
 #include "DialogFixture.h"
 #include "app/FileRules.h"
 
+using namespace app;
+
 using namespace apptest;
 
 namespace {

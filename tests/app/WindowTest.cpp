@@ -18,6 +18,8 @@
 #include "app/GroupFrame.h"
 #include "app/SpinControl.h"
 
+using namespace app;
+
 using namespace apptest;
 
 namespace {
@@ -76,8 +78,8 @@ TEST_F(WindowTest, StartsWithOnlyLoadImageUsable) {
                  ctl::kSemiAutomatic, ctl::kSemiAutomaticMillimetre, ctl::kManual}) {
     EXPECT_FALSE(Checked(id)) << id;
   }
-  auto* zoomSpin = Dialog().ControlAs<CSpinControl>(ctl::kZoomSpin);
-  auto* brushSpin = Dialog().ControlAs<CSpinControl>(ctl::kBrushSpin);
+  auto* zoomSpin = Dialog().ControlAs<SpinControl>(ctl::kZoomSpin);
+  auto* brushSpin = Dialog().ControlAs<SpinControl>(ctl::kBrushSpin);
   EXPECT_EQ(std::pair(zoomSpin->Lower(), zoomSpin->Upper()), std::pair(10, 1000));
   EXPECT_EQ(std::pair(brushSpin->Lower(), brushSpin->Upper()), std::pair(1, 50));
   EXPECT_TRUE(Log().empty());
@@ -86,11 +88,11 @@ TEST_F(WindowTest, StartsWithOnlyLoadImageUsable) {
 }
 
 TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
-  const CDialogUnits units = DialogUnits();
+  const DialogUnits units = CurrentDialogUnits();
   EXPECT_EQ(Dialog().size(), QSize(units.X(753), units.Y(400)));
   EXPECT_EQ(Dialog().minimumSize(), Dialog().maximumSize());
   int numbered = 0;
-  for (const CControlTemplate& control : MainWindowControls()) {
+  for (const ControlTemplate& control : MainWindowControls()) {
     if (control.id == ctl::kNoId) continue;
     ++numbered;
     QWidget* widget = Dialog().Control(control.id);
@@ -118,7 +120,7 @@ TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
         }
         break;
       case ControlKind::kGroupBox:
-        EXPECT_EQ(qobject_cast<CGroupFrame*>(widget)->Title(), text) << control.id;
+        EXPECT_EQ(qobject_cast<GroupFrame*>(widget)->Title(), text) << control.id;
         break;
       default:
         break;
@@ -134,12 +136,12 @@ TEST_F(WindowTest, EveryControlOfTheTableIsPlacedWithItsTextAndKind) {
 // Every text of the window must be fully visible in its control with the
 // chosen font and dialog-unit mapping.
 TEST_F(WindowTest, EveryTextFitsItsControl) {
-  for (const CControlTemplate& control : MainWindowControls()) {
+  for (const ControlTemplate& control : MainWindowControls()) {
     const QString text = QString::fromUtf8(control.text);
     if (text.isEmpty()) continue;
     QWidget* widget = nullptr;
     for (QWidget* child : Dialog().findChildren<QWidget*>()) {
-      if (child->parentWidget() == &Dialog() && child->geometry() == DialogUnits().Rect(control))
+      if (child->parentWidget() == &Dialog() && child->geometry() == CurrentDialogUnits().Rect(control))
         widget = child;
     }
     ASSERT_NE(widget, nullptr) << control.text;
@@ -174,7 +176,7 @@ TEST_F(WindowTest, EveryTextFitsItsControl) {
         break;
       }
       case ControlKind::kGroupBox:
-        EXPECT_LE(qobject_cast<CGroupFrame*>(widget)->TitleWidth() + 4, widget->width());
+        EXPECT_LE(qobject_cast<GroupFrame*>(widget)->TitleWidth() + 4, widget->width());
         break;
       default:
         break;

@@ -9,6 +9,8 @@
 #include "correction/MillimetreScale.h"
 #include "volume/Writers.h"
 
+using namespace app;
+
 using namespace apptest;
 
 namespace {
@@ -120,7 +122,7 @@ TEST_F(WorkerTest, WhileAWorkerRunsItsVolumesAreLockedAgainstEveryCommand) {
       if (id != ctl::kShowSegmentation && id != ctl::kShowBoundary) button->click();
     } else if (auto* edit = qobject_cast<QLineEdit*>(control); edit && id != ctl::kZoomEdit) {
       QTest::keyClicks(edit, "7");
-    } else if (auto* spin = qobject_cast<CSpinControl*>(control); spin && id == ctl::kBrushSpin) {
+    } else if (auto* spin = qobject_cast<SpinControl*>(control); spin && id == ctl::kBrushSpin) {
       spin->Step(1);
     }
   }

@@ -220,7 +220,7 @@ class KeptReferences : public ::testing::Test {
     volume::RecordingSink sink;
   };
   void Register(const CVoxel& target, const std::vector<std::string>& list, Run& run,
-                correction::CReferenceCache* cache, int threads = 2) {
+                correction::ReferenceCache* cache, int threads = 2) {
     const C3DPoint boxMinimum(3, 3, 1), boxSize(34, 30, 12);
     const correction::VolumeLoader load = [this](const std::string& path) {
       ++loads;
@@ -231,7 +231,7 @@ class KeptReferences : public ::testing::Test {
   }
   // A run with `cache` gives what a run without one gives.
   void ExpectSameAsUncached(const CVoxel& target, const std::vector<std::string>& list,
-                            correction::CReferenceCache& cache, int expectedLoads) {
+                            correction::ReferenceCache& cache, int expectedLoads) {
     Run fresh, kept;
     Register(target, list, fresh, nullptr);
     loads = 0;
@@ -248,7 +248,7 @@ class KeptReferences : public ::testing::Test {
 };
 
 TEST_F(KeptReferences, ALaterRunReadsNothingAndGivesTheSameListAndMessage) {
-  correction::CReferenceCache cache;
+  correction::ReferenceCache cache;
   ExpectSameAsUncached(segmentation, paths, cache, 5);
   EXPECT_EQ(cache.Count(), 5u);
   {
@@ -273,7 +273,7 @@ TEST_F(KeptReferences, ALaterRunReadsNothingAndGivesTheSameListAndMessage) {
 }
 
 TEST_F(KeptReferences, AChangedFileOrListIsReadAgain) {
-  correction::CReferenceCache cache;
+  correction::ReferenceCache cache;
   ExpectSameAsUncached(segmentation, paths, cache, 5);
   {
     SCOPED_TRACE("a label saved again with other voxels");
@@ -304,7 +304,7 @@ TEST_F(KeptReferences, AChangedFileOrListIsReadAgain) {
 }
 
 TEST_F(KeptReferences, ARunThatFailsHalfwayKeepsNothing) {
-  correction::CReferenceCache cache;
+  correction::ReferenceCache cache;
   const correction::VolumeLoader failing = [](const std::string& path) -> std::unique_ptr<CVoxel> {
     if (path.find("d_label") != std::string::npos) throw std::bad_alloc();
     return std::make_unique<CVoxel>(path, nullptr);
@@ -370,7 +370,7 @@ TEST(RegisterReferenceLabels, WindowedLabelsResampleAsTheWholeLabel) {
   for (const int threads : {1, 2}) {
     CVoxelList fresh, first, second;
     volume::RecordingSink sink;
-    correction::CReferenceCache cache;
+    correction::ReferenceCache cache;
     RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads}, fresh, sink);
     RegisterReferenceLabels(segmentation, paths, load, {boxMinimum, boxSize, threads, nullptr, &cache}, first,
                             sink);

@@ -178,7 +178,7 @@ TEST(RegisterSurfaces, TiesGoToThePointVtksLocatorPicks) {
   const CVoxel target = Block({40, 30, 16}, {10, 8, 4}, {20, 18, 10});
   const CVoxel source = Block({40, 30, 16}, {10, 8, 4}, {21, 18, 10});
   const CBoundaryPoints s(source), t(target);
-  const correction::CRegistrationTarget search(t);
+  const correction::RegistrationTarget search(t);
   vtkNew<vtkMatrix4x4> ours, vtk;
   for (const correction::LandmarkMode mode :
        {correction::LandmarkMode::RigidBody, correction::LandmarkMode::Similarity,
@@ -194,7 +194,7 @@ TEST(RegisterSurfaces, TiesGoToThePointVtksLocatorPicks) {
 
 TEST(RegistrationTarget, FindsTheSamePointAsVtksCellLocator) {
   const CBoundaryPoints t(Ellipsoid({48, 40, 20}, 23.0, 19.0, 9.0, 12.0, 9.0, 6.0));
-  const correction::CRegistrationTarget search(t);
+  const correction::RegistrationTarget search(t);
   // The locator as VTK's registration builds it.
   vtkNew<vtkPoints> points;
   vtkNew<vtkCellArray> vertices;
@@ -330,7 +330,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
     const C3DPoint boxMinimum{trial % 7, 1, trial % 4};
     const C3DPoint boxSize{22, 21, 11};
     const auto box = ResampleBoxByMatrix(moving, *m, {grid, boxMinimum, boxSize}, corner);
-    geometry::CLabelRuns runs;
+    geometry::LabelRuns runs;
     ASSERT_TRUE(correction::ResampleBoxToRuns(moving, *m, {grid, boxMinimum, boxSize}, runs, corner));
     ASSERT_TRUE(box && box->HasData());
     ASSERT_EQ(runs.Size(), boxSize);
@@ -351,7 +351,7 @@ TEST(ResampleByMatrix, BoxAndRunsEqualThePlainDefinitionForManyMatrices) {
   // A box outside the grid: no box, and the runs are left alone.
   CVoxel moving(4, 4, 4);
   vtkNew<vtkMatrix4x4> identity;
-  geometry::CLabelRuns runs;
+  geometry::LabelRuns runs;
   EXPECT_EQ(ResampleBoxByMatrix(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}), nullptr);
   EXPECT_FALSE(correction::ResampleBoxToRuns(moving, *identity, {{8, 8, 8}, {4, 0, 0}, {5, 2, 2}}, runs));
 }

@@ -16,7 +16,7 @@ TEST(LabelRuns, HoldExactlyTheVoxelsAboveZero) {
     label[i] = static_cast<CVoxel::value_type>(value(random));
   for (int x = 0; x < label.X; ++x) label.At(x, 1, 1) = 5;  // a full row
   for (int x = 0; x < label.X; ++x) label.At(x, 2, 1) = 0;  // an empty one
-  const geometry::CLabelRuns runs(label);
+  const geometry::LabelRuns runs(label);
   ASSERT_EQ(runs.Size(), label.Size());
   const auto back = runs.ToVolume();
   for (int z = 0; z < label.Z; ++z)
@@ -42,7 +42,7 @@ TEST(LabelRuns, HoldExactlyTheVoxelsAboveZero) {
   EXPECT_FALSE(runs.HasRow(0, 3));
 
   // A volume without data has no rows.
-  const geometry::CLabelRuns none{CVoxel()};
+  const geometry::LabelRuns none{CVoxel()};
   EXPECT_FALSE(none.HasRow(0, 0));
   EXPECT_FALSE(none.Inside(0, 0, 0));
 }

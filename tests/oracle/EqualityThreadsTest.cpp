@@ -287,7 +287,7 @@ TEST(OracleEqualityFast, WholeRunsForEveryThreadCount) {
     }
     // As the window runs it: the second run registers the references the
     // first one kept.
-    correction::CReferenceCache kept;
+    correction::ReferenceCache kept;
     for (int run = 0; run < 2; ++run) {
       fusion::CorrectionParameters parameters = c.parameters;
       parameters.threads = 2;
@@ -314,7 +314,7 @@ TEST(OracleEqualityFast, OneRegistrationTargetSharedByThreads) {
   };
   const CVoxel targetLabel = block({20, 18, 11});
   const CBoundaryPoints targetPoints(targetLabel);
-  const correction::CRegistrationTarget target(targetPoints);
+  const correction::RegistrationTarget target(targetPoints);
   // Sources one voxel longer or shorter on an axis: the centroids differ by
   // half a voxel, which puts landmarks halfway between target voxels.
   std::vector<CVoxel> sources;

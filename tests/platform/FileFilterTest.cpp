@@ -33,9 +33,9 @@ TEST(FileFilter, QtNameFilterAddsThePatternsOnlyWhenMissing) {
 }
 
 TEST(FileFilter, ANewNameWithoutSuffixTakesTheChosenFiltersSuffix) {
-  const platform::CFileFilter nifti{"NIfTI (*.nii.gz *.nii)", {"*.nii.gz", "*.nii"}};
-  const platform::CFileFilter meta{"MetaImage (*.mhd)", {"*.mhd"}};
-  const platform::CFileFilter all{"All Files(*.*)", {"*.*"}};
+  const platform::FileFilter nifti{"NIfTI (*.nii.gz *.nii)", {"*.nii.gz", "*.nii"}};
+  const platform::FileFilter meta{"MetaImage (*.mhd)", {"*.mhd"}};
+  const platform::FileFilter all{"All Files(*.*)", {"*.*"}};
   EXPECT_EQ(platform::WithFilterSuffix("/data/seg", nifti, false), "/data/seg.nii.gz");
   EXPECT_EQ(platform::WithFilterSuffix("/data/seg", meta, false), "/data/seg.mhd");
   // A name the user gave a suffix, an existing file or a filter without a

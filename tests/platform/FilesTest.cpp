@@ -9,7 +9,7 @@
 TEST(PlatformFiles, CurrentDirectoryCanBeChangedAndABadOneIsRefused) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   const std::string previous = platform.GetCurrentDirectory();
   ASSERT_FALSE(previous.empty());
   ASSERT_TRUE(platform.SetCurrentDirectory(dir.path().toStdString()));

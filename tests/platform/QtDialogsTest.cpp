@@ -1,4 +1,4 @@
-// The real Qt dialogs of CQtPlatform, answered by a timer on the offscreen platform.
+// The real Qt dialogs of QtPlatform, answered by a timer on the offscreen platform.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -51,7 +51,7 @@ void TypeFileName(QFileDialog* dialog, const QString& name) {
 TEST(QtDialogs, OpenFileAcceptsANameThatDoesNotExistYet) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   platform.SetFileDialogDirectory(dir.path().toStdString());
   QStringList filters;
   QFileDialog::ViewMode mode = QFileDialog::List;
@@ -80,7 +80,7 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
   QFile existing(dir.filePath("seg.mhd"));
   ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
   existing.close();
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   platform.SetFileDialogDirectory(dir.path().toStdString());
   QFileDialog::ViewMode mode = QFileDialog::List;
   AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
@@ -100,7 +100,7 @@ TEST(QtDialogs, ExistingFileIsChosenWithoutAnOverwriteQuestionInReportView) {
 TEST(QtDialogs, ANameTypedUnderTheNiftiFilterIsSavedAsNifti) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   platform.SetFileDialogDirectory(dir.path().toStdString());
   AnswerNextModal<QFileDialog>([&](QFileDialog* dialog) {
     dialog->selectNameFilter(QStringLiteral("NIfTI (*.nii.gz *.nii)"));
@@ -114,7 +114,7 @@ TEST(QtDialogs, ANameTypedUnderTheNiftiFilterIsSavedAsNifti) {
 }
 
 TEST(QtDialogs, CancelReturnsNothing) {
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   AnswerNextModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
   EXPECT_FALSE(platform.ChooseFile("All Files(*.*)|*.*||", platform::FileListView::kList).has_value());
   AnswerNextModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
@@ -126,7 +126,7 @@ TEST(QtDialogs, FolderBrowserOpensAtTheCurrentDirectory) {
   ASSERT_TRUE(dir.isValid());
   ASSERT_TRUE(QDir(dir.path()).mkdir("refs"));
   const QString previous = QDir::currentPath();
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   ASSERT_TRUE(platform.SetCurrentDirectory(dir.path().toStdString()));
   QString opened;
   QString title;
@@ -146,7 +146,7 @@ TEST(QtDialogs, FolderBrowserOpensAtTheCurrentDirectory) {
 }
 
 TEST(QtDialogs, MessageBoxHasTheTextAndOneOkButton) {
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   QString text;
   int buttons = 0;
   AnswerNextModal<QMessageBox>([&](QMessageBox* box) {
@@ -160,13 +160,13 @@ TEST(QtDialogs, MessageBoxHasTheTextAndOneOkButton) {
 }
 
 TEST(QtDialogs, WaitCursorNestsAndIsRestored) {
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   {
-    platform::CWaitCursor outer(platform);
+    platform::WaitCursor outer(platform);
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    { platform::CWaitCursor inner(platform); }
+    { platform::WaitCursor inner(platform); }
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
   }
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);

@@ -2,24 +2,24 @@
 
 #include <algorithm>
 
-std::vector<std::string> CScriptedPlatform::Messages() const {
+std::vector<std::string> ScriptedPlatform::Messages() const {
   std::lock_guard lock(m_messageMutex);
   return m_messages;
 }
 
-std::vector<std::string> CScriptedPlatform::TakeMessages() {
+std::vector<std::string> ScriptedPlatform::TakeMessages() {
   std::lock_guard lock(m_messageMutex);
   std::vector<std::string> taken;
   taken.swap(m_messages);
   return taken;
 }
 
-void CScriptedPlatform::ShowMessage(const std::string& text) {
+void ScriptedPlatform::ShowMessage(const std::string& text) {
   std::lock_guard lock(m_messageMutex);
   m_messages.push_back(text);
 }
 
-int CScriptedPlatform::AskQuestion(const std::string& text, const std::vector<std::string>& buttons) {
+int ScriptedPlatform::AskQuestion(const std::string& text, const std::vector<std::string>& buttons) {
   m_questions.push_back(text);
   if (!m_answers.empty()) {
     const std::string answer = std::move(m_answers.front());
@@ -31,8 +31,8 @@ int CScriptedPlatform::AskQuestion(const std::string& text, const std::vector<st
   return -1;
 }
 
-std::optional<std::string> CScriptedPlatform::ChooseFile(const std::string& filter,
-                                                         platform::FileListView view) {
+std::optional<std::string> ScriptedPlatform::ChooseFile(const std::string& filter,
+                                                        platform::FileListView view) {
   m_fileRequests.push_back({filter, view});
   if (m_fileAnswers.empty()) {
     ++m_unanswered;
@@ -43,7 +43,7 @@ std::optional<std::string> CScriptedPlatform::ChooseFile(const std::string& filt
   return answer;
 }
 
-std::optional<std::string> CScriptedPlatform::BrowseForFolder(const std::string& title) {
+std::optional<std::string> ScriptedPlatform::BrowseForFolder(const std::string& title) {
   m_folderRequests.push_back(title);
   if (m_folderAnswers.empty()) {
     ++m_unanswered;
@@ -54,19 +54,19 @@ std::optional<std::string> CScriptedPlatform::BrowseForFolder(const std::string&
   return answer;
 }
 
-void CScriptedPlatform::BeginWaitCursor() {
+void ScriptedPlatform::BeginWaitCursor() {
   ++m_waitCursorDepth;
   ++m_waitCursorUses;
 }
 
-void CScriptedPlatform::EndWaitCursor() {
+void ScriptedPlatform::EndWaitCursor() {
   if (m_waitCursorDepth > 0) --m_waitCursorDepth;
 }
 
-bool CScriptedPlatform::StartThread(std::function<void()> body) {
+bool ScriptedPlatform::StartThread(std::function<void()> body) {
   if (m_failNextThreadStart) {
     m_failNextThreadStart = false;
     return false;
   }
-  return platform::CQtPlatform::StartThread(std::move(body));
+  return platform::QtPlatform::StartThread(std::move(body));
 }

@@ -12,7 +12,7 @@
 
 #include "platform/QtPlatform.h"
 
-class CScriptedPlatform : public platform::CQtPlatform {
+class ScriptedPlatform : public platform::QtPlatform {
  public:
   struct FileRequest {
     std::string filter;

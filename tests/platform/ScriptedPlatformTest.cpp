@@ -3,7 +3,7 @@
 #include "platform/ScriptedPlatform.h"
 
 TEST(ScriptedPlatform, AnswersDialogsInOrderAndCountsUnscriptedOnes) {
-  CScriptedPlatform platform;
+  ScriptedPlatform platform;
   platform.QueueFile("/data/a.mhd");
   platform.QueueFile(std::nullopt);
   platform.QueueFolder("/data/refs");
@@ -23,9 +23,9 @@ TEST(ScriptedPlatform, AnswersDialogsInOrderAndCountsUnscriptedOnes) {
 }
 
 TEST(ScriptedPlatform, RecordsMessagesAndWaitCursorUse) {
-  CScriptedPlatform platform;
+  ScriptedPlatform platform;
   {
-    platform::CWaitCursor wait(platform);
+    platform::WaitCursor wait(platform);
     EXPECT_EQ(platform.WaitCursorDepth(), 1);
     platform.ShowMessage("first");
   }
@@ -37,7 +37,7 @@ TEST(ScriptedPlatform, RecordsMessagesAndWaitCursorUse) {
 }
 
 TEST(ScriptedPlatform, ThreadStartCanBeMadeToFailOnce) {
-  CScriptedPlatform platform;
+  ScriptedPlatform platform;
   platform.FailNextThreadStart();
   bool ran = false;
   EXPECT_FALSE(platform.StartThread([&ran] { ran = true; }));

@@ -12,7 +12,7 @@
 #include "platform/ScriptedPlatform.h"
 
 TEST(ThreadServices, LogLinesFromWorkersArriveOnTheWindowThreadInOrder) {
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   std::vector<std::string> lines;  // written on the window's thread only
   bool allOnWindowThread = true;
   platform.SetLogTarget([&](const std::string& line) {
@@ -50,7 +50,7 @@ TEST(ThreadServices, LogLinesFromWorkersArriveOnTheWindowThreadInOrder) {
 }
 
 TEST(ThreadServices, WorkerMessageBoxIsShownOnTheWindowThreadAndBlocksTheWorker) {
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   std::atomic<bool> returned{false};
   bool boxOnWindowThread = false;
   bool workerWaitedForTheBox = false;
@@ -79,7 +79,7 @@ TEST(ThreadServices, WorkerMessageBoxIsShownOnTheWindowThreadAndBlocksTheWorker)
 }
 
 TEST(ThreadServices, TasksRunDirectlyOnTheWindowThread) {
-  platform::CQtPlatform platform;
+  platform::QtPlatform platform;
   EXPECT_TRUE(platform.IsWindowThread());
   int ran = 0;
   platform.RunOnWindowThread([&] { ++ran; });
@@ -89,7 +89,7 @@ TEST(ThreadServices, TasksRunDirectlyOnTheWindowThread) {
 TEST(ThreadServices, DestroyingThePlatformServesAWorkerThatStillNeedsTheWindow) {
   std::vector<std::string> lines;
   {
-    platform::CQtPlatform platform;
+    platform::QtPlatform platform;
     platform.SetLogTarget([&](const std::string& line) { lines.push_back(line); });
     ASSERT_TRUE(platform.StartThread([&] {
       QThread::msleep(50);
@@ -100,7 +100,7 @@ TEST(ThreadServices, DestroyingThePlatformServesAWorkerThatStillNeedsTheWindow) 
 }
 
 TEST(ThreadServices, ScriptedMessagesFromSeveralWorkersAreAllRecorded) {
-  CScriptedPlatform platform;
+  ScriptedPlatform platform;
   for (int w = 0; w < 4; ++w) {
     ASSERT_TRUE(platform.StartThread([&platform] {
       for (int i = 0; i < 25; ++i) platform.ShowMessage("m");

@@ -287,7 +287,7 @@ TEST_F(CorrectionRunTest, UndoAcrossARunAndACancelRestoresEveryVolumeBitForBit) 
 // tells whether the driver refused, writes its closing line either way, and a
 // refused run leaves the segmentation as it was.
 TEST_F(CorrectionRunTest, AJobSaysWhetherItsRunWasRefusedAndAlwaysClosesItsLog) {
-  session::CCorrectionJob job;
+  session::CorrectionJob job;
   job.mode = session::CorrectionMode::kSemiAutomatic;
   job.referencePaths = {m_dir.Path("never_read_label.mhd")};
   job.segmentation = std::make_unique<CVoxel>(kX, kY, kZ, true);

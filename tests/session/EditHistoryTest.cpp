@@ -38,8 +38,8 @@ TEST(VolumeDelta, TakesEitherVolumeToTheOtherAndCountsOnlyChangedVoxels) {
     a[i] = static_cast<CVoxel::value_type>(i % 5 == 0 ? -3 : 0);
     b[i] = static_cast<CVoxel::value_type>(i % 7 == 0 ? 32767 : a[i]);
   }
-  session::CVolumeDelta delta;
-  ASSERT_TRUE(session::CVolumeDelta::Between(&a, &b, a.Size(), delta));
+  session::VolumeDelta delta;
+  ASSERT_TRUE(session::VolumeDelta::Between(&a, &b, a.Size(), delta));
   std::size_t differing = 0;
   for (std::size_t i = 0; i < a.VoxelCount(); ++i) differing += a[i] != b[i];
   EXPECT_EQ(delta.ChangedVoxels(), differing);
@@ -51,24 +51,24 @@ TEST(VolumeDelta, TakesEitherVolumeToTheOtherAndCountsOnlyChangedVoxels) {
   EXPECT_TRUE(SameVoxels(x, a));
 
   // An absent volume is all zero; equal volumes give an empty delta.
-  ASSERT_TRUE(session::CVolumeDelta::Between(nullptr, &b, b.Size(), delta));
+  ASSERT_TRUE(session::VolumeDelta::Between(nullptr, &b, b.Size(), delta));
   CVoxel zeros(7, 5, 3);
   delta.ApplyTo(zeros);
   EXPECT_TRUE(SameVoxels(zeros, b));
-  ASSERT_TRUE(session::CVolumeDelta::Between(&a, &a, a.Size(), delta));
+  ASSERT_TRUE(session::VolumeDelta::Between(&a, &a, a.Size(), delta));
   EXPECT_TRUE(delta.Empty());
   EXPECT_EQ(delta.Bytes(), 0u);
 
   // Volumes of other sizes cannot be compared.
   CVoxel other(5, 7, 3);
-  EXPECT_FALSE(session::CVolumeDelta::Between(&a, &other, a.Size(), delta));
+  EXPECT_FALSE(session::VolumeDelta::Between(&a, &other, a.Size(), delta));
 }
 
 TEST(VolumeDelta, AStrokeCostsItsRunsNotTheVolume) {
   CVoxel before(256, 256, 40), after(256, 256, 40);
   PaintDisc(after, 100, 100, 20, 10, 2);
-  session::CVolumeDelta delta;
-  ASSERT_TRUE(session::CVolumeDelta::Between(&before, &after, before.Size(), delta));
+  session::VolumeDelta delta;
+  ASSERT_TRUE(session::VolumeDelta::Between(&before, &after, before.Size(), delta));
   // 21 rows of the disc: a run for each row and each gap between them.
   EXPECT_LT(delta.Bytes(), 64u * 6u);
 }
@@ -110,8 +110,8 @@ TEST(VolumeDelta, SkippingAgreeingStretchesGivesTheRunsOfAVoxelByVoxelComparison
       }
       i = end;
     }
-    session::CVolumeDelta delta;
-    ASSERT_TRUE(session::CVolumeDelta::Between(a, b, before.Size(), delta));
+    session::VolumeDelta delta;
+    ASSERT_TRUE(session::VolumeDelta::Between(a, b, before.Size(), delta));
     ASSERT_EQ(delta.ChangedVoxels(), changed) << "trial " << trial;
     ASSERT_EQ(delta.ChangedSpan(), span) << "trial " << trial;
     ASSERT_EQ(delta.Bytes(), changed ? runs * (sizeof(std::uint32_t) + sizeof(std::int16_t)) : 0u)
@@ -134,7 +134,7 @@ class EditHistoryTest : public ::testing::Test {
     m_history.Commit();
   }
   std::unique_ptr<CVoxel> m_a, m_b;
-  session::CEditHistory m_history;
+  session::EditHistory m_history;
 };
 
 TEST_F(EditHistoryTest, StepsAreUndoneNewestFirstAndRedoneInOrder) {
@@ -256,7 +256,7 @@ TEST_F(EditHistoryTest, AVolumeOfAnotherSizeEndsTheHistoryInsteadOfBeingOverwrit
 // newest steps back exactly.
 TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwentySteps) {
   auto strokes = std::make_unique<CVoxel>(384, 384, 40);
-  session::CEditHistory history({&strokes});
+  session::EditHistory history({&strokes});
   std::size_t largest = 0;
   std::vector<std::uint64_t> states;  // fingerprints of the last 21 states
   for (int s = 0; s < 30; ++s) {
@@ -270,7 +270,7 @@ TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwen
     largest = std::max(largest, history.Bytes());
     states.push_back(Fingerprint(*strokes));
   }
-  EXPECT_LT(largest, session::CEditHistory::kDefaultBudgetBytes);
+  EXPECT_LT(largest, session::EditHistory::kDefaultBudgetBytes);
   EXPECT_LT(largest, std::size_t{256} * 1000 * 1000);
   ASSERT_GE(history.UndoSteps(), 20u);
   for (int back = 1; back <= 20; ++back) {
@@ -282,7 +282,7 @@ TEST(EditHistoryBound, ALongSessionOfLargeStrokesStaysUnderTheBudgetAndKeepsTwen
 TEST(EditHistoryBound, TheOldestStepsGoFirstWhenTheBudgetIsReached) {
   auto volume = std::make_unique<CVoxel>(1000, 1, 1);
   // Each step changes every other voxel: 1000 runs of 6 bytes.
-  session::CEditHistory history({&volume}, 3 * 6000 + 100);
+  session::EditHistory history({&volume}, 3 * 6000 + 100);
   for (int s = 1; s <= 5; ++s) {
     history.Begin(1);
     for (int i = 0; i < 1000; i += 2) (*volume)[i] = static_cast<CVoxel::value_type>(s);
@@ -296,7 +296,7 @@ TEST(EditHistoryBound, TheOldestStepsGoFirstWhenTheBudgetIsReached) {
   EXPECT_EQ((*volume)[0], 2);
 
   // A step larger than the whole budget cannot be kept at all.
-  session::CEditHistory tiny({&volume}, 100);
+  session::EditHistory tiny({&volume}, 100);
   tiny.Begin(1);
   for (int i = 0; i < 1000; i += 2) (*volume)[i] = 9;
   EXPECT_FALSE(tiny.Commit());

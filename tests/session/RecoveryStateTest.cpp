@@ -14,8 +14,8 @@ namespace {
 
 using testvolumes::MakeBox;
 
-session::CRecoveryState FullState() {
-  session::CRecoveryState state;
+session::RecoveryState FullState() {
+  session::RecoveryState state;
   state.imagePath = "/cases/p01/image.mhd";
   state.segmentationPath = "/cases/p01/seg ü.nii.gz";
   state.boundaryPath = "/cases/p01/truth.mhd";
@@ -43,9 +43,9 @@ session::CRecoveryState FullState() {
 }
 
 TEST(RecoveryState, RoundTripIsBitForBit) {
-  const session::CRecoveryState state = FullState();
+  const session::RecoveryState state = FullState();
   const auto bytes = session::EncodeRecoveryState(state);
-  session::CRecoveryState read;
+  session::RecoveryState read;
   std::string error;
   ASSERT_TRUE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
   EXPECT_EQ(read.imagePath, state.imagePath);
@@ -63,7 +63,7 @@ TEST(RecoveryState, RoundTripIsBitForBit) {
   EXPECT_EQ(session::EncodeRecoveryState(read), bytes);
 
   // Without volumes (a case whose segmentation is its file, no stroke map).
-  session::CRecoveryState bare;
+  session::RecoveryState bare;
   bare.imagePath = "i.mhd";
   const auto bareBytes = session::EncodeRecoveryState(bare);
   ASSERT_TRUE(session::DecodeRecoveryState(bareBytes.data(), bareBytes.size(), read, error)) << error;
@@ -77,19 +77,19 @@ TEST(RecoveryState, EveryCorrectionModeIsKept) {
   for (const session::CorrectionMode mode :
        {session::CorrectionMode::kSemiAutomatic, session::CorrectionMode::kManual,
         session::CorrectionMode::kSemiAutomaticMillimetre}) {
-    session::CRecoveryState state;
+    session::RecoveryState state;
     state.imagePath = "i.mhd";
     state.mode = static_cast<int>(mode);
     const auto bytes = session::EncodeRecoveryState(state);
-    session::CRecoveryState read;
+    session::RecoveryState read;
     std::string error;
     ASSERT_TRUE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error)) << error;
     EXPECT_EQ(read.mode, state.mode);
   }
-  session::CRecoveryState unknown;
+  session::RecoveryState unknown;
   unknown.mode = 3;
   const auto bytes = session::EncodeRecoveryState(unknown);
-  session::CRecoveryState read;
+  session::RecoveryState read;
   std::string error;
   EXPECT_FALSE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
   EXPECT_EQ(error, "the case's settings are damaged");
@@ -98,7 +98,7 @@ TEST(RecoveryState, EveryCorrectionModeIsKept) {
 TEST(RecoveryState, EveryCutAndEveryDamagedByteIsRefused) {
   const auto bytes = session::EncodeRecoveryState(FullState());
   for (std::size_t length = 0; length < bytes.size(); ++length) {
-    session::CRecoveryState read;
+    session::RecoveryState read;
     read.imagePath = "untouched";
     std::string error;
     ASSERT_FALSE(session::DecodeRecoveryState(bytes.data(), length, read, error)) << length;
@@ -109,13 +109,13 @@ TEST(RecoveryState, EveryCutAndEveryDamagedByteIsRefused) {
   for (std::size_t at = 0; at < bytes.size(); ++at) {
     auto damaged = bytes;
     damaged[at] ^= 0x20;
-    session::CRecoveryState read;
+    session::RecoveryState read;
     std::string error;
     EXPECT_FALSE(session::DecodeRecoveryState(damaged.data(), damaged.size(), read, error)) << at;
   }
   auto longer = bytes;
   longer.push_back(0);
-  session::CRecoveryState read;
+  session::RecoveryState read;
   std::string error;
   EXPECT_FALSE(session::DecodeRecoveryState(longer.data(), longer.size(), read, error));
   EXPECT_EQ(error, "the file has extra bytes");
@@ -124,7 +124,7 @@ TEST(RecoveryState, EveryCutAndEveryDamagedByteIsRefused) {
 TEST(RecoveryState, AnotherVersionIsNamedAsSuch) {
   auto bytes = session::EncodeRecoveryState(FullState());
   bytes[8] = 2;  // the version follows the 8-byte magic
-  session::CRecoveryState read;
+  session::RecoveryState read;
   std::string error;
   EXPECT_FALSE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
   EXPECT_NE(error.find("another version"), std::string::npos) << error;
@@ -133,7 +133,7 @@ TEST(RecoveryState, AnotherVersionIsNamedAsSuch) {
 TEST(RecoveryState, AHugeSizeWithAValidChecksumIsRefusedBeforeAllocating) {
   // A payload that claims a volume of 2^33 voxels covered by one run each of
   // 2^32 - 1: the checksum is right, the runs cannot cover it.
-  session::CRecoveryState state;
+  session::RecoveryState state;
   state.strokeMap = std::make_shared<CVoxel>(4, 4, 4);
   auto bytes = session::EncodeRecoveryState(state);
   // Locate the stroke map's size: after the four empty texts (4 x 4 bytes),
@@ -147,7 +147,7 @@ TEST(RecoveryState, AHugeSizeWithAValidChecksumIsRefusedBeforeAllocating) {
                           static_cast<uInt>(bytes.size() - session::kRecoveryHeaderBytes));
   const auto crc32Value = static_cast<std::uint32_t>(crc);
   std::memcpy(&bytes[20], &crc32Value, 4);
-  session::CRecoveryState read;
+  session::RecoveryState read;
   std::string error;
   EXPECT_FALSE(session::DecodeRecoveryState(bytes.data(), bytes.size(), read, error));
   EXPECT_EQ(error, "a volume is larger than any case");
@@ -168,7 +168,7 @@ TEST(RecoveryState, ALargeCaseWithAFewStrokesStaysSmall) {
     for (int z = 10 + s; z < 13 + s; ++z)
       for (int y = 200 + 20 * s; y < 206 + 20 * s; ++y)
         for (int x = 150; x < 350; ++x) strokes->At(x, y, z) = static_cast<CVoxel::value_type>(1 + s % 2);
-  session::CRecoveryState state;
+  session::RecoveryState state;
   state.segmentation = segmentation;
   state.strokeMap = strokes;
   const auto bytes = session::EncodeRecoveryState(state);

@@ -24,9 +24,9 @@
 namespace {
 
 // The state in the recovery file at `path` (a failure to decode fails the test).
-session::CRecoveryState ReadRecoveryFile(const std::string& path) {
+session::RecoveryState ReadRecoveryFile(const std::string& path) {
   const std::string bytes = testfiles::ReadFile(path);
-  session::CRecoveryState state;
+  session::RecoveryState state;
   std::string error;
   EXPECT_TRUE(session::DecodeRecoveryState(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
                                            state, error))
@@ -40,8 +40,8 @@ using testfiles::TempDir;
 
 std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
-session::CRecoverySnapshot SnapshotWithImage(const std::string& image) {
-  session::CRecoverySnapshot snapshot;
+session::RecoverySnapshot SnapshotWithImage(const std::string& image) {
+  session::RecoverySnapshot snapshot;
   snapshot.state.imagePath = image;
   snapshot.state.strokeMap = std::make_shared<CVoxel>(8, 8, 2);
   return snapshot;
@@ -58,7 +58,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
   const std::string folder = dir.Path("state/corvane/recovery");
   std::string file;
   {
-    session::CRecoveryStore store(folder);
+    session::RecoveryStore store(folder);
     ASSERT_TRUE(store.Usable());
     file = store.FilePath();
     EXPECT_EQ(std::filesystem::path(file).parent_path(), std::filesystem::path(folder));
@@ -69,7 +69,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
     store.Submit(SnapshotWithImage("a.mhd"));
     store.Submit(SnapshotWithImage("b.mhd"));
     ASSERT_TRUE(store.Flush());
-    const session::CRecoveryState state = ReadRecoveryFile(file);
+    const session::RecoveryState state = ReadRecoveryFile(file);
     EXPECT_EQ(state.imagePath, "b.mhd") << "the newest state is on the disk";
     ASSERT_TRUE(::stat(file.c_str(), &info) == 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -80,7 +80,7 @@ TEST(RecoveryStore, WritesOwnerOnlyIntoItsFolderAndRemovesOnRequest) {
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(dir.List("state/corvane/recovery").size(), 1u);
   {
-    session::CRecoveryStore store(folder);
+    session::RecoveryStore store(folder);
     store.Submit(SnapshotWithImage("c.mhd"));
     store.Remove();
     EXPECT_FALSE(std::filesystem::exists(store.FilePath()));
@@ -112,21 +112,21 @@ TEST(RecoveryStore, TheDefaultFolderFollowsXdgStateHome) {
 // change, and changes that do not fit the map are never written.
 TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
   TempDir dir;
-  session::CRecoveryStore store(dir.Path("recovery"));
+  session::RecoveryStore store(dir.Path("recovery"));
   auto whole = std::make_shared<CVoxel>(8, 8, 2);
   CVoxel expected(8, 8, 2);
   const auto read = [&] { return ReadRecoveryFile(store.FilePath()); };
-  session::CRecoverySnapshot first = SnapshotWithImage("a.mhd");
+  session::RecoverySnapshot first = SnapshotWithImage("a.mhd");
   first.state.strokeMap = whole;
   whole.reset();
   store.Submit(std::move(first));
   for (int round = 0; round < 50; ++round) {
     // Several states in a row: some are taken over by the ones after them.
     for (int k = 0; k < 4; ++k) {
-      session::CRecoverySnapshot next = SnapshotWithImage("a.mhd");
+      session::RecoverySnapshot next = SnapshotWithImage("a.mhd");
       next.state.strokeMap.reset();
       next.strokeMap.follows = true;
-      session::CVolumeChange change;
+      session::VolumeChange change;
       change.first = static_cast<std::size_t>((round * 7 + k * 13) % 120);
       for (std::size_t i = 0; i < 1 + static_cast<std::size_t>(k); ++i) {
         const auto value = static_cast<CVoxel::value_type>(1 + (round + k + i) % 2);
@@ -138,7 +138,7 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
     }
     if (round % 5 == 0) {
       ASSERT_TRUE(store.Flush());
-      const session::CRecoveryState state = read();
+      const session::RecoveryState state = read();
       ASSERT_TRUE(state.strokeMap);
       ASSERT_TRUE(session::SameVolume(*state.strokeMap, expected)) << "round " << round;
     }
@@ -147,7 +147,7 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
   EXPECT_FALSE(store.TakeChangesLost());
   const std::uint64_t written = store.Written();
 
-  session::CRecoverySnapshot beyond = SnapshotWithImage("b.mhd");
+  session::RecoverySnapshot beyond = SnapshotWithImage("b.mhd");
   beyond.state.strokeMap.reset();
   beyond.strokeMap.follows = true;
   beyond.strokeMap.changes.push_back({120, volume::Block<CVoxel::value_type>(9, 1)});
@@ -165,16 +165,16 @@ TEST(RecoveryStore, StrokeMapChangesBuildOnTheStatesBeforeThem) {
 TEST(RecoveryScan, OffersOnlyFilesOfWindowsThatAreGoneAndEachToOneScanner) {
   TempDir dir;
   const std::string folder = dir.Path("recovery");
-  auto gone = std::make_unique<session::CRecoveryStore>(folder);
+  auto gone = std::make_unique<session::RecoveryStore>(folder);
   gone->Submit(SnapshotWithImage("gone.mhd"));
   gone->Flush();
-  session::CRecoveryStore running(folder);
+  session::RecoveryStore running(folder);
   running.Submit(SnapshotWithImage("running.mhd"));
   running.Flush();
 
   EXPECT_TRUE(session::ScanRecoveryFolder(folder, Now()).found.empty()) << "both windows still run";
   gone.reset();
-  session::CRecoveryScan first = session::ScanRecoveryFolder(folder, Now());
+  session::RecoveryScan first = session::ScanRecoveryFolder(folder, Now());
   ASSERT_EQ(first.found.size(), 1u);
   EXPECT_EQ(first.found[0].state.imagePath, "gone.mhd");
   // While the first scanner holds it, a second window starting is not offered it.
@@ -190,7 +190,7 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
   const std::string folder = dir.Path("recovery");
   std::string oldFile, cutFile, goodFile;
   {
-    session::CRecoveryStore old(folder), cut(folder), good(folder);
+    session::RecoveryStore old(folder), cut(folder), good(folder);
     for (auto* store : {&old, &cut, &good}) {
       store->Submit(SnapshotWithImage("x.mhd"));
       store->Flush();
@@ -205,7 +205,7 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
   testfiles::WriteFile(cutFile, bytes.substr(0, bytes.size() / 2));
   testfiles::WriteFile(dir.Path("recovery/notes.txt"), "someone else's file");
 
-  session::CRecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
+  session::RecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
   EXPECT_EQ(scan.removedOld, 1);
   EXPECT_FALSE(std::filesystem::exists(oldFile));
   ASSERT_EQ(scan.unreadable.size(), 1u);
@@ -215,7 +215,7 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
   EXPECT_EQ(scan.found[0].path, goodFile);
   scan.found.clear();  // kept, offered again
 
-  session::CRecoveryScan again = session::ScanRecoveryFolder(folder, Now());
+  session::RecoveryScan again = session::ScanRecoveryFolder(folder, Now());
   EXPECT_TRUE(again.unreadable.empty()) << "reported once";
   EXPECT_EQ(again.found.size(), 1u);
   again.found.clear();
@@ -227,7 +227,7 @@ TEST(RecoveryScan, OldFilesGoAndUnreadableOnesAreMovedAsideAndReportedOnce) {
 
 TEST(RecoveryScan, AMissingFolderIsNoError) {
   TempDir dir;
-  const session::CRecoveryScan scan = session::ScanRecoveryFolder(dir.Path("nowhere"), Now());
+  const session::RecoveryScan scan = session::ScanRecoveryFolder(dir.Path("nowhere"), Now());
   EXPECT_TRUE(scan.found.empty());
   EXPECT_TRUE(scan.unreadable.empty());
 }
@@ -236,7 +236,7 @@ TEST(RecoveryScan, AMissingFolderIsNoError) {
 
 class CaseRecoveryTest : public SessionFixture {
  protected:
-  session::CRecoveryState ReadBack(session::CCaseRecovery& recovery) {
+  session::RecoveryState ReadBack(session::CaseRecovery& recovery) {
     EXPECT_TRUE(recovery.Store().Flush());
     return ReadRecoveryFile(recovery.Store().FilePath());
   }
@@ -298,13 +298,13 @@ TEST_F(CaseRecoveryTest, UnsavedWorkFollowsLoadsSavesAndUndo) {
 }
 
 TEST_F(CaseRecoveryTest, TheFileFollowsTheCaseAndKeepsTheSegmentationOnlyWhenChanged) {
-  session::CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
+  session::CaseRecovery recovery(m_case, m_dir.Path("recovery"));
   StartManualCase();
   const std::string boundary = Write("truth.mhd", MakeBox(kX, kY, kZ, 4, 9, 4, 9, 1, 3));
   m_case.AdoptBoundary(m_case.LoadBoundaryVolume(boundary), boundary);
   m_case.SetBrushSize(5);
   Stroke(2, 6, 3, 2, 2);  // foreground outside the segmentation: the run changes it
-  session::CRecoveryState state = ReadBack(recovery);
+  session::RecoveryState state = ReadBack(recovery);
   EXPECT_EQ(state.imagePath, m_dir.Path("image.mhd"));
   EXPECT_EQ(state.segmentationPath, m_dir.Path("segmentation.mhd"));
   EXPECT_EQ(state.boundaryPath, boundary);
@@ -331,7 +331,7 @@ TEST_F(CaseRecoveryTest, TheFileFollowsTheCaseAndKeepsTheSegmentationOnlyWhenCha
 // the case's stroke map and segmentation as they are, voxel for voxel, though
 // a stroke hands over only the rows it changed.
 TEST_F(CaseRecoveryTest, AnyMixOfEditsLeavesExactlyTheCaseInTheFile) {
-  session::CCaseRecovery recovery(m_case, m_dir.Path("recovery"));
+  session::CaseRecovery recovery(m_case, m_dir.Path("recovery"));
   StartManualCase();
   std::mt19937 random(11);
   int checked = 0;
@@ -382,7 +382,7 @@ TEST_F(CaseRecoveryTest, AnyMixOfEditsLeavesExactlyTheCaseInTheFile) {
     }
     if (!edited || random() % 4 == 0) recovery.Note();
     if (random() % 3 != 0) continue;
-    const session::CRecoveryState state = ReadBack(recovery);
+    const session::RecoveryState state = ReadBack(recovery);
     ASSERT_TRUE(state.strokeMap) << "step " << step;
     ASSERT_TRUE(session::SameVolume(*state.strokeMap, *m_case.StrokeMap())) << "step " << step;
     if (state.segmentation) {
@@ -419,8 +419,8 @@ int StrokesIn(const CVoxel& map) {
 // through `fd` the number of each stroke that is safe on the disk.
 [[noreturn]] void PaintUntilKilled(const std::string& folder, int fd, bool waitForDisk) {
   volume::RecordingSink sink;
-  CCaseSession session(sink, sink);
-  session::CCaseRecovery recovery(session, folder);
+  session::CaseSession session(sink, sink);
+  session::CaseRecovery recovery(session, folder);
   session.AdoptImage(std::make_unique<CVoxel>(kPainterX, kPainterY, kPainterZ), "/cases/painter.mhd");
   session.SetCorrectionMode(session::CorrectionMode::kManual);
   session.SetMarkingFlag(true);
@@ -491,12 +491,12 @@ TEST(RecoveryProcesses, AKillAtAnyMomentLeavesACompleteStateNoOlderThanTheLastSa
     painter.Kill();
     const int reported = painter.lastReported;
 
-    session::CRecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
+    session::RecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
     EXPECT_TRUE(scan.unreadable.empty())
         << round << ": " << (scan.unreadable.empty() ? "" : scan.unreadable[0]);
     if (!waitForDisk && scan.found.empty()) continue;  // killed before its first write
     ASSERT_EQ(scan.found.size(), 1u) << round;
-    const session::CRecoveryState& state = scan.found[0].state;
+    const session::RecoveryState& state = scan.found[0].state;
     EXPECT_EQ(state.imagePath, "/cases/painter.mhd");
     ASSERT_TRUE(state.strokeMap) << round;
     const int strokes = StrokesIn(*state.strokeMap);
@@ -521,10 +521,10 @@ TEST(RecoveryProcesses, TwoProcessesKeepSeparateFiles) {
   EXPECT_TRUE(session::ScanRecoveryFolder(folder, Now()).found.empty());
   first.Kill();
   second.Kill();
-  session::CRecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
+  session::RecoveryScan scan = session::ScanRecoveryFolder(folder, Now());
   ASSERT_EQ(scan.found.size(), 2u);
   EXPECT_NE(scan.found[0].path, scan.found[1].path);
-  for (const session::CFoundRecovery& found : scan.found) {
+  for (const session::FoundRecovery& found : scan.found) {
     ASSERT_TRUE(found.state.strokeMap);
     EXPECT_GE(StrokesIn(*found.state.strokeMap), 3);
   }

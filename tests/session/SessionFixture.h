@@ -73,7 +73,7 @@ class SessionFixture : public ::testing::Test {
 
   testfiles::TempDir m_dir;
   volume::RecordingSink m_sink;
-  CCaseSession m_case;
+  session::CaseSession m_case;
 };
 
 }  // namespace sessiontest

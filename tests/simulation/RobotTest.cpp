@@ -10,9 +10,9 @@
 #include "viewer/Brush.h"
 #include "volume/ScribbleValues.h"
 
-using simulation::CRobot;
 using simulation::ErrorKind;
 using simulation::PlanePoint;
+using simulation::Robot;
 
 namespace {
 
@@ -48,7 +48,7 @@ TEST(Robot, TakesTheLargestPieceThenMissedBeforeExtraThenTheLowestFirstVoxel) {
   CVoxel seg = truth;
   Fill(seg, 4, 6, 4, 6, 3, 5, 0);   // 27 missed voxels
   Fill(seg, 17, 18, 17, 18, 0, 1);  // 8 extra voxels, first in index order
-  CRobot robot(truth, 2, false);
+  Robot robot(truth, 2, false);
   const CVoxel none = Volume(20, 20, 10);
   const auto pieces = robot.ErrorPieces(seg);
   ASSERT_EQ(pieces.size(), 2u);
@@ -90,7 +90,7 @@ TEST(Robot, DeepestVoxelIsMeasuredInMillimetres) {
   CVoxel truth = Volume(10, 10, 10, 1, 1, 3);
   Fill(truth, 2, 6, 2, 6, 2, 6);
   const CVoxel seg = Volume(10, 10, 10, 1, 1, 3);
-  CRobot robot(truth, 2, false);
+  Robot robot(truth, 2, false);
   auto stroke = robot.NextStroke(seg, seg);
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->deepestVoxel, IndexOf(truth, 4, 4, 2));
@@ -99,7 +99,7 @@ TEST(Robot, DeepestVoxelIsMeasuredInMillimetres) {
 
   CVoxel isotropic = Volume(10, 10, 10);
   Fill(isotropic, 2, 6, 2, 6, 2, 6);
-  CRobot cubeRobot(isotropic, 2, false);
+  Robot cubeRobot(isotropic, 2, false);
   stroke = cubeRobot.NextStroke(Volume(10, 10, 10), Volume(10, 10, 10));
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->deepestVoxel, IndexOf(isotropic, 4, 4, 4));
@@ -111,7 +111,7 @@ TEST(Robot, TheVolumeEdgeIsNoBorder) {
   CVoxel truth = Volume(12, 5, 1);
   Fill(truth, 0, 5, 0, 4, 0, 0);
   const CVoxel seg = Volume(12, 5, 1);
-  CRobot robot(truth, 2, false);
+  Robot robot(truth, 2, false);
   const auto stroke = robot.NextStroke(seg, seg);
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->deepestVoxel, 0u);
@@ -122,7 +122,7 @@ TEST(Robot, StrokesAlongTheMiddleOfTheCrossSection) {
   const CVoxel truth = BarTruth();
   const CVoxel seg = Volume(30, 12, 3, 1, 1, 3);
   for (const bool ball : {false, true}) {
-    CRobot robot(truth, 2, ball);
+    Robot robot(truth, 2, ball);
     const auto stroke = robot.NextStroke(seg, seg);
     ASSERT_TRUE(stroke);
     EXPECT_EQ(stroke->deepestVoxel, IndexOf(truth, 7, 5, 1));
@@ -149,7 +149,7 @@ TEST(Robot, ClipsTheStrokeToTheTruth) {
   const CVoxel truth = BarTruth();
   CVoxel seg = truth;
   Fill(seg, 5, 25, 8, 8, 1, 1);
-  CRobot robot(truth, 2, false);
+  Robot robot(truth, 2, false);
   const auto stroke = robot.NextStroke(seg, Volume(30, 12, 3));
   ASSERT_TRUE(stroke);
   EXPECT_EQ(stroke->value, volume::scribble::kBackground);
@@ -171,7 +171,7 @@ TEST(Robot, LeavesScribbledVoxelsAndStopsWhenEveryErrorIsScribbled) {
   Fill(seg, 4, 6, 4, 6, 3, 5, 0);      // 27 missed
   Fill(seg, 10, 11, 10, 11, 3, 4, 0);  // 8 missed
   CVoxel scribbled = Volume(20, 20, 10);
-  CRobot robot(truth, 2, false);
+  Robot robot(truth, 2, false);
   // The centre of the large piece scribbled (a correction left it wrong): the
   // piece is still drawn, at its deepest voxel not scribbled yet.
   scribbled.At(5, 5, 4) = volume::scribble::kForeground;
@@ -218,7 +218,7 @@ TEST(Robot, NeverScribblesOnTheWrongSideOfTheTruth) {
     for (int b = 0; b < 3; ++b) blob(seg, static_cast<std::int16_t>(random() % 2));
     const float radius = static_cast<float>(1 + random() % 5);
     const bool ball = random() % 2;
-    CRobot robot(truth, radius, ball);
+    Robot robot(truth, radius, ball);
     CVoxel accumulated = Volume(X, Y, Z);
     int strokes = 0;
     for (; strokes < X * Y * Z; ++strokes) {
@@ -276,7 +276,7 @@ TEST(Robot, PaintsExactlyTheWindowsBrushClippedToTheTruth) {
         expected.Data()[i] = stroke.value;
         ++written;
       }
-    CRobot robot(truth, radius, ball);
+    Robot robot(truth, radius, ball);
     ASSERT_EQ(robot.Paint(stroke, map), written) << "trial " << trial;
     ASSERT_TRUE(std::equal(map.Data(), map.Data() + map.VoxelCount(), expected.Data())) << "trial " << trial;
     // The robot's canvas is left clean: the same stroke again writes the same voxels.

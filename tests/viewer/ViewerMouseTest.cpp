@@ -42,7 +42,7 @@ class Brush : public ViewerFixture {
     viewer.SetSliceZ(slice);
     viewer.SetMarking(true, brush3D, radius);
   }
-  void Click(int px, int py, viewer::CMouseKeys keys = {}) {
+  void Click(int px, int py, viewer::MouseKeys keys = {}) {
     keys.leftButton = true;
     viewer.OnLButtonDown(keys, px, py);
     viewer.OnLButtonUp(px, py);
@@ -176,7 +176,7 @@ TEST_F(Brush, DraggingPaintsOnlyWhileTheLeftButtonIsHeld) {
 // One press-to-release is one stroke for the owner, however far it is dragged;
 // presses without Marking and right-button drags are none.
 TEST_F(Brush, TheListenerHearsEachStrokeFromPressToRelease) {
-  struct Listener final : viewer::CStrokeListener {
+  struct Listener final : viewer::StrokeListener {
     void StrokeBegins() override { events += "<"; }
     void StrokeEnds() override { events += ">"; }
     std::string events;

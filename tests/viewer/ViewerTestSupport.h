@@ -10,7 +10,7 @@
 #include "viewer/VoxelSliceViewer.h"
 #include "volume/Sinks.h"
 
-struct RecordingReadouts final : viewer::CViewerReadouts {
+struct RecordingReadouts final : viewer::ViewerReadouts {
   void SetPositionText(const std::string& t) override { position = t; }
   void SetValueText(const std::string& t) override { value = t; }
   void SetRangeText(const std::string& t) override { range = t; }

@@ -35,7 +35,7 @@ class ViewerWidgetTest : public QObject {
 
  private slots:
   void init() {
-    widget = std::make_unique<viewer::CVoxelSliceViewerWidget>();
+    widget = std::make_unique<viewer::VoxelSliceViewerWidget>();
     widget->setFixedSize(40, 30);
     widget->show();
     QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
@@ -85,7 +85,7 @@ class ViewerWidgetTest : public QObject {
   }
 
   void rightButtonPansAndDoubleClickRefits() {
-    QSignalSpy spin(widget.get(), &viewer::CVoxelSliceViewerWidget::zoomSpinPositionChanged);
+    QSignalSpy spin(widget.get(), &viewer::VoxelSliceViewerWidget::zoomSpinPositionChanged);
     Send(*widget, QEvent::MouseButtonPress, {20, 10}, Qt::RightButton, Qt::RightButton);
     Send(*widget, QEvent::MouseMove, {15, 8}, Qt::NoButton, Qt::RightButton);
     Send(*widget, QEvent::MouseButtonRelease, {15, 8}, Qt::RightButton, Qt::NoButton);
@@ -98,9 +98,9 @@ class ViewerWidgetTest : public QObject {
   }
 
   void readoutsArriveAsSignalsWhileAttached() {
-    QSignalSpy position(widget.get(), &viewer::CVoxelSliceViewerWidget::positionTextChanged);
-    QSignalSpy value(widget.get(), &viewer::CVoxelSliceViewerWidget::valueTextChanged);
-    QSignalSpy range(widget.get(), &viewer::CVoxelSliceViewerWidget::rangeTextChanged);
+    QSignalSpy position(widget.get(), &viewer::VoxelSliceViewerWidget::positionTextChanged);
+    QSignalSpy value(widget.get(), &viewer::VoxelSliceViewerWidget::valueTextChanged);
+    QSignalSpy range(widget.get(), &viewer::VoxelSliceViewerWidget::rangeTextChanged);
     widget->grab();  // render once, so the displayed level is in the buffer
     Send(*widget, QEvent::MouseMove, {4, 6}, Qt::NoButton, Qt::NoButton);
     QCOMPARE(position.count(), 1);
@@ -126,7 +126,7 @@ class ViewerWidgetTest : public QObject {
   }
 
  private:
-  std::unique_ptr<viewer::CVoxelSliceViewerWidget> widget;
+  std::unique_ptr<viewer::VoxelSliceViewerWidget> widget;
   CVoxel image, map;
 };
 

@@ -178,7 +178,8 @@ bool Run(const Options& o, Failure& error) {
   // Volumes that do not lie where the segmentation lies are still used voxel
   // for voxel, as the window does; the user is told.
   auto warnIfElsewhere = [&](const CVoxel& volume, const char* what) {
-    if (!SameGeometry(volume, *segmentation)) notices.push_back(volume::GeometryMismatchText(what, "segmentation"));
+    if (!SameGeometry(volume, *segmentation))
+      notices.push_back(volume::GeometryMismatchText(what, "segmentation"));
   };
   std::string why;
   if (volume::IsDicomSegPath(o.output) && !volume::CanSaveDicomSegmentation(*segmentation, o.image, &why))
@@ -189,7 +190,7 @@ bool Run(const Options& o, Failure& error) {
   const CVoxel before = truth ? *segmentation : CVoxel();
 
   // The window's correction job, so that a batch run is an interactive one.
-  session::CCorrectionJob job;
+  session::CorrectionJob job;
   job.mode = o.mode;
   if (session::UsesReferences(o.mode)) {
     if (!geometry::HasForeground(*segmentation))
