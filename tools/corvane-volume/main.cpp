@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "volume/DicomScan.h"
 #include "volume/DicomSeg.h"
 #include "volume/FileIO.h"
+#include "volume/Isolated.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -143,18 +145,30 @@ std::string NiftiDataType(const std::string& path) {
 }
 
 // The element type of a DICOM object's pixels: of the chosen file when it is
-// an image or a segmentation, else of the series the path designates.
+// an image or a segmentation, else of the series the path designates; empty
+// when it cannot be told. The headers are read in a child process with a
+// bounded address space, as the readers read them: GDCM allocates a value of
+// the length a header declares before reading it, so a corrupt length would
+// otherwise cost gigabytes and seconds here.
 std::string DicomStoredType(const std::string& path) {
-  std::error_code ec;
-  volume::dicom::DicomInstance instance;
-  if (!std::filesystem::is_directory(path, ec) && volume::dicom::ReadDicomInstance(path, &instance) &&
-      instance.bitsAllocated > 0)
-    return volume::dicom::StoredPixelType(instance);
-  volume::dicom::DicomStack stack;
-  std::string why;
-  if (volume::dicom::LocateDicomStack(path, &stack, &why) && !stack.instances.empty())
-    return volume::dicom::StoredPixelType(stack.instances.front());
-  return {};
+  constexpr unsigned kHeaderSeconds = 120;
+  std::string type;
+  const volume::IsolatedOutcome outcome = volume::RunIsolated(
+      [&path] {
+        volume::LimitAddressSpace(std::uint64_t{512} << 20);
+        std::error_code ec;
+        volume::dicom::DicomInstance instance;
+        if (!std::filesystem::is_directory(path, ec) && volume::dicom::ReadDicomInstance(path, &instance) &&
+            instance.bitsAllocated > 0)
+          return volume::dicom::StoredPixelType(instance);
+        volume::dicom::DicomStack stack;
+        std::string why;
+        if (volume::dicom::LocateDicomStack(path, &stack, &why) && !stack.instances.empty())
+          return volume::dicom::StoredPixelType(stack.instances.front());
+        return std::string();
+      },
+      kHeaderSeconds, &type);
+  return outcome == volume::IsolatedOutcome::kDone ? type : std::string();
 }
 
 // The element type stored in the file, as the format spells it.
