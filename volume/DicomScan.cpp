@@ -397,8 +397,6 @@ bool Arrange(const DicomFolderScan& scan, std::vector<DicomFrame> frames, DicomS
 }  // namespace
 
 DicomFolderScan ScanDicomFolder(const std::string& folder) {
-  DicomFolderScan scan;
-  scan.folder = folder;
   std::vector<std::string> paths;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -407,6 +405,12 @@ DicomFolderScan ScanDicomFolder(const std::string& folder) {
     if (it->is_regular_file(kindError)) paths.push_back(it->path().string());
   }
   std::sort(paths.begin(), paths.end());
+  return ScanDicomFiles(folder, paths);
+}
+
+DicomFolderScan ScanDicomFiles(const std::string& folder, const std::vector<std::string>& paths) {
+  DicomFolderScan scan;
+  scan.folder = folder;
   for (const std::string& path : paths) {
     try {
       ScanFile(path, scan);
@@ -541,7 +545,8 @@ std::string DicomFolderFor(const std::string& path) {
   return folder.empty() ? std::string(".") : folder;
 }
 
-bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* why) {
+bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* why,
+                      const std::vector<std::string>* onlyFiles) {
   const std::string folder = DicomFolderFor(path);
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
@@ -549,7 +554,7 @@ bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* w
     return false;
   }
   const bool folderChosen = folder == path || std::filesystem::is_directory(path, ec);
-  const DicomFolderScan scan = ScanDicomFolder(folder);
+  const DicomFolderScan scan = onlyFiles ? ScanDicomFiles(folder, *onlyFiles) : ScanDicomFolder(folder);
   return SelectDicomStack(scan, folderChosen ? std::string() : path, stack, why);
 }
 

@@ -74,6 +74,9 @@ struct DicomFolderScan {
 // subfolders; FIFOs, devices and sockets are never opened). Files that are
 // not DICOM are left out.
 DicomFolderScan ScanDicomFolder(const std::string& folder);
+// The same scan of the given files of `folder` only, in the order given
+// (ScanDicomFolder gives them sorted by name).
+DicomFolderScan ScanDicomFiles(const std::string& folder, const std::vector<std::string>& paths);
 
 // The slices of one volume: one series, one orientation and image size,
 // sorted as the volume stacks them (by decreasing position along the normal
@@ -133,6 +136,9 @@ std::string DicomFolderFor(const std::string& path);
 // in this process here (ReadDicomSeries runs it in a child, because GDCM ends
 // the process on some malformed files): call it for a folder whose series
 // ReadDicomSeries has read, e.g. to find the source instance of each slice.
-bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* why);
+// With `onlyFiles`, only those files of the folder are read (the ones a scan
+// in a child process found to be the stack's).
+bool LocateDicomStack(const std::string& path, DicomStack* stack, std::string* why,
+                      const std::vector<std::string>* onlyFiles = nullptr);
 
 }  // namespace volume::dicom

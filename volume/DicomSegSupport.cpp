@@ -9,13 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "volume/FileIO.h"
+#include "volume/Isolated.h"
 #include "volume/Readers.h"
 #include "volume/Sinks.h"
 #include "volume/Voxel.h"
@@ -54,7 +58,38 @@ bool LocateDicomStackIsolated(const std::string& path, dicom::DicomStack* stack,
     *why = messages.messages.empty() ? "no DICOM image series is there" : messages.messages.front();
     return false;
   }
-  return dicom::LocateDicomStack(path, stack, why);
+  // The folder's headers are read first in a child with a bounded address
+  // space: GDCM allocates (and fills) a value of the length a header declares
+  // before reading it, so one corrupt file beside the series would otherwise
+  // cost gigabytes and seconds here. This process then reads only the files
+  // of the stack the child found. The child answers "+" and the paths, or "-"
+  // and the reason, separated by NUL characters.
+  constexpr unsigned kHeaderSeconds = 120;
+  std::string answer;
+  const IsolatedOutcome outcome = RunIsolated(
+      [&path] {
+        LimitAddressSpace(std::uint64_t{512} << 20);
+        dicom::DicomStack found;
+        std::string reason;
+        if (!dicom::LocateDicomStack(path, &found, &reason)) return "-" + reason;
+        std::string paths = "+";
+        for (const dicom::DicomInstance& instance : found.instances) paths += instance.path + '\0';
+        return paths;
+      },
+      kHeaderSeconds, &answer);
+  if (outcome != IsolatedOutcome::kDone || answer.empty()) {
+    *why = "its headers could not be read";
+    return false;
+  }
+  if (answer[0] != '+') {
+    *why = answer.substr(1);
+    return false;
+  }
+  std::vector<std::string> files;
+  for (std::size_t start = 1, end; (end = answer.find('\0', start)) != std::string::npos; start = end + 1)
+    files.push_back(answer.substr(start, end - start));
+  std::sort(files.begin(), files.end());  // in the folder scan's order, so that ties are broken alike
+  return dicom::LocateDicomStack(path, stack, why, &files);
 }
 
 }  // namespace volume

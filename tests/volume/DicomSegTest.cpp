@@ -14,6 +14,7 @@
 #include <dcmtk/dcmseg/segment.h>
 #include <dcmtk/dcmseg/segutils.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
@@ -304,6 +305,26 @@ TEST(DicomSeg, AFailedWriteKeepsThePreviousFile) {
   EXPECT_EQ(result, 0) << "the save must report failure";
   EXPECT_EQ(testfiles::ReadFile(s.segPath), "previous");
   EXPECT_EQ(s.dir.List("study/seg"), std::vector<std::string>{"prostate.dcm"});
+}
+
+// A file beside the series whose header declares a nested value of nearly
+// 4 GiB (found by fuzzing): GDCM allocates and zero-fills what a header
+// declares before it reads it. Finding the series' slices to refer to reads
+// the folder's headers in a child with a bounded address space first, so the
+// save neither waits for nor holds those gigabytes.
+TEST(DicomSeg, AHugeDeclaredValueBesideTheSeriesCostsNoMemory) {
+  Study s;
+  std::filesystem::copy_file(CORVANE_HUGE_VALUE_DCM, s.dir.Path("study/t2/zz-corrupt.dcm"));
+  std::string error;
+  ASSERT_TRUE(
+      volume::SaveDicomSegmentation(s.label, s.files[0], volume::SegAlgorithm::Manual, s.segPath, &error))
+      << error;
+  CVoxel read;
+  ASSERT_TRUE(volume::ReadDicomSegmentation(read, s.segPath, nullptr));
+  EXPECT_TRUE(read.SameSize(s.label));
+  rusage self{};
+  ASSERT_EQ(getrusage(RUSAGE_SELF, &self), 0);
+  EXPECT_LT(self.ru_maxrss, 1L << 20) << "KiB";  // well below the declared 4 GiB
 }
 
 TEST(DicomSeg, SeriesIsFoundInTheSegFolderAndBelowIt) {

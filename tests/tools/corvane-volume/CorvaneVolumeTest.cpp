@@ -127,7 +127,7 @@ TEST_F(Tool, InfoOnADicomSegmentationSaysWhatItIs) {
 TEST_F(Tool, InfoOnAHeaderDeclaringAHugeValueStaysSmall) {
   const std::string folder = dir.Path("study/seg");
   std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(CORVANE_VOLUME_TEST_DIR "/seg-declaring-4gib-value.dcm", folder + "/seg.dcm");
+  std::filesystem::copy_file(CORVANE_HUGE_VALUE_DCM, folder + "/seg.dcm");
   const Result run = Call("info " + Quoted("study/seg/seg.dcm"));
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("DICOM Segmentation: segment \"Prostate\""), std::string::npos) << run.out;
