@@ -313,6 +313,10 @@ TEST(DicomSeg, AFailedWriteKeepsThePreviousFile) {
 // the folder's headers in a child with a bounded address space first, so the
 // save neither waits for nor holds those gigabytes.
 TEST(DicomSeg, AHugeDeclaredValueBesideTheSeriesCostsNoMemory) {
+#if defined(__SANITIZE_ADDRESS__) || (defined(__has_feature) && __has_feature(address_sanitizer))
+  GTEST_SKIP()
+      << "AddressSanitizer ends a process whose allocation fails; the child relies on std::bad_alloc";
+#endif
   Study s;
   std::filesystem::copy_file(CORVANE_HUGE_VALUE_DCM, s.dir.Path("study/t2/zz-corrupt.dcm"));
   std::string error;
