@@ -388,20 +388,17 @@ std::vector<std::filesystem::path> FoldersBeside(const std::string& segPath, std
 std::string FindSeriesBeside(const std::string& segPath, const std::string& uid) {
   if (uid.empty()) return {};
   constexpr std::size_t kMaxFolders = 2000;
-  constexpr unsigned kBudgetSeconds = 120;
   std::string found;
-  const bool done = RunIsolated(
-                        [&] {
-                          // Headers only are read (pixel data skipped): a few hundred megabytes are plenty.
-                          LimitAddressSpace(std::uint64_t{512} << 20);
-                          for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
-                            const dicom::DicomFolderScan scan = dicom::ScanDicomFolder(folder.string());
-                            for (const dicom::DicomInstance& instance : scan.instances)
-                              if (instance.seriesUid == uid && instance.IsImage()) return instance.path;
-                          }
-                          return std::string();
-                        },
-                        kBudgetSeconds, &found) == IsolatedOutcome::kDone;
+  const bool done = ReadHeadersIsolated(
+      [&] {
+        for (const auto& folder : FoldersBeside(segPath, kMaxFolders)) {
+          const dicom::DicomFolderScan scan = dicom::ScanDicomFolder(folder.string());
+          for (const dicom::DicomInstance& instance : scan.instances)
+            if (instance.seriesUid == uid && instance.IsImage()) return instance.path;
+        }
+        return std::string();
+      },
+      &found);
   return done ? found : std::string();
 }
 

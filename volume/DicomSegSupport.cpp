@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -64,11 +63,9 @@ bool LocateDicomStackIsolated(const std::string& path, dicom::DicomStack* stack,
   // cost gigabytes and seconds here. This process then reads only the files
   // of the stack the child found. The child answers "+" and the paths, or "-"
   // and the reason, separated by NUL characters.
-  constexpr unsigned kHeaderSeconds = 120;
   std::string answer;
-  const IsolatedOutcome outcome = RunIsolated(
+  const bool done = ReadHeadersIsolated(
       [&path] {
-        LimitAddressSpace(std::uint64_t{512} << 20);
         dicom::DicomStack found;
         std::string reason;
         if (!dicom::LocateDicomStack(path, &found, &reason)) return "-" + reason;
@@ -76,8 +73,8 @@ bool LocateDicomStackIsolated(const std::string& path, dicom::DicomStack* stack,
         for (const dicom::DicomInstance& instance : found.instances) paths += instance.path + '\0';
         return paths;
       },
-      kHeaderSeconds, &answer);
-  if (outcome != IsolatedOutcome::kDone || answer.empty()) {
+      &answer);
+  if (!done || answer.empty()) {
     *why = "its headers could not be read";
     return false;
   }

@@ -111,4 +111,15 @@ void LimitAddressSpace(std::uint64_t allowance) {
 #endif
 }
 
+bool ReadHeadersIsolated(const std::function<std::string()>& body, std::string* result) {
+  constexpr unsigned kSeconds = 120;
+  constexpr std::uint64_t kAllowance = std::uint64_t{512} << 20;
+  return RunIsolated(
+             [&body] {
+               LimitAddressSpace(kAllowance);
+               return body();
+             },
+             kSeconds, result) == IsolatedOutcome::kDone;
+}
+
 }  // namespace volume

@@ -32,4 +32,10 @@ IsolatedOutcome RunIsolated(const std::function<std::string()>& body, unsigned s
 // in the DICOM fuzz target, which is to see the library's allocations as they are.)
 void LimitAddressSpace(std::uint64_t allowance);
 
+// RunIsolated for work that reads DICOM headers only (pixel data skipped), in
+// a folder or the folders beside a file: the child's address space is bounded
+// to a few hundred megabytes more than it has, and it has two minutes. True
+// when `body` ran to its end, with its text in *result.
+bool ReadHeadersIsolated(const std::function<std::string()>& body, std::string* result);
+
 }  // namespace volume

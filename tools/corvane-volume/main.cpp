@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -151,11 +150,9 @@ std::string NiftiDataType(const std::string& path) {
 // the length a header declares before reading it, so a corrupt length would
 // otherwise cost gigabytes and seconds here.
 std::string DicomStoredType(const std::string& path) {
-  constexpr unsigned kHeaderSeconds = 120;
   std::string type;
-  const volume::IsolatedOutcome outcome = volume::RunIsolated(
+  const bool done = volume::ReadHeadersIsolated(
       [&path] {
-        volume::LimitAddressSpace(std::uint64_t{512} << 20);
         std::error_code ec;
         volume::dicom::DicomInstance instance;
         if (!std::filesystem::is_directory(path, ec) && volume::dicom::ReadDicomInstance(path, &instance) &&
@@ -167,8 +164,8 @@ std::string DicomStoredType(const std::string& path) {
           return volume::dicom::StoredPixelType(stack.instances.front());
         return std::string();
       },
-      kHeaderSeconds, &type);
-  return outcome == volume::IsolatedOutcome::kDone ? type : std::string();
+      &type);
+  return done ? type : std::string();
 }
 
 // The element type stored in the file, as the format spells it.
